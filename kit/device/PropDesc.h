@@ -1,0 +1,34 @@
+#pragma once
+
+#include "kit/ptp/Bytes.h"
+#include "kit/ptp/PTP.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace pexil {
+
+// A camera property as GetDevicePropDesc describes it: its type, whether it may be set,
+// its current value and the values the user may choose.
+struct PropDesc {
+    PTP::Prop code{};
+    PTP::DataType dataType{};
+    bool writable = false;
+    std::int64_t current = 0;           // widened as PTPReader::readValue does
+    std::vector<std::int64_t> choices;  // in camera order; empty when none
+
+    // Parses a GetDevicePropDesc data phase; none for an unknown property or datatype or a
+    // header cut short. Broken range or enumeration data gives empty choices.
+    static std::optional<PropDesc> parse(ByteView bytes);
+
+    QString currentText() const;
+    QStringList choiceTexts() const;
+
+    friend bool operator==(const PropDesc&, const PropDesc&) = default;
+};
+
+}  // namespace pexil

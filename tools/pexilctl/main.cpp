@@ -1,0 +1,7 @@
+#include <QCoreApplication>
+#include <cstdio>
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::puts("pexilctl");
+    return 0;
+}
