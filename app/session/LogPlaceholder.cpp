@@ -1,2 +1,0 @@
-// The application library needs one source until its first model lands.
-namespace pexil::detail { int appLibraryAnchor = 0; }

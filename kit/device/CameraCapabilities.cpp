@@ -1,0 +1,60 @@
+#include "kit/device/CameraCapabilities.h"
+
+#include "kit/ptp/Localized.h"
+
+namespace pexil {
+
+namespace {
+
+bool isPropertyOperation(PTP::Op op) {
+    return op == PTP::Op::getDevicePropDesc || op == PTP::Op::getDevicePropValue ||
+           op == PTP::Op::setDevicePropValue;
+}
+
+bool isNikon1Model(const DeviceInfo& info) {
+    if (!info.manufacturer.contains(QLatin1String("Nikon"), Qt::CaseInsensitive)) return false;
+    if (info.model.isEmpty()) return false;
+    const QChar first = info.model.at(0);
+    // J1…J5, V1…V3, S1 and S2; any longer "S" model is a Coolpix.
+    return first == u'J' || first == u'V' || (first == u'S' && info.model.size() < 3);
+}
+
+}  // namespace
+
+CameraCapabilities::CameraCapabilities(const DeviceInfo& info)
+    : model(info.model),
+      operations(info.operations.begin(), info.operations.end()),
+      events(info.events.begin(), info.events.end()),
+      properties(info.properties.begin(), info.properties.end()),
+      isNikon1(isNikon1Model(info)) {}
+
+const std::set<std::uint16_t>& CameraCapabilities::nikon1Unsafe() {
+    static const std::set<std::uint16_t> codes{0x90C0, 0x90C2, 0x90C7, 0x90CA};
+    return codes;
+}
+
+std::optional<Refusal> CameraCapabilities::refusalBeforeDeviceInfo(PTP::Op op,
+                                                                   std::span<const std::uint32_t> params) {
+    if (PTP::isVendor(op)) return Refusal{localized("DeviceInfo を読む前の独自命令"), 0x2005};
+    if (isPropertyOperation(op) && !params.empty() && params.front() >= 0xD000)
+        return Refusal{localized("DeviceInfo を読む前の独自プロパティ"), 0x200A};
+    return std::nullopt;
+}
+
+std::optional<Refusal> CameraCapabilities::refusal(PTP::Op op, std::span<const std::uint32_t> params) const {
+    if (!isNikon1) return std::nullopt;
+    const std::uint16_t opCode = PTP::code(op);
+    if (nikon1Unsafe().contains(opCode)) return Refusal{localized("Nikon 1 で通信が壊れる命令"), 0x2005};
+    if (PTP::isVendor(op) && !operations.contains(opCode))
+        return Refusal{localized("カメラが名乗っていない命令"), 0x2005};
+    if (isPropertyOperation(op) && !params.empty()) {
+        const std::uint32_t prop = params.front();
+        // 0xF000–0xF01C are answered by Nikon 1 bodies although they never announce them.
+        const bool announced = prop <= 0xFFFF && properties.contains(static_cast<std::uint16_t>(prop));
+        if (!announced && !(prop >= 0xF000 && prop <= 0xF01C))
+            return Refusal{localized("カメラが名乗っていないプロパティ"), 0x200A};
+    }
+    return std::nullopt;
+}
+
+}  // namespace pexil

@@ -1,0 +1,90 @@
+#include "kit/ptp/PTPCamera.h"
+
+#include "kit/async/Completion.h"
+#include "kit/async/Sleep.h"
+#include "kit/device/PropFormat.h"
+
+namespace pexil {
+
+PTPCamera::PTPCamera(async::Runtime& runtime, std::shared_ptr<CommandTransport> device, LogFn log)
+    : runtime_(runtime), device_(std::move(device)), log_(std::move(log)), watchdogs_(runtime) {}
+
+PTPCamera::~PTPCamera() = default;
+
+bool PTPCamera::isNikon() { return PropFormat::vendor() == PropFormat::vendorNikon; }
+
+async::Task<void> PTPCamera::watchdog(QString opText) {
+    co_await async::sleep(watchdogSeconds);
+    // Cancelled when the command ended; the task dies with the camera, so `this` is alive here.
+    if (co_await async::isCancelled()) co_return;
+    writeLog(QString::asprintf("PTP %s が 45 秒返らない", qUtf8Printable(opText)));
+}
+
+async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::uint32_t> params,
+                                                 std::optional<Bytes> outData, std::optional<double> timeout) {
+    const std::uint16_t opCode = PTP::code(op);
+    const auto refusal = capabilities_ ? capabilities_->refusal(op, params)
+                                       : CameraCapabilities::refusalBeforeDeviceInfo(op, params);
+    if (refusal) {
+        const std::uint32_t first = params.empty() ? 0 : params.front();
+        const QString key = QStringLiteral("%1-%2").arg(opCode).arg(first);
+        if (refusalsLogged_.insert(key).second) {
+            const QString param = params.empty() ? QString() : QString::asprintf("(0x%X)", first);
+            writeLog(QString::asprintf("送らなかった 0x%04X%s: %s", opCode, qUtf8Printable(param),
+                                       qUtf8Printable(refusal->reason)));
+        }
+        co_return PTPError::response(refusal->code);
+    }
+
+    const QString opText = QString::asprintf("0x%04X", opCode);
+    ++inFlight_;
+    async::Runtime& runtime = runtime_;
+    const auto started = runtime.clock().monotonic();
+    async::TaskHandle watchdogTask;
+    if (!timeout) watchdogTask = watchdogs_.spawn(watchdog(opText));
+
+    std::optional<async::TimerId> timer;
+    const auto watch = lifetime_.watch();
+    auto result = co_await async::waitFor<CameraResult<Bytes>>([&](async::Resolver<CameraResult<Bytes>> resolver) {
+        device_->sendPTPCommand(PTP::command(op, params), std::move(outData), [resolver](PTPExchange exchange) {
+            if (exchange.error) {
+                resolver.resolve(CameraResult<Bytes>(*exchange.error));
+                return;
+            }
+            const std::uint16_t code = PTP::responseCode(exchange.response);
+            if (code == 0x2001) {
+                resolver.resolve(CameraResult<Bytes>(std::move(exchange.data)));
+            } else {
+                resolver.resolve(CameraResult<Bytes>(CameraError(PTPError::response(code))));
+            }
+        });
+        if (timeout) {
+            timer = runtime.clock().startTimer(async::Seconds(*timeout), [resolver, opText] {
+                resolver.resolve(CameraResult<Bytes>(CameraError(PTPError::timedOut(opText))));
+            });
+        }
+    });
+    if (timer) runtime.clock().cancelTimer(*timer);
+    if (!watch.alive()) co_return result;
+
+    --inFlight_;
+    watchdogTask.cancel();
+    const double elapsed = (runtime.clock().monotonic() - started).count();
+    if (elapsed > watchdogSeconds)
+        writeLog(QString::asprintf("PTP %s がようやく返った（%.0f 秒）", qUtf8Printable(opText), elapsed));
+    co_return result;
+}
+
+async::Task<std::optional<DeviceInfo>> PTPCamera::readDeviceInfo() {
+    const auto watch = lifetime_.watch();
+    auto data = co_await send(PTP::Op::getDeviceInfo);
+    if (!data || !watch.alive()) co_return std::nullopt;
+    auto info = DeviceInfo::parse(data.value());
+    if (!info) co_return std::nullopt;
+    info_ = *info;
+    capabilities_.emplace(*info);
+    PropFormat::setVendor(info->effectiveVendor());
+    co_return info;
+}
+
+}  // namespace pexil
