@@ -60,7 +60,7 @@ public:
 
     const QString& path() const { return path_; }
 
-    void write(const QString& message) { enqueue(stamped(clock_(), message)); }
+    void write(const QString& message) { queue_.post([this, message] { append(stamped(clock_(), message).toUtf8()); }); }
 
     void startSession() {
         // One clock reading for both, so the banner's UTC time and its stamp agree.

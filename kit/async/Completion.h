@@ -6,7 +6,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <variant>
+#include <optional>
 
 namespace pexil::async {
 
@@ -15,17 +15,19 @@ template <class T>
 struct CompletionState {
     Once once;
     std::mutex mutex;
-    std::variant<std::monostate, T, std::exception_ptr> outcome;
+    std::optional<T> value;
+    std::exception_ptr error;
     std::shared_ptr<TaskContext> context;
     std::coroutine_handle<> handle;
 
-    bool finish(std::variant<std::monostate, T, std::exception_ptr> result) {
+    template <class Set>
+    bool finish(Set set) {
         if (!once.tryFire()) return false;
         std::shared_ptr<TaskContext> ctx;
         std::coroutine_handle<> h;
         {
             std::lock_guard lock(mutex);
-            outcome = std::move(result);
+            set(*this);
             ctx = context;
             h = handle;
         }
@@ -44,8 +46,12 @@ class Resolver {
 public:
     explicit Resolver(std::shared_ptr<detail::CompletionState<T>> state) : state_(std::move(state)) {}
     // True if this call finished the wait; false if something else finished it first.
-    bool resolve(T value) const { return state_->finish(std::move(value)); }
-    bool fail(std::exception_ptr error) const { return state_->finish(std::move(error)); }
+    bool resolve(T value) const {
+        return state_->finish([&](auto& s) { s.value.emplace(std::move(value)); });
+    }
+    bool fail(std::exception_ptr error) const {
+        return state_->finish([&](auto& s) { s.error = std::move(error); });
+    }
     bool finished() const { return state_->once.fired(); }
 
 private:
@@ -65,12 +71,13 @@ struct CompletionAwaiter {
             state->context = self.promise().context;
             state->handle = self;
         }
+        if (state->context->abandoning()) return;  // nothing more starts for an abandoned task
         start(Resolver<T>(state));
     }
     T await_resume() {
         std::lock_guard lock(state->mutex);
-        if (auto* error = std::get_if<std::exception_ptr>(&state->outcome)) std::rethrow_exception(*error);
-        return std::move(std::get<T>(state->outcome));
+        if (state->error) std::rethrow_exception(state->error);
+        return std::move(*state->value);
     }
 };
 }  // namespace detail

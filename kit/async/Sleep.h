@@ -48,6 +48,8 @@ public:
     template <class P>
     bool await_suspend(std::coroutine_handle<P> self) {
         auto& context = self.promise().context;
+        // An abandoned task stays suspended here until its frames are destroyed.
+        if (context->abandoning()) return true;
         if (context->cancelled()) return false;
         state_ = std::make_shared<detail::SleepState>();
         state_->context = context;

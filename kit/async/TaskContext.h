@@ -38,6 +38,8 @@ public:
     // running at this moment, the frames are destroyed as soon as it next suspends.
     void abandon();
 
+    // Abandoned while running: the next suspension is its last.
+    bool abandoning() const { return abandonPending_; }
     bool finished() const { return finished_; }
     bool destroyed() const { return destroyed_; }
     bool failed() const { return failed_; }

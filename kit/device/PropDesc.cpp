@@ -85,13 +85,18 @@ std::optional<PropDesc> PropDesc::parse(ByteView bytes) {
                 desc.choices = rangeChoices(*type, *minimum, *maximum, *step);
             break;
         }
-        case formEnumeration: desc.choices = enumerationChoices(reader, *type); break;
-        default: break;
+        case formEnumeration:
+            desc.choices = enumerationChoices(reader, *type);
+            break;
+        default:
+            break;
     }
     return desc;
 }
 
-QString PropDesc::currentText() const { return PropFormat::text(code, current); }
+QString PropDesc::currentText() const {
+    return PropFormat::text(code, current);
+}
 
 QStringList PropDesc::choiceTexts() const {
     QStringList texts;

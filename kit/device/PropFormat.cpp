@@ -13,7 +13,9 @@ using PTP::Prop;
 
 const QChar secondsMark{u'"'};
 
-QString decimal(std::int64_t value) { return QString::number(static_cast<qlonglong>(value)); }
+QString decimal(std::int64_t value) {
+    return QString::number(static_cast<qlonglong>(value));
+}
 
 // The wire value is widened to 64 bits, and "%X" takes an unsigned int: passing the
 // widened value straight through would be undefined, and truncating it would show a
@@ -24,14 +26,22 @@ QString hex(std::int64_t value) {
 
 std::optional<QString> standardWhiteBalanceName(std::int64_t value) {
     switch (value) {
-        case 1: return localized("マニュアル");
-        case 2: return localized("オート");
-        case 3: return localized("ワンタッチ");
-        case 4: return localized("晴天");
-        case 5: return localized("蛍光灯");
-        case 6: return localized("電球");
-        case 7: return localized("フラッシュ");
-        default: return std::nullopt;
+        case 1:
+            return localized("マニュアル");
+        case 2:
+            return localized("オート");
+        case 3:
+            return localized("ワンタッチ");
+        case 4:
+            return localized("晴天");
+        case 5:
+            return localized("蛍光灯");
+        case 6:
+            return localized("電球");
+        case 7:
+            return localized("フラッシュ");
+        default:
+            return std::nullopt;
     }
 }
 
@@ -41,32 +51,49 @@ std::optional<QString> vendorWhiteBalanceName(std::int64_t value) {
     const std::uint32_t v = vendor();
     if (v != vendorNikon && v != vendorSony) return std::nullopt;
     switch (value) {
-        case 0x8010: return localized("曇天");
-        case 0x8011: return localized("日陰");
-        case 0x8012: return localized("色温度");
-        default: break;
+        case 0x8010:
+            return localized("曇天");
+        case 0x8011:
+            return localized("日陰");
+        case 0x8012:
+            return localized("色温度");
+        default:
+            break;
     }
     if (v != vendorNikon) return std::nullopt;
     switch (value) {
-        case 0x8013: return localized("プリセット");
-        case 0x8014: return localized("オフ");
-        case 0x8016: return localized("自然光オート");
-        default: return std::nullopt;
+        case 0x8013:
+            return localized("プリセット");
+        case 0x8014:
+            return localized("オフ");
+        case 0x8016:
+            return localized("自然光オート");
+        default:
+            return std::nullopt;
     }
 }
 
 QString compressionSetting(std::int64_t value) {
     if (vendor() == vendorNikon) {
         switch (value) {
-            case 0: return QStringLiteral("JPEG Basic");
-            case 1: return QStringLiteral("JPEG Normal");
-            case 2: return QStringLiteral("JPEG Fine");
-            case 3: return QStringLiteral("TIFF (RGB)");
-            case 4: return QStringLiteral("NEF (RAW)");
-            case 5: return QStringLiteral("NEF + Basic");
-            case 6: return QStringLiteral("NEF + Normal");
-            case 7: return QStringLiteral("NEF + Fine");
-            default: break;
+            case 0:
+                return QStringLiteral("JPEG Basic");
+            case 1:
+                return QStringLiteral("JPEG Normal");
+            case 2:
+                return QStringLiteral("JPEG Fine");
+            case 3:
+                return QStringLiteral("TIFF (RGB)");
+            case 4:
+                return QStringLiteral("NEF (RAW)");
+            case 5:
+                return QStringLiteral("NEF + Basic");
+            case 6:
+                return QStringLiteral("NEF + Normal");
+            case 7:
+                return QStringLiteral("NEF + Fine");
+            default:
+                break;
         }
     }
     return decimal(value);
@@ -80,17 +107,25 @@ QString whiteBalance(std::int64_t value) {
 
 QString focusMode(std::int64_t value) {
     switch (value) {
-        case 1: return QStringLiteral("MF");
-        case 2: return QStringLiteral("AF");
-        case 3: return localized("マクロ");
-        default: break;
+        case 1:
+            return QStringLiteral("MF");
+        case 2:
+            return QStringLiteral("AF");
+        case 3:
+            return localized("マクロ");
+        default:
+            break;
     }
     if (vendor() == vendorNikon) {
         switch (value) {
-            case 0x8010: return QStringLiteral("AF-S");
-            case 0x8011: return QStringLiteral("AF-C");
-            case 0x8012: return QStringLiteral("AF-A");
-            default: break;
+            case 0x8010:
+                return QStringLiteral("AF-S");
+            case 0x8011:
+                return QStringLiteral("AF-C");
+            case 0x8012:
+                return QStringLiteral("AF-A");
+            default:
+                break;
         }
     }
     return hex(value);
@@ -125,10 +160,14 @@ QString exposureTime(std::int64_t value) {
 QString nikonExposureTime(std::int64_t value) {
     const auto low = static_cast<std::uint32_t>(value);
     switch (static_cast<std::int32_t>(low)) {
-        case -3: return QStringLiteral("Time");
-        case -1: return QStringLiteral("Bulb");
-        case -2: return QStringLiteral("x200");
-        default: break;
+        case -3:
+            return QStringLiteral("Time");
+        case -1:
+            return QStringLiteral("Bulb");
+        case -2:
+            return QStringLiteral("x200");
+        default:
+            break;
     }
     const std::uint32_t numerator = low >> 16;
     const std::uint32_t denominator = low & 0xFFFFU;
@@ -138,17 +177,23 @@ QString nikonExposureTime(std::int64_t value) {
         return QString::asprintf("%.1f", static_cast<double>(numerator) / denominator) +
                secondsMark;
     }
-    if (denominator % numerator == 0) return QStringLiteral("1/") + decimal(denominator / numerator);
+    if (denominator % numerator == 0)
+        return QStringLiteral("1/") + decimal(denominator / numerator);
     return QString::asprintf("1/%.1f", static_cast<double>(denominator) / numerator);
 }
 
 QString exposureProgram(std::int64_t value) {
     switch (value) {
-        case 1: return QStringLiteral("M");
-        case 2: return QStringLiteral("P");
-        case 3: return QStringLiteral("A");
-        case 4: return QStringLiteral("S");
-        default: return decimal(value);
+        case 1:
+            return QStringLiteral("M");
+        case 2:
+            return QStringLiteral("P");
+        case 3:
+            return QStringLiteral("A");
+        case 4:
+            return QStringLiteral("S");
+        default:
+            return decimal(value);
     }
 }
 
@@ -164,43 +209,70 @@ QString exposureBias(std::int64_t value) {
 
 QString text(PTP::Prop prop, std::int64_t value) {
     switch (prop) {
-        case Prop::batteryLevel: return decimal(value) + u'%';
-        case Prop::imageSize: return decimal(value);
-        case Prop::compressionSetting: return compressionSetting(value);
-        case Prop::whiteBalance: return whiteBalance(value);
-        case Prop::fNumber: return hundredths(value, QStringLiteral("f/"), "f/%.1f", {});
-        case Prop::focalLength: return hundredths(value, {}, "%.1fmm", QStringLiteral("mm"));
-        case Prop::focusMode: return focusMode(value);
-        case Prop::exposureTime: return exposureTime(value);
-        case Prop::exposureProgram: return exposureProgram(value);
-        case Prop::iso: return decimal(value);
-        case Prop::exposureBias: return exposureBias(value);
-        case Prop::nikonExposureTime: return nikonExposureTime(value);
+        case Prop::batteryLevel:
+            return decimal(value) + u'%';
+        case Prop::imageSize:
+            return decimal(value);
+        case Prop::compressionSetting:
+            return compressionSetting(value);
+        case Prop::whiteBalance:
+            return whiteBalance(value);
+        case Prop::fNumber:
+            return hundredths(value, QStringLiteral("f/"), "f/%.1f", {});
+        case Prop::focalLength:
+            return hundredths(value, {}, "%.1fmm", QStringLiteral("mm"));
+        case Prop::focusMode:
+            return focusMode(value);
+        case Prop::exposureTime:
+            return exposureTime(value);
+        case Prop::exposureProgram:
+            return exposureProgram(value);
+        case Prop::iso:
+            return decimal(value);
+        case Prop::exposureBias:
+            return exposureBias(value);
+        case Prop::nikonExposureTime:
+            return nikonExposureTime(value);
     }
     return decimal(value);
 }
 
 QString whiteBalanceSymbol(std::int64_t value) {
     switch (value) {
-        case 1: return QStringLiteral("slider.horizontal.3");
-        case 2: return QStringLiteral("a.circle");
-        case 3: return QStringLiteral("hand.tap");
-        case 4: return QStringLiteral("sun.max");
-        case 5: return QStringLiteral("light.cylindrical.ceiling");
-        case 6: return QStringLiteral("lightbulb");
-        case 7: return QStringLiteral("bolt");
-        default: break;
+        case 1:
+            return QStringLiteral("slider.horizontal.3");
+        case 2:
+            return QStringLiteral("a.circle");
+        case 3:
+            return QStringLiteral("hand.tap");
+        case 4:
+            return QStringLiteral("sun.max");
+        case 5:
+            return QStringLiteral("light.cylindrical.ceiling");
+        case 6:
+            return QStringLiteral("lightbulb");
+        case 7:
+            return QStringLiteral("bolt");
+        default:
+            break;
     }
     // A vendor code gets its icon only where it has a name; elsewhere it may mean anything.
     if (vendorWhiteBalanceName(value)) {
         switch (value) {
-            case 0x8010: return QStringLiteral("cloud");
-            case 0x8011: return QStringLiteral("house");
-            case 0x8012: return QStringLiteral("thermometer.medium");
-            case 0x8013: return QStringLiteral("eyedropper");
-            case 0x8014: return QStringLiteral("circle.slash");
-            case 0x8016: return QStringLiteral("sun.haze");
-            default: break;
+            case 0x8010:
+                return QStringLiteral("cloud");
+            case 0x8011:
+                return QStringLiteral("house");
+            case 0x8012:
+                return QStringLiteral("thermometer.medium");
+            case 0x8013:
+                return QStringLiteral("eyedropper");
+            case 0x8014:
+                return QStringLiteral("circle.slash");
+            case 0x8016:
+                return QStringLiteral("sun.haze");
+            default:
+                break;
         }
     }
     return QStringLiteral("circle.lefthalf.filled");

@@ -15,19 +15,27 @@ using PTP::Prop;
 // Builds a GetDevicePropDesc data phase; every value is written at the width of `type`.
 class Desc {
 public:
-    Desc(std::uint16_t code, DataType type, std::uint8_t getSet = 1)
-        : type_(type) {
+    Desc(std::uint16_t code, DataType type, std::uint8_t getSet = 1) : type_(type) {
         PTP::appendLE(bytes_, code);
         PTP::appendLE(bytes_, PTP::code(type));
         PTP::appendLE(bytes_, getSet);
     }
     Desc& value(std::int64_t v) {
         switch (PTP::byteCount(type_)) {
-            case 1: PTP::appendLE(bytes_, static_cast<std::uint8_t>(v)); break;
-            case 2: PTP::appendLE(bytes_, static_cast<std::uint16_t>(v)); break;
-            case 4: PTP::appendLE(bytes_, static_cast<std::uint32_t>(v)); break;
-            case 8: PTP::appendLE(bytes_, static_cast<std::uint64_t>(v)); break;
-            default: ADD_FAILURE() << "use str() for string values";
+            case 1:
+                PTP::appendLE(bytes_, static_cast<std::uint8_t>(v));
+                break;
+            case 2:
+                PTP::appendLE(bytes_, static_cast<std::uint16_t>(v));
+                break;
+            case 4:
+                PTP::appendLE(bytes_, static_cast<std::uint32_t>(v));
+                break;
+            case 8:
+                PTP::appendLE(bytes_, static_cast<std::uint64_t>(v));
+                break;
+            default:
+                ADD_FAILURE() << "use str() for string values";
         }
         return *this;
     }
@@ -39,8 +47,14 @@ public:
         }
         return *this;
     }
-    Desc& u8(std::uint8_t v) { bytes_.push_back(v); return *this; }
-    Desc& u16(std::uint16_t v) { PTP::appendLE(bytes_, v); return *this; }
+    Desc& u8(std::uint8_t v) {
+        bytes_.push_back(v);
+        return *this;
+    }
+    Desc& u16(std::uint16_t v) {
+        PTP::appendLE(bytes_, v);
+        return *this;
+    }
     Desc& range(std::int64_t min, std::int64_t max, std::int64_t step) {
         return u8(1).value(min).value(max).value(step);
     }
@@ -51,11 +65,19 @@ private:
     Bytes bytes_;
 };
 
-std::optional<PropDesc> parse(const Bytes& bytes) { return PropDesc::parse(bytes); }
+std::optional<PropDesc> parse(const Bytes& bytes) {
+    return PropDesc::parse(bytes);
+}
 
 TEST(PropDescTest, ParsesHeaderOfEnumeration) {
     const auto desc = parse(Desc(0x500F, DataType::uint16, 1)
-                                .value(100).value(400).u8(2).u16(3).value(200).value(400).value(800)
+                                .value(100)
+                                .value(400)
+                                .u8(2)
+                                .u16(3)
+                                .value(200)
+                                .value(400)
+                                .value(800)
                                 .bytes());
     ASSERT_TRUE(desc);
     EXPECT_EQ(desc->code, Prop::iso);
@@ -98,8 +120,8 @@ TEST(PropDescTest, UnknownPropertyOrDatatypeIsNone) {
 }
 
 TEST(PropDescTest, EveryTruncatedHeaderIsNoneAndFullHeaderParses) {
-    for (const DataType type : {DataType::uint8, DataType::int16, DataType::uint32,
-                                DataType::uint64}) {
+    for (const DataType type :
+         {DataType::uint8, DataType::int16, DataType::uint32, DataType::uint64}) {
         const Bytes full = Desc(0x500F, type).value(1).value(2).u8(0).bytes();
         for (std::size_t length = 0; length < full.size(); ++length) {
             const Bytes cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
@@ -113,8 +135,8 @@ TEST(PropDescTest, EveryTruncatedHeaderIsNoneAndFullHeaderParses) {
 }
 
 TEST(PropDescTest, RangeListsEveryStep) {
-    const auto iso = parse(Desc(0x500F, DataType::uint16).value(100).value(100)
-                               .range(100, 6400, 100).bytes());
+    const auto iso =
+        parse(Desc(0x500F, DataType::uint16).value(100).value(100).range(100, 6400, 100).bytes());
     ASSERT_TRUE(iso);
     ASSERT_EQ(iso->choices.size(), 64u);
     EXPECT_EQ(iso->choices.front(), 100);
@@ -127,8 +149,8 @@ TEST(PropDescTest, RangeListsEveryStep) {
     ASSERT_TRUE(uneven);
     EXPECT_EQ(uneven->choices, (std::vector<std::int64_t>{-1000, -667, -334, -1, 332, 665, 998}));
 
-    const auto single = parse(Desc(0x500F, DataType::uint16).value(0).value(0)
-                                  .range(200, 200, 5).bytes());
+    const auto single =
+        parse(Desc(0x500F, DataType::uint16).value(0).value(0).range(200, 200, 5).bytes());
     ASSERT_TRUE(single);
     EXPECT_EQ(single->choices, (std::vector<std::int64_t>{200}));
 }
@@ -144,13 +166,12 @@ TEST(PropDescTest, BrokenRangeKeepsDescriptorWithoutChoices) {
     EXPECT_EQ(choicesOf(base().range(0, 600, 1).bytes()), 0u);
     EXPECT_EQ(choicesOf(base().range(0, 512, 1).bytes()), 0u);
     EXPECT_EQ(choicesOf(base().range(0, 511, 1).bytes()), 512u);
-    EXPECT_EQ(choicesOf(base().range(0, 600, 0).bytes()), 0u);   // step 0
-    EXPECT_EQ(choicesOf(base().range(600, 0, 1).bytes()), 0u);   // maximum below minimum
+    EXPECT_EQ(choicesOf(base().range(0, 600, 0).bytes()), 0u);           // step 0
+    EXPECT_EQ(choicesOf(base().range(600, 0, 1).bytes()), 0u);           // maximum below minimum
     EXPECT_EQ(choicesOf(base().u8(1).value(0).value(600).bytes()), 0u);  // no step
     EXPECT_EQ(choicesOf(base().u8(1).value(0).bytes()), 0u);
     EXPECT_EQ(choicesOf(base().u8(1).bytes()), 0u);
-    EXPECT_EQ(choicesOf(
-                  Desc(0x5010, DataType::int16).value(0).value(0).range(0, 600, -1).bytes()),
+    EXPECT_EQ(choicesOf(Desc(0x5010, DataType::int16).value(0).value(0).range(0, 600, -1).bytes()),
               0u);  // negative step
 }
 
@@ -220,8 +241,8 @@ TEST(PropDescTest, OtherFormFlagsHaveNoChoices) {
 }
 
 TEST(PropDescTest, StringPropertyReadsAsZeros) {
-    const auto desc =
-        parse(Desc(0x5003, DataType::string).str(4).str(5).u8(2).u16(3).str(3).str(0).str(6).bytes());
+    const auto desc = parse(
+        Desc(0x5003, DataType::string).str(4).str(5).u8(2).u16(3).str(3).str(0).str(6).bytes());
     ASSERT_TRUE(desc);
     EXPECT_EQ(desc->dataType, DataType::string);
     EXPECT_EQ(desc->current, 0);
@@ -230,8 +251,8 @@ TEST(PropDescTest, StringPropertyReadsAsZeros) {
     EXPECT_EQ(desc->choiceTexts(), (QStringList{"0", "0", "0"}));
 
     // A string range reads 0 for every bound, hence step 0 and no choices.
-    const auto range = parse(Desc(0x5003, DataType::string).str(2).str(2).u8(1).str(2).str(2).str(2)
-                                 .bytes());
+    const auto range =
+        parse(Desc(0x5003, DataType::string).str(2).str(2).u8(1).str(2).str(2).str(2).bytes());
     ASSERT_TRUE(range);
     EXPECT_TRUE(range->choices.empty());
 
@@ -239,8 +260,8 @@ TEST(PropDescTest, StringPropertyReadsAsZeros) {
     // missing form flag then makes the descriptor none instead of reading beyond the buffer.
     EXPECT_FALSE(parse(Desc(0x5003, DataType::string).str(2).u8(200).bytes()));
     // An enumerated string that overruns ends the list.
-    const auto overrun = parse(
-        Desc(0x5003, DataType::string).str(2).str(2).u8(2).u16(4).str(2).u8(100).bytes());
+    const auto overrun =
+        parse(Desc(0x5003, DataType::string).str(2).str(2).u8(2).u16(4).str(2).u8(100).bytes());
     ASSERT_TRUE(overrun);
     EXPECT_EQ(overrun->choices, (std::vector<std::int64_t>{0, 0}));
 }
@@ -252,8 +273,15 @@ protected:
 
 TEST_F(PropDescTextTest, TextsFollowPropertyAndVendor) {
     PropFormat::setVendor(PropFormat::vendorNikon);
-    const auto desc = parse(Desc(0x5004, DataType::uint8).value(0).value(2).u8(2).u16(3)
-                                .value(0).value(2).value(4).bytes());
+    const auto desc = parse(Desc(0x5004, DataType::uint8)
+                                .value(0)
+                                .value(2)
+                                .u8(2)
+                                .u16(3)
+                                .value(0)
+                                .value(2)
+                                .value(4)
+                                .bytes());
     ASSERT_TRUE(desc);
     EXPECT_EQ(desc->currentText(), "JPEG Fine");
     EXPECT_EQ(desc->choiceTexts(), (QStringList{"JPEG Basic", "JPEG Fine", "NEF (RAW)"}));

@@ -1,0 +1,64 @@
+#include "kit/async/VirtualRuntime.h"
+#include "kit/async/WorkQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+
+namespace pexil::async {
+namespace {
+
+TEST(WorkQueue, SerialQueueRunsInPostingOrderOffTheCallingThread) {
+    std::vector<int> order;
+    std::thread::id ranOn;
+    {
+        WorkQueue queue(QStringLiteral("test.serial"));
+        for (int i = 0; i < 100; ++i)
+            queue.post([&, i] {
+                order.push_back(i);
+                ranOn = std::this_thread::get_id();
+            });
+        queue.drain();
+        EXPECT_EQ(order.size(), 100U);
+    }
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+}
+
+TEST(WorkQueue, DestructionFinishesWhatWasPosted) {
+    std::atomic<int> ran = 0;
+    {
+        WorkQueue queue(QStringLiteral("test.concurrent"), 3);
+        for (int i = 0; i < 50; ++i) queue.post([&] { ++ran; });
+    }
+    EXPECT_EQ(ran.load(), 50);
+}
+
+Task<int> computeOn(Executor& queue, std::thread::id& workedOn) {
+    const int value = co_await runOn(queue, [&] {
+        workedOn = std::this_thread::get_id();
+        return 6 * 7;
+    });
+    co_return value;
+}
+
+Task<void> failOn(Executor& queue) {
+    co_await runOn(queue, [] { throw std::runtime_error("decoder broke"); });
+}
+
+TEST(RunOn, ResultsComeBackToTheMainThreadAndErrorsToTheAwaiter) {
+    VirtualRuntime rt;
+    WorkQueue queue(QStringLiteral("test.runOn"));
+    std::thread::id workedOn;
+    EXPECT_EQ(rt.run(computeOn(queue, workedOn)), 42);
+    EXPECT_NE(workedOn, std::this_thread::get_id());
+    EXPECT_THROW(rt.run(failOn(queue)), std::runtime_error);
+
+    InlineExecutor inlineQueue;  // the stand-in tests use for worker queues
+    EXPECT_EQ(rt.run(computeOn(inlineQueue, workedOn)), 42);
+    EXPECT_EQ(workedOn, std::this_thread::get_id());
+}
+
+}  // namespace
+}  // namespace pexil::async
