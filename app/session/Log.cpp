@@ -4,10 +4,10 @@
 
 #include <QFile>
 
-#include <cerrno>
 #include <fcntl.h>
-#include <future>
 #include <unistd.h>
+#include <cerrno>
+#include <future>
 
 namespace pexil {
 
@@ -27,8 +27,8 @@ int openForAppend(const QByteArray& nativePath) {
         // One call that creates a missing file and can never truncate an existing one: a
         // file that exists but cannot be opened (write-protected, say) must keep its
         // contents, and a second process appending at the same time must not be clobbered.
-        const int fd = ::open(nativePath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                              0644);
+        const int fd =
+            ::open(nativePath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (fd >= 0 || errno != EINTR) return fd;
     }
 }
@@ -52,7 +52,8 @@ void writeAll(int fd, const QByteArray& bytes) {
 class Log::Sink {
 public:
     Sink(const QString& homeDirectory, Clock clock)
-        : path_(QDir::cleanPath(QDir(homeDirectory).filePath(QStringLiteral("Library/Logs/Pexil.log")))),
+        : path_(QDir::cleanPath(
+              QDir(homeDirectory).filePath(QStringLiteral("Library/Logs/Pexil.log")))),
           folder_(QDir::cleanPath(QDir(homeDirectory).filePath(QStringLiteral("Library/Logs")))),
           nativePath_(QFile::encodeName(path_)),
           clock_(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTime(); })),
@@ -60,16 +61,16 @@ public:
 
     const QString& path() const { return path_; }
 
-    void write(const QString& message) { queue_.post([this, message] { append(stamped(clock_(), message).toUtf8()); }); }
+    void write(const QString& message) { enqueue(stamped(clock_(), message)); }
 
     void startSession() {
         // One clock reading for both, so the banner's UTC time and its stamp agree.
         const QDateTime now = clock_();
         const QString rule(kRuleWidth, QLatin1Char('='));
-        const QString banner =
-            QLatin1Char('\n') + rule + QLatin1Char('\n') + QStringLiteral("Pexil 起動  ") +
-            now.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-            QStringLiteral(" +0000\n") + rule;
+        const QString banner = QLatin1Char('\n') + rule + QLatin1Char('\n') +
+                               QStringLiteral("Pexil 起動  ") +
+                               now.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                               QStringLiteral(" +0000\n") + rule;
         enqueue(stamped(now, banner));
     }
 
@@ -117,13 +118,21 @@ Log::Log(QString homeDirectory, Clock clock)
 
 Log::~Log() = default;
 
-void Log::write(const QString& message) { sink_->write(message); }
+void Log::write(const QString& message) {
+    sink_->write(message);
+}
 
-void Log::startSession() { sink_->startSession(); }
+void Log::startSession() {
+    sink_->startSession();
+}
 
-QString Log::path() const { return sink_->path(); }
+QString Log::path() const {
+    return sink_->path();
+}
 
-void Log::flush() { sink_->flush(); }
+void Log::flush() {
+    sink_->flush();
+}
 
 std::function<void(const QString&)> Log::writer() const {
     // Weak, because a component holding the sink may well be torn down after the Log.

@@ -55,7 +55,8 @@ public:
 
     // A sink for components that take a log callback (the PTP camera object, for one).
     // Callable from any thread. Once this Log is destroyed the callable drops its lines
-    // instead of crashing; a call racing with the destruction may still land its line.
+    // instead of crashing. A call racing with the destruction still lands its line, and
+    // then that caller, not the destructor, waits for the queue to finish.
     std::function<void(const QString&)> writer() const;
 
 private:

@@ -138,6 +138,8 @@ struct ContextProbe {
 };
 
 // co_await isCancelled(): whether the running task was asked to stop.
+// Bind the result to a variable before testing it: g++ 12 emits a trap for a coroutine
+// holding `if (co_await …) co_return;`.
 inline auto isCancelled() {
     struct Awaiter : ContextProbe {
         bool await_resume() const noexcept { return context->cancelled(); }

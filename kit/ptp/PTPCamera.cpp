@@ -16,7 +16,8 @@ bool PTPCamera::isNikon() { return PropFormat::vendor() == PropFormat::vendorNik
 async::Task<void> PTPCamera::watchdog(QString opText) {
     co_await async::sleep(watchdogSeconds);
     // Cancelled when the command ended; the task dies with the camera, so `this` is alive here.
-    if (co_await async::isCancelled()) co_return;
+    const bool cancelled = co_await async::isCancelled();
+    if (cancelled) co_return;
     writeLog(QString::asprintf("PTP %s が 45 秒返らない", qUtf8Printable(opText)));
 }
 

@@ -87,7 +87,9 @@ public:
         Step step = std::move(script_.front());
         script_.pop_front();
         EXPECT_EQ(step.op, sent.op) << "command out of script";
-        if (step.params) EXPECT_EQ(*step.params, sent.params) << "parameters of 0x" << std::hex << sent.op;
+        if (step.params) {
+            EXPECT_EQ(*step.params, sent.params) << "parameters of 0x" << std::hex << sent.op;
+        }
         if (step.never) {
             held_.push_back(std::move(completion));
             return;

@@ -25,7 +25,9 @@ const QString kStamp = QStringLiteral(R"(\[\d{2}:\d{2}:\d{2}\.\d{3}\] )");
 const QString kRule(64, QLatin1Char('='));
 
 // 14:03:27.512 local time: an afternoon hour, so a 12-hour clock would show.
-QDateTime afternoon() { return QDateTime(QDate(2024, 5, 1), QTime(14, 3, 27, 512)); }
+QDateTime afternoon() {
+    return QDateTime(QDate(2024, 5, 1), QTime(14, 3, 27, 512));
+}
 
 Log::Clock fixedAt(const QDateTime& now) {
     return [now] { return now; };
@@ -76,8 +78,8 @@ TEST_F(LogTest, LineFormat) {
     {
         SCOPED_TRACE("two writes from one thread: call order, each on its own stamped line");
         // The second time has single-digit fields: the stamp pads them.
-        auto times = std::make_shared<std::vector<QDateTime>>(std::vector<QDateTime>{
-            afternoon(), QDateTime(QDate(2024, 5, 1), QTime(9, 5, 7, 4))});
+        auto times = std::make_shared<std::vector<QDateTime>>(
+            std::vector<QDateTime>{afternoon(), QDateTime(QDate(2024, 5, 1), QTime(9, 5, 7, 4))});
         Log log(home(), [times] {
             const QDateTime next = times->front();
             times->erase(times->begin());
@@ -145,9 +147,9 @@ TEST_F(LogTest, SessionBanner) {
         log.write(QStringLiteral("before"));
         log.startSession();
         log.flush();
-        const QString stamp =
-            QLatin1Char('[') + tokyo.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
-            QStringLiteral("] ");
+        const QString stamp = QLatin1Char('[') +
+                              tokyo.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
+                              QStringLiteral("] ");
         const QString expected = stamp + QStringLiteral("before\n") + stamp + QLatin1Char('\n') +
                                  kRule + QLatin1Char('\n') +
                                  QStringLiteral("Pexil 起動  2024-05-01 05:03:27 +0000\n") + kRule +
@@ -193,9 +195,10 @@ TEST_F(LogTest, WriteProtectedLogKeepsItsContents) {
     // Recreating a file that failed to open would wipe it; so would replacing it.
     const QByteArray earlier("[08:00:00.000] kept\n");
     writeFile(logPath(), earlier);
-    ASSERT_TRUE(QFile::setPermissions(logPath(), QFile::ReadOwner | QFile::ReadGroup |
-                                                     QFile::ReadOther));
-    if (!permissionsBind(logPath())) GTEST_SKIP() << "running as root: chmod 0444 does not stop writes";
+    ASSERT_TRUE(
+        QFile::setPermissions(logPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    if (!permissionsBind(logPath()))
+        GTEST_SKIP() << "running as root: chmod 0444 does not stop writes";
     {
         Log log(home(), fixedAt(afternoon()));
         log.write(QStringLiteral("lost"));
@@ -204,8 +207,8 @@ TEST_F(LogTest, WriteProtectedLogKeepsItsContents) {
         log.flush();
     }
     EXPECT_EQ(readAll(logPath()), earlier);
-    EXPECT_EQ(QFileInfo(logPath()).permissions() & (QFile::WriteOwner | QFile::WriteGroup |
-                                                    QFile::WriteOther),
+    EXPECT_EQ(QFileInfo(logPath()).permissions() &
+                  (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther),
               QFile::Permissions());
 }
 
