@@ -214,7 +214,8 @@ std::optional<Location> largestPreview(ByteView bytes) {
                             stack.push_back(next);
                     }
                     break;
-                default: break;
+                default:
+                    break;
             }
         }
         consider(best, jpegOffset, jpegLength);

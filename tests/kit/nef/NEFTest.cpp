@@ -18,8 +18,8 @@ enum class Order { little, big };
 constexpr std::uint16_t kShort = 3;
 constexpr std::uint16_t kLong = 4;
 constexpr std::uint16_t kOrientation = 274, kCompression = 259, kStripOffsets = 273,
-                        kStripByteCounts = 279, kSubIFDs = 330, kJPEGStart = 513,
-                        kJPEGLength = 514, kExifIFD = 34665;
+                        kStripByteCounts = 279, kSubIFDs = 330, kJPEGStart = 513, kJPEGLength = 514,
+                        kExifIFD = 34665;
 
 struct Field {
     std::uint16_t tag;
@@ -27,8 +27,12 @@ struct Field {
     std::uint32_t count;
     std::uint32_t value;  // inline value, or offset of the values
 };
-Field shortField(std::uint16_t tag, std::uint32_t v) { return {tag, kShort, 1, v}; }
-Field longField(std::uint16_t tag, std::uint32_t v) { return {tag, kLong, 1, v}; }
+Field shortField(std::uint16_t tag, std::uint32_t v) {
+    return {tag, kShort, 1, v};
+}
+Field longField(std::uint16_t tag, std::uint32_t v) {
+    return {tag, kLong, 1, v};
+}
 
 // A TIFF file laid out by hand: each structure goes at the offset the test chooses, so
 // tests can point IFDs anywhere, including at each other.
@@ -49,8 +53,10 @@ public:
             put32(entry + 4, f.count);
             put32(entry + 8, 0);
             // TIFF left-justifies a SHORT in the value field.
-            if (f.type == kShort && f.count == 1) put16(entry + 8, static_cast<std::uint16_t>(f.value));
-            else put32(entry + 8, f.value);
+            if (f.type == kShort && f.count == 1)
+                put16(entry + 8, static_cast<std::uint16_t>(f.value));
+            else
+                put32(entry + 8, f.value);
             entry += 12;
         }
         put32(entry, 0);
@@ -81,14 +87,21 @@ private:
     Bytes bytes_;
 };
 
-std::optional<Location> preview(const TiffFile& f) { return NEF::largestPreview(f.bytes()); }
-std::optional<int> orientation(const TiffFile& f) { return NEF::orientation(f.bytes()); }
+std::optional<Location> preview(const TiffFile& f) {
+    return NEF::largestPreview(f.bytes());
+}
+std::optional<int> orientation(const TiffFile& f) {
+    return NEF::orientation(f.bytes());
+}
 
 // IFD0 with a 160×120 thumbnail and two SubIFDs: a medium and a full-size preview.
 TiffFile typicalNEF(Order order) {
     TiffFile f(order);
-    f.ifd(8, {shortField(kOrientation, 6), longField(kJPEGStart, 0x10000),
-              longField(kJPEGLength, 9000), {kSubIFDs, kLong, 2, 300}, longField(kExifIFD, 200)});
+    f.ifd(8, {shortField(kOrientation, 6),
+              longField(kJPEGStart, 0x10000),
+              longField(kJPEGLength, 9000),
+              {kSubIFDs, kLong, 2, 300},
+              longField(kExifIFD, 200)});
     f.longs(300, {400, 500});
     f.ifd(200, {shortField(kCompression, 6), longField(kStripOffsets, 0x20000),
                 longField(kStripByteCounts, 60000)});
@@ -123,12 +136,14 @@ TEST(NEFOrientation, ReadsTheFirstEntryOfIFD0InEitherByteOrder) {
         }
         for (std::uint32_t value : {0u, 9u, 0x106u}) {
             EXPECT_EQ(orientation(TiffFile(order).ifd(8, {shortField(kOrientation, value)})),
-                      std::nullopt) << value;
+                      std::nullopt)
+                << value;
         }
         // A LONG is read 4 bytes wide; read as a SHORT, big-endian would give 0.
         EXPECT_EQ(orientation(TiffFile(order).ifd(8, {longField(kOrientation, 3)})), 3);
         EXPECT_EQ(orientation(TiffFile(order).ifd(
-                      8, {shortField(kOrientation, 3), shortField(kOrientation, 6)})), 3);
+                      8, {shortField(kOrientation, 3), shortField(kOrientation, 6)})),
+                  3);
     }
 }
 
@@ -141,7 +156,7 @@ TEST(NEFOrientation, OnlyIFD0Counts) {
 TEST(NEFOrientation, TruncatedTableKeepsTheEntriesRead) {
     TiffFile f;
     f.ifd(8, {shortField(kOrientation, 6), shortField(kCompression, 6)});
-    EXPECT_EQ(NEF::orientation(f.head(10 + 12 + 4)), 6);  // second entry cut off
+    EXPECT_EQ(NEF::orientation(f.head(10 + 12 + 4)), 6);            // second entry cut off
     EXPECT_EQ(NEF::orientation(f.head(10 + 8 + 1)), std::nullopt);  // value field cut in half
 }
 
@@ -207,8 +222,8 @@ TEST(NEFPreview, FollowsExifIFDAndCutsCycles) {
     TiffFile f;
     f.ifd(8, {longField(kExifIFD, 100), longField(kSubIFDs, 8)});  // IFD0 points at itself
     f.ifd(100, {longField(kSubIFDs, 200)});
-    f.ifd(200, {longField(kJPEGStart, 0x3000), longField(kJPEGLength, 7000),
-                {kSubIFDs, kLong, 3, 300}});
+    f.ifd(200,
+          {longField(kJPEGStart, 0x3000), longField(kJPEGLength, 7000), {kSubIFDs, kLong, 3, 300}});
     f.longs(300, {8, 100, 200});  // and back at every IFD on the way
     EXPECT_EQ(preview(f), (Location{0x3000, 7000}));
 }
@@ -244,8 +259,8 @@ TEST(NEFPreview, ReadsAtMost64Values) {
 
 TEST(NEFPreview, TablesOutsideTheHeadAreAbsentButLocationsMayPointBeyondIt) {
     TiffFile f;
-    f.ifd(8, {longField(kJPEGStart, 0x1000), longField(kJPEGLength, 5000),
-              longField(kSubIFDs, 200)});
+    f.ifd(8,
+          {longField(kJPEGStart, 0x1000), longField(kJPEGLength, 5000), longField(kSubIFDs, 200)});
     f.ifd(200, {longField(kJPEGStart, 0x3000), longField(kJPEGLength, 7000)});
     EXPECT_EQ(NEF::largestPreview(f.head(200)), (Location{0x1000, 5000}));
     EXPECT_EQ(NEF::largestPreview(f.head(10 + 24)), (Location{0x1000, 5000}));
@@ -261,8 +276,10 @@ TEST(NEFHostileOffsets, OffsetsAndCountsNear4GiBNeitherWrapNorCrash) {
         EXPECT_EQ(orientation(TiffFile(order, 0xFFFFFFFE).put32(8, 0)), std::nullopt);
 
         TiffFile f(order);
-        f.ifd(8, {{kSubIFDs, kLong, 4, 100}, {kExifIFD, kLong, 0xFFFFFFFF, 0xFFFFFFF0},
-                  longField(kJPEGStart, 0xFFFFFFFF), longField(kJPEGLength, 0xFFFFFFFF)});
+        f.ifd(8, {{kSubIFDs, kLong, 4, 100},
+                  {kExifIFD, kLong, 0xFFFFFFFF, 0xFFFFFFF0},
+                  longField(kJPEGStart, 0xFFFFFFFF),
+                  longField(kJPEGLength, 0xFFFFFFFF)});
         f.longs(100, {0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFC, 0x80000000});
         EXPECT_EQ(preview(f), (Location{0xFFFFFFFF, 0xFFFFFFFF}));
 
@@ -285,8 +302,8 @@ TEST(NEFTruncation, EveryPrefixOfAFileIsSafeAndFindsNoMoreThanTheWhole) {
             const auto found = NEF::largestPreview(f.head(size));
             const auto turn = NEF::orientation(f.head(size));
             if (found) {
-                EXPECT_NE(std::find(candidates.begin(), candidates.end(), *found),
-                          candidates.end()) << size;
+                EXPECT_NE(std::find(candidates.begin(), candidates.end(), *found), candidates.end())
+                    << size;
                 EXPECT_GE(found->length, longest) << size;
                 longest = found->length;
             } else {
