@@ -139,6 +139,8 @@ TEST_F(PropFormatTest, StandardShutterSpeeds) {
     EXPECT_EQ(text(Prop::exposureTime, 125), "1/80");
     EXPECT_EQ(text(Prop::exposureTime, 166), "1/60");  // 60.24, within 2 %
     EXPECT_EQ(text(Prop::exposureTime, 5000), "1/2");
+    EXPECT_EQ(text(Prop::exposureTime, 3390), "1/3");    // 2.950: 1.7 % off, within
+    EXPECT_EQ(text(Prop::exposureTime, 3413), "1/2.9");  // 2.930: 2.4 % off, outside
     EXPECT_EQ(text(Prop::exposureTime, 6250), "1/1.6");
     EXPECT_EQ(text(Prop::exposureTime, 7692), "1/1.3");
     EXPECT_EQ(text(Prop::exposureTime, 9999), "1/1");
