@@ -15,7 +15,8 @@ pexil::Bytes nikonDeviceInfo() {
     };
     auto array = [&](std::uint16_t first, std::uint32_t count) {
         appendLE(out, count);
-        for (std::uint32_t i = 0; i < count; ++i) appendLE(out, static_cast<std::uint16_t>(first + i));
+        for (std::uint32_t i = 0; i < count; ++i)
+            appendLE(out, static_cast<std::uint16_t>(first + i));
     };
     appendLE(out, std::uint16_t{100});
     appendLE(out, std::uint32_t{6});

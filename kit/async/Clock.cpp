@@ -11,7 +11,9 @@ SystemClock::SystemClock(QObject* parent) : QObject(parent) {}
 
 SystemClock::~SystemClock() = default;
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
+QDateTime SystemClock::now() const {
+    return QDateTime::currentDateTime();
+}
 
 Seconds SystemClock::monotonic() const {
     return std::chrono::duration_cast<Seconds>(std::chrono::steady_clock::now().time_since_epoch());
@@ -21,7 +23,7 @@ TimerId SystemClock::startTimer(Seconds after, std::function<void()> fire) {
     // Qt counts timers in whole milliseconds; round up so a wait is never shorter than asked.
     const double ms = std::ceil(std::max(0.0, after.count()) * 1000.0);
     const int interval = ms > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
-                                                               : static_cast<int>(ms);
+                                                              : static_cast<int>(ms);
     const int id = QObject::startTimer(std::chrono::milliseconds(interval), Qt::PreciseTimer);
     timers_[id] = std::move(fire);
     return static_cast<TimerId>(id);

@@ -44,7 +44,8 @@ struct CompletionState {
 template <class T>
 class Resolver {
 public:
-    explicit Resolver(std::shared_ptr<detail::CompletionState<T>> state) : state_(std::move(state)) {}
+    explicit Resolver(std::shared_ptr<detail::CompletionState<T>> state)
+        : state_(std::move(state)) {}
     // True if this call finished the wait; false if something else finished it first.
     bool resolve(T value) const {
         return state_->finish([&](auto& s) { s.value.emplace(std::move(value)); });

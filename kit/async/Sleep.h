@@ -76,7 +76,11 @@ private:
     std::shared_ptr<detail::SleepState> state_;
 };
 
-inline Sleep sleep(double seconds) { return Sleep(seconds); }
-inline Sleep sleep(Seconds duration) { return Sleep(duration); }
+inline Sleep sleep(double seconds) {
+    return Sleep(seconds);
+}
+inline Sleep sleep(Seconds duration) {
+    return Sleep(duration);
+}
 
 }  // namespace pexil::async

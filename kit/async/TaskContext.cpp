@@ -33,7 +33,9 @@ TaskContext::CancelId TaskContext::onCancel(std::function<void()> callback) {
     return id;
 }
 
-void TaskContext::removeOnCancel(CancelId id) { cancelCallbacks_.erase(id); }
+void TaskContext::removeOnCancel(CancelId id) {
+    cancelCallbacks_.erase(id);
+}
 
 void TaskContext::resume(std::coroutine_handle<> handle) {
     runtime_.main().post([self = shared_from_this(), handle] { self->resumeNow(handle); });
@@ -77,7 +79,7 @@ QString describe(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
         return QStringLiteral("%1: %2").arg(QString::fromLatin1(typeid(e).name()),
-                                             QString::fromUtf8(e.what()));
+                                            QString::fromUtf8(e.what()));
     } catch (...) {
         return QStringLiteral("unknown exception");
     }

@@ -48,7 +48,9 @@ public:
     void adoptRoot(std::coroutine_handle<> root) { root_ = root; }
     void start();
     void rootFinished(std::exception_ptr error);
-    void onFinished(std::function<void()> callback) { finishedCallbacks_.push_back(std::move(callback)); }
+    void onFinished(std::function<void()> callback) {
+        finishedCallbacks_.push_back(std::move(callback));
+    }
 
 private:
     void resumeNow(std::coroutine_handle<> handle);

@@ -33,24 +33,27 @@ const std::set<std::uint16_t>& CameraCapabilities::nikon1Unsafe() {
     return codes;
 }
 
-std::optional<Refusal> CameraCapabilities::refusalBeforeDeviceInfo(PTP::Op op,
-                                                                   std::span<const std::uint32_t> params) {
+std::optional<Refusal> CameraCapabilities::refusalBeforeDeviceInfo(
+    PTP::Op op, std::span<const std::uint32_t> params) {
     if (PTP::isVendor(op)) return Refusal{localized("DeviceInfo を読む前の独自命令"), 0x2005};
     if (isPropertyOperation(op) && !params.empty() && params.front() >= 0xD000)
         return Refusal{localized("DeviceInfo を読む前の独自プロパティ"), 0x200A};
     return std::nullopt;
 }
 
-std::optional<Refusal> CameraCapabilities::refusal(PTP::Op op, std::span<const std::uint32_t> params) const {
+std::optional<Refusal> CameraCapabilities::refusal(PTP::Op op,
+                                                   std::span<const std::uint32_t> params) const {
     if (!isNikon1) return std::nullopt;
     const std::uint16_t opCode = PTP::code(op);
-    if (nikon1Unsafe().contains(opCode)) return Refusal{localized("Nikon 1 で通信が壊れる命令"), 0x2005};
+    if (nikon1Unsafe().contains(opCode))
+        return Refusal{localized("Nikon 1 で通信が壊れる命令"), 0x2005};
     if (PTP::isVendor(op) && !operations.contains(opCode))
         return Refusal{localized("カメラが名乗っていない命令"), 0x2005};
     if (isPropertyOperation(op) && !params.empty()) {
         const std::uint32_t prop = params.front();
         // 0xF000–0xF01C are answered by Nikon 1 bodies although they never announce them.
-        const bool announced = prop <= 0xFFFF && properties.contains(static_cast<std::uint16_t>(prop));
+        const bool announced =
+            prop <= 0xFFFF && properties.contains(static_cast<std::uint16_t>(prop));
         if (!announced && !(prop >= 0xF000 && prop <= 0xF01C))
             return Refusal{localized("カメラが名乗っていないプロパティ"), 0x200A};
     }

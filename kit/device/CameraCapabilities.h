@@ -34,7 +34,8 @@ struct CameraCapabilities {
     static const std::set<std::uint16_t>& nikon1Unsafe();
 
     // While DeviceInfo is unknown, no vendor command and no vendor property goes out.
-    static std::optional<Refusal> refusalBeforeDeviceInfo(PTP::Op op, std::span<const std::uint32_t> params);
+    static std::optional<Refusal> refusalBeforeDeviceInfo(PTP::Op op,
+                                                          std::span<const std::uint32_t> params);
     // After DeviceInfo: only a Nikon 1 has anything refused.
     std::optional<Refusal> refusal(PTP::Op op, std::span<const std::uint32_t> params) const;
 };

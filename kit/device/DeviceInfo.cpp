@@ -22,7 +22,8 @@ public:
     std::optional<std::uint32_t> u32() {
         if (left() < 4) return std::nullopt;
         std::uint32_t value = 0;
-        for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(bytes_[pos_ + i]) << (8 * i);
+        for (std::size_t i = 0; i < 4; ++i)
+            value |= static_cast<std::uint32_t>(bytes_[pos_ + i]) << (8 * i);
         pos_ += 4;
         return value;
     }
@@ -35,7 +36,8 @@ public:
         std::vector<char16_t> units;
         units.reserve(count);
         for (std::size_t i = 0; i < count; ++i) {
-            const auto unit = static_cast<char16_t>(bytes_[pos_ + 2 * i] | (bytes_[pos_ + 2 * i + 1] << 8));
+            const auto unit =
+                static_cast<char16_t>(bytes_[pos_ + 2 * i] | (bytes_[pos_ + 2 * i + 1] << 8));
             // Cameras pad with NULs and some put them inside names (a model of "D\0 5").
             if (unit != 0) units.push_back(unit);
         }

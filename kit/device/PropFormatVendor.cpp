@@ -10,8 +10,12 @@ namespace {
 std::atomic<std::uint32_t> currentVendor{0};
 }  // namespace
 
-std::uint32_t vendor() { return currentVendor.load(std::memory_order_relaxed); }
+std::uint32_t vendor() {
+    return currentVendor.load(std::memory_order_relaxed);
+}
 
-void setVendor(std::uint32_t value) { currentVendor.store(value, std::memory_order_relaxed); }
+void setVendor(std::uint32_t value) {
+    currentVendor.store(value, std::memory_order_relaxed);
+}
 
 }  // namespace pexil::PropFormat

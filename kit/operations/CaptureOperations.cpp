@@ -49,7 +49,8 @@ async::Task<CameraResult<Done>> PTPCamera::releaseShutter() {
     const auto watch = lifetime_.watch();
     for (int attempt = 1;; ++attempt) {
         auto sent = co_await send(PTP::Op::initiateCapture, args(0, 0));
-        if (!watch.alive()) co_return sent ? CameraResult<Done>(Done{}) : CameraResult<Done>(sent.error());
+        if (!watch.alive())
+            co_return sent ? CameraResult<Done>(Done{}) : CameraResult<Done>(sent.error());
         if (sent) {
             writeLog(QString::fromUtf8("リモートシャッター 0x100E: OK"));
             co_return Done{};
@@ -62,7 +63,8 @@ async::Task<CameraResult<Done>> PTPCamera::releaseShutter() {
             continue;
         }
         // Bodies that refuse the standard capture (or fail it) still take Nikon's own.
-        writeLog(QString::fromUtf8("リモートシャッター 0x100E 失敗: ") + pexil::describe(sent.error()));
+        writeLog(QString::fromUtf8("リモートシャッター 0x100E 失敗: ") +
+                 pexil::describe(sent.error()));
         auto fallback = co_await send(PTP::Op::nikonCapture, args(0xFFFFFFFF));
         if (!fallback) co_return fallback.error();
         if (watch.alive()) writeLog(QString::fromUtf8("リモートシャッター 0x90C0: OK"));

@@ -4,11 +4,14 @@
 namespace pexil {
 
 namespace {
-QString clockPattern() { return QStringLiteral("yyyyMMdd'T'HHmmss"); }
+QString clockPattern() {
+    return QStringLiteral("yyyyMMdd'T'HHmmss");
 }
+}  // namespace
 
 QString PTPCamera::formatClock(const QDateTime& date) {
-    // QDateTime::toString with a pattern uses the C locale: ASCII digits whatever the user's locale.
+    // QDateTime::toString with a pattern uses the C locale: ASCII digits whatever the user's
+    // locale.
     return date.toLocalTime().toString(clockPattern());
 }
 

@@ -22,16 +22,26 @@ async::Task<CameraResult<Done>> PTPCamera::write(PropDesc desc, std::int64_t val
     Bytes data;
     switch (desc.dataType) {
         case PTP::DataType::int8:
-        case PTP::DataType::uint8: PTP::appendLE(data, static_cast<std::uint8_t>(value)); break;
+        case PTP::DataType::uint8:
+            PTP::appendLE(data, static_cast<std::uint8_t>(value));
+            break;
         case PTP::DataType::int16:
-        case PTP::DataType::uint16: PTP::appendLE(data, static_cast<std::uint16_t>(value)); break;
+        case PTP::DataType::uint16:
+            PTP::appendLE(data, static_cast<std::uint16_t>(value));
+            break;
         case PTP::DataType::int32:
-        case PTP::DataType::uint32: PTP::appendLE(data, static_cast<std::uint32_t>(value)); break;
+        case PTP::DataType::uint32:
+            PTP::appendLE(data, static_cast<std::uint32_t>(value));
+            break;
         case PTP::DataType::int64:
-        case PTP::DataType::uint64: PTP::appendLE(data, static_cast<std::uint64_t>(value)); break;
-        case PTP::DataType::string: co_return CameraError(PTPError::response(0x2006));
+        case PTP::DataType::uint64:
+            PTP::appendLE(data, static_cast<std::uint64_t>(value));
+            break;
+        case PTP::DataType::string:
+            co_return CameraError(PTPError::response(0x2006));
     }
-    auto sent = co_await send(PTP::Op::setDevicePropValue, args(PTP::code(desc.code)), std::move(data));
+    auto sent =
+        co_await send(PTP::Op::setDevicePropValue, args(PTP::code(desc.code)), std::move(data));
     if (!sent) co_return sent.error();
     co_return Done{};
 }
@@ -44,15 +54,19 @@ async::Task<std::optional<std::int64_t>> PTPCamera::integer(std::uint32_t code, 
         case 4: {
             const auto bits = static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16)) |
                               (static_cast<std::uint32_t>(b[3]) << 24);
-            co_return isSigned ? static_cast<std::int64_t>(static_cast<std::int32_t>(bits)) : std::int64_t{bits};
+            co_return isSigned ? static_cast<std::int64_t>(static_cast<std::int32_t>(bits))
+                               : std::int64_t{bits};
         }
         case 2: {
             const auto bits = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-            co_return isSigned ? static_cast<std::int64_t>(static_cast<std::int16_t>(bits)) : std::int64_t{bits};
+            co_return isSigned ? static_cast<std::int64_t>(static_cast<std::int16_t>(bits))
+                               : std::int64_t{bits};
         }
         case 1:
-            co_return isSigned ? static_cast<std::int64_t>(static_cast<std::int8_t>(b[0])) : std::int64_t{b[0]};
-        default: co_return std::nullopt;
+            co_return isSigned ? static_cast<std::int64_t>(static_cast<std::int8_t>(b[0]))
+                               : std::int64_t{b[0]};
+        default:
+            co_return std::nullopt;
     }
 }
 

@@ -19,7 +19,8 @@ std::optional<Prop> toProp(std::uint16_t value) {
 }
 
 std::optional<DataType> toDataType(std::uint16_t value) {
-    if ((value >= 0x0001 && value <= 0x0008) || value == 0xFFFF) return static_cast<DataType>(value);
+    if ((value >= 0x0001 && value <= 0x0008) || value == 0xFFFF)
+        return static_cast<DataType>(value);
     return std::nullopt;
 }
 
@@ -30,18 +31,30 @@ bool isVendor(Op op) {
 
 QString label(Prop prop) {
     switch (prop) {
-        case Prop::batteryLevel: return localized("バッテリー");
-        case Prop::imageSize: return localized("画像サイズ");
-        case Prop::compressionSetting: return localized("画質");
-        case Prop::whiteBalance: return localized("WB");
-        case Prop::fNumber: return localized("絞り");
-        case Prop::focalLength: return localized("焦点距離");
-        case Prop::focusMode: return localized("フォーカスモード");
-        case Prop::exposureTime: return localized("シャッター");
-        case Prop::exposureProgram: return localized("モード");
-        case Prop::iso: return localized("ISO");
-        case Prop::exposureBias: return localized("露出補正");
-        case Prop::nikonExposureTime: return localized("シャッター");
+        case Prop::batteryLevel:
+            return localized("バッテリー");
+        case Prop::imageSize:
+            return localized("画像サイズ");
+        case Prop::compressionSetting:
+            return localized("画質");
+        case Prop::whiteBalance:
+            return localized("WB");
+        case Prop::fNumber:
+            return localized("絞り");
+        case Prop::focalLength:
+            return localized("焦点距離");
+        case Prop::focusMode:
+            return localized("フォーカスモード");
+        case Prop::exposureTime:
+            return localized("シャッター");
+        case Prop::exposureProgram:
+            return localized("モード");
+        case Prop::iso:
+            return localized("ISO");
+        case Prop::exposureBias:
+            return localized("露出補正");
+        case Prop::nikonExposureTime:
+            return localized("シャッター");
     }
     return {};
 }
@@ -49,14 +62,19 @@ QString label(Prop prop) {
 int byteCount(DataType type) {
     switch (type) {
         case DataType::int8:
-        case DataType::uint8: return 1;
+        case DataType::uint8:
+            return 1;
         case DataType::int16:
-        case DataType::uint16: return 2;
+        case DataType::uint16:
+            return 2;
         case DataType::int32:
-        case DataType::uint32: return 4;
+        case DataType::uint32:
+            return 4;
         case DataType::int64:
-        case DataType::uint64: return 8;
-        case DataType::string: return 0;
+        case DataType::uint64:
+            return 8;
+        case DataType::string:
+            return 0;
     }
     return 0;
 }
@@ -77,25 +95,42 @@ std::uint16_t responseCode(ByteView container) {
     return static_cast<std::uint16_t>(container[6] | (container[7] << 8));
 }
 
-bool isOK(ByteView container) { return responseCode(container) == 0x2001; }
+bool isOK(ByteView container) {
+    return responseCode(container) == 0x2001;
+}
 
 QString responseName(std::uint16_t value) {
     switch (value) {
-        case 0x0000: return localized("応答なし");
-        case 0x2001: return QStringLiteral("OK");
-        case 0x2002: return QStringLiteral("GeneralError");
-        case 0x2003: return QStringLiteral("SessionNotOpen");
-        case 0x2005: return QStringLiteral("OperationNotSupported");
-        case 0x2006: return QStringLiteral("ParameterNotSupported");
-        case 0x200A: return QStringLiteral("DevicePropNotSupported");
-        case 0x2019: return QStringLiteral("DeviceBusy");
-        case 0x201D: return QStringLiteral("InvalidParameter");
-        case 0xA002: return localized("ピントが合いませんでした");
-        case 0xA003: return QStringLiteral("Nikon:ChangeCameraModeFailed");
-        case 0xA004: return QStringLiteral("Nikon:InvalidStatus");
-        case 0xA005: return QStringLiteral("Nikon:SetPropertyNotSupported");
-        case 0xA00B: return QStringLiteral("Nikon:NotLiveView");
-        default: return QString::asprintf("0x%04x", value);
+        case 0x0000:
+            return localized("応答なし");
+        case 0x2001:
+            return QStringLiteral("OK");
+        case 0x2002:
+            return QStringLiteral("GeneralError");
+        case 0x2003:
+            return QStringLiteral("SessionNotOpen");
+        case 0x2005:
+            return QStringLiteral("OperationNotSupported");
+        case 0x2006:
+            return QStringLiteral("ParameterNotSupported");
+        case 0x200A:
+            return QStringLiteral("DevicePropNotSupported");
+        case 0x2019:
+            return QStringLiteral("DeviceBusy");
+        case 0x201D:
+            return QStringLiteral("InvalidParameter");
+        case 0xA002:
+            return localized("ピントが合いませんでした");
+        case 0xA003:
+            return QStringLiteral("Nikon:ChangeCameraModeFailed");
+        case 0xA004:
+            return QStringLiteral("Nikon:InvalidStatus");
+        case 0xA005:
+            return QStringLiteral("Nikon:SetPropertyNotSupported");
+        case 0xA00B:
+            return QStringLiteral("Nikon:NotLiveView");
+        default:
+            return QString::asprintf("0x%04x", value);
     }
 }
 
@@ -104,7 +139,8 @@ QString fromUtf16Units(std::span<const char16_t> units) {
     out.reserve(static_cast<qsizetype>(units.size()));
     for (std::size_t i = 0; i < units.size(); ++i) {
         const char16_t unit = units[i];
-        if (QChar::isHighSurrogate(unit) && i + 1 < units.size() && QChar::isLowSurrogate(units[i + 1])) {
+        if (QChar::isHighSurrogate(unit) && i + 1 < units.size() &&
+            QChar::isLowSurrogate(units[i + 1])) {
             out.append(QChar(unit));
             out.append(QChar(units[++i]));
         } else if (QChar::isSurrogate(unit)) {
@@ -135,7 +171,8 @@ Bytes encodeString(const QString& text) {
     Bytes out;
     out.reserve(static_cast<std::size_t>(1 + 2 * (n + 1)));
     out.push_back(static_cast<std::uint8_t>(n + 1));
-    for (qsizetype i = 0; i < n; ++i) appendLE(out, static_cast<std::uint16_t>(text.at(i).unicode()));
+    for (qsizetype i = 0; i < n; ++i)
+        appendLE(out, static_cast<std::uint16_t>(text.at(i).unicode()));
     appendLE(out, std::uint16_t{0});
     return out;
 }

@@ -39,11 +39,11 @@ enum class Op : std::uint16_t {
 };
 
 inline constexpr std::array<Op, 19> allOps{
-    Op::getDeviceInfo,      Op::getStorageIDs,       Op::getObjectHandles,
-    Op::getObjectInfo,      Op::getObject,           Op::getThumb,
-    Op::initiateCapture,    Op::getDevicePropDesc,   Op::getDevicePropValue,
-    Op::setDevicePropValue, Op::nikonCapture,        Op::nikonAfDrive,
-    Op::nikonCheckEvent,    Op::nikonDeviceReady,    Op::nikonGetVendorPropCodes,
+    Op::getDeviceInfo,         Op::getStorageIDs,      Op::getObjectHandles,
+    Op::getObjectInfo,         Op::getObject,          Op::getThumb,
+    Op::initiateCapture,       Op::getDevicePropDesc,  Op::getDevicePropValue,
+    Op::setDevicePropValue,    Op::nikonCapture,       Op::nikonAfDrive,
+    Op::nikonCheckEvent,       Op::nikonDeviceReady,   Op::nikonGetVendorPropCodes,
     Op::nikonChangeCameraMode, Op::nikonStartLiveView, Op::nikonEndLiveView,
     Op::nikonGetLiveViewImg,
 };
@@ -65,9 +65,9 @@ enum class Prop : std::uint16_t {
 };
 
 inline constexpr std::array<Prop, 12> allProps{
-    Prop::batteryLevel, Prop::imageSize,   Prop::compressionSetting, Prop::whiteBalance,
-    Prop::fNumber,      Prop::focalLength, Prop::focusMode,          Prop::exposureTime,
-    Prop::exposureProgram, Prop::iso,      Prop::exposureBias,       Prop::nikonExposureTime,
+    Prop::batteryLevel,    Prop::imageSize,   Prop::compressionSetting, Prop::whiteBalance,
+    Prop::fNumber,         Prop::focalLength, Prop::focusMode,          Prop::exposureTime,
+    Prop::exposureProgram, Prop::iso,         Prop::exposureBias,       Prop::nikonExposureTime,
 };
 
 enum class DataType : std::uint16_t {
@@ -85,9 +85,15 @@ enum class DataType : std::uint16_t {
 // The standard DateTime property, as a command parameter.
 inline constexpr std::uint32_t dateTimeProp = 0x5011;
 
-constexpr std::uint16_t code(Op op) { return static_cast<std::uint16_t>(op); }
-constexpr std::uint16_t code(Prop prop) { return static_cast<std::uint16_t>(prop); }
-constexpr std::uint16_t code(DataType type) { return static_cast<std::uint16_t>(type); }
+constexpr std::uint16_t code(Op op) {
+    return static_cast<std::uint16_t>(op);
+}
+constexpr std::uint16_t code(Prop prop) {
+    return static_cast<std::uint16_t>(prop);
+}
+constexpr std::uint16_t code(DataType type) {
+    return static_cast<std::uint16_t>(type);
+}
 
 // None for any code outside the enumeration.
 std::optional<Op> toOp(std::uint16_t code);

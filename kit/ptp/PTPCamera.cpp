@@ -11,7 +11,9 @@ PTPCamera::PTPCamera(async::Runtime& runtime, std::shared_ptr<CommandTransport> 
 
 PTPCamera::~PTPCamera() = default;
 
-bool PTPCamera::isNikon() { return PropFormat::vendor() == PropFormat::vendorNikon; }
+bool PTPCamera::isNikon() {
+    return PropFormat::vendor() == PropFormat::vendorNikon;
+}
 
 async::Task<void> PTPCamera::watchdog(QString opText) {
     co_await async::sleep(watchdogSeconds);
@@ -22,7 +24,8 @@ async::Task<void> PTPCamera::watchdog(QString opText) {
 }
 
 async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::uint32_t> params,
-                                                 std::optional<Bytes> outData, std::optional<double> timeout) {
+                                                 std::optional<Bytes> outData,
+                                                 std::optional<double> timeout) {
     const std::uint16_t opCode = PTP::code(op);
     const auto refusal = capabilities_ ? capabilities_->refusal(op, params)
                                        : CameraCapabilities::refusalBeforeDeviceInfo(op, params);
@@ -46,25 +49,28 @@ async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::ui
 
     std::optional<async::TimerId> timer;
     const auto watch = lifetime_.watch();
-    auto result = co_await async::waitFor<CameraResult<Bytes>>([&](async::Resolver<CameraResult<Bytes>> resolver) {
-        device_->sendPTPCommand(PTP::command(op, params), std::move(outData), [resolver](PTPExchange exchange) {
-            if (exchange.error) {
-                resolver.resolve(CameraResult<Bytes>(*exchange.error));
-                return;
-            }
-            const std::uint16_t code = PTP::responseCode(exchange.response);
-            if (code == 0x2001) {
-                resolver.resolve(CameraResult<Bytes>(std::move(exchange.data)));
-            } else {
-                resolver.resolve(CameraResult<Bytes>(CameraError(PTPError::response(code))));
+    auto result = co_await async::waitFor<CameraResult<Bytes>>(
+        [&](async::Resolver<CameraResult<Bytes>> resolver) {
+            device_->sendPTPCommand(
+                PTP::command(op, params), std::move(outData), [resolver](PTPExchange exchange) {
+                    if (exchange.error) {
+                        resolver.resolve(CameraResult<Bytes>(*exchange.error));
+                        return;
+                    }
+                    const std::uint16_t code = PTP::responseCode(exchange.response);
+                    if (code == 0x2001) {
+                        resolver.resolve(CameraResult<Bytes>(std::move(exchange.data)));
+                    } else {
+                        resolver.resolve(
+                            CameraResult<Bytes>(CameraError(PTPError::response(code))));
+                    }
+                });
+            if (timeout) {
+                timer = runtime.clock().startTimer(async::Seconds(*timeout), [resolver, opText] {
+                    resolver.resolve(CameraResult<Bytes>(CameraError(PTPError::timedOut(opText))));
+                });
             }
         });
-        if (timeout) {
-            timer = runtime.clock().startTimer(async::Seconds(*timeout), [resolver, opText] {
-                resolver.resolve(CameraResult<Bytes>(CameraError(PTPError::timedOut(opText))));
-            });
-        }
-    });
     if (timer) runtime.clock().cancelTimer(*timer);
     if (!watch.alive()) co_return result;
 
@@ -72,7 +78,8 @@ async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::ui
     watchdogTask.cancel();
     const double elapsed = (runtime.clock().monotonic() - started).count();
     if (elapsed > watchdogSeconds)
-        writeLog(QString::asprintf("PTP %s がようやく返った（%.0f 秒）", qUtf8Printable(opText), elapsed));
+        writeLog(QString::asprintf("PTP %s がようやく返った（%.0f 秒）", qUtf8Printable(opText),
+                                   elapsed));
     co_return result;
 }
 

@@ -12,9 +12,12 @@ std::optional<std::uint16_t> PTPError::code() const {
 
 QString PTPError::description() const {
     switch (kind_) {
-        case Kind::response: return localized("カメラが応答しました: ") + PTP::responseName(code_);
-        case Kind::timedOut: return localized("カメラから返事がありません（") + what_ + QStringLiteral("）");
-        case Kind::notConnected: return localized("カメラが接続されていません");
+        case Kind::response:
+            return localized("カメラが応答しました: ") + PTP::responseName(code_);
+        case Kind::timedOut:
+            return localized("カメラから返事がありません（") + what_ + QStringLiteral("）");
+        case Kind::notConnected:
+            return localized("カメラが接続されていません");
     }
     return {};
 }

@@ -29,7 +29,8 @@ public:
     friend bool operator==(const PTPError&, const PTPError&) = default;
 
 private:
-    PTPError(Kind kind, std::uint16_t code, QString what) : kind_(kind), code_(code), what_(std::move(what)) {}
+    PTPError(Kind kind, std::uint16_t code, QString what)
+        : kind_(kind), code_(code), what_(std::move(what)) {}
     Kind kind_;
     std::uint16_t code_;
     QString what_;

@@ -26,7 +26,8 @@ public:
         if (remaining() < static_cast<std::int64_t>(sizeof(T))) return std::nullopt;
         std::uint64_t bits = 0;
         for (std::size_t i = 0; i < sizeof(T); ++i)
-            bits |= static_cast<std::uint64_t>(data_[static_cast<std::size_t>(offset_) + i]) << (8 * i);
+            bits |= static_cast<std::uint64_t>(data_[static_cast<std::size_t>(offset_) + i])
+                    << (8 * i);
         offset_ += static_cast<std::int64_t>(sizeof(T));
         return static_cast<T>(static_cast<std::make_unsigned_t<T>>(bits));
     }

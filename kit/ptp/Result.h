@@ -10,8 +10,12 @@ namespace pexil {
 template <class T, class E>
 class Result {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
-    Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
+    Result(T value)
+        : state_(std::in_place_index<0>, std::move(value)) {
+    }  // NOLINT(google-explicit-constructor)
+    Result(E error)
+        : state_(std::in_place_index<1>, std::move(error)) {
+    }  // NOLINT(google-explicit-constructor)
 
     bool ok() const { return state_.index() == 0; }
     explicit operator bool() const { return ok(); }

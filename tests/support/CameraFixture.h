@@ -16,7 +16,8 @@ class CameraFixture : public ::testing::Test {
 protected:
     CameraFixture()
         : transport(std::make_shared<ScriptedTransport>(&rt.clock())),
-          camera(std::make_unique<PTPCamera>(rt, transport, [this](const QString& line) { log.append(line); })) {
+          camera(std::make_unique<PTPCamera>(rt, transport,
+                                             [this](const QString& line) { log.append(line); })) {
         PropFormat::setVendor(0);
     }
     ~CameraFixture() override { PropFormat::setVendor(0); }

@@ -33,9 +33,9 @@ public:
         Bytes data;
         std::uint16_t response = 0x2001;
         std::optional<TransportError> error;
-        double delay = 0;       // seconds on the clock before answering
-        bool never = false;     // keep the completion, never answer
-        Bytes rawResponse;      // when not empty, sent instead of a built response container
+        double delay = 0;    // seconds on the clock before answering
+        bool never = false;  // keep the completion, never answer
+        Bytes rawResponse;   // when not empty, sent instead of a built response container
     };
 
     explicit ScriptedTransport(async::Clock* clock = nullptr) : clock_(clock) {}
@@ -47,7 +47,9 @@ public:
     ScriptedTransport& answer(PTP::Op op, std::uint16_t response, Bytes data = {}) {
         return expect({.op = PTP::code(op), .data = std::move(data), .response = response});
     }
-    ScriptedTransport& ok(PTP::Op op, Bytes data = {}) { return answer(op, 0x2001, std::move(data)); }
+    ScriptedTransport& ok(PTP::Op op, Bytes data = {}) {
+        return answer(op, 0x2001, std::move(data));
+    }
 
     const std::vector<SentCommand>& sent() const { return sent_; }
     std::size_t remaining() const { return script_.size(); }
@@ -94,11 +96,13 @@ public:
             held_.push_back(std::move(completion));
             return;
         }
-        PTPExchange exchange{step.data, step.rawResponse.empty() ? responseContainer(step.response) : step.rawResponse,
-                             step.error};
+        PTPExchange exchange{
+            step.data,
+            step.rawResponse.empty() ? responseContainer(step.response) : step.rawResponse,
+            step.error};
         if (step.delay > 0 && clock_) {
-            clock_->startTimer(async::Seconds(step.delay),
-                               [completion = std::move(completion), exchange] { completion(exchange); });
+            clock_->startTimer(async::Seconds(step.delay), [completion = std::move(completion),
+                                                            exchange] { completion(exchange); });
             return;
         }
         completion(std::move(exchange));

@@ -14,8 +14,8 @@ struct CommandIO {
 // Exit codes shared by every command.
 enum ExitCode : int {
     exitOK = 0,
-    exitFailed = 1,       // the data did not parse, or the work failed
-    exitUnreadable = 2,   // a file is missing or unreadable, or the command line is wrong
+    exitFailed = 1,      // the data did not parse, or the work failed
+    exitUnreadable = 2,  // a file is missing or unreadable, or the command line is wrong
 };
 
 }  // namespace pexil::cli

@@ -28,15 +28,24 @@ QString hex16List(const std::vector<std::uint16_t>& codes) {
 
 QString typeName(PTP::DataType type) {
     switch (type) {
-        case PTP::DataType::int8: return QStringLiteral("int8");
-        case PTP::DataType::uint8: return QStringLiteral("uint8");
-        case PTP::DataType::int16: return QStringLiteral("int16");
-        case PTP::DataType::uint16: return QStringLiteral("uint16");
-        case PTP::DataType::int32: return QStringLiteral("int32");
-        case PTP::DataType::uint32: return QStringLiteral("uint32");
-        case PTP::DataType::int64: return QStringLiteral("int64");
-        case PTP::DataType::uint64: return QStringLiteral("uint64");
-        case PTP::DataType::string: return QStringLiteral("string");
+        case PTP::DataType::int8:
+            return QStringLiteral("int8");
+        case PTP::DataType::uint8:
+            return QStringLiteral("uint8");
+        case PTP::DataType::int16:
+            return QStringLiteral("int16");
+        case PTP::DataType::uint16:
+            return QStringLiteral("uint16");
+        case PTP::DataType::int32:
+            return QStringLiteral("int32");
+        case PTP::DataType::uint32:
+            return QStringLiteral("uint32");
+        case PTP::DataType::int64:
+            return QStringLiteral("int64");
+        case PTP::DataType::uint64:
+            return QStringLiteral("uint64");
+        case PTP::DataType::string:
+            return QStringLiteral("string");
     }
     return {};
 }
@@ -82,7 +91,8 @@ std::optional<Options> parseOptions(const QStringList& args, CommandIO io) {
         }
     }
     if (positional.size() != 2) {
-        io.err << "pexilctl inspect: 種類とファイルを一つずつ指定してください（pexilctl inspect --help）\n";
+        io.err << "pexilctl inspect: 種類とファイルを一つずつ指定してください（pexilctl inspect "
+                  "--help）\n";
         return std::nullopt;
     }
     options.kind = positional[0];
@@ -95,12 +105,14 @@ std::optional<Options> parseOptions(const QStringList& args, CommandIO io) {
 std::optional<Bytes> readFile(const QString& path, qint64 limit, CommandIO io) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        io.err << "pexilctl inspect: ファイルを読めません: " << path << "（" << file.errorString() << "）\n";
+        io.err << "pexilctl inspect: ファイルを読めません: " << path << "（" << file.errorString()
+               << "）\n";
         return std::nullopt;
     }
     const QByteArray data = limit < 0 ? file.readAll() : file.read(limit);
     if (file.error() != QFileDevice::NoError) {
-        io.err << "pexilctl inspect: ファイルを読めません: " << path << "（" << file.errorString() << "）\n";
+        io.err << "pexilctl inspect: ファイルを読めません: " << path << "（" << file.errorString()
+               << "）\n";
         return std::nullopt;
     }
     return Bytes(data.begin(), data.end());
@@ -140,7 +152,8 @@ int inspectDeviceInfo(const Bytes& data, CommandIO io) {
 int inspectPropDesc(const Bytes& data, std::uint32_t vendor, CommandIO io) {
     const auto desc = PropDesc::parse(data);
     if (!desc) {
-        io.err << "pexilctl inspect: プロパティ記述として読めません（知らないプロパティか型、または短すぎます）\n";
+        io.err << "pexilctl inspect: "
+                  "プロパティ記述として読めません（知らないプロパティか型、または短すぎます）\n";
         return exitFailed;
     }
     PropFormat::setVendor(vendor);
@@ -174,7 +187,8 @@ int inspectNEF(const Options& options, CommandIO io) {
     if (!head) return exitUnreadable;
     const auto orientation = NEF::orientation(*head);
     const auto preview = NEF::largestPreview(*head);
-    io.out << "orientation: " << (orientation ? QString::number(*orientation) : QStringLiteral("none")) << "\n";
+    io.out << "orientation: "
+           << (orientation ? QString::number(*orientation) : QStringLiteral("none")) << "\n";
     if (preview) {
         io.out << "preview: offset=" << preview->offset << " length=" << preview->length << "\n";
     } else {
@@ -192,14 +206,15 @@ int inspectNEF(const Options& options, CommandIO io) {
     }
     const QByteArray jpeg = file.read(preview->length);
     if (jpeg.size() != preview->length) {
-        io.err << "pexilctl inspect: プレビューがファイルの終わりを越えています（" << jpeg.size() << " / "
-               << preview->length << " バイト）\n";
+        io.err << "pexilctl inspect: プレビューがファイルの終わりを越えています（" << jpeg.size()
+               << " / " << preview->length << " バイト）\n";
         return exitFailed;
     }
     // Written beside the target and renamed into place: never a half-written picture.
     QSaveFile out(options.extract);
     if (!out.open(QIODevice::WriteOnly) || out.write(jpeg) != jpeg.size() || !out.commit()) {
-        io.err << "pexilctl inspect: 書き出せません: " << options.extract << "（" << out.errorString() << "）\n";
+        io.err << "pexilctl inspect: 書き出せません: " << options.extract << "（"
+               << out.errorString() << "）\n";
         return exitFailed;
     }
     return exitOK;
@@ -244,7 +259,8 @@ int runInspect(const QStringList& args, CommandIO io) {
     static const QStringList kinds{QStringLiteral("deviceinfo"), QStringLiteral("propdesc"),
                                    QStringLiteral("events"), QStringLiteral("nef")};
     if (!kinds.contains(options->kind)) {
-        io.err << "pexilctl inspect: 知らない種類です: " << options->kind << "（deviceinfo, propdesc, events, nef）\n";
+        io.err << "pexilctl inspect: 知らない種類です: " << options->kind
+               << "（deviceinfo, propdesc, events, nef）\n";
         return exitUnreadable;
     }
     if (options->kind == QLatin1String("nef")) return inspectNEF(*options, io);
@@ -256,7 +272,8 @@ int runInspect(const QStringList& args, CommandIO io) {
         if (!bytes) return exitFailed;
     }
     if (options->kind == QLatin1String("deviceinfo")) return inspectDeviceInfo(*bytes, io);
-    if (options->kind == QLatin1String("propdesc")) return inspectPropDesc(*bytes, options->vendor, io);
+    if (options->kind == QLatin1String("propdesc"))
+        return inspectPropDesc(*bytes, options->vendor, io);
     return inspectEvents(*bytes, io);
 }
 

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     pexil::cli::CommandIO io{out, err};
 
     QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.isEmpty() || args.front() == QLatin1String("--help") || args.front() == QLatin1String("-h")) {
+    if (args.isEmpty() || args.front() == QLatin1String("--help") ||
+        args.front() == QLatin1String("-h")) {
         out << help();
         return args.isEmpty() ? pexil::cli::exitUnreadable : pexil::cli::exitOK;
     }

@@ -78,14 +78,16 @@ TEST(QtExecutorAndSystemClock, RunWorkAndTimersOnTheEventLoopThread) {
         timerOn = std::this_thread::get_id();
         loop.quit();
     });
-    const TimerId never = clock.startTimer(Seconds{0}, [&] { ADD_FAILURE() << "cancelled timer fired"; });
+    const TimerId never =
+        clock.startTimer(Seconds{0}, [&] { ADD_FAILURE() << "cancelled timer fired"; });
     clock.cancelTimer(never);
     QTimer::singleShot(5000, &loop, [&] { loop.quit(); });  // safety net if the loop never quits
     loop.exec();
     QCoreApplication::processEvents();
     EXPECT_EQ(postedOn, std::this_thread::get_id());
     EXPECT_EQ(timerOn, std::this_thread::get_id());
-    EXPECT_GE(clock.now().toSecsSinceEpoch(), QDateTime(QDate(2024, 1, 1), QTime(0, 0)).toSecsSinceEpoch());
+    EXPECT_GE(clock.now().toSecsSinceEpoch(),
+              QDateTime(QDate(2024, 1, 1), QTime(0, 0)).toSecsSinceEpoch());
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 namespace pexil::async {
 namespace {
 
-Task<int> answer(int value) { co_return value; }
+Task<int> answer(int value) {
+    co_return value;
+}
 
 Task<int> sum() {
     const int a = co_await answer(20);
@@ -57,7 +59,8 @@ TEST(Spawn, AnExceptionEscapingADetachedTaskIsReportedNotLost) {
     rt.runFor(Seconds{2});
     EXPECT_TRUE(handle.done());
     ASSERT_EQ(rt.unhandled().size(), 1);
-    EXPECT_TRUE(rt.unhandled().front().contains(QStringLiteral("lost picture"))) << rt.unhandled().front().toStdString();
+    EXPECT_TRUE(rt.unhandled().front().contains(QStringLiteral("lost picture")))
+        << rt.unhandled().front().toStdString();
 }
 
 Task<double> sleepAndMeasure(double seconds) {

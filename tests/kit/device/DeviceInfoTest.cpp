@@ -60,8 +60,10 @@ TEST(DeviceInfo, AnArrayCountNearTwoToThe32FailsWithoutWrapping) {
 }
 
 TEST(DeviceInfo, EmbeddedZeroUnitsAreDropped) {
-    // Empty model, version and serial are one zero count byte each; put "D", NUL, "5" in their place.
-    Bytes bytes = testing::deviceInfo({.model = QString(), .version = QString(), .serial = QString()});
+    // Empty model, version and serial are one zero count byte each; put "D", NUL, "5" in their
+    // place.
+    Bytes bytes =
+        testing::deviceInfo({.model = QString(), .version = QString(), .serial = QString()});
     bytes.resize(bytes.size() - 3);
     bytes.insert(bytes.end(), {0x03, 'D', 0, 0, 0, '5', 0});
     const auto info = DeviceInfo::parse(bytes);

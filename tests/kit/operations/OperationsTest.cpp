@@ -17,10 +17,15 @@ PropDesc descOf(PTP::Prop prop, PTP::DataType type) {
 class PropertyOperations : public CameraFixture {};
 
 TEST_F(PropertyOperations, WriteEncodesInTheWidthOfTheDatatype) {
-    transport->ok(PTP::Op::setDevicePropValue).ok(PTP::Op::setDevicePropValue).ok(PTP::Op::setDevicePropValue);
+    transport->ok(PTP::Op::setDevicePropValue)
+        .ok(PTP::Op::setDevicePropValue)
+        .ok(PTP::Op::setDevicePropValue);
     EXPECT_TRUE(run(camera->write(descOf(PTP::Prop::exposureBias, PTP::DataType::int16), -1)).ok());
-    EXPECT_TRUE(run(camera->write(descOf(PTP::Prop::compressionSetting, PTP::DataType::uint8), 300)).ok());
-    EXPECT_TRUE(run(camera->write(descOf(PTP::Prop::exposureTime, PTP::DataType::uint32), 4294967295)).ok());
+    EXPECT_TRUE(
+        run(camera->write(descOf(PTP::Prop::compressionSetting, PTP::DataType::uint8), 300)).ok());
+    EXPECT_TRUE(
+        run(camera->write(descOf(PTP::Prop::exposureTime, PTP::DataType::uint32), 4294967295))
+            .ok());
     ASSERT_EQ(transport->sent().size(), 3U);
     EXPECT_EQ(transport->sent()[0].outData, (Bytes{0xFF, 0xFF}));
     EXPECT_EQ(transport->sent()[0].params, (std::vector<std::uint32_t>{0x5010}));
@@ -64,7 +69,8 @@ TEST_F(PropertyOperations, TheLightMeterCountsSixthsOfAnEV) {
 }
 
 TEST_F(PropertyOperations, DescribeAllLeavesOutWhatFails) {
-    Bytes iso{0x0F, 0x50, 0x04, 0x00, 0x01, 0x64, 0x00, 0x90, 0x01, 0x02, 0x02, 0x00, 0x64, 0x00, 0x90, 0x01};
+    Bytes iso{0x0F, 0x50, 0x04, 0x00, 0x01, 0x64, 0x00, 0x90,
+              0x01, 0x02, 0x02, 0x00, 0x64, 0x00, 0x90, 0x01};
     transport->ok(PTP::Op::getDevicePropDesc, iso)
         .answer(PTP::Op::getDevicePropDesc, 0x200A)
         .ok(PTP::Op::getDevicePropDesc, Bytes{0x0F});
@@ -103,7 +109,8 @@ TEST_F(CaptureOperations, ABusyCameraGetsFiveCapturesAndNoFallback) {
     EXPECT_EQ(transport->countOf(PTP::Op::initiateCapture), 5U);
     EXPECT_EQ(transport->countOf(PTP::Op::nikonDeviceReady), 4U);
     EXPECT_EQ(transport->countOf(PTP::Op::nikonCapture), 0U);
-    EXPECT_EQ(log.count(QStringLiteral("リモートシャッター 0x100E: DeviceBusy（待って送り直す）")), 4);
+    EXPECT_EQ(log.count(QStringLiteral("リモートシャッター 0x100E: DeviceBusy（待って送り直す）")),
+              4);
     EXPECT_EQ(transport->sent()[1].params, (std::vector<std::uint32_t>{0, 0}));
 }
 
@@ -112,8 +119,11 @@ TEST_F(CaptureOperations, ARefusedCaptureFallsBackToTheNikonCapture) {
     transport->answer(PTP::Op::initiateCapture, 0x2005).ok(PTP::Op::nikonCapture);
     EXPECT_TRUE(run(camera->releaseShutter()).ok());
     EXPECT_EQ(transport->sent().back().params, (std::vector<std::uint32_t>{0xFFFFFFFF}));
-    EXPECT_EQ(log, (QStringList{QStringLiteral("リモートシャッター 0x100E 失敗: カメラが応答しました: OperationNotSupported"),
-                                QStringLiteral("リモートシャッター 0x90C0: OK")}));
+    EXPECT_EQ(
+        log, (QStringList{
+                 QStringLiteral(
+                     "リモートシャッター 0x100E 失敗: カメラが応答しました: OperationNotSupported"),
+                 QStringLiteral("リモートシャッター 0x90C0: OK")}));
 }
 
 TEST_F(CaptureOperations, AFailedFallbackReportsItsOwnError) {
@@ -132,18 +142,22 @@ TEST_F(CaptureOperations, ASuccessfulCaptureIsLogged) {
 
 TEST_F(CaptureOperations, AutofocusReportsOutOfFocusAndAFailedDrive) {
     identify();
-    transport->ok(PTP::Op::nikonAfDrive).answer(PTP::Op::nikonDeviceReady, 0x2019).answer(PTP::Op::nikonDeviceReady, 0xA002);
+    transport->ok(PTP::Op::nikonAfDrive)
+        .answer(PTP::Op::nikonDeviceReady, 0x2019)
+        .answer(PTP::Op::nikonDeviceReady, 0xA002);
     EXPECT_EQ(run(camera->autofocus()), false);
     transport->ok(PTP::Op::nikonAfDrive).ok(PTP::Op::nikonDeviceReady);
     EXPECT_EQ(run(camera->autofocus()), true);
     transport->answer(PTP::Op::nikonAfDrive, 0xA004);
     EXPECT_EQ(run(camera->autofocus()), std::nullopt);
-    EXPECT_EQ(log.last(), QStringLiteral("AF 命令が通らない: カメラが応答しました: Nikon:InvalidStatus"));
+    EXPECT_EQ(log.last(),
+              QStringLiteral("AF 命令が通らない: カメラが応答しました: Nikon:InvalidStatus"));
 }
 
 TEST_F(CaptureOperations, WaitUntilReadyPollsEveryTenthOfASecondUntilTheDeadline) {
     identify();
-    for (int i = 0; i < 100; ++i) transport->answer(PTP::Op::nikonDeviceReady, i % 2 ? 0xA200 : 0x2019);
+    for (int i = 0; i < 100; ++i)
+        transport->answer(PTP::Op::nikonDeviceReady, i % 2 ? 0xA200 : 0x2019);
     const auto code = run(camera->waitUntilReady(5));
     EXPECT_TRUE(code == 0x2019 || code == 0xA200);
     const auto polls = transport->countOf(PTP::Op::nikonDeviceReady);
@@ -171,10 +185,13 @@ TEST_F(CaptureOperations, WaitUntilReadyOnOtherVendorsOnlyPauses) {
 class ClockOperations : public CameraFixture {};
 
 TEST_F(ClockOperations, ReadsTheCameraClockInTheComputersZone) {
-    transport->ok(PTP::Op::getDevicePropValue, PTP::encodeString(QStringLiteral("20240131T235959.0")));
-    transport->ok(PTP::Op::getDevicePropValue, PTP::encodeString(QStringLiteral("20240131T235959+0900")));
+    transport->ok(PTP::Op::getDevicePropValue,
+                  PTP::encodeString(QStringLiteral("20240131T235959.0")));
+    transport->ok(PTP::Op::getDevicePropValue,
+                  PTP::encodeString(QStringLiteral("20240131T235959+0900")));
     transport->ok(PTP::Op::getDevicePropValue, PTP::encodeString(QString()));
-    transport->ok(PTP::Op::getDevicePropValue, PTP::encodeString(QStringLiteral("2024-01-31 23:59")));
+    transport->ok(PTP::Op::getDevicePropValue,
+                  PTP::encodeString(QStringLiteral("2024-01-31 23:59")));
     const QDateTime expected(QDate(2024, 1, 31), QTime(23, 59, 59), Qt::LocalTime);
     EXPECT_EQ(run(camera->cameraClock()), expected);
     EXPECT_EQ(run(camera->cameraClock()), expected);
@@ -185,7 +202,9 @@ TEST_F(ClockOperations, ReadsTheCameraClockInTheComputersZone) {
 
 TEST_F(ClockOperations, SetsTheClockAsAPTPString) {
     transport->ok(PTP::Op::setDevicePropValue);
-    EXPECT_TRUE(run(camera->setCameraClock(QDateTime(QDate(2024, 2, 1), QTime(8, 5, 9), Qt::LocalTime))).ok());
+    EXPECT_TRUE(
+        run(camera->setCameraClock(QDateTime(QDate(2024, 2, 1), QTime(8, 5, 9), Qt::LocalTime)))
+            .ok());
     const auto& data = *transport->sent().front().outData;
     ASSERT_EQ(data.size(), 33U);
     EXPECT_EQ(data[0], 0x10);

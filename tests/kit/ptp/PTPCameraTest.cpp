@@ -22,13 +22,15 @@ TEST_F(PTPCameraGate, BeforeDeviceInfoVendorCommandsAreRefusedAndLoggedOnce) {
         EXPECT_EQ(codeOf(result), 0x2005);
     }
     EXPECT_TRUE(transport->sent().empty());
-    EXPECT_EQ(log, QStringList{QStringLiteral("送らなかった 0x90C7: DeviceInfo を読む前の独自命令")});
+    EXPECT_EQ(log,
+              QStringList{QStringLiteral("送らなかった 0x90C7: DeviceInfo を読む前の独自命令")});
     EXPECT_EQ(camera->inFlight(), 0);
 }
 
 TEST_F(PTPCameraGate, BeforeDeviceInfoOnlyVendorPropertiesAreRefused) {
     EXPECT_EQ(codeOf(run(camera->send(PTP::Op::getDevicePropDesc, {0xD1B1}))), 0x200A);
-    EXPECT_EQ(log, QStringList{QStringLiteral("送らなかった 0x1014(0xD1B1): DeviceInfo を読む前の独自プロパティ")});
+    EXPECT_EQ(log, QStringList{QStringLiteral(
+                       "送らなかった 0x1014(0xD1B1): DeviceInfo を読む前の独自プロパティ")});
     transport->ok(PTP::Op::getDevicePropDesc);
     EXPECT_TRUE(run(camera->send(PTP::Op::getDevicePropDesc, {0x5007})).ok());
     EXPECT_EQ(transport->sent().size(), 1U);
@@ -58,21 +60,26 @@ TEST_F(PTPCameraGate, ANikon1IsGatedStrictly) {
     identify({.model = QStringLiteral("J5"),
               .operations = {0x1001, 0x1014, 0x90C7, 0x90C1},
               .properties = {0x5001, 0x5007}});
-    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::nikonCheckEvent))), 0x2005);  // announced, still unsafe
+    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::nikonCheckEvent))),
+              0x2005);  // announced, still unsafe
     EXPECT_EQ(codeOf(run(camera->send(PTP::Op::nikonDeviceReady))), 0x2005);  // not announced
     EXPECT_EQ(codeOf(run(camera->send(PTP::Op::getDevicePropValue, {0xD100}))), 0x200A);
     EXPECT_EQ(codeOf(run(camera->send(PTP::Op::getDevicePropValue, {0xD100}))), 0x200A);
     EXPECT_EQ(codeOf(run(camera->send(PTP::Op::getDevicePropValue, {0xD1B1}))), 0x200A);
-    transport->ok(PTP::Op::getDevicePropValue).ok(PTP::Op::nikonAfDrive).ok(PTP::Op::getObjectHandles);
+    transport->ok(PTP::Op::getDevicePropValue)
+        .ok(PTP::Op::nikonAfDrive)
+        .ok(PTP::Op::getObjectHandles);
     EXPECT_TRUE(run(camera->send(PTP::Op::getDevicePropValue, {0xF00F})).ok());
     EXPECT_TRUE(run(camera->send(PTP::Op::nikonAfDrive)).ok());
-    EXPECT_TRUE(run(camera->send(PTP::Op::getObjectHandles, {0xFFFFFFFF})).ok());  // standard: never gated
-    EXPECT_EQ(log, (QStringList{
-                       QStringLiteral("送らなかった 0x90C7: Nikon 1 で通信が壊れる命令"),
-                       QStringLiteral("送らなかった 0x90C8: カメラが名乗っていない命令"),
-                       QStringLiteral("送らなかった 0x1015(0xD100): カメラが名乗っていないプロパティ"),
-                       QStringLiteral("送らなかった 0x1015(0xD1B1): カメラが名乗っていないプロパティ"),
-                   }));
+    EXPECT_TRUE(
+        run(camera->send(PTP::Op::getObjectHandles, {0xFFFFFFFF})).ok());  // standard: never gated
+    EXPECT_EQ(log,
+              (QStringList{
+                  QStringLiteral("送らなかった 0x90C7: Nikon 1 で通信が壊れる命令"),
+                  QStringLiteral("送らなかった 0x90C8: カメラが名乗っていない命令"),
+                  QStringLiteral("送らなかった 0x1015(0xD100): カメラが名乗っていないプロパティ"),
+                  QStringLiteral("送らなかった 0x1015(0xD1B1): カメラが名乗っていないプロパティ"),
+              }));
 }
 
 class PTPCameraSend : public CameraFixture {};
@@ -127,7 +134,8 @@ TEST_F(PTPCameraSend, AQuickCommandLeavesNoWatchdogLine) {
     EXPECT_TRUE(log.isEmpty());
 }
 
-async::Task<void> sendAndKeep(PTPCamera& camera, PTP::Op op, std::optional<CameraResult<Bytes>>& out) {
+async::Task<void> sendAndKeep(PTPCamera& camera, PTP::Op op,
+                              std::optional<CameraResult<Bytes>>& out) {
     out.emplace(co_await camera.send(op));
 }
 
@@ -165,9 +173,11 @@ public:
     ~ThreadedTransport() override {
         for (auto& t : threads_) t.join();
     }
-    void sendPTPCommand(Bytes, std::optional<Bytes>, std::function<void(PTPExchange)> completion) override {
+    void sendPTPCommand(Bytes, std::optional<Bytes>,
+                        std::function<void(PTPExchange)> completion) override {
         threads_.emplace_back([completion = std::move(completion)] {
-            completion({Bytes{42}, testing::ScriptedTransport::responseContainer(0x2001), std::nullopt});
+            completion(
+                {Bytes{42}, testing::ScriptedTransport::responseContainer(0x2001), std::nullopt});
         });
     }
 

@@ -15,10 +15,12 @@ TEST(PTPCodes, VendorOperationsAreTellByDeclarationPosition) {
     EXPECT_TRUE(PTP::isVendor(PTP::Op::nikonGetLiveViewImg));
     EXPECT_EQ(PTP::toOp(0x90C2), PTP::Op::nikonChangeCameraMode);
     EXPECT_EQ(PTP::toOp(0x1002), std::nullopt);
-    for (std::uint16_t code : {0x5002, 0x5006, 0x5009, 0x500B, 0x500C, 0x5011}) EXPECT_EQ(PTP::toProp(code), std::nullopt);
+    for (std::uint16_t code : {0x5002, 0x5006, 0x5009, 0x500B, 0x500C, 0x5011})
+        EXPECT_EQ(PTP::toProp(code), std::nullopt);
     EXPECT_EQ(PTP::toProp(0xD100), PTP::Prop::nikonExposureTime);
     EXPECT_EQ(PTP::toDataType(0xFFFF), PTP::DataType::string);
-    for (std::uint16_t code : {0x0000, 0x0009, 0x000A, 0x4001}) EXPECT_EQ(PTP::toDataType(code), std::nullopt);
+    for (std::uint16_t code : {0x0000, 0x0009, 0x000A, 0x4001})
+        EXPECT_EQ(PTP::toDataType(code), std::nullopt);
     EXPECT_EQ(PTP::byteCount(PTP::DataType::uint64), 8);
     EXPECT_EQ(PTP::byteCount(PTP::DataType::string), 0);
     EXPECT_EQ(PTP::label(PTP::Prop::exposureBias), QStringLiteral("露出補正"));
@@ -48,13 +50,15 @@ TEST(PTPResponse, CodesAndNames) {
 }
 
 TEST(PTPError, DescriptionsAndCodes) {
-    EXPECT_EQ(PTPError::response(0x2019).description(), QStringLiteral("カメラが応答しました: DeviceBusy"));
+    EXPECT_EQ(PTPError::response(0x2019).description(),
+              QStringLiteral("カメラが応答しました: DeviceBusy"));
     EXPECT_EQ(PTPError::timedOut(QStringLiteral("0x90C7")).description(),
               QStringLiteral("カメラから返事がありません（0x90C7）"));
     EXPECT_EQ(PTPError::notConnected().description(), QStringLiteral("カメラが接続されていません"));
     EXPECT_EQ(PTPError::response(0x2005).code(), 0x2005);
     EXPECT_EQ(PTPError::timedOut(QStringLiteral("x")).code(), std::nullopt);
-    EXPECT_EQ(describe(CameraError(TransportError{QStringLiteral("USB が抜けた")})), QStringLiteral("USB が抜けた"));
+    EXPECT_EQ(describe(CameraError(TransportError{QStringLiteral("USB が抜けた")})),
+              QStringLiteral("USB が抜けた"));
     EXPECT_EQ(responseCodeOf(CameraError(TransportError{})), std::nullopt);
 }
 
@@ -66,7 +70,8 @@ TEST(PTPString, DecodeFollowsTheCountAndNeverReadsTheTerminator) {
     EXPECT_EQ(PTP::decodeString(Bytes{0x03, 0x41}), QString());  // half a unit is not read
     EXPECT_EQ(PTP::decodeString(Bytes{0x03, 0x41, 0, 0, 0, 0, 0}), QStringLiteral("A") + QChar(0));
     // A lone surrogate is ill-formed UTF-16.
-    EXPECT_EQ(PTP::decodeString(Bytes{0x02, 0x00, 0xD8, 0, 0}), QString(QChar(QChar::ReplacementCharacter)));
+    EXPECT_EQ(PTP::decodeString(Bytes{0x02, 0x00, 0xD8, 0, 0}),
+              QString(QChar(QChar::ReplacementCharacter)));
 }
 
 TEST(PTPString, EncodeCountsTheTerminatorAndCutsOverlongText) {
@@ -88,7 +93,8 @@ TEST(PTPReader, WidensByTypeAndLeavesThePositionOnShortReads) {
     EXPECT_EQ(PTPReader(Bytes{0xFE, 0xFF}).readValue(PTP::DataType::uint16), 65534);
     EXPECT_EQ(PTPReader(Bytes(8, 0xFF)).readValue(PTP::DataType::uint64), -1);
     EXPECT_EQ(PTPReader(Bytes{0x80}).readValue(PTP::DataType::int8), -128);
-    EXPECT_EQ(PTPReader(Bytes{0xFF, 0xFF, 0xFF, 0xFF}).readValue(PTP::DataType::uint32), 4294967295);
+    EXPECT_EQ(PTPReader(Bytes{0xFF, 0xFF, 0xFF, 0xFF}).readValue(PTP::DataType::uint32),
+              4294967295);
 
     PTPReader reader(Bytes{1, 2, 3});
     EXPECT_EQ(reader.readValue(PTP::DataType::int32), std::nullopt);
