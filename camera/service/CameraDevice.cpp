@@ -1,0 +1,206 @@
+#include "camera/service/CameraDevice.h"
+
+#include "camera/service/CameraFile.h"
+#include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPEvent.h"
+#include "kit/ptp/PTPReader.h"
+
+namespace pexil::camera {
+
+namespace {
+
+constexpr std::uint16_t getStorageIDs = 0x1004;
+constexpr std::uint16_t getObjectHandles = 0x1007;
+constexpr std::uint16_t getObjectInfo = 0x1008;
+constexpr std::uint16_t responseOK = 0x2001;
+constexpr std::size_t batchSize = 200;
+
+// A PTP array of 32-bit values (storage IDs, object handles); empty when malformed.
+std::vector<std::uint32_t> readArray(const Bytes& data) {
+    PTPReader reader(data);
+    const auto count = reader.read<std::uint32_t>();
+    if (!count || reader.remaining() < 4 * static_cast<std::int64_t>(*count)) return {};
+    std::vector<std::uint32_t> out;
+    out.reserve(*count);
+    for (std::uint32_t i = 0; i < *count; ++i) out.push_back(*reader.read<std::uint32_t>());
+    return out;
+}
+
+TransportError noSession() { return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")}; }
+
+}  // namespace
+
+std::shared_ptr<CameraDevice> CameraDevice::create(async::Runtime& runtime, QString name, QString address,
+                                                   TransportFactory transport) {
+    return std::shared_ptr<CameraDevice>(
+        new CameraDevice(runtime, std::move(name), std::move(address), std::move(transport)));
+}
+
+CameraDevice::CameraDevice(async::Runtime& runtime, QString name, QString address, TransportFactory transport)
+    : runtime_(runtime),
+      name_(std::move(name)),
+      address_(std::move(address)),
+      makeTransport_(std::move(transport)),
+      scope_(runtime) {}
+
+CameraDevice::~CameraDevice() = default;
+
+void CameraDevice::requestOpenSession() { scope_.spawn(open()); }
+
+void CameraDevice::requestCloseSession(std::function<void(std::optional<TransportError>)> completion) {
+    scope_.spawn(close(std::move(completion)));
+}
+
+void CameraDevice::sendPTPCommand(Bytes command, std::optional<Bytes> outData,
+                                  std::function<void(PTPExchange)> completion) {
+    if (!engine_) {
+        completion({{}, {}, noSession()});
+        return;
+    }
+    engine_->passThrough(std::move(command), std::move(outData), std::move(completion));
+}
+
+async::Task<void> CameraDevice::open() {
+    if (engine_) {
+        // Already open or opening: answer once, as the service does for a repeated request.
+        if (listener_.sessionOpened) listener_.sessionOpened(std::nullopt);
+        co_return;
+    }
+    auto engine = SessionEngine::create(runtime_, makeTransport_());
+    engine_ = engine;
+    folders_.clear();
+    parentOf_.clear();
+    known_.clear();
+    catalogDone_ = false;
+    std::weak_ptr<CameraDevice> weak = weak_from_this();
+    engine->setEventHandler([weak](Bytes container) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (self->listener_.ptpEvent) self->listener_.ptpEvent(container);
+        const auto event = PTPEvent::container(container);
+        if (event && event->code == PTPEvent::objectAdded && self->engine_)
+            self->scope_.spawn(self->objectAdded(self->engine_, event->param));
+    });
+    engine->setLossHandler([weak, raw = engine.get()](TransportError error) {
+        auto self = weak.lock();
+        if (self && self->engine_.get() == raw) self->endSession(std::move(error));
+    });
+    auto opened = co_await engine->open();
+    if (engine_ != engine) co_return;  // closed or lost meanwhile: that path answered
+    if (!opened) {
+        engine_.reset();
+        if (listener_.sessionOpened) listener_.sessionOpened(opened.error());
+        co_return;
+    }
+    if (listener_.sessionOpened) listener_.sessionOpened(std::nullopt);
+    co_await catalog(engine);
+}
+
+async::Task<void> CameraDevice::close(std::function<void(std::optional<TransportError>)> completion) {
+    auto engine = std::exchange(engine_, nullptr);
+    if (engine) co_await engine->close();
+    if (completion) completion(std::nullopt);
+    if (engine && listener_.sessionClosed) listener_.sessionClosed(std::nullopt);
+}
+
+void CameraDevice::endSession(std::optional<TransportError> error) {
+    auto engine = std::exchange(engine_, nullptr);
+    if (!engine) return;
+    // Stop the engine's threads off the main path; the session is over either way.
+    scope_.spawn([](std::shared_ptr<SessionEngine> e) -> async::Task<void> { co_await e->close(); }(engine));
+    if (listener_.sessionClosed) listener_.sessionClosed(std::move(error));
+}
+
+async::Task<QString> CameraDevice::folderPath(std::shared_ptr<SessionEngine> engine, std::uint32_t handle) {
+    QStringList parts;
+    std::set<std::uint32_t> seen;  // a camera that names a folder its own ancestor must not loop us
+    while (handle != 0 && handle != 0xFFFFFFFF && seen.insert(handle).second) {
+        auto it = folders_.find(handle);
+        if (it == folders_.end()) {
+            const auto info = co_await describe(engine, handle);
+            if (!info || !info->isFolder()) break;
+            it = folders_.find(handle);
+            if (it == folders_.end()) break;
+        }
+        parts.prepend(it->second.name);
+        auto parentIt = parentOf_.find(handle);
+        handle = parentIt == parentOf_.end() ? 0 : parentIt->second;
+    }
+    co_return parts.join(u'/');
+}
+
+async::Task<std::optional<ObjectInfo>> CameraDevice::describe(std::shared_ptr<SessionEngine> engine,
+                                                             std::uint32_t handle) {
+    std::vector<std::uint32_t> params{handle};
+    auto answer = co_await engine->exchange(getObjectInfo, std::move(params));
+    if (!answer || answer.value().response.code != responseOK) co_return std::nullopt;
+    auto info = ObjectInfo::parse(answer.value().data);
+    if (info && info->isFolder()) {
+        folders_[handle] = CameraFolder{handle, info->filename, {}};
+        parentOf_[handle] = info->parent;
+    }
+    co_return info;
+}
+
+std::shared_ptr<CameraFile> CameraDevice::fileFor(std::uint32_t handle, const ObjectInfo& info,
+                                                  const QString& path) {
+    return std::make_shared<CameraFile>(weak_from_this(), handle, info, path);
+}
+
+async::Task<void> CameraDevice::catalog(std::shared_ptr<SessionEngine> engine) {
+    std::vector<std::uint32_t> none;
+    auto storages = co_await engine->exchange(getStorageIDs, std::move(none));
+    std::vector<std::uint32_t> handles;
+    if (storages && storages.value().response.code == responseOK) {
+        for (std::uint32_t storage : readArray(storages.value().data)) {
+            // Format 0 and association 0xFFFFFFFF: every object of the storage, folders included.
+            std::vector<std::uint32_t> params{storage, 0, 0xFFFFFFFF};
+            auto listed = co_await engine->exchange(getObjectHandles, std::move(params));
+            if (engine_ != engine) co_return;
+            if (!listed || listed.value().response.code != responseOK) continue;
+            const auto more = readArray(listed.value().data);
+            handles.insert(handles.end(), more.begin(), more.end());
+        }
+    }
+    CameraItems batch;
+    for (std::uint32_t handle : handles) {
+        if (engine_ != engine) co_return;
+        if (!known_.insert(handle).second) continue;
+        const auto info = co_await describe(engine, handle);
+        if (engine_ != engine) co_return;
+        if (!info) continue;
+        const QString path = co_await folderPath(engine, info->isFolder() ? handle : info->parent);
+        if (engine_ != engine) co_return;
+        if (info->isFolder()) {
+            batch.folders.push_back(CameraFolder{handle, info->filename, path});
+        } else {
+            batch.files.push_back(fileFor(handle, *info, path));
+        }
+        if (batch.files.size() + batch.folders.size() >= batchSize) {
+            if (listener_.itemsAdded) listener_.itemsAdded(batch);
+            batch = {};
+        }
+    }
+    if (!batch.files.empty() || !batch.folders.empty()) {
+        if (listener_.itemsAdded) listener_.itemsAdded(batch);
+    }
+    catalogDone_ = true;
+    if (listener_.catalogComplete) listener_.catalogComplete();
+}
+
+async::Task<void> CameraDevice::objectAdded(std::shared_ptr<SessionEngine> engine, std::uint32_t handle) {
+    if (!known_.insert(handle).second) co_return;
+    const auto info = co_await describe(engine, handle);
+    if (engine_ != engine || !info) co_return;
+    const QString path = co_await folderPath(engine, info->isFolder() ? handle : info->parent);
+    if (engine_ != engine) co_return;
+    CameraItems items;
+    if (info->isFolder()) {
+        items.folders.push_back(CameraFolder{handle, info->filename, path});
+    } else {
+        items.files.push_back(fileFor(handle, *info, path));
+    }
+    if (listener_.itemsAdded) listener_.itemsAdded(items);
+}
+
+}  // namespace pexil::camera

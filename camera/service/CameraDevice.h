@@ -1,0 +1,92 @@
+#pragma once
+
+#include "camera/service/CameraItems.h"
+#include "camera/session/ObjectInfo.h"
+#include "camera/session/SessionEngine.h"
+#include "camera/transport/Transport.h"
+#include "kit/async/Spawn.h"
+#include "kit/async/WorkQueue.h"
+#include "kit/ptp/CommandTransport.h"
+
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace pexil::camera {
+
+// One camera the service knows: opens and closes its PTP session, carries raw PTP
+// commands for PTPCamera, reports its card's contents and its events.
+//
+// Notifications, in this order for a session: sessionOpened (exactly once per
+// requestOpenSession, with an error when it failed), then itemsAdded batches and one
+// catalogComplete for the initial catalogue, then itemsAdded for each new object and
+// ptpEvent for every event, and finally sessionClosed (whoever ended the session; with
+// the error when the link was lost). Everything arrives on the main thread; every
+// request is answered exactly once.
+class CameraDevice final : public CommandTransport, public std::enable_shared_from_this<CameraDevice> {
+public:
+    using TransportFactory = std::function<std::unique_ptr<Transport>()>;
+    struct Listener {
+        std::function<void(std::optional<TransportError>)> sessionOpened;
+        std::function<void(std::optional<TransportError>)> sessionClosed;
+        std::function<void(const CameraItems&)> itemsAdded;
+        std::function<void()> catalogComplete;
+        std::function<void(const Bytes&)> ptpEvent;
+    };
+
+    // `name` may be empty when the device does not tell (the link then says "カメラ").
+    static std::shared_ptr<CameraDevice> create(async::Runtime& runtime, QString name, QString address,
+                                                TransportFactory transport);
+    ~CameraDevice() override;
+    CameraDevice(const CameraDevice&) = delete;
+    CameraDevice& operator=(const CameraDevice&) = delete;
+
+    const QString& name() const { return name_; }
+    const QString& address() const { return address_; }
+    bool hasOpenSession() const { return engine_ && engine_->isOpen(); }
+    void setListener(Listener listener) { listener_ = std::move(listener); }
+
+    void requestOpenSession();
+    void requestCloseSession(std::function<void(std::optional<TransportError>)> completion);
+
+    // Raw PTP pass-through (CommandTransport); fails with a TransportError without a session.
+    void sendPTPCommand(Bytes command, std::optional<Bytes> outData,
+                        std::function<void(PTPExchange)> completion) override;
+
+    // For CameraFile: the open session, or none.
+    std::shared_ptr<SessionEngine> engine() const { return engine_; }
+    async::Runtime& runtime() const { return runtime_; }
+    async::Executor& fileQueue() { return files_; }
+    async::Scope& tasks() { return scope_; }
+
+private:
+    CameraDevice(async::Runtime& runtime, QString name, QString address, TransportFactory transport);
+    async::Task<void> open();
+    async::Task<void> close(std::function<void(std::optional<TransportError>)> completion);
+    async::Task<void> catalog(std::shared_ptr<SessionEngine> engine);
+    async::Task<void> objectAdded(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
+    // Reads an object's info; folders are remembered so files can name their folder.
+    async::Task<std::optional<ObjectInfo>> describe(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
+    async::Task<QString> folderPath(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
+    std::shared_ptr<CameraFile> fileFor(std::uint32_t handle, const ObjectInfo& info, const QString& folderPath);
+    void endSession(std::optional<TransportError> error);
+
+    async::Runtime& runtime_;
+    QString name_;
+    QString address_;
+    TransportFactory makeTransport_;
+    Listener listener_;
+    std::shared_ptr<SessionEngine> engine_;
+    std::map<std::uint32_t, CameraFolder> folders_;
+    std::map<std::uint32_t, std::uint32_t> parentOf_;  // folder → its parent folder
+    std::set<std::uint32_t> known_;
+    bool catalogDone_ = false;
+    async::WorkQueue files_{QStringLiteral("app.pexil.camera.files")};
+    async::Scope scope_;
+};
+
+}  // namespace pexil::camera

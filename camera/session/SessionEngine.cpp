@@ -1,0 +1,187 @@
+#include "camera/session/SessionEngine.h"
+
+#include "kit/async/Completion.h"
+#include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPReader.h"
+
+namespace pexil::camera {
+
+namespace {
+
+constexpr std::uint16_t openSessionCode = 0x1002;
+constexpr std::uint16_t closeSessionCode = 0x1003;
+constexpr std::uint16_t responseOK = 0x2001;
+constexpr std::uint16_t sessionAlreadyOpen = 0x201E;
+
+// Remembers whether the consumer, not the link, stopped a data phase.
+class GuardedSink final : public DataSink {
+public:
+    explicit GuardedSink(DataSink& inner) : inner_(inner) {}
+    bool begin(std::optional<std::uint64_t> total) override { return note(inner_.begin(total)); }
+    bool write(ByteView piece) override { return note(inner_.write(piece)); }
+    bool refused() const { return refused_; }
+
+private:
+    bool note(bool accepted) {
+        refused_ = refused_ || !accepted;
+        return accepted;
+    }
+    DataSink& inner_;
+    bool refused_ = false;
+};
+
+TransportError closedError() { return TransportError{QString::fromUtf8("カメラとのセッションは閉じています")}; }
+
+}  // namespace
+
+Bytes responseContainer(const Response& response) {
+    Bytes out;
+    PTP::appendLE(out, static_cast<std::uint32_t>(12 + 4 * response.params.size()));
+    PTP::appendLE(out, std::uint16_t{3});
+    PTP::appendLE(out, response.code);
+    PTP::appendLE(out, response.transactionId);
+    for (auto p : response.params) PTP::appendLE(out, p);
+    return out;
+}
+
+std::shared_ptr<SessionEngine> SessionEngine::create(async::Runtime& runtime, std::unique_ptr<Transport> transport) {
+    return std::shared_ptr<SessionEngine>(new SessionEngine(runtime, std::move(transport)));
+}
+
+SessionEngine::SessionEngine(async::Runtime& runtime, std::unique_ptr<Transport> transport)
+    : runtime_(runtime),
+      transport_(std::move(transport)),
+      io_(std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.camera.io"))) {}
+
+SessionEngine::~SessionEngine() {
+    alive_->store(false);
+    stopping_ = true;
+    transport_->interrupt();
+    io_.reset();  // queued transactions fail at once on the interrupted transport
+    if (events_.joinable()) events_.join();
+}
+
+Result<Response, TransportError> SessionEngine::run(std::uint16_t code, std::vector<std::uint32_t> params,
+                                                    const std::optional<Bytes>& outData, DataSink& sink) {
+    if (stopping_) return closedError();
+    // OpenSession is transaction 0; every later transaction takes the next number.
+    const std::uint32_t id = code == openSessionCode ? 0 : nextTransaction_++;
+    GuardedSink guarded(sink);
+    const std::optional<ByteView> out = outData ? std::optional<ByteView>(ByteView(*outData)) : std::nullopt;
+    auto result = transport_->transact(Operation{code, id, std::move(params)}, out, guarded);
+    // A transfer the consumer stopped (a full disk) is not a lost camera.
+    if (!result && !guarded.refused()) reportLoss(result.error());
+    return result;
+}
+
+void SessionEngine::reportLoss(const TransportError& error) {
+    if (stopping_ || lossReported_.exchange(true)) return;
+    runtime_.main().post([weak = weak_from_this(), alive = alive_, error] {
+        auto self = weak.lock();
+        if (!self || !alive->load() || self->stopping_) return;
+        if (self->lossHandler_) self->lossHandler_(error);
+    });
+}
+
+async::Task<Result<Response, TransportError>> SessionEngine::transact(std::uint16_t code,
+                                                                     std::vector<std::uint32_t> params,
+                                                                     std::optional<Bytes> outData,
+                                                                     std::shared_ptr<DataSink> sink) {
+    using Outcome = Result<Response, TransportError>;
+    auto self = shared_from_this();
+    co_return co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
+        self->io_->post([self, code, params = std::move(params), outData = std::move(outData), sink, resolver] {
+            resolver.resolve(self->run(code, params, outData, *sink));
+        });
+    });
+}
+
+async::Task<Result<Exchange, TransportError>> SessionEngine::exchange(std::uint16_t code,
+                                                                     std::vector<std::uint32_t> params,
+                                                                     std::optional<Bytes> outData) {
+    auto sink = std::make_shared<BufferSink>();
+    auto result = co_await transact(code, std::move(params), std::move(outData), sink);
+    if (!result) co_return result.error();
+    co_return Exchange{result.value(), sink->take()};
+}
+
+void SessionEngine::passThrough(Bytes command, std::optional<Bytes> outData,
+                                std::function<void(PTPExchange)> completion) {
+    PTPReader reader(command);
+    const auto length = reader.read<std::uint32_t>();
+    reader.read<std::uint16_t>();
+    const auto code = reader.read<std::uint16_t>();
+    reader.read<std::uint32_t>();
+    if (!length || !code) {
+        completion({{}, {}, TransportError{QString::fromUtf8("PTP の命令コンテナが短すぎます")}});
+        return;
+    }
+    std::vector<std::uint32_t> params;
+    while (params.size() < 5) {
+        const auto p = reader.read<std::uint32_t>();
+        if (!p) break;
+        params.push_back(*p);
+    }
+    io_->post([self = shared_from_this(), code = *code, params = std::move(params), outData = std::move(outData),
+               completion = std::move(completion)]() mutable {
+        BufferSink sink;
+        auto result = self->run(code, std::move(params), outData, sink);
+        if (!result) {
+            completion({{}, {}, result.error()});
+            return;
+        }
+        completion({sink.take(), responseContainer(result.value()), std::nullopt});
+    });
+}
+
+async::Task<Result<Done, TransportError>> SessionEngine::open() {
+    using Outcome = Result<Done, TransportError>;
+    auto self = shared_from_this();
+    auto connected = co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
+        self->io_->post([self, resolver] { resolver.resolve(self->transport_->connect()); });
+    });
+    if (!connected) co_return connected.error();
+    std::vector<std::uint32_t> params{1};
+    auto opened = co_await exchange(openSessionCode, std::move(params));
+    if (!opened) co_return opened.error();
+    const std::uint16_t code = opened.value().response.code;
+    if (code != responseOK && code != sessionAlreadyOpen)
+        co_return TransportError{QString::fromUtf8("カメラがセッションを開きません: ") + PTP::responseName(code)};
+    open_ = true;
+    startEvents();
+    co_return Done{};
+}
+
+void SessionEngine::startEvents() {
+    events_ = std::thread([this, weak = weak_from_this(), alive = alive_] {
+        while (!stopping_) {
+            auto event = transport_->waitEvent(std::chrono::milliseconds(500));
+            if (!event) {
+                reportLoss(event.error());
+                return;
+            }
+            if (!event.value()) continue;
+            runtime_.main().post([weak, alive, bytes = std::move(*event.value())]() mutable {
+                auto self = weak.lock();
+                if (!self || !alive->load() || !self->open_) return;
+                if (self->eventHandler_) self->eventHandler_(std::move(bytes));
+            });
+        }
+    });
+}
+
+async::Task<Done> SessionEngine::close() {
+    auto self = shared_from_this();
+    if (open_) {
+        std::vector<std::uint32_t> none;
+        // The camera may already be gone; closing goes on regardless.
+        (void)co_await exchange(closeSessionCode, std::move(none));
+    }
+    open_ = false;
+    stopping_ = true;
+    transport_->interrupt();
+    if (events_.joinable()) events_.join();
+    co_return Done{};
+}
+
+}  // namespace pexil::camera
