@@ -20,7 +20,8 @@ std::optional<Bytes> fitJpeg(ByteView jpeg, int maxPixel) {
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     auto* source = const_cast<unsigned char*>(jpeg.data());  // the API is not const-correct; it only reads
     if (tjDecompressHeader3(decoder.get(), source, static_cast<unsigned long>(jpeg.size()), &width, &height,
-                            &subsampling, &colorspace) != 0)
+                            &subsampling, &colorspace) != 0 ||
+        width <= 0 || height <= 0)
         return std::nullopt;
     if (maxPixel <= 0 || std::max(width, height) <= maxPixel) return Bytes(jpeg.begin(), jpeg.end());
 

@@ -90,8 +90,11 @@ async::Task<Result<Response, TransportError>> SessionEngine::transact(std::uint1
     using Outcome = Result<Response, TransportError>;
     auto self = shared_from_this();
     co_return co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
-        self->io_->post([self, code, params = std::move(params), outData = std::move(outData), sink, resolver] {
-            resolver.resolve(self->run(code, params, outData, *sink));
+        // The I/O queue holds the engine by raw pointer: the destructor drains the queue
+        // before anything goes, and a shared one would let the engine die on its own thread.
+        SessionEngine* engine = self.get();
+        engine->io_->post([engine, code, params = std::move(params), outData = std::move(outData), sink, resolver] {
+            resolver.resolve(engine->run(code, params, outData, *sink));
         });
     });
 }
@@ -122,10 +125,10 @@ void SessionEngine::passThrough(Bytes command, std::optional<Bytes> outData,
         if (!p) break;
         params.push_back(*p);
     }
-    io_->post([self = shared_from_this(), code = *code, params = std::move(params), outData = std::move(outData),
+    io_->post([this, code = *code, params = std::move(params), outData = std::move(outData),
                completion = std::move(completion)]() mutable {
         BufferSink sink;
-        auto result = self->run(code, std::move(params), outData, sink);
+        auto result = run(code, std::move(params), outData, sink);
         if (!result) {
             completion({{}, {}, result.error()});
             return;
@@ -138,7 +141,8 @@ async::Task<Result<Done, TransportError>> SessionEngine::open() {
     using Outcome = Result<Done, TransportError>;
     auto self = shared_from_this();
     auto connected = co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
-        self->io_->post([self, resolver] { resolver.resolve(self->transport_->connect()); });
+        SessionEngine* engine = self.get();
+        engine->io_->post([engine, resolver] { resolver.resolve(engine->transport_->connect()); });
     });
     if (!connected) co_return connected.error();
     std::vector<std::uint32_t> params{1};

@@ -18,6 +18,17 @@ void VirtualRuntime::runFor(Seconds limit) {
     executor_.runAll();
 }
 
+bool VirtualRuntime::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds realLimit) {
+    const auto deadline = std::chrono::steady_clock::now() + realLimit;
+    for (;;) {
+        executor_.runAll();
+        if (done()) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        executor_.waitForWork(left);
+    }
+}
+
 namespace detail {
 Task<void> captureVoid(Task<void> task, std::exception_ptr& error, bool& done) {
     try {

@@ -7,6 +7,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace pexil::async {
@@ -33,6 +34,10 @@ public:
     void runFor(Seconds limit);
     // Runs queued work without moving time.
     void runReady() { executor_.runAll(); }
+    // Runs work posted to the main queue, also by other threads, without moving time,
+    // until `done()` holds or `realLimit` of real time passed; whether it held.
+    bool waitUntil(const std::function<bool()>& done,
+                   std::chrono::milliseconds realLimit = std::chrono::milliseconds(10000));
 
     // Runs `task` to completion, moving time as needed; none if it stalled (nothing left to
     // run and no timer) or `limit` passed first. Rethrows what the task threw.

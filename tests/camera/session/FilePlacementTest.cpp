@@ -1,0 +1,122 @@
+#include "camera/session/FilePlacement.h"
+#include "camera/session/JpegScaling.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+namespace pexil::camera {
+namespace {
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+void writeAll(PendingFile& file, const QByteArray& content) {
+    ASSERT_TRUE(file.begin(content.size()));
+    ASSERT_TRUE(file.write(ByteView(reinterpret_cast<const std::uint8_t*>(content.data()), content.size())));
+}
+
+TEST(FilePlacement, NumberedNamesGoBeforeTheExtension) {
+    EXPECT_EQ(numberedName(QStringLiteral("DSC_0001.JPG"), 1), QStringLiteral("DSC_0001-1.JPG"));
+    EXPECT_EQ(numberedName(QStringLiteral("DSC_0001.tar.NEF"), 2), QStringLiteral("DSC_0001.tar-2.NEF"));
+    EXPECT_EQ(numberedName(QStringLiteral("README"), 3), QStringLiteral("README-3"));
+    EXPECT_EQ(numberedName(QStringLiteral(".hidden"), 1), QStringLiteral(".hidden-1"));
+}
+
+TEST(FilePlacement, ACompleteFileTakesItsNameOrTheNextFreeOne) {
+    QTemporaryDir dir;
+    QFile taken(dir.filePath(QStringLiteral("DSC_0001.JPG")));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    taken.write("old");
+    taken.close();
+
+    for (int expected = 1; expected <= 2; ++expected) {
+        auto file = PendingFile::create(dir.path(), QStringLiteral("DSC_0001.JPG"));
+        ASSERT_TRUE(file);
+        writeAll(*file.value(), "new picture");
+        const auto placed = file.value()->place(QStringLiteral("DSC_0001.JPG"));
+        ASSERT_TRUE(placed);
+        EXPECT_EQ(placed.value(), QStringLiteral("DSC_0001-%1.JPG").arg(expected));
+    }
+    QFile old(dir.filePath(QStringLiteral("DSC_0001.JPG")));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("old")) << "an existing picture is never replaced";
+    EXPECT_EQ(entries(dir.path()), (QStringList{QStringLiteral("DSC_0001-1.JPG"), QStringLiteral("DSC_0001-2.JPG"),
+                                                QStringLiteral("DSC_0001.JPG")}));
+    EXPECT_EQ(QFileInfo(dir.filePath(QStringLiteral("DSC_0001-1.JPG"))).permissions() & 0x7777,
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup |
+                  QFile::ReadOther);
+}
+
+TEST(FilePlacement, ANameTakenWhileTheTransferRanIsNotOverwritten) {
+    QTemporaryDir dir;
+    auto file = PendingFile::create(dir.path(), QStringLiteral("A.NEF"));
+    ASSERT_TRUE(file);
+    writeAll(*file.value(), "picture");
+    QFile rival(dir.filePath(QStringLiteral("A.NEF")));
+    ASSERT_TRUE(rival.open(QIODevice::WriteOnly));
+    rival.write("someone else's");
+    rival.close();
+    EXPECT_EQ(file.value()->place(QStringLiteral("A.NEF")).value(), QStringLiteral("A-1.NEF"));
+}
+
+TEST(FilePlacement, AnUnfinishedFileLeavesNothingBehind) {
+    QTemporaryDir dir;
+    {
+        auto file = PendingFile::create(dir.path(), QStringLiteral("DSC_0002.NEF"));
+        ASSERT_TRUE(file);
+        writeAll(*file.value(), QByteArray(100000, 'x'));
+        EXPECT_EQ(entries(dir.path()).size(), 1);
+        EXPECT_TRUE(entries(dir.path()).front().startsWith(QStringLiteral(".DSC_0002.NEF.")));
+    }
+    EXPECT_TRUE(entries(dir.path()).isEmpty());
+}
+
+TEST(FilePlacement, AFolderThatCannotBeWrittenIsExplained) {
+    const auto file = PendingFile::create(QStringLiteral("/nonexistent/folder"), QStringLiteral("A.JPG"));
+    ASSERT_FALSE(file);
+    EXPECT_TRUE(file.error().message.startsWith(QStringLiteral("保存先に書けません")));
+}
+
+Bytes makeJpeg(int width, int height) {
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(width * height * 3), 128);
+    for (std::size_t i = 0; i < pixels.size(); i += 7) pixels[i] = static_cast<unsigned char>(i);
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjCompress2(handle, pixels.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_420, 80, 0);
+    Bytes jpeg(out, out + size);
+    tjFree(out);
+    tjDestroy(handle);
+    return jpeg;
+}
+
+std::pair<int, int> sizeOf(const Bytes& jpeg) {
+    tjhandle handle = tjInitDecompress();
+    int w = 0, h = 0, s = 0, c = 0;
+    tjDecompressHeader3(handle, const_cast<unsigned char*>(jpeg.data()), jpeg.size(), &w, &h, &s, &c);
+    tjDestroy(handle);
+    return {w, h};
+}
+
+TEST(JpegScaling, ThumbnailsLargerThanAskedAreScaledDownToFit) {
+    const Bytes big = makeJpeg(640, 424);
+    const auto fitted = fitJpeg(big, 160);
+    ASSERT_TRUE(fitted);
+    EXPECT_EQ(sizeOf(*fitted), (std::pair{160, 106}));
+    EXPECT_EQ(fitJpeg(big, 0), big);
+    EXPECT_EQ(fitJpeg(big, 640), big);
+    const auto odd = fitJpeg(big, 300);  // 3/8 is the largest factor that fits
+    ASSERT_TRUE(odd);
+    EXPECT_LE(std::max(sizeOf(*odd).first, sizeOf(*odd).second), 300);
+    EXPECT_FALSE(fitJpeg(Bytes{0xFF, 0xD8, 0x00}, 100));
+    EXPECT_FALSE(fitJpeg(Bytes{}, 100));
+}
+
+}  // namespace
+}  // namespace pexil::camera
