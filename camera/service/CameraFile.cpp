@@ -50,8 +50,9 @@ async::Task<void> download(std::shared_ptr<CameraDevice> device, std::shared_ptr
         co_return;
     }
     // fsync and rename off the main thread: a large file takes a moment to reach the disk.
-    auto placed = co_await async::runOn(device->fileQueue(),
-                                        [pending, name = options.fileName] { return pending->place(name); });
+    // The lambda is named: g++ 12 destroys a capturing lambda temporary twice inside co_await.
+    auto place = [pending, name = options.fileName] { return pending->place(name); };
+    auto placed = co_await async::runOn(device->fileQueue(), std::move(place));
     if (!placed) {
         done(std::nullopt, placed.error());
         co_return;

@@ -1,0 +1,266 @@
+#include "camera/service/CameraDevice.h"
+#include "camera/service/CameraFile.h"
+#include "camera/service/DeviceBrowser.h"
+#include "kit/async/VirtualRuntime.h"
+#include "kit/ptp/PTPReader.h"
+#include "support/FakeTransport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace pexil::camera {
+namespace {
+
+using testing::FakeTransport;
+
+// A small card the fake camera serves: DCIM (1) / 100NCD850 (2) / pictures from handle 10 on.
+struct Card {
+    std::mutex mutex;
+    std::map<std::uint32_t, ObjectInfo> objects;
+    std::map<std::uint32_t, Bytes> contents;
+    std::optional<std::uint64_t> cutAfter;  // a pulled cable during GetObject
+    std::vector<std::uint32_t> deleted;
+
+    Card() {
+        ObjectInfo dcim;
+        dcim.format = ObjectInfo::associationFormat;
+        dcim.filename = QStringLiteral("DCIM");
+        objects[1] = dcim;
+        ObjectInfo folder = dcim;
+        folder.filename = QStringLiteral("100NCD850");
+        folder.parent = 1;
+        objects[2] = folder;
+    }
+    void addPicture(std::uint32_t handle, const QString& name, std::size_t size) {
+        std::lock_guard lock(mutex);
+        ObjectInfo info;
+        info.storageId = 0x00010001;
+        info.format = 0x3801;
+        info.parent = 2;
+        info.filename = name;
+        info.size = size;
+        info.captureDate = QDateTime(QDate(2024, 5, 1), QTime(10, 0, static_cast<int>(handle % 60)), Qt::LocalTime);
+        objects[handle] = info;
+        Bytes data(size);
+        for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>((i * 31 + handle) & 0xFF);
+        contents[handle] = std::move(data);
+    }
+
+    Result<Response, TransportError> answer(const Operation& op, DataSink& sink) {
+        std::lock_guard lock(mutex);
+        auto send = [&](const Bytes& data) {
+            sink.begin(data.size());
+            sink.write(data);
+        };
+        const Response ok{0x2001, op.transactionId, {}};
+        switch (op.code) {
+            case 0x1004: {
+                Bytes ids;
+                PTP::appendLE(ids, std::uint32_t{1});
+                PTP::appendLE(ids, std::uint32_t{0x00010001});
+                send(ids);
+                return ok;
+            }
+            case 0x1007: {
+                Bytes handles;
+                PTP::appendLE(handles, static_cast<std::uint32_t>(objects.size()));
+                for (const auto& [h, info] : objects) PTP::appendLE(handles, h);
+                send(handles);
+                return ok;
+            }
+            case 0x1008: send(objects.at(op.params.at(0)).encode()); return ok;
+            case 0x1009: {
+                const Bytes& data = contents.at(op.params.at(0));
+                sink.begin(data.size());
+                const std::size_t limit = cutAfter ? std::min<std::size_t>(*cutAfter, data.size()) : data.size();
+                for (std::size_t at = 0; at < limit; at += 4096)
+                    if (!sink.write(ByteView(data).subspan(at, std::min<std::size_t>(4096, limit - at))))
+                        return TransportError{QStringLiteral("sink refused")};
+                if (cutAfter) return TransportError{QStringLiteral("カメラとの接続が切れました")};
+                return ok;
+            }
+            case 0x100B:
+                deleted.push_back(op.params.at(0));
+                return ok;
+            default: return ok;
+        }
+    }
+};
+
+struct Fixture {
+    Fixture() {
+        device = CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"), [this] {
+            auto t = std::make_unique<FakeTransport>(
+                [this](const Operation& op, std::optional<ByteView>, DataSink& sink) { return card.answer(op, sink); });
+            transport = t.get();
+            return t;
+        });
+        CameraDevice::Listener listener;
+        listener.sessionOpened = [this](std::optional<TransportError> e) { opened.push_back(e); };
+        listener.sessionClosed = [this](std::optional<TransportError> e) { closed.push_back(e); };
+        listener.itemsAdded = [this](const CameraItems& items) {
+            ++batches;
+            files.insert(files.end(), items.files.begin(), items.files.end());
+            folders.insert(folders.end(), items.folders.begin(), items.folders.end());
+        };
+        listener.catalogComplete = [this] { ++completes; };
+        listener.ptpEvent = [this](const Bytes& e) { events.push_back(e); };
+        device->setListener(listener);
+    }
+    void openAndCatalog() {
+        device->requestOpenSession();
+        ASSERT_TRUE(rt.waitUntil([&] { return completes == 1; }));
+    }
+    std::shared_ptr<CameraFile> file(const QString& name) {
+        for (const auto& f : files)
+            if (f->name() == name) return f;
+        return nullptr;
+    }
+
+    async::VirtualRuntime rt;
+    Card card;
+    FakeTransport* transport = nullptr;
+    std::shared_ptr<CameraDevice> device;
+    std::vector<std::optional<TransportError>> opened, closed;
+    std::vector<std::shared_ptr<CameraFile>> files;
+    std::vector<CameraFolder> folders;
+    std::vector<Bytes> events;
+    int batches = 0, completes = 0;
+    QTemporaryDir dest;
+};
+
+TEST(CameraDevice, CataloguesTheCardInBatchesThenSaysComplete) {
+    Fixture f;
+    for (std::uint32_t h = 10; h < 460; ++h) f.card.addPicture(h, QStringLiteral("DSC_%1.JPG").arg(h, 4, 10, QChar(u'0')), 16);
+    f.openAndCatalog();
+    ASSERT_EQ(f.opened.size(), 1U);
+    EXPECT_FALSE(f.opened[0]);
+    EXPECT_TRUE(f.device->hasOpenSession());
+    EXPECT_EQ(f.files.size(), 450U);
+    EXPECT_GE(f.batches, 3);
+    ASSERT_EQ(f.folders.size(), 2U);
+    EXPECT_EQ(f.folders[1].path, QStringLiteral("DCIM/100NCD850"));
+    const auto first = f.file(QStringLiteral("DSC_0010.JPG"));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->parentFolder(), QStringLiteral("100NCD850"));
+    EXPECT_EQ(first->folderPath(), QStringLiteral("DCIM/100NCD850"));
+    EXPECT_EQ(first->fileSize(), 16U);
+    EXPECT_EQ(first->creationDate(), QDateTime(QDate(2024, 5, 1), QTime(10, 0, 10), Qt::LocalTime));
+}
+
+TEST(CameraDevice, ANewObjectIsReportedOnceWithItsEvent) {
+    Fixture f;
+    f.openAndCatalog();
+    f.card.addPicture(77, QStringLiteral("DSC_0077.NEF"), 100);
+    f.transport->pushEvent(testing::eventContainer(0x4002, 77));
+    f.transport->pushEvent(testing::eventContainer(0x4002, 77));  // a repeated report changes nothing
+    f.transport->pushEvent(testing::eventContainer(0x400D, 0));
+    ASSERT_TRUE(f.rt.waitUntil([&] { return f.events.size() == 3 && f.files.size() == 1; }));
+    f.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(f.files.size(), 1U);
+    EXPECT_EQ(f.files[0]->name(), QStringLiteral("DSC_0077.NEF"));
+}
+
+std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> download(
+    Fixture& f, const std::shared_ptr<CameraFile>& file, bool deleteAfter = false) {
+    std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> result;
+    file->requestDownload({f.dest.path(), file->name(), deleteAfter},
+                          [&](std::optional<QString> name, std::optional<TransportError> error) {
+                              EXPECT_FALSE(result.has_value()) << "answered twice";
+                              result.emplace(name, error);
+                          });
+    f.rt.waitUntil([&] { return result.has_value(); });
+    return result;
+}
+
+TEST(CameraDevice, DownloadsByteIdenticalUnderTheNextFreeNameAndDeletesOnlyAfterwards) {
+    Fixture f;
+    f.card.addPicture(10, QStringLiteral("DSC_0010.JPG"), 1'000'000);
+    f.openAndCatalog();
+    const auto file = f.file(QStringLiteral("DSC_0010.JPG"));
+    ASSERT_TRUE(file);
+
+    auto first = download(f, file);
+    ASSERT_TRUE(first && first->first && !first->second);
+    EXPECT_EQ(*first->first, QStringLiteral("DSC_0010.JPG"));
+    QFile saved(f.dest.filePath(QStringLiteral("DSC_0010.JPG")));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray bytes = saved.readAll();
+    EXPECT_EQ(bytes, QByteArray(reinterpret_cast<const char*>(f.card.contents[10].data()), 1000000));
+    EXPECT_EQ(static_cast<std::size_t>(bytes.size()), f.card.contents[10].size());
+
+    auto second = download(f, file, true);
+    ASSERT_TRUE(second && second->first && !second->second);
+    EXPECT_EQ(*second->first, QStringLiteral("DSC_0010-1.JPG"));
+    EXPECT_EQ(f.card.deleted, std::vector<std::uint32_t>{10});
+}
+
+TEST(CameraDevice, ACutTransferLeavesNoFileAndOneErrorAndEndsTheSession) {
+    Fixture f;
+    f.card.addPicture(10, QStringLiteral("DSC_0010.NEF"), 200'000);
+    f.openAndCatalog();
+    f.card.cutAfter = 50'000;
+    auto result = download(f, f.file(QStringLiteral("DSC_0010.NEF")), true);
+    ASSERT_TRUE(result);
+    EXPECT_FALSE(result->first);
+    ASSERT_TRUE(result->second);
+    EXPECT_EQ(result->second->message, QStringLiteral("カメラとの接続が切れました"));
+    EXPECT_TRUE(QDir(f.dest.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(f.card.deleted.empty()) << "the picture stays on the card";
+    ASSERT_TRUE(f.rt.waitUntil([&] { return !f.closed.empty(); }));
+    EXPECT_TRUE(f.closed[0].has_value());
+    EXPECT_FALSE(f.device->hasOpenSession());
+}
+
+TEST(CameraDevice, ClosingAnswersOnceThenReportsTheSessionClosed) {
+    Fixture f;
+    f.openAndCatalog();
+    int completions = 0;
+    f.device->requestCloseSession([&](std::optional<TransportError> e) {
+        EXPECT_FALSE(e);
+        ++completions;
+    });
+    ASSERT_TRUE(f.rt.waitUntil([&] { return !f.closed.empty(); }));
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(f.closed[0]);
+    EXPECT_FALSE(f.device->hasOpenSession());
+    std::optional<PTPExchange> after;
+    f.device->sendPTPCommand(PTP::command(PTP::Op::getDeviceInfo, {}), std::nullopt,
+                             [&](PTPExchange x) { after = std::move(x); });
+    ASSERT_TRUE(after && after->error);
+}
+
+TEST(DeviceBrowser, ReportsDevicesPresentAtStartAndEachRemovalOnce) {
+    async::VirtualRuntime rt;
+    auto source = std::make_unique<ManualSource>(rt);
+    ManualSource* manual = source.get();
+    auto device = CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"), [] {
+        return std::make_unique<FakeTransport>(
+            [](const Operation& op, std::optional<ByteView>, DataSink&) -> Result<Response, TransportError> {
+                return Response{0x2001, op.transactionId, {}};
+            });
+    });
+    manual->add(device);
+    DeviceBrowser browser;
+    int added = 0, removed = 0;
+    browser.onDeviceAdded = [&](const auto& d) { added += d == device; };
+    browser.onDeviceRemoved = [&](const auto& d) { removed += d == device; };
+    browser.addSource(std::move(source));
+    browser.start();
+    EXPECT_EQ(added, 0) << "never inside start()";
+    rt.runReady();
+    EXPECT_EQ(added, 1);
+    manual->remove(device);
+    manual->remove(device);
+    rt.runReady();
+    EXPECT_EQ(removed, 1);
+    EXPECT_TRUE(browser.devices().empty());
+}
+
+}  // namespace
+}  // namespace pexil::camera
