@@ -153,8 +153,9 @@ async::Task<void> CameraDevice::catalog(std::shared_ptr<SessionEngine> engine) {
     std::vector<std::uint32_t> handles;
     if (storages && storages.value().response.code == responseOK) {
         for (std::uint32_t storage : readArray(storages.value().data)) {
-            // Format 0 and association 0xFFFFFFFF: every object of the storage, folders included.
-            std::vector<std::uint32_t> params{storage, 0, 0xFFFFFFFF};
+            // Format 0 and association 0: every object of the storage, folders included
+            // (0xFFFFFFFF would ask for the root objects alone).
+            std::vector<std::uint32_t> params{storage, 0, 0};
             auto listed = co_await engine->exchange(getObjectHandles, std::move(params));
             if (engine_ != engine) co_return;
             if (!listed || listed.value().response.code != responseOK) continue;

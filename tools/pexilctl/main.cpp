@@ -1,3 +1,6 @@
+#include "tools/pexilctl/CameraCommand.h"
+#include "tools/pexilctl/GeoPlanCommand.h"
+#include "tools/pexilctl/GeoReceiveCommand.h"
 #include "tools/pexilctl/InspectCommand.h"
 
 #include <QCoreApplication>
@@ -7,6 +10,8 @@
 
 namespace {
 
+using pexil::cli::CommandIO;
+
 QString help() {
     return QStringLiteral(
         "usage: pexilctl COMMAND [ARGS]\n"
@@ -15,8 +20,37 @@ QString help() {
         "\n"
         "Commands:\n"
         "  inspect   decode PTP datasets and NEF heads saved in files\n"
+        "  camera    use a camera directly: summary, ls, get, thumb, shoot\n"
+        "  vcam      serve the virtual Nikon camera over PTP/IP\n"
+        "  geo       receive, send, plan and write positions (geo receive|send|plan|apply)\n"
         "\n"
         "Run 'pexilctl COMMAND --help' for a command's options and output.\n");
+}
+
+QString geoHelp() {
+    return QStringLiteral(
+        "usage: pexilctl geo receive|send|plan|apply [ARGS]\n"
+        "\n"
+        "  receive [--port P]                       receive records from the phone\n"
+        "  send HOST:PORT FILE [--sender NAME]      send a record as the phone does\n"
+        "  plan FOLDER (--payload FILE | --gpx FILE | --received) [--tolerance S] [--overwrite]\n"
+        "  apply FOLDER (same arguments as plan)    write the positions with ExifTool\n"
+        "\n"
+        "Run 'pexilctl geo SUBCOMMAND --help' for details.\n");
+}
+
+int geo(QStringList args, CommandIO io) {
+    if (args.isEmpty() || args.front() == QLatin1String("--help") || args.front() == QLatin1String("-h")) {
+        io.out << geoHelp();
+        return args.isEmpty() ? pexil::cli::exitUnreadable : pexil::cli::exitOK;
+    }
+    const QString sub = args.takeFirst();
+    if (sub == QLatin1String("receive")) return pexil::cli::runGeoReceive(args, io);
+    if (sub == QLatin1String("send")) return pexil::cli::runGeoSend(args, io);
+    if (sub == QLatin1String("plan")) return pexil::cli::runGeoPlan(args, io);
+    if (sub == QLatin1String("apply")) return pexil::cli::runGeoApply(args, io);
+    io.err << "pexilctl geo: 知らないコマンドです: " << sub << "（pexilctl geo --help）\n";
+    return pexil::cli::exitUnreadable;
 }
 
 }  // namespace
@@ -26,16 +60,18 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("pexilctl"));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    pexil::cli::CommandIO io{out, err};
+    CommandIO io{out, err};
 
     QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.isEmpty() || args.front() == QLatin1String("--help") ||
-        args.front() == QLatin1String("-h")) {
+    if (args.isEmpty() || args.front() == QLatin1String("--help") || args.front() == QLatin1String("-h")) {
         out << help();
         return args.isEmpty() ? pexil::cli::exitUnreadable : pexil::cli::exitOK;
     }
     const QString command = args.takeFirst();
     if (command == QLatin1String("inspect")) return pexil::cli::runInspect(args, io);
+    if (command == QLatin1String("camera")) return pexil::cli::runCamera(args, io);
+    if (command == QLatin1String("vcam")) return pexil::cli::runVcam(args, io);
+    if (command == QLatin1String("geo")) return geo(args, io);
     err << "pexilctl: 知らないコマンドです: " << command << "（pexilctl --help）\n";
     return pexil::cli::exitUnreadable;
 }

@@ -1,0 +1,450 @@
+#include "tools/pexilctl/CameraCommand.h"
+
+#include "camera/ptpip/PtpIpServer.h"
+#include "camera/service/CameraFile.h"
+#include "camera/service/CameraSources.h"
+#include "kit/async/Executor.h"
+#include "kit/async/Sleep.h"
+#include "kit/ptp/PTPCamera.h"
+#include "kit/ptp/PTPReader.h"
+#include "tools/pexilctl/VirtualCameraOptions.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QSaveFile>
+
+#include <csignal>
+#include <pthread.h>
+
+namespace pexil::cli {
+
+namespace {
+
+using camera::CameraDevice;
+using camera::CameraFile;
+
+// Everything the camera told us, gathered on the main thread.
+struct Observed {
+    std::vector<std::optional<TransportError>> opened;
+    std::vector<std::optional<TransportError>> closed;
+    std::vector<std::shared_ptr<CameraFile>> files;
+    bool catalogued = false;
+};
+
+// Polls `done` on the runtime's clock; false when `seconds` pass first.
+async::Task<bool> waitUntil(std::function<bool()> done, double seconds) {
+    async::Runtime& runtime = co_await async::currentRuntime();
+    const auto deadline = runtime.clock().monotonic() + async::Seconds(seconds);
+    for (;;) {
+        if (done()) co_return true;
+        if (runtime.clock().monotonic() >= deadline) co_return false;
+        co_await async::sleep(0.02);
+    }
+}
+
+QString pathOf(const CameraFile& file) {
+    return file.folderPath().isEmpty() ? file.name() : file.folderPath() + u'/' + file.name();
+}
+
+std::shared_ptr<CameraFile> findFile(const Observed& seen, const QString& path) {
+    for (const auto& file : seen.files) {
+        const QString full = pathOf(*file);
+        if (full == path || full.endsWith(u'/' + path)) return file;
+    }
+    return nullptr;
+}
+
+struct StorageInfo {
+    std::uint64_t capacity = 0;
+    std::uint64_t free = 0;
+    QString label;
+};
+
+// A PTP string at the reader's position, moving past all of it; none when cut short.
+std::optional<QString> readString(PTPReader& reader) {
+    const auto rest = ByteView(reader.data()).subspan(static_cast<std::size_t>(std::max<std::int64_t>(0, reader.offset())));
+    const auto count = reader.read<std::uint8_t>();
+    if (!count) return std::nullopt;
+    if (reader.remaining() < 2 * static_cast<std::int64_t>(*count)) return std::nullopt;
+    for (unsigned i = 0; i < *count; ++i) reader.read<std::uint16_t>();
+    return *count == 0 ? QString() : PTP::decodeString(rest).value_or(QString());
+}
+
+// StorageType, FilesystemType, AccessCapability, MaxCapacity, FreeSpaceInBytes,
+// FreeSpaceInImages, StorageDescription, VolumeLabel.
+std::optional<StorageInfo> parseStorageInfo(const Bytes& data) {
+    PTPReader reader(data);
+    reader.read<std::uint16_t>();
+    reader.read<std::uint16_t>();
+    reader.read<std::uint16_t>();
+    const auto capacity = reader.read<std::uint64_t>();
+    const auto free = reader.read<std::uint64_t>();
+    if (!capacity || !free || !reader.read<std::uint32_t>()) return std::nullopt;
+    StorageInfo info{*capacity, *free, {}};
+    if (readString(reader)) info.label = readString(reader).value_or(QString());
+    return info;
+}
+
+struct Request {
+    QString command;
+    QStringList paths;
+    QString dest;
+    QString out;
+    QString address;
+    camera::VirtualCamera::Options virtualOptions;
+};
+
+async::Task<int> summary(async::Runtime& runtime, std::shared_ptr<CameraDevice> device, const Observed& seen,
+                         CommandIO io) {
+    PTPCamera ptp(runtime, device, {});
+    const auto info = co_await ptp.readDeviceInfo();
+    if (!info) {
+        io.err << "pexilctl camera: DeviceInfo を読めません\n";
+        co_return exitFailed;
+    }
+    io.out << "manufacturer: " << info->manufacturer << "\n";
+    io.out << "model: " << info->model << "\n";
+    io.out << "version: " << info->version << "\n";
+    io.out << "serial: " << info->serialNumber << "\n";
+    auto engine = device->engine();
+    if (!engine) co_return exitFailed;
+    std::vector<std::uint32_t> none;
+    auto ids = co_await engine->exchange(0x1004, std::move(none));
+    if (ids && ids.value().response.code == 0x2001) {
+        PTPReader reader(ids.value().data);
+        const std::uint32_t count = reader.read<std::uint32_t>().value_or(0);
+        for (std::uint32_t i = 0; i < count && i < 16; ++i) {
+            const auto id = reader.read<std::uint32_t>();
+            if (!id) break;
+            std::vector<std::uint32_t> params{*id};
+            auto storage = co_await engine->exchange(0x1005, std::move(params));
+            if (!storage || storage.value().response.code != 0x2001) continue;
+            const auto parsed = parseStorageInfo(storage.value().data);
+            if (!parsed) continue;
+            io.out << QString::asprintf("storage: 0x%08X ", *id) << parsed->label << " capacity=" << parsed->capacity
+                   << " free=" << parsed->free << "\n";
+        }
+    }
+    io.out << "files: " << seen.files.size() << "\n";
+    co_return exitOK;
+}
+
+async::Task<int> getFiles(const Request& request, const Observed& seen, CommandIO io) {
+    int status = exitOK;
+    for (const QString& path : request.paths) {
+        const auto file = findFile(seen, path);
+        if (!file) {
+            io.err << "pexilctl camera: カードにありません: " << path << "\n";
+            status = exitFailed;
+            continue;
+        }
+        std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> result;
+        file->requestDownload({request.dest, file->name(), false},
+                              [&result](std::optional<QString> name, std::optional<TransportError> error) {
+                                  result.emplace(std::move(name), std::move(error));
+                              });
+        co_await waitUntil([&result] { return result.has_value(); }, 24 * 3600);
+        if (result->first) io.out << "saved: " << QDir(request.dest).filePath(*result->first) << "\n";
+        if (result->second) {
+            io.err << "pexilctl camera: 転送失敗 " << path << ": " << result->second->message << "\n";
+            status = exitFailed;
+        }
+        io.out.flush();
+    }
+    co_return status;
+}
+
+async::Task<int> thumb(const Request& request, const Observed& seen, CommandIO io) {
+    const auto file = findFile(seen, request.paths.value(0));
+    if (!file) {
+        io.err << "pexilctl camera: カードにありません: " << request.paths.value(0) << "\n";
+        co_return exitFailed;
+    }
+    std::optional<std::pair<std::optional<Bytes>, std::optional<TransportError>>> result;
+    file->requestThumbnail(0, [&result](std::optional<Bytes> data, std::optional<TransportError> error) {
+        result.emplace(std::move(data), std::move(error));
+    });
+    co_await waitUntil([&result] { return result.has_value(); }, 120);
+    if (!result->first) {
+        io.err << "pexilctl camera: サムネイルを読めません: "
+               << (result->second ? result->second->message : QString()) << "\n";
+        co_return exitFailed;
+    }
+    QSaveFile out(request.out);
+    const Bytes& data = *result->first;
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size())) !=
+            static_cast<qint64>(data.size()) ||
+        !out.commit()) {
+        io.err << "pexilctl camera: 書き出せません: " << request.out << "（" << out.errorString() << "）\n";
+        co_return exitFailed;
+    }
+    io.out << "saved: " << request.out << "\n";
+    co_return exitOK;
+}
+
+async::Task<int> shoot(async::Runtime& runtime, std::shared_ptr<CameraDevice> device, const Observed& seen,
+                       CommandIO io) {
+    PTPCamera ptp(runtime, device, {});
+    co_await ptp.readDeviceInfo();
+    const std::size_t before = seen.files.size();
+    const auto released = co_await ptp.releaseShutter();
+    if (!released) {
+        io.out << "shot: " << describe(released.error()) << "\n";
+        co_return exitFailed;
+    }
+    const bool arrived = co_await waitUntil([&seen, before] { return seen.files.size() > before; }, 30);
+    if (!arrived) {
+        io.err << "pexilctl camera: 30 秒待っても新しい写真が届きません\n";
+        co_return exitFailed;
+    }
+    io.out << "shot: " << pathOf(*seen.files.back()) << "\n";
+    co_return exitOK;
+}
+
+async::Task<int> runRequest(async::Runtime& runtime, Request request, CommandIO io) {
+    const auto address = camera::CameraAddress::parse(request.address);
+    if (!address) {
+        io.err << "pexilctl camera: " << address.error() << "\n";
+        co_return exitUnreadable;
+    }
+    auto setup = camera::setUpCamera(runtime, address.value(), request.virtualOptions,
+                                     [io](const QString& line) mutable { io.err << line << "\n"; });
+    if (!setup) {
+        io.err << "pexilctl camera: " << setup.error() << "\n";
+        co_return exitFailed;
+    }
+    camera::DeviceBrowser browser;
+    std::shared_ptr<CameraDevice> device;
+    browser.onDeviceAdded = [&device](const std::shared_ptr<CameraDevice>& d) {
+        if (!device) device = d;
+    };
+    browser.addSource(std::move(setup.value().source));
+    browser.start();
+    const bool found = co_await waitUntil([&device] { return device != nullptr; }, 10);
+    if (!found) {
+        io.err << "pexilctl camera: カメラが見つかりません（" << request.address << "）\n";
+        co_return exitFailed;
+    }
+
+    Observed seen;
+    CameraDevice::Listener listener;
+    listener.sessionOpened = [&seen](std::optional<TransportError> e) { seen.opened.push_back(std::move(e)); };
+    listener.sessionClosed = [&seen](std::optional<TransportError> e) { seen.closed.push_back(std::move(e)); };
+    listener.itemsAdded = [&seen](const camera::CameraItems& items) {
+        seen.files.insert(seen.files.end(), items.files.begin(), items.files.end());
+    };
+    listener.catalogComplete = [&seen] { seen.catalogued = true; };
+    device->setListener(listener);
+    device->requestOpenSession();
+    co_await waitUntil([&seen] { return !seen.opened.empty(); }, 120);
+    if (seen.opened.empty() || seen.opened.front()) {
+        io.err << "pexilctl camera: カメラに接続できません: "
+               << (seen.opened.empty() ? QString::fromUtf8("応答がありません") : seen.opened.front()->message) << "\n";
+        co_return exitFailed;
+    }
+    const bool listed = co_await waitUntil([&seen] { return seen.catalogued || !seen.closed.empty(); }, 600);
+    if (!listed || !seen.closed.empty()) {
+        io.err << "pexilctl camera: カードの一覧を読めません\n";
+        co_return exitFailed;
+    }
+
+    int status = exitOK;
+    if (request.command == QLatin1String("summary")) {
+        status = co_await summary(runtime, device, seen, io);
+    } else if (request.command == QLatin1String("ls")) {
+        for (const auto& file : seen.files) {
+            const auto date = file->creationDate();
+            io.out << pathOf(*file) << " " << file->fileSize() << " "
+                   << (date ? date->toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) : QStringLiteral("-")) << "\n";
+        }
+    } else if (request.command == QLatin1String("get")) {
+        status = co_await getFiles(request, seen, io);
+    } else if (request.command == QLatin1String("thumb")) {
+        status = co_await thumb(request, seen, io);
+    } else {
+        status = co_await shoot(runtime, device, seen, io);
+    }
+    bool closed = false;
+    device->requestCloseSession([&closed](std::optional<TransportError>) { closed = true; });
+    co_await waitUntil([&closed] { return closed; }, 10);
+    co_return status;
+}
+
+async::Task<void> finish(async::Task<int> work, int& status, QEventLoop& loop) {
+    status = co_await std::move(work);
+    loop.quit();
+}
+
+}  // namespace
+
+QString cameraHelp() {
+    return QStringLiteral(
+        "usage: pexilctl camera [--camera ADDRESS] COMMAND\n"
+        "\n"
+        "Uses the camera service directly, like a minimal PTP client.\n"
+        "  --camera ADDRESS   usb (default: the first camera found), usb:BUS:ADDRESS,\n"
+        "                     ptpip://HOST[:PORT] (port 15740), or virtual\n"
+        "  With --camera virtual: --model d850|z6|j5|generic, --card DIR, --photos N,\n"
+        "  --seed S, --clock-drift SECONDS, --latency MS, --bandwidth MBPS.\n"
+        "\n"
+        "Commands and their output:\n"
+        "  summary                 manufacturer:, model:, version:, serial:,\n"
+        "                          storage: 0xID LABEL capacity=BYTES free=BYTES, files: N\n"
+        "  ls                      one line per file: FOLDER/NAME SIZE YYYY-MM-DDTHH:MM:SS\n"
+        "                          (the date in the camera's clock; - when it has none)\n"
+        "  get PATH... --dest DIR  downloads, never overwriting (NAME-1.EXT ... when taken);\n"
+        "                          one line per file: saved: PATH\n"
+        "  thumb PATH --out FILE   the camera's thumbnail: saved: FILE\n"
+        "  shoot                   releases the shutter; shot: FOLDER/NAME once the camera\n"
+        "                          reports the new file, or shot: REASON\n"
+        "\n"
+        "Exit status: 0 done, 1 the camera or a transfer failed, 2 wrong command line.\n");
+}
+
+int runCamera(const QStringList& arguments, CommandIO io) {
+    QStringList args = arguments;
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        io.out << cameraHelp();
+        return exitOK;
+    }
+    Request request;
+    const auto address = takeValue(args, QStringLiteral("--camera"), io);
+    const auto dest = takeValue(args, QStringLiteral("--dest"), io);
+    const auto out = takeValue(args, QStringLiteral("--out"), io);
+    const auto virtualOptions = takeVirtualOptions(args, io);
+    if (!address || !dest || !out || !virtualOptions) return exitUnreadable;
+    request.address = address->isEmpty() ? QStringLiteral("usb") : *address;
+    request.dest = *dest;
+    request.out = *out;
+    request.virtualOptions = *virtualOptions;
+    if (args.isEmpty()) {
+        io.err << "pexilctl camera: コマンドを指定してください（summary, ls, get, thumb, shoot）\n";
+        return exitUnreadable;
+    }
+    request.command = args.takeFirst();
+    request.paths = args;
+    const QStringList commands{QStringLiteral("summary"), QStringLiteral("ls"), QStringLiteral("get"),
+                               QStringLiteral("thumb"), QStringLiteral("shoot")};
+    if (!commands.contains(request.command)) {
+        io.err << "pexilctl camera: 知らないコマンドです: " << request.command << "\n";
+        return exitUnreadable;
+    }
+    const bool needsPaths = request.command == QLatin1String("get") || request.command == QLatin1String("thumb");
+    if (needsPaths != !request.paths.isEmpty() ||
+        (request.command == QLatin1String("get") && request.dest.isEmpty()) ||
+        (request.command == QLatin1String("thumb") && (request.out.isEmpty() || request.paths.size() != 1))) {
+        io.err << "pexilctl camera: 引数が足りないか多すぎます（pexilctl camera --help）\n";
+        return exitUnreadable;
+    }
+    if (request.command == QLatin1String("get") && !QDir(request.dest).exists()) {
+        io.err << "pexilctl camera: 保存先のフォルダがありません: " << request.dest << "\n";
+        return exitUnreadable;
+    }
+
+    QObject context;
+    async::QtExecutor executor(&context);
+    async::SystemClock clock;
+    async::Runtime runtime(executor, clock, [io](const QString& text) mutable { io.err << text << "\n"; });
+    QEventLoop loop;
+    int status = exitFailed;
+    {
+        async::Scope scope(runtime);
+        scope.spawn(finish(runRequest(runtime, std::move(request), io), status, loop));
+        loop.exec();
+    }
+    io.out.flush();
+    return status;
+}
+
+QString vcamHelp() {
+    return QStringLiteral(
+        "usage: pexilctl vcam [--listen ADDR[:PORT]] [--model d850|z6|j5|generic] [--card DIR]\n"
+        "                     [--photos N] [--seed S] [--clock-drift SECONDS] [--latency MS]\n"
+        "                     [--bandwidth MBPS] [--for SECONDS]\n"
+        "\n"
+        "Serves the virtual Nikon camera over PTP/IP (default 127.0.0.1:15740; port 0 takes\n"
+        "any free port). Prints 'listening on ADDR:PORT' once ready and runs until\n"
+        "interrupted (or for SECONDS). The card is DIR (a temporary folder by default);\n"
+        "an empty card is filled with N generated pictures.\n");
+}
+
+int runVcam(const QStringList& arguments, CommandIO io) {
+    QStringList args = arguments;
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        io.out << vcamHelp();
+        return exitOK;
+    }
+    const auto listen = takeValue(args, QStringLiteral("--listen"), io);
+    const auto duration = takeValue(args, QStringLiteral("--for"), io);
+    auto options = takeVirtualOptions(args, io);
+    if (!listen || !duration || !options) return exitUnreadable;
+    if (!args.isEmpty()) {
+        io.err << "pexilctl vcam: 知らない引数です: " << args.join(u' ') << "\n";
+        return exitUnreadable;
+    }
+    QString host = QStringLiteral("127.0.0.1");
+    int port = camera::CameraAddress::ptpipPort;
+    if (!listen->isEmpty()) {
+        const qsizetype colon = listen->lastIndexOf(u':');
+        host = colon < 0 ? *listen : listen->left(colon);
+        bool ok = true;
+        if (colon >= 0) port = listen->mid(colon + 1).toInt(&ok);
+        if (!ok || port < 0 || port > 65535 || host.isEmpty()) {
+            io.err << "pexilctl vcam: --listen の値が正しくありません: " << *listen << "\n";
+            return exitUnreadable;
+        }
+    }
+    double seconds = -1;
+    if (!duration->isEmpty()) {
+        bool ok = false;
+        seconds = duration->toDouble(&ok);
+        if (!ok || seconds < 0) {
+            io.err << "pexilctl vcam: --for の値が正しくありません: " << *duration << "\n";
+            return exitUnreadable;
+        }
+    }
+
+    // Signals are taken synchronously below; block them before any thread starts so
+    // that every thread inherits the mask.
+    sigset_t stopSignals, previous;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+
+    auto camera = camera::VirtualCamera::create(*options);
+    if (!camera) {
+        io.err << "pexilctl vcam: " << camera.error() << "\n";
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return exitFailed;
+    }
+    camera::PtpIpServer server(camera.value(), host.toStdString(), static_cast<std::uint16_t>(port),
+                               [io](const QString& line) mutable {
+                                   io.err << line << "\n";
+                                   io.err.flush();
+                               });
+    const auto started = server.start();
+    if (!started) {
+        io.err << "pexilctl vcam: " << started.error().message << "\n";
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return exitFailed;
+    }
+    io.out << "listening on " << host << ":" << server.port() << "\n";
+    io.out.flush();
+
+    timespec wait{};
+    if (seconds >= 0) {
+        wait.tv_sec = static_cast<time_t>(seconds);
+        wait.tv_nsec = static_cast<long>((seconds - static_cast<double>(wait.tv_sec)) * 1e9);
+        sigtimedwait(&stopSignals, nullptr, &wait);
+    } else {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    }
+    server.stop();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return exitOK;
+}
+
+}  // namespace pexil::cli

@@ -1,0 +1,56 @@
+#include "tools/pexilctl/VirtualCameraOptions.h"
+
+namespace pexil::cli {
+
+std::optional<QString> takeValue(QStringList& args, const QString& name, CommandIO io) {
+    const qsizetype at = args.indexOf(name);
+    if (at < 0) return QString();
+    if (at + 1 >= args.size()) {
+        io.err << "pexilctl: " << name << " には値が必要です\n";
+        return std::nullopt;
+    }
+    const QString value = args.at(at + 1);
+    args.remove(at, 2);
+    return value;
+}
+
+std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& args, CommandIO io) {
+    camera::VirtualCamera::Options options;
+    auto number = [&](const QString& name, double& out, double min, double max) {
+        const auto text = takeValue(args, name, io);
+        if (!text) return false;
+        if (text->isEmpty()) return true;
+        bool ok = false;
+        const double value = text->toDouble(&ok);
+        if (!ok || value < min || value > max) {
+            io.err << "pexilctl: " << name << " の値が正しくありません: " << *text << "\n";
+            return false;
+        }
+        out = value;
+        return true;
+    };
+    const auto model = takeValue(args, QStringLiteral("--model"), io);
+    if (!model) return std::nullopt;
+    if (!model->isEmpty()) {
+        const auto body = camera::virtualBodyFromName(*model);
+        if (!body) {
+            io.err << "pexilctl: 知らない機種です: " << *model << "（d850, z6, j5, generic）\n";
+            return std::nullopt;
+        }
+        options.model = *body;
+    }
+    const auto card = takeValue(args, QStringLiteral("--card"), io);
+    if (!card) return std::nullopt;
+    options.cardDir = *card;
+    double photos = 0, seed = 1;
+    if (!number(QStringLiteral("--photos"), photos, 0, 100000) || !number(QStringLiteral("--seed"), seed, 0, 1e15) ||
+        !number(QStringLiteral("--clock-drift"), options.clockDriftSeconds, -1e9, 1e9) ||
+        !number(QStringLiteral("--latency"), options.latencyMs, 0, 60000) ||
+        !number(QStringLiteral("--bandwidth"), options.bandwidthMBps, 0, 1e6))
+        return std::nullopt;
+    options.photos = static_cast<int>(photos);
+    options.seed = static_cast<std::uint64_t>(seed);
+    return options;
+}
+
+}  // namespace pexil::cli
