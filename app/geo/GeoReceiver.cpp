@@ -1,0 +1,314 @@
+#include "app/geo/GeoReceiver.h"
+
+#include "app/geo/ComputerName.h"
+#include "app/geo/ServiceAdvertiser.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace pexil {
+
+namespace {
+
+const QString serviceType = QStringLiteral("_pexil._tcp");
+constexpr async::Seconds failureShown{3.0};
+// After the system ran out of descriptors, how long before the listener tries again.
+constexpr async::Seconds acceptRetry{1.0};
+// How much of a body Qt may hold before we copy it out: bounds the second copy while a
+// large body streams in.
+constexpr std::uint32_t bodyChunk = 256 * 1024;
+
+bool isJsonSpace(std::uint8_t byte) {
+    return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r';
+}
+
+// Whitespace around a JSON document means nothing, but a body padded to a fixed size with it
+// costs the JSON reader far more per byte than this loop does, on the main thread.
+ByteView withoutOuterSpace(ByteView body) {
+    const std::uint8_t* begin = body.data();
+    const std::uint8_t* end = begin + body.size();
+    while (begin != end && isJsonSpace(*begin)) ++begin;
+    while (end != begin && isJsonSpace(*(end - 1))) --end;
+    return {begin, end};
+}
+
+// Hands each accepted descriptor over before Qt wraps it in a socket, so that the socket's
+// read limit is in place before the first byte is read.
+class Listener final : public QTcpServer {
+public:
+    explicit Listener(std::function<void(qintptr)> accept) : accept_(std::move(accept)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override { accept_(descriptor); }
+
+private:
+    std::function<void(qintptr)> accept_;
+};
+
+}  // namespace
+
+GeoReceiver::GeoReceiver(async::Clock& clock, LogSink log, Options options, QObject* parent)
+    : QObject(parent), clock_(clock), log_(std::move(log)), options_(std::move(options)) {}
+
+GeoReceiver::~GeoReceiver() {
+    for (const async::TimerId timer : timers_) clock_.cancelTimer(timer);
+    // The sockets die with this object; none of their last signals may reach it half gone.
+    for (const auto& entry : connections_) entry.first->disconnect(this);
+    connections_.clear();
+}
+
+void GeoReceiver::start() {
+    if (listener_) return;
+    auto listener = std::make_unique<Listener>([this](qintptr descriptor) { accept(descriptor); });
+    if (!listener->listen(options_.address, options_.port)) {
+        const QString message =
+            QStringLiteral("待ち受けを始められません（%1）").arg(listener->errorString());
+        if (log_) log_(QStringLiteral("受信に失敗: ") + message);
+        setState(Failed{message});
+        return;
+    }
+    listener->setParent(this);
+    listener_ = listener.release();
+    connect(listener_, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        // Qt stops accepting after a hard accept error (out of descriptors, typically); a
+        // receiver that silently never answers again would be worse than a short pause.
+        if (log_) log_(QStringLiteral("接続を受け付けられません: ") + listener_->errorString());
+        auto id = std::make_shared<async::TimerId>(0);
+        *id = clock_.startTimer(acceptRetry, [this, id] {
+            timers_.erase(*id);
+            listener_->resumeAccepting();
+        });
+        timers_.insert(*id);
+    });
+    if (log_) log_(QStringLiteral("位置情報の受信を待ち受けます: ポート %1").arg(port()));
+
+    const QString name = computerName();
+    if (options_.advertise) {
+        auto advertiser = std::make_unique<ServiceAdvertiser>(serviceType, log_);
+        advertiser->setParent(this);
+        advertiser_ = advertiser.release();
+        advertiser_->publish(name, port());
+    }
+    setState(Waiting{name});
+}
+
+quint16 GeoReceiver::port() const {
+    return listener_ ? listener_->serverPort() : 0;
+}
+
+void GeoReceiver::accept(qintptr descriptor) {
+    auto owned = std::make_unique<QTcpSocket>();
+    owned->setReadBufferSize(GeoLink::headerSize);
+    if (!owned->setSocketDescriptor(descriptor)) {
+        ::close(static_cast<int>(descriptor));
+        if (log_) log_(QStringLiteral("接続を受け付けられません: ") + owned->errorString());
+        return;
+    }
+    owned->setParent(this);
+    QTcpSocket* socket = owned.release();
+    connections_.emplace(socket, Connection{});
+    setState(Receiving{});
+
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readable(socket); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+        const auto it = connections_.find(socket);
+        if (it != connections_.end() && it->second.phase == Phase::closing &&
+            socket->bytesToWrite() == 0)
+            close(socket);
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { lost(socket); });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, socket](QAbstractSocket::SocketError) { lost(socket); });
+    readable(socket);
+}
+
+void GeoReceiver::readable(QTcpSocket* socket) {
+    const auto it = connections_.find(socket);
+    if (it == connections_.end()) return;
+    // Each step may finish the exchange and forget the connection: nothing after them.
+    switch (it->second.phase) {
+        case Phase::header:
+            readHeader(socket, it->second);
+            return;
+        case Phase::body:
+            readBody(socket, it->second);
+            return;
+        case Phase::closing:
+            return;
+    }
+}
+
+void GeoReceiver::lost(QTcpSocket* socket) {
+    // Whatever arrived before the peer left still counts.
+    readable(socket);
+    const auto it = connections_.find(socket);
+    if (it == connections_.end()) return;
+    switch (it->second.phase) {
+        case Phase::header:
+            finish(socket, GeoLink::Failure::header);
+            return;
+        case Phase::body:
+            finish(socket, GeoLink::Failure::body);
+            return;
+        case Phase::closing:
+            // The reply may not have left; there is nobody to give it to any more.
+            close(socket);
+            return;
+    }
+}
+
+void GeoReceiver::readHeader(QTcpSocket* socket, Connection& connection) {
+    if (socket->bytesAvailable() <= 0) return;
+    const auto have = static_cast<qint64>(connection.header.size());
+    const qint64 need = GeoLink::headerSize - have;
+    connection.header.resize(GeoLink::headerSize);
+    const qint64 got = socket->read(reinterpret_cast<char*>(connection.header.data()) + have, need);
+    connection.header.resize(static_cast<std::size_t>(have + std::max<qint64>(got, 0)));
+    if (static_cast<qint64>(connection.header.size()) < GeoLink::headerSize) return;
+
+    const auto checked = GeoLink::checkHeader(connection.header);
+    if (!checked) {
+        finish(socket, checked.error());
+        return;
+    }
+    connection.length = checked.value();
+    connection.phase = Phase::body;
+    limitReading(socket, connection.length);
+    readBody(socket, connection);
+}
+
+void GeoReceiver::readBody(QTcpSocket* socket, Connection& connection) {
+    Bytes& body = connection.body;
+    while (body.size() < connection.length) {
+        const qint64 available = socket->bytesAvailable();
+        if (available <= 0) break;
+        const std::size_t filled = body.size();
+        // One byte more than Qt holds, when the body needs it: a read that empties Qt's buffer
+        // without asking past it leaves the socket's read notification off, and the rest of
+        // the body would sit in the kernel.
+        const std::size_t take = std::min<std::size_t>(connection.length - filled,
+                                                       static_cast<std::size_t>(available) + 1);
+        if (body.capacity() < filled + take) {
+            // Grow geometrically, but never past the announced length.
+            body.reserve(std::min<std::size_t>(connection.length,
+                                               std::max(filled + take, 2 * body.capacity())));
+        }
+        body.resize(filled + take);
+        const qint64 got =
+            socket->read(reinterpret_cast<char*>(body.data()) + filled, static_cast<qint64>(take));
+        body.resize(filled + static_cast<std::size_t>(std::max<qint64>(got, 0)));
+        if (got <= 0) break;
+    }
+    if (body.size() < connection.length) {
+        limitReading(socket, connection.length - static_cast<std::uint32_t>(body.size()));
+        return;
+    }
+    // Zero would mean "no limit"; one byte is the least Qt can be told to hold.
+    limitReading(socket, 1);
+    connection.phase = Phase::closing;
+    auto decoded = GeoLink::decodeEnvelope(withoutOuterSpace(body));
+    Bytes().swap(body);
+    if (!decoded) {
+        finish(socket, decoded.error());
+        return;
+    }
+    succeed(socket, std::move(decoded).value());
+}
+
+void GeoReceiver::limitReading(QTcpSocket* socket, std::uint32_t wanted) {
+    // A socket whose peer has just gone has no descriptor left to limit.
+    if (socket->isValid()) socket->setReadBufferSize(std::min(wanted, bodyChunk));
+}
+
+void GeoReceiver::succeed(QTcpSocket* socket, GeoLink::Envelope envelope) {
+    lastPayload_ = envelope.payload;
+    setState(Received{envelope.sender, clock_.now()});
+    if (onReceive_) onReceive_(envelope);
+    if (log_) {
+        // Concatenated, not arg()-chained: a sender may contain "%2".
+        log_(QStringLiteral("位置情報を受信: ") + envelope.sender + QStringLiteral(" から shots ") +
+             QString::number(envelope.payload.shots.size()) + QStringLiteral(" / track ") +
+             QString::number(envelope.payload.track.size()));
+    }
+    reply(socket, "OK");
+}
+
+void GeoReceiver::finish(QTcpSocket* socket, GeoLink::Failure failure) {
+    const QString text = GeoLink::failureText(failure);
+    if (log_) log_(QStringLiteral("受信に失敗: ") + text);
+    setState(Failed{text});
+    reply(socket, "NG");
+    // Every failure has its own timer; an earlier one may end a later failure's display.
+    auto id = std::make_shared<async::TimerId>(0);
+    *id = clock_.startTimer(failureShown, [this, id] { returnToWaiting(*id); });
+    timers_.insert(*id);
+}
+
+void GeoReceiver::reply(QTcpSocket* socket, const char* bytes) {
+    const auto it = connections_.find(socket);
+    if (it == connections_.end()) return;
+    it->second.phase = Phase::closing;
+    Bytes().swap(it->second.body);
+    // A peer that has just gone leaves the socket "connected" with no descriptor behind it.
+    if (socket->isValid() && socket->state() == QAbstractSocket::ConnectedState) {
+        socket->write(bytes, 2);
+        // Hand it to the kernel now: a peer that has already shut its side would otherwise
+        // make Qt drop the socket, and the reply with it, before the event loop wrote it.
+        socket->flush();
+        if (socket->bytesToWrite() > 0) return;  // bytesWritten closes it
+    }
+    close(socket);
+}
+
+void GeoReceiver::close(QTcpSocket* socket) {
+    const auto it = connections_.find(socket);
+    if (it == connections_.end()) return;
+    connections_.erase(it);
+    socket->disconnect(this);
+    socket->close();
+    // Never deleted inside one of its own signals.
+    socket->deleteLater();
+}
+
+void GeoReceiver::returnToWaiting(async::TimerId timer) {
+    timers_.erase(timer);
+    if (std::holds_alternative<Failed>(state_)) setState(Waiting{computerName()});
+}
+
+void GeoReceiver::setState(State state) {
+    if (state == state_) return;
+    state_ = std::move(state);
+    emit stateChanged(state_);
+}
+
+QString GeoReceiver::computerName() const {
+    return options_.computerName ? options_.computerName() : ComputerName::current();
+}
+
+QString GeoReceiver::displayText(const State& state) {
+    struct Text {
+        QString operator()(const Stopped&) const { return QStringLiteral("待ち受けていません"); }
+        QString operator()(const Waiting& waiting) const {
+            return QStringLiteral("「%1」として待ち受け中。iPhone の Pexil から送信してください")
+                .arg(waiting.name);
+        }
+        QString operator()(const Receiving&) const { return QStringLiteral("受信中…"); }
+        QString operator()(const Received& received) const {
+            return QStringLiteral("%1 から受信しました（%2）")
+                .arg(received.sender,
+                     received.time.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+        }
+        QString operator()(const Failed& failed) const {
+            return QStringLiteral("受信に失敗: ") + failed.message;
+        }
+    };
+    return std::visit(Text{}, state);
+}
+
+}  // namespace pexil

@@ -1,0 +1,437 @@
+#include "app/geo/GeoReceiver.h"
+
+#include "app/geo/ComputerName.h"
+#include "app/geo/GeoJson.h"
+#include "app/geo/GeoLink.h"
+#include "kit/async/VirtualClock.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QSysInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+namespace pexil {
+
+// Readable failure messages for states (found by argument-dependent lookup).
+void PrintTo(const GeoReceiver::State& state, std::ostream* out) {
+    *out << GeoReceiver::displayText(state).toStdString();
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using State = GeoReceiver::State;
+
+// Real sockets need the real event loop; the receiver's own timers run on the virtual clock,
+// so only socket traffic is waited for, and never longer than this.
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done()) {
+        if (elapsed.elapsed() > limit.count()) return false;
+        QEventLoop loop;
+        QTimer::singleShot(2, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+QByteArray header(const QByteArray& magic, quint32 length) {
+    QByteArray bytes = magic;
+    bytes += static_cast<char>(length >> 24);
+    bytes += static_cast<char>(length >> 16);
+    bytes += static_cast<char>(length >> 8);
+    bytes += static_cast<char>(length);
+    return bytes;
+}
+
+QDateTime at(int hour, int minute) {
+    return QDateTime(QDate(2024, 5, 1), QTime(hour, minute), Qt::UTC);
+}
+
+GeoPayload payload(int shots, int trackPoints) {
+    GeoPayload p;
+    p.generated = at(9, 0);
+    for (int i = 0; i < shots; ++i)
+        p.shots[QStringLiteral("DSC_%1.NEF").arg(i)] =
+            GeoPoint{at(8, i), 35.0 + i, 139.0, 12.5, {}};
+    for (int i = 0; i < trackPoints; ++i)
+        p.track.push_back(GeoPoint{at(7, i % 60), 35.0, 139.0 + i / 1000.0, {}, 5.0});
+    return p;
+}
+
+GeoLink::Envelope envelope(const QString& sender, int shots = 1, int trackPoints = 2) {
+    return {sender, payload(shots, trackPoints)};
+}
+
+// The phone's side of one connection.
+class Peer {
+public:
+    explicit Peer(quint16 port) {
+        QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { reply_ += socket_.readAll(); });
+        QObject::connect(&socket_, &QTcpSocket::disconnected, [this] { closed_ = true; });
+        QObject::connect(&socket_, &QTcpSocket::errorOccurred, [this](auto) {
+            reply_ += socket_.readAll();
+            closed_ = true;
+        });
+        socket_.connectToHost(QHostAddress::LocalHost, port);
+        EXPECT_TRUE(pumpUntil([this] { return connected(); })) << "connecting to the receiver";
+    }
+
+    bool connected() const { return socket_.state() == QAbstractSocket::ConnectedState; }
+    void send(const QByteArray& bytes) {
+        socket_.write(bytes);
+        socket_.flush();
+    }
+    // Sends everything still buffered, then closes both directions.
+    void hangUp() {
+        EXPECT_TRUE(pumpUntil([this] { return socket_.bytesToWrite() == 0; }));
+        socket_.close();
+    }
+    bool waitUntilClosed() {
+        return pumpUntil([this] { return closed_; });
+    }
+    const QByteArray& reply() const { return reply_; }
+    bool closed() const { return closed_; }
+
+private:
+    QTcpSocket socket_;
+    QByteArray reply_;
+    bool closed_ = false;
+};
+
+class GeoReceiverTest : public ::testing::Test {
+protected:
+    GeoReceiverTest() { make(); }
+
+    void make(GeoReceiver::Options options = {}) {
+        options.address = QHostAddress::LocalHost;
+        options.advertise = false;
+        options.computerName = [this] { return name; };
+        receiver = std::make_unique<GeoReceiver>(
+            clock, [this](const QString& line) { log << line; }, options);
+        QObject::connect(receiver.get(), &GeoReceiver::stateChanged,
+                         [this](const State& state) { states.push_back(state); });
+        receiver->setOnReceive(
+            [this](const GeoLink::Envelope& received) { envelopes.push_back(received); });
+    }
+
+    quint16 start() {
+        receiver->start();
+        EXPECT_EQ(receiver->state(), State{GeoReceiver::Waiting{name}});
+        return receiver->port();
+    }
+
+    // Sends `bytes` on a fresh connection and waits for the receiver to close it.
+    QByteArray exchange(const QByteArray& bytes) {
+        Peer peer(receiver->port());
+        peer.send(bytes);
+        EXPECT_TRUE(peer.waitUntilClosed()) << "the receiver never closed the connection";
+        return peer.reply();
+    }
+
+    State failed(GeoLink::Failure failure) const {
+        return GeoReceiver::Failed{GeoLink::failureText(failure)};
+    }
+
+    QString name = QStringLiteral("Studio");
+    async::VirtualClock clock;
+    QStringList log;
+    std::vector<State> states;
+    std::vector<GeoLink::Envelope> envelopes;
+    std::unique_ptr<GeoReceiver> receiver;
+};
+
+TEST_F(GeoReceiverTest, AcceptsOneMessageRepliesOkAndHandsTheEnvelopeOver) {
+    EXPECT_EQ(receiver->state(), State{GeoReceiver::Stopped{}}) << "before start()";
+    EXPECT_EQ(receiver->port(), 0);
+    start();
+    const GeoLink::Envelope sent = envelope(QStringLiteral("iPhone"), 3, 120);
+
+    EXPECT_EQ(exchange(GeoLink::frame(sent)), QByteArray("OK"));
+
+    ASSERT_EQ(envelopes.size(), 1u);
+    EXPECT_EQ(envelopes[0], sent);
+    EXPECT_EQ(receiver->lastPayload(), sent.payload);
+    const std::vector<State> expected{
+        GeoReceiver::Waiting{name},
+        GeoReceiver::Receiving{},
+        GeoReceiver::Received{QStringLiteral("iPhone"), clock.now()},
+    };
+    EXPECT_EQ(states, expected);
+    EXPECT_EQ(log.last(), QStringLiteral("位置情報を受信: iPhone から shots 3 / track 120"));
+}
+
+TEST_F(GeoReceiverTest, EachFailedCheckRepliesNgWithItsText) {
+    start();
+    const QByteArray body = GeoLink::encodeEnvelope(envelope(QStringLiteral("iPhone")));
+    const QByteArray withoutSender = "{\"payload\":" + GeoJson::encodePayload(payload(1, 1)) + "}";
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        GeoLink::Failure failure;
+    };
+    const std::vector<Case> cases{
+        {"lower-case magic", header("pexil1", body.size()) + body, GeoLink::Failure::magic},
+        {"length zero", header("PEXIL1", 0), GeoLink::Failure::length},
+        {"valid JSON without a sender", header("PEXIL1", withoutSender.size()) + withoutSender,
+         GeoLink::Failure::decode},
+        {"not JSON", header("PEXIL1", 5) + "hello", GeoLink::Failure::decode},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        log.clear();
+        EXPECT_EQ(exchange(c.bytes), QByteArray("NG"));
+        EXPECT_EQ(receiver->state(), failed(c.failure));
+        EXPECT_EQ(log,
+                  QStringList{QStringLiteral("受信に失敗: ") + GeoLink::failureText(c.failure)});
+    }
+    EXPECT_TRUE(envelopes.empty());
+    EXPECT_FALSE(receiver->lastPayload().has_value()) << "nothing may be taken over from an NG";
+}
+
+TEST_F(GeoReceiverTest, LengthAboveTheLimitIsRejectedBeforeAnyBodyByte) {
+    start();
+    Peer peer(receiver->port());
+    // Only the header goes out: the answer must not wait for a body that never comes.
+    peer.send(header("PEXIL1", GeoLink::maximumBody + 1));
+    ASSERT_TRUE(peer.waitUntilClosed());
+    EXPECT_EQ(peer.reply(), QByteArray("NG"));
+    EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::length));
+}
+
+TEST_F(GeoReceiverTest, BodyOfExactlyTheLimitIsAccepted) {
+    start();
+    const GeoLink::Envelope sent = envelope(QStringLiteral("iPad"));
+    QByteArray body = GeoLink::encodeEnvelope(sent);
+    body.append(static_cast<qsizetype>(GeoLink::maximumBody) - body.size(), ' ');
+    ASSERT_EQ(body.size(), static_cast<qsizetype>(GeoLink::maximumBody));
+
+    EXPECT_EQ(exchange(header("PEXIL1", GeoLink::maximumBody) + body), QByteArray("OK"));
+    ASSERT_EQ(envelopes.size(), 1u);
+    EXPECT_EQ(envelopes[0], sent);
+}
+
+TEST_F(GeoReceiverTest, PeerLeavingEarlyFailsTheReadThatWasWaiting) {
+    start();
+    {
+        SCOPED_TRACE("six bytes, then gone: the header read fails");
+        Peer peer(receiver->port());
+        peer.send("PEXIL1");
+        peer.hangUp();
+        ASSERT_TRUE(
+            pumpUntil([&] { return receiver->state() != State{GeoReceiver::Receiving{}}; }));
+        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::header));
+        EXPECT_EQ(log.last(), QStringLiteral("受信に失敗: 受信できませんでした"));
+    }
+    {
+        SCOPED_TRACE("half the body, then gone: the body read fails");
+        states.clear();
+        Peer peer(receiver->port());
+        peer.send(header("PEXIL1", 100) + QByteArray(50, ' '));
+        peer.hangUp();
+        ASSERT_TRUE(pumpUntil([&] { return states.size() >= 2; }));
+        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::body));
+    }
+    EXPECT_TRUE(envelopes.empty());
+}
+
+TEST_F(GeoReceiverTest, TrailingBytesNeitherFailNorDelayTheExchange) {
+    start();
+    const GeoLink::Envelope sent = envelope(QStringLiteral("iPhone"));
+    Peer peer(receiver->port());
+    // The peer keeps its side open: an exchange that waited for more would never end.
+    peer.send(GeoLink::frame(sent) + QByteArray(4096, 'x'));
+    ASSERT_TRUE(peer.waitUntilClosed());
+    EXPECT_EQ(peer.reply(), QByteArray("OK"));
+    ASSERT_EQ(envelopes.size(), 1u);
+    EXPECT_EQ(envelopes[0], sent);
+}
+
+TEST_F(GeoReceiverTest, MessageArrivingByteByByteIsAssembledExactly) {
+    start();
+    const GeoLink::Envelope sent = envelope(QStringLiteral("iPhone"), 2, 3);
+    const QByteArray message = GeoLink::frame(sent);
+    Peer peer(receiver->port());
+    for (qsizetype i = 0; i < message.size(); i += 7) {
+        peer.send(message.mid(i, 7));
+        pumpUntil([] { return false; }, 1ms);
+    }
+    ASSERT_TRUE(peer.waitUntilClosed());
+    EXPECT_EQ(peer.reply(), QByteArray("OK"));
+    ASSERT_EQ(envelopes.size(), 1u);
+    EXPECT_EQ(envelopes[0], sent);
+}
+
+TEST_F(GeoReceiverTest, FailureShowsForThreeSecondsOnTheClock) {
+    start();
+    {
+        SCOPED_TRACE("one failure: back to waiting after exactly 3 s, under the current name");
+        exchange(header("XEXIL1", 1) + " ");
+        name = QStringLiteral("Studio 2");
+        clock.advance(2999ms);
+        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::magic));
+        clock.advance(1ms);
+        EXPECT_EQ(receiver->state(), State{GeoReceiver::Waiting{QStringLiteral("Studio 2")}});
+    }
+    {
+        SCOPED_TRACE("two failures 1 s apart: the first timer ends the second's display");
+        exchange(header("PEXIL1", 0));
+        clock.advance(1s);
+        exchange(header("PEXIL1", 5) + "nope!");
+        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::decode));
+        clock.advance(2s);
+        EXPECT_EQ(receiver->state(), State{GeoReceiver::Waiting{name}});
+        clock.advance(1s);  // the second timer finds nothing to do
+        EXPECT_EQ(receiver->state(), State{GeoReceiver::Waiting{name}});
+    }
+    {
+        SCOPED_TRACE("a receipt 1 s after a failure stays when the failure's timer fires");
+        exchange(header("PEXIL1", 0));
+        clock.advance(1s);
+        EXPECT_EQ(exchange(GeoLink::frame(envelope(QStringLiteral("iPhone")))), "OK");
+        const QDateTime receivedAt = clock.now();
+        clock.advance(5s);
+        const State received = GeoReceiver::Received{QStringLiteral("iPhone"), receivedAt};
+        EXPECT_EQ(receiver->state(), received);
+    }
+}
+
+TEST_F(GeoReceiverTest, SilentConnectionStaysReceivingWithoutTimeOut) {
+    start();
+    Peer peer(receiver->port());
+    ASSERT_TRUE(pumpUntil([&] { return receiver->state() == State{GeoReceiver::Receiving{}}; }));
+    clock.advance(3600s);
+    pumpUntil([] { return false; }, 20ms);
+    EXPECT_EQ(receiver->state(), State{GeoReceiver::Receiving{}});
+    EXPECT_FALSE(peer.closed());
+}
+
+TEST_F(GeoReceiverTest, ConnectionsInProgressTogetherAreHandledIndependently) {
+    start();
+    const auto first = envelope(QStringLiteral("first"), 1, 1);
+    const auto second = envelope(QStringLiteral("second"), 2, 2);
+    const QByteArray one = GeoLink::frame(first);
+    const QByteArray two = GeoLink::frame(second);
+    Peer a(receiver->port());
+    Peer b(receiver->port());
+    Peer c(receiver->port());
+    a.send(one.left(20));
+    b.send(two.left(5));
+    c.send("PEXIL1");
+    pumpUntil([] { return false; }, 20ms);
+
+    b.send(two.mid(5));
+    ASSERT_TRUE(b.waitUntilClosed());
+    EXPECT_EQ(b.reply(), QByteArray("OK"));
+    EXPECT_FALSE(a.closed()) << "one connection's end must not end another";
+    EXPECT_FALSE(c.closed());
+
+    c.send(header("XX", 0).right(4));  // finishes c's header with a zero length
+    ASSERT_TRUE(c.waitUntilClosed());
+    EXPECT_EQ(c.reply(), QByteArray("NG"));
+
+    a.send(one.mid(20));
+    ASSERT_TRUE(a.waitUntilClosed());
+    EXPECT_EQ(a.reply(), QByteArray("OK"));
+
+    ASSERT_EQ(envelopes.size(), 2u);
+    EXPECT_EQ(envelopes[0], second);
+    EXPECT_EQ(envelopes[1], first);
+    EXPECT_EQ(receiver->lastPayload(), first.payload);
+}
+
+TEST_F(GeoReceiverTest, StartingTwiceChangesNothing) {
+    const quint16 port = start();
+    states.clear();
+    receiver->start();
+    EXPECT_EQ(receiver->port(), port);
+    EXPECT_TRUE(states.empty());
+}
+
+TEST_F(GeoReceiverTest, PortInUseFailsTheListenerWithAReasonAndALogLine) {
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost));
+    GeoReceiver::Options options;
+    options.port = occupant.serverPort();
+    make(options);
+    receiver->start();
+
+    ASSERT_TRUE(std::holds_alternative<GeoReceiver::Failed>(receiver->state()));
+    const QString message = std::get<GeoReceiver::Failed>(receiver->state()).message;
+    EXPECT_TRUE(message.startsWith(QStringLiteral("待ち受けを始められません")))
+        << message.toStdString();
+    EXPECT_EQ(log, QStringList{QStringLiteral("受信に失敗: ") + message});
+    EXPECT_EQ(receiver->port(), 0);
+    clock.advance(10s);
+    EXPECT_TRUE(std::holds_alternative<GeoReceiver::Failed>(receiver->state()))
+        << "a listener failure has no return timer";
+}
+
+TEST_F(GeoReceiverTest, DestroyingTheReceiverMidMessageClosesWithoutReply) {
+    start();
+    Peer peer(receiver->port());
+    peer.send(QByteArray("PEXIL1\0\0", 8));
+    pumpUntil([] { return false; }, 20ms);
+    exchange(header("PEXIL1", 0));  // leaves a 3-second timer pending
+    receiver.reset();
+    ASSERT_TRUE(peer.waitUntilClosed());
+    EXPECT_TRUE(peer.reply().isEmpty());
+    clock.advance(10s);  // the pending timer must not reach the dead receiver
+}
+
+// The name the receiver is announced and shown under.
+TEST(ComputerName, PrettyHostNameAsSystemdWritesIt) {
+    using ComputerName::prettyHostName;
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAME=\"Studio \\\"A\\\"\"\n"),
+              QStringLiteral("Studio \"A\""));
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAME='It'\\''s $HOME'\n"), QStringLiteral("It's $HOME"))
+        << "single quotes taken literally, quoted parts run together";
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAME=\"C:\\path\\x\"\n"), QStringLiteral("C:\\path\\x"));
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAME=\"a\\qb\""), QStringLiteral("a\\qb"))
+        << "inside double quotes a backslash escapes only what the shell lets it";
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAME=Bare\\ Name  \n"), QStringLiteral("Bare Name"));
+    EXPECT_EQ(prettyHostName("# PRETTY_HOSTNAME=\"Commented\"\nICON_NAME=computer\n"), QString());
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAME=\"First\"\nPRETTY_HOSTNAME=\"Second\"\n"),
+              QStringLiteral("Second"));
+    EXPECT_EQ(prettyHostName("  PRETTY_HOSTNAME = \"  Spaced  \"\r\n"), QStringLiteral("Spaced"));
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAMEX=\"Other\"\nXPRETTY_HOSTNAME=y\n"), QString());
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAME=\"Unclosed"), QStringLiteral("Unclosed"));
+    EXPECT_EQ(prettyHostName("PRETTY_HOSTNAME=\"スタジオの Mac\""),
+              QStringLiteral("スタジオの Mac"));
+}
+
+TEST(ComputerName, PrettyNameThenHostNameThenMac) {
+    EXPECT_EQ(ComputerName::choose(QStringLiteral("Studio"), QStringLiteral("vm")),
+              QStringLiteral("Studio"));
+    EXPECT_EQ(ComputerName::choose(QStringLiteral("  "), QStringLiteral("vm")),
+              QStringLiteral("vm"));
+    EXPECT_EQ(ComputerName::choose(QString(), QString()), QStringLiteral("Mac"));
+
+    QTemporaryDir dir;
+    const QString info = dir.filePath(QStringLiteral("machine-info"));
+    QFile file(info);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("PRETTY_HOSTNAME=\"Studio A\"\n");
+    file.close();
+    EXPECT_EQ(ComputerName::current(info), QStringLiteral("Studio A"));
+    EXPECT_EQ(ComputerName::current(dir.filePath(QStringLiteral("missing"))),
+              ComputerName::choose(QString(), QSysInfo::machineHostName()));
+}
+
+}  // namespace
+}  // namespace pexil
