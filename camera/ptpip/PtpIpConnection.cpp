@@ -56,13 +56,19 @@ std::string describe(const sockaddr* address, socklen_t length) {
 
 }  // namespace
 
-Deadline deadlineAfter(std::chrono::milliseconds timeout) { return SteadyClock::now() + timeout; }
+Deadline deadlineAfter(std::chrono::milliseconds timeout) {
+    // Past a year the wait is as good as unbounded, and the sum could overflow.
+    if (timeout >= std::chrono::hours(24 * 365)) return std::nullopt;
+    return SteadyClock::now() + timeout;
+}
 
 Interrupter::Interrupter() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (fd_ < 0) throw std::runtime_error("eventfd");
 }
 
-Interrupter::~Interrupter() { ::close(fd_); }
+Interrupter::~Interrupter() {
+    ::close(fd_);
+}
 
 void Interrupter::signal() {
     signalled_.store(true, std::memory_order_release);
@@ -133,7 +139,9 @@ PtpIpConnection::PtpIpConnection(int fd, const Interrupter& wake, std::size_t ca
     std::copy(pending.begin(), pending.end(), buffer_.begin());
 }
 
-PtpIpConnection::~PtpIpConnection() { close(); }
+PtpIpConnection::~PtpIpConnection() {
+    close();
+}
 
 PtpIpConnection::PtpIpConnection(PtpIpConnection&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
@@ -311,8 +319,7 @@ IoStatus PtpIpConnection::send(ByteView head, ByteView body, Deadline deadline) 
                 lastError_ = errno;
                 return IoStatus::failed;
             }
-            if (const auto status = wait(POLLOUT, deadline); status != IoStatus::ok)
-                return status;
+            if (const auto status = wait(POLLOUT, deadline); status != IoStatus::ok) return status;
             continue;
         }
         auto sent = static_cast<std::size_t>(n);

@@ -20,6 +20,7 @@ namespace pexil::camera::ptpip {
 using SteadyClock = std::chrono::steady_clock;
 // When a wait gives up; none waits without a time limit.
 using Deadline = std::optional<SteadyClock::time_point>;
+// `timeout` from now; none for a year or more.
 Deadline deadlineAfter(std::chrono::milliseconds timeout);
 
 // Wakes every wait that watches it, at once and for good: how interrupt() and stop() end

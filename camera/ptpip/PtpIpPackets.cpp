@@ -92,9 +92,13 @@ void appendPayload(Bytes& out, const InitCommandAck& p) {
     appendName(out, p.name);
     appendLE(out, p.version);
 }
-void appendPayload(Bytes& out, const InitEventRequest& p) { appendLE(out, p.connectionNumber); }
+void appendPayload(Bytes& out, const InitEventRequest& p) {
+    appendLE(out, p.connectionNumber);
+}
 void appendPayload(Bytes&, const InitEventAck&) {}
-void appendPayload(Bytes& out, const InitFail& p) { appendLE(out, p.reason); }
+void appendPayload(Bytes& out, const InitFail& p) {
+    appendLE(out, p.reason);
+}
 void appendPayload(Bytes& out, const OperationRequest& p) {
     appendLE(out, static_cast<std::uint32_t>(p.dataPhase));
     appendLE(out, p.operation.code);
@@ -123,7 +127,9 @@ void appendPayload(Bytes& out, const EndData& p) {
     appendLE(out, p.transactionId);
     out.insert(out.end(), p.payload.begin(), p.payload.end());
 }
-void appendPayload(Bytes& out, const Cancel& p) { appendLE(out, p.transactionId); }
+void appendPayload(Bytes& out, const Cancel& p) {
+    appendLE(out, p.transactionId);
+}
 void appendPayload(Bytes&, const ProbeRequest&) {}
 void appendPayload(Bytes&, const ProbeResponse&) {}
 

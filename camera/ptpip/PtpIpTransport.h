@@ -1,0 +1,115 @@
+#pragma once
+
+#include "camera/ptpip/PtpIpConnection.h"
+#include "camera/ptpip/PtpIpPackets.h"
+#include "camera/transport/Transport.h"
+
+#include <QString>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace pexil::camera {
+
+// A camera on the network over PTP/IP (CIPA DC-005): a command connection carrying
+// operations and data phases, and an event connection carrying events and probes.
+//
+// connect() opens the command connection (at most connectTimeout, 5 s by default, for the
+// TCP connection, then at most initTimeout for the camera's answer to Init Command
+// Request), then the event connection the same way. A camera that refuses the initiator
+// (Init Fail) gives a TransportError that says why: busy with another computer, or
+// pairing refused.
+//
+// Data phases are streamed: the device's data reaches the sink in pieces of at most
+// PtpIpConnection::defaultCapacity bytes as they arrive, whether the camera sends Start
+// Data, Data… and End Data or puts the whole payload into End Data; memory stays flat
+// whatever the object's size. A data phase that ends short of (or runs past) the announced
+// total fails the transaction with a TransportError unless the camera's response is
+// itself an error, which is then returned.
+//
+// Waits: transact() waits for the camera's answer as long as it takes (the session engine
+// owns the watchdog and calls interrupt()); waitEvent() waits at most its timeout. Probe
+// Requests are answered by whichever call is reading the connection they arrive on.
+//
+// Failures: a cut connection, a protocol violation or interrupt() leave the transport
+// unusable: that call and every later one return a TransportError, the first one logged
+// once. A refused sink or a wrong data length fail only their transaction.
+//
+// Threads: as Transport says. The log sink is called from the calling threads, one call
+// at a time.
+class PtpIpTransport final : public Transport {
+public:
+    using LogFn = std::function<void(const QString&)>;
+
+    struct Options {
+        std::string host;
+        std::uint16_t port = ptpip::defaultPort;
+        // Cameras remember the computers they were paired with by this identifier.
+        ptpip::Guid guid = PtpIpTransport::defaultGuid();
+        // The name the camera shows for this computer.
+        QString friendlyName = PtpIpTransport::defaultFriendlyName();
+        std::chrono::milliseconds connectTimeout{5000};
+        std::chrono::milliseconds initTimeout{10000};
+    };
+
+    PtpIpTransport(Options options, LogFn log = {});
+    ~PtpIpTransport() override;
+    PtpIpTransport(const PtpIpTransport&) = delete;
+    PtpIpTransport& operator=(const PtpIpTransport&) = delete;
+
+    Result<Done, TransportError> connect() override;
+    Result<Response, TransportError> transact(const Operation& operation,
+                                              std::optional<ByteView> outData,
+                                              DataSink& sink) override;
+    Result<std::optional<Bytes>, TransportError> waitEvent(
+        std::chrono::milliseconds timeout) override;
+    void interrupt() override;
+
+    // The camera's Init Command Ack (its name and GUID); none until connect() succeeded.
+    // Call from the thread that called connect().
+    const std::optional<ptpip::InitCommandAck>& camera() const { return camera_; }
+
+    // Derived from the machine's identifier, so that the same computer always presents
+    // the same GUID (a camera pairs with it once).
+    static ptpip::Guid defaultGuid();
+    // "Pexil " and the host name, as long as a camera shows (at most 39 characters).
+    static QString defaultFriendlyName();
+
+private:
+    struct Opened;
+    // A connection to the first of `endpoints` that takes one, `init` sent and the
+    // camera's reply read.
+    Result<Opened, TransportError> open(const std::vector<ptpip::Endpoint>& endpoints,
+                                        const ptpip::Packet& init);
+    // Logs and returns a failure that leaves the link usable.
+    TransportError failure(const QString& message, const QString& detail);
+    // Logs the first failure that ends the link, ends it, and returns that first failure.
+    TransportError fatal(const QString& message, const QString& detail);
+    TransportError handshakeFailure(ptpip::IoStatus status,
+                                    const ptpip::PtpIpConnection& connection);
+    void log(const QString& line);
+    TransportError ioFailure(ptpip::IoStatus status, const ptpip::PtpIpConnection& connection,
+                             const QString& doing);
+    std::optional<TransportError> deadError();
+    QString peer() const;
+
+    Options options_;
+    LogFn log_;
+    std::mutex logMutex_;
+    ptpip::Interrupter wake_;
+
+    std::mutex mutex_;  // guards the members below
+    std::unique_ptr<ptpip::PtpIpConnection> command_;
+    std::unique_ptr<ptpip::PtpIpConnection> events_;
+    std::optional<TransportError> dead_;
+    std::deque<Bytes> strayEvents_;  // events that came on the command connection
+
+    std::optional<ptpip::InitCommandAck> camera_;
+};
+
+}  // namespace pexil::camera

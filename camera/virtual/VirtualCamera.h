@@ -1,0 +1,190 @@
+#pragma once
+
+#include "camera/transport/Transport.h"
+#include "camera/virtual/VirtualModel.h"
+#include "kit/ptp/Bytes.h"
+#include "kit/ptp/Result.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace pexil::camera {
+
+class PictureFactory;
+
+// A Nikon body (or, as a variant, another vendor's camera) in process: it answers PTP as the
+// real cameras in the reference readings do, keeps a card that is a real folder, takes
+// pictures that become real files, and shows a moving live picture. It serves the tests of
+// everything above the transport, the demo mode, and the PTP/IP server.
+//
+// What it answers (any other operation, and any operation the body does not announce,
+// answers 0x2005):
+// - GetDeviceInfo (also without a session); OpenSession (0x201D for session ID 0, 0x201E
+//   with the open session's ID when one is open) and CloseSession. Everything else needs a
+//   session: 0x2003 without.
+// - GetStorageIDs, GetStorageInfo, GetNumObjects, GetObjectHandles (storage 0xFFFFFFFF or
+//   the card's; format 0 = all; association 0 = all objects, 0xFFFFFFFF = those at the root,
+//   or a folder's handle), GetObjectInfo, GetObject (streamed in 1 MiB pieces from the file),
+//   GetPartialObject (offset, maximum length; the length sent is the response parameter),
+//   GetThumb (0x2010 when a file has no thumbnail), DeleteObject (the file leaves the folder;
+//   ObjectRemoved follows).
+// - GetDevicePropDesc, GetDevicePropValue, SetDevicePropValue for every property of the
+//   body's table (see VirtualProperties for the exposure logic and the answers to writes),
+//   and DateTime (0x5011), whose value is the camera's clock and whose writing sets it.
+//   Writes that change anything raise DevicePropChanged for each property that changed.
+// - InitiateCapture and the Nikon capture (0x90C0): the shutter fires at once and the body
+//   stays busy until the picture is on the card (DeviceReady answers 0x2019, further
+//   captures 0x2019); then ObjectAdded (new folders first, then the files: JPEG, raw or both
+//   as the quality setting 0x5004 says) and CaptureComplete. With recording media (0xD10B) 1,
+//   the picture stays in the camera's memory as object 0xFFFF0001 instead of going to the card.
+// - Nikon: AfDrive (busy for a moment, then DeviceReady answers OK, or 0xA002 once when the
+//   focus knob says so), ChangeCameraMode (0 camera, 1 host), CheckEvent (up to 255 queued
+//   events per answer, the rest at the next), DeviceReady, GetVendorPropCodes (the 0xDxxx
+//   properties that DeviceInfo leaves out).
+// - Nikon live view: StartLiveView (0x2019 while a capture is under way; 0xA004 while any
+//   prohibition bit is set; busy for a moment after it starts), EndLiveView (0xA00B when
+//   off), GetLiveViewImg (0xA00B when off, 0x2019 while starting or capturing; a big-endian
+//   header of the body's size, then a JPEG of the moving scene). Live-view status 0xD1A2
+//   follows; the prohibition 0xD1A4 reads as the knob's bits, plus bit 15 while a capture
+//   is under way, minus bit 0 (recording destination is the card) while recording to SDRAM.
+//
+// Events go to both channels while a session is open: the event stream (waitEvent: standard
+// event containers, 16 bytes, type 4, transaction ID 0xFFFFFFFF, one parameter) and, on
+// bodies with CheckEvent, its queue. Each queue keeps at most 4096 events; older ones are
+// dropped first.
+//
+// Threads: handle() from one thread at a time, waitEvent() from another, everything else
+// from any thread; the camera's own work (finishing a capture) runs on its own thread.
+// Times are real: busy periods are tens of milliseconds (Options::timings). The camera is
+// deterministic for a given seed: the card, the pictures and the serial number follow from
+// it, only the dates follow the clock.
+class VirtualCamera final : public Responder {
+public:
+    using Model = VirtualBody;
+
+    struct Timings {
+        std::chrono::milliseconds capture{40};  // shutter to the picture on the card
+        std::chrono::milliseconds autofocus{30};
+        std::chrono::milliseconds liveViewStart{30};  // before the first frame
+    };
+
+    struct Options {
+        Model model = Model::d850;
+        // The card; empty makes a private temporary folder that goes with the camera.
+        QString cardDir;
+        // Pictures to put on an empty card (a card with content keeps it as it is).
+        int photos = 0;
+        std::uint64_t seed = 1;
+        // How far the camera's clock is ahead of the computer's, in seconds (negative: behind).
+        double clockDriftSeconds = 0;
+        // Added to every transaction.
+        double latencyMs = 0;
+        // Data phases are slowed to this many MB (10^6 bytes) per second; 0 = unlimited.
+        double bandwidthMBps = 0;
+        // Pictures at the sensor's size instead of about 1600 pixels wide.
+        bool fullSizePictures = false;
+        Timings timings;
+        // The computer's clock (local time); must be callable from any thread. Empty: the
+        // system clock.
+        std::function<QDateTime()> wallClock;
+        // Diagnostic lines (a capture that could not be saved); any thread. May be empty.
+        std::function<void(const QString&)> log;
+    };
+
+    // Opens (and, when empty, fills) the card and powers the body on. Fails with a message
+    // for the user when the card folder cannot be made, read or filled.
+    static Result<std::shared_ptr<VirtualCamera>, QString> create(Options options);
+    ~VirtualCamera() override;
+    VirtualCamera(const VirtualCamera&) = delete;
+    VirtualCamera& operator=(const VirtualCamera&) = delete;
+
+    // Responder. After unplug() (or a cut connection) every call fails with a
+    // TransportError at once.
+    Result<Response, TransportError> handle(const Operation& operation,
+                                            std::optional<ByteView> outData,
+                                            DataSink& sink) override;
+    Result<std::optional<Bytes>, TransportError> waitEvent(
+        std::chrono::milliseconds timeout) override;
+
+    // The same for a link that can be closed on its own (the in-process transport): the
+    // call gives up with a TransportError once `closed` is true and wake() has been called.
+    Result<Response, TransportError> handle(const Operation& operation,
+                                            std::optional<ByteView> outData, DataSink& sink,
+                                            const std::atomic<bool>& closed);
+    Result<std::optional<Bytes>, TransportError> waitEvent(std::chrono::milliseconds timeout,
+                                                           const std::atomic<bool>& closed);
+    // Wakes every blocked call so that it looks at its `closed` flag.
+    void wake();
+
+    // The body's own controls.
+    void pressShutter();                       // a capture from the camera: as InitiateCapture
+    void turnModeDial(std::uint16_t program);  // sets 0x500E, read-only or not
+    void unplug();                             // the cable is pulled: for good
+    bool isUnplugged() const;
+
+    // Fault knobs.
+    // The next `commands` operations answer 0x2019. GetDeviceInfo, OpenSession,
+    // CloseSession, DeviceReady and CheckEvent are exempt and do not count: a busy camera
+    // still answers its polls, and a retry loop needs them to get through.
+    void setBusyFor(int commands);
+    // Bits of 0xD1A4 (see above); raises DevicePropChanged.
+    void setProhibition(std::uint32_t bits);
+    // While recording to the card, live view gives frames without a picture (the header
+    // alone), as some bodies do until recording goes to SDRAM.
+    void setNoFramesWhileRecordingToCard(bool on);
+    // The next GetObject stops after `bytes` bytes of its data phase with a TransportError,
+    // and the connection is gone from then on, as with a pulled cable.
+    void cutTransferAfter(std::uint64_t bytes);
+    void setLatency(double milliseconds);
+    void setBandwidth(double megabytesPerSecond);
+    void setClockDrift(double seconds);
+    // Whether the next AF drives find focus (true at power-on).
+    void setFocusSucceeds(bool succeeds);
+    // Brightness of the scene in EV at ISO 100 (5 at power-on); moves the meter and what
+    // the camera picks in P, A and S.
+    void setSceneBrightness(double ev);
+
+    // Observation.
+    QString cardDir() const;
+    const VirtualModel& model() const;
+    QString serialNumber() const;
+    QDateTime cameraClock() const;
+    // How many times an operation arrived (refused ones included).
+    int callCount(std::uint16_t operation) const;
+    bool isSessionOpen() const;
+    bool isLiveViewOn() const;
+    bool isHostControlled() const;
+
+private:
+    struct State;
+    struct Reply;
+    struct CaptureOrder;
+    explicit VirtualCamera(std::unique_ptr<State> state);
+
+    Reply dispatch(const Operation& operation, std::optional<ByteView> outData);
+    Result<Response, TransportError> deliver(const Operation& operation, Reply reply,
+                                             DataSink& sink, const std::atomic<bool>* closed);
+    Result<std::optional<Bytes>, TransportError> waitFor(std::chrono::milliseconds timeout,
+                                                         const std::atomic<bool>* closed);
+    Result<Response, TransportError> run(const Operation& operation,
+                                         std::optional<ByteView> outData, DataSink& sink,
+                                         const std::atomic<bool>* closed);
+    void startCapture(std::uint32_t transactionId);
+    void finishCapture(const CaptureOrder& order, PictureFactory& factory);
+    void bodyLoop();
+    bool pause(std::chrono::duration<double> period, const std::atomic<bool>* closed);
+    void raise(std::uint16_t code, std::uint32_t param);
+    void raiseChanged(const std::vector<std::uint16_t>& codes);
+    void refreshDynamic();
+
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace pexil::camera
