@@ -174,6 +174,28 @@ TEST_P(EndToEnd, DownloadsAreByteIdenticalAndNeverOverwrite) {
     EXPECT_EQ(contentOf(QDir(dest()).filePath(*second.first)), contentOf(original));
 }
 
+TEST_P(EndToEnd, PartialReadsAndThumbnailsComeFromTheCard) {
+    Connection c(rt, GetParam(), smallCard(), 2);
+    const auto f = c.files.front();
+    const QByteArray original = contentOf(smallCard() + u'/' + f->folderPath() + u'/' + f->name());
+    std::vector<std::optional<Bytes>> reads;
+    f->requestReadData(0, 2048, [&](std::optional<Bytes> data, auto) { reads.push_back(std::move(data)); });
+    f->requestReadData(static_cast<std::uint64_t>(original.size()) - 10, 4096,
+                       [&](std::optional<Bytes> data, auto) { reads.push_back(std::move(data)); });
+    ASSERT_TRUE(rt.waitUntil([&] { return reads.size() == 2; }));
+    ASSERT_TRUE(reads[0] && reads[1]);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reads[0]->data()), 2048), original.left(2048));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reads[1]->data()), static_cast<qsizetype>(reads[1]->size())),
+              original.right(10)) << "a read past the end gives what is there";
+
+    std::optional<Bytes> thumb;
+    f->requestThumbnail(64, [&](std::optional<Bytes> data, auto) { thumb = std::move(data).value_or(Bytes{0}); });
+    ASSERT_TRUE(rt.waitUntil([&] { return thumb.has_value(); }));
+    ASSERT_GE(thumb->size(), 2U);
+    EXPECT_EQ((*thumb)[0], 0xFF);
+    EXPECT_EQ((*thumb)[1], 0xD8);
+}
+
 TEST_P(EndToEnd, ACutTransferLeavesNoFileAndReportsOneError) {
     Connection c(rt, GetParam(), smallCard(), 4);
     const auto f = c.files.front();
