@@ -93,8 +93,11 @@ async::Task<Result<Response, TransportError>> SessionEngine::transact(std::uint1
         // The I/O queue holds the engine by raw pointer: the destructor drains the queue
         // before anything goes, and a shared one would let the engine die on its own thread.
         SessionEngine* engine = self.get();
-        engine->io_->post([engine, code, params = std::move(params), outData = std::move(outData), sink, resolver] {
+        auto pending = std::make_shared<async::ExternalWork>(engine->runtime_.externalWork());
+        engine->io_->post([engine, code, params = std::move(params), outData = std::move(outData), sink, resolver,
+                           pending] {
             resolver.resolve(engine->run(code, params, outData, *sink));
+            pending->release();
         });
     });
 }
@@ -125,15 +128,17 @@ void SessionEngine::passThrough(Bytes command, std::optional<Bytes> outData,
         if (!p) break;
         params.push_back(*p);
     }
+    auto pending = std::make_shared<async::ExternalWork>(runtime_.externalWork());
     io_->post([this, code = *code, params = std::move(params), outData = std::move(outData),
-               completion = std::move(completion)]() mutable {
+               completion = std::move(completion), pending]() mutable {
         BufferSink sink;
         auto result = run(code, std::move(params), outData, sink);
         if (!result) {
             completion({{}, {}, result.error()});
-            return;
+        } else {
+            completion({sink.take(), responseContainer(result.value()), std::nullopt});
         }
-        completion({sink.take(), responseContainer(result.value()), std::nullopt});
+        pending->release();
     });
 }
 
@@ -142,7 +147,11 @@ async::Task<Result<Done, TransportError>> SessionEngine::open() {
     auto self = shared_from_this();
     auto connected = co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
         SessionEngine* engine = self.get();
-        engine->io_->post([engine, resolver] { resolver.resolve(engine->transport_->connect()); });
+        auto pending = std::make_shared<async::ExternalWork>(engine->runtime_.externalWork());
+        engine->io_->post([engine, resolver, pending] {
+            resolver.resolve(engine->transport_->connect());
+            pending->release();
+        });
     });
     if (!connected) co_return connected.error();
     std::vector<std::uint32_t> params{1};

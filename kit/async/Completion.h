@@ -54,6 +54,8 @@ public:
         return state_->finish([&](auto& s) { s.error = std::move(error); });
     }
     bool finished() const { return state_->once.fired(); }
+    // The runtime of the waiting task (set before the starter runs).
+    Runtime& runtime() const { return state_->context->runtime(); }
 
 private:
     std::shared_ptr<detail::CompletionState<T>> state_;

@@ -10,6 +10,10 @@ void VirtualRuntime::runFor(Seconds limit) {
     const Seconds until = clock_.monotonic() + limit;
     for (;;) {
         executor_.runAll();
+        if (runtime_.externalPending() > 0) {
+            executor_.waitForWork(std::chrono::milliseconds(50));
+            continue;
+        }
         const auto due = clock_.nextDue();
         if (!due || *due > until) break;
         clock_.fireNext();

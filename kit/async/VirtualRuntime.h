@@ -16,9 +16,9 @@ namespace pexil::async {
 // when the main queue is idle, and then straight to the next timer, so runs are instant
 // and deterministic. Escaped exceptions are collected in `unhandled`.
 //
-// Work that other threads post (a transport answering from its own thread) is waited for
-// in real time only while no timer is pending; tests that mix both should answer through
-// the clock instead.
+// Work handed to other threads through Runtime::externalWork() (camera transactions,
+// worker queues) is waited for in real time before time moves on; other posts from other
+// threads (a camera's spontaneous events) are waited for only while no timer is pending.
 class VirtualRuntime {
 public:
     explicit VirtualRuntime(QDateTime start = QDateTime(QDate(2024, 6, 1), QTime(12, 0), Qt::UTC));
@@ -62,6 +62,11 @@ bool VirtualRuntime::drive(Done done, Seconds limit) {
     for (;;) {
         executor_.runAll();
         if (done()) return true;
+        // Work out on other threads comes back before time moves on.
+        if (runtime_.externalPending() > 0) {
+            executor_.waitForWork(std::chrono::milliseconds(50));
+            continue;
+        }
         if (clock_.hasTimers()) {
             if (*clock_.nextDue() > until) return false;
             clock_.fireNext();

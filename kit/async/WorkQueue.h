@@ -50,7 +50,8 @@ auto runOn(Executor& queue, F fn) {
     using R = std::invoke_result_t<F&>;
     using Stored = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
     return waitFor<Stored>([&queue, fn = std::move(fn)](Resolver<Stored> resolver) mutable {
-        queue.post([fn = std::move(fn), resolver]() mutable {
+        auto pending = std::make_shared<ExternalWork>(resolver.runtime().externalWork());
+        queue.post([fn = std::move(fn), resolver, pending]() mutable {
             try {
                 if constexpr (std::is_void_v<R>) {
                     fn();
@@ -61,6 +62,7 @@ auto runOn(Executor& queue, F fn) {
             } catch (...) {
                 resolver.fail(std::current_exception());
             }
+            pending->release();
         });
     });
 }

@@ -1,3 +1,4 @@
+#include "kit/async/Sleep.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/async/WorkQueue.h"
 
@@ -58,6 +59,28 @@ TEST(RunOn, ResultsComeBackToTheMainThreadAndErrorsToTheAwaiter) {
     InlineExecutor inlineQueue;  // the stand-in tests use for worker queues
     EXPECT_EQ(rt.run(computeOn(inlineQueue, workedOn)), 42);
     EXPECT_EQ(workedOn, std::this_thread::get_id());
+}
+
+Task<double> slowWorkThenTime(Executor& queue) {
+    Runtime& runtime = co_await currentRuntime();
+    co_await runOn(queue, [] { std::this_thread::sleep_for(std::chrono::milliseconds(30)); });
+    co_return runtime.clock().monotonic().count();
+}
+
+Task<void> timer(bool& fired) {
+    co_await sleep(5.0);
+    fired = true;
+}
+
+TEST(RunOn, VirtualTimeWaitsForWorkOutOnAnotherThread) {
+    VirtualRuntime rt;
+    WorkQueue queue(QStringLiteral("test.slow"));
+    bool fired = false;
+    spawn(rt, timer(fired));
+    // Without the wait, the clock would jump to the 5 s timer while the worker still ran.
+    EXPECT_DOUBLE_EQ(rt.run(slowWorkThenTime(queue)).value(), 0.0);
+    EXPECT_FALSE(fired);
+    EXPECT_EQ(rt.runtime().externalPending(), 0);
 }
 
 }  // namespace
