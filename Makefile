@@ -5,7 +5,7 @@ deps:
 	scripts/install-deps
 
 build: deps
-	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
 	cmake --build build-release
 
 run: build
