@@ -38,8 +38,7 @@ async::Task<std::optional<Bytes>> read(std::shared_ptr<CardFileSource> file, std
 
 // The camera's encoded thumbnail, at most `maxPixel` on its longest side. None for a
 // `maxPixel` below 1.
-async::Task<std::optional<Bytes>> thumbnailData(std::shared_ptr<CardFileSource> file,
-                                                int maxPixel);
+async::Task<std::optional<Bytes>> thumbnailData(std::shared_ptr<CardFileSource> file, int maxPixel);
 
 // The TIFF Orientation (1…8) found in the first 2048 bytes of a NEF or TIFF file; none for
 // other files (a JPEG's EXIF is not looked at) and when the head cannot be read.

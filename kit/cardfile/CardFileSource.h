@@ -18,7 +18,8 @@ namespace pexil {
 class CardFileSource {
 public:
     // Data (or none) and an error (or none).
-    using Done = std::function<void(std::optional<Bytes> data, std::optional<TransportError> error)>;
+    using Done =
+        std::function<void(std::optional<Bytes> data, std::optional<TransportError> error)>;
 
     virtual ~CardFileSource() = default;
 

@@ -1,0 +1,105 @@
+// Live view frame rate through NikonLiveView against a bare loop of GetLiveViewImg on the
+// same virtual camera: the live view object must add next to nothing per frame (goal: a
+// ratio of at least 0.95).
+#include "camera/service/CameraDevice.h"
+#include "camera/service/CameraSources.h"
+#include "camera/virtual/VirtualCamera.h"
+#include "kit/async/VirtualRuntime.h"
+#include "kit/device/PropFormat.h"
+#include "kit/liveview/NikonLiveView.h"
+
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+
+namespace {
+
+using namespace pexil;
+using namespace pexil::camera;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int framesPerRun = 200;
+
+// One virtual camera with an open session and a PTPCamera over it.
+struct Rig {
+    QTemporaryDir dir;
+    async::VirtualRuntime rt;
+    std::shared_ptr<VirtualCamera> body;
+    std::unique_ptr<VirtualSource> source;
+    std::unique_ptr<PTPCamera> camera;
+
+    bool open() {
+        VirtualCamera::Options options;
+        options.cardDir = dir.filePath(QStringLiteral("card"));
+        options.timings.liveViewStart = std::chrono::milliseconds(1);
+        auto made = VirtualCamera::create(options);
+        if (!made) return false;
+        body = made.value();
+        source = std::make_unique<VirtualSource>(rt, body);
+        bool catalogued = false;
+        CameraDevice::Listener listener;
+        listener.catalogComplete = [&catalogued] { catalogued = true; };
+        source->device()->setListener(listener);
+        source->device()->requestOpenSession();
+        if (!rt.waitUntil([&] { return catalogued; })) return false;
+        source->device()->setListener({});
+        camera = std::make_unique<PTPCamera>(rt, source->device(), nullptr);
+        return rt.run(camera->readDeviceInfo()).value_or(std::nullopt).has_value();
+    }
+};
+
+async::Task<int> bareLoop(PTPCamera& camera, int count) {
+    int frames = 0;
+    for (int i = 0; i < count; ++i) {
+        auto answer = co_await camera.send(PTP::Op::nikonGetLiveViewImg);
+        if (answer && NikonLiveView::jpeg(answer.value())) ++frames;
+    }
+    co_return frames;
+}
+
+void LiveViewFrameRate(benchmark::State& state) {
+    Rig rig;
+    if (!rig.open()) {
+        state.SkipWithError("the virtual camera did not open");
+        return;
+    }
+    NikonLiveView liveView(*rig.camera, QStringLiteral("bench"), nullptr,
+                           rig.dir.filePath(QStringLiteral("prefs.ini")));
+    int frames = 0;
+    liveView.onFrame = [&frames](ByteView) { ++frames; };
+    if (rig.rt.run(liveView.start()).value_or(QStringLiteral("?")).has_value()) {
+        state.SkipWithError("live view did not start");
+        return;
+    }
+    double viaLiveView = 0;
+    double bare = 0;
+    for (auto _ : state) {
+        // Through the object: its loop fetches back to back.
+        const int from = frames;
+        auto t0 = SteadyClock::now();
+        rig.rt.waitUntil([&] { return frames >= from + framesPerRun; }, std::chrono::seconds(60));
+        viaLiveView += std::chrono::duration<double>(SteadyClock::now() - t0).count();
+
+        // The bare loop on the same camera, with the object's loop paused meanwhile.
+        liveView.shouldPauseFrames = [] { return true; };
+        rig.rt.waitUntil([] { return false; }, std::chrono::milliseconds(20));
+        t0 = SteadyClock::now();
+        const int got = rig.rt.run(bareLoop(*rig.camera, framesPerRun)).value_or(0);
+        bare += std::chrono::duration<double>(SteadyClock::now() - t0).count();
+        if (got != framesPerRun) state.SkipWithError("the bare loop lost frames");
+        liveView.shouldPauseFrames = nullptr;
+        // The paused loop sleeps on the virtual clock: wake it.
+        if (rig.rt.clock().hasTimers()) rig.rt.clock().fireNext();
+    }
+    const double n = static_cast<double>(state.iterations()) * framesPerRun;
+    state.counters["fps_liveview"] = n / viaLiveView;
+    state.counters["fps_bare"] = n / bare;
+    state.counters["ratio"] = bare / viaLiveView;
+    rig.rt.run(liveView.stop(QStringLiteral("bench")));
+    PropFormat::setVendor(0);
+}
+BENCHMARK(LiveViewFrameRate)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
