@@ -1,0 +1,271 @@
+#include "app/connection/CameraLink.h"
+
+#include "kit/async/Sleep.h"
+#include "kit/liveview/NikonLiveView.h"
+
+#include <QStandardPaths>
+
+namespace pexil {
+
+namespace {
+
+QString nameOr(const QString& name, const char* fallback) {
+    return name.isEmpty() ? QString::fromUtf8(fallback) : name;
+}
+
+}  // namespace
+
+CameraLink::CameraLink(async::Runtime& runtime, Log& log,
+                       std::vector<std::unique_ptr<camera::DeviceSource>> sources,
+                       std::unique_ptr<camera::USBCameraWatcher> usb)
+    : destination(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
+                  QStringLiteral("/Pexil")),
+      runtime_(runtime),
+      log_(log),
+      browser_(std::make_unique<camera::DeviceBrowser>()),
+      usb_(std::move(usb)),
+      scope_(runtime) {
+    for (auto& source : sources) browser_->addSource(std::move(source));
+    browser_->onDeviceAdded = [this](const DevicePtr& device) { deviceAdded(device); };
+    browser_->onDeviceRemoved = [this](const DevicePtr& device) { deviceRemoved(device); };
+    browser_->start();
+    if (usb_) {
+        usb_->onChange = [this, watch = lifetime_.watch()] {
+            if (!watch.alive()) return;
+            if (wantsSession_ && !device_) setPhase(waitingPhase());
+        };
+        usb_->start();
+    }
+}
+
+CameraLink::~CameraLink() {
+    // The device outlives us in the browser's sources for a moment: it must not call back.
+    if (device_) device_->setListener({});
+}
+
+void CameraLink::setPhase(Phase phase) {
+    if (phase == phase_) return;
+    phase_ = std::move(phase);
+    if (onPhase) onPhase(phase_);
+}
+
+CameraLink::Phase CameraLink::waitingPhase() const {
+    if (usb_) {
+        if (const auto seen = usb_->camera()) return Phase::detected(seen->name, seen->since);
+    }
+    return Phase::searching();
+}
+
+void CameraLink::open() {
+    wantsSession_ = true;
+    if (device_) {
+        // While a request is out, asking again would only start a second preparation.
+        if (!device_->hasOpenSession() && phase_.kind != Phase::Kind::opening) begin(device_);
+        return;
+    }
+    setPhase(waitingPhase());
+    const auto seen = usb_ ? usb_->camera() : std::nullopt;
+    if (!seen)
+        write(QString::fromUtf8("接続: カメラを探しています"));
+    else
+        write(QString::fromUtf8("接続: USB に ") + seen->name +
+              QString::fromUtf8(" がいる。macOS の準備を待つ"));
+}
+
+void CameraLink::begin(const DevicePtr& device) {
+    log_.startSession();
+    const QString name = nameOr(device->name(), "カメラ");
+    write(QString::fromUtf8("接続: ") + name + QString::fromUtf8("（") + device->address() +
+          QString::fromUtf8("）"));
+    resetSession();
+    setPhase(Phase::opening(name));
+    std::weak_ptr<camera::CameraDevice> weak = device;
+    const auto watch = lifetime_.watch();
+    // Each notification names its device, so one from a device we have let go of is ignored.
+    camera::CameraDevice::Listener listener;
+    listener.sessionOpened = [this, watch, weak](std::optional<TransportError> error) {
+        if (auto d = weak.lock(); d && watch.alive()) sessionOpened(d, std::move(error));
+    };
+    listener.sessionClosed = [this, watch, weak](std::optional<TransportError> error) {
+        if (auto d = weak.lock(); d && watch.alive()) sessionClosed(d, std::move(error));
+    };
+    listener.itemsAdded = [this, watch, weak](const camera::CameraItems& items) {
+        if (auto d = weak.lock(); d && watch.alive()) itemsAdded(d, items);
+    };
+    listener.catalogComplete = [this, watch, weak] {
+        if (auto d = weak.lock(); d && watch.alive()) catalogComplete(d);
+    };
+    listener.ptpEvent = [this, watch, weak](const Bytes& bytes) {
+        const auto event = PTPEvent::container(bytes);
+        if (!event) return;
+        auto d = weak.lock();
+        if (d && watch.alive() && d == device_ && onPTPEvent) onPTPEvent(*event);
+    };
+    device->setListener(std::move(listener));
+    device->requestOpenSession();
+}
+
+void CameraLink::close() {
+    wantsSession_ = false;
+    if (device_ && device_->hasOpenSession()) {
+        write(QString::fromUtf8("切断: セッションを閉じる"));
+        resetSession();
+        setPhase(Phase::closed());
+        device_->requestCloseSession(
+            [this, watch = lifetime_.watch()](std::optional<TransportError> error) {
+                if (error && watch.alive())
+                    write(QString::fromUtf8("  セッションを閉じる際のエラー: ") + error->message);
+            });
+        return;
+    }
+    setPhase(Phase::closed());
+}
+
+void CameraLink::resetSession() {
+    camera_.reset();
+    openedAt_.reset();
+    clockDrift_.reset();
+    classifyReady_ = false;
+    pendingFiles_.clear();
+    seenNames_.clear();
+    queue_.clear();
+    cardFiles_.clear();
+    cardSettled_ = false;
+    cardExpected_.reset();
+    frameworkCatalogDone_ = false;
+    if (settleTask_) settleTask_->cancel();
+    settleTask_.reset();
+    notifyCardChanged();
+}
+
+void CameraLink::deviceAdded(const DevicePtr& device) {
+    if (device_ || !device) return;
+    device_ = device;
+    const QString name = nameOr(device->name(), "?");
+    const auto seen = usb_ ? usb_->camera() : std::nullopt;
+    if (!seen) {
+        write(QString::fromUtf8("カメラを検出: ") + name);
+    } else {
+        const double since =
+            static_cast<double>(seen->since.msecsTo(runtime_.clock().now())) / 1000.0;
+        write(QString::fromUtf8("カメラを検出: %1（USB に現れてから %2 秒）")
+                  .arg(name, QString::number(since, 'f', 1)));
+    }
+    if (wantsSession_) begin(device);
+}
+
+void CameraLink::deviceRemoved(const DevicePtr& device) {
+    if (!device || device != device_) return;
+    write(QString::fromUtf8("カメラが外れた"));
+    device_->setListener({});
+    device_.reset();
+    const auto kind = phase_.kind;
+    const bool wasLive = kind == Phase::Kind::opening || kind == Phase::Kind::preparing ||
+                         kind == Phase::Kind::ready;
+    resetSession();
+    setPhase(wantsSession_ ? waitingPhase() : Phase::closed());
+    if (wasLive && onLost) onLost(QString::fromUtf8("カメラが取り外されました"));
+}
+
+void CameraLink::sessionOpened(const DevicePtr& device, std::optional<TransportError> error) {
+    // The service answers on the main thread, so this is the moment the session opened.
+    const double t0 = runtime_.clock().monotonic().count();
+    const QDateTime t0Wall = runtime_.clock().now();
+    if (device != device_) return;
+    const QString name = nameOr(device->name(), "カメラ");
+    if (error) {
+        write(QString::fromUtf8("セッションを開けない: ") + error->message);
+        setPhase(Phase::closed());
+        if (onLost) onLost(QString::fromUtf8("カメラに接続できません: ") + error->message);
+        return;
+    }
+    if (!wantsSession_) {
+        // close() came while the session was still opening, when there was nothing to close
+        // yet: close it now instead of preparing a session nobody wants.
+        write(QString::fromUtf8("切断: セッションを閉じる"));
+        device->requestCloseSession(
+            [this, watch = lifetime_.watch()](std::optional<TransportError> e) {
+                if (e && watch.alive())
+                    write(QString::fromUtf8("  セッションを閉じる際のエラー: ") + e->message);
+            });
+        return;
+    }
+    openedAt_ = t0Wall;
+    setPhase(Phase::preparing(name));
+    auto cam = std::make_shared<PTPCamera>(runtime_, device, log_.writer());
+    camera_ = cam;
+    scope_.spawn(prepare(std::move(cam), t0));
+}
+
+async::Task<void> CameraLink::prepare(std::shared_ptr<PTPCamera> cam, double t0) {
+    std::optional<DeviceInfo> info;
+    for (int attempt = 1; attempt <= 4; ++attempt) {
+        if (attempt > 1) co_await async::sleep(0.5);
+        info = co_await cam->readDeviceInfo();
+        if (info) break;
+    }
+    if (camera_ != cam) co_return;
+    if (info) {
+        QString line = QString::fromUtf8("DeviceInfo: ") + info->manufacturer + u' ' + info->model +
+                       u' ' + info->version + QString::fromUtf8(" S/N ") + info->serialNumber;
+        if (cam->capabilities() && cam->capabilities()->isNikon1)
+            line += QString::fromUtf8("（Nikon 1）");
+        write(line);
+    } else {
+        write(QString::fromUtf8("DeviceInfo を読めない。独自命令は送らない"));
+    }
+    const auto cameraDate = co_await cam->cameraClock();
+    if (camera_ != cam) co_return;
+    if (cameraDate)
+        clockDrift_ = static_cast<double>(cameraDate->msecsTo(runtime_.clock().now())) / 1000.0;
+    co_await countObjects(cam);
+    const double took = runtime_.clock().monotonic().count() - t0;
+    const QString drift = clockDrift_
+                              ? QString::number(*clockDrift_, 'f', 1) + QString::fromUtf8(" 秒")
+                              : QString::fromUtf8("不明");
+    write(QString::fromUtf8("準備完了 %1 秒（時計のずれ %2）")
+              .arg(QString::number(took, 'f', 1), drift));
+    if (camera_ != cam) co_return;
+    const bool nikon1 = cam->capabilities() && cam->capabilities()->isNikon1;
+    if (info && PTPCamera::isNikon() && !nikon1) {
+        co_await NikonLiveView::restoreIfInterrupted(*cam, log_.writer());
+        // The repair takes several commands; the session may have ended meanwhile.
+        if (camera_ != cam) co_return;
+    }
+    classifyReady_ = true;
+    auto held = std::exchange(pendingFiles_, {});
+    ingest(held);
+    setPhase(Phase::ready(nameOr(device_ ? device_->name() : QString(), "カメラ")));
+    if (onReady) onReady(cam);
+}
+
+void CameraLink::sessionClosed(const DevicePtr& device, std::optional<TransportError> error) {
+    if (device != device_) return;
+    write(QString::fromUtf8("セッションが閉じた"));
+    const bool wasClosed = phase_.kind == Phase::Kind::closed;
+    resetSession();
+    setPhase(Phase::closed());
+    if (wasClosed || !onLost) return;
+    if (error)
+        onLost(error->message);
+    else
+        onLost(std::nullopt);
+}
+
+void CameraLink::itemsAdded(const DevicePtr& device, const camera::CameraItems& items) {
+    if (device != device_ || !openedAt_) return;
+    cardFilesArrived(items.files);
+    if (classifyReady_)
+        ingest(items.files);
+    else
+        pendingFiles_.insert(pendingFiles_.end(), items.files.begin(), items.files.end());
+}
+
+void CameraLink::catalogComplete(const DevicePtr& device) {
+    if (device != device_) return;
+    write(QString::fromUtf8("一覧の完了通知"));
+    frameworkCatalogDone_ = true;
+    scheduleSettle();
+}
+
+}  // namespace pexil

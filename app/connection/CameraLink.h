@@ -1,0 +1,184 @@
+#pragma once
+
+#include "app/session/Log.h"
+#include "camera/service/CameraDevice.h"
+#include "camera/service/CameraFile.h"
+#include "camera/service/DeviceBrowser.h"
+#include "camera/usb/USBCameraWatcher.h"
+#include "kit/async/Lifetime.h"
+#include "kit/async/Runtime.h"
+#include "kit/async/Spawn.h"
+#include "kit/async/Task.h"
+#include "kit/ptp/PTPCamera.h"
+#include "kit/ptp/PTPEvent.h"
+#include "kit/ptp/Result.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace pexil {
+
+// The one object through which the application reaches a camera: it watches the camera
+// service for a camera, opens and closes its session when the owner asks, prepares the
+// session (DeviceInfo, camera clock, object count) before declaring it ready, forwards the
+// camera's events, keeps the catalogue of the card and saves every fresh shot into the
+// destination folder, one at a time and in the order they were taken.
+//
+// Threads: main thread only: construction, every call, every callback. The camera service
+// answers on the main thread too.
+// Callbacks: each may be empty, in which case its event is dropped. None is called from
+// inside open(), close() or the constructor.
+// Lifetime: destroying the link abandons its tasks (preparation, settle timer, downloads
+// waiting for their transfer); nothing of it runs afterwards.
+class CameraLink final {
+public:
+    struct Phase {
+        enum class Kind { closed, searching, detected, opening, preparing, ready };
+        Kind kind = Kind::closed;
+        QString name;     // the camera's name for detected, opening, preparing, ready
+        QDateTime since;  // detected: when the camera appeared on USB
+
+        static Phase closed() { return {}; }
+        static Phase searching() { return {Kind::searching, {}, {}}; }
+        static Phase detected(QString name, QDateTime since) {
+            return {Kind::detected, std::move(name), std::move(since)};
+        }
+        static Phase opening(QString name) { return {Kind::opening, std::move(name), {}}; }
+        static Phase preparing(QString name) { return {Kind::preparing, std::move(name), {}}; }
+        static Phase ready(QString name) { return {Kind::ready, std::move(name), {}}; }
+        friend bool operator==(const Phase&, const Phase&) = default;
+    };
+
+    // The complete user-facing description of a failed download.
+    struct DownloadFailure {
+        QString message;
+        friend bool operator==(const DownloadFailure&, const DownloadFailure&) = default;
+    };
+    // The path of the saved file, or why nothing was saved.
+    using DownloadResult = Result<QString, DownloadFailure>;
+    using CameraFilePtr = std::shared_ptr<camera::CameraFile>;
+
+    // Browses `sources` for cameras (only the first reported is used until it is removed)
+    // and starts `usb`, which may be null: it only tells the user what is plugged in while
+    // the camera service is not yet reporting it. `log` must outlive the link.
+    CameraLink(async::Runtime& runtime, Log& log,
+               std::vector<std::unique_ptr<camera::DeviceSource>> sources,
+               std::unique_ptr<camera::USBCameraWatcher> usb);
+    ~CameraLink();
+    CameraLink(const CameraLink&) = delete;
+    CameraLink& operator=(const CameraLink&) = delete;
+
+    // The owner wants a session whenever a camera is available.
+    void open();
+    // The owner no longer wants a session; an open one is closed (errors only logged).
+    void close();
+
+    std::function<void(const Phase&)> onPhase;
+    // The session is prepared; the camera may be driven.
+    std::function<void(const std::shared_ptr<PTPCamera>&)> onReady;
+    // A live or starting session ended without the owner asking; the text, when there is
+    // one, is for the user.
+    std::function<void(const std::optional<QString>&)> onLost;
+    std::function<void(const PTPEvent&)> onPTPEvent;
+    // A fresh shot was saved at `path`.
+    std::function<void(const QString& path, const CameraFilePtr& file)> onFileSaved;
+    std::function<void(const QString& name, const QString& message)> onDownloadFailed;
+    // The card catalogue changed; coalesced to at most one call per 0.3 s.
+    std::function<void()> onCardChanged;
+
+    const Phase& phase() const { return phase_; }
+    // None outside a prepared or preparing session.
+    const std::shared_ptr<PTPCamera>& camera() const { return camera_; }
+
+    // Where fresh shots go (read when each save starts); initially <Pictures>/Pexil.
+    QString destination;
+    // Whether fresh shots leave the card once they are safely on disk (read per file).
+    bool deleteAfterDownload = false;
+
+    // The card catalogue of the current session: key "FOLDER/NAME" ("/NAME" without folder).
+    const std::map<QString, CameraFilePtr>& cardFiles() const { return cardFiles_; }
+    // Whether the catalogue has been judged complete in this session.
+    bool cardSettled() const { return cardSettled_; }
+    // Objects (files and folders) the camera counts; none while unknown or when counting failed.
+    std::optional<int> cardExpected() const { return cardExpected_; }
+    // Transfers in flight, fresh shots and card imports together.
+    int downloading() const { return downloading_; }
+
+    // Saves `file` (not null) into `folder` (created with its parents) under the camera's name, or
+    // NAME-1.EXT, NAME-2.EXT … when taken; optionally removes it from the card once it is
+    // on disk. Never leaves a partial file under a real name. Answers once, on the main
+    // thread; there is no time-out of its own (the transfer ends with the session at worst).
+    async::Task<DownloadResult> download(CameraFilePtr file, QString folder, bool deleteFromCard);
+
+    // The name a camera file is saved under: the camera's own, except that characters that
+    // would leave the folder or hide the file (separators, NUL, a leading dot) become "_",
+    // and an empty name becomes "_". The camera is outside data; its names are not trusted.
+    static QString savedNameFor(const QString& cameraName);
+
+private:
+    using DevicePtr = std::shared_ptr<camera::CameraDevice>;
+
+    void setPhase(Phase phase);
+    Phase waitingPhase() const;
+    void write(const QString& line) const { log_.write(line); }
+    void begin(const DevicePtr& device);
+    void resetSession();
+    void deviceAdded(const DevicePtr& device);
+    void deviceRemoved(const DevicePtr& device);
+    void sessionOpened(const DevicePtr& device, std::optional<TransportError> error);
+    void sessionClosed(const DevicePtr& device, std::optional<TransportError> error);
+    void itemsAdded(const DevicePtr& device, const camera::CameraItems& items);
+    void catalogComplete(const DevicePtr& device);
+    async::Task<void> prepare(std::shared_ptr<PTPCamera> cam, double t0);
+
+    // Catalogue and classification.
+    void cardFilesArrived(const std::vector<CameraFilePtr>& files);
+    void ingest(const std::vector<CameraFilePtr>& files);
+    void scheduleSettle();
+    async::Task<void> settle();
+    async::Task<void> countObjects(std::shared_ptr<PTPCamera> cam);
+    void notifyCardChanged();
+    async::Task<void> deliverCardChanged();
+
+    // Downloads of fresh shots.
+    async::Task<void> drainQueue();
+    async::Task<void> save(CameraFilePtr file);
+    void fail(const QString& name, const QString& message);
+
+    async::Runtime& runtime_;
+    Log& log_;
+    Phase phase_;
+    std::shared_ptr<PTPCamera> camera_;
+    std::map<QString, CameraFilePtr> cardFiles_;
+    bool cardSettled_ = false;
+    std::optional<int> cardExpected_;
+    bool frameworkCatalogDone_ = false;
+    std::optional<async::TaskHandle> settleTask_;
+    bool cardNotifyPending_ = false;
+    int downloading_ = 0;
+    std::unique_ptr<camera::DeviceBrowser> browser_;
+    std::unique_ptr<camera::USBCameraWatcher> usb_;
+    DevicePtr device_;
+    bool wantsSession_ = false;
+    std::optional<QDateTime> openedAt_;
+    std::optional<double> clockDrift_;
+    bool classifyReady_ = false;
+    std::vector<CameraFilePtr> pendingFiles_;
+    std::set<QString> seenNames_;
+    std::set<QString> savedFiles_;
+    std::deque<CameraFilePtr> queue_;
+    bool draining_ = false;
+    async::Lifetime lifetime_;
+    // Last, so its tasks are abandoned before any member they use goes away.
+    async::Scope scope_;
+};
+
+}  // namespace pexil

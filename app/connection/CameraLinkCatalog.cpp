@@ -1,0 +1,103 @@
+// The card catalogue of CameraLink: what is on the card, when that list is complete, and
+// which arriving files are fresh shots to save.
+#include "app/connection/CameraLink.h"
+
+#include "kit/async/Sleep.h"
+#include "kit/ptp/PTPReader.h"
+
+namespace pexil {
+
+namespace {
+
+constexpr double settleQuietSeconds = 1.5;
+constexpr int countSlack = 10;
+constexpr double settleExtraSeconds = 8;
+constexpr double notifyDelaySeconds = 0.3;
+constexpr double freshMarginSeconds = 2;
+
+}  // namespace
+
+void CameraLink::cardFilesArrived(const std::vector<CameraFilePtr>& files) {
+    for (const auto& file : files) {
+        if (!file || file->name().isEmpty()) continue;
+        cardFiles_[file->parentFolder() + u'/' + file->name()] = file;
+    }
+    scheduleSettle();
+    notifyCardChanged();
+}
+
+void CameraLink::scheduleSettle() {
+    if (!frameworkCatalogDone_ || cardSettled_) return;
+    if (settleTask_) settleTask_->cancel();
+    settleTask_ = scope_.spawn(settle());
+}
+
+async::Task<void> CameraLink::settle() {
+    co_await async::sleep(settleQuietSeconds);
+    const bool quietCancelled = co_await async::isCancelled();
+    if (quietCancelled) co_return;
+    const int catalogued = static_cast<int>(cardFiles_.size());
+    if (cardExpected_ && catalogued + countSlack < *cardExpected_) {
+        co_await async::sleep(settleExtraSeconds);
+        const bool extraCancelled = co_await async::isCancelled();
+        if (extraCancelled) co_return;
+        write(QString::fromUtf8("カードの一覧: %1 件のうち %2 件で到着が止まった")
+                  .arg(QString::number(*cardExpected_), QString::number(cardFiles_.size())));
+    }
+    cardSettled_ = true;
+    const QString counted = cardExpected_ ? QString::number(*cardExpected_) : QStringLiteral("?");
+    write(QString::fromUtf8("カードの一覧が出そろった: %1 件（数えたオブジェクト %2 件）")
+              .arg(QString::number(cardFiles_.size()), counted));
+    notifyCardChanged();
+}
+
+async::Task<void> CameraLink::countObjects(std::shared_ptr<PTPCamera> cam) {
+    std::vector<std::uint32_t> params{0xFFFFFFFF, 0, 0};
+    auto answer = co_await cam->send(PTP::Op::getObjectHandles, std::move(params));
+    // A count that arrives after the session ended belongs to no catalogue.
+    if (!answer || camera_ != cam) co_return;
+    PTPReader reader(answer.value());
+    const auto count = reader.read<std::uint32_t>();
+    if (!count) co_return;
+    // Handle arrays are counted in 32 bits; no card holds more than an int's worth.
+    cardExpected_ = static_cast<int>(std::min<std::uint32_t>(*count, 0x7FFFFFFF));
+    write(QString::fromUtf8("カード内のオブジェクト %1 件").arg(*cardExpected_));
+    notifyCardChanged();
+}
+
+void CameraLink::notifyCardChanged() {
+    if (cardNotifyPending_) return;
+    cardNotifyPending_ = true;
+    scope_.spawn(deliverCardChanged());
+}
+
+async::Task<void> CameraLink::deliverCardChanged() {
+    co_await async::sleep(notifyDelaySeconds);
+    cardNotifyPending_ = false;
+    if (onCardChanged) onCardChanged();
+}
+
+void CameraLink::ingest(const std::vector<CameraFilePtr>& files) {
+    for (const auto& file : files) {
+        if (!file || file->name().isEmpty()) continue;
+        if (!seenNames_.insert(file->name()).second) continue;
+        const auto created = file->creationDate();
+        if (!created || !openedAt_) continue;
+        // A camera clock running ahead of ours does not shrink the margin.
+        const double margin =
+            freshMarginSeconds + (clockDrift_ && *clockDrift_ > 0 ? *clockDrift_ : 0.0);
+        const QDateTime threshold = openedAt_->addMSecs(-std::llround(margin * 1000));
+        if (*created < threshold) continue;
+        const QString key = file->name() + u'#' + QString::number(file->fileSize());
+        if (savedFiles_.contains(key)) continue;
+        write(QString::fromUtf8("撮影ファイル: %1 %2 バイト")
+                  .arg(file->name(), QString::number(file->fileSize())));
+        queue_.push_back(file);
+    }
+    if (!draining_ && !queue_.empty()) {
+        draining_ = true;
+        scope_.spawn(drainQueue());
+    }
+}
+
+}  // namespace pexil

@@ -1,0 +1,268 @@
+// Fresh shots from the virtual camera landing in the destination folder.
+#include "LinkHarness.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace pexil::testing {
+namespace {
+
+// Presses the shutter and waits until the link has seen the new file on the card.
+void shoot(LinkHarness& h) {
+    const auto before = h.link->cardFiles().size();
+    h.syncWall();
+    h.camera->pressShutter();
+    ASSERT_TRUE(h.waitUntil([&] { return h.link->cardFiles().size() > before; }));
+}
+
+TEST(CameraLinkDownload, AFreshShotLandsUnderItsCameraNameAndOldPicturesStayOnTheCard) {
+    LinkHarness h;
+    h.makeCamera(4);
+    h.plug();
+    h.openAndWaitReady(4);
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return !h.saved.empty(); }));
+    h.drain();
+    ASSERT_EQ(h.saved.size(), 1u) << "the four old pictures are only catalogued";
+    const QString name = QFileInfo(h.saved[0]).fileName();
+    EXPECT_EQ(LinkHarness::filesUnder(h.link->destination), QStringList{name});
+    EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(name))
+        << "kept on the card by default";
+    const auto permissions = QFileInfo(h.saved[0]).permissions();
+    EXPECT_TRUE(permissions.testFlag(QFileDevice::ReadOther));
+    EXPECT_FALSE(permissions.testFlag(QFileDevice::WriteOther));
+    EXPECT_EQ(h.linesStarting("撮影ファイル: ").size(), 1);
+    EXPECT_EQ(h.linesStarting("保存: ").size(), 1);
+    EXPECT_TRUE(h.linesStarting("保存: ")[0].startsWith(QString::fromUtf8("保存: ") + name + u' '));
+}
+
+TEST(CameraLinkDownload, TakenNamesGetMinusOneThenMinusTwo) {
+    LinkHarness h;
+    h.makeCamera(1);
+    h.plug();
+    h.openAndWaitReady(1);
+    const auto file = h.link->cardFiles().begin()->second;
+    const QString folder = h.dir.filePath(QStringLiteral("import/a/b"));  // missing with its parent
+    QStringList names;
+    for (int i = 0; i < 3; ++i) {
+        std::optional<CameraLink::DownloadResult> result;
+        async::Scope scope(h.rt);
+        scope.spawn([](CameraLink& link, CameraLink::CameraFilePtr f, QString to,
+                       std::optional<CameraLink::DownloadResult>& out) -> async::Task<void> {
+            out.emplace(co_await link.download(f, to, false));
+        }(*h.link, file, folder, result));
+        ASSERT_TRUE(h.waitUntil([&] { return result.has_value(); }));
+        ASSERT_TRUE(result->ok()) << result->error().message.toStdString();
+        names << QFileInfo(result->value()).fileName();
+    }
+    const QFileInfo original(file->name());
+    const QString ext = original.suffix().isEmpty() ? QString() : u'.' + original.suffix();
+    EXPECT_EQ(names,
+              (QStringList{file->name(), original.completeBaseName() + QStringLiteral("-1") + ext,
+                           original.completeBaseName() + QStringLiteral("-2") + ext}));
+    EXPECT_EQ(h.link->downloading(), 0);
+    EXPECT_TRUE(h.saved.empty()) << "a card import is not a fresh shot";
+}
+
+TEST(CameraLinkDownload, AFileOnDiskWhoseCardCopyCouldNotBeDeletedCountsAsSaved) {
+    LinkHarness h;
+    h.makeCamera(1);
+    h.plug();
+    h.openAndWaitReady(1);
+    h.camera->setBandwidth(1);
+    const auto file = h.link->cardFiles().begin()->second;
+    const QString folder = h.dir.filePath(QStringLiteral("import"));
+    std::optional<CameraLink::DownloadResult> result;
+    async::Scope scope(h.rt);
+    scope.spawn([](CameraLink& link, CameraLink::CameraFilePtr f, QString to,
+                   std::optional<CameraLink::DownloadResult>& out) -> async::Task<void> {
+        out.emplace(co_await link.download(f, to, true));
+    }(*h.link, file, folder, result));
+    h.rt.runReady();
+    // Once the picture's bytes flow, make the camera refuse the next command: the deletion.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto parts = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
+        if (!parts.isEmpty() && parts[0].size() > 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    h.camera->setBusyFor(1);
+    ASSERT_TRUE(h.waitUntil([&] { return result.has_value(); }));
+    ASSERT_TRUE(result->ok()) << result->error().message.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(result->value()));
+    EXPECT_EQ(h.linesStarting("  カードから削除できません: ").size(), 1);
+    EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(file->name()));
+}
+
+TEST(CameraLinkDownload, CameraNamesCannotLeaveOrHideInTheFolder) {
+    EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("DSC_0001.NEF")),
+              QStringLiteral("DSC_0001.NEF"));
+    EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("../../.bashrc")),
+              QStringLiteral("_._.._.bashrc"));
+    EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("/etc/passwd")),
+              QStringLiteral("_etc_passwd"));
+    EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral(".hidden.JPG")),
+              QStringLiteral("_hidden.JPG"));
+    EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("a\\b")), QStringLiteral("a_b"));
+    EXPECT_EQ(CameraLink::savedNameFor(QString(QChar(u'\0')) + QStringLiteral("x")),
+              QStringLiteral("_x"));
+    EXPECT_EQ(CameraLink::savedNameFor(QString()), QStringLiteral("_"));
+    EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("..")), QStringLiteral("_."));
+}
+
+TEST(CameraLinkDownload, AShotSavedBeforeAReplugIsNotSavedAgain) {
+    LinkHarness h;
+    h.makeCamera(2);
+    h.plug();
+    h.openAndWaitReady(2);
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 1; }));
+
+    h.unplug();
+    ASSERT_TRUE(h.waitUntil([&] { return !h.lost.empty(); }));
+    EXPECT_EQ(h.lost[0], QString::fromUtf8("カメラが取り外されました"));
+    EXPECT_TRUE(h.link->cardFiles().empty());
+
+    h.makeCamera();  // the same card in a camera plugged in again
+    h.plug();
+    ASSERT_TRUE(h.waitUntil([&] { return h.isReady() && h.catalogued(3); }));
+    h.drain();
+    EXPECT_EQ(h.saved.size(), 1u);
+    EXPECT_EQ(LinkHarness::filesUnder(h.link->destination).size(), 1);
+    EXPECT_EQ(h.linesStarting("撮影ファイル: ").size(), 1);
+
+    shoot(h);  // a new shot after the replug still downloads
+    ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 2; }));
+}
+
+TEST(CameraLinkDownload, QuickShotsSaveInOrderOneAtATime) {
+    LinkHarness h;
+    h.makeCamera();
+    h.plug();
+    h.openAndWaitReady(0);
+    h.camera->setBandwidth(2);  // slow transfers so that shots queue up behind each other
+    // Each save reads the destination when it starts (a date folder may roll over).
+    const QString later = h.dir.filePath(QStringLiteral("later"));
+    h.link->onFileSaved = [&](const QString& path, const CameraLink::CameraFilePtr&) {
+        h.saved.push_back(path);
+        h.link->destination = later;
+    };
+    int most = 0;
+    h.syncWall();
+    // Three presses in quick succession; each waits out the capture of the one before.
+    for (int i = 0; i < 3; ++i) {
+        h.camera->pressShutter();
+        std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    }
+    ASSERT_TRUE(h.waitUntil([&] {
+        most = std::max(most, h.link->downloading());
+        return h.saved.size() == 3;
+    }));
+    EXPECT_EQ(most, 1);
+    const QStringList found = h.linesStarting("撮影ファイル: ");
+    ASSERT_EQ(found.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(found[i].startsWith(QString::fromUtf8("撮影ファイル: ") +
+                                        QFileInfo(h.saved[i]).fileName()))
+            << found[i].toStdString();
+    // All three were found before the second save ended: they really queued.
+    const QStringList lines = h.lines();
+    const auto thirdFound = lines.indexOf(found[2]);
+    const QStringList saves = h.linesStarting("保存: ");
+    ASSERT_EQ(saves.size(), 3);
+    EXPECT_LT(thirdFound, lines.indexOf(saves[1]));
+    EXPECT_NE(QFileInfo(h.saved[0]).absolutePath(), QFileInfo(later).absoluteFilePath());
+    EXPECT_EQ(QFileInfo(h.saved[1]).absolutePath(), QFileInfo(later).absoluteFilePath());
+    EXPECT_EQ(QFileInfo(h.saved[2]).absolutePath(), QFileInfo(later).absoluteFilePath());
+    EXPECT_LT(QFileInfo(h.saved[0]).fileName(), QFileInfo(h.saved[1]).fileName());
+    EXPECT_LT(QFileInfo(h.saved[1]).fileName(), QFileInfo(h.saved[2]).fileName());
+}
+
+TEST(CameraLinkDownload, DeleteAfterDownloadRemovesTheCardCopyOnlyOnceSaved) {
+    LinkHarness h;
+    h.makeCamera();
+    h.plug();
+    h.openAndWaitReady(0);
+    h.link->deleteAfterDownload = true;
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return !h.saved.empty(); }));
+    const QString name = QFileInfo(h.saved[0]).fileName();
+    ASSERT_TRUE(QFileInfo::exists(h.saved[0]));
+    ASSERT_TRUE(h.waitUntil([&] { return !LinkHarness::filesUnder(h.cardDir()).contains(name); }));
+}
+
+TEST(CameraLinkDownload, ACutTransferFailsLeavesTheCardCopyAndNoFileUnderARealName) {
+    LinkHarness h;
+    h.makeCamera();
+    h.plug();
+    h.openAndWaitReady(0);
+    h.link->deleteAfterDownload = true;
+    h.camera->cutTransferAfter(1000);
+    h.syncWall();
+    // Not shoot(): the cut ends the session, which empties the catalogue again at once.
+    h.camera->pressShutter();
+    ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
+    const auto [name, message] = h.failed[0];
+    EXPECT_TRUE(message.startsWith(QString::fromUtf8("保存できません（") + h.link->destination +
+                                   u'/' + name + QString::fromUtf8("）: ")))
+        << message.toStdString();
+    EXPECT_TRUE(h.lines().contains(QString::fromUtf8("転送失敗 ") + name + QString::fromUtf8(": ") +
+                                   message));
+    EXPECT_TRUE(h.saved.empty());
+    EXPECT_TRUE(LinkHarness::filesUnder(h.link->destination).isEmpty());
+    EXPECT_TRUE(QDir(h.link->destination).entryList(QDir::Files | QDir::Hidden).isEmpty())
+        << "no temporary left";
+    EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(name));
+}
+
+TEST(CameraLinkDownload, AnUncreatableDestinationFailsWithItsPath) {
+    LinkHarness h;
+    h.makeCamera();
+    h.plug();
+    h.openAndWaitReady(0);
+    QFile blocker(h.dir.filePath(QStringLiteral("blocker")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    h.link->destination = h.dir.filePath(QStringLiteral("blocker/dest"));
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
+    EXPECT_TRUE(h.failed[0].second.startsWith(QString::fromUtf8("保存先を作成できません（") +
+                                              h.link->destination + QString::fromUtf8("）: ")))
+        << h.failed[0].second.toStdString();
+    EXPECT_EQ(h.link->downloading(), 0);
+    EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(h.failed[0].first));
+}
+
+TEST(CameraLinkDownload, ACameraThirtySecondsBehindStillHasItsShotsTakenAsFresh) {
+    LinkHarness h;
+    h.makeCamera(0, -30);
+    h.plug();
+    h.openAndWaitReady(0);
+    // Five seconds after opening, the camera's clock says 25 s before the session opened.
+    h.advance(5);
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return !h.saved.empty(); }));
+}
+
+TEST(CameraLinkDownload, AShotDatedBeyondTheDriftAdjustedMarginIsOldContent) {
+    LinkHarness h;
+    h.makeCamera(0, -10);
+    h.plug();
+    h.openAndWaitReady(0);
+    // The drift measured at opening was 10 s behind, so a shot dated 3 s before opening is
+    // within the 12 s margin, and one dated 13 s before is not.
+    h.camera->setClockDrift(-3);
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 1; }));
+    h.camera->setClockDrift(-13);
+    shoot(h);
+    h.drain();
+    EXPECT_EQ(h.saved.size(), 1u);
+    EXPECT_EQ(h.linesStarting("撮影ファイル: ").size(), 1);
+}
+
+}  // namespace
+}  // namespace pexil::testing
