@@ -2,6 +2,7 @@
 #include "tools/pexilctl/GeoPlanCommand.h"
 #include "tools/pexilctl/GeoReceiveCommand.h"
 #include "tools/pexilctl/InspectCommand.h"
+#include "tools/pexilctl/TetherCommand.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -22,6 +23,7 @@ QString help() {
         "  inspect   decode PTP datasets and NEF heads saved in files\n"
         "  camera    use a camera directly: summary, ls, get, thumb, shoot\n"
         "  vcam      serve the virtual Nikon camera over PTP/IP\n"
+        "  tether    headless tethering: save every new shot, shoot, live view\n"
         "  geo       receive, send, plan and write positions (geo receive|send|plan|apply)\n"
         "\n"
         "Run 'pexilctl COMMAND --help' for a command's options and output.\n");
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("inspect")) return pexil::cli::runInspect(args, io);
     if (command == QLatin1String("camera")) return pexil::cli::runCamera(args, io);
     if (command == QLatin1String("vcam")) return pexil::cli::runVcam(args, io);
+    if (command == QLatin1String("tether")) return pexil::cli::runTether(args, io);
     if (command == QLatin1String("geo")) return geo(args, io);
     err << "pexilctl: 知らないコマンドです: " << command << "（pexilctl --help）\n";
     return pexil::cli::exitUnreadable;

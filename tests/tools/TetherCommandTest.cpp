@@ -1,0 +1,81 @@
+#include "tools/pexilctl/TetherCommand.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace pexil::cli {
+namespace {
+
+struct Outcome {
+    int code = -1;
+    QStringList lines;
+    QString err;
+};
+
+// The log goes to ~/Library/Logs: the test's home is a temporary folder.
+class TetherCommand : public ::testing::Test {
+protected:
+    TetherCommand() : home_(qgetenv("HOME")) { qputenv("HOME", dir.path().toUtf8()); }
+    ~TetherCommand() override { qputenv("HOME", home_); }
+
+    Outcome run(QStringList args) {
+        Outcome r;
+        QString out;
+        QTextStream o(&out), e(&r.err);
+        r.code = runTether(QStringList{QStringLiteral("--camera"), QStringLiteral("virtual"), QStringLiteral("--card-dir"),
+                                       dir.filePath(QStringLiteral("card")), QStringLiteral("--photos"), QStringLiteral("3"),
+                                       QStringLiteral("--dest"), dir.filePath(QStringLiteral("pictures"))} +
+                               args,
+                           {o, e});
+        o.flush();
+        e.flush();
+        r.lines = out.split(u'\n', Qt::SkipEmptyParts);
+        return r;
+    }
+
+    QTemporaryDir dir;
+
+private:
+    QByteArray home_;
+};
+
+TEST_F(TetherCommand, ShotsLandInTheDestinationAndTheOldCardStaysOnTheCard) {
+    // Without --card: waiting for the catalogue to settle would take the program's real 1.5 s
+    // (settling is tested on the virtual clock with the link itself).
+    const Outcome r = run({QStringLiteral("--shoot"), QStringLiteral("3")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString() << r.lines.join(u'\n').toStdString();
+    EXPECT_EQ(r.lines.mid(0, 4), (QStringList{QStringLiteral("phase: searching"), QStringLiteral("phase: opening D850"),
+                                              QStringLiteral("phase: preparing D850"), QStringLiteral("phase: ready D850")}));
+    EXPECT_EQ(r.lines.count(QStringLiteral("shot: OK")), 3);
+    EXPECT_EQ(r.lines.filter(QStringLiteral("saved: ")).size(), 3);
+    EXPECT_EQ(r.lines.last(), QStringLiteral("phase: closed"));
+    const QStringList saved = QDir(dir.filePath(QStringLiteral("pictures"))).entryList(QDir::Files);
+    EXPECT_EQ(saved, (QStringList{QStringLiteral("DSC_0004.JPG"), QStringLiteral("DSC_0005.JPG"), QStringLiteral("DSC_0006.JPG")}));
+    QFile log(dir.filePath(QStringLiteral("Library/Logs/Pexil.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("準備完了")));
+}
+
+TEST_F(TetherCommand, LiveViewFramesAreCountedAndWritten) {
+    const Outcome r = run({QStringLiteral("--liveview"), QStringLiteral("5"), QStringLiteral("--frames-dir"),
+                           dir.filePath(QStringLiteral("frames"))});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString() << r.lines.join(u'\n').toStdString();
+    const QStringList live = r.lines.filter(QStringLiteral("liveview: "));
+    ASSERT_EQ(live.size(), 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^liveview: \d+ frames in [\d.]+ s \([\d.]+ fps\)$)")).match(live[0]).hasMatch())
+        << live[0].toStdString();
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("frames"))).entryList(QDir::Files).size(), 5);
+}
+
+TEST_F(TetherCommand, AWrongCommandLineIsStatusTwo) {
+    EXPECT_EQ(run({QStringLiteral("--shoot"), QStringLiteral("many")}).code, 2);
+    EXPECT_EQ(run({QStringLiteral("--for"), QStringLiteral("-1")}).code, 2);
+    EXPECT_EQ(run({QStringLiteral("--dance")}).code, 2);
+}
+
+}  // namespace
+}  // namespace pexil::cli
