@@ -2,10 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace pexil::cli {
 namespace {
@@ -69,6 +72,36 @@ TEST_F(TetherCommand, LiveViewFramesAreCountedAndWritten) {
     EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^liveview: \d+ frames in [\d.]+ s \([\d.]+ fps\)$)")).match(live[0]).hasMatch())
         << live[0].toStdString();
     EXPECT_EQ(QDir(dir.filePath(QStringLiteral("frames"))).entryList(QDir::Files).size(), 5);
+}
+
+// The link over PTP/IP on loopback: the virtual camera served by the real pexilctl vcam.
+TEST_F(TetherCommand, TethersACameraOnTheNetwork) {
+    QProcess vcam;
+    vcam.start(QStringLiteral(PEXILCTL_PATH),
+               {QStringLiteral("vcam"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--card"),
+                dir.filePath(QStringLiteral("netcard")), QStringLiteral("--photos"), QStringLiteral("2")});
+    ASSERT_TRUE(vcam.waitForStarted(10000));
+    QByteArray first;
+    while (!first.contains('\n') && vcam.waitForReadyRead(20000)) first += vcam.readAllStandardOutput();
+    const auto port = QRegularExpression(QStringLiteral(R"(listening on 127\.0\.0\.1:(\d+))")).match(QString::fromUtf8(first));
+    ASSERT_TRUE(port.hasMatch()) << first.toStdString();
+
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    const QString dest = dir.filePath(QStringLiteral("net"));
+    const int code = runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:") + port.captured(1),
+                                QStringLiteral("--dest"), dest, QStringLiteral("--shoot"), QStringLiteral("2"),
+                                QStringLiteral("--delete-after-download")},
+                               {o, e});
+    o.flush();
+    ::kill(static_cast<pid_t>(vcam.processId()), SIGTERM);
+    vcam.waitForFinished(20000);
+    ASSERT_EQ(code, 0) << err.toStdString() << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("phase: ready 127.0.0.1\n"))) << out.toStdString();
+    EXPECT_EQ(QDir(dest).entryList(QDir::Files), (QStringList{QStringLiteral("DSC_0003.JPG"), QStringLiteral("DSC_0004.JPG")}));
+    // Deleted from the card only once saved; the old pictures stay.
+    const QString folder = dir.filePath(QStringLiteral("netcard/DCIM/100NCD850"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{QStringLiteral("DSC_0001.JPG"), QStringLiteral("DSC_0002.NEF")}));
 }
 
 TEST_F(TetherCommand, AWrongCommandLineIsStatusTwo) {
