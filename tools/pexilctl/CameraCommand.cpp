@@ -7,6 +7,7 @@
 #include "kit/async/Sleep.h"
 #include "kit/ptp/PTPCamera.h"
 #include "kit/ptp/PTPReader.h"
+#include "tools/pexilctl/EventLoop.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
 
 #include <QDir>
@@ -30,17 +31,6 @@ struct Observed {
     std::vector<std::shared_ptr<CameraFile>> files;
     bool catalogued = false;
 };
-
-// Polls `done` on the runtime's clock; false when `seconds` pass first.
-async::Task<bool> waitUntil(std::function<bool()> done, double seconds) {
-    async::Runtime& runtime = co_await async::currentRuntime();
-    const auto deadline = runtime.clock().monotonic() + async::Seconds(seconds);
-    for (;;) {
-        if (done()) co_return true;
-        if (runtime.clock().monotonic() >= deadline) co_return false;
-        co_await async::sleep(0.02);
-    }
-}
 
 QString pathOf(const CameraFile& file) {
     return file.folderPath().isEmpty() ? file.name() : file.folderPath() + u'/' + file.name();
@@ -143,7 +133,7 @@ async::Task<int> getFiles(const Request& request, const Observed& seen, CommandI
                               [&result](std::optional<QString> name, std::optional<TransportError> error) {
                                   result.emplace(std::move(name), std::move(error));
                               });
-        co_await waitUntil([&result] { return result.has_value(); }, 24 * 3600);
+        co_await pollUntil([&result] { return result.has_value(); }, 24 * 3600);
         if (result->first) io.out << "saved: " << QDir(request.dest).filePath(*result->first) << "\n";
         if (result->second) {
             io.err << "pexilctl camera: 転送失敗 " << path << ": " << result->second->message << "\n";
@@ -164,7 +154,7 @@ async::Task<int> thumb(const Request& request, const Observed& seen, CommandIO i
     file->requestThumbnail(0, [&result](std::optional<Bytes> data, std::optional<TransportError> error) {
         result.emplace(std::move(data), std::move(error));
     });
-    co_await waitUntil([&result] { return result.has_value(); }, 120);
+    co_await pollUntil([&result] { return result.has_value(); }, 120);
     if (!result->first) {
         io.err << "pexilctl camera: サムネイルを読めません: "
                << (result->second ? result->second->message : QString()) << "\n";
@@ -193,7 +183,7 @@ async::Task<int> shoot(async::Runtime& runtime, std::shared_ptr<CameraDevice> de
         io.out << "shot: " << describe(released.error()) << "\n";
         co_return exitFailed;
     }
-    const bool arrived = co_await waitUntil([&seen, before] { return seen.files.size() > before; }, 30);
+    const bool arrived = co_await pollUntil([&seen, before] { return seen.files.size() > before; }, 30);
     if (!arrived) {
         io.err << "pexilctl camera: 30 秒待っても新しい写真が届きません\n";
         co_return exitFailed;
@@ -221,7 +211,7 @@ async::Task<int> runRequest(async::Runtime& runtime, Request request, CommandIO 
     };
     browser.addSource(std::move(setup.value().source));
     browser.start();
-    const bool found = co_await waitUntil([&device] { return device != nullptr; }, 10);
+    const bool found = co_await pollUntil([&device] { return device != nullptr; }, 10);
     if (!found) {
         io.err << "pexilctl camera: カメラが見つかりません（" << request.address << "）\n";
         co_return exitFailed;
@@ -237,13 +227,13 @@ async::Task<int> runRequest(async::Runtime& runtime, Request request, CommandIO 
     listener.catalogComplete = [&seen] { seen.catalogued = true; };
     device->setListener(listener);
     device->requestOpenSession();
-    co_await waitUntil([&seen] { return !seen.opened.empty(); }, 120);
+    co_await pollUntil([&seen] { return !seen.opened.empty(); }, 120);
     if (seen.opened.empty() || seen.opened.front()) {
         io.err << "pexilctl camera: カメラに接続できません: "
                << (seen.opened.empty() ? QString::fromUtf8("応答がありません") : seen.opened.front()->message) << "\n";
         co_return exitFailed;
     }
-    const bool listed = co_await waitUntil([&seen] { return seen.catalogued || !seen.closed.empty(); }, 600);
+    const bool listed = co_await pollUntil([&seen] { return seen.catalogued || !seen.closed.empty(); }, 600);
     if (!listed || !seen.closed.empty()) {
         io.err << "pexilctl camera: カードの一覧を読めません\n";
         co_return exitFailed;
@@ -267,13 +257,8 @@ async::Task<int> runRequest(async::Runtime& runtime, Request request, CommandIO 
     }
     bool closed = false;
     device->requestCloseSession([&closed](std::optional<TransportError>) { closed = true; });
-    co_await waitUntil([&closed] { return closed; }, 10);
+    co_await pollUntil([&closed] { return closed; }, 10);
     co_return status;
-}
-
-async::Task<void> finish(async::Task<int> work, int& status, QEventLoop& loop) {
-    status = co_await std::move(work);
-    loop.quit();
 }
 
 }  // namespace
@@ -342,19 +327,9 @@ int runCamera(const QStringList& arguments, CommandIO io) {
         return exitUnreadable;
     }
 
-    QObject context;
-    async::QtExecutor executor(&context);
-    async::SystemClock clock;
-    async::Runtime runtime(executor, clock, [io](const QString& text) mutable { io.err << text << "\n"; });
-    QEventLoop loop;
-    int status = exitFailed;
-    {
-        async::Scope scope(runtime);
-        scope.spawn(finish(runRequest(runtime, std::move(request), io), status, loop));
-        loop.exec();
-    }
-    io.out.flush();
-    return status;
+    return runOnEventLoop(io, [&request, io](async::Runtime& runtime) {
+        return runRequest(runtime, std::move(request), io);
+    });
 }
 
 QString vcamHelp() {

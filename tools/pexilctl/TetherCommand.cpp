@@ -6,6 +6,7 @@
 #include "kit/async/Executor.h"
 #include "kit/async/Sleep.h"
 #include "kit/liveview/NikonLiveView.h"
+#include "tools/pexilctl/EventLoop.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
 
 #include <QDir>
@@ -31,23 +32,6 @@ struct Request {
     double seconds = -1;
     camera::VirtualCamera::Options virtualOptions;
 };
-
-// SIGINT and SIGTERM are blocked for the whole run and picked up here, between steps.
-bool interrupted() {
-    sigset_t pending;
-    sigpending(&pending);
-    return sigismember(&pending, SIGINT) || sigismember(&pending, SIGTERM);
-}
-
-async::Task<bool> waitUntil(std::function<bool()> done, double seconds) {
-    async::Runtime& runtime = co_await async::currentRuntime();
-    const auto deadline = runtime.clock().monotonic() + async::Seconds(seconds);
-    for (;;) {
-        if (done()) co_return true;
-        if (interrupted() || (seconds >= 0 && runtime.clock().monotonic() >= deadline)) co_return false;
-        co_await async::sleep(0.02);
-    }
-}
 
 QString phaseText(const CameraLink::Phase& phase) {
     using Kind = CameraLink::Phase::Kind;
@@ -107,13 +91,13 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     const bool work = request.shots > 0 || request.frames > 0 || request.card;
     if (!work) {
         // Tethering as the application does it: every fresh shot is saved until stopped.
-        co_await waitUntil([] { return false; }, request.seconds);
+        co_await pollUntil([] { return false; }, request.seconds);
         link.close();
         co_return failed == 0 ? exitOK : exitFailed;
     }
 
     int status = exitOK;
-    const bool ready = co_await waitUntil([&cam] { return cam != nullptr; }, request.seconds < 0 ? 60 : request.seconds);
+    const bool ready = co_await pollUntil([&cam] { return cam != nullptr; }, request.seconds < 0 ? 60 : request.seconds);
     if (!ready) {
         io.err << "pexilctl tether: カメラの準備ができません（" << request.address << "）\n";
         link.close();
@@ -121,7 +105,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     }
 
     if (request.card) {
-        co_await waitUntil([&link] { return link.cardSettled(); }, 600);
+        co_await pollUntil([&link] { return link.cardSettled(); }, 600);
         line(QStringLiteral("card: %1 files settled (counted %2)")
                  .arg(link.cardFiles().size())
                  .arg(link.cardExpected() ? QString::number(*link.cardExpected()) : QStringLiteral("?")));
@@ -182,13 +166,13 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         if (problem) status = exitFailed;
     }
     if (request.shots > 0) {
-        const bool all = co_await waitUntil([&] { return saved + failed >= request.shots || lost; }, 60);
+        const bool all = co_await pollUntil([&] { return saved + failed >= request.shots || lost; }, 60);
         if (!all || failed > 0 || saved < request.shots) status = exitFailed;
     }
 
     if (liveView) {
         const int wanted = request.frames;
-        co_await waitUntil([&frames, wanted] { return frames >= wanted; }, 120);
+        co_await pollUntil([&frames, wanted] { return frames >= wanted; }, 120);
         const double seconds =
             frames > 0 ? std::chrono::duration<double>(std::chrono::steady_clock::now() - firstFrame).count() : 0;
         co_await liveView->stop(QStringLiteral("pexilctl tether"));
@@ -200,13 +184,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     }
     if (lost) status = exitFailed;
     link.close();
-    co_await waitUntil([&link] { return link.downloading() == 0; }, 10);
+    co_await pollUntil([&link] { return link.downloading() == 0; }, 10);
     co_return status;
-}
-
-async::Task<void> finish(async::Task<int> work, int& status, QEventLoop& loop) {
-    status = co_await std::move(work);
-    loop.quit();
 }
 
 std::optional<int> intValue(QStringList& args, const QString& name, CommandIO io, int fallback) {
@@ -243,8 +222,8 @@ QString tetherHelp() {
         "Without --shoot, --liveview or --card it runs until interrupted (or --for SECONDS),\n"
         "saving every fresh shot. With them it exits once the work is done and every shot it\n"
         "caused is saved: 0 if all went well, 1 otherwise; 2 for a wrong command line.\n"
-        "--camera virtual takes the options of pexilctl vcam (--card is then --card DIR only\n"
-        "when followed by a folder; use --card-dir DIR for the virtual card).\n"
+        "--camera virtual takes the options of pexilctl vcam, with --card-dir DIR for the\n"
+        "virtual camera's card folder (--card is tether's own flag).\n"
         "Default destination: the pictures folder + /Pexil.\n");
 }
 
@@ -297,23 +276,15 @@ int runTether(const QStringList& arguments, CommandIO io) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    int status = exitFailed;
-    {
-        QObject context;
-        async::QtExecutor executor(&context);
-        async::SystemClock clock;
-        async::Runtime runtime(executor, clock, [io](const QString& text) mutable { io.err << text << "\n"; });
-        QEventLoop loop;
-        async::Scope scope(runtime);
-        scope.spawn(finish(tether(runtime, std::move(request), io), status, loop));
-        loop.exec();
-    }
+    // SIGINT and SIGTERM stay blocked for the whole run; the waits pick them up between steps.
+    const int status = runOnEventLoop(io, [&request, io](async::Runtime& runtime) {
+        return tether(runtime, std::move(request), io);
+    });
     // A signal that stopped the run is consumed here rather than delivered on unblocking.
     timespec none{};
     while (sigtimedwait(&stopSignals, nullptr, &none) > 0) {
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    io.out.flush();
     return status;
 }
 
