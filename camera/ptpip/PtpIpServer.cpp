@@ -270,15 +270,15 @@ private:
             logEnd(status == IoStatus::ok ? IoStatus::malformed : status, connection);
             return false;
         }
-        const auto total = start->total == unknownTotal
-                               ? std::nullopt
-                               : std::optional<std::uint64_t>(start->total);
-        bool tooLarge = total && *total > maxHostData;
-        if (total && !tooLarge) data.reserve(*total);
+        // A plain flag, not an optional: g++ 12 at -O2 wrongly warns that one is read unset.
+        const bool announced = start->total != unknownTotal;
+        const std::uint64_t total = announced ? start->total : 0;
+        bool tooLarge = announced && total > maxHostData;
+        if (announced && !tooLarge) data.reserve(total);
         std::uint64_t received = 0;
         // libgphoto2 sends no End Data at all for an empty data phase, and puts the last
         // piece into End Data otherwise: the announced total ends the phase as well.
-        bool complete = total && *total == 0;
+        bool complete = announced && total == 0;
         while (!complete) {
             status = connection.peekHeader(header, std::nullopt);
             if (status == IoStatus::ok && !header.isData()) status = IoStatus::malformed;
@@ -303,16 +303,16 @@ private:
                 return false;
             }
             complete = header.type == static_cast<std::uint32_t>(PacketType::endData) ||
-                       (total && received >= *total);
+                       (announced && received >= total);
         }
         if (tooLarge) {
             log(QStringLiteral("送られたデータ %1 バイトは受け取れる %2 バイトを超えています")
                     .arg(received)
                     .arg(maxHostData));
             refusal = responseGeneralError;
-        } else if (total && received != *total) {
+        } else if (announced && received != total) {
             log(QStringLiteral("予告された %1 バイトのデータが %2 バイトで終わりました")
-                    .arg(*total)
+                    .arg(total)
                     .arg(received));
             refusal = responseIncompleteTransfer;
         }

@@ -42,7 +42,12 @@ public:
 class BufferSink final : public DataSink {
 public:
     explicit BufferSink(std::uint64_t limit = 64ULL << 20) : limit_(limit) {}
-    bool begin(std::optional<std::uint64_t> total) override { return !total || *total <= limit_; }
+    bool begin(std::optional<std::uint64_t> total) override {
+        if (total && *total > limit_) return false;
+        // Growing piece by piece would copy a large object several times over.
+        if (total) data_.reserve(data_.size() + static_cast<std::size_t>(*total));
+        return true;
+    }
     bool write(ByteView piece) override {
         if (data_.size() + piece.size() > limit_) return false;
         data_.insert(data_.end(), piece.begin(), piece.end());
