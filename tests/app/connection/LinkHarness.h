@@ -28,13 +28,23 @@ namespace pexil::testing {
 
 class LinkHarness {
 public:
-    LinkHarness() {
+    // The USB watcher (real udev: only under umockdev) shows what is plugged in before the
+    // service reports it.
+    enum class Usb { none, watched };
+
+    explicit LinkHarness(Usb usb = Usb::none) {
         log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
         auto manual = std::make_unique<camera::ManualSource>(rt);
         source = manual.get();
         std::vector<std::unique_ptr<camera::DeviceSource>> sources;
         sources.push_back(std::move(manual));
-        link = std::make_unique<CameraLink>(rt, *log, std::move(sources), nullptr);
+        std::unique_ptr<camera::USBCameraWatcher> watcher;
+        if (usb == Usb::watched) {
+            // The host has been up for a while: udev stamps are seconds of the monotonic clock.
+            rt.clock().advance(async::Seconds(5000));
+            watcher = std::make_unique<camera::USBCameraWatcher>(rt.clock(), log->writer());
+        }
+        link = std::make_unique<CameraLink>(rt, *log, std::move(sources), std::move(watcher));
         link->destination = dir.filePath(QStringLiteral("dest"));
         link->onPhase = [this](const CameraLink::Phase& p) { phases.push_back(p); };
         link->onReady = [this](const std::shared_ptr<PTPCamera>&) { ++readies; };
