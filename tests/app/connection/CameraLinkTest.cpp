@@ -216,6 +216,55 @@ TEST(CameraLink, ForwardsTheCameraEventsOfTheHeldDevice) {
     EXPECT_NE(std::find(codes.begin(), codes.end(), PTPEvent::objectAdded), codes.end());
 }
 
+// What a previous run that died in live view leaves behind: a session still open on the
+// camera, live view on, recording to SDRAM, the body under host control.
+void leaveLiveViewRunning(camera::VirtualCamera& body) {
+    std::uint32_t tid = 0;
+    const auto run = [&](std::uint16_t code, std::vector<std::uint32_t> params,
+                         std::optional<Bytes> data = std::nullopt) {
+        camera::BufferSink sink;
+        const camera::Operation op{code, ++tid, std::move(params)};
+        std::optional<ByteView> out;
+        if (data) out = ByteView(*data);
+        const auto answer = body.handle(op, out, sink);
+        return answer ? answer.value().code : 0;
+    };
+    ASSERT_EQ(run(0x1002, {1}), 0x2001);
+    ASSERT_EQ(run(0x90C2, {1}), 0x2001);
+    ASSERT_EQ(run(0x1016, {0xD10B}, Bytes{1}), 0x2001);
+    ASSERT_EQ(run(0x9201, {}), 0x2001);
+    ASSERT_TRUE(body.isLiveViewOn());
+}
+
+TEST(CameraLink, PreparationEndsALiveViewLeftRunningAndPutsRecordingBackOnTheCard) {
+    LinkHarness h;
+    h.makeCamera();
+    leaveLiveViewRunning(*h.camera);
+    h.plug();
+    h.openAndWaitReady(0);
+    EXPECT_FALSE(h.camera->isLiveViewOn());
+    EXPECT_FALSE(h.camera->isHostControlled());
+    const QStringList lines = h.lines();
+    const auto stopped = lines.indexOf(QString::fromUtf8("前回のライブビューが残っていたので止めた"));
+    const auto card =
+        lines.indexOf(QString::fromUtf8("記録先が SDRAM のまま残っていたのでカードに戻した"));
+    const auto ready = lines.indexOf(QRegularExpression(QStringLiteral("^準備完了 ")));
+    EXPECT_GT(stopped, ready) << lines.join(u'\n').toStdString();
+    EXPECT_GT(card, stopped);
+    const auto media = h.rt.run(h.link->camera()->integer(0xD10B, false));
+    ASSERT_TRUE(media);
+    EXPECT_EQ(*media, std::optional<std::int64_t>(0));
+    EXPECT_EQ(h.readies, 1);
+
+    // A clean camera needs no repair: a second session says nothing of the kind.
+    h.link->close();
+    ASSERT_TRUE(h.waitUntil([&] { return h.hasLine("セッションが閉じた"); }));
+    h.link->open();
+    ASSERT_TRUE(h.waitUntil([&] { return h.isReady(); }));
+    EXPECT_EQ(h.linesStarting("前回のライブビュー").size(), 1);
+    EXPECT_EQ(h.linesStarting("記録先が SDRAM").size(), 1);
+}
+
 // The virtual camera behind a link that answers GetDeviceInfo "busy" the first few times
 // once the session is open.
 class DeviceInfoRefusals final : public camera::Transport {
