@@ -10,6 +10,9 @@
 namespace pexil::testing {
 namespace {
 
+// Every case runs with the camera in process and again over PTP/IP on loopback.
+class CameraLinkDownload : public ::testing::TestWithParam<LinkHarness::Via> {};
+
 // Presses the shutter and waits until the link has seen the new file on the card.
 void shoot(LinkHarness& h) {
     const auto before = h.link->cardFiles().size();
@@ -18,8 +21,8 @@ void shoot(LinkHarness& h) {
     ASSERT_TRUE(h.waitUntil([&] { return h.link->cardFiles().size() > before; }));
 }
 
-TEST(CameraLinkDownload, AFreshShotLandsUnderItsCameraNameAndOldPicturesStayOnTheCard) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, AFreshShotLandsUnderItsCameraNameAndOldPicturesStayOnTheCard) {
+    LinkHarness h{GetParam()};
     h.makeCamera(4);
     h.plug();
     h.openAndWaitReady(4);
@@ -39,8 +42,8 @@ TEST(CameraLinkDownload, AFreshShotLandsUnderItsCameraNameAndOldPicturesStayOnTh
     EXPECT_TRUE(h.linesStarting("保存: ")[0].startsWith(QString::fromUtf8("保存: ") + name + u' '));
 }
 
-TEST(CameraLinkDownload, TakenNamesGetMinusOneThenMinusTwo) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, TakenNamesGetMinusOneThenMinusTwo) {
+    LinkHarness h{GetParam()};
     h.makeCamera(1);
     h.plug();
     h.openAndWaitReady(1);
@@ -67,8 +70,8 @@ TEST(CameraLinkDownload, TakenNamesGetMinusOneThenMinusTwo) {
     EXPECT_TRUE(h.saved.empty()) << "a card import is not a fresh shot";
 }
 
-TEST(CameraLinkDownload, AFileOnDiskWhoseCardCopyCouldNotBeDeletedCountsAsSaved) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, AFileOnDiskWhoseCardCopyCouldNotBeDeletedCountsAsSaved) {
+    LinkHarness h{GetParam()};
     h.makeCamera(1);
     h.plug();
     h.openAndWaitReady(1);
@@ -97,7 +100,7 @@ TEST(CameraLinkDownload, AFileOnDiskWhoseCardCopyCouldNotBeDeletedCountsAsSaved)
     EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(file->name()));
 }
 
-TEST(CameraLinkDownload, CameraNamesCannotLeaveOrHideInTheFolder) {
+TEST(CameraLinkNames, CameraNamesCannotLeaveOrHideInTheFolder) {
     EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("DSC_0001.NEF")),
               QStringLiteral("DSC_0001.NEF"));
     EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("../../.bashrc")),
@@ -113,8 +116,8 @@ TEST(CameraLinkDownload, CameraNamesCannotLeaveOrHideInTheFolder) {
     EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("..")), QStringLiteral("_."));
 }
 
-TEST(CameraLinkDownload, AShotSavedBeforeAReplugIsNotSavedAgain) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, AShotSavedBeforeAReplugIsNotSavedAgain) {
+    LinkHarness h{GetParam()};
     h.makeCamera(2);
     h.plug();
     h.openAndWaitReady(2);
@@ -138,8 +141,8 @@ TEST(CameraLinkDownload, AShotSavedBeforeAReplugIsNotSavedAgain) {
     ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 2; }));
 }
 
-TEST(CameraLinkDownload, QuickShotsSaveInOrderOneAtATime) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, QuickShotsSaveInOrderOneAtATime) {
+    LinkHarness h{GetParam()};
     h.makeCamera();
     h.plug();
     h.openAndWaitReady(0);
@@ -181,8 +184,8 @@ TEST(CameraLinkDownload, QuickShotsSaveInOrderOneAtATime) {
     EXPECT_LT(QFileInfo(h.saved[1]).fileName(), QFileInfo(h.saved[2]).fileName());
 }
 
-TEST(CameraLinkDownload, DeleteAfterDownloadRemovesTheCardCopyOnlyOnceSaved) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, DeleteAfterDownloadRemovesTheCardCopyOnlyOnceSaved) {
+    LinkHarness h{GetParam()};
     h.makeCamera();
     h.plug();
     h.openAndWaitReady(0);
@@ -194,8 +197,8 @@ TEST(CameraLinkDownload, DeleteAfterDownloadRemovesTheCardCopyOnlyOnceSaved) {
     ASSERT_TRUE(h.waitUntil([&] { return !LinkHarness::filesUnder(h.cardDir()).contains(name); }));
 }
 
-TEST(CameraLinkDownload, ACutTransferFailsLeavesTheCardCopyAndNoFileUnderARealName) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, ACutTransferFailsLeavesTheCardCopyAndNoFileUnderARealName) {
+    LinkHarness h{GetParam()};
     h.makeCamera();
     h.plug();
     h.openAndWaitReady(0);
@@ -218,8 +221,8 @@ TEST(CameraLinkDownload, ACutTransferFailsLeavesTheCardCopyAndNoFileUnderARealNa
     EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(name));
 }
 
-TEST(CameraLinkDownload, AnUncreatableDestinationFailsWithItsPath) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, AnUncreatableDestinationFailsWithItsPath) {
+    LinkHarness h{GetParam()};
     h.makeCamera();
     h.plug();
     h.openAndWaitReady(0);
@@ -236,8 +239,8 @@ TEST(CameraLinkDownload, AnUncreatableDestinationFailsWithItsPath) {
     EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(h.failed[0].first));
 }
 
-TEST(CameraLinkDownload, ACameraThirtySecondsBehindStillHasItsShotsTakenAsFresh) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, ACameraThirtySecondsBehindStillHasItsShotsTakenAsFresh) {
+    LinkHarness h{GetParam()};
     h.makeCamera(0, -30);
     h.plug();
     h.openAndWaitReady(0);
@@ -247,8 +250,8 @@ TEST(CameraLinkDownload, ACameraThirtySecondsBehindStillHasItsShotsTakenAsFresh)
     ASSERT_TRUE(h.waitUntil([&] { return !h.saved.empty(); }));
 }
 
-TEST(CameraLinkDownload, AShotDatedBeyondTheDriftAdjustedMarginIsOldContent) {
-    LinkHarness h;
+TEST_P(CameraLinkDownload, AShotDatedBeyondTheDriftAdjustedMarginIsOldContent) {
+    LinkHarness h{GetParam()};
     h.makeCamera(0, -10);
     h.plug();
     h.openAndWaitReady(0);
@@ -263,6 +266,12 @@ TEST(CameraLinkDownload, AShotDatedBeyondTheDriftAdjustedMarginIsOldContent) {
     EXPECT_EQ(h.saved.size(), 1u);
     EXPECT_EQ(h.linesStarting("撮影ファイル: ").size(), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, CameraLinkDownload,
+                         ::testing::Values(LinkHarness::Via::inProcess, LinkHarness::Via::ptpip),
+                         [](const ::testing::TestParamInfo<LinkHarness::Via>& info) {
+                             return info.param == LinkHarness::Via::ptpip ? "PtpIp" : "InProcess";
+                         });
 
 }  // namespace
 }  // namespace pexil::testing

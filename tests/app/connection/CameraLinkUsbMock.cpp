@@ -34,7 +34,7 @@ protected:
 
     // The testbed first: the watcher reads it as soon as the link starts.
     UsbTestbed testbed;
-    LinkHarness h{LinkHarness::Usb::watched};
+    LinkHarness h{LinkHarness::Via::inProcess, LinkHarness::Usb::watched};
 };
 
 TEST_F(CameraLinkUsb, ACameraOnUsbIsDetectedUntilTheServiceHasItThenOpens) {

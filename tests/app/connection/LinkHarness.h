@@ -4,6 +4,7 @@
 // virtual clock. Camera answers come from the service's threads: wait for them with
 // waitUntil (time stands still), and move time only while the camera is idle.
 #include "app/connection/CameraLink.h"
+#include "camera/ptpip/PtpIpServer.h"
 #include "camera/service/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"
@@ -31,8 +32,11 @@ public:
     // The USB watcher (real udev: only under umockdev) shows what is plugged in before the
     // service reports it.
     enum class Usb { none, watched };
+    // How the service reaches the camera: its in-process transport, or PTP/IP over loopback
+    // to a server in front of it.
+    enum class Via { inProcess, ptpip };
 
-    explicit LinkHarness(Usb usb = Usb::none) {
+    explicit LinkHarness(Via via = Via::inProcess, Usb usb = Usb::none) : via(via) {
         log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
         auto manual = std::make_unique<camera::ManualSource>(rt);
         source = manual.get();
@@ -69,6 +73,7 @@ public:
         if (camera) camera->unplug();
         device.reset();
         drain();
+        if (server) server->stop();
     }
 
     QString cardDir() const { return dir.filePath(QStringLiteral("card")); }
@@ -87,9 +92,20 @@ public:
         camera = made.value();
     }
     void plug() {
-        device = camera::CameraDevice::create(
-            rt, camera->model().model, QStringLiteral("virtual"),
-            [c = camera] { return std::make_unique<camera::VirtualTransport>(c); });
+        if (via == Via::ptpip) {
+            if (server) server->stop();
+            server = std::make_unique<camera::PtpIpServer>(camera, "127.0.0.1", 0);
+            ASSERT_TRUE(server->start());
+            camera::CameraAddress address;
+            address.kind = camera::CameraAddress::Kind::ptpip;
+            address.host = QStringLiteral("127.0.0.1");
+            address.port = server->port();
+            device = camera::ptpipDevice(rt, address, {});
+        } else {
+            device = camera::CameraDevice::create(
+                rt, camera->model().model, QStringLiteral("virtual"),
+                [c = camera] { return std::make_unique<camera::VirtualTransport>(c); });
+        }
         source->add(device);
     }
     // The service notices the departure before the dead link: the order a removal has
@@ -158,6 +174,7 @@ public:
         return out;
     }
 
+    Via via;
     QTemporaryDir dir;
     async::VirtualRuntime rt;
     std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
@@ -166,6 +183,7 @@ public:
     std::unique_ptr<CameraLink> link;
     std::shared_ptr<camera::VirtualCamera> camera;
     std::shared_ptr<camera::CameraDevice> device;
+    std::unique_ptr<camera::PtpIpServer> server;
 
     std::vector<CameraLink::Phase> phases;
     int readies = 0;
