@@ -3,6 +3,7 @@
 #include "app/geo/GeoLink.h"
 #include "app/geo/GeoPayload.h"
 #include "app/geo/GeoReceiver.h"
+#include "app/geo/GeoSavedRecord.h"
 #include "kit/async/Clock.h"
 #include "kit/ptp/Bytes.h"
 
@@ -37,12 +38,7 @@ public:
     };
 
     // The persisted record.
-    struct Saved {
-        QString sender;
-        QDateTime receivedAt;
-        GeoPayload payload;
-        friend bool operator==(const Saved&, const Saved&) = default;
-    };
+    using Saved = GeoSavedRecord;
 
     using LogSink = std::function<void(const QString&)>;
 
@@ -65,10 +61,9 @@ public:
     // QStandardPaths' generic data location + "/Pexil" (normally ~/.local/share/Pexil).
     static QString defaultFolder();
 
-    // The saved copy's JSON form. decodeSaved() is all or nothing and never reads outside
-    // `json`; none for anything but a complete record.
-    static QByteArray encodeSaved(const Saved& saved);
-    static std::optional<Saved> decodeSaved(ByteView json);
+    // The saved copy's JSON form (see GeoSavedRecord).
+    static QByteArray encodeSaved(const Saved& saved) { return GeoSavedRecord::encode(saved); }
+    static std::optional<Saved> decodeSaved(ByteView json) { return GeoSavedRecord::decode(json); }
 
 signals:
     // payload, sender and receivedAt changed (after a load or a receipt).
