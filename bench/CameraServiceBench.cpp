@@ -7,7 +7,6 @@
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -120,11 +119,3 @@ BENCHMARK(BM_Download500MBOverPtpIpIntoAFile)->Unit(benchmark::kMillisecond)->It
 
 }  // namespace
 
-// Qt's text codecs and time zones want an application object, as in the program.
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

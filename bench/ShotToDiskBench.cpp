@@ -187,11 +187,3 @@ BENCHMARK(ShotToDiskOverPtpIp)->UseManualTime()->Unit(benchmark::kMillisecond)->
 
 }  // namespace
 
-// The link runs on the Qt event loop, which wants an application object.
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -26,6 +26,11 @@ std::optional<QString> readString(PTPReader& reader) {
 
 }  // namespace
 
+QString formatPTPDate(const QDateTime& date) {
+    if (!date.isValid()) return {};
+    return date.toLocalTime().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
+}
+
 std::optional<QDateTime> parsePTPDate(const QString& text) {
     if (text.size() < 15 || text.at(8) != u'T') return std::nullopt;
     for (int i = 0; i < 15; ++i)
@@ -65,10 +70,15 @@ std::optional<ObjectInfo> ObjectInfo::parse(ByteView bytes) {
     info.size = *size;
     info.thumbFormat = *thumbFormat;
     info.thumbSize = *thumbSize;
+    info.thumbWidth = *thumbWidth;
+    info.thumbHeight = *thumbHeight;
     info.imageWidth = *width;
     info.imageHeight = *height;
+    info.imageBitDepth = *depth;
     info.parent = *parent;
     info.associationType = *associationType;
+    info.associationDesc = *associationDesc;
+    info.sequenceNumber = *sequence;
     info.filename = std::move(*filename);
     if (const auto capture = readString(reader)) info.captureDate = parsePTPDate(*capture);
     if (const auto modified = readString(reader)) info.modificationDate = parsePTPDate(*modified);
@@ -85,24 +95,22 @@ Bytes ObjectInfo::encode() const {
         const Bytes encoded = PTP::encodeString(text);
         out.insert(out.end(), encoded.begin(), encoded.end());
     };
-    auto date = [](const std::optional<QDateTime>& d) {
-        return d ? d->toLocalTime().toString(QStringLiteral("yyyyMMdd'T'HHmmss")) : QString();
-    };
+    auto date = [](const std::optional<QDateTime>& d) { return d ? formatPTPDate(*d) : QString(); };
     PTP::appendLE(out, storageId);
     PTP::appendLE(out, format);
     PTP::appendLE(out, protection);
     PTP::appendLE(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF)));
     PTP::appendLE(out, thumbFormat);
     PTP::appendLE(out, thumbSize);
-    PTP::appendLE(out, std::uint32_t{thumbSize ? 160U : 0U});
-    PTP::appendLE(out, std::uint32_t{thumbSize ? 120U : 0U});
+    PTP::appendLE(out, thumbWidth);
+    PTP::appendLE(out, thumbHeight);
     PTP::appendLE(out, imageWidth);
     PTP::appendLE(out, imageHeight);
-    PTP::appendLE(out, std::uint32_t{isFolder() ? 0U : 24U});
+    PTP::appendLE(out, imageBitDepth);
     PTP::appendLE(out, parent);
     PTP::appendLE(out, associationType);
-    PTP::appendLE(out, std::uint32_t{0});
-    PTP::appendLE(out, std::uint32_t{0});
+    PTP::appendLE(out, associationDesc);
+    PTP::appendLE(out, sequenceNumber);
     string(filename);
     string(date(captureDate));
     string(date(modificationDate));

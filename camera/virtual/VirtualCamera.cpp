@@ -4,7 +4,7 @@
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/PictureProbe.h"
 #include "camera/virtual/VirtualCard.h"
-#include "camera/virtual/VirtualObjectInfo.h"
+#include "camera/session/ObjectInfo.h"
 #include "camera/virtual/VirtualProperties.h"
 #include "kit/ptp/PTP.h"
 
@@ -530,7 +530,7 @@ VirtualCamera::Reply VirtualCamera::dispatch(const Operation& operation,
             const auto handle = param(0);
             if (!handle) return Reply::answer(kInvalidParameter);
             if (*handle == kSdramHandle && s.sdram) {
-                VirtualObjectInfo info;
+                ObjectInfo info;
                 info.format = s.sdram->facts.format;
                 info.size = s.sdram->data.size();
                 info.filename = s.sdram->name;
@@ -540,7 +540,7 @@ VirtualCamera::Reply VirtualCamera::dispatch(const Operation& operation,
                 info.imageHeight = s.sdram->facts.height;
                 info.imageBitDepth = s.sdram->facts.bitDepth;
                 if (s.sdram->facts.thumbnail) {
-                    info.thumbFormat = VirtualObjectInfo::jfifThumbnail;
+                    info.thumbFormat = ObjectInfo::jfifThumbnail;
                     info.thumbSize = static_cast<std::uint32_t>(s.sdram->facts.thumbnail->length);
                     info.thumbWidth = s.sdram->facts.thumbWidth;
                     info.thumbHeight = s.sdram->facts.thumbHeight;
@@ -918,7 +918,7 @@ void VirtualCamera::raiseChanged(const std::vector<std::uint16_t>& codes) {
 // follow its state. The lock is held.
 void VirtualCamera::refreshDynamic() {
     State& s = *state_;
-    if (s.properties.has(kDateTime)) s.properties.forceText(kDateTime, ptpDate(s.cameraNow()));
+    if (s.properties.has(kDateTime)) s.properties.forceText(kDateTime, formatPTPDate(s.cameraNow()));
     if (s.properties.has(kProhibition)) {
         std::uint32_t bits = s.prohibition;
         if (s.capturesPending > 0) bits |= kProhibitCapturing;

@@ -2,7 +2,7 @@
 
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/ScenePainter.h"
-#include "camera/virtual/VirtualObjectInfo.h"
+#include "camera/session/ObjectInfo.h"
 #include "kit/ptp/PTP.h"
 
 #include <QDir>
@@ -286,7 +286,7 @@ std::optional<Bytes> VirtualCard::objectInfo(std::uint32_t handle) {
     const auto it = objects_.find(handle);
     if (it == objects_.end()) return std::nullopt;
     CardObject& object = it->second;
-    VirtualObjectInfo info;
+    ObjectInfo info;
     info.storageId = model_.storageId;
     info.size = object.size;
     info.parent = object.parent;
@@ -294,8 +294,8 @@ std::optional<Bytes> VirtualCard::objectInfo(std::uint32_t handle) {
     info.captureDate = object.date;
     info.modificationDate = object.date;
     if (object.folder) {
-        info.format = VirtualObjectInfo::associationFormat;
-        info.associationType = VirtualObjectInfo::genericFolder;
+        info.format = ObjectInfo::associationFormat;
+        info.associationType = ObjectInfo::genericFolder;
     } else {
         const PictureFacts& facts = factsOf(object);
         info.format = facts.format;
@@ -303,7 +303,7 @@ std::optional<Bytes> VirtualCard::objectInfo(std::uint32_t handle) {
         info.imageHeight = facts.height;
         info.imageBitDepth = facts.bitDepth;
         if (facts.thumbnail) {
-            info.thumbFormat = VirtualObjectInfo::jfifThumbnail;
+            info.thumbFormat = ObjectInfo::jfifThumbnail;
             info.thumbSize = static_cast<std::uint32_t>(facts.thumbnail->length);
             info.thumbWidth = facts.thumbWidth;
             info.thumbHeight = facts.thumbHeight;

@@ -33,6 +33,36 @@ TEST(ObjectInfo, RoundTripsThroughTheDataset) {
     EXPECT_FALSE(parsed->isFolder());
 }
 
+TEST(ObjectInfo, EveryFieldSurvivesTheDatasetAndHugeSizesSayFourGiBOrMore) {
+    ObjectInfo info = picture();
+    info.protection = 0x8002;
+    info.thumbWidth = 160;
+    info.thumbHeight = 106;
+    info.imageBitDepth = 24;
+    info.associationDesc = 3;
+    info.sequenceNumber = 9;
+    info.modificationDate.reset();
+    auto parsed = ObjectInfo::parse(info.encode());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(*parsed, info);  // no date given: an empty string, read back as none
+
+    info.size = 5ULL << 30;
+    parsed = ObjectInfo::parse(info.encode());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->size, 0xFFFFFFFFU);
+}
+
+TEST(ObjectInfo, EmptyStringsAreABareZeroCount) {
+    ObjectInfo folder;
+    folder.format = ObjectInfo::associationFormat;
+    folder.associationType = ObjectInfo::genericFolder;
+    folder.filename = QStringLiteral("DCIM");
+    const Bytes bytes = folder.encode();
+    EXPECT_EQ(bytes.size(), 52U + 11 + 3);  // fixed part, "DCIM", three empty strings
+    EXPECT_EQ(bytes.back(), 0);
+    EXPECT_EQ(formatPTPDate(QDateTime()), QString());
+}
+
 TEST(ObjectInfo, EverythingUpToTheFileNameIsRequiredAndNothingIsReadBeyond) {
     const Bytes full = picture().encode();
     const std::size_t fixedPart = 52;

@@ -5,7 +5,6 @@
 #include "camera/virtual/PictureProbe.h"
 #include "camera/virtual/VirtualCard.h"
 #include "camera/virtual/VirtualModel.h"
-#include "camera/virtual/VirtualObjectInfo.h"
 #include "camera/virtual/VirtualProperties.h"
 #include "kit/device/PropDesc.h"
 #include "kit/nef/NEF.h"
@@ -195,39 +194,6 @@ TEST_F(PictureFiles, ProbeNeverReadsOutsideTheHeadWhateverItHolds) {
     const Bytes huge{'M', 'M', 0, 42, 0, 0, 0, 8, 0xFF, 0xFF, 0, 1};
     EXPECT_EQ(probePicture(huge, u"H.TIF").width, 0U);
     EXPECT_FALSE(jpegDimensions(Bytes{0xFF, 0xD8, 0xFF, 0xC0, 0x00}));
-}
-
-// ---- ObjectInfo ----
-
-TEST(VirtualObjectInfoTest, DatasetReadsBackWithTheSessionParser) {
-    VirtualObjectInfo info;
-    info.storageId = 0x00020001;
-    info.format = 0x3801;
-    info.size = 5ULL << 30;  // 5 GiB: the 32-bit field says "4 GiB or more"
-    info.thumbFormat = VirtualObjectInfo::jfifThumbnail;
-    info.thumbSize = 4321;
-    info.imageWidth = 1600;
-    info.imageHeight = 1067;
-    info.parent = 7;
-    info.filename = QStringLiteral("DSC_0042.JPG");
-    info.captureDate = QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58));
-    const auto parsed = camera::ObjectInfo::parse(info.encode());
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->storageId, 0x00020001U);
-    EXPECT_EQ(parsed->size, 0xFFFFFFFFU);
-    EXPECT_EQ(parsed->thumbSize, 4321U);
-    EXPECT_EQ(parsed->parent, 7U);
-    EXPECT_EQ(parsed->filename, QStringLiteral("DSC_0042.JPG"));
-    EXPECT_EQ(parsed->captureDate, info.captureDate);
-    EXPECT_FALSE(parsed->modificationDate);  // none given: an empty string, as cameras send it
-
-    // Empty strings are a bare zero count.
-    VirtualObjectInfo folder;
-    folder.format = VirtualObjectInfo::associationFormat;
-    folder.filename = QStringLiteral("DCIM");
-    const Bytes bytes = folder.encode();
-    EXPECT_EQ(bytes.size(), 52U + 11 + 3);  // fixed part, "DCIM", three empty strings
-    EXPECT_EQ(bytes.back(), 0);
 }
 
 // ---- Card ----
