@@ -13,6 +13,7 @@ constexpr std::uint16_t getStorageIDs = 0x1004;
 constexpr std::uint16_t getObjectHandles = 0x1007;
 constexpr std::uint16_t getObjectInfo = 0x1008;
 constexpr std::uint16_t responseOK = 0x2001;
+constexpr std::uint16_t nikonCheckEvent = 0x90C7;
 constexpr std::size_t batchSize = 200;
 
 // A PTP array of 32-bit values (storage IDs, object handles); empty when malformed.
@@ -24,6 +25,12 @@ std::vector<std::uint32_t> readArray(const Bytes& data) {
     out.reserve(*count);
     for (std::uint32_t i = 0; i < *count; ++i) out.push_back(*reader.read<std::uint32_t>());
     return out;
+}
+
+// The operation or response code of a PTP container; none when it is too short.
+std::optional<std::uint16_t> containerCode(const Bytes& container) {
+    if (container.size() < 8) return std::nullopt;
+    return static_cast<std::uint16_t>(container[6] | container[7] << 8);
 }
 
 TransportError noSession() { return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")}; }
@@ -56,6 +63,31 @@ void CameraDevice::sendPTPCommand(Bytes command, std::optional<Bytes> outData,
     if (!engine_) {
         completion({{}, {}, noSession()});
         return;
+    }
+    if (containerCode(command) == nikonCheckEvent) {
+        // Nikon bodies may queue ObjectAdded for CheckEvent rather than send it on the event
+        // channel. Whoever polls, the picture must reach the catalogue; one reported on both
+        // channels is already known and skipped by objectAdded().
+        std::weak_ptr<CameraDevice> weak = weak_from_this();
+        std::weak_ptr<SessionEngine> polled = engine_;
+        completion = [weak, polled, &main = runtime_.main(),
+                      answer = std::move(completion)](PTPExchange exchange) {
+            std::vector<std::uint32_t> added;
+            if (!exchange.error && containerCode(exchange.response) == responseOK)
+                for (const PTPEvent& event : PTPEvent::checkEvent(exchange.data))
+                    if (event.code == PTPEvent::objectAdded) added.push_back(event.param);
+            // Posted before the answer, so the catalogue hears of the picture first.
+            if (!added.empty()) {
+                main.post([weak, polled, added] {
+                    auto self = weak.lock();
+                    auto engine = polled.lock();
+                    if (!self || !engine || self->engine_ != engine) return;
+                    for (const std::uint32_t handle : added)
+                        self->scope_.spawn(self->objectAdded(engine, handle));
+                });
+            }
+            answer(std::move(exchange));
+        };
     }
     engine_->passThrough(std::move(command), std::move(outData), std::move(completion));
 }

@@ -23,8 +23,9 @@ namespace pexil::camera {
 //
 // Notifications, in this order for a session: sessionOpened (exactly once per
 // requestOpenSession, with an error when it failed), then itemsAdded batches and one
-// catalogComplete for the initial catalogue, then itemsAdded for each new object and
-// ptpEvent for every event, and finally sessionClosed (whoever ended the session; with
+// catalogComplete for the initial catalogue, then itemsAdded for each new object (announced
+// on the event channel, or in the answer to a Nikon CheckEvent carried for PTPCamera) and
+// ptpEvent for every event of the event channel, and finally sessionClosed (whoever ended the session; with
 // the error when the link was lost). Everything arrives on the main thread; every
 // request is answered exactly once.
 class CameraDevice final : public CommandTransport, public std::enable_shared_from_this<CameraDevice> {

@@ -270,5 +270,77 @@ INSTANTIATE_TEST_SUITE_P(Transports, CameraLinkDownload,
                              return info.param == LinkHarness::Via::ptpip ? "PtpIp" : "InProcess";
                          });
 
+// The virtual camera as a Nikon body that queues its events for CheckEvent and sends
+// nothing on the event channel.
+class EventsOnlyThroughCheckEvent final : public camera::Transport {
+public:
+    explicit EventsOnlyThroughCheckEvent(std::shared_ptr<camera::VirtualCamera> camera)
+        : inner_(std::move(camera)) {}
+    Result<Done, TransportError> connect() override { return inner_.connect(); }
+    Result<camera::Response, TransportError> transact(const camera::Operation& operation,
+                                                      std::optional<ByteView> outData,
+                                                      camera::DataSink& sink) override {
+        return inner_.transact(operation, outData, sink);
+    }
+    Result<std::optional<Bytes>, TransportError> waitEvent(
+        std::chrono::milliseconds timeout) override {
+        auto event = inner_.waitEvent(timeout);
+        if (!event) return event;
+        return std::optional<Bytes>();
+    }
+    void interrupt() override { inner_.interrupt(); }
+
+private:
+    camera::VirtualTransport inner_;
+};
+
+// Polls CheckEvent through the link's camera, as the session's loop does.
+void pollCheckEvent(LinkHarness& h) {
+    const auto events = h.rt.run(h.link->camera()->checkEvent());
+    ASSERT_TRUE(events && events->ok());
+}
+
+TEST(CameraLinkCheckEvent, AShotAnnouncedOnlyToCheckEventIsSavedOnceSomethingPolls) {
+    LinkHarness h;
+    h.makeCamera();
+    h.device = camera::CameraDevice::create(
+        h.rt, h.camera->model().model, QStringLiteral("virtual"),
+        [c = h.camera] { return std::make_unique<EventsOnlyThroughCheckEvent>(c); });
+    h.source->add(h.device);
+    h.openAndWaitReady(0);
+    h.syncWall();
+    h.camera->pressShutter();
+    // Nothing reaches the main queue while the picture is made: wait for it in real time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (LinkHarness::filesUnder(h.cardDir()).isEmpty() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(LinkHarness::filesUnder(h.cardDir()).size(), 1);
+    h.drain();
+    EXPECT_TRUE(h.saved.empty()) << "nothing came on the event channel";
+
+    // The event is queued just after the file is in place: poll as the session's loop does.
+    for (int round = 0; round < 100 && h.saved.empty(); ++round) {
+        pollCheckEvent(h);
+        h.rt.waitUntil([&] { return !h.saved.empty(); }, std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(h.saved.size(), 1u);
+    EXPECT_EQ(LinkHarness::filesUnder(h.link->destination), LinkHarness::filesUnder(h.cardDir()));
+}
+
+TEST(CameraLinkCheckEvent, AShotAnnouncedOnBothChannelsIsCataloguedAndSavedOnce) {
+    LinkHarness h;
+    h.makeCamera();
+    h.plug();
+    h.openAndWaitReady(0);
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 1; }));
+    pollCheckEvent(h);
+    h.drain();
+    EXPECT_EQ(h.saved.size(), 1u);
+    EXPECT_EQ(h.link->cardFiles().size(), 1u);
+    EXPECT_EQ(h.linesStarting("撮影ファイル: ").size(), 1);
+}
+
 }  // namespace
 }  // namespace pexil::testing
