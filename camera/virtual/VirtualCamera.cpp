@@ -901,9 +901,12 @@ void VirtualCamera::finishCapture(const CaptureOrder& order, PictureFactory& fac
 void VirtualCamera::raise(std::uint16_t code, std::uint32_t param) {
     State& s = *state_;
     if (!s.session || s.unplugged) return;
-    s.events.emplace_back(code, param);
-    if (s.events.size() > kMaxQueued) s.events.pop_front();
-    if (s.model.hasOperation(kNikonCheckEvent)) {
+    const bool checkEvent = s.model.hasOperation(kNikonCheckEvent);
+    if (s.options.eventChannel || !checkEvent) {
+        s.events.emplace_back(code, param);
+        if (s.events.size() > kMaxQueued) s.events.pop_front();
+    }
+    if (checkEvent) {
         s.checkEvents.emplace_back(code, param);
         if (s.checkEvents.size() > kMaxQueued) s.checkEvents.pop_front();
     }

@@ -90,6 +90,9 @@ public:
         double bandwidthMBps = 0;
         // Pictures at the sensor's size instead of about 1600 pixels wide.
         bool fullSizePictures = false;
+        // False: on bodies with CheckEvent, events are only queued for it and nothing goes
+        // out on the event channel, as some Nikon DSLRs behave over USB.
+        bool eventChannel = true;
         Timings timings;
         // The computer's clock (local time); must be callable from any thread. Empty: the
         // system clock.

@@ -63,6 +63,13 @@ TEST_F(TetherCommand, ShotsLandInTheDestinationAndTheOldCardStaysOnTheCard) {
     EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("準備完了")));
 }
 
+TEST_F(TetherCommand, ABodyThatOnlyQueuesEventsForCheckEventStillHasItsShotsSaved) {
+    const Outcome r = run({QStringLiteral("--check-event-only"), QStringLiteral("--shoot"), QStringLiteral("2")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString() << r.lines.join(u'\n').toStdString();
+    EXPECT_EQ(r.lines.filter(QStringLiteral("saved: ")).size(), 2);
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("pictures"))).entryList(QDir::Files).size(), 2);
+}
+
 TEST_F(TetherCommand, LiveViewFramesAreCountedAndWritten) {
     const Outcome r = run({QStringLiteral("--liveview"), QStringLiteral("5"), QStringLiteral("--frames-dir"),
                            dir.filePath(QStringLiteral("frames"))});

@@ -271,7 +271,8 @@ QString cameraHelp() {
         "  --camera ADDRESS   usb (default: the first camera found), usb:BUS:ADDRESS,\n"
         "                     ptpip://HOST[:PORT] (port 15740), or virtual\n"
         "  With --camera virtual: --model d850|z6|j5|generic, --card DIR, --photos N,\n"
-        "  --seed S, --clock-drift SECONDS, --latency MS, --bandwidth MBPS.\n"
+        "  --seed S, --clock-drift SECONDS, --latency MS, --bandwidth MBPS, and\n"
+        "  --check-event-only (events queued for CheckEvent alone, none on the event channel).\n"
         "\n"
         "Commands and their output:\n"
         "  summary                 manufacturer:, model:, version:, serial:,\n"
@@ -336,7 +337,7 @@ QString vcamHelp() {
     return QStringLiteral(
         "usage: pexilctl vcam [--listen ADDR[:PORT]] [--model d850|z6|j5|generic] [--card DIR]\n"
         "                     [--photos N] [--seed S] [--clock-drift SECONDS] [--latency MS]\n"
-        "                     [--bandwidth MBPS] [--for SECONDS]\n"
+        "                     [--bandwidth MBPS] [--check-event-only] [--for SECONDS]\n"
         "\n"
         "Serves the virtual Nikon camera over PTP/IP (default 127.0.0.1:15740; port 0 takes\n"
         "any free port). Prints 'listening on ADDR:PORT' once ready and runs until\n"

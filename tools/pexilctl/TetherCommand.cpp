@@ -46,6 +46,21 @@ QString phaseText(const CameraLink::Phase& phase) {
     return {};
 }
 
+// Some Nikon bodies queue their events, new pictures included, for CheckEvent and send
+// nothing on the event channel; the application's session polls it, and so does tether:
+// twice a second while a camera is ready and nothing downloads. A body that answers
+// "not supported" is not asked again.
+async::Task<void> pollCheckEvent(const std::shared_ptr<PTPCamera>& current, const CameraLink& link) {
+    for (;;) {
+        co_await async::sleep(0.5);
+        const std::shared_ptr<PTPCamera> cam = current;
+        if (!cam || link.downloading() > 0 || !PTPCamera::isNikon()) continue;
+        if (cam->capabilities() && cam->capabilities()->isNikon1) continue;
+        const auto events = co_await cam->checkEvent();
+        if (!events && responseCodeOf(events.error()) == std::optional<std::uint16_t>(0x2005)) co_return;
+    }
+}
+
 async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) {
     const auto address = camera::CameraAddress::parse(request.address);
     if (!address) {
@@ -87,6 +102,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         line(QStringLiteral("failed: ") + name + QStringLiteral(": ") + message);
     };
     link.open();
+    async::Scope polling(runtime);
+    polling.spawn(pollCheckEvent(cam, link));
 
     const bool work = request.shots > 0 || request.frames > 0 || request.card;
     if (!work) {

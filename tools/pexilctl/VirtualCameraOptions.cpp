@@ -39,6 +39,7 @@ std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& ar
         }
         options.model = *body;
     }
+    options.eventChannel = args.removeAll(QStringLiteral("--check-event-only")) == 0;
     const auto card = takeValue(args, QStringLiteral("--card"), io);
     if (!card) return std::nullopt;
     options.cardDir = *card;
