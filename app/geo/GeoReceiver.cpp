@@ -20,6 +20,11 @@ const QString serviceType = QStringLiteral("_pexil._tcp");
 constexpr async::Seconds failureShown{3.0};
 // After the system ran out of descriptors, how long before the listener tries again.
 constexpr async::Seconds acceptRetry{1.0};
+// How long a message may pause before the connection counts as broken.
+constexpr async::Seconds silenceLimit{60.0};
+// Connections served at once: the phone sends one message at a time, yet a busy studio
+// network (and the load test) may have dozens in flight.
+constexpr std::size_t connectionLimit = 64;
 // How much of a body Qt may hold before we copy it out: bounds the second copy while a
 // large body streams in.
 constexpr std::uint32_t bodyChunk = 256 * 1024;
@@ -59,7 +64,10 @@ GeoReceiver::GeoReceiver(async::Clock& clock, LogSink log, Options options, QObj
 GeoReceiver::~GeoReceiver() {
     for (const async::TimerId timer : timers_) clock_.cancelTimer(timer);
     // The sockets die with this object; none of their last signals may reach it half gone.
-    for (const auto& entry : connections_) entry.first->disconnect(this);
+    for (const auto& entry : connections_) {
+        entry.first->disconnect(this);
+        if (entry.second.silence) clock_.cancelTimer(*entry.second.silence);
+    }
     connections_.clear();
 }
 
@@ -103,6 +111,14 @@ quint16 GeoReceiver::port() const {
 }
 
 void GeoReceiver::accept(qintptr descriptor) {
+    if (connections_.size() >= connectionLimit) {
+        ::close(static_cast<int>(descriptor));
+        if (!refusing_ && log_)
+            log_(QStringLiteral("同時の接続が多すぎるため、新しい接続を断ります（上限 %1）")
+                     .arg(connectionLimit));
+        refusing_ = true;
+        return;
+    }
     auto owned = std::make_unique<QTcpSocket>();
     owned->setReadBufferSize(GeoLink::headerSize);
     if (!owned->setSocketDescriptor(descriptor)) {
@@ -112,7 +128,7 @@ void GeoReceiver::accept(qintptr descriptor) {
     }
     owned->setParent(this);
     QTcpSocket* socket = owned.release();
-    connections_.emplace(socket, Connection{});
+    watchSilence(socket, connections_.emplace(socket, Connection{}).first->second);
     setState(Receiving{});
 
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readable(socket); });
@@ -128,9 +144,32 @@ void GeoReceiver::accept(qintptr descriptor) {
     readable(socket);
 }
 
+void GeoReceiver::watchSilence(QTcpSocket* socket, Connection& connection) {
+    if (connection.silence) clock_.cancelTimer(*connection.silence);
+    connection.silence = clock_.startTimer(silenceLimit, [this, socket] { silent(socket); });
+}
+
+void GeoReceiver::silent(QTcpSocket* socket) {
+    const auto it = connections_.find(socket);
+    if (it == connections_.end()) return;
+    it->second.silence.reset();
+    switch (it->second.phase) {
+        case Phase::header:
+            finish(socket, GeoLink::Failure::header);
+            return;
+        case Phase::body:
+            finish(socket, GeoLink::Failure::body);
+            return;
+        case Phase::closing:
+            return;
+    }
+}
+
 void GeoReceiver::readable(QTcpSocket* socket) {
     const auto it = connections_.find(socket);
     if (it == connections_.end()) return;
+    if (it->second.phase != Phase::closing && socket->bytesAvailable() > 0)
+        watchSilence(socket, it->second);
     // Each step may finish the exchange and forget the connection: nothing after them.
     switch (it->second.phase) {
         case Phase::header:
@@ -255,6 +294,8 @@ void GeoReceiver::reply(QTcpSocket* socket, const char* bytes) {
     if (it == connections_.end()) return;
     it->second.phase = Phase::closing;
     Bytes().swap(it->second.body);
+    if (it->second.silence) clock_.cancelTimer(*it->second.silence);
+    it->second.silence.reset();
     // A peer that has just gone leaves the socket "connected" with no descriptor behind it.
     if (socket->isValid() && socket->state() == QAbstractSocket::ConnectedState) {
         socket->write(bytes, 2);
@@ -269,7 +310,9 @@ void GeoReceiver::reply(QTcpSocket* socket, const char* bytes) {
 void GeoReceiver::close(QTcpSocket* socket) {
     const auto it = connections_.find(socket);
     if (it == connections_.end()) return;
+    if (it->second.silence) clock_.cancelTimer(*it->second.silence);
     connections_.erase(it);
+    if (connections_.size() < connectionLimit) refusing_ = false;
     socket->disconnect(this);
     socket->close();
     // Never deleted inside one of its own signals.

@@ -35,9 +35,13 @@ class ServiceAdvertiser;
 // go with the connection. Connections are independent: several may be in progress at
 // once, and `state` shows whatever happened last.
 //
+// A connection that sends nothing for 60 seconds before its message is whole fails like a
+// broken read (its phase's GeoLink text, "NG"): a phone that left the network mid-message
+// would otherwise show "receiving" for ever. At most 64 connections are served at once;
+// further ones are closed at once without a reply, with one log line per overload.
+//
 // Threads: main thread only; every callback arrives there. Time: the 3-second return from
-// `failed` to `waiting` runs on the injected clock. There is no time-out on a connection:
-// one that never sends stays open (and `receiving`) until the peer goes away.
+// `failed` to `waiting` and the 60-second silence run on the injected clock.
 //
 // Lifetime: the clock must outlive the receiver. Destroying the receiver closes every
 // connection without a reply and cancels its timers; nothing calls back afterwards.
@@ -111,9 +115,13 @@ private:
         Bytes header;
         Bytes body;  // grows as bytes arrive, never beyond `length`
         std::uint32_t length = 0;
+        std::optional<async::TimerId> silence;  // until the message is whole
     };
 
     void accept(qintptr descriptor);
+    // (Re)starts the silence limit of a connection still reading its message.
+    void watchSilence(QTcpSocket* socket, Connection& connection);
+    void silent(QTcpSocket* socket);
     void readable(QTcpSocket* socket);
     // The peer went away or the connection broke before the message was whole.
     void lost(QTcpSocket* socket);
@@ -140,6 +148,7 @@ private:
     ServiceAdvertiser* advertiser_ = nullptr;        // child
     std::map<QTcpSocket*, Connection> connections_;  // sockets are children
     std::set<async::TimerId> timers_;
+    bool refusing_ = false;  // over the connection limit since the last log line
 };
 
 }  // namespace pexil

@@ -311,14 +311,82 @@ TEST_F(GeoReceiverTest, FailureShowsForThreeSecondsOnTheClock) {
     }
 }
 
-TEST_F(GeoReceiverTest, SilentConnectionStaysReceivingWithoutTimeOut) {
+TEST_F(GeoReceiverTest, AConnectionSilentForAMinuteFailsLikeABrokenRead) {
     start();
+    {
+        SCOPED_TRACE("nothing at all: the header read fails");
+        Peer peer(receiver->port());
+        ASSERT_TRUE(
+            pumpUntil([&] { return receiver->state() == State{GeoReceiver::Receiving{}}; }));
+        clock.advance(59s);
+        pumpUntil([] { return false; }, 20ms);
+        EXPECT_EQ(receiver->state(), State{GeoReceiver::Receiving{}});
+        EXPECT_FALSE(peer.closed());
+        clock.advance(1s);
+        ASSERT_TRUE(peer.waitUntilClosed());
+        EXPECT_EQ(peer.reply(), QByteArray("NG"));
+        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::header));
+        EXPECT_EQ(log.last(), QStringLiteral("受信に失敗: 受信できませんでした"));
+    }
+    {
+        SCOPED_TRACE("a body that stops half-way: the body read fails");
+        Peer peer(receiver->port());
+        peer.send(header("PEXIL1", 100) + QByteArray(50, ' '));
+        ASSERT_TRUE(pumpUntil([&] { return receiver->state() == State{GeoReceiver::Receiving{}}; }));
+        pumpUntil([] { return false; }, 20ms);  // the bytes are in before time moves
+        clock.advance(60s);
+        ASSERT_TRUE(peer.waitUntilClosed());
+        EXPECT_EQ(peer.reply(), QByteArray("NG"));
+        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::body));
+    }
+}
+
+TEST_F(GeoReceiverTest, ASlowMessageIsNotCutWhileBytesKeepComing) {
+    start();
+    const GeoLink::Envelope sent = envelope(QStringLiteral("slow"));
+    const QByteArray bytes = GeoLink::frame(sent);
     Peer peer(receiver->port());
-    ASSERT_TRUE(pumpUntil([&] { return receiver->state() == State{GeoReceiver::Receiving{}}; }));
-    clock.advance(3600s);
-    pumpUntil([] { return false; }, 20ms);
-    EXPECT_EQ(receiver->state(), State{GeoReceiver::Receiving{}});
+    for (int i = 0; i < 4; ++i) {
+        peer.send(bytes.mid(i, 1));
+        pumpUntil([] { return false; }, 20ms);
+        clock.advance(50s);  // three minutes and more in all, never a minute of silence
+    }
     EXPECT_FALSE(peer.closed());
+    peer.send(bytes.mid(4));
+    ASSERT_TRUE(peer.waitUntilClosed());
+    EXPECT_EQ(peer.reply(), QByteArray("OK"));
+    ASSERT_EQ(envelopes.size(), 1u);
+    clock.advance(120s);  // the finished connection's limit is gone with it
+    EXPECT_TRUE(std::holds_alternative<GeoReceiver::Received>(receiver->state()));
+    EXPECT_EQ(log.filter(QStringLiteral("受信に失敗")).size(), 0);
+}
+
+TEST_F(GeoReceiverTest, BeyondSixtyFourConnectionsNewOnesAreTurnedAwayUntilOneEnds) {
+    start();
+    std::vector<std::unique_ptr<Peer>> held;
+    for (int i = 0; i < 64; ++i) held.push_back(std::make_unique<Peer>(receiver->port()));
+    pumpUntil([] { return false; }, 50ms);
+    const qsizetype linesBefore = log.size();
+    // Closed as soon as accepted: a socket that connects, hears nothing, and is let go.
+    const auto turnedAway = [this] {
+        QTcpSocket socket;
+        QByteArray heard;
+        bool ended = false;
+        QObject::connect(&socket, &QTcpSocket::readyRead, [&] { heard += socket.readAll(); });
+        QObject::connect(&socket, &QTcpSocket::disconnected, [&] { ended = true; });
+        QObject::connect(&socket, &QTcpSocket::errorOccurred, [&](auto) { ended = true; });
+        socket.connectToHost(QHostAddress::LocalHost, receiver->port());
+        return pumpUntil([&] { return ended; }) && heard.isEmpty();
+    };
+    EXPECT_TRUE(turnedAway()) << "the sixty-fifth";
+    EXPECT_TRUE(turnedAway()) << "the sixty-sixth";
+    EXPECT_EQ(log.size(), linesBefore + 1) << "one line per overload";
+    EXPECT_EQ(log.last(), QStringLiteral("同時の接続が多すぎるため、新しい接続を断ります（上限 64）"));
+
+    held.front()->send(header("PEXIL1", 0));  // a zero length ends it with "NG"
+    ASSERT_TRUE(held.front()->waitUntilClosed());
+    const GeoLink::Envelope sent = envelope(QStringLiteral("iPhone"));
+    EXPECT_EQ(exchange(GeoLink::frame(sent)), QByteArray("OK"));
 }
 
 TEST_F(GeoReceiverTest, ConnectionsInProgressTogetherAreHandledIndependently) {
