@@ -153,16 +153,11 @@ void GeoReceiver::silent(QTcpSocket* socket) {
     const auto it = connections_.find(socket);
     if (it == connections_.end()) return;
     it->second.silence.reset();
-    switch (it->second.phase) {
-        case Phase::header:
-            finish(socket, GeoLink::Failure::header);
-            return;
-        case Phase::body:
-            finish(socket, GeoLink::Failure::body);
-            return;
-        case Phase::closing:
-            return;
-    }
+    if (it->second.phase != Phase::closing) finish(socket, readFailure(it->second.phase));
+}
+
+GeoLink::Failure GeoReceiver::readFailure(Phase phase) {
+    return phase == Phase::header ? GeoLink::Failure::header : GeoLink::Failure::body;
 }
 
 void GeoReceiver::readable(QTcpSocket* socket) {
@@ -188,18 +183,12 @@ void GeoReceiver::lost(QTcpSocket* socket) {
     readable(socket);
     const auto it = connections_.find(socket);
     if (it == connections_.end()) return;
-    switch (it->second.phase) {
-        case Phase::header:
-            finish(socket, GeoLink::Failure::header);
-            return;
-        case Phase::body:
-            finish(socket, GeoLink::Failure::body);
-            return;
-        case Phase::closing:
-            // The reply may not have left; there is nobody to give it to any more.
-            close(socket);
-            return;
+    if (it->second.phase == Phase::closing) {
+        // The reply may not have left; there is nobody to give it to any more.
+        close(socket);
+        return;
     }
+    finish(socket, readFailure(it->second.phase));
 }
 
 void GeoReceiver::readHeader(QTcpSocket* socket, Connection& connection) {

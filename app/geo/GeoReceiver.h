@@ -122,6 +122,8 @@ private:
     // (Re)starts the silence limit of a connection still reading its message.
     void watchSilence(QTcpSocket* socket, Connection& connection);
     void silent(QTcpSocket* socket);
+    // The failure of a read that will not complete, in the phase it was in (not closing).
+    static GeoLink::Failure readFailure(Phase phase);
     void readable(QTcpSocket* socket);
     // The peer went away or the connection broke before the message was whole.
     void lost(QTcpSocket* socket);

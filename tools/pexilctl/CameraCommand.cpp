@@ -290,10 +290,7 @@ QString cameraHelp() {
 
 int runCamera(const QStringList& arguments, CommandIO io) {
     QStringList args = arguments;
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        io.out << cameraHelp();
-        return exitOK;
-    }
+    if (printedHelp(args, io, cameraHelp())) return exitOK;
     Request request;
     const auto address = takeValue(args, QStringLiteral("--camera"), io);
     const auto dest = takeValue(args, QStringLiteral("--dest"), io);
@@ -347,10 +344,7 @@ QString vcamHelp() {
 
 int runVcam(const QStringList& arguments, CommandIO io) {
     QStringList args = arguments;
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        io.out << vcamHelp();
-        return exitOK;
-    }
+    if (printedHelp(args, io, vcamHelp())) return exitOK;
     const auto listen = takeValue(args, QStringLiteral("--listen"), io);
     const auto duration = takeValue(args, QStringLiteral("--for"), io);
     auto options = takeVirtualOptions(args, io);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTextStream>
 
 namespace pexil::cli {
@@ -17,5 +18,12 @@ enum ExitCode : int {
     exitFailed = 1,      // the data did not parse, or the work failed
     exitUnreadable = 2,  // a file is missing or unreadable, or the command line is wrong
 };
+
+// Whether the command line asks for help (--help or -h anywhere); if so, prints `help`.
+inline bool printedHelp(const QStringList& args, CommandIO io, const QString& help) {
+    if (!args.contains(QLatin1String("--help")) && !args.contains(QLatin1String("-h"))) return false;
+    io.out << help;
+    return true;
+}
 
 }  // namespace pexil::cli

@@ -255,10 +255,7 @@ QString geoApplyHelp() {
 }
 
 int runGeoPlan(const QStringList& args, CommandIO io) {
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        io.out << geoPlanHelp();
-        return exitOK;
-    }
+    if (printedHelp(args, io, geoPlanHelp())) return exitOK;
     const auto prepared = prepare(QStringLiteral("plan"), args, io);
     if (!prepared) return exitUnreadable;
     const GeoWriter::Plan& plan = prepared->plan;
@@ -286,10 +283,7 @@ int runGeoPlan(const QStringList& args, CommandIO io) {
 }
 
 int runGeoApply(const QStringList& args, CommandIO io) {
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        io.out << geoApplyHelp();
-        return exitOK;
-    }
+    if (printedHelp(args, io, geoApplyHelp())) return exitOK;
     const auto prepared = prepare(QStringLiteral("apply"), args, io);
     if (!prepared) return exitUnreadable;
     const GeoWriter::Plan& plan = prepared->plan;

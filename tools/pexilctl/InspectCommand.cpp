@@ -250,10 +250,7 @@ QString inspectHelp() {
 }
 
 int runInspect(const QStringList& args, CommandIO io) {
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        io.out << inspectHelp();
-        return exitOK;
-    }
+    if (printedHelp(args, io, inspectHelp())) return exitOK;
     const auto options = parseOptions(args, io);
     if (!options) return exitUnreadable;
     static const QStringList kinds{QStringLiteral("deviceinfo"), QStringLiteral("propdesc"),

@@ -246,10 +246,7 @@ QString tetherHelp() {
 
 int runTether(const QStringList& arguments, CommandIO io) {
     QStringList args = arguments;
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        io.out << tetherHelp();
-        return exitOK;
-    }
+    if (printedHelp(args, io, tetherHelp())) return exitOK;
     Request request;
     // --card is a flag here; the virtual camera's card folder is --card-dir.
     request.card = args.removeAll(QStringLiteral("--card")) > 0;
