@@ -4,7 +4,6 @@
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/PictureProbe.h"
 #include "camera/virtual/VirtualCard.h"
-#include "camera/session/ObjectInfo.h"
 #include "camera/virtual/VirtualProperties.h"
 #include "kit/ptp/PTP.h"
 
@@ -530,22 +529,9 @@ VirtualCamera::Reply VirtualCamera::dispatch(const Operation& operation,
             const auto handle = param(0);
             if (!handle) return Reply::answer(kInvalidParameter);
             if (*handle == kSdramHandle && s.sdram) {
-                ObjectInfo info;
-                info.format = s.sdram->facts.format;
-                info.size = s.sdram->data.size();
-                info.filename = s.sdram->name;
-                info.captureDate = s.sdram->date;
-                info.modificationDate = s.sdram->date;
-                info.imageWidth = s.sdram->facts.width;
-                info.imageHeight = s.sdram->facts.height;
-                info.imageBitDepth = s.sdram->facts.bitDepth;
-                if (s.sdram->facts.thumbnail) {
-                    info.thumbFormat = ObjectInfo::jfifThumbnail;
-                    info.thumbSize = static_cast<std::uint32_t>(s.sdram->facts.thumbnail->length);
-                    info.thumbWidth = s.sdram->facts.thumbWidth;
-                    info.thumbHeight = s.sdram->facts.thumbHeight;
-                }
-                return Reply::withData(info.encode());
+                return Reply::withData(pictureObjectInfo(s.sdram->facts, s.sdram->name,
+                                                         s.sdram->date, s.sdram->data.size())
+                                           .encode());
             }
             auto info = s.card->objectInfo(*handle);
             if (!info) return Reply::answer(kInvalidObjectHandle);

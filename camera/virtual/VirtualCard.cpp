@@ -136,6 +136,26 @@ std::uint32_t rawDataBytes(const VirtualModel& model, bool fullSize) {
     return static_cast<std::uint32_t>(std::min(bytes, 2.0e9));
 }
 
+ObjectInfo pictureObjectInfo(const PictureFacts& facts, const QString& name,
+                             const QDateTime& date, std::uint64_t size) {
+    ObjectInfo info;
+    info.format = facts.format;
+    info.size = size;
+    info.filename = name;
+    info.captureDate = date;
+    info.modificationDate = date;
+    info.imageWidth = facts.width;
+    info.imageHeight = facts.height;
+    info.imageBitDepth = facts.bitDepth;
+    if (facts.thumbnail) {
+        info.thumbFormat = ObjectInfo::jfifThumbnail;
+        info.thumbSize = static_cast<std::uint32_t>(facts.thumbnail->length);
+        info.thumbWidth = facts.thumbWidth;
+        info.thumbHeight = facts.thumbHeight;
+    }
+    return info;
+}
+
 Result<Done, QString> writeCardFile(const QString& path, const CardFileProducer& produce,
                                     const QDateTime& date) {
     const QFileInfo target(path);
@@ -287,28 +307,18 @@ std::optional<Bytes> VirtualCard::objectInfo(std::uint32_t handle) {
     if (it == objects_.end()) return std::nullopt;
     CardObject& object = it->second;
     ObjectInfo info;
-    info.storageId = model_.storageId;
-    info.size = object.size;
-    info.parent = object.parent;
-    info.filename = object.name;
-    info.captureDate = object.date;
-    info.modificationDate = object.date;
     if (object.folder) {
         info.format = ObjectInfo::associationFormat;
         info.associationType = ObjectInfo::genericFolder;
+        info.size = object.size;
+        info.filename = object.name;
+        info.captureDate = object.date;
+        info.modificationDate = object.date;
     } else {
-        const PictureFacts& facts = factsOf(object);
-        info.format = facts.format;
-        info.imageWidth = facts.width;
-        info.imageHeight = facts.height;
-        info.imageBitDepth = facts.bitDepth;
-        if (facts.thumbnail) {
-            info.thumbFormat = ObjectInfo::jfifThumbnail;
-            info.thumbSize = static_cast<std::uint32_t>(facts.thumbnail->length);
-            info.thumbWidth = facts.thumbWidth;
-            info.thumbHeight = facts.thumbHeight;
-        }
+        info = pictureObjectInfo(factsOf(object), object.name, object.date, object.size);
     }
+    info.storageId = model_.storageId;
+    info.parent = object.parent;
     return info.encode();
 }
 

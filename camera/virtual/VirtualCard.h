@@ -1,5 +1,6 @@
 #pragma once
 
+#include "camera/session/ObjectInfo.h"
 #include "camera/virtual/PictureProbe.h"
 #include "camera/virtual/VirtualModel.h"
 #include "kit/ptp/Bytes.h"
@@ -120,6 +121,10 @@ std::pair<int, int> pictureSize(const VirtualModel& model, bool fullSize);
 // The length of the raw data in a raw file: 128 KiB by default, about what the body's own
 // compressed raw files hold when `fullSize`.
 std::uint32_t rawDataBytes(const VirtualModel& model, bool fullSize);
+
+// GetObjectInfo's answer for a picture, on the card or waiting in SDRAM.
+ObjectInfo pictureObjectInfo(const PictureFacts& facts, const QString& name,
+                             const QDateTime& date, std::uint64_t size);
 
 // Writes a file of the card: `produce` fills a hidden temporary file in the same folder,
 // which is then time-stamped with `date` and renamed to `path`. An existing file is never
