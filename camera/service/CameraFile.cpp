@@ -31,22 +31,28 @@ async::Task<void> download(std::shared_ptr<CameraDevice> device, std::shared_ptr
         co_return;
     }
     std::shared_ptr<PendingFile> pending = std::move(created.value());
+    // The session thread may still hold the sink a moment after the answer: the temporary
+    // file goes before the failure is told, not whenever that reference drops.
+    auto fail = [&pending, &done](TransportError error) {
+        pending->discard();
+        done(std::nullopt, std::move(error));
+    };
     std::vector<std::uint32_t> params{handle};
     auto got = co_await engine->transact(getObject, std::move(params), std::nullopt, pending);
     if (!got) {
         const QString problem = pending->problem();
-        done(std::nullopt, problem.isEmpty() ? got.error() : TransportError{problem});
+        fail(problem.isEmpty() ? got.error() : TransportError{problem});
         co_return;
     }
     if (got.value().code != responseOK) {
-        done(std::nullopt, refused(got.value().code));
+        fail(refused(got.value().code));
         co_return;
     }
     // 0xFFFFFFFF stands for "4 GiB or more": only a smaller announced size can be checked.
     if (expected < 0xFFFFFFFF && pending->written() != expected) {
-        done(std::nullopt, TransportError{QString::fromUtf8("転送が途中で切れました（%1 / %2 バイト）")
-                                              .arg(pending->written())
-                                              .arg(expected)});
+        fail(TransportError{QString::fromUtf8("転送が途中で切れました（%1 / %2 バイト）")
+                                .arg(pending->written())
+                                .arg(expected)});
         co_return;
     }
     // fsync and rename off the main thread: a large file takes a moment to reach the disk.
@@ -54,7 +60,7 @@ async::Task<void> download(std::shared_ptr<CameraDevice> device, std::shared_ptr
     auto place = [pending, name = options.fileName] { return pending->place(name); };
     auto placed = co_await async::runOn(device->fileQueue(), std::move(place));
     if (!placed) {
-        done(std::nullopt, placed.error());
+        fail(placed.error());
         co_return;
     }
     if (options.deleteAfterDownload) {

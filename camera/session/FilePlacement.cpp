@@ -49,9 +49,13 @@ Result<std::unique_ptr<PendingFile>, TransportError> PendingFile::create(const Q
 PendingFile::PendingFile(QString folder, QString tempPath, int fd)
     : folder_(std::move(folder)), tempPath_(std::move(tempPath)), fd_(fd) {}
 
-PendingFile::~PendingFile() {
+PendingFile::~PendingFile() { discard(); }
+
+void PendingFile::discard() {
     if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     if (!placed_) ::unlink(QFile::encodeName(tempPath_).constData());
+    placed_ = true;  // nothing left to remove
 }
 
 bool PendingFile::begin(std::optional<std::uint64_t>) { return fd_ >= 0; }

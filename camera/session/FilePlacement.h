@@ -30,6 +30,9 @@ public:
     // Flushes to disk and gives it `name`, or NAME-1.EXT, NAME-2.EXT … when taken (also
     // when taken meanwhile by another program); the name actually written comes back.
     Result<QString, TransportError> place(const QString& name, unsigned permissions = 0644);
+    // Removes the temporary file now rather than when the last owner lets go: whoever
+    // hears of a failed download must find nothing of it in the folder.
+    void discard();
 
 private:
     PendingFile(QString folder, QString tempPath, int fd);

@@ -18,7 +18,7 @@ TEST(VcamCommand, ServesTheVirtualCameraToPtpIpClientsUntilStopped) {
                {QStringLiteral("vcam"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                 QStringLiteral("--card"), dir.filePath(QStringLiteral("card")), QStringLiteral("--photos"),
                 QStringLiteral("3")});
-    ASSERT_TRUE(vcam.waitForStarted(10000));
+    ASSERT_TRUE(vcam.waitForStarted(10000)) << vcam.errorString().toStdString();
     QByteArray first;
     while (!first.contains('\n') && vcam.waitForReadyRead(20000)) first += vcam.readAllStandardOutput();
     const auto match = QRegularExpression(QStringLiteral(R"(^listening on 127\.0\.0\.1:(\d+)\n)"))

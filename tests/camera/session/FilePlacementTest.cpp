@@ -75,6 +75,16 @@ TEST(FilePlacement, AnUnfinishedFileLeavesNothingBehind) {
         EXPECT_TRUE(entries(dir.path()).front().startsWith(QStringLiteral(".DSC_0002.NEF.")));
     }
     EXPECT_TRUE(entries(dir.path()).isEmpty());
+
+    // Discarded while another owner (the session thread's sink) still holds it.
+    auto file = PendingFile::create(dir.path(), QStringLiteral("DSC_0003.NEF"));
+    ASSERT_TRUE(file);
+    writeAll(*file.value(), QByteArray(1000, 'x'));
+    file.value()->discard();
+    EXPECT_TRUE(entries(dir.path()).isEmpty());
+    ASSERT_TRUE(QFile(dir.filePath(QStringLiteral("kept.txt"))).open(QIODevice::WriteOnly));
+    file.value().reset();  // a second removal must not touch anything else
+    EXPECT_EQ(entries(dir.path()), QStringList{QStringLiteral("kept.txt")});
 }
 
 TEST(FilePlacement, AFolderThatCannotBeWrittenIsExplained) {
