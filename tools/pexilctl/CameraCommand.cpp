@@ -8,6 +8,7 @@
 #include "kit/ptp/PTPCamera.h"
 #include "kit/ptp/PTPReader.h"
 #include "tools/pexilctl/EventLoop.h"
+#include "tools/pexilctl/StopSignals.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
 
 #include <QDir>
@@ -346,9 +347,9 @@ int runVcam(const QStringList& arguments, CommandIO io) {
     QStringList args = arguments;
     if (printedHelp(args, io, vcamHelp())) return exitOK;
     const auto listen = takeValue(args, QStringLiteral("--listen"), io);
-    const auto duration = takeValue(args, QStringLiteral("--for"), io);
+    const auto seconds = takeSeconds(args, QStringLiteral("--for"), io, QStringLiteral("vcam"));
     auto options = takeVirtualOptions(args, io);
-    if (!listen || !duration || !options) return exitUnreadable;
+    if (!listen || !seconds || !options) return exitUnreadable;
     if (!args.isEmpty()) {
         io.err << "pexilctl vcam: 知らない引数です: " << args.join(u' ') << "\n";
         return exitUnreadable;
@@ -365,28 +366,12 @@ int runVcam(const QStringList& arguments, CommandIO io) {
             return exitUnreadable;
         }
     }
-    double seconds = -1;
-    if (!duration->isEmpty()) {
-        bool ok = false;
-        seconds = duration->toDouble(&ok);
-        if (!ok || seconds < 0) {
-            io.err << "pexilctl vcam: --for の値が正しくありません: " << *duration << "\n";
-            return exitUnreadable;
-        }
-    }
-
-    // Signals are taken synchronously below; block them before any thread starts so
-    // that every thread inherits the mask.
-    sigset_t stopSignals, previous;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    // Before any thread starts, so that every thread inherits the blocked mask.
+    StopSignals stopSignals;
 
     auto camera = camera::VirtualCamera::create(*options);
     if (!camera) {
         io.err << "pexilctl vcam: " << camera.error() << "\n";
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         return exitFailed;
     }
     camera::PtpIpServer server(camera.value(), host.toStdString(), static_cast<std::uint16_t>(port),
@@ -397,23 +382,13 @@ int runVcam(const QStringList& arguments, CommandIO io) {
     const auto started = server.start();
     if (!started) {
         io.err << "pexilctl vcam: " << started.error().message << "\n";
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         return exitFailed;
     }
     io.out << "listening on " << host << ":" << server.port() << "\n";
     io.out.flush();
 
-    timespec wait{};
-    if (seconds >= 0) {
-        wait.tv_sec = static_cast<time_t>(seconds);
-        wait.tv_nsec = static_cast<long>((seconds - static_cast<double>(wait.tv_sec)) * 1e9);
-        sigtimedwait(&stopSignals, nullptr, &wait);
-    } else {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-    }
+    stopSignals.wait(*seconds);
     server.stop();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return exitOK;
 }
 

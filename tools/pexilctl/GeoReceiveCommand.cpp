@@ -6,16 +6,13 @@
 #include "app/geo/GeoReceiver.h"
 #include "app/geo/GeoStore.h"
 #include "kit/async/Clock.h"
+#include "tools/pexilctl/StopSignals.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
-
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <optional>
@@ -52,43 +49,6 @@ QString stateLine(const GeoReceiver::State& state, quint16 port) {
     };
     return std::visit(Line{port}, state);
 }
-
-// SIGINT and SIGTERM as events on the Qt loop: blocked for this thread (and the threads it
-// starts afterwards) and read from a signalfd, so no handler and no global state is needed.
-// Restores the previous mask, after swallowing what arrived, when it goes.
-class StopSignals {
-public:
-    StopSignals() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        if (pthread_sigmask(SIG_BLOCK, &set_, &previous_) != 0) return;
-        blocked_ = true;
-        fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
-    }
-    ~StopSignals() {
-        if (fd_ >= 0) {
-            drain();
-            ::close(fd_);
-        }
-        if (blocked_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int fd() const { return fd_; }
-    void drain() const {
-        signalfd_siginfo info{};
-        while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        }
-    }
-
-private:
-    sigset_t set_{};
-    sigset_t previous_{};
-    bool blocked_ = false;
-    int fd_ = -1;
-};
 
 struct ReceiveOptions {
     quint16 port = 0;

@@ -7,6 +7,7 @@
 #include "kit/async/Sleep.h"
 #include "kit/liveview/NikonLiveView.h"
 #include "tools/pexilctl/EventLoop.h"
+#include "tools/pexilctl/StopSignals.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
 
 #include <QDir>
@@ -259,7 +260,7 @@ int runTether(const QStringList& arguments, CommandIO io) {
     const auto framesDir = takeValue(args, QStringLiteral("--frames-dir"), io);
     const auto shots = intValue(args, QStringLiteral("--shoot"), io, 0);
     const auto frames = intValue(args, QStringLiteral("--liveview"), io, 0);
-    const auto seconds = takeValue(args, QStringLiteral("--for"), io);
+    const auto seconds = takeSeconds(args, QStringLiteral("--for"), io, QStringLiteral("tether"));
     const auto virtualOptions = takeVirtualOptions(args, io);
     if (!address || !dest || !framesDir || !shots || !frames || !seconds || !virtualOptions) return exitUnreadable;
     if (!args.isEmpty()) {
@@ -272,33 +273,18 @@ int runTether(const QStringList& arguments, CommandIO io) {
     request.shots = *shots;
     request.frames = *frames;
     request.virtualOptions = *virtualOptions;
-    if (!seconds->isEmpty()) {
-        bool ok = false;
-        request.seconds = seconds->toDouble(&ok);
-        if (!ok || request.seconds < 0) {
-            io.err << "pexilctl tether: --for の値が正しくありません: " << *seconds << "\n";
-            return exitUnreadable;
-        }
-    }
+    request.seconds = *seconds;
     if (!request.framesDir.isEmpty() && !QDir().mkpath(request.framesDir)) {
         io.err << "pexilctl tether: フォルダを作れません: " << request.framesDir << "\n";
         return exitUnreadable;
     }
 
-    sigset_t stopSignals, previous;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    // SIGINT and SIGTERM stay blocked for the whole run; the waits pick them up between steps.
+    // SIGINT and SIGTERM stay blocked for the whole run; the waits pick them up between
+    // steps, and one that stopped the run is swallowed rather than delivered afterwards.
+    StopSignals stopSignals;
     const int status = runOnEventLoop(io, [&request, io](async::Runtime& runtime) {
         return tether(runtime, std::move(request), io);
     });
-    // A signal that stopped the run is consumed here rather than delivered on unblocking.
-    timespec none{};
-    while (sigtimedwait(&stopSignals, nullptr, &none) > 0) {
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return status;
 }
 

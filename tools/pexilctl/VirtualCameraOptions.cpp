@@ -2,18 +2,6 @@
 
 namespace pexil::cli {
 
-std::optional<QString> takeValue(QStringList& args, const QString& name, CommandIO io) {
-    const qsizetype at = args.indexOf(name);
-    if (at < 0) return QString();
-    if (at + 1 >= args.size()) {
-        io.err << "pexilctl: " << name << " には値が必要です\n";
-        return std::nullopt;
-    }
-    const QString value = args.at(at + 1);
-    args.remove(at, 2);
-    return value;
-}
-
 std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& args, CommandIO io) {
     camera::VirtualCamera::Options options;
     auto number = [&](const QString& name, double& out, double min, double max) {

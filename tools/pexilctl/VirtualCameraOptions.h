@@ -1,7 +1,7 @@
 #pragma once
 
 #include "camera/virtual/VirtualCamera.h"
-#include "tools/pexilctl/CommandIO.h"
+#include "tools/pexilctl/CommandLine.h"
 
 #include <QStringList>
 
@@ -12,9 +12,5 @@ namespace pexil::cli {
 // Takes the virtual camera's options (--model, --card, --photos, --seed, --clock-drift,
 // --latency, --bandwidth) out of `args`; none, with one line on err, when one is wrong.
 std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& args, CommandIO io);
-
-// Takes "--name VALUE" out of `args`: the value, an empty string when absent, none (with
-// one line on err) when the value is missing.
-std::optional<QString> takeValue(QStringList& args, const QString& name, CommandIO io);
 
 }  // namespace pexil::cli
