@@ -84,17 +84,22 @@ USBCameraWatcher::~USBCameraWatcher() = default;
 
 void USBCameraWatcher::start() {
     if (udev_) return;
+    const auto cannotWatch = [this](int code) {
+        if (log_) log_(QStringLiteral("USB の見張りを始められない: ") + QString::number(code));
+    };
+    // Without udev (a container, a minimal system) cameras can still be reached by address.
     udev* context = udev_new();
-    if (!context) return;
+    if (!context) {
+        cannotWatch(errno ? -errno : -ENOMEM);
+        return;
+    }
     udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
     if (!monitor) {
+        cannotWatch(errno ? -errno : -ENOMEM);
         udev_unref(context);
         return;
     }
     udev_ = std::make_unique<Udev>(context, monitor);
-    const auto cannotWatch = [this](int code) {
-        if (log_) log_(QStringLiteral("USB の見張りを始められない: ") + QString::number(code));
-    };
 
     // Receiving starts before the scan, so that a camera plugged in meanwhile is not
     // missed; should it come twice, the second arrival is dropped.
