@@ -40,6 +40,9 @@ bool spinUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
 
 struct Rig {
     QTemporaryDir dir;
+    // A camera's card is not on the computer's disk: the body's freshly written shots would
+    // otherwise be flushed by the destination's fsync and counted as tethering's cost.
+    QTemporaryDir memoryDir{QStringLiteral("/dev/shm/pexil-card-XXXXXX")};
     QObject context;
     async::QtExecutor executor{&context};
     async::SystemClock clock;
@@ -59,7 +62,7 @@ struct Rig {
     std::optional<QString> open() {
         VirtualCamera::Options options;
         options.model = VirtualBody::z6;
-        options.cardDir = dir.filePath(QStringLiteral("card"));
+        options.cardDir = (memoryDir.isValid() ? memoryDir : dir).filePath(QStringLiteral("card"));
         options.fullSizePictures = true;
         auto made = VirtualCamera::create(options);
         if (!made) return made.error();

@@ -57,7 +57,12 @@ async::Task<void> download(std::shared_ptr<CameraDevice> device, std::shared_ptr
     }
     // fsync and rename off the main thread: a large file takes a moment to reach the disk.
     // The lambda is named: g++ 12 destroys a capturing lambda temporary twice inside co_await.
-    auto place = [pending, name = options.fileName] { return pending->place(name); };
+    auto place = [pending, name = options.fileName, folder = options.folder,
+                  durable = options.deleteAfterDownload] {
+        auto placed = pending->place(name);
+        if (placed && durable) syncFolder(folder);
+        return placed;
+    };
     auto placed = co_await async::runOn(device->fileQueue(), std::move(place));
     if (!placed) {
         fail(placed.error());

@@ -29,17 +29,14 @@ int renameNoReplace(const QByteArray& from, const QByteArray& to) {
     return 0;
 }
 
-// The new name is only on the disk once the folder is: the card copy may be deleted next,
-// and a power cut must not take both. A folder that cannot be synced (some network
-// filesystems) is no reason to fail a file whose bytes are already safe.
+}  // namespace
+
 void syncFolder(const QString& folder) {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
 }
-
-}  // namespace
 
 QString numberedName(const QString& name, int n) {
     const qsizetype dot = name.lastIndexOf(u'.');
@@ -98,7 +95,6 @@ Result<QString, TransportError> PendingFile::place(const QString& name, unsigned
         const QString candidate = n == 0 ? name : numberedName(name, n);
         if (renameNoReplace(from, QFile::encodeName(QDir(folder_).filePath(candidate))) == 0) {
             placed_ = true;
-            syncFolder(folder_);
             return candidate;
         }
         if (errno != EEXIST)

@@ -44,6 +44,11 @@ private:
     bool placed_ = false;
 };
 
+// Puts a folder's entries (a name just given by place()) on the disk. Worth its time only
+// before the camera's copy is deleted: until then a power cut loses no picture. A folder
+// that cannot be synced (some network filesystems) is no reason to fail the file.
+void syncFolder(const QString& folder);
+
 // NAME-n.EXT for n ≥ 1 ("DSC_0001.JPG" → "DSC_0001-1.JPG"; no extension: "NAME-1").
 QString numberedName(const QString& name, int n);
 
