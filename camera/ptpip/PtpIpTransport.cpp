@@ -1,6 +1,7 @@
 #include "camera/ptpip/PtpIpTransport.h"
 
 #include "kit/ptp/Localized.h"
+#include "kit/ptp/PTP.h"
 
 #include <QCryptographicHash>
 #include <QSysInfo>
@@ -14,7 +15,7 @@ using namespace ptpip;
 
 namespace {
 
-constexpr std::uint16_t responseOK = 0x2001;
+using PTP::responseOK;
 // Host data goes out in Data packets of this size, the size libgphoto2 has long sent
 // to cameras of every make.
 constexpr std::size_t outChunk = 64 * 1024;

@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint16_t getStorageIDs = 0x1004;
 constexpr std::uint16_t getObjectHandles = 0x1007;
 constexpr std::uint16_t getObjectInfo = 0x1008;
-constexpr std::uint16_t responseOK = 0x2001;
+using PTP::responseOK;
 constexpr std::uint16_t nikonCheckEvent = 0x90C7;
 constexpr std::size_t batchSize = 200;
 

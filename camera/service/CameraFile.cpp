@@ -14,7 +14,7 @@ constexpr std::uint16_t getObject = 0x1009;
 constexpr std::uint16_t getThumb = 0x100A;
 constexpr std::uint16_t deleteObject = 0x100B;
 constexpr std::uint16_t getPartialObject = 0x101B;
-constexpr std::uint16_t responseOK = 0x2001;
+using PTP::responseOK;
 
 TransportError noSession() { return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")}; }
 

@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::uint16_t openSessionCode = 0x1002;
 constexpr std::uint16_t closeSessionCode = 0x1003;
-constexpr std::uint16_t responseOK = 0x2001;
+using PTP::responseOK;
 constexpr std::uint16_t sessionAlreadyOpen = 0x201E;
 
 // Remembers whether the consumer, not the link, stopped a data phase.

@@ -6,6 +6,7 @@
 #include "camera/virtual/VirtualCard.h"
 #include "camera/virtual/VirtualProperties.h"
 #include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPEvent.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -110,15 +111,7 @@ QString linkClosed() {
     return QString::fromUtf8("仮想カメラへの接続は閉じられました");
 }
 
-Bytes eventContainer(std::uint16_t code, std::uint32_t param) {
-    Bytes out;
-    PTP::appendLE(out, std::uint32_t{16});
-    PTP::appendLE(out, std::uint16_t{4});
-    PTP::appendLE(out, code);
-    PTP::appendLE(out, std::uint32_t{0xFFFFFFFF});
-    PTP::appendLE(out, param);
-    return out;
-}
+Bytes eventContainer(std::uint16_t code, std::uint32_t param) { return PTPEvent{code, param}.toContainer(); }
 
 enum class FileKind { jpeg, raw, both };
 

@@ -6,7 +6,7 @@
 namespace pexil {
 
 namespace {
-constexpr std::uint16_t responseOK = 0x2001;
+using PTP::responseOK;
 constexpr std::uint16_t deviceBusy = 0x2019;
 // Some Nikon bodies answer 0xA200 while they are still busy with the last command.
 constexpr std::uint16_t nikonBusy = 0xA200;

@@ -96,7 +96,7 @@ std::uint16_t responseCode(ByteView container) {
 }
 
 bool isOK(ByteView container) {
-    return responseCode(container) == 0x2001;
+    return responseCode(container) == responseOK;
 }
 
 QString responseName(std::uint16_t value) {

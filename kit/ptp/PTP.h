@@ -84,6 +84,8 @@ enum class DataType : std::uint16_t {
 
 // The standard DateTime property, as a command parameter.
 inline constexpr std::uint32_t dateTimeProp = 0x5011;
+// The response code of a transaction that went through.
+inline constexpr std::uint16_t responseOK = 0x2001;
 
 constexpr std::uint16_t code(Op op) {
     return static_cast<std::uint16_t>(op);

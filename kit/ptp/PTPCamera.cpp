@@ -58,7 +58,7 @@ async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::ui
                         return;
                     }
                     const std::uint16_t code = PTP::responseCode(exchange.response);
-                    if (code == 0x2001) {
+                    if (code == PTP::responseOK) {
                         resolver.resolve(CameraResult<Bytes>(std::move(exchange.data)));
                     } else {
                         resolver.resolve(

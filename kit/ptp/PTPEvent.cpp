@@ -1,5 +1,6 @@
 #include "kit/ptp/PTPEvent.h"
 
+#include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPReader.h"
 
 namespace pexil {
@@ -26,6 +27,16 @@ std::optional<PTPEvent> PTPEvent::container(ByteView bytes) {
     if (!code) return std::nullopt;
     reader.read<std::uint32_t>();  // transaction ID
     return PTPEvent{*code, reader.read<std::uint32_t>().value_or(0)};
+}
+
+Bytes PTPEvent::toContainer() const {
+    Bytes out;
+    PTP::appendLE(out, std::uint32_t{16});
+    PTP::appendLE(out, std::uint16_t{4});
+    PTP::appendLE(out, code);
+    PTP::appendLE(out, std::uint32_t{0xFFFFFFFF});
+    PTP::appendLE(out, param);
+    return out;
 }
 
 }  // namespace pexil

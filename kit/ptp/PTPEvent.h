@@ -25,6 +25,9 @@ struct PTPEvent {
     // An event container as the camera service delivers it; none below 8 bytes, a missing
     // parameter reads as 0.
     static std::optional<PTPEvent> container(ByteView bytes);
+    // The other way round, as a camera sends it on the interrupt pipe: no transaction
+    // (0xFFFFFFFF), one parameter.
+    Bytes toContainer() const;
 };
 
 }  // namespace pexil

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "camera/transport/Transport.h"
-#include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPEvent.h"
 
 #include <condition_variable>
 #include <deque>
@@ -88,14 +88,6 @@ private:
     bool interrupted_ = false;
 };
 
-inline Bytes eventContainer(std::uint16_t code, std::uint32_t param) {
-    Bytes out;
-    PTP::appendLE(out, std::uint32_t{16});
-    PTP::appendLE(out, std::uint16_t{4});
-    PTP::appendLE(out, code);
-    PTP::appendLE(out, std::uint32_t{0xFFFFFFFF});
-    PTP::appendLE(out, param);
-    return out;
-}
+inline Bytes eventContainer(std::uint16_t code, std::uint32_t param) { return PTPEvent{code, param}.toContainer(); }
 
 }  // namespace pexil::testing

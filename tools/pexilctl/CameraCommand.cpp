@@ -101,7 +101,7 @@ async::Task<int> summary(async::Runtime& runtime, std::shared_ptr<CameraDevice> 
     if (!engine) co_return exitFailed;
     std::vector<std::uint32_t> none;
     auto ids = co_await engine->exchange(0x1004, std::move(none));
-    if (ids && ids.value().response.code == 0x2001) {
+    if (ids && ids.value().response.code == PTP::responseOK) {
         PTPReader reader(ids.value().data);
         const std::uint32_t count = reader.read<std::uint32_t>().value_or(0);
         for (std::uint32_t i = 0; i < count && i < 16; ++i) {
@@ -109,7 +109,7 @@ async::Task<int> summary(async::Runtime& runtime, std::shared_ptr<CameraDevice> 
             if (!id) break;
             std::vector<std::uint32_t> params{*id};
             auto storage = co_await engine->exchange(0x1005, std::move(params));
-            if (!storage || storage.value().response.code != 0x2001) continue;
+            if (!storage || storage.value().response.code != PTP::responseOK) continue;
             const auto parsed = parseStorageInfo(storage.value().data);
             if (!parsed) continue;
             io.out << QString::asprintf("storage: 0x%08X ", *id) << parsed->label << " capacity=" << parsed->capacity

@@ -129,6 +129,9 @@ TEST(PTPEvent, ContainerNeedsEightBytesAndDefaultsTheParameter) {
     EXPECT_EQ(PTPEvent::container(Bytes{0x10, 0, 0, 0, 4, 0, 0x02}), std::nullopt);
     const Bytes full{0x10, 0, 0, 0, 4, 0, 0x0D, 0x40, 9, 0, 0, 0, 0x78, 0x56, 0x34, 0x12};
     EXPECT_EQ(PTPEvent::container(full), (PTPEvent{0x400D, 0x12345678}));
+    const Bytes sent = PTPEvent{0x400D, 0x12345678}.toContainer();
+    EXPECT_EQ(sent, (Bytes{0x10, 0, 0, 0, 4, 0, 0x0D, 0x40, 0xFF, 0xFF, 0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12}));
+    EXPECT_EQ(PTPEvent::container(sent), (PTPEvent{0x400D, 0x12345678}));
 }
 
 }  // namespace
