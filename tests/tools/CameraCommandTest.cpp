@@ -1,3 +1,4 @@
+#include "support/CommandRun.h"
 #include "tools/pexilctl/CameraCommand.h"
 
 #include <QDir>
@@ -10,20 +11,9 @@
 namespace pexil::cli {
 namespace {
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Outcome = testing::CommandOutcome;
 
-Outcome run(QStringList args) {
-    Outcome r;
-    QTextStream out(&r.out), err(&r.err);
-    r.code = runCamera(args, {out, err});
-    out.flush();
-    err.flush();
-    return r;
-}
+Outcome run(const QStringList& args) { return testing::runCommand(runCamera, args); }
 
 // One virtual camera card shared by the steps of a test, as a user runs one command after another.
 class CameraCommand : public ::testing::Test {

@@ -1,5 +1,6 @@
 #include "app/geo/GeoJson.h"
 #include "app/geo/GeoStore.h"
+#include "support/CommandRun.h"
 #include "tests/app/geo/PictureFiles.h"
 #include "tools/pexilctl/GeoPlanCommand.h"
 
@@ -12,11 +13,7 @@
 namespace pexil::cli {
 namespace {
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Outcome = testing::CommandOutcome;
 
 // The camera clock shows the computer's local time; the record holds UTC.
 const QDateTime localNoon(QDate(2024, 5, 1), QTime(12, 0), QTimeZone::systemTimeZone());
@@ -69,16 +66,8 @@ protected:
         EXPECT_TRUE(testing::writeFile(QDir(folder.path()).filePath(name), bytes));
     }
 
-    Outcome run(int (*command)(const QStringList&, CommandIO), const QStringList& args) {
-        Outcome r;
-        QTextStream out(&r.out), err(&r.err);
-        r.code = command(args, {out, err});
-        out.flush();
-        err.flush();
-        return r;
-    }
-    Outcome plan(QStringList args) { return run(runGeoPlan, args); }
-    Outcome apply(QStringList args) { return run(runGeoApply, args); }
+    Outcome plan(const QStringList& args) { return testing::runCommand(runGeoPlan, args); }
+    Outcome apply(const QStringList& args) { return testing::runCommand(runGeoApply, args); }
 
     QTemporaryDir home;
     QTemporaryDir folder;

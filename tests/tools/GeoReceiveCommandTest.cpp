@@ -5,6 +5,7 @@
 #include "app/geo/GeoReceiver.h"
 #include "app/geo/GeoStore.h"
 #include "kit/async/VirtualClock.h"
+#include "support/CommandRun.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -22,11 +23,7 @@
 namespace pexil::cli {
 namespace {
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Outcome = testing::CommandOutcome;
 
 QByteArray payloadJson() {
     GeoPayload payload;
@@ -57,14 +54,7 @@ protected:
 
     QString here() const { return QStringLiteral("127.0.0.1:%1").arg(receiver->port()); }
 
-    Outcome send(const QStringList& args) {
-        Outcome r;
-        QTextStream out(&r.out), err(&r.err);
-        r.code = runGeoSend(args, {out, err});
-        out.flush();
-        err.flush();
-        return r;
-    }
+    Outcome send(const QStringList& args) { return testing::runCommand(runGeoSend, args); }
 
     QTemporaryDir dir;
     async::VirtualClock clock;

@@ -1,4 +1,5 @@
 #include "kit/device/PropFormat.h"
+#include "support/CommandRun.h"
 #include "support/Datasets.h"
 #include "tools/pexilctl/InspectCommand.h"
 
@@ -10,11 +11,7 @@
 namespace pexil::cli {
 namespace {
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Outcome = testing::CommandOutcome;
 
 class InspectCommand : public ::testing::Test {
 protected:
@@ -28,14 +25,7 @@ protected:
         return path;
     }
 
-    Outcome run(const QStringList& args) {
-        Outcome r;
-        QTextStream out(&r.out), err(&r.err);
-        r.code = runInspect(args, {out, err});
-        out.flush();
-        err.flush();
-        return r;
-    }
+    Outcome run(const QStringList& args) { return testing::runCommand(runInspect, args); }
 
     QTemporaryDir dir;
 };
