@@ -7,10 +7,12 @@
 #include <QDateTime>
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 #include <chrono>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace pexil::testing {
@@ -148,6 +150,17 @@ inline std::vector<std::uint32_t> handleList(const Bytes& data) {
                       (static_cast<std::uint32_t>(data[at + 3]) << 24));
     }
     return out;
+}
+
+// Width and height from a JPEG's header; none when it does not decode.
+inline std::optional<std::pair<int, int>> jpegSize(ByteView jpeg) {
+    tjhandle tj = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    const int status = tjDecompressHeader3(tj, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
+                                           &width, &height, &subsampling, &colorspace);
+    tjDestroy(tj);
+    if (status != 0) return std::nullopt;
+    return std::pair{width, height};
 }
 
 }  // namespace pexil::testing

@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <future>
@@ -68,16 +67,6 @@ std::set<std::uint32_t> changedProps(const std::vector<PTPEvent>& events) {
     for (const PTPEvent& e : events)
         if (e.code == PTPEvent::devicePropChanged) out.insert(e.param);
     return out;
-}
-
-std::optional<std::pair<int, int>> jpegSize(ByteView jpeg) {
-    tjhandle tj = tjInitDecompress();
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    const int status = tjDecompressHeader3(tj, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
-                                           &width, &height, &subsampling, &colorspace);
-    tjDestroy(tj);
-    if (status != 0) return std::nullopt;
-    return std::pair{width, height};
 }
 
 void writeFile(const QString& path, const QByteArray& bytes, const QDateTime& date) {
