@@ -56,4 +56,14 @@ inline Bytes deviceInfo(const DeviceInfoSpec& spec = {}) {
     return out;
 }
 
+// A response container for transaction 1 with no parameters, as a camera answers.
+inline Bytes responseContainer(std::uint16_t code) {
+    Bytes out;
+    PTP::appendLE(out, std::uint32_t{12});
+    PTP::appendLE(out, std::uint16_t{3});
+    PTP::appendLE(out, code);
+    PTP::appendLE(out, std::uint32_t{1});
+    return out;
+}
+
 }  // namespace pexil::testing

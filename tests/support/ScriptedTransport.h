@@ -4,6 +4,7 @@
 #include "kit/ptp/CommandTransport.h"
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPReader.h"
+#include "support/Datasets.h"
 
 #include <gtest/gtest.h>
 
@@ -59,14 +60,6 @@ public:
         return n;
     }
 
-    static Bytes responseContainer(std::uint16_t code) {
-        Bytes out;
-        PTP::appendLE(out, std::uint32_t{12});
-        PTP::appendLE(out, std::uint16_t{3});
-        PTP::appendLE(out, code);
-        PTP::appendLE(out, std::uint32_t{1});
-        return out;
-    }
 
     void sendPTPCommand(Bytes command, std::optional<Bytes> outData,
                         std::function<void(PTPExchange)> completion) override {

@@ -48,7 +48,7 @@ public:
         sent_.push_back(sent);
         if (onCommand) onCommand(sent);
         const Answer answer = answerFor(sent);
-        PTPExchange exchange{answer.data, response(answer.response), std::nullopt};
+        PTPExchange exchange{answer.data, testing::responseContainer(answer.response), std::nullopt};
         if (sent.op == PTP::code(Op::nikonGetLiveViewImg)) {
             clock_.startTimer(async::Seconds(1.0 / 30),
                               [completion, exchange] { completion(exchange); });
@@ -136,14 +136,6 @@ private:
             default:
                 return {};
         }
-    }
-    static Bytes response(std::uint16_t code) {
-        Bytes out;
-        PTP::appendLE(out, std::uint32_t{12});
-        PTP::appendLE(out, std::uint16_t{3});
-        PTP::appendLE(out, code);
-        PTP::appendLE(out, std::uint32_t{1});
-        return out;
     }
 
     async::Clock& clock_;

@@ -177,7 +177,7 @@ public:
                         std::function<void(PTPExchange)> completion) override {
         threads_.emplace_back([completion = std::move(completion)] {
             completion(
-                {Bytes{42}, testing::ScriptedTransport::responseContainer(0x2001), std::nullopt});
+                {Bytes{42}, testing::responseContainer(0x2001), std::nullopt});
         });
     }
 
