@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace pexil {
+
+// JPEG decoding with libjpeg-turbo, scaled in the DCT domain so that a thumbnail never costs a
+// full-size decode. Stateless; safe to call from any thread at once.
+class JpegDecoder {
+public:
+    // Decodes with the smallest libjpeg-turbo scaling factor whose result is at least maxPixel
+    // on its long side (maxPixel 0 = full size); the result may therefore be larger than
+    // maxPixel and the caller scales the rest. The image is Format_RGB32, which paints without
+    // conversion. None for data that is not a decodable JPEG.
+    static std::optional<QImage> decode(const std::uint8_t* data, std::size_t size,
+                                        int maxPixel = 0);
+};
+
+}  // namespace pexil

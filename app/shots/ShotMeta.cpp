@@ -1,0 +1,42 @@
+#include "app/shots/ShotMeta.h"
+
+#include <QStringList>
+
+#include <cmath>
+
+namespace pexil {
+
+namespace {
+
+// A damaged file can hold 0, a negative number or a NaN/infinity here; none of them is a
+// shutter time or an aperture, and dividing by them would print nonsense or overflow.
+bool usable(const std::optional<double>& value) {
+    return value && std::isfinite(*value) && *value > 0;
+}
+
+}  // namespace
+
+std::optional<QString> ShotMeta::shutterText() const {
+    if (!usable(exposureTime)) return std::nullopt;
+    const double seconds = *exposureTime;
+    if (seconds >= 1) return QString::asprintf("%.1f\"", seconds);
+    // Subnormal times would give a reciprocal beyond any integer; no camera has such a
+    // shutter, so the value is as damaged as a zero.
+    const double reciprocal = std::round(1.0 / seconds);
+    if (!(reciprocal < 1e9)) return std::nullopt;
+    return QStringLiteral("1/%1").arg(static_cast<qint64>(reciprocal));
+}
+
+QString ShotMeta::summary() const {
+    QStringList parts;
+    if (auto shutter = shutterText()) parts << *shutter;
+    if (usable(fNumber)) {
+        QString aperture = QString::number(*fNumber, 'f', 1);
+        if (aperture.endsWith(QStringLiteral(".0"))) aperture.chop(2);
+        parts << QStringLiteral("f/") + aperture;
+    }
+    if (iso) parts << QStringLiteral("ISO %1").arg(*iso);
+    return parts.join(QStringLiteral("  "));
+}
+
+}  // namespace pexil
