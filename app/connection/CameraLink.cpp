@@ -18,9 +18,7 @@ QString nameOr(const QString& name, const char* fallback) {
 CameraLink::CameraLink(async::Runtime& runtime, Log& log,
                        std::vector<std::unique_ptr<camera::DeviceSource>> sources,
                        std::unique_ptr<camera::USBCameraWatcher> usb)
-    : destination(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
-                  QStringLiteral("/Pexil")),
-      runtime_(runtime),
+    : runtime_(runtime),
       log_(log),
       browser_(std::make_unique<camera::DeviceBrowser>()),
       usb_(std::move(usb)),
@@ -54,6 +52,13 @@ CameraLink::Phase CameraLink::waitingPhase() const {
         if (const auto seen = usb_->camera()) return Phase::detected(seen->name, seen->since);
     }
     return Phase::searching();
+}
+
+std::optional<QDateTime> CameraLink::usbCameraSince() const {
+    if (!usb_) return std::nullopt;
+    const auto seen = usb_->camera();
+    if (!seen) return std::nullopt;
+    return seen->since;
 }
 
 void CameraLink::open() {

@@ -98,7 +98,7 @@ public:
     // None outside a prepared or preparing session.
     const std::shared_ptr<PTPCamera>& camera() const { return camera_; }
 
-    // Where fresh shots go (read when each save starts); initially <Pictures>/Pexil.
+    // Where fresh shots go (read when each save starts); the owner sets it before open().
     QString destination;
     // Whether fresh shots leave the card once they are safely on disk (read per file).
     bool deleteAfterDownload = false;
@@ -111,6 +111,11 @@ public:
     std::optional<int> cardExpected() const { return cardExpected_; }
     // Transfers in flight, fresh shots and card imports together.
     int downloading() const { return downloading_; }
+    // Camera clock behind ours, in seconds, measured when the session was prepared; none before
+    // or when the camera's clock could not be read.
+    std::optional<double> clockDrift() const { return clockDrift_; }
+    // When the USB watcher saw the camera now plugged in appear; none without one.
+    std::optional<QDateTime> usbCameraSince() const;
 
     // Saves `file` (not null) into `folder` (created with its parents) under the camera's name, or
     // NAME-1.EXT, NAME-2.EXT … when taken; optionally removes it from the card once it is

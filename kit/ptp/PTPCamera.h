@@ -63,6 +63,8 @@ public:
     async::Runtime& runtime() const { return runtime_; }
     // The process-wide vendor is Nikon's.
     static bool isNikon();
+    // This camera announced Nikon's vendor extension in its DeviceInfo.
+    bool speaksNikon() const { return info_ && info_->effectiveVendor() == 10; }
 
     // Reads DeviceInfo and installs it (capabilities, the display vendor). None when the
     // command fails or the dataset does not parse; nothing changes then.

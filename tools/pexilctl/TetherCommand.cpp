@@ -2,6 +2,7 @@
 
 #include "app/connection/CameraLink.h"
 #include "app/session/Log.h"
+#include "app/session/Preferences.h"
 #include "camera/service/CameraSources.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Sleep.h"
@@ -77,7 +78,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     std::vector<std::unique_ptr<camera::DeviceSource>> sources;
     sources.push_back(std::move(setup.value().source));
     CameraLink link(runtime, log, std::move(sources), nullptr);
-    if (!request.dest.isEmpty()) link.destination = request.dest;
+    link.destination = request.dest.isEmpty() ? Preferences::defaultBaseDestination() : request.dest;
     link.deleteAfterDownload = request.deleteAfterDownload;
 
     std::shared_ptr<PTPCamera> cam;

@@ -1,0 +1,72 @@
+#include "app/session/Preferences.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+namespace pexil {
+
+namespace {
+
+const QString baseKey = QStringLiteral("baseDestination");
+const QString dateKey = QStringLiteral("useDateSubfolder");
+const QString autoConnectKey = QStringLiteral("autoConnect");
+const QString deleteKey = QStringLiteral("deleteAfterDownload");
+const QString focusKey = QStringLiteral("autofocusBeforeShot");
+
+// QSettings keeps INI values as text: a Boolean written by us reads back as "true"/"false".
+std::optional<bool> storedBool(const QSettings& store, const QString& key) {
+    const QVariant value = store.value(key);
+    if (!value.isValid()) return std::nullopt;
+    if (value.typeId() == QMetaType::Bool) return value.toBool();
+    const QString text = value.toString();
+    if (text == QLatin1String("true")) return true;
+    if (text == QLatin1String("false")) return false;
+    return std::nullopt;
+}
+
+}  // namespace
+
+Preferences Preferences::read(const QSettings& store) {
+    Preferences out;
+    const QString base = store.value(baseKey).toString();
+    if (!base.isEmpty()) out.baseDestination = base;
+    out.useDateSubfolder = storedBool(store, dateKey).value_or(false);
+    out.autoConnect = storedBool(store, autoConnectKey).value_or(true);
+    out.deleteAfterDownload = storedBool(store, deleteKey).value_or(false);
+    out.autofocusBeforeShot = storedBool(store, focusKey).value_or(true);
+    return out;
+}
+
+void Preferences::write(QSettings& store) const {
+    store.setValue(baseKey, baseDestination);
+    store.setValue(dateKey, useDateSubfolder);
+    store.setValue(autoConnectKey, autoConnect);
+    store.setValue(deleteKey, deleteAfterDownload);
+    store.setValue(focusKey, autofocusBeforeShot);
+}
+
+QString Preferences::defaultBaseDestination() {
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty()) pictures = QDir::homePath() + QStringLiteral("/Pictures");
+    return pictures + QStringLiteral("/Pexil");
+}
+
+QString Preferences::destinationFor(const QDateTime& date) const {
+    if (!useDateSubfolder) return baseDestination;
+    return QDir(baseDestination).filePath(date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+std::optional<QString> Preferences::checkDestination(const QString& folder) {
+    const QString path = QDir::cleanPath(folder);
+    if (!QDir().mkpath(path)) return QString::fromUtf8("保存先を作成できません: ") + path;
+    QFile probe(QDir(path).filePath(QStringLiteral(".pexil-write-test")));
+    const bool written = probe.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                         probe.write(QByteArray(1, '\0')) == 1 && probe.flush();
+    probe.close();
+    if (probe.exists()) probe.remove();
+    if (!written) return QString::fromUtf8("保存先に書き込めません: ") + path;
+    return std::nullopt;
+}
+
+}  // namespace pexil

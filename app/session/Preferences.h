@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSettings>
+#include <QString>
+
+#include <optional>
+
+namespace pexil {
+
+// The user's five choices for tethering, as the per-user store keeps them, and the
+// destination folder derived from them.
+struct Preferences {
+    QString baseDestination = defaultBaseDestination();
+    bool useDateSubfolder = false;
+    bool autoConnect = true;
+    bool deleteAfterDownload = false;
+    bool autofocusBeforeShot = true;
+
+    // Absent keys give the defaults above; a non-Boolean "autoConnect" or
+    // "autofocusBeforeShot" reads as true (they default to on).
+    static Preferences read(const QSettings& store);
+    // All five keys at once.
+    void write(QSettings& store) const;
+
+    // <Pictures>/Pexil.
+    static QString defaultBaseDestination();
+
+    // The base folder, or its "yyyy-MM-dd" subfolder of `date` (local time) when date
+    // subfolders are on.
+    QString destinationFor(const QDateTime& date) const;
+
+    // Creates `folder` with its parents and proves it takes a file (".pexil-write-test",
+    // removed again); none when usable, else the user's text saying why not.
+    static std::optional<QString> checkDestination(const QString& folder);
+
+    friend bool operator==(const Preferences&, const Preferences&) = default;
+};
+
+}  // namespace pexil

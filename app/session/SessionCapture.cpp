@@ -1,0 +1,197 @@
+// The session model around a picture: the shutter and autofocus, files saved or not saved,
+// and the shots' thumbnails and large previews.
+#include "app/session/SessionModel.h"
+
+#include "app/shots/Thumbnailer.h"
+#include "kit/async/Sleep.h"
+#include "kit/async/WorkQueue.h"
+
+#include <QFileInfo>
+
+namespace pexil {
+
+namespace {
+constexpr int thumbnailPixels = 1200;
+constexpr int previewPixels = 4288;
+// How long an autofocus result stays on screen.
+constexpr double afResultSeconds = 2.0;
+// How often a body that tells of new pictures only through CheckEvent is asked while the
+// shot is being stored.
+constexpr double storingPollSeconds = 0.35;
+}  // namespace
+
+double SessionModel::captureWaitSeconds() const {
+    const auto it = props_.find(PTP::Prop::nikonExposureTime);
+    if (it == props_.end()) return 17;
+    const auto v = static_cast<std::uint32_t>(it->second.current);
+    // The three highest codes (bulb, time, flash sync) carry no fraction.
+    if (v >= 0xFFFFFFFDu) return 135;
+    const std::uint32_t numerator = v >> 16;
+    const std::uint32_t denominator = v & 0xFFFFu;
+    if (denominator == 0) return 17;
+    return static_cast<double>(numerator) / denominator * 2 + 15;
+}
+
+void SessionModel::shoot() {
+    if (!state_.is(ConnectionState::Kind::connected) || busy_ || !link_->camera()) return;
+    setBusy(true);  // before any waiting, so a second press is ignored
+    scope_.spawn(capture(prefs_.autofocusBeforeShot));
+}
+
+async::Task<void> SessionModel::capture(bool autofocusFirst) {
+    CameraPtr camera = link_->camera();
+    const CameraWeak weak = camera;
+    if (liveView_ && liveView_->state() == NikonLiveView::State::on) {
+        auto storing = std::make_shared<bool>(false);
+        std::function<int()> count = [this] { return shotNotifications_; };
+        std::function<async::Task<bool>()> body = [this, camera, autofocusFirst, storing, weak] {
+            return releaseThenPoll(camera, autofocusFirst, storing, weak);
+        };
+        const double wait = captureWaitSeconds();
+        const auto message =
+            co_await liveView_->whileSuspended(std::move(count), wait, std::move(body));
+        *storing = false;
+        if (message) setLastError(*message);
+    } else {
+        co_await release(std::move(camera), autofocusFirst);
+    }
+    co_await refreshCounters();
+    setBusy(false);
+}
+
+async::Task<bool> SessionModel::releaseThenPoll(CameraPtr camera, bool autofocusFirst,
+                                                std::shared_ptr<bool> storing, CameraWeak weak) {
+    const bool released = co_await release(std::move(camera), autofocusFirst);
+    if (released) {
+        // The poll loop rests while busy; a body that queues its events for CheckEvent would
+        // otherwise keep live view down for the whole wait.
+        *storing = true;
+        scope_.spawn(pollWhileStoring(weak, storing));
+    }
+    co_return released;
+}
+
+async::Task<bool> SessionModel::release(CameraPtr camera, bool autofocusFirst) {
+    const CameraWeak weak = camera;
+    if (autofocusFirst) {
+        const auto focused = co_await camera->autofocus();
+        (void)focused;  // a shot out of focus is still a shot
+    }
+    const auto released = co_await camera->releaseShutter();
+    camera.reset();
+    if (released) co_return true;
+    if (current(weak))
+        setLastError(QString::fromUtf8("撮影できませんでした: ") + describe(released.error()));
+    co_return false;
+}
+
+async::Task<void> SessionModel::pollWhileStoring(CameraWeak weak, std::shared_ptr<bool> storing) {
+    for (;;) {
+        co_await async::sleep(storingPollSeconds);
+        const bool cancelled = co_await async::isCancelled();
+        if (cancelled || !*storing) co_return;
+        CameraPtr camera = weak.lock();
+        if (!camera || !current(weak) || !checkEventWanted(*camera)) co_return;
+        if (link_->downloading() > 0) continue;
+        co_await pollOnce(std::move(camera));
+    }
+}
+
+void SessionModel::autofocus() {
+    if (!state_.is(ConnectionState::Kind::connected)) return;
+    if (afState_.kind == AFState::Kind::running) return;
+    CameraPtr camera = link_->camera();
+    if (!camera) return;
+    setAFState(AFState::running());
+    scope_.spawn(runAutofocus(std::move(camera)));
+}
+
+async::Task<void> SessionModel::runAutofocus(CameraPtr camera) {
+    const std::uint64_t generation = ++afGeneration_;
+    const CameraWeak weak = camera;
+    const auto focused = co_await camera->autofocus();
+    camera.reset();
+    if (!current(weak)) co_return;
+    if (!focused)
+        setAFState(AFState::failed(QString::fromUtf8("AF を実行できませんでした")));
+    else if (*focused)
+        setAFState(AFState::succeeded());
+    else
+        setAFState(AFState::failed(QString::fromUtf8("ピントが合いませんでした")));
+    co_await refreshCounters();
+    co_await async::sleep(afResultSeconds);
+    // A newer request owns the display now, whether it is still running or already answered.
+    if (generation == afGeneration_ && afState_.kind != AFState::Kind::running)
+        setAFState(AFState::idle());
+}
+
+void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePtr& file) {
+    Shot shot;
+    shot.id = QUuid::createUuid();
+    shot.path = path;
+    shot.arrived = runtime_.clock().now();
+    shots_.insert(shots_.begin(), shot);
+    emit shotsChanged();
+    selection_ = shot.id;
+    emit selectionChanged();
+    scope_.spawn(decodeThumbnail(shot.id, path));
+
+    const QString name = file && !file->name().isEmpty() ? file->name() : QFileInfo(path).fileName();
+    const qint64 size = file ? static_cast<qint64>(file->fileSize()) : QFileInfo(path).size();
+    ledger_->record(cameraSerial(), name, size, file ? file->creationDate() : std::nullopt);
+    emit shotSaved(path);
+}
+
+void SessionModel::downloadFailed(const QString& name, const QString& reason) {
+    failedTransfers_ << name;
+    emit failedTransfersChanged();
+    setDestinationProblem(reason);
+    setLastError(QString::fromUtf8("「") + name + QString::fromUtf8("」を保存できませんでした。\n") +
+                 reason + QString::fromUtf8("\n\nカメラのカードには残っています。"));
+    emit transferFailed(name, reason);
+}
+
+void SessionModel::select(const QUuid& id) {
+    if (!shot(id)) return;
+    if (selection_ != id) {
+        selection_ = id;
+        emit selectionChanged();
+    }
+    loadFullPreview(id);
+}
+
+void SessionModel::loadFullPreview(const QUuid& id) {
+    const Shot* wanted = shot(id);
+    if (!wanted || fullPreviewID_ == id) return;
+    fullPreviewID_ = id;
+    if (!fullPreview_.isNull()) {
+        fullPreview_ = QImage();
+        emit fullPreviewChanged();
+    }
+    scope_.spawn(decodePreview(id, wanted->path));
+}
+
+async::Task<void> SessionModel::decodeThumbnail(QUuid id, QString path) {
+    auto load = [path] { return Thumbnailer::load(path, thumbnailPixels); };
+    auto decoded = co_await async::runOn(*thumbQueue_, std::move(load));
+    if (!decoded) co_return;
+    for (Shot& s : shots_) {
+        if (s.id != id) continue;
+        s.thumbnail = std::move(decoded->image);
+        s.meta = std::move(decoded->meta);
+        emit shotUpdated(id);
+        emit shotsChanged();
+        if (selection_ == id) loadFullPreview(id);
+        co_return;
+    }
+}
+
+async::Task<void> SessionModel::decodePreview(QUuid id, QString path) {
+    auto load = [path] { return Thumbnailer::load(path, previewPixels); };
+    auto decoded = co_await async::runOn(*thumbQueue_, std::move(load));
+    if (!decoded || fullPreviewID_ != id) co_return;  // another shot is wanted now
+    fullPreview_ = std::move(decoded->image);
+    emit fullPreviewChanged();
+}
+
+}  // namespace pexil

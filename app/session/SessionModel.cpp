@@ -1,0 +1,399 @@
+#include "app/session/SessionModel.h"
+
+#include "app/geo/GeoStore.h"
+#include "kit/async/WorkQueue.h"
+
+#include <cmath>
+
+namespace pexil {
+
+namespace {
+// A camera plugged in longer ago than this has been waiting for something else: its warm-up
+// clock starts when we first see it.
+constexpr qint64 recentAttachSeconds = 180;
+}  // namespace
+
+SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment environment,
+                           QObject* parent)
+    : QObject(parent), runtime_(runtime), log_(log), scope_(runtime) {
+    settings_ = environment.settings ? std::move(environment.settings)
+                                     : std::make_unique<QSettings>();
+    const QString support = environment.supportFolder.isEmpty() ? ImportLedger::defaultFolder()
+                                                                 : environment.supportFolder;
+    ledger_ = std::make_unique<ImportLedger>(support, log_.writer());
+    GeoStore::Options geoOptions;
+    geoOptions.folder = support;
+    geoOptions.receiver.advertise = environment.advertiseGeo;
+    geo_ = std::make_unique<GeoStore>(runtime_.clock(), log_.writer(), geoOptions);
+    link_ = std::make_unique<CameraLink>(runtime_, log_, std::move(environment.sources),
+                                         std::move(environment.usb));
+
+    liveViewSettingsFile_ = environment.liveViewSettingsFile;
+    thumbQueue_ = environment.thumbQueue;
+    if (!thumbQueue_) {
+        ownThumbQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.thumb"), 2);
+        thumbQueue_ = ownThumbQueue_.get();
+    }
+    frameQueue_ = environment.frameQueue;
+    if (!frameQueue_) {
+        ownFrameQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.liveframe"));
+        frameQueue_ = ownFrameQueue_.get();
+    }
+
+    prefs_ = Preferences::read(*settings_);
+    link_->deleteAfterDownload = prefs_.deleteAfterDownload;
+    applyDestination();
+
+    // The link dies with the model, so these never run into a destroyed model.
+    link_->onPhase = [this](const CameraLink::Phase& phase) { phaseChanged(phase); };
+    link_->onReady = [this](const CameraPtr& camera) { cameraReady(camera); };
+    link_->onLost = [this](const std::optional<QString>& reason) { cameraLost(reason); };
+    link_->onPTPEvent = [this](const PTPEvent& event) { handle(event); };
+    link_->onFileSaved = [this](const QString& path, const CameraLink::CameraFilePtr& file) {
+        fileSaved(path, file);
+    };
+    link_->onDownloadFailed = [this](const QString& name, const QString& reason) {
+        downloadFailed(name, reason);
+    };
+}
+
+SessionModel::~SessionModel() {
+    // Tasks first: none may resume into the members destroyed below.
+    scope_.cancelAll();
+    liveView_.reset();
+}
+
+// --- computed ---
+
+std::optional<std::int64_t> SessionModel::batteryPercent() const {
+    const auto it = props_.find(PTP::Prop::batteryLevel);
+    if (it == props_.end()) return std::nullopt;
+    return it->second.current;
+}
+
+QString SessionModel::modelName() const {
+    if (state_.is(ConnectionState::Kind::connected)) return state_.text.value_or(QString());
+    return QString::fromUtf8("未接続");
+}
+
+QString SessionModel::cameraSerial() const {
+    if (deviceInfo_ && !deviceInfo_->serialNumber.isEmpty()) return deviceInfo_->serialNumber;
+    if (const auto& camera = link_->camera(); camera && camera->info() &&
+                                              !camera->info()->serialNumber.isEmpty())
+        return camera->info()->serialNumber;
+    return modelName();
+}
+
+std::optional<QString> SessionModel::clockOffsetDescription() const {
+    return describeClockOffset(clockOffset_);
+}
+
+std::optional<QString> SessionModel::describeClockOffset(std::optional<double> offset) {
+    if (!offset || !std::isfinite(*offset)) return std::nullopt;
+    // Beyond what a day-long drift could mean, the figure is still shown, never overflowed.
+    const double rounded = std::round(std::clamp(*offset, -1e12, 1e12));
+    const auto c = static_cast<qint64>(rounded);
+    if (c == 0) return QString::fromUtf8("一致");
+    const qint64 s = c < 0 ? -c : c;
+    const QString direction = QString::fromUtf8(c > 0 ? "遅れ" : "進み");
+    if (s < 60) return QString::number(s) + QString::fromUtf8("秒") + direction;
+    QString span;
+    if (s < 3600)
+        span = QString::number(s / 60 % 60) + QString::fromUtf8("分");
+    else
+        span = QString::number(s / 3600) + QString::fromUtf8("時間") +
+               QString::number(s / 60 % 60) + QString::fromUtf8("分");
+    return span + direction;
+}
+
+std::optional<QDateTime> SessionModel::recentAttach() const {
+    const auto since = link_->usbCameraSince();
+    if (!since) return std::nullopt;
+    if (since->secsTo(runtime_.clock().now()) >= recentAttachSeconds) return std::nullopt;
+    return since;
+}
+
+const Shot* SessionModel::shot(const QUuid& id) const {
+    for (const Shot& s : shots_)
+        if (s.id == id) return &s;
+    return nullptr;
+}
+
+// --- preferences ---
+
+void SessionModel::savePreferences() {
+    prefs_.write(*settings_);
+    settings_->sync();
+    emit preferencesChanged();
+}
+
+void SessionModel::setBaseDestination(const QString& folder) {
+    if (prefs_.baseDestination == folder) return;
+    prefs_.baseDestination = folder;
+    savePreferences();
+    applyDestination();
+}
+
+void SessionModel::setUseDateSubfolder(bool on) {
+    if (prefs_.useDateSubfolder == on) return;
+    prefs_.useDateSubfolder = on;
+    savePreferences();
+    applyDestination();
+}
+
+void SessionModel::setAutoConnect(bool on) {
+    if (prefs_.autoConnect == on) return;
+    prefs_.autoConnect = on;
+    savePreferences();
+}
+
+void SessionModel::setDeleteAfterDownload(bool on) {
+    if (prefs_.deleteAfterDownload == on) return;
+    prefs_.deleteAfterDownload = on;
+    savePreferences();
+    link_->deleteAfterDownload = on;
+}
+
+void SessionModel::setAutofocusBeforeShot(bool on) {
+    if (prefs_.autofocusBeforeShot == on) return;
+    prefs_.autofocusBeforeShot = on;
+    savePreferences();
+}
+
+void SessionModel::applyDestination() {
+    link_->destination = destination(runtime_.clock().now());
+    setDestinationProblem(checkDestination());
+}
+
+std::optional<QString> SessionModel::checkDestination() const {
+    return Preferences::checkDestination(destination(runtime_.clock().now()));
+}
+
+// --- connection ---
+
+void SessionModel::connectCamera() {
+    setLastError(std::nullopt);
+    if (!failedTransfers_.isEmpty()) {
+        failedTransfers_.clear();
+        emit failedTransfersChanged();
+    }
+    applyDestination();
+    link_->open();
+}
+
+void SessionModel::phaseChanged(const CameraLink::Phase& phase) {
+    using Kind = CameraLink::Phase::Kind;
+    switch (phase.kind) {
+        case Kind::detected:
+        case Kind::opening:
+            setState(ConnectionState::connecting());
+            beginWarmup({Warmup::Kind::system, phase.name}, recentAttach());
+            break;
+        case Kind::preparing:
+            setState(ConnectionState::connecting());
+            beginWarmup({Warmup::Kind::card, phase.name}, recentAttach());
+            break;
+        case Kind::ready:
+            setState(ConnectionState::connected(phase.name));
+            clearWarmup();
+            break;
+        case Kind::closed:
+            if (state_.is(ConnectionState::Kind::connected))
+                setState(ConnectionState::disconnected());
+            clearWarmup();
+            break;
+        case Kind::searching:
+            if (!state_.is(ConnectionState::Kind::waiting)) setState(ConnectionState::waiting());
+            clearWarmup();
+            break;
+    }
+}
+
+void SessionModel::beginWarmup(Warmup warmup, std::optional<QDateTime> since) {
+    const bool changed = warmup_ != warmup || !warmupSince_;
+    warmup_ = std::move(warmup);
+    if (!warmupSince_) warmupSince_ = since ? *since : runtime_.clock().now();
+    if (changed) emit warmupChanged();
+}
+
+void SessionModel::clearWarmup() {
+    if (!warmup_ && !warmupSince_) return;
+    warmup_.reset();
+    warmupSince_.reset();
+    emit warmupChanged();
+}
+
+void SessionModel::cameraReady(const CameraPtr& camera) {
+    deviceInfo_ = camera->info();
+    emit deviceInfoChanged();
+    checkEventUsable_ = !camera->capabilities() || !camera->capabilities()->isNikon1;
+    liveView_.reset();
+    liveCamera_.reset();
+    ++liveGeneration_;
+    const bool nikon1 = camera->capabilities() && camera->capabilities()->isNikon1;
+    if (camera->speaksNikon() && !nikon1) {
+        const QString identifier = deviceInfo_ ? deviceInfo_->serialNumber : QStringLiteral("?");
+        liveCamera_ = camera;
+        liveView_ = std::make_unique<NikonLiveView>(*camera, identifier, log_.writer(),
+                                                    liveViewSettingsFile_);
+        liveView_->onChange = [this] { liveViewChanged(); };
+        liveView_->onFrame = [this](ByteView frame) { frameArrived(frame); };
+        liveView_->shouldPauseFrames = [this] { return writing_ > 0; };
+    }
+    setClockOffset(link_->clockDrift());
+    CameraWeak weak = camera;
+    auto start = [](SessionModel* self, CameraWeak weak) -> async::Task<void> {
+        co_await self->refreshAll();
+        if (self->current(weak)) self->startEventLoop();
+    };
+    scope_.spawn(start(this, weak));
+}
+
+void SessionModel::cameraLost(const std::optional<QString>& reason) {
+    if (liveView_) liveView_->forget();
+    if (eventLoop_) eventLoop_->cancel();
+    eventLoop_.reset();
+    clearCameraState();
+    if (!reason) return;
+    using Kind = CameraLink::Phase::Kind;
+    switch (link_->phase().kind) {
+        case Kind::detected: break;
+        case Kind::searching: setState(ConnectionState::waiting(*reason)); break;
+        default: setState(ConnectionState::failed(*reason)); break;
+    }
+}
+
+void SessionModel::clearCameraState() {
+    liveView_.reset();
+    liveCamera_.reset();
+    ++liveGeneration_;
+    setProps({});
+    if (deviceInfo_) {
+        deviceInfo_.reset();
+        emit deviceInfoChanged();
+    }
+    setAFState(AFState::idle());
+    setLive(false);
+    setBusy(false);
+    setClockOffset(std::nullopt);
+    if (!liveFrame_.isNull()) {
+        liveFrame_ = QImage();
+        emit liveFrameChanged();
+    }
+    if (liveFPS_ != 0) {
+        liveFPS_ = 0;
+        emit liveFPSChanged();
+    }
+    frameTimes_.clear();
+    setLightMeter(std::nullopt);
+    setBufferRemaining(std::nullopt);
+}
+
+void SessionModel::disconnectCamera() {
+    auto run = [](SessionModel* self) -> async::Task<void> {
+        if (self->liveView_ && self->liveView_->isActive())
+            co_await self->liveView_->stop(QString::fromUtf8("切断"));
+        if (self->eventLoop_) self->eventLoop_->cancel();
+        self->eventLoop_.reset();
+        self->link_->close();
+        self->clearCameraState();
+        self->setState(ConnectionState::disconnected());
+    };
+    scope_.spawn(run(this));
+}
+
+void SessionModel::syncClock() {
+    const CameraPtr camera = link_->camera();
+    if (!state_.is(ConnectionState::Kind::connected) || !camera) return;
+    auto run = [](SessionModel* self, CameraPtr camera) -> async::Task<void> {
+        CameraWeak weak = camera;
+        const auto done = co_await camera->setCameraClock(self->runtime_.clock().now());
+        camera.reset();
+        if (!self->current(weak)) co_return;
+        if (done) {
+            self->setClockOffset(0.0);
+            self->write(QString::fromUtf8("カメラ時計を PC に合わせました"));
+        } else {
+            self->setLastError(describe(done.error()));
+        }
+    };
+    scope_.spawn(run(this, camera));
+}
+
+bool SessionModel::current(const CameraWeak& camera) const {
+    const CameraPtr alive = camera.lock();
+    return alive && alive == link_->camera();
+}
+
+void SessionModel::clearLastError() { setLastError(std::nullopt); }
+
+// --- setters that notify ---
+
+void SessionModel::setState(ConnectionState state) {
+    if (state_ == state) return;
+    state_ = std::move(state);
+    emit stateChanged();
+}
+
+void SessionModel::setBusy(bool busy) {
+    if (busy_ == busy) return;
+    busy_ = busy;
+    emit busyChanged();
+}
+
+void SessionModel::setAFState(AFState state) {
+    if (afState_ == state) return;
+    afState_ = std::move(state);
+    emit afStateChanged();
+}
+
+void SessionModel::setLastError(std::optional<QString> text) {
+    if (lastError_ == text) return;
+    lastError_ = std::move(text);
+    emit lastErrorChanged();
+}
+
+void SessionModel::setProps(Descriptors props) {
+    if (props_ == props) return;
+    props_ = std::move(props);
+    emit propsChanged();
+}
+
+void SessionModel::storeDescriptor(const PropDesc& desc) {
+    auto it = props_.find(desc.code);
+    if (it != props_.end() && it->second == desc) return;
+    props_[desc.code] = desc;
+    emit propsChanged();
+}
+
+void SessionModel::setLightMeter(std::optional<double> value) {
+    if (lightMeter_ == value) return;
+    lightMeter_ = value;
+    emit lightMeterChanged();
+}
+
+void SessionModel::setBufferRemaining(std::optional<int> value) {
+    if (bufferRemaining_ == value) return;
+    bufferRemaining_ = value;
+    emit bufferRemainingChanged();
+}
+
+void SessionModel::setClockOffset(std::optional<double> value) {
+    if (clockOffset_ == value) return;
+    clockOffset_ = value;
+    emit clockOffsetChanged();
+}
+
+void SessionModel::setLive(bool live) {
+    if (isLive_ == live) return;
+    isLive_ = live;
+    emit isLiveChanged();
+}
+
+void SessionModel::setDestinationProblem(std::optional<QString> problem) {
+    if (destinationProblem_ == problem) return;
+    destinationProblem_ = std::move(problem);
+    emit destinationProblemChanged();
+}
+
+}  // namespace pexil

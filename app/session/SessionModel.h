@@ -1,0 +1,318 @@
+#pragma once
+
+#include "app/card/ImportLedger.h"
+#include "app/connection/CameraLink.h"
+#include "app/session/ConnectionState.h"
+#include "app/session/Log.h"
+#include "app/session/Preferences.h"
+#include "app/shots/Shot.h"
+#include "kit/async/Executor.h"
+#include "kit/async/Runtime.h"
+#include "kit/async/Spawn.h"
+#include "kit/device/DeviceInfo.h"
+#include "kit/device/ExposureLayout.h"
+#include "kit/liveview/NikonLiveView.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QObject>
+#include <QSettings>
+#include <QStringList>
+#include <QUuid>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace pexil {
+
+class GeoStore;
+namespace async {
+class WorkQueue;
+}
+
+using ShotList = std::vector<Shot>;
+
+// The application's one long-lived model: it owns the camera link, the geo store and the
+// import ledger, follows the camera from no camera through warm-up to connected and back,
+// mirrors the camera's settings and counters, polls the camera while connected, fires the
+// shutter and autofocus, turns saved files into shots, runs live view, and keeps the user's
+// preferences. The windows only render its properties and call its operations; pexilctl
+// tether drives the same object headless.
+//
+// Threads: main thread only, every call and every signal. Pictures and frames are decoded
+// on worker queues and applied back on the main thread.
+// Lifetime: destroying the model abandons its tasks; nothing of it runs afterwards. Nothing
+// is sent to the camera at destruction.
+class SessionModel final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(pexil::ConnectionState state READ state NOTIFY stateChanged)
+    Q_PROPERTY(std::optional<pexil::Warmup> warmup READ warmup NOTIFY warmupChanged)
+    Q_PROPERTY(std::optional<QDateTime> warmupSince READ warmupSince NOTIFY warmupChanged)
+    Q_PROPERTY(pexil::ShotList shots READ shots NOTIFY shotsChanged)
+    Q_PROPERTY(pexil::Descriptors props READ props NOTIFY propsChanged)
+    Q_PROPERTY(std::optional<pexil::DeviceInfo> deviceInfo READ deviceInfo NOTIFY deviceInfoChanged)
+    Q_PROPERTY(std::optional<double> lightMeter READ lightMeter NOTIFY lightMeterChanged)
+    Q_PROPERTY(std::optional<int> bufferRemaining READ bufferRemaining NOTIFY bufferRemainingChanged)
+    Q_PROPERTY(std::optional<QUuid> selection READ selection NOTIFY selectionChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(pexil::AFState afState READ afState NOTIFY afStateChanged)
+    Q_PROPERTY(bool isLive READ isLive NOTIFY isLiveChanged)
+    Q_PROPERTY(QImage liveFrame READ liveFrame NOTIFY liveFrameChanged)
+    Q_PROPERTY(int liveFPS READ liveFPS NOTIFY liveFPSChanged)
+    Q_PROPERTY(std::optional<double> clockOffset READ clockOffset NOTIFY clockOffsetChanged)
+    Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(QStringList failedTransfers READ failedTransfers NOTIFY failedTransfersChanged)
+    Q_PROPERTY(std::optional<QString> destinationProblem READ destinationProblem NOTIFY destinationProblemChanged)
+    Q_PROPERTY(QImage fullPreview READ fullPreview NOTIFY fullPreviewChanged)
+    Q_PROPERTY(QString baseDestination READ baseDestination WRITE setBaseDestination NOTIFY preferencesChanged)
+    Q_PROPERTY(bool useDateSubfolder READ useDateSubfolder WRITE setUseDateSubfolder NOTIFY preferencesChanged)
+    Q_PROPERTY(bool autoConnect READ autoConnect WRITE setAutoConnect NOTIFY preferencesChanged)
+    Q_PROPERTY(bool deleteAfterDownload READ deleteAfterDownload WRITE setDeleteAfterDownload NOTIFY preferencesChanged)
+    Q_PROPERTY(bool autofocusBeforeShot READ autofocusBeforeShot WRITE setAutofocusBeforeShot NOTIFY preferencesChanged)
+
+public:
+    // What the model is built on; the application passes the real things, tests and the
+    // demo their own.
+    struct Environment {
+        // Where cameras come from (the camera service's sources).
+        std::vector<std::unique_ptr<camera::DeviceSource>> sources;
+        // Tells of a USB camera before the service reports it; may be null.
+        std::unique_ptr<camera::USBCameraWatcher> usb;
+        // The preference store; null: QSettings with the application's names.
+        std::unique_ptr<QSettings> settings;
+        // Where imported.json and geo-latest.json live; empty: <application-support>/Pexil.
+        QString supportFolder;
+        // Whether the geo store's receiver advertises itself on the network (tests: no).
+        bool advertiseGeo = true;
+        // Decoding queues; null: the model's own worker threads.
+        async::Executor* thumbQueue = nullptr;
+        async::Executor* frameQueue = nullptr;
+        // Where live view remembers which bodies need their memory; empty: the preference store.
+        QString liveViewSettingsFile;
+    };
+
+    SessionModel(async::Runtime& runtime, Log& log, Environment environment,
+                 QObject* parent = nullptr);
+    ~SessionModel() override;
+    Q_DISABLE_COPY_MOVE(SessionModel)
+
+    // --- observable state ---
+    const ConnectionState& state() const { return state_; }
+    const std::optional<Warmup>& warmup() const { return warmup_; }
+    const std::optional<QDateTime>& warmupSince() const { return warmupSince_; }
+    const ShotList& shots() const { return shots_; }
+    const Descriptors& props() const { return props_; }
+    const std::optional<DeviceInfo>& deviceInfo() const { return deviceInfo_; }
+    const std::optional<double>& lightMeter() const { return lightMeter_; }
+    const std::optional<int>& bufferRemaining() const { return bufferRemaining_; }
+    const std::optional<QUuid>& selection() const { return selection_; }
+    bool busy() const { return busy_; }
+    const AFState& afState() const { return afState_; }
+    bool isLive() const { return isLive_; }
+    const QImage& liveFrame() const { return liveFrame_; }  // null: none
+    int liveFPS() const { return liveFPS_; }
+    const std::optional<double>& clockOffset() const { return clockOffset_; }
+    const std::optional<QString>& lastError() const { return lastError_; }
+    const QStringList& failedTransfers() const { return failedTransfers_; }
+    const std::optional<QString>& destinationProblem() const { return destinationProblem_; }
+    const QImage& fullPreview() const { return fullPreview_; }  // null: none
+    const QString& baseDestination() const { return prefs_.baseDestination; }
+    bool useDateSubfolder() const { return prefs_.useDateSubfolder; }
+    bool autoConnect() const { return prefs_.autoConnect; }
+    bool deleteAfterDownload() const { return prefs_.deleteAfterDownload; }
+    bool autofocusBeforeShot() const { return prefs_.autofocusBeforeShot; }
+
+    // --- computed ---
+    std::optional<std::int64_t> batteryPercent() const;
+    QString modelName() const;
+    QString cameraSerial() const;
+    std::optional<QString> clockOffsetDescription() const;
+    static std::optional<QString> describeClockOffset(std::optional<double> offset);
+    // When the USB watcher saw the current camera appear, if less than 180 s ago.
+    std::optional<QDateTime> recentAttach() const;
+    double captureWaitSeconds() const;
+    bool lightMeterMeaningful() const;
+    bool isWritable(PTP::Prop prop) const;
+    const Shot* shot(const QUuid& id) const;
+
+    // --- preferences ---
+    void setBaseDestination(const QString& folder);
+    void setUseDateSubfolder(bool on);
+    void setAutoConnect(bool on);
+    void setDeleteAfterDownload(bool on);
+    void setAutofocusBeforeShot(bool on);
+    QString destination(const QDateTime& date) const { return prefs_.destinationFor(date); }
+    void applyDestination();
+    std::optional<QString> checkDestination() const;
+
+    // --- connection ---
+    void connectCamera();
+    void disconnectCamera();
+    void syncClock();
+
+    // --- capture ---
+    void shoot();
+    void autofocus();
+    void select(const QUuid& id);
+    void loadFullPreview(const QUuid& id);
+
+    // --- settings ---
+    // The display text of the current value; empty without a descriptor.
+    QString text(PTP::Prop prop) const;
+    // Chooses the value whose text is `text`; unknown texts are ignored.
+    void setText(PTP::Prop prop, const QString& text);
+    void setProp(PTP::Prop prop, std::int64_t value);
+    void refreshSettings();
+    void releaseCameraControl();
+
+    // --- live view ---
+    void toggleLiveView();
+
+    // The window's alert was dismissed.
+    void clearLastError();
+
+    CameraLink& link() { return *link_; }
+    GeoStore& geo() { return *geo_; }
+    ImportLedger& ledger() { return *ledger_; }
+    async::Runtime& runtime() const { return runtime_; }
+    Log& log() const { return log_; }
+    // A camera announced a new picture (either channel) since the model was made.
+    int shotNotifications() const { return shotNotifications_; }
+
+signals:
+    void stateChanged();
+    void warmupChanged();
+    void shotsChanged();
+    // One shot's thumbnail and metadata arrived.
+    void shotUpdated(const QUuid& id);
+    void propsChanged();
+    void deviceInfoChanged();
+    void lightMeterChanged();
+    void bufferRemainingChanged();
+    void selectionChanged();
+    void busyChanged();
+    void afStateChanged();
+    void isLiveChanged();
+    void liveFrameChanged();
+    void liveFPSChanged();
+    void clockOffsetChanged();
+    void lastErrorChanged();
+    void failedTransfersChanged();
+    void destinationProblemChanged();
+    void fullPreviewChanged();
+    void preferencesChanged();
+    // A saved shot (for pexilctl tether and tests) and a failed one.
+    void shotSaved(const QString& path);
+    void transferFailed(const QString& name, const QString& message);
+
+private:
+    using CameraPtr = std::shared_ptr<PTPCamera>;
+    using CameraWeak = std::weak_ptr<PTPCamera>;
+
+    // Link callbacks.
+    void phaseChanged(const CameraLink::Phase& phase);
+    void cameraReady(const CameraPtr& camera);
+    void cameraLost(const std::optional<QString>& reason);
+    void handle(const PTPEvent& event);
+    void fileSaved(const QString& path, const CameraLink::CameraFilePtr& file);
+    void downloadFailed(const QString& name, const QString& reason);
+
+    void beginWarmup(Warmup warmup, std::optional<QDateTime> since);
+    void clearWarmup();
+    void clearCameraState();
+    // Whether `camera` is still the link's camera: a result read from an earlier camera or
+    // session must not land in this one's state.
+    bool current(const CameraWeak& camera) const;
+    bool checkEventWanted(const PTPCamera& camera) const;
+
+    async::Task<void> refreshAll();
+    async::Task<void> refreshCounters();
+    async::Task<void> describeOne(PTP::Prop prop);
+    void startEventLoop();
+    async::Task<void> eventLoop();
+    async::Task<bool> pollOnce(CameraPtr camera);
+    async::Task<void> capture(bool autofocusFirst);
+    async::Task<bool> release(CameraPtr camera, bool autofocusFirst);
+    async::Task<bool> releaseThenPoll(CameraPtr camera, bool autofocusFirst,
+                                      std::shared_ptr<bool> storing, CameraWeak weak);
+    async::Task<void> pollWhileStoring(CameraWeak camera, std::shared_ptr<bool> storing);
+    async::Task<void> runAutofocus(CameraPtr camera);
+    async::Task<void> write(CameraPtr camera, PTP::Prop prop, PropDesc desc, std::int64_t value);
+    async::Task<void> decodeThumbnail(QUuid id, QString path);
+    async::Task<void> decodePreview(QUuid id, QString path);
+    async::Task<void> liveViewTask(bool start);
+    void liveViewChanged();
+    void frameArrived(ByteView frame);
+    async::Task<void> decodeFrame(QByteArray bytes);
+
+    void setState(ConnectionState state);
+    void setBusy(bool busy);
+    void setAFState(AFState state);
+    void setLastError(std::optional<QString> text);
+    void setProps(Descriptors props);
+    void storeDescriptor(const PropDesc& desc);
+    void setLightMeter(std::optional<double> value);
+    void setBufferRemaining(std::optional<int> value);
+    void setClockOffset(std::optional<double> value);
+    void setLive(bool live);
+    void setDestinationProblem(std::optional<QString> problem);
+    void savePreferences();
+    void write(const QString& line) const { log_.write(line); }
+
+    async::Runtime& runtime_;
+    Log& log_;
+    std::unique_ptr<QSettings> settings_;
+    Preferences prefs_;
+
+    ConnectionState state_;
+    std::optional<Warmup> warmup_;
+    std::optional<QDateTime> warmupSince_;
+    ShotList shots_;
+    Descriptors props_;
+    std::optional<DeviceInfo> deviceInfo_;
+    std::optional<double> lightMeter_;
+    std::optional<int> bufferRemaining_;
+    std::optional<QUuid> selection_;
+    bool busy_ = false;
+    AFState afState_;
+    bool isLive_ = false;
+    QImage liveFrame_;
+    int liveFPS_ = 0;
+    std::optional<double> clockOffset_;
+    std::optional<QString> lastError_;
+    QStringList failedTransfers_;
+    std::optional<QString> destinationProblem_;
+    QImage fullPreview_;
+
+    std::deque<double> frameTimes_;  // monotonic seconds of frames shown, the last second's
+    std::optional<QUuid> fullPreviewID_;
+    bool checkEventUsable_ = true;
+    int shotNotifications_ = 0;
+    int writing_ = 0;
+    bool frameInFlight_ = false;
+    std::uint64_t afGeneration_ = 0;
+
+    std::unique_ptr<async::WorkQueue> ownThumbQueue_;
+    std::unique_ptr<async::WorkQueue> ownFrameQueue_;
+    async::Executor* thumbQueue_ = nullptr;
+    async::Executor* frameQueue_ = nullptr;
+
+    std::unique_ptr<ImportLedger> ledger_;
+    std::unique_ptr<GeoStore> geo_;
+    std::unique_ptr<CameraLink> link_;
+    QString liveViewSettingsFile_;
+    // The live view talks to this camera by reference: it stays alive as long as the view.
+    CameraPtr liveCamera_;
+    std::unique_ptr<NikonLiveView> liveView_;
+    std::uint64_t liveGeneration_ = 0;  // bumped whenever liveView_ is replaced or dropped
+    std::optional<async::TaskHandle> eventLoop_;
+    async::Lifetime lifetime_;
+    // Last, so its tasks are abandoned before any member they use goes away.
+    async::Scope scope_;
+};
+
+}  // namespace pexil
+
+Q_DECLARE_METATYPE(pexil::ShotList)
