@@ -6,6 +6,7 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <climits>
 #include <cmath>
 #include <mutex>
 #include <string>
@@ -87,7 +88,7 @@ int dimension(long fromImage, const std::optional<long>& fromExif) {
     return 0;
 }
 
-std::optional<EmbeddedImage> largestEmbedded(const Exiv2::Image& image) {
+std::optional<EmbeddedImage> largestPreview(const Exiv2::Image& image) {
     const Exiv2::PreviewManager previews(image);
     std::optional<EmbeddedImage> best;
     qint64 bestArea = -1;
@@ -143,7 +144,7 @@ std::optional<PictureMetadata> PictureMetadata::read(const QByteArray& data) {
             orientation && *orientation >= 1 && *orientation <= 8) {
             result.orientation = static_cast<int>(*orientation);
         }
-        result.largestEmbedded = largestEmbedded(*image);
+        result.largestEmbedded = largestPreview(*image);
         return result;
     } catch (const std::exception&) {
         // Exiv2::AnyError for bytes it cannot read, std::bad_alloc for absurd sizes in a
