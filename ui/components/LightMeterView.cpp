@@ -114,8 +114,10 @@ void LightMeterView::paintEvent(QPaintEvent*) {
 
     // Ticks: 1 wide, the outer ones flush with the scale's ends.
     const QRectF& s = l.scale;
+    const double dpr = devicePixelRatioF();
     for (int i = 0; i < 13; ++i) {
-        const double x = s.left() + i * (s.width() - 1) / 12;
+        // On whole device pixels, so that 1-point ticks stay crisp.
+        const double x = std::round((s.left() + i * (s.width() - 1) / 12) * dpr) / dpr;
         const bool centre = i == 6;
         const double h = centre ? 14 : (i % 2 ? 5 : 9);
         QColor c = centre ? Theme::dim() : Theme::dimmer();

@@ -16,7 +16,8 @@ namespace pexil::ui {
 //
 // The needle sits (3 − value) / 6 of the way along the scale, so +3 EV is at the left end, 0 in
 // the centre and −3 EV at the right end; it is not clamped (+5 EV lies beyond the left end).
-// Non-finite values count as no value. The widget is one accessible element, "露出計", whose
+// The needle may leave the widget for values far beyond ±3: give the meter room beside the
+// row if such values should stay visible. Non-finite values count as no value. The widget is one accessible element, "露出計", whose
 // description is the value with " EV" ("—" without one).
 class LightMeterView final : public QWidget {
     Q_OBJECT

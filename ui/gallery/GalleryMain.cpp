@@ -75,7 +75,7 @@ void meters(Gallery& g) {
         {0.12, "meter-0.12"},   {5.0, "meter-plus5"},    {std::nullopt, "meter-none"}};
     for (const auto& [value, name] : values) {
         auto* meter = new LightMeterView;
-        meter->setMinimumWidth(300);
+        meter->setMinimumWidth(420);  // room for a needle beyond the scale
         meter->setValue(value);
         Framed f(meter, QStringLiteral("露出計 ") + LightMeterView::accessibleValue(value));
         g.save(QString::fromLatin1(name), f.frame);

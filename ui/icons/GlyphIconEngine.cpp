@@ -23,7 +23,7 @@ QIcon GlyphIconEngine::icon(QStringView symbol, const QColor& tint) {
 QColor GlyphIconEngine::tintFor(QIcon::Mode mode) const {
     switch (mode) {
         case QIcon::Disabled: return Theme::dimmer();
-        case QIcon::Selected: return Theme::amber();
+        case QIcon::Selected: return Theme::onAmber();  // drawn on the amber highlight
         case QIcon::Normal:
         case QIcon::Active: break;
     }
@@ -51,13 +51,14 @@ QPixmap GlyphIconEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::Stat
     return scaledPixmap(size, mode, state, 1.0);
 }
 
+// QIcon passes the size in device pixels here, with the ratio it wants.
 QPixmap GlyphIconEngine::scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
                                       qreal scale) {
-    QPixmap pm(size * scale);
+    QPixmap pm(size);
     pm.setDevicePixelRatio(scale);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
-    paint(&p, QRect(QPoint(0, 0), size), mode, state);
+    paint(&p, QRect(QPoint(0, 0), (QSizeF(size) / scale).toSize()), mode, state);
     return pm;
 }
 

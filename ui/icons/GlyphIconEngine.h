@@ -9,8 +9,8 @@
 namespace pexil::ui {
 
 // Draws one Material Icons glyph, sized to fill the requested square, at any device pixel
-// ratio, tinted per icon mode: Normal and Active in `tint`, Selected in amber, Disabled in
-// dimmer. The icon font must have been loaded (Theme::apply).
+// ratio, tinted per icon mode: Normal and Active in `tint`, Selected (on the amber highlight)
+// in onAmber, Disabled in dimmer. The icon font must have been loaded (Theme::apply).
 class GlyphIconEngine final : public QIconEngine {
 public:
     GlyphIconEngine(char16_t codepoint, QColor tint);

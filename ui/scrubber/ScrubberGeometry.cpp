@@ -37,6 +37,8 @@ ScrubberGeometry::Fade ScrubberGeometry::fade(double width, double labelWidth) {
 
 int ScrubberGeometry::WheelCarry::feed(double delta, double threshold) {
     if (!std::isfinite(delta) || threshold <= 0) return 0;
+    if (threshold != threshold_) accum_ = 0;
+    threshold_ = threshold;
     accum_ += delta;
     const double whole = std::trunc(accum_ / threshold);
     // A wild delta (a broken driver) must not turn into an endless run of steps.

@@ -30,7 +30,8 @@ public:
     static Fade fade(double width, double labelWidth);
 
     // Scroll deltas carried over between events: each whole threshold of travel is one step,
-    // the remainder waits for the next event.
+    // the remainder waits for the next event. A remainder is only carried between deltas of
+    // the same kind (same threshold): a few trackpad pixels are not wheel notches.
     class WheelCarry {
     public:
         // Adds `delta` and returns the signed number of steps it completes.
@@ -40,6 +41,7 @@ public:
 
     private:
         double accum_ = 0;
+        double threshold_ = 0;
     };
 };
 
