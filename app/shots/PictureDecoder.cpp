@@ -21,6 +21,26 @@ const std::uint8_t* bytes(const QByteArray& data) {
 // Other decoders do not guard against absurd header sizes the way JpegDecoder does.
 constexpr qint64 maxDecodedPixels = 200'000'000;
 
+struct JpegHeader {
+    QSize size;
+    int colorspace = 0;
+};
+
+std::optional<JpegHeader> jpegHeader(const QByteArray& data) {
+    const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
+    int width = 0;
+    int height = 0;
+    int subsampling = 0;
+    int colorspace = 0;
+    if (!handle ||
+        tjDecompressHeader3(handle.get(), bytes(data), static_cast<unsigned long>(data.size()),
+                            &width, &height, &subsampling, &colorspace) != 0 ||
+        width <= 0 || height <= 0) {
+        return std::nullopt;
+    }
+    return JpegHeader{QSize(width, height), colorspace};
+}
+
 std::optional<QImage> decodeWithQt(const QByteArray& data, int maxPixel) {
     QBuffer buffer;
     buffer.setData(data);
@@ -52,10 +72,15 @@ bool PictureDecoder::isJpeg(const QByteArray& data) {
 
 std::optional<QImage> PictureDecoder::decode(const QByteArray& data, int maxPixel) {
     if (isJpeg(data)) {
-        // libjpeg-turbo cannot convert CMYK or YCCK to RGB; Qt's reader can.
         if (auto image = JpegDecoder::decode(bytes(data), static_cast<std::size_t>(data.size()),
                                              maxPixel)) {
             return ImageFit::shrunk(*image, maxPixel);
+        }
+        // libjpeg-turbo cannot turn CMYK or YCCK into RGB; Qt's reader can. Any other JPEG it
+        // refused is broken, and a second decoder would only fail again more slowly.
+        const auto header = jpegHeader(data);
+        if (!header || (header->colorspace != TJCS_CMYK && header->colorspace != TJCS_YCCK)) {
+            return std::nullopt;
         }
     }
     return decodeWithQt(data, maxPixel);
@@ -63,17 +88,8 @@ std::optional<QImage> PictureDecoder::decode(const QByteArray& data, int maxPixe
 
 std::optional<QSize> PictureDecoder::size(const QByteArray& data) {
     if (isJpeg(data)) {
-        const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
-        int width = 0;
-        int height = 0;
-        int subsampling = 0;
-        int colorspace = 0;
-        if (handle &&
-            tjDecompressHeader3(handle.get(), bytes(data), static_cast<unsigned long>(data.size()),
-                                &width, &height, &subsampling, &colorspace) == 0 &&
-            width > 0 && height > 0) {
-            return QSize(width, height);
-        }
+        if (auto header = jpegHeader(data)) return header->size;
+        return std::nullopt;
     }
     QBuffer buffer;
     buffer.setData(data);
