@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QToolButton>
+
+class QMenu;
+
+namespace pexil {
+class SessionModel;
+}
+
+namespace pexil::shell {
+
+// The toolbar's camera status: the status text as the button's title, and a menu with what
+// is known of the camera and what can be done now (connect, stop waiting, set the clock,
+// hand control back to the body).
+class CameraStatusMenu final : public QToolButton {
+    Q_OBJECT
+public:
+    explicit CameraStatusMenu(SessionModel& model, QWidget* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(CameraStatusMenu)
+
+    // The menu's items as shown (separators left out), rebuilt from the model.
+    QStringList itemTexts();
+    // Triggers the item with this text; whether there was one that was enabled.
+    bool trigger(const QString& text);
+
+private:
+    void rebuild();
+    void updateTitle();
+
+    SessionModel& model_;
+    QMenu* menu_;
+};
+
+}  // namespace pexil::shell

@@ -1,0 +1,90 @@
+#include "app/shell/Filmstrip.h"
+
+#include "app/session/SessionModel.h"
+#include "app/shell/ShotListModel.h"
+#include "app/shell/ThumbnailDelegate.h"
+#include "ui/components/SegmentedControl.h"
+#include "ui/icons/GlyphIconEngine.h"
+#include "ui/theme/Theme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QVBoxLayout>
+
+namespace pexil::shell {
+
+Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
+    : QWidget(parent),
+      model_(model),
+      shots_(new ShotListModel(model, this)),
+      source_(new ui::SegmentedControl(this)),
+      count_(new QLabel(this)),
+      buffer_(new QLabel(this)),
+      bufferIcon_(new QLabel(this)),
+      view_(new QListView(this)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 6, 12, 8);
+    column->setSpacing(6);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(10);
+    source_->addSegment(QString());
+    source_->setCurrentIndex(0);
+    header->addWidget(source_);
+    count_->setFont(ui::Theme::digitsFont(12));
+    count_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
+    header->addWidget(count_);
+    header->addStretch(1);
+    bufferIcon_->setPixmap(ui::GlyphIconEngine::icon(u"square.stack.3d.up", ui::Theme::dim()).pixmap(14, 14));
+    buffer_->setFont(ui::Theme::digitsFont(12));
+    buffer_->setStyleSheet(count_->styleSheet());
+    for (QLabel* label : {bufferIcon_, buffer_}) {
+        label->setToolTip(QStringLiteral("連写であと何コマ撮れるか"));
+        header->addWidget(label);
+    }
+    column->addLayout(header);
+
+    view_->setModel(shots_);
+    view_->setItemDelegate(new ThumbnailDelegate(view_));
+    view_->setViewMode(QListView::IconMode);
+    view_->setFlow(QListView::LeftToRight);
+    view_->setWrapping(false);
+    view_->setUniformItemSizes(true);
+    view_->setMovement(QListView::Static);
+    view_->setSpacing(3);  // between cells: 2 × 3 = the row's spacing of 6
+    view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view_->setSelectionMode(QAbstractItemView::NoSelection);
+    view_->setFocusPolicy(Qt::NoFocus);
+    view_->setFrameShape(QFrame::NoFrame);
+    view_->setFixedHeight(84);
+    view_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    column->addWidget(view_);
+
+    connect(view_, &QListView::clicked, this, [this](const QModelIndex& index) {
+        model_.select(index.data(ShotListModel::IdRole).toUuid());
+    });
+    // The newest shot arrives on the left: bring it into view.
+    connect(shots_, &QAbstractItemModel::rowsInserted, this, [this] { view_->scrollToTop(); });
+    connect(&model_, &SessionModel::shotsChanged, this, &Filmstrip::update);
+    connect(&model_, &SessionModel::bufferRemainingChanged, this, &Filmstrip::update);
+    update();
+}
+
+QString Filmstrip::countText() const { return QString::number(model_.shots().size()) + QStringLiteral(" 枚"); }
+
+QString Filmstrip::bufferText() const {
+    const auto remaining = model_.bufferRemaining();
+    return remaining ? QStringLiteral("バッファ ") + QString::number(*remaining) : QString();
+}
+
+void Filmstrip::update() {
+    source_->setSegmentText(0, QStringLiteral("テザー ") + QString::number(model_.shots().size()));
+    count_->setText(countText());
+    const QString buffer = bufferText();
+    buffer_->setText(buffer);
+    buffer_->setVisible(!buffer.isEmpty());
+    bufferIcon_->setVisible(!buffer.isEmpty());
+}
+
+}  // namespace pexil::shell

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QListView;
+
+namespace pexil {
+class SessionModel;
+namespace ui {
+class SegmentedControl;
+}
+}  // namespace pexil
+
+namespace pexil::shell {
+
+class ShotListModel;
+
+// The session's shots under the preview: a header with the source, the count and the
+// camera's buffer, and a row of thumbnails, newest on the left. A click selects a shot.
+class Filmstrip final : public QWidget {
+    Q_OBJECT
+public:
+    explicit Filmstrip(SessionModel& model, QWidget* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(Filmstrip)
+
+    QListView* view() const { return view_; }
+    ShotListModel* shotList() const { return shots_; }
+    QString countText() const;
+    QString bufferText() const;  // empty when the camera gives no buffer count
+
+private:
+    void update();
+
+    SessionModel& model_;
+    ShotListModel* shots_;
+    ui::SegmentedControl* source_;
+    QLabel* count_;
+    QLabel* buffer_;
+    QLabel* bufferIcon_;
+    QListView* view_;
+};
+
+}  // namespace pexil::shell

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QToolButton;
+
+namespace pexil {
+class SessionModel;
+}
+
+namespace pexil::shell {
+
+class PreviewZoom;
+class ZoomControls;
+
+// The line under the preview: "LIVE" with the frame rate while live view runs, otherwise
+// the selected shot's name, exposure summary, pixel size and a button that shows it in the
+// file manager; the zoom controls at the right.
+class InfoRow final : public QWidget {
+    Q_OBJECT
+public:
+    InfoRow(SessionModel& model, PreviewZoom& zoom, QWidget* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(InfoRow)
+
+    // The texts shown, in order, without the hidden ones (for tests and accessibility).
+    QStringList shownTexts() const;
+    QToolButton* revealButton() const { return reveal_; }
+
+private:
+    void update();
+
+    SessionModel& model_;
+    QWidget* liveDot_;
+    QLabel* live_;
+    QLabel* fps_;
+    QLabel* name_;
+    QLabel* summary_;
+    QLabel* pixels_;
+    QToolButton* reveal_;
+    ZoomControls* zoomControls_;
+};
+
+}  // namespace pexil::shell

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "kit/ptp/PTP.h"
+
+#include <QWidget>
+
+#include <map>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QVBoxLayout;
+
+namespace pexil {
+class SessionModel;
+namespace ui {
+class LightMeterView;
+class ScrubberControl;
+class SegmentedControl;
+class ShutterButton;
+}  // namespace ui
+}  // namespace pexil
+
+namespace pexil::shell {
+
+class BatteryIcon;
+
+// The column at the right: the camera's name and battery, the exposure settings (program,
+// meter, one dial per exposure value), the picture settings and the shutter. Every control
+// shows the camera's value as last read and writes through the session; a control the camera
+// does not let change is disabled.
+class Inspector final : public QWidget {
+    Q_OBJECT
+public:
+    explicit Inspector(SessionModel& model, QWidget* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(Inspector)
+
+    QString title() const;
+    QString placeholder() const;  // empty while the settings are shown
+    // The dial of an exposure property; null when none is shown for it.
+    ui::ScrubberControl* scrubber(PTP::Prop prop) const;
+    ui::ShutterButton* shutter() const { return shutter_; }
+    ui::SegmentedControl* programPicker() const { return program_; }
+    BatteryIcon* battery() const { return battery_; }
+    QComboBox* picker(PTP::Prop prop) const;
+
+private:
+    void updateState();
+    void updateProps();
+    void updateScrubbers();
+    void fillPicker(QComboBox* box, PTP::Prop prop);
+
+    SessionModel& model_;
+    QLabel* title_;
+    BatteryIcon* battery_;
+    QLabel* placeholder_;
+    QWidget* settings_;
+    ui::SegmentedControl* program_;
+    std::vector<std::int64_t> programChoices_;
+    ui::LightMeterView* meter_;
+    QVBoxLayout* scrubberColumn_;
+    std::map<PTP::Prop, ui::ScrubberControl*> scrubbers_;
+    QComboBox* whiteBalance_;
+    QComboBox* quality_;
+    QLabel* focusMode_;
+    QCheckBox* autofocusFirst_;
+    ui::ShutterButton* shutter_;
+};
+
+}  // namespace pexil::shell

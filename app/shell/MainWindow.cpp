@@ -1,0 +1,257 @@
+#include "app/shell/MainWindow.h"
+
+#include "app/session/SessionModel.h"
+#include "app/shell/CameraCommand.h"
+#include "app/shell/CameraMenu.h"
+#include "app/shell/CameraStatusMenu.h"
+#include "app/shell/CameraWaitView.h"
+#include "app/shell/Filmstrip.h"
+#include "app/shell/InfoRow.h"
+#include "app/shell/Inspector.h"
+#include "app/shell/PreviewPane.h"
+#include "app/shell/PreviewZoom.h"
+#include "app/shell/WarmupOverlay.h"
+#include "app/shell/WarningStrip.h"
+#include "ui/components/GlassButton.h"
+#include "ui/icons/GlyphIconEngine.h"
+#include "ui/theme/Theme.h"
+
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace pexil::shell {
+
+namespace {
+const QString geometryKey = QStringLiteral("mainWindow/geometry");
+const QString splitterKey = QStringLiteral("mainWindow/splitter");
+}  // namespace
+
+MainWindow::MainWindow(SessionModel& model, QWidget* parent)
+    : QMainWindow(parent),
+      model_(model),
+      zoom_(new PreviewZoom(this)),
+      warning_(new WarningStrip(model, this)),
+      centreStack_(new QStackedWidget(this)),
+      preview_(new PreviewPane(model, *zoom_, centreStack_)),
+      waitView_(new CameraWaitView(model, centreStack_)),
+      warmupView_(new WarmupOverlay(model, centreStack_)),
+      info_(new InfoRow(model, *zoom_, this)),
+      filmstrip_(new Filmstrip(model, this)),
+      inspector_(new Inspector(model, this)),
+      splitter_(new QSplitter(Qt::Horizontal, this)),
+      space_(new QShortcut(QKeySequence(Qt::Key_Space), this)) {
+    setWindowTitle(QStringLiteral("Pexil"));
+    setMinimumSize(minimumContent);
+    resize(defaultSize);
+
+    centreStack_->addWidget(preview_);
+    centreStack_->addWidget(waitView_);
+    centreStack_->addWidget(warmupView_);
+    auto* main = new QWidget(splitter_);
+    main->setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(main);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(warning_);
+    column->addWidget(centreStack_, 1);
+    column->addWidget(info_);
+    column->addWidget(filmstrip_);
+    splitter_->addWidget(main);
+    splitter_->addWidget(inspector_);
+    splitter_->setChildrenCollapsible(false);
+    splitter_->setStretchFactor(0, 1);
+    splitter_->setStretchFactor(1, 0);
+    splitter_->setSizes({defaultSize.width() - 320, 320});
+    setCentralWidget(splitter_);
+
+    buildToolbar();
+    buildMenus();
+
+    // Space is a window shortcut: a focused text field takes the key first, and no button
+    // takes focus, so nothing else is pressed by it.
+    space_->setContext(Qt::WindowShortcut);
+    space_->setAutoRepeat(false);
+    connect(space_, &QShortcut::activated, this, [this] {
+        if (spaceEnabled()) model_.shoot();
+    });
+
+    const QSettings settings;
+    restoreGeometry(settings.value(geometryKey).toByteArray());
+    splitter_->restoreState(settings.value(splitterKey).toByteArray());
+    inspectorToggle_->setChecked(!inspector_->isHidden());
+
+    for (auto signal : {&SessionModel::stateChanged, &SessionModel::busyChanged, &SessionModel::warmupChanged,
+                        &SessionModel::shotsChanged})
+        connect(&model_, signal, this, &MainWindow::updateState);
+    connect(&model_, &SessionModel::isLiveChanged, this, &MainWindow::updateLiveButton);
+    connect(&model_, &SessionModel::afStateChanged, this, &MainWindow::updateAFButton);
+    connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);
+    updateState();
+    updateLiveButton();
+    updateAFButton();
+    updateAlert();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildToolbar() {
+    auto* bar = new QToolBar(this);
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setIconSize({18, 18});
+    bar->setStyleSheet(QStringLiteral("QToolBar { background: %1; border: none; spacing: 8px; padding: 4px 8px; }")
+                           .arg(ui::Theme::surface().name()));
+    status_ = new CameraStatusMenu(model_, bar);
+    bar->addWidget(status_);
+    liveButton_ = new ui::GlassButton(ui::GlassButton::Shape::Capsule, bar);
+    liveButton_->setText(QStringLiteral("ライブビュー"));
+    liveButton_->setToolTip(QStringLiteral("ミラーアップして映像を受け取ります（Ctrl+L）"));
+    connect(liveButton_, &ui::GlassButton::clicked, &model_, &SessionModel::toggleLiveView);
+    bar->addWidget(liveButton_);
+    afButton_ = new ui::GlassButton(ui::GlassButton::Shape::Circle, bar);
+    afButton_->setToolTip(QStringLiteral("AF を実行（シャッター半押し相当、Ctrl+F）"));
+    connect(afButton_, &ui::GlassButton::clicked, &model_, &SessionModel::autofocus);
+    bar->addWidget(afButton_);
+    auto* spacer = new QWidget(bar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    bar->addWidget(spacer);
+    inspectorToggle_ = bar->addAction(ui::GlyphIconEngine::icon(u"sidebar.trailing", ui::Theme::dim()),
+                                      QStringLiteral("撮影設定パネル"));
+    inspectorToggle_->setCheckable(true);
+    inspectorToggle_->setChecked(true);
+    inspectorToggle_->setToolTip(QStringLiteral("撮影設定パネル"));
+    connect(inspectorToggle_, &QAction::toggled, inspector_, &QWidget::setVisible);
+    if (QWidget* button = bar->widgetForAction(inspectorToggle_)) button->setFocusPolicy(Qt::NoFocus);
+    addToolBar(Qt::TopToolBarArea, bar);
+}
+
+void MainWindow::buildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル"));
+    QAction* settings = file->addAction(QStringLiteral("設定…"));
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    connect(settings, &QAction::triggered, this, &MainWindow::settingsRequested);
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("終了"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    cameraMenu_ = new CameraMenu(model_, [this](const QString& text) { reportError(text); }, this);
+    menuBar()->addMenu(cameraMenu_);
+    connect(cameraMenu_, &CameraMenu::geotagRequested, this, &MainWindow::geotagRequested);
+
+    QMenu* window = menuBar()->addMenu(QStringLiteral("ウィンドウ"));
+    connect(window->addAction(QStringLiteral("位置情報を書き込む…")), &QAction::triggered, this,
+            &MainWindow::geotagRequested);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ"));
+    connect(help->addAction(QStringLiteral("診断ログを開く")), &QAction::triggered, this, &MainWindow::logRequested);
+    connect(help->addAction(QStringLiteral("バージョン情報")), &QAction::triggered, this, &MainWindow::aboutRequested);
+    connect(warning_, &WarningStrip::destinationRequested, this, &MainWindow::settingsRequested);
+}
+
+MainWindow::Centre MainWindow::centre() const {
+    if (centreStack_->currentWidget() == warmupView_) return Centre::warmup;
+    if (centreStack_->currentWidget() == waitView_) return Centre::waiting;
+    return Centre::preview;
+}
+
+bool MainWindow::spaceEnabled() const {
+    return CameraCommands::isEnabled(CameraCommand::shoot, model_.state()) && !model_.busy();
+}
+
+void MainWindow::updateState() {
+    const auto& state = model_.state();
+    space_->setEnabled(spaceEnabled());
+    liveButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::liveView, state));
+    afButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::autofocus, state));
+    updateCentre();
+}
+
+void MainWindow::updateCentre() {
+    QWidget* shown = preview_;
+    if (model_.warmup())
+        shown = warmupView_;
+    else if (model_.state().is(ConnectionState::Kind::waiting) && model_.shots().empty())
+        shown = waitView_;
+    centreStack_->setCurrentWidget(shown);
+}
+
+void MainWindow::updateLiveButton() {
+    const bool live = model_.isLive();
+    liveButton_->setIcon(ui::GlyphIconEngine::icon(live ? u"eye.fill" : u"eye", live ? ui::Theme::amber() : ui::Theme::text()));
+    liveButton_->setTint(live ? ui::Theme::amber() : QColor());
+    liveButton_->update();
+}
+
+void MainWindow::updateAFButton() {
+    using Kind = AFState::Kind;
+    const AFState& af = model_.afState();
+    switch (af.kind) {
+        case Kind::idle: afButton_->setIcon(ui::GlyphIconEngine::icon(u"viewfinder.circle")); break;
+        // No spinner of its own: the focus symbol dimmed while the lens drives.
+        case Kind::running: afButton_->setIcon(ui::GlyphIconEngine::icon(u"viewfinder.circle", ui::Theme::dimmer())); break;
+        case Kind::succeeded:
+            afButton_->setIcon(ui::GlyphIconEngine::icon(u"checkmark.circle.fill", ui::Theme::amber()));
+            break;
+        case Kind::failed:
+            afButton_->setIcon(ui::GlyphIconEngine::icon(u"exclamationmark.triangle.fill", ui::Theme::danger()));
+            break;
+    }
+    afButton_->setAccessibleDescription(af.kind == Kind::failed ? af.text : QString());
+    afButton_->update();
+}
+
+void MainWindow::reportError(const QString& text) {
+    model_.log().write(text);
+    shellError_ = text;
+    updateAlert();
+}
+
+QMessageBox* MainWindow::alert() const { return alert_; }
+
+QString MainWindow::alertText() const { return alert_ ? alert_->text() : QString(); }
+
+void MainWindow::updateAlert() {
+    const std::optional<QString> text = model_.lastError() ? model_.lastError() : shellError_;
+    if (!text) {
+        if (QMessageBox* box = std::exchange(alert_, nullptr)) {
+            box->close();
+            box->deleteLater();
+        }
+        return;
+    }
+    if (alert_) {
+        alert_->setText(*text);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("エラー"), *text, QMessageBox::Ok, this);
+    box->setWindowModality(Qt::WindowModal);
+    alert_ = box;
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        if (alert_ != box) return;  // closed because the error went away
+        alert_ = nullptr;
+        box->deleteLater();
+        // Dismissing clears what was shown; a second error waiting behind it comes next.
+        if (model_.lastError())
+            model_.clearLastError();
+        else
+            shellError_.reset();
+        updateAlert();
+    });
+    box->open();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QSettings settings;
+    settings.setValue(geometryKey, saveGeometry());
+    settings.setValue(splitterKey, splitter_->saveState());
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace pexil::shell

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <optional>
+
+class QAction;
+class QMessageBox;
+class QShortcut;
+class QSplitter;
+class QStackedWidget;
+
+namespace pexil {
+class SessionModel;
+namespace ui {
+class GlassButton;
+}
+}  // namespace pexil
+
+namespace pexil::shell {
+
+class CameraMenu;
+class CameraStatusMenu;
+class CameraWaitView;
+class Filmstrip;
+class InfoRow;
+class Inspector;
+class PreviewPane;
+class PreviewZoom;
+class WarmupOverlay;
+class WarningStrip;
+
+// The tethering workspace: toolbar with the camera status, live view, autofocus and the
+// inspector toggle; the warning strip; the preview (or the warm-up and waiting views) with its
+// information row and the filmstrip; the inspector at the right; the menus. It renders the
+// session model and calls its operations; the only state of its own is the zoom and whether
+// the inspector is shown.
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr QSize minimumContent{940, 640};
+    static constexpr QSize defaultSize{1240, 820};
+
+    explicit MainWindow(SessionModel& model, QWidget* parent = nullptr);
+    ~MainWindow() override;
+    Q_DISABLE_COPY_MOVE(MainWindow)
+
+    // What the centre shows.
+    enum class Centre { preview, waiting, warmup };
+    Centre centre() const;
+
+    // The shell's own failures go to the same alert as the session's.
+    void reportError(const QString& text);
+    // The alert while one is open, else null.
+    QMessageBox* alert() const;
+    QString alertText() const;
+
+    CameraMenu* cameraMenu() const { return cameraMenu_; }
+    CameraStatusMenu* statusMenu() const { return status_; }
+    PreviewZoom& zoom() const { return *zoom_; }
+    PreviewPane* preview() const { return preview_; }
+    InfoRow* infoRow() const { return info_; }
+    Filmstrip* filmstrip() const { return filmstrip_; }
+    Inspector* inspector() const { return inspector_; }
+    WarningStrip* warningStrip() const { return warning_; }
+    WarmupOverlay* warmupOverlay() const { return warmupView_; }
+    CameraWaitView* waitView() const { return waitView_; }
+    ui::GlassButton* liveViewButton() const { return liveButton_; }
+    ui::GlassButton* autofocusButton() const { return afButton_; }
+    QAction* inspectorToggle() const { return inspectorToggle_; }
+    QShortcut* spaceShutter() const { return space_; }
+    // Whether Space may fire the shutter now.
+    bool spaceEnabled() const;
+
+signals:
+    void settingsRequested();
+    void geotagRequested();
+    void logRequested();
+    void aboutRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildToolbar();
+    void buildMenus();
+    void updateState();
+    void updateCentre();
+    void updateLiveButton();
+    void updateAFButton();
+    void updateAlert();
+
+    SessionModel& model_;
+    PreviewZoom* zoom_;
+    CameraStatusMenu* status_ = nullptr;
+    ui::GlassButton* liveButton_ = nullptr;
+    ui::GlassButton* afButton_ = nullptr;
+    QAction* inspectorToggle_ = nullptr;
+    CameraMenu* cameraMenu_ = nullptr;
+    WarningStrip* warning_;
+    QStackedWidget* centreStack_;
+    PreviewPane* preview_;
+    CameraWaitView* waitView_;
+    WarmupOverlay* warmupView_;
+    InfoRow* info_;
+    Filmstrip* filmstrip_;
+    Inspector* inspector_;
+    QSplitter* splitter_;
+    QShortcut* space_;
+    QMessageBox* alert_ = nullptr;
+    std::optional<QString> shellError_;
+};
+
+}  // namespace pexil::shell

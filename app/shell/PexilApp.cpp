@@ -1,0 +1,88 @@
+#include "app/shell/PexilApp.h"
+
+#include "app/session/Log.h"
+#include "app/session/SessionModel.h"
+#include "app/shell/FileReveal.h"
+#include "app/shell/MainWindow.h"
+#include "app/shell/SettingsWindow.h"
+#include "camera/service/CameraSources.h"
+#include "camera/usb/USBCameraWatcher.h"
+
+#include <QMessageBox>
+#include <QTimer>
+
+namespace pexil::shell {
+
+PexilApp::PexilApp() : log_(std::make_unique<Log>()) {
+    runtime_.setReporter(log_->writer());
+}
+
+PexilApp::~PexilApp() {
+    // The windows render the model: they go first.
+    window_.reset();
+    model_.reset();
+}
+
+Result<std::unique_ptr<PexilApp>, QString> PexilApp::create(const LaunchOptions& options) {
+    const auto address = camera::CameraAddress::parse(options.camera);
+    if (!address) return address.error();
+    std::unique_ptr<PexilApp> app(new PexilApp());
+    camera::VirtualCamera::Options virtualOptions;
+    if (options.demo) {
+        // The demo's card is private to the run, so trying Pexil leaves no card behind.
+        app->demoCard_ = std::make_unique<QTemporaryDir>();
+        if (!app->demoCard_->isValid()) return QStringLiteral("デモ用のカードを作れません: ") + app->demoCard_->errorString();
+        virtualOptions.cardDir = app->demoCard_->path();
+        virtualOptions.photos = LaunchOptions::demoPhotos;
+    }
+    virtualOptions.log = app->log_->writer();
+    auto setup = camera::setUpCamera(app->runtime_, address.value(), virtualOptions, app->log_->writer());
+    if (!setup) return setup.error();
+    app->virtualCamera_ = setup.value().virtualCamera;
+
+    SessionModel::Environment environment;
+    environment.sources.push_back(std::move(setup.value().source));
+    if (address.value().kind == camera::CameraAddress::Kind::usb)
+        environment.usb = std::make_unique<camera::USBCameraWatcher>(app->clock_, app->log_->writer());
+    app->model_ = std::make_unique<SessionModel>(app->runtime_, *app->log_, std::move(environment));
+    app->window_ = std::make_unique<MainWindow>(*app->model_);
+    MainWindow* window = app->window_.get();
+    PexilApp* self = app.get();
+    connect(window, &MainWindow::settingsRequested, self, &PexilApp::showSettings);
+    connect(window, &MainWindow::geotagRequested, self, &PexilApp::openGeotag);
+    connect(window, &MainWindow::logRequested, self, &PexilApp::openLog);
+    connect(window, &MainWindow::aboutRequested, self, &PexilApp::showAbout);
+    return app;
+}
+
+void PexilApp::show() {
+    window_->show();
+    if (shown_) return;
+    shown_ = true;
+    // Once the window is on screen, so the first phases of the connection are seen.
+    if (model_->autoConnect()) QTimer::singleShot(0, model_.get(), &SessionModel::connectCamera);
+}
+
+void PexilApp::showSettings() {
+    if (!settings_) settings_ = new SettingsWindow(*model_, window_.get());
+    settings_->show();
+    settings_->raise();
+    settings_->activateWindow();
+}
+
+void PexilApp::openGeotag() {
+    QMessageBox::information(window_.get(), QStringLiteral("位置情報を付与"),
+                             QStringLiteral("位置情報を書き込むウィンドウは、このビルドにはまだありません。"));
+}
+
+void PexilApp::openLog() {
+    log_->flush();
+    FileReveal::showFile(log_->path());
+}
+
+void PexilApp::showAbout() {
+    QMessageBox::about(window_.get(), QStringLiteral("Pexil"),
+                       QStringLiteral("Pexil %1\nNikon カメラのテザー撮影").arg(QStringLiteral(PEXIL_VERSION)));
+}
+
+}  // namespace pexil::shell

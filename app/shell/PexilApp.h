@@ -1,0 +1,66 @@
+#pragma once
+
+#include "app/shell/LaunchOptions.h"
+#include "app/shell/SettingsWindow.h"
+#include "kit/async/Clock.h"
+#include "kit/async/Executor.h"
+#include "kit/async/Runtime.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace pexil {
+class Log;
+class SessionModel;
+namespace camera {
+class VirtualCamera;
+}
+}  // namespace pexil
+
+namespace pexil::shell {
+
+class MainWindow;
+
+// The application: one session model for the life of the process, the main window with its
+// menus, the single settings window, and the automatic connection when the main window first
+// appears. Quitting sends nothing to the camera; everything is already on disk.
+class PexilApp final : public QObject {
+    Q_OBJECT
+public:
+    // Builds the model on the camera the options name; an error text when the camera address
+    // cannot be used.
+    static Result<std::unique_ptr<PexilApp>, QString> create(const LaunchOptions& options);
+    ~PexilApp() override;
+    Q_DISABLE_COPY_MOVE(PexilApp)
+
+    // Shows the main window and, when the preference says so, connects.
+    void show();
+    void showSettings();
+
+    SessionModel& model() const { return *model_; }
+    MainWindow& window() const { return *window_; }
+    SettingsWindow* settingsWindow() const { return settings_; }
+
+private:
+    PexilApp();
+    void openGeotag();
+    void openLog();
+    void showAbout();
+
+    QObject context_;
+    async::QtExecutor executor_{&context_};
+    async::SystemClock clock_;
+    async::Runtime runtime_{executor_, clock_};
+    std::unique_ptr<Log> log_;
+    std::unique_ptr<QTemporaryDir> demoCard_;
+    std::shared_ptr<camera::VirtualCamera> virtualCamera_;
+    std::unique_ptr<SessionModel> model_;
+    std::unique_ptr<MainWindow> window_;
+    QPointer<SettingsWindow> settings_;
+    bool shown_ = false;
+};
+
+}  // namespace pexil::shell

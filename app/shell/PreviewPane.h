@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+#include <QWidget>
+
+#include <optional>
+
+namespace pexil {
+class SessionModel;
+}
+
+namespace pexil::shell {
+
+class PreviewZoom;
+
+// The large picture: the live frame while live view runs, else the selected shot's full
+// preview, else its thumbnail. Double click toggles 1:1 at the clicked point, Ctrl+wheel and
+// pinch zoom, a drag pans while zoomed in. Without a picture it says why.
+class PreviewPane final : public QWidget {
+    Q_OBJECT
+public:
+    PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(PreviewPane)
+
+    // Pane size over picture size, the picture whole in the pane; 0 for an empty picture.
+    static double fitScale(QSizeF pane, QSizeF picture);
+    // Where the picture is drawn: centred, scaled by fit × zoom, moved by the pan.
+    static QRectF pictureRect(QSizeF pane, QSizeF picture, double zoom, QPointF offset);
+    // Zoom steps of one wheel event: pixel deltas every 10 points, else notches of 120.
+    static double wheelSteps(QPoint pixelDelta, QPoint angleDelta);
+
+    // What is shown now; null when nothing.
+    QImage image() const;
+    // The picture's size in its own pixels (the shot's, not its thumbnail's).
+    QSizeF pictureSize() const;
+    QString emptyText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void refresh();
+
+    SessionModel& model_;
+    PreviewZoom& zoom_;
+    std::optional<QPointF> dragFrom_;
+    double pinch_ = 1;  // the running pinch's magnification, applied when it ends
+};
+
+}  // namespace pexil::shell

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QFileDialog;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+
+namespace pexil {
+class SessionModel;
+}
+
+namespace pexil::shell {
+
+// The preferences, in two tabs: "一般" (automatic connection, what is known of the connected
+// camera, the diagnostic log) and "保存" (the destination folder, date subfolders, deletion
+// after download). Every change goes to the session at once, which stores it.
+class SettingsWindow final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int width = 470;
+
+    explicit SettingsWindow(SessionModel& model, QWidget* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(SettingsWindow)
+
+    QTabWidget* tabs() const { return tabs_; }
+    // Opens the folder chooser (window-modal); choosing a folder makes it the destination.
+    QFileDialog* chooseDestination();
+    QString destinationText() const;
+    QString actualDestinationText() const;
+    QString problemText() const;  // empty when the destination is usable
+    QString clockText() const;
+    QCheckBox* autoConnectBox() const { return autoConnect_; }
+    QCheckBox* dateSubfolderBox() const { return dateSubfolder_; }
+    QCheckBox* deleteAfterDownloadBox() const { return deleteAfter_; }
+    QPushButton* syncClockButton() const { return syncClock_; }
+
+private:
+    QWidget* generalTab();
+    QWidget* saveTab();
+    void update();
+
+    SessionModel& model_;
+    QTabWidget* tabs_;
+    QCheckBox* autoConnect_;
+    QLabel* camera_;
+    QLabel* serialCaption_;
+    QLabel* serial_;
+    QLabel* firmwareCaption_;
+    QLabel* firmware_;
+    QLabel* clock_;
+    QPushButton* syncClock_;
+    QLabel* destination_;
+    QLabel* actual_;
+    QLabel* problem_;
+    QCheckBox* dateSubfolder_;
+    QCheckBox* deleteAfter_;
+};
+
+}  // namespace pexil::shell

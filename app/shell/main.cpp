@@ -1,0 +1,44 @@
+#include "app/shell/LaunchOptions.h"
+#include "app/shell/PexilApp.h"
+#include "ui/theme/Theme.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // Where the preferences (QSettings) and the application's folders land.
+    QApplication::setOrganizationName(QStringLiteral("Pexil"));
+    QApplication::setApplicationName(QStringLiteral("Pexil"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Pexil"));
+    QApplication::setApplicationVersion(QStringLiteral(PEXIL_VERSION));
+
+    const auto options = pexil::shell::LaunchOptions::parse(QApplication::arguments().mid(1));
+    if (!options) {
+        std::fprintf(stderr, "pexil: %s\n%s", qPrintable(options.error()),
+                     qPrintable(pexil::shell::LaunchOptions::usage()));
+        return 2;
+    }
+    if (options.value().help) {
+        std::fputs(qPrintable(pexil::shell::LaunchOptions::usage()), stdout);
+        return 0;
+    }
+
+    // Japanese standard buttons ("OK", "キャンセル") in Qt's own dialogs.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
+    if (const auto missing = pexil::ui::Theme::apply(app)) std::fprintf(stderr, "pexil: %s\n", qPrintable(*missing));
+
+    auto shell = pexil::shell::PexilApp::create(options.value());
+    if (!shell) {
+        std::fprintf(stderr, "pexil: %s\n", qPrintable(shell.error()));
+        return 1;
+    }
+    shell.value()->show();
+    return QApplication::exec();
+}

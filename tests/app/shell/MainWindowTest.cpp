@@ -1,0 +1,249 @@
+// The main window on the demo's wiring: a virtual Nikon through the real camera service, the
+// session model on the virtual clock, the window offscreen.
+#include "ShellHarness.h"
+
+#include "app/shell/CameraMenu.h"
+#include "app/shell/CameraStatusMenu.h"
+#include "app/shell/CameraWaitView.h"
+#include "app/shell/Filmstrip.h"
+#include "app/shell/InfoRow.h"
+#include "app/shell/Inspector.h"
+#include "app/shell/MainWindow.h"
+#include "app/shell/PreviewPane.h"
+#include "app/shell/ShotListModel.h"
+#include "app/shell/WarningStrip.h"
+#include "app/shell/BatteryIcon.h"
+#include "kit/device/ExposureLayout.h"
+#include "kit/ptp/PTP.h"
+#include "ui/components/GlassButton.h"
+#include "ui/scrubber/ScrubberControl.h"
+#include "ui/theme/Theme.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QListView>
+#include <QMessageBox>
+#include <QTest>
+
+namespace pexil::shell {
+namespace {
+
+using testing::ShellHarness;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() : window(*h.model) {
+        window.show();
+        QApplication::setActiveWindow(&window);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    ~MainWindowTest() override {
+        if (HasFailure()) window.grab().save(QStringLiteral("MainWindowTest-failure.png"));
+    }
+
+    bool enabled(CameraCommand command) const { return window.cameraMenu()->action(command)->isEnabled(); }
+    QString status() const { return window.statusMenu()->text(); }
+    std::size_t shotCount() const { return h.model->shots().size(); }
+    bool shotsReady(std::size_t count) const {
+        return shotCount() == count && !h.model->shots().front().thumbnail.isNull() && !h.model->busy();
+    }
+
+    ShellHarness h;
+    MainWindow window;
+};
+
+TEST_F(MainWindowTest, beforeConnectingTheWindowSaysNoCameraAndOffersConnect) {
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Pexil"));
+    EXPECT_GE(window.minimumWidth(), 940);
+    EXPECT_GE(window.minimumHeight(), 640);
+    EXPECT_EQ(status(), QStringLiteral("未接続"));
+    EXPECT_EQ(window.statusMenu()->itemTexts(), (QStringList{QStringLiteral("未接続"), QStringLiteral("接続")}));
+    EXPECT_TRUE(enabled(CameraCommand::connect));
+    EXPECT_FALSE(enabled(CameraCommand::disconnect));
+    EXPECT_FALSE(enabled(CameraCommand::shoot));
+    EXPECT_TRUE(enabled(CameraCommand::openDestination));
+    EXPECT_TRUE(enabled(CameraCommand::geotag));
+    EXPECT_FALSE(window.spaceEnabled());
+    EXPECT_FALSE(window.liveViewButton()->isEnabled());
+    EXPECT_EQ(window.preview()->emptyText(), QStringLiteral("カメラを USB で接続してください"));
+    EXPECT_EQ(window.inspector()->placeholder(), QStringLiteral("カメラをつなぐと、ここで露出や画質を変えられます。"));
+    EXPECT_FALSE(window.warningStrip()->isVisibleTo(&window));
+}
+
+TEST_F(MainWindowTest, connectingShowsTheCameraItsSettingsAndItsCommands) {
+    h.plug();
+    h.model->connectCamera();
+    // Searching: the waiting view and a menu that stops the wait.
+    ASSERT_TRUE(h.until([&] { return !h.model->state().is(ConnectionState::Kind::disconnected); }));
+    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::connected) && !h.model->props().empty(); }));
+
+    const QString name = *h.model->state().text;
+    EXPECT_EQ(status(), name);
+    EXPECT_EQ(window.inspector()->title(), name);
+    EXPECT_EQ(window.inspector()->placeholder(), QString());
+    EXPECT_EQ(window.centre(), MainWindow::Centre::preview);
+    EXPECT_EQ(window.preview()->emptyText(), QStringLiteral("カメラのシャッターを押すと、ここに表示されます"));
+    for (const CameraCommand command : allCameraCommands)
+        EXPECT_EQ(enabled(command), command != CameraCommand::connect) << int(command);
+    EXPECT_TRUE(window.spaceEnabled());
+    EXPECT_TRUE(window.liveViewButton()->isEnabled());
+
+    const QStringList items = window.statusMenu()->itemTexts();
+    EXPECT_TRUE(items.contains(QStringLiteral("時計を PC に合わせる"))) << items.join(u'|').toStdString();
+    EXPECT_TRUE(items.contains(QStringLiteral("本体の操作を戻す")));
+    EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](const QString& t) { return t.startsWith(QStringLiteral("カメラの電池 ")); }));
+
+    // One dial per adjustable exposure value, each showing the camera's value.
+    const auto adjustable = ExposureLayout::adjustable(h.model->props());
+    ASSERT_FALSE(adjustable.empty());
+    for (const PTP::Prop prop : adjustable) {
+        ui::ScrubberControl* dial = window.inspector()->scrubber(prop);
+        ASSERT_NE(dial, nullptr) << PTP::label(prop).toStdString();
+        EXPECT_EQ(dial->selection(), h.model->text(prop));
+        EXPECT_EQ(dial->title(), PTP::label(prop));
+        EXPECT_TRUE(dial->isEnabled());
+    }
+    ASSERT_TRUE(h.model->batteryPercent());
+    EXPECT_TRUE(window.inspector()->battery()->isVisibleTo(&window));
+    EXPECT_EQ(window.inspector()->battery()->colour(),
+              *h.model->batteryPercent() > 20 ? ui::Theme::dim() : ui::Theme::danger());
+}
+
+TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
+    ASSERT_TRUE(h.connectAndWait());
+    QTest::keyClick(&window, Qt::Key_Space);
+    ASSERT_TRUE(h.until([&] { return shotsReady(1); }));
+
+    const Shot& first = h.model->shots().front();
+    QAbstractItemModel* strip = window.filmstrip()->view()->model();
+    ASSERT_EQ(strip->rowCount(), 1);
+    EXPECT_EQ(strip->index(0, 0).data(ShotListModel::IdRole).toUuid(), first.id);
+    EXPECT_TRUE(strip->index(0, 0).data(ShotListModel::SelectedRole).toBool());
+    EXPECT_EQ(window.filmstrip()->countText(), QStringLiteral("1 枚"));
+    EXPECT_FALSE(window.preview()->image().isNull());
+    EXPECT_TRUE(window.infoRow()->shownTexts().contains(QFileInfo(first.path).fileName()));
+    EXPECT_TRUE(window.infoRow()->shownTexts().contains(QStringLiteral("フォルダで表示")));
+    EXPECT_TRUE(QFile::exists(first.path));
+
+    QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(h.until([&] { return shotsReady(2); }));
+    ASSERT_EQ(strip->rowCount(), 2);
+    EXPECT_EQ(strip->index(0, 0).data(ShotListModel::IdRole).toUuid(), h.model->shots().front().id);
+    EXPECT_TRUE(strip->index(0, 0).data(ShotListModel::SelectedRole).toBool());
+    EXPECT_FALSE(strip->index(1, 0).data(ShotListModel::SelectedRole).toBool());
+
+    // Clicking the older shot shows it.
+    h.model->select(first.id);
+    EXPECT_TRUE(strip->index(1, 0).data(ShotListModel::SelectedRole).toBool());
+    EXPECT_TRUE(window.infoRow()->shownTexts().contains(QFileInfo(first.path).fileName()));
+}
+
+TEST_F(MainWindowTest, spaceDoesNothingWithoutACamera) {
+    QTest::keyClick(&window, Qt::Key_Space);
+    h.until([] { return false; }, 2);
+    EXPECT_EQ(shotCount(), 0u);
+}
+
+TEST_F(MainWindowTest, aScrubberStepWritesTheCameraAndShowsWhatItTook) {
+    ASSERT_TRUE(h.connectAndWait());
+    const PTP::Prop prop = ExposureLayout::adjustable(h.model->props()).front();
+    ui::ScrubberControl* dial = window.inspector()->scrubber(prop);
+    ASSERT_NE(dial, nullptr);
+    const QStringList options = dial->options();
+    const int from = dial->baseIndex();
+    const int step = from + 1 < options.size() ? 1 : -1;
+    const QString wanted = options[from + step];
+    dial->step(step);
+    ASSERT_TRUE(h.until([&] { return h.model->text(prop) == wanted; }));
+    // The model's text is the camera's re-read descriptor; the dial follows it.
+    EXPECT_EQ(dial->selection(), wanted);
+    EXPECT_FALSE(h.model->lastError());
+}
+
+TEST_F(MainWindowTest, liveViewShowsFramesWithLiveAndTheRate) {
+    ASSERT_TRUE(h.connectAndWait());
+    window.liveViewButton()->click();
+    ASSERT_TRUE(h.until([&] { return h.model->isLive() && h.model->liveFPS() >= 1 && !h.model->liveFrame().isNull(); }));
+    const QStringList texts = window.infoRow()->shownTexts();
+    EXPECT_EQ(texts.value(0), QStringLiteral("LIVE"));
+    EXPECT_EQ(texts.value(1), QString::number(h.model->liveFPS()) + QStringLiteral(" fps"));
+    EXPECT_EQ(window.preview()->image(), h.model->liveFrame());
+    EXPECT_EQ(window.cameraMenu()->action(CameraCommand::liveView)->text(), QStringLiteral("ライブビューを止める"));
+    EXPECT_EQ(window.liveViewButton()->tint(), ui::Theme::amber());
+
+    window.cameraMenu()->action(CameraCommand::liveView)->trigger();
+    ASSERT_TRUE(h.until([&] { return !h.model->isLive(); }));
+    EXPECT_FALSE(window.infoRow()->shownTexts().contains(QStringLiteral("LIVE")));
+    EXPECT_EQ(window.cameraMenu()->action(CameraCommand::liveView)->text(), QStringLiteral("ライブビューを開始"));
+}
+
+TEST_F(MainWindowTest, unpluggingReturnsToTheWaitingView) {
+    ASSERT_TRUE(h.connectAndWait());
+    h.unplug();
+    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::waiting); }));
+    EXPECT_EQ(window.centre(), MainWindow::Centre::waiting);
+    const QStringList texts = window.waitView()->texts();
+    EXPECT_EQ(texts.value(0), QStringLiteral("カメラを待っています"));
+    EXPECT_EQ(texts.value(1), QStringLiteral("USB でつないで、カメラの電源を入れてください。見つかると自動でつながります"));
+    EXPECT_EQ(status(), QStringLiteral("カメラを待っています"));
+    EXPECT_TRUE(window.statusMenu()->itemTexts().contains(QStringLiteral("待つのをやめる")));
+    EXPECT_FALSE(enabled(CameraCommand::shoot));
+    EXPECT_TRUE(enabled(CameraCommand::disconnect));
+    EXPECT_FALSE(window.spaceEnabled());
+    EXPECT_EQ(window.inspector()->placeholder(), QStringLiteral("カメラをつなぐと、ここで露出や画質を変えられます。"));
+
+    // Stopping the wait leaves the camera unconnected, with "接続" offered again.
+    ASSERT_TRUE(window.statusMenu()->trigger(QStringLiteral("待つのをやめる")));
+    ASSERT_TRUE(h.until([&] { return !h.model->state().is(ConnectionState::Kind::waiting); }));
+    EXPECT_TRUE(enabled(CameraCommand::connect));
+    EXPECT_FALSE(enabled(CameraCommand::disconnect));
+}
+
+TEST_F(MainWindowTest, aFailedTransferShowsTheWarningStripWithTheFileName) {
+    ASSERT_TRUE(h.connectAndWait());
+    h.vcam->refuse(static_cast<std::uint16_t>(PTP::Op::getObject), 0x2002);
+    window.cameraMenu()->action(CameraCommand::shoot)->trigger();
+    ASSERT_TRUE(h.until([&] { return !h.model->failedTransfers().isEmpty(); }));
+    EXPECT_TRUE(window.warningStrip()->isVisibleTo(&window));
+    const QString name = h.model->failedTransfers().front();
+    EXPECT_TRUE(window.warningStrip()->text().contains(name)) << window.warningStrip()->text().toStdString();
+    EXPECT_TRUE(window.warningStrip()->text().startsWith(QStringLiteral("転送できなかったコマ: ")) ||
+                h.model->destinationProblem());
+}
+
+TEST_F(MainWindowTest, theErrorAlertFollowsLastErrorAndDismissingClearsIt) {
+    ASSERT_TRUE(h.connectAndWait());
+    const PTP::Prop prop = ExposureLayout::adjustable(h.model->props()).front();
+    h.vcam->refuse(static_cast<std::uint16_t>(PTP::Op::setDevicePropValue), 0x2002);
+    window.inspector()->scrubber(prop)->step(1);
+    ASSERT_TRUE(h.until([&] { return h.model->lastError().has_value(); }));
+    QMessageBox* alert = window.alert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->windowTitle(), QStringLiteral("エラー"));
+    EXPECT_EQ(alert->text(), *h.model->lastError());
+    EXPECT_TRUE(alert->isVisible());
+    alert->button(QMessageBox::Ok)->click();
+    EXPECT_FALSE(h.model->lastError());
+    EXPECT_EQ(window.alert(), nullptr);
+}
+
+TEST_F(MainWindowTest, openDestinationReportsAFolderThatCannotBeMade) {
+    // A file where the destination's parent folder should be: the folder cannot be created.
+    QFile blocker(h.dir.filePath(QStringLiteral("blocker")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString folder = h.dir.filePath(QStringLiteral("blocker/Pexil"));
+    h.model->setBaseDestination(folder);
+    window.cameraMenu()->action(CameraCommand::openDestination)->trigger();
+    ASSERT_NE(window.alert(), nullptr);
+    EXPECT_EQ(window.alertText(), QStringLiteral("保存先を作成できません: ") + folder);
+    window.alert()->button(QMessageBox::Ok)->click();
+    EXPECT_EQ(window.alert(), nullptr);
+    // The destination problem is on the strip as well, with a way to the settings.
+    EXPECT_TRUE(window.warningStrip()->isVisibleTo(&window));
+    EXPECT_TRUE(window.warningStrip()->actionButton()->isVisibleTo(&window));
+}
+
+}  // namespace
+}  // namespace pexil::shell

@@ -1,0 +1,108 @@
+#pragma once
+
+// The application's model as `pexil --demo` wires it (a virtual Nikon with a card of
+// pictures, reached through the real camera service), on the virtual clock, with its own
+// preference store, support folder and destination in a temporary folder.
+#include "app/session/Log.h"
+#include "app/session/SessionModel.h"
+#include "camera/service/CameraSources.h"
+#include "camera/virtual/VirtualTransport.h"
+#include "kit/async/VirtualRuntime.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace pexil::testing {
+
+class ShellHarness {
+public:
+    explicit ShellHarness(int photos = 3) {
+        log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
+        camera::VirtualCamera::Options options;
+        options.cardDir = dir.filePath(QStringLiteral("card"));
+        options.photos = photos;
+        options.wallClock = [wall = wallMs] {
+            return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
+        };
+        auto made = camera::VirtualCamera::create(options);
+        if (!made) throw std::runtime_error(made.error().toStdString());
+        vcam = made.value();
+
+        auto manual = std::make_unique<camera::ManualSource>(rt);
+        source = manual.get();
+        SessionModel::Environment environment;
+        environment.sources.push_back(std::move(manual));
+        environment.settings = std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat);
+        environment.supportFolder = dir.filePath(QStringLiteral("support"));
+        environment.advertiseGeo = false;
+        environment.liveViewSettingsFile = dir.filePath(QStringLiteral("liveview.ini"));
+        syncWall();
+        model = std::make_unique<SessionModel>(rt, *log, std::move(environment));
+        model->setBaseDestination(dir.filePath(QStringLiteral("dest")));
+    }
+
+    ~ShellHarness() {
+        model.reset();
+        if (device && device->hasOpenSession()) {
+            bool closed = false;
+            device->requestCloseSession([&](std::optional<TransportError>) { closed = true; });
+            rt.waitUntil([&] { return closed; }, std::chrono::seconds(5));
+        }
+        vcam->unplug();
+        device.reset();
+        rt.waitUntil([] { return false; }, std::chrono::milliseconds(150));
+    }
+
+    QString settingsPath() const { return dir.filePath(QStringLiteral("prefs.ini")); }
+
+    void plug() {
+        device = camera::CameraDevice::create(rt, vcam->model().model, QStringLiteral("virtual"),
+                                              [c = vcam] { return std::make_unique<camera::VirtualTransport>(c); });
+        source->add(device);
+    }
+    void unplug() {
+        source->remove(device);
+        vcam->unplug();
+    }
+
+    void syncWall() { wallMs->store(rt.clock().now().toMSecsSinceEpoch()); }
+
+    // Runs the model (camera answers, decoding, its timers on the virtual clock) and the
+    // widgets' posted events until `done` holds; whether it did.
+    bool until(const std::function<bool()>& done, double virtualSeconds = 60) {
+        const int rounds = 600;
+        for (int i = 0; i < rounds; ++i) {
+            QApplication::sendPostedEvents();
+            if (rt.waitUntil(done, std::chrono::milliseconds(30))) return true;
+            rt.runFor(async::Seconds(virtualSeconds / rounds));
+            syncWall();
+        }
+        return done();
+    }
+
+    bool connectAndWait() {
+        plug();
+        model->connectCamera();
+        return until([this] { return model->state().is(ConnectionState::Kind::connected) && !model->props().empty(); });
+    }
+
+    QTemporaryDir dir;
+    async::VirtualRuntime rt;
+    std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
+    std::unique_ptr<Log> log;
+    std::shared_ptr<camera::VirtualCamera> vcam;
+    camera::ManualSource* source = nullptr;
+    std::shared_ptr<camera::CameraDevice> device;
+    std::unique_ptr<SessionModel> model;
+};
+
+}  // namespace pexil::testing
