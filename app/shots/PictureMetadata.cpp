@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cmath>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -121,8 +122,11 @@ std::optional<PictureMetadata> PictureMetadata::read(const QByteArray& data) {
     if (data.isEmpty()) return std::nullopt;
     prepareExiv2();
     try {
-        const Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
-            reinterpret_cast<const Exiv2::byte*>(data.constData()), static_cast<long>(data.size()));
+        // This Exiv2 hands out a std::auto_ptr; own the image the modern way at once.
+        const std::unique_ptr<Exiv2::Image> image(
+            Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(data.constData()),
+                                      static_cast<long>(data.size()))
+                .release());
         if (image.get() == nullptr) return std::nullopt;
         image->readMetadata();
         const Exiv2::ExifData& exif = image->exifData();

@@ -1,0 +1,69 @@
+// Decoding one 1024 × 680 live-view frame through JpegDecoder (a fresh handle and QImage per
+// frame, as the live-frame queue does) against a bare tjDecompress2 of the same frame into a
+// buffer that is reused, in the same run (goal: a ratio of at most 1.1).
+#include "app/shots/JpegDecoder.h"
+#include "camera/virtual/PictureFactory.h"
+
+#include <turbojpeg.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace pexil;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int framesPerRound = 50;
+
+void LiveFrameDecode(benchmark::State& state) {
+    camera::PictureFactory factory;
+    auto scene = factory.render(1024, 680, 5, 1);
+    if (!scene.ok()) {
+        state.SkipWithError("the frame could not be rendered");
+        return;
+    }
+    const Bytes& frame = scene.value().picture;
+    const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
+    std::vector<unsigned char> buffer(1024 * 680 * 4);
+    const auto bare = [&] {
+        int width = 0;
+        int height = 0;
+        int subsampling = 0;
+        int colorspace = 0;
+        tjDecompressHeader3(handle.get(), frame.data(), frame.size(), &width, &height,
+                            &subsampling, &colorspace);
+        return tjDecompress2(handle.get(), frame.data(), frame.size(), buffer.data(), width, 0,
+                             height, TJPF_BGRX, 0) == 0;
+    };
+
+    double ours = 0;
+    double baseline = 0;
+    for (auto _ : state) {
+        // Alternating rounds, so that other load on the machine falls on both sides alike.
+        auto t0 = SteadyClock::now();
+        for (int i = 0; i < framesPerRound; ++i) {
+            auto image = JpegDecoder::decode(frame.data(), frame.size());
+            if (!image || image->width() != 1024) state.SkipWithError("JpegDecoder failed");
+            benchmark::DoNotOptimize(image);
+        }
+        ours += std::chrono::duration<double>(SteadyClock::now() - t0).count();
+
+        t0 = SteadyClock::now();
+        for (int i = 0; i < framesPerRound; ++i) {
+            if (!bare()) state.SkipWithError("tjDecompress2 failed");
+            benchmark::DoNotOptimize(buffer.data());
+        }
+        baseline += std::chrono::duration<double>(SteadyClock::now() - t0).count();
+    }
+    const double frames = static_cast<double>(state.iterations()) * framesPerRound;
+    state.counters["us_jpegdecoder"] = 1e6 * ours / frames;
+    state.counters["us_tjdecompress"] = 1e6 * baseline / frames;
+    state.counters["ratio"] = ours / baseline;
+}
+BENCHMARK(LiveFrameDecode)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+}  // namespace
