@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace pexil::shell {
 
@@ -202,7 +203,8 @@ void Inspector::updateProps() {
         auto* fresh = new ui::SegmentedControl(settings_);
         fresh->setToolTip(program_->toolTip());
         for (const std::int64_t value : programChoices_) fresh->addSegment(PropFormat::text(PTP::Prop::exposureProgram, value));
-        settings_->layout()->replaceWidget(program_, fresh);
+        // The layout hands back the item that held the old picker; it is ours to free.
+        std::unique_ptr<QLayoutItem>(settings_->layout()->replaceWidget(program_, fresh));
         program_->deleteLater();
         program_ = fresh;
         connect(program_, &ui::SegmentedControl::activated, this, [this](int index) {

@@ -79,11 +79,25 @@ public:
     // Runs the model (camera answers, decoding, its timers on the virtual clock) and the
     // widgets' posted events until `done` holds; whether it did.
     bool until(const std::function<bool()>& done, double virtualSeconds = 60) {
-        const int rounds = 600;
+        const int rounds = 200;
         for (int i = 0; i < rounds; ++i) {
             QApplication::sendPostedEvents();
             if (rt.waitUntil(done, std::chrono::milliseconds(30))) return true;
             rt.runFor(async::Seconds(virtualSeconds / rounds));
+            syncWall();
+        }
+        return done();
+    }
+
+    // The same without moving time: while live view streams, camera work never stops, and a
+    // virtual clock moves only when nothing is outstanding.
+    bool waitFor(const std::function<bool()>& done) {
+        for (int i = 0; i < 200; ++i) {
+            QApplication::sendPostedEvents();
+            if (rt.waitUntil(done, std::chrono::milliseconds(50))) return true;
+            // The frame loop paces itself on the clock: nudge it, firing what fell due.
+            rt.clock().advance(async::Seconds(0.05));
+            rt.runReady();
             syncWall();
         }
         return done();
