@@ -34,8 +34,8 @@ void LiveFrameDecode(benchmark::State& state) {
         int height = 0;
         int subsampling = 0;
         int colorspace = 0;
-        tjDecompressHeader3(handle.get(), frame.data(), frame.size(), &width, &height,
-                            &subsampling, &colorspace);
+        tjDecompressHeader3(handle.get(), frame.data(), frame.size(), &width, &height, &subsampling,
+                            &colorspace);
         return tjDecompress2(handle.get(), frame.data(), frame.size(), buffer.data(), width, 0,
                              height, TJPF_BGRX, 0) == 0;
     };

@@ -23,11 +23,11 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const int maxPixel = (data[0] & 0x1F) * 64;  // 0 (full size) up to 1984
-    const int orientation = data[0] >> 5;         // 0–7
+    const int orientation = data[0] >> 5;        // 0–7
     ++data;
     --size;
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data),
-                                                     static_cast<qsizetype>(size));
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 
     if (const auto image = pexil::JpegDecoder::decode(data, size, maxPixel)) {
         if (image->isNull() || image->format() != QImage::Format_RGB32) std::abort();

@@ -72,8 +72,8 @@ bool PictureDecoder::isJpeg(const QByteArray& data) {
 
 std::optional<QImage> PictureDecoder::decode(const QByteArray& data, int maxPixel) {
     if (isJpeg(data)) {
-        if (auto image = JpegDecoder::decode(bytes(data), static_cast<std::size_t>(data.size()),
-                                             maxPixel)) {
+        if (auto image =
+                JpegDecoder::decode(bytes(data), static_cast<std::size_t>(data.size()), maxPixel)) {
             return ImageFit::shrunk(*image, maxPixel);
         }
         // libjpeg-turbo cannot turn CMYK or YCCK into RGB; Qt's reader can. Any other JPEG it

@@ -12,7 +12,9 @@ namespace pexil {
 
 namespace {
 
-int longSide(QSize size) { return std::max(size.width(), size.height()); }
+int longSide(QSize size) {
+    return std::max(size.width(), size.height());
+}
 
 // An embedded image is cheaper to decode than the picture, but an EXIF thumbnail of 160 pixels
 // is no large preview: take it only when it is big enough for what was asked, at least as big

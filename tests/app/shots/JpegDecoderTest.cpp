@@ -54,12 +54,6 @@ TEST(JpegDecoder, PicksTheSmallestScaleThatStillCoversMaxPixel) {
     }
 }
 
-TEST(JpegDecoder, PortraitPicturesScaleByTheirLongSide) {
-    const auto image = decode(jpegOfSize(1067, 1600), 400);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->size(), QSize(267, 400));
-}
-
 TEST(JpegDecoder, PixelsArrivePaintableInTheirColours) {
     const auto image = decode(jpegOfSize(64, 48), 0);
     ASSERT_TRUE(image);

@@ -78,13 +78,5 @@ TEST(ShotMeta, Summary) {
     }
 }
 
-TEST(ShotMeta, FreshMetaIsEmpty) {
-    const ShotMeta meta;
-    EXPECT_EQ(meta.pixelWidth, 0);
-    EXPECT_EQ(meta.pixelHeight, 0);
-    EXPECT_FALSE(meta.iso || meta.exposureTime || meta.fNumber || meta.captured);
-    EXPECT_EQ(meta.summary(), QString());
-}
-
 }  // namespace
 }  // namespace pexil

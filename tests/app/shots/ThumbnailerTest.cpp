@@ -97,9 +97,11 @@ TEST_F(ThumbnailerFiles, ImagesAreUprightAndBoundedByMaxPixel) {
         {"raw", 6, 100, {67, 100}, {8256, 5504}},
     };
     for (const auto& c : cases) {
-        const QString name = QStringLiteral("%1-%2-%3").arg(c.kind).arg(c.orientation).arg(c.maxPixel);
-        const QString path = QByteArray(c.kind) == "raw" ? raw(name + ".NEF", sampleMeta(c.orientation))
-                                                         : jpeg(name + ".JPG", sampleMeta(c.orientation));
+        const QString name =
+            QStringLiteral("%1-%2-%3").arg(c.kind).arg(c.orientation).arg(c.maxPixel);
+        const QString path = QByteArray(c.kind) == "raw"
+                                 ? raw(name + ".NEF", sampleMeta(c.orientation))
+                                 : jpeg(name + ".JPG", sampleMeta(c.orientation));
         const auto thumb = Thumbnailer::load(path, c.maxPixel);
         ASSERT_TRUE(thumb) << name.toStdString();
         EXPECT_EQ(thumb->image.size(), c.image) << name.toStdString();
@@ -109,8 +111,8 @@ TEST_F(ThumbnailerFiles, ImagesAreUprightAndBoundedByMaxPixel) {
 }
 
 TEST_F(ThumbnailerFiles, ReadsTheExposureAndTheDate) {
-    for (const QString& path :
-         {jpeg(QStringLiteral("a.JPG"), sampleMeta(1)), raw(QStringLiteral("a.NEF"), sampleMeta(1))}) {
+    for (const QString& path : {jpeg(QStringLiteral("a.JPG"), sampleMeta(1)),
+                                raw(QStringLiteral("a.NEF"), sampleMeta(1))}) {
         const auto thumb = Thumbnailer::load(path, 1200);
         ASSERT_TRUE(thumb) << path.toStdString();
         EXPECT_EQ(thumb->meta.iso, 400);
@@ -138,7 +140,8 @@ TEST_F(ThumbnailerFiles, TheImageIsThePictureNotItsThumbnail) {
             const QRgb a = thumb->image.pixel(x, y);
             const QRgb b = reference.pixel(x, y);
             if (std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
-                    std::abs(qBlue(a) - qBlue(b)) > 24)
+                    std::abs(qBlue(a) - qBlue(b)) >
+                24)
                 ++differing;
         }
     EXPECT_LT(differing, 10);
@@ -160,13 +163,15 @@ TEST_F(ThumbnailerFiles, DamagedExposureValuesAreLeftOut) {
     const Case cases[] = {
         {QByteArray("\x00\x00\x00\x00\x00\x00\x00\xFA", 8), QStringLiteral("f/5.6  ISO 400")},
         {QByteArray("\x00\x00\x00\x01\x00\x00\x00\x00", 8), QStringLiteral("f/5.6  ISO 400")},
-        {QByteArray("\x00\x00\x00\x01\x00\x00\x00\xFA", 8), QStringLiteral("1/250  f/5.6  ISO 400")},
+        {QByteArray("\x00\x00\x00\x01\x00\x00\x00\xFA", 8),
+         QStringLiteral("1/250  f/5.6  ISO 400")},
     };
     int n = 0;
     for (const auto& c : cases) {
         QByteArray damaged = good;
         damaged.replace(at, 8, c.replacement);
-        const auto thumb = Thumbnailer::load(write(QStringLiteral("d%1.JPG").arg(n++), damaged), 400);
+        const auto thumb =
+            Thumbnailer::load(write(QStringLiteral("d%1.JPG").arg(n++), damaged), 400);
         ASSERT_TRUE(thumb);
         EXPECT_EQ(thumb->meta.summary(), c.summary);
     }
@@ -213,7 +218,8 @@ TEST_F(ThumbnailerFiles, UndecodableFilesGiveNothing) {
         dir.filePath(QStringLiteral("missing.JPG")),
         dir.path(),
     };
-    for (const auto& path : cases) EXPECT_FALSE(Thumbnailer::load(path, 1200)) << path.toStdString();
+    for (const auto& path : cases)
+        EXPECT_FALSE(Thumbnailer::load(path, 1200)) << path.toStdString();
 }
 
 TEST_F(ThumbnailerFiles, SafeFromSeveralThreadsAtOnce) {
