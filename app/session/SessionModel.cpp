@@ -107,9 +107,12 @@ std::optional<QString> SessionModel::describeClockOffset(std::optional<double> o
 }
 
 std::optional<QDateTime> SessionModel::recentAttach() const {
-    const auto since = link_->usbCameraSince();
-    if (!since) return std::nullopt;
-    if (since->secsTo(runtime_.clock().now()) >= recentAttachSeconds) return std::nullopt;
+    return recentSince(link_->usbCameraSince(), runtime_.clock().now());
+}
+
+std::optional<QDateTime> SessionModel::recentSince(std::optional<QDateTime> since,
+                                                   const QDateTime& now) {
+    if (!since || since->secsTo(now) >= recentAttachSeconds) return std::nullopt;
     return since;
 }
 
@@ -326,6 +329,11 @@ bool SessionModel::current(const CameraWeak& camera) const {
 }
 
 void SessionModel::clearLastError() { setLastError(std::nullopt); }
+
+void SessionModel::reportError(const QString& text) {
+    write(text);
+    setLastError(text);
+}
 
 // --- setters that notify ---
 

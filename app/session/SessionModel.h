@@ -172,12 +172,17 @@ public:
 
     // The window's alert was dismissed.
     void clearLastError();
+    // A failure of the shell's own (a folder that cannot be opened) for the same alert.
+    void reportError(const QString& text);
 
     CameraLink& link() { return *link_; }
     GeoStore& geo() { return *geo_; }
     ImportLedger& ledger() { return *ledger_; }
     async::Runtime& runtime() const { return runtime_; }
     Log& log() const { return log_; }
+    NikonLiveView::State liveViewState() const {
+        return liveView_ ? liveView_->state() : NikonLiveView::State::off;
+    }
     // A camera announced a new picture (either channel) since the model was made.
     int shotNotifications() const { return shotNotifications_; }
 
@@ -207,7 +212,12 @@ signals:
     void shotSaved(const QString& path);
     void transferFailed(const QString& name, const QString& message);
 
+public:
+    // When `since` (a USB arrival) counts as recent at `now`: less than 180 s before it.
+    static std::optional<QDateTime> recentSince(std::optional<QDateTime> since, const QDateTime& now);
+
 private:
+    friend struct SessionModelProbe;  // tests drive the link's callbacks directly
     using CameraPtr = std::shared_ptr<PTPCamera>;
     using CameraWeak = std::weak_ptr<PTPCamera>;
 

@@ -207,18 +207,14 @@ void MainWindow::updateAFButton() {
     afButton_->update();
 }
 
-void MainWindow::reportError(const QString& text) {
-    model_.log().write(text);
-    shellError_ = text;
-    updateAlert();
-}
+void MainWindow::reportError(const QString& text) { model_.reportError(text); }
 
 QMessageBox* MainWindow::alert() const { return alert_; }
 
 QString MainWindow::alertText() const { return alert_ ? alert_->text() : QString(); }
 
 void MainWindow::updateAlert() {
-    const std::optional<QString> text = model_.lastError() ? model_.lastError() : shellError_;
+    const std::optional<QString> text = model_.lastError();
     if (!text) {
         if (QMessageBox* box = std::exchange(alert_, nullptr)) {
             box->close();
@@ -237,11 +233,8 @@ void MainWindow::updateAlert() {
         if (alert_ != box) return;  // closed because the error went away
         alert_ = nullptr;
         box->deleteLater();
-        // Dismissing clears what was shown; a second error waiting behind it comes next.
-        if (model_.lastError())
-            model_.clearLastError();
-        else
-            shellError_.reset();
+        // Dismissing clears what was shown.
+        model_.clearLastError();
         updateAlert();
     });
     box->open();

@@ -108,7 +108,6 @@ private:
     QSplitter* splitter_;
     QShortcut* space_;
     QMessageBox* alert_ = nullptr;
-    std::optional<QString> shellError_;
 };
 
 }  // namespace pexil::shell

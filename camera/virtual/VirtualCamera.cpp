@@ -195,6 +195,11 @@ struct VirtualCamera::State {
     std::deque<std::pair<std::uint16_t, std::uint32_t>> events;
     std::deque<std::pair<std::uint16_t, std::uint32_t>> checkEvents;
     std::map<std::uint16_t, int> calls;
+    struct Refusal {
+        std::uint16_t response = 0;
+        bool afterDoing = false;
+    };
+    std::map<std::uint16_t, Refusal> refusals;
 
     struct Sdram {
         Bytes data;
@@ -341,7 +346,14 @@ Result<Response, TransportError> VirtualCamera::run(const Operation& operation,
     Reply reply;
     {
         std::lock_guard lock(s.mutex);
-        reply = dispatch(operation, outData);
+        const auto refusal = s.refusals.find(operation.code);
+        if (refusal == s.refusals.end() || refusal->second.afterDoing)
+            reply = dispatch(operation, outData);
+        if (refusal != s.refusals.end()) {
+            reply.code = refusal->second.response;
+            reply.data.reset();
+            reply.file.reset();
+        }
         if (reply.breaksLink) {
             s.unplugged = true;
             s.changed.notify_all();
@@ -931,6 +943,14 @@ void VirtualCamera::unplug() {
 
 bool VirtualCamera::isUnplugged() const {
     return state_->unplugged;
+}
+
+void VirtualCamera::refuse(std::uint16_t operation, std::uint16_t response, bool afterDoing) {
+    std::lock_guard lock(state_->mutex);
+    if (response == 0)
+        state_->refusals.erase(operation);
+    else
+        state_->refusals[operation] = {response, afterDoing};
 }
 
 void VirtualCamera::setBusyFor(int commands) {

@@ -137,6 +137,10 @@ public:
     // CloseSession, DeviceReady and CheckEvent are exempt and do not count: a busy camera
     // still answers its polls, and a retry loop needs them to get through.
     void setBusyFor(int commands);
+    // Every later `operation` answers `response` without a data phase (0: answer normally
+    // again). With `afterDoing` the body still carries the operation out first, as bodies do
+    // that apply a setting and then report an error.
+    void refuse(std::uint16_t operation, std::uint16_t response, bool afterDoing = false);
     // Bits of 0xD1A4 (see above); raises DevicePropChanged.
     void setProhibition(std::uint32_t bits);
     // While recording to the card, live view gives frames without a picture (the header

@@ -1,0 +1,102 @@
+// The five preferences as stored, and the destination folder they give.
+#include "app/session/Preferences.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pexil {
+namespace {
+
+struct StoreCase {
+    const char* name;
+    std::vector<std::pair<const char*, QVariant>> stored;
+    Preferences expected;
+};
+
+TEST(Preferences, StoredValuesReadBackWithTheirDefaults) {
+    Preferences defaults;
+    Preferences allSet;
+    allSet.baseDestination = QStringLiteral("/srv/shoot");
+    allSet.useDateSubfolder = true;
+    allSet.autoConnect = false;
+    allSet.deleteAfterDownload = true;
+    allSet.autofocusBeforeShot = false;
+    Preferences oddOnes = defaults;
+    const StoreCase cases[] = {
+        {"fresh store", {}, defaults},
+        {"every key", {{"baseDestination", QStringLiteral("/srv/shoot")}, {"useDateSubfolder", true},
+                       {"autoConnect", false}, {"deleteAfterDownload", true},
+                       {"autofocusBeforeShot", false}},
+         allSet},
+        // The two that default to on stay on for anything that is not a Boolean.
+        {"non-Boolean values", {{"autoConnect", QStringLiteral("yes")},
+                                {"autofocusBeforeShot", 7}, {"useDateSubfolder", QStringLiteral("on")}},
+         oddOnes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        QSettings store(dir.filePath(QStringLiteral("p.ini")), QSettings::IniFormat);
+        for (const auto& [key, value] : c.stored) store.setValue(QString::fromLatin1(key), value);
+        store.sync();
+        QSettings reread(dir.filePath(QStringLiteral("p.ini")), QSettings::IniFormat);
+        EXPECT_EQ(Preferences::read(reread), c.expected);
+    }
+    EXPECT_TRUE(defaults.baseDestination.endsWith(QStringLiteral("/Pexil")));
+}
+
+TEST(Preferences, WrittenPreferencesSurviveTheStore) {
+    QTemporaryDir dir;
+    Preferences p;
+    p.baseDestination = dir.filePath(QStringLiteral("out"));
+    p.useDateSubfolder = true;
+    p.deleteAfterDownload = true;
+    {
+        QSettings store(dir.filePath(QStringLiteral("p.ini")), QSettings::IniFormat);
+        p.write(store);
+    }
+    QSettings store(dir.filePath(QStringLiteral("p.ini")), QSettings::IniFormat);
+    EXPECT_EQ(Preferences::read(store), p);
+}
+
+TEST(Preferences, DateSubfoldersUseTheLocalDay) {
+    Preferences p;
+    p.baseDestination = QStringLiteral("/data/Pexil");
+    const QDateTime date(QDate(2026, 12, 6), QTime(23, 59), Qt::LocalTime);
+    EXPECT_EQ(p.destinationFor(date), QStringLiteral("/data/Pexil"));
+    p.useDateSubfolder = true;
+    EXPECT_EQ(p.destinationFor(date), QStringLiteral("/data/Pexil/2026-12-06"));
+}
+
+TEST(Preferences, TheDestinationCheckCreatesTestsAndExplains) {
+    QTemporaryDir dir;
+    const QString fresh = dir.filePath(QStringLiteral("a/b/c"));
+    EXPECT_EQ(Preferences::checkDestination(fresh), std::nullopt);
+    EXPECT_TRUE(QDir(fresh).exists());
+    EXPECT_FALSE(QFile::exists(fresh + QStringLiteral("/.pexil-write-test")));
+
+    // Under a file nothing can be created.
+    const QString file = dir.filePath(QStringLiteral("plain"));
+    QFile(file).open(QIODevice::WriteOnly);
+    EXPECT_EQ(Preferences::checkDestination(file + QStringLiteral("/sub")),
+              QString::fromUtf8("保存先を作成できません: ") + file + QStringLiteral("/sub"));
+
+    if (geteuid() != 0) {  // root writes anywhere
+        const QString locked = dir.filePath(QStringLiteral("locked"));
+        QDir().mkpath(locked);
+        chmod(locked.toLocal8Bit().constData(), 0555);
+        EXPECT_EQ(Preferences::checkDestination(locked),
+                  QString::fromUtf8("保存先に書き込めません: ") + locked);
+        EXPECT_FALSE(QFile::exists(locked + QStringLiteral("/.pexil-write-test")));
+        chmod(locked.toLocal8Bit().constData(), 0755);
+    }
+}
+
+}  // namespace
+}  // namespace pexil

@@ -1,0 +1,374 @@
+// The session model driving the virtual camera: settings, polling, shots, writes, live view,
+// and results that arrive after their camera went away.
+#include "SessionHarness.h"
+
+#include <QBuffer>
+#include <QImage>
+
+namespace pexil::testing {
+namespace {
+
+using Body = camera::VirtualCamera::Model;
+using State = ConnectionState;
+
+int calls(const SessionHarness& h, PTP::Op op) { return h.camera->callCount(PTP::code(op)); }
+
+// Another choice than the current one.
+std::int64_t otherChoice(const PropDesc& desc) {
+    for (const std::int64_t v : desc.choices)
+        if (v != desc.current) return v;
+    ADD_FAILURE() << "no other choice";
+    return desc.current;
+}
+
+Bytes jpegFrame(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+TEST(SessionCamera, ReadyReadsEverySettingAndLogsThemInCodeOrder) {
+    SessionHarness h;
+    h.connectReady();
+    const auto& props = h.model->props();
+    EXPECT_TRUE(props.count(PTP::Prop::fNumber));
+    EXPECT_TRUE(props.count(PTP::Prop::exposureProgram));
+    EXPECT_EQ(h.model->deviceInfo()->serialNumber, h.camera->serialNumber());
+    EXPECT_EQ(h.model->cameraSerial(), h.camera->serialNumber());
+    EXPECT_EQ(h.model->clockOffsetDescription(), QString::fromUtf8("一致"));
+    EXPECT_TRUE(h.model->batteryPercent());
+    EXPECT_TRUE(h.model->lightMeter());
+
+    QString settingsLine;
+    for (const QString& line : h.lines())
+        if (line.startsWith(QString::fromUtf8("設定: "))) settingsLine = line;
+    ASSERT_FALSE(settingsLine.isEmpty());
+    // Label=text per property in code order, a padlock after the read-only ones.
+    QString expected = QString::fromUtf8("設定:");
+    for (const auto& [prop, desc] : props) {
+        expected += u' ' + PTP::label(prop) + u'=' + desc.currentText();
+        if (!desc.writable) expected += QString::fromUtf8("🔒");
+    }
+    EXPECT_EQ(settingsLine, expected);
+    EXPECT_TRUE(settingsLine.contains(QString::fromUtf8("🔒")));
+}
+
+TEST(SessionCamera, ShotsArriveNewestFirstSelectedWithThumbnailPreviewAndLedgerKey) {
+    SessionHarness h;
+    h.connectReady();
+    for (int i = 0; i < 2; ++i) {
+        h.model->shoot();
+        EXPECT_TRUE(h.model->busy());
+        ASSERT_TRUE(h.settle([&] {
+            return h.model->shots().size() == static_cast<std::size_t>(i + 1) && !h.model->busy();
+        }));
+    }
+    const auto& shots = h.model->shots();
+    EXPECT_LT(shots[1].path, shots[0].path);  // camera numbering: the newer name is greater
+    EXPECT_EQ(h.model->selection(), shots[0].id);
+    ASSERT_TRUE(h.settle([&] {
+        return !h.model->shots()[0].thumbnail.isNull() && !h.model->shots()[1].thumbnail.isNull();
+    }));
+    EXPECT_GT(h.model->shots()[0].meta.pixelWidth, 0);
+    EXPECT_LE(std::max(shots[0].thumbnail.width(), shots[0].thumbnail.height()), 1200);
+    // The selected shot's thumbnail asked for its large preview.
+    ASSERT_TRUE(h.settle([&] { return !h.model->fullPreview().isNull(); }));
+
+    const QString name = QFileInfo(shots[0].path).fileName();
+    bool recorded = false;
+    for (const QString& key : h.model->ledger().keys())
+        recorded |= key.startsWith(h.camera->serialNumber() + u'|' + name + u'|');
+    EXPECT_TRUE(recorded);
+    EXPECT_EQ(calls(h, PTP::Op::initiateCapture), 2);
+}
+
+TEST(SessionCamera, ASecondPressWhileBusyIsIgnoredAndAFailedFocusStillReleases) {
+    SessionHarness h;
+    h.connectReady();
+    ASSERT_TRUE(h.model->autofocusBeforeShot());
+    h.camera->setFocusSucceeds(false);
+    h.model->shoot();
+    h.model->shoot();
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1 && !h.model->busy(); }));
+    EXPECT_EQ(calls(h, PTP::Op::nikonAfDrive), 1);
+    EXPECT_EQ(calls(h, PTP::Op::initiateCapture), 1);
+    EXPECT_FALSE(h.model->lastError());
+}
+
+TEST(SessionCamera, AFailedTransferNamesTheFileAndSaysItIsStillOnTheCard) {
+    SessionHarness h;
+    h.connectReady();
+    // The destination is a file: nothing can be saved under it.
+    const QString blocked = h.dir.filePath(QStringLiteral("blocked"));
+    QFile(blocked).open(QIODevice::WriteOnly);
+    h.model->setBaseDestination(blocked);
+    ASSERT_TRUE(h.model->destinationProblem());
+    h.model->shoot();
+    ASSERT_TRUE(h.settle([&] { return !h.model->failedTransfers().isEmpty(); }));
+    const QString name = h.model->failedTransfers().front();
+    EXPECT_TRUE(name.startsWith(QStringLiteral("DSC_")));
+    const QString error = h.model->lastError().value_or(QString());
+    EXPECT_TRUE(error.startsWith(QString::fromUtf8("「") + name +
+                                 QString::fromUtf8("」を保存できませんでした。\n")));
+    EXPECT_TRUE(error.endsWith(QString::fromUtf8("\n\nカメラのカードには残っています。")));
+    EXPECT_EQ(h.model->destinationProblem(), error.section(u'\n', 1, 1));
+    EXPECT_TRUE(h.model->shots().empty());
+
+    // A new connection starts with a clean slate.
+    h.model->connectCamera();
+    EXPECT_FALSE(h.model->lastError());
+    EXPECT_TRUE(h.model->failedTransfers().isEmpty());
+}
+
+TEST(SessionCamera, WritesAreVerifiedAgainstWhatTheCameraTook) {
+    struct Case {
+        const char* name;
+        std::uint16_t response;  // 0: the camera accepts
+        bool applied;
+        bool error;
+        bool logged;
+    };
+    const Case cases[] = {
+        {"accepted", 0, true, false, false},
+        {"refused but applied", 0x2002, true, false, true},
+        {"refused", 0x2019, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionHarness h;
+        h.connectReady();
+        const PropDesc before = h.model->props().at(PTP::Prop::whiteBalance);
+        const std::int64_t wanted = otherChoice(before);
+        if (c.response) h.camera->refuse(PTP::code(PTP::Op::setDevicePropValue), c.response, c.applied);
+        h.model->setProp(PTP::Prop::whiteBalance, wanted);
+        EXPECT_EQ(SessionModelProbe::writing(*h.model), 1);
+        ASSERT_TRUE(h.settle([&] { return SessionModelProbe::writing(*h.model) == 0; }));
+        EXPECT_EQ(h.model->props().at(PTP::Prop::whiteBalance).current,
+                  c.applied ? wanted : before.current);
+        const QString label = PTP::label(PTP::Prop::whiteBalance);
+        EXPECT_EQ(h.model->lastError().has_value(), c.error);
+        if (c.error) {
+            EXPECT_TRUE(h.model->lastError()->startsWith(
+                label + QString::fromUtf8(" を変更できませんでした: ")));
+        }
+        EXPECT_EQ(h.countLines(QStringLiteral("  ") + label +
+                               QString::fromUtf8(" の書き込み: エラー応答だが値は反映済み")),
+                  c.logged ? 1 : 0);
+    }
+}
+
+TEST(SessionCamera, ChoosingTheCurrentValueOrAnUnknownTextSendsNothing) {
+    SessionHarness h;
+    h.connectReady();
+    const int before = calls(h, PTP::Op::setDevicePropValue);
+    h.model->setText(PTP::Prop::whiteBalance, h.model->text(PTP::Prop::whiteBalance));
+    h.model->setText(PTP::Prop::whiteBalance, QStringLiteral("no such choice"));
+    h.runFor(1);
+    EXPECT_EQ(calls(h, PTP::Op::setDevicePropValue), before);
+    EXPECT_EQ(SessionModelProbe::writing(*h.model), 0);
+
+    const PropDesc wb = h.model->props().at(PTP::Prop::whiteBalance);
+    const QString other = wb.choiceTexts().at(wb.choices[0] == wb.current ? 1 : 0);
+    h.model->setText(PTP::Prop::whiteBalance, other);
+    ASSERT_TRUE(h.settle([&] { return h.model->text(PTP::Prop::whiteBalance) == other; }));
+    EXPECT_EQ(calls(h, PTP::Op::setDevicePropValue), before + 1);
+}
+
+TEST(SessionCamera, ANewProgramOnTheDialRereadsEverySetting) {
+    SessionHarness h;
+    h.connectReady();
+    const int descsBefore = calls(h, PTP::Op::getDevicePropDesc);
+    const int linesBefore = static_cast<int>(h.lines().filter(QString::fromUtf8("設定: ")).size());
+    const std::int64_t program = h.model->props().at(PTP::Prop::exposureProgram).current;
+    h.camera->turnModeDial(program == 1 ? 3 : 1);
+    h.runFor(2);
+    ASSERT_TRUE(h.settle([&] {
+        return h.model->props().at(PTP::Prop::exposureProgram).current != program;
+    }));
+    EXPECT_GE(calls(h, PTP::Op::getDevicePropDesc) - descsBefore,
+              static_cast<int>(h.model->props().size()));
+    EXPECT_EQ(h.lines().filter(QString::fromUtf8("設定: ")).size(), linesBefore + 1);
+}
+
+TEST(SessionCamera, PollsBackOffWhenNothingChangesAndCheckEventRefusedSwitchesOnce) {
+    SessionHarness h;
+    h.connectReady();
+    // Times of the polls, on the virtual clock, from a quiet start.
+    h.runFor(30);
+    std::vector<double> times;
+    int seen = calls(h, PTP::Op::nikonCheckEvent);
+    const double start = h.rt.clock().monotonic().count();
+    for (int step = 0; step < 400; ++step) {
+        h.runFor(0.05);
+        const int now = calls(h, PTP::Op::nikonCheckEvent);
+        if (now != seen) times.push_back(h.rt.clock().monotonic().count() - start);
+        seen = now;
+    }
+    ASSERT_GE(times.size(), 3u);
+    for (std::size_t i = 1; i < times.size(); ++i) EXPECT_NEAR(times[i] - times[i - 1], 2.0, 0.06);
+
+    // A change brings the quick polls back.
+    h.camera->setSceneBrightness(9);
+    times.clear();
+    const double again = h.rt.clock().monotonic().count();
+    for (int step = 0; step < 100; ++step) {
+        h.runFor(0.05);
+        const int now = calls(h, PTP::Op::nikonCheckEvent);
+        if (now != seen) times.push_back(h.rt.clock().monotonic().count() - again);
+        seen = now;
+    }
+    ASSERT_GE(times.size(), 3u);
+    EXPECT_NEAR(times[2] - times[1], 0.35, 0.06);
+
+    h.camera->refuse(PTP::code(PTP::Op::nikonCheckEvent), 0x2005);
+    h.runFor(10);
+    const int refused = calls(h, PTP::Op::nikonCheckEvent);
+    h.runFor(10);
+    EXPECT_EQ(calls(h, PTP::Op::nikonCheckEvent), refused);
+    EXPECT_FALSE(SessionModelProbe::checkEventUsable(*h.model));
+    EXPECT_EQ(h.countLines(QString::fromUtf8("CheckEvent 非対応。露出計を直接読む方式に切り替え")), 1);
+}
+
+TEST(SessionCamera, AutofocusShowsItsResultForTwoSecondsAndANewerPressOwnsTheDisplay) {
+    SessionHarness h;
+    h.connectReady();
+    h.camera->setFocusSucceeds(false);
+    h.model->autofocus();
+    EXPECT_EQ(h.model->afState(), AFState::running());
+    ASSERT_TRUE(h.settle([&] { return h.model->afState().kind != AFState::Kind::running; }));
+    EXPECT_EQ(h.model->afState(), AFState::failed(QString::fromUtf8("ピントが合いませんでした")));
+
+    h.runFor(1.0);
+    h.camera->setFocusSucceeds(true);
+    h.model->autofocus();  // within the first result's two seconds
+    ASSERT_TRUE(h.settle([&] { return h.model->afState() == AFState::succeeded(); }));
+    h.runFor(1.2);  // the first result's timer has run out
+    EXPECT_EQ(h.model->afState(), AFState::succeeded());
+    h.runFor(1.0);
+    EXPECT_EQ(h.model->afState(), AFState::idle());
+}
+
+TEST(SessionCamera, LiveFramesDecodeOneAtATimeAndNoneAppearsAfterLiveViewEnded) {
+    SessionHarness h(SessionHarness::Via::inProcess, true);
+    SessionModelProbe::setLive(*h.model, true);
+    const Bytes frame = jpegFrame(64, 48);
+    SessionModelProbe::frame(*h.model, frame);
+    SessionModelProbe::frame(*h.model, frame);  // the first is still decoding: dropped
+    h.rt.runReady();
+    EXPECT_EQ(h.heldFrames.runAll(), 1u);
+    ASSERT_TRUE(h.waitUntil([&] { return !h.model->liveFrame().isNull(); }));
+    EXPECT_EQ(h.model->liveFrame().size(), QSize(64, 48));
+    EXPECT_EQ(h.model->liveFPS(), 1);
+
+    SessionModelProbe::frame(*h.model, frame);
+    h.rt.runReady();
+    SessionModelProbe::setLive(*h.model, false);
+    const QImage shown = h.model->liveFrame();
+    h.heldFrames.runAll();
+    h.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(h.model->liveFrame().cacheKey(), shown.cacheKey());
+
+    // An undecodable frame only frees the decoder.
+    SessionModelProbe::setLive(*h.model, true);
+    SessionModelProbe::frame(*h.model, Bytes{0xFF, 0xD8, 0x00});
+    h.rt.runReady();
+    h.heldFrames.runAll();
+    h.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    SessionModelProbe::frame(*h.model, frame);
+    h.rt.runReady();
+    EXPECT_EQ(h.heldFrames.runAll(), 1u);
+}
+
+TEST(SessionCamera, LiveViewStreamsIntoTheModelAndStoppingClearsTheFrame) {
+    SessionHarness h;
+    h.connectReady();
+    h.model->toggleLiveView();
+    ASSERT_TRUE(h.settle([&] { return h.model->isLive() && !h.model->liveFrame().isNull(); }));
+    EXPECT_GT(h.model->liveFPS(), 0);
+    h.model->toggleLiveView();
+    ASSERT_TRUE(h.settle([&] { return !h.model->isLive(); }));
+    EXPECT_TRUE(h.model->liveFrame().isNull());
+    EXPECT_EQ(h.model->liveFPS(), 0);
+    EXPECT_FALSE(h.camera->isLiveViewOn());
+}
+
+TEST(SessionCamera, LiveViewIsRefusedWithATextOnBodiesWithoutIt) {
+    SessionHarness h;
+    h.connectReady(Body::j5);
+    h.model->toggleLiveView();
+    EXPECT_EQ(h.model->lastError(), QString::fromUtf8("この機種ではライブビューを使えません。"));
+}
+
+TEST(SessionCamera, AShotInLiveViewOnABodyThatTellsOnlyThroughCheckEventDoesNotWaitItsWholeBound) {
+    SessionHarness h;
+    h.connectReady(Body::d850, 0, false);
+    h.model->toggleLiveView();
+    ASSERT_TRUE(h.settle([&] { return h.model->liveViewState() == NikonLiveView::State::on; }));
+    const double start = h.rt.clock().monotonic().count();
+    h.model->shoot();
+    ASSERT_TRUE(h.settle([&] { return !h.model->busy() && !h.model->shots().empty(); }));
+    ASSERT_EQ(h.model->shots().size(), 1u);
+    EXPECT_LT(h.rt.clock().monotonic().count() - start, 5.0);  // the wait bound is 15 s or more
+    EXPECT_GE(h.model->shotNotifications(), 1);
+}
+
+TEST(SessionCamera, AWriteWhoseCameraWentAwayLeavesNoErrorAndNoSettings) {
+    SessionHarness h;
+    h.connectReady();
+    h.camera->refuse(PTP::code(PTP::Op::setDevicePropValue), 0x2019);
+    h.model->setProp(PTP::Prop::whiteBalance, otherChoice(h.model->props().at(PTP::Prop::whiteBalance)));
+    ASSERT_TRUE(h.settle([&] { return calls(h, PTP::Op::setDevicePropValue) == 1; }));
+    h.unplug();
+    ASSERT_TRUE(h.settle([&] { return !h.model->state().is(State::Kind::connected); }));
+    h.runFor(2);
+    EXPECT_FALSE(h.model->lastError());
+    EXPECT_TRUE(h.model->props().empty());
+    EXPECT_EQ(SessionModelProbe::writing(*h.model), 0);
+    EXPECT_EQ(h.model->text(PTP::Prop::whiteBalance), QString());
+}
+
+TEST(SessionCamera, DisconnectStopsLiveViewAndClearsTheCameraButKeepsTheShots) {
+    SessionHarness h;
+    h.connectReady();
+    h.model->shoot();
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1 && !h.model->busy(); }));
+    h.model->toggleLiveView();
+    ASSERT_TRUE(h.settle([&] { return h.model->isLive(); }));
+    h.model->disconnectCamera();
+    ASSERT_TRUE(h.settle([&] { return h.model->state() == State::disconnected(); }));
+    EXPECT_FALSE(h.model->isLive());
+    EXPECT_FALSE(h.camera->isLiveViewOn());
+    EXPECT_TRUE(h.model->props().empty());
+    EXPECT_EQ(h.model->shots().size(), 1u);
+    EXPECT_EQ(h.model->modelName(), QString::fromUtf8("未接続"));
+}
+
+TEST(SessionCamera, ClockIsSetToTheComputersAndTheOffsetBecomesZero) {
+    SessionHarness h;
+    h.makeCamera();
+    h.camera->setClockDrift(-125);
+    h.plug();
+    h.model->connectCamera();
+    ASSERT_TRUE(h.settle([&] { return h.model->state().is(State::Kind::connected); }));
+    EXPECT_EQ(h.model->clockOffsetDescription(), QString::fromUtf8("2分遅れ"));
+    h.model->syncClock();
+    ASSERT_TRUE(h.settle([&] { return h.model->clockOffset() == 0.0; }));
+    EXPECT_EQ(h.countLines(QString::fromUtf8("カメラ時計を PC に合わせました")), 1);
+}
+
+TEST(SessionCamera, OverPtpIpAShotArrivesWithItsThumbnail) {
+    SessionHarness h(SessionHarness::Via::ptpip);
+    h.connectReady();
+    h.model->shoot();
+    ASSERT_TRUE(h.settle([&] {
+        return h.model->shots().size() == 1 && !h.model->shots()[0].thumbnail.isNull();
+    }));
+    EXPECT_TRUE(QFileInfo::exists(h.model->shots()[0].path));
+}
+
+}  // namespace
+}  // namespace pexil::testing

@@ -1,0 +1,189 @@
+#pragma once
+
+// A SessionModel on the virtual camera through the real camera service and link, on the
+// virtual clock, with its own preference store, support folder and destination. Camera
+// answers come from the service's threads: wait for them with waitUntil (time stands
+// still), and move time with runFor.
+#include "app/session/SessionModel.h"
+#include "camera/ptpip/PtpIpServer.h"
+#include "camera/service/CameraSources.h"
+#include "camera/virtual/VirtualCamera.h"
+#include "camera/virtual/VirtualTransport.h"
+#include "kit/async/VirtualRuntime.h"
+#include "kit/async/WorkQueue.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace pexil {
+
+// Reaches the model's link callbacks and poll directly, for the state tables.
+struct SessionModelProbe {
+    static void phase(SessionModel& m, const CameraLink::Phase& p) { m.phaseChanged(p); }
+    static void lost(SessionModel& m, std::optional<QString> reason) { m.cameraLost(reason); }
+    static void event(SessionModel& m, PTPEvent e) { m.handle(e); }
+    static void setState(SessionModel& m, ConnectionState s) { m.setState(std::move(s)); }
+    static void failed(SessionModel& m, const QString& name, const QString& why) {
+        m.downloadFailed(name, why);
+    }
+    static int writing(const SessionModel& m) { return m.writing_; }
+    static bool checkEventUsable(const SessionModel& m) { return m.checkEventUsable_; }
+    static void frame(SessionModel& m, const Bytes& jpeg) { m.frameArrived(ByteView(jpeg)); }
+    static void setLive(SessionModel& m, bool live) { m.setLive(live); }
+};
+
+namespace testing {
+
+class SessionHarness {
+public:
+    enum class Via { inProcess, ptpip };
+
+    // Frames decode on a queue the test drains by hand (manualFrames), or on a worker.
+    explicit SessionHarness(Via via = Via::inProcess, bool manualFrames = false) : via(via) {
+        log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
+        auto settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("prefs.ini")),
+                                                    QSettings::IniFormat);
+        settings->setValue(QStringLiteral("baseDestination"), destination());
+        auto manual = std::make_unique<camera::ManualSource>(rt);
+        source = manual.get();
+        SessionModel::Environment env;
+        env.sources.push_back(std::move(manual));
+        env.settings = std::move(settings);
+        env.supportFolder = dir.filePath(QStringLiteral("support"));
+        env.advertiseGeo = false;
+        env.thumbQueue = &thumbs;
+        env.frameQueue = manualFrames ? static_cast<async::Executor*>(&heldFrames) : &frames;
+        env.liveViewSettingsFile = dir.filePath(QStringLiteral("liveview.ini"));
+        model = std::make_unique<SessionModel>(rt, *log, std::move(env));
+        syncWall();
+    }
+    ~SessionHarness() {
+        model.reset();
+        if (device && device->hasOpenSession()) {
+            bool closed = false;
+            device->requestCloseSession([&](std::optional<TransportError>) { closed = true; });
+            rt.waitUntil([&] { return closed; }, std::chrono::seconds(5));
+        }
+        if (camera) camera->unplug();
+        device.reset();
+        rt.waitUntil([] { return false; }, std::chrono::milliseconds(100));
+        if (server) server->stop();
+    }
+
+    QString destination() const { return dir.filePath(QStringLiteral("dest")); }
+
+    void makeCamera(camera::VirtualCamera::Model body = camera::VirtualCamera::Model::d850,
+                    int photos = 0, bool eventChannel = true) {
+        camera::VirtualCamera::Options options;
+        options.model = body;
+        options.cardDir = dir.filePath(QStringLiteral("card"));
+        options.photos = photos;
+        options.eventChannel = eventChannel;
+        // The body works in real time; keep it quick so that virtual time does not run past it.
+        options.timings.capture = std::chrono::milliseconds(5);
+        options.timings.autofocus = std::chrono::milliseconds(1);
+        options.timings.liveViewStart = std::chrono::milliseconds(1);
+        options.wallClock = [wall = wallMs] {
+            return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
+        };
+        auto made = camera::VirtualCamera::create(options);
+        ASSERT_TRUE(made) << made.error().toStdString();
+        camera = made.value();
+    }
+    void plug() {
+        if (via == Via::ptpip) {
+            server = std::make_unique<camera::PtpIpServer>(camera, "127.0.0.1", 0);
+            ASSERT_TRUE(server->start());
+            camera::CameraAddress address;
+            address.kind = camera::CameraAddress::Kind::ptpip;
+            address.host = QStringLiteral("127.0.0.1");
+            address.port = server->port();
+            device = camera::ptpipDevice(rt, address, {});
+        } else {
+            device = camera::CameraDevice::create(
+                rt, camera->model().model, QStringLiteral("virtual"),
+                [c = camera] { return std::make_unique<camera::VirtualTransport>(c); });
+        }
+        source->add(device);
+    }
+    void unplug() {
+        source->remove(device);
+        camera->unplug();
+    }
+
+    // Connects and waits until the settings are read and the poll loop runs.
+    void connectReady(camera::VirtualCamera::Model body = camera::VirtualCamera::Model::d850,
+                      int photos = 0, bool eventChannel = true) {
+        makeCamera(body, photos, eventChannel);
+        plug();
+        model->connectCamera();
+        ASSERT_TRUE(settle([&] {
+            return model->state().is(ConnectionState::Kind::connected) && !model->props().empty() &&
+                   model->link().cardSettled();
+        }));
+    }
+
+    void syncWall() { wallMs->store(rt.clock().now().toMSecsSinceEpoch()); }
+    bool waitUntil(const std::function<bool()>& done) {
+        return rt.waitUntil([&] {
+            syncWall();
+            return done();
+        }, std::chrono::seconds(20));
+    }
+    // Lets both clocks run until `done`: a little real time for the body's own work, then
+    // 0.05 s of virtual time, up to `seconds` of virtual time.
+    bool settle(const std::function<bool()>& done, double seconds = 30) {
+        const double until = rt.clock().monotonic().count() + seconds;
+        while (rt.clock().monotonic().count() < until) {
+            if (rt.waitUntil([&] { return done(); }, std::chrono::milliseconds(5))) return true;
+            runFor(0.05);
+        }
+        return done();
+    }
+    // Moves virtual time; camera answers in flight come back first.
+    void runFor(double seconds) {
+        rt.runFor(async::Seconds(seconds));
+        syncWall();
+    }
+
+    QStringList lines() const {
+        log->flush();
+        QFile file(log->path());
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        QStringList out;
+        for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+            const auto at = line.indexOf(QStringLiteral("] "));
+            out << (line.startsWith(u'[') && at > 0 ? line.mid(at + 2) : line);
+        }
+        return out;
+    }
+    int countLines(const QString& text) const { return static_cast<int>(lines().count(text)); }
+
+    Via via;
+    QTemporaryDir dir;
+    async::VirtualRuntime rt;
+    std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
+    std::unique_ptr<Log> log;
+    async::WorkQueue thumbs{QStringLiteral("test.thumb")};
+    async::WorkQueue frames{QStringLiteral("test.frame")};
+    async::ManualExecutor heldFrames;
+    camera::ManualSource* source = nullptr;
+    std::shared_ptr<camera::VirtualCamera> camera;
+    std::shared_ptr<camera::CameraDevice> device;
+    std::unique_ptr<camera::PtpIpServer> server;
+    std::unique_ptr<SessionModel> model;
+};
+
+}  // namespace testing
+}  // namespace pexil
