@@ -1,4 +1,5 @@
 #include "tools/pexilctl/CameraCommand.h"
+#include "tools/pexilctl/DoctorCommand.h"
 #include "tools/pexilctl/GeoPlanCommand.h"
 #include "tools/pexilctl/GeoReceiveCommand.h"
 #include "tools/pexilctl/InspectCommand.h"
@@ -25,8 +26,10 @@ QString help() {
         "  vcam      serve the virtual Nikon camera over PTP/IP\n"
         "  tether    headless tethering: save every new shot, shoot, live view\n"
         "  geo       receive, send, plan and write positions (geo receive|send|plan|apply)\n"
+        "  doctor    check what a camera needs to reach Pexil on this computer\n"
         "\n"
-        "Run 'pexilctl COMMAND --help' for a command's options and output.\n");
+        "Run 'pexilctl COMMAND --help' for a command's options and output;\n"
+        "'pexilctl --version' prints the version.\n");
 }
 
 QString geoHelp() {
@@ -69,12 +72,17 @@ int main(int argc, char** argv) {
         out << help();
         return args.isEmpty() ? pexil::cli::exitUnreadable : pexil::cli::exitOK;
     }
+    if (args.front() == QLatin1String("--version")) {
+        out << "pexilctl " << PEXIL_VERSION << "\n";
+        return pexil::cli::exitOK;
+    }
     const QString command = args.takeFirst();
     if (command == QLatin1String("inspect")) return pexil::cli::runInspect(args, io);
     if (command == QLatin1String("camera")) return pexil::cli::runCamera(args, io);
     if (command == QLatin1String("vcam")) return pexil::cli::runVcam(args, io);
     if (command == QLatin1String("tether")) return pexil::cli::runTether(args, io);
     if (command == QLatin1String("geo")) return geo(args, io);
+    if (command == QLatin1String("doctor")) return pexil::cli::runDoctor(args, io);
     err << "pexilctl: 知らないコマンドです: " << command << "（pexilctl --help）\n";
     return pexil::cli::exitUnreadable;
 }
