@@ -20,17 +20,20 @@ namespace pexil {
 namespace {
 
 // Programs known to hold cameras, with what mends each; the first match wins, so the GVfs
-// entries come before plain gphoto2. Matched against the short name and the command line.
+// entries come before plain gphoto2. Matched against the process's short name and program
+// file name; KDE's camera worker runs inside a generic worker program and shows only in its
+// arguments.
 struct KnownHolder {
     const char* match;
     const char* what;
     const char* fix;  // %1: the process ID
+    bool inArguments = false;
 };
 constexpr std::array knownHolders{
     KnownHolder{"gvfsd-gphoto2", "GVfs のカメラのマウント（gvfsd-gphoto2）", "gio mount -s gphoto2"},
     KnownHolder{"gvfs-gphoto2-vo", "GVfs の gphoto2 ボリュームモニター",
                 "systemctl --user stop gvfs-gphoto2-volume-monitor.service"},
-    KnownHolder{"kamera", "KDE のカメラ用ワーカー（kio kamera）", "kill %1"},
+    KnownHolder{"kamera", "KDE のカメラ用ワーカー（kio kamera）", "kill %1", true},
     KnownHolder{"gphoto2", "gphoto2", "kill %1"},
     KnownHolder{"darktable", "darktable のテザー撮影", "kill %1"},
     KnownHolder{"entangle", "Entangle のテザー撮影", "kill %1"},
@@ -142,9 +145,10 @@ DoctorFinding accessFinding(const UsbDoctor::Camera& camera, const UsbDoctor::Pl
 }
 
 QString describeHolder(const UsbDoctor::Holder& holder, QString* fix) {
-    const QString haystack = (holder.name + u' ' + holder.command).toLower();
+    const QString names = (holder.name + u' ' + holder.program).toLower();
+    const QString command = holder.command.toLower();
     for (const KnownHolder& known : knownHolders) {
-        if (!haystack.contains(QLatin1String(known.match))) continue;
+        if (!(known.inArguments ? command : names).contains(QLatin1String(known.match))) continue;
         *fix = QString::fromUtf8(known.fix).arg(holder.pid);
         return QString::fromUtf8(known.what);
     }
@@ -262,6 +266,8 @@ std::vector<UsbDoctor::Holder> UsbDoctor::holders(const QString& node, const Pla
         QFile cmdline(base + QStringLiteral("/cmdline"));
         if (cmdline.open(QIODevice::ReadOnly)) {
             QByteArray bytes = cmdline.read(4096);
+            const qsizetype end = bytes.indexOf('\0');
+            holder.program = QFileInfo(QString::fromLocal8Bit(end < 0 ? bytes : bytes.first(end))).fileName();
             bytes.replace('\0', ' ');
             holder.command = QString::fromLocal8Bit(bytes).trimmed();
         }

@@ -49,6 +49,7 @@ public:
     struct Holder {
         qint64 pid = 0;
         QString name;     // the kernel's short name of the process (comm)
+        QString program;  // the file name of its argv[0]
         QString command;  // its command line, arguments separated by spaces
         friend bool operator==(const Holder&, const Holder&) = default;
     };
