@@ -130,8 +130,13 @@ void NikonLiveView::deliver(ByteView frame) {
 // --- Camera helpers ---
 
 async::Task<QString> NikonLiveView::cameraState() {
+    // The view (and with it the camera reference) may go while a read is out: its owner
+    // drops it when the session ends, also in the middle of a start.
+    const auto watch = lifetime_.watch();
     const auto status = co_await camera_.integer(liveViewStatus, false);
+    if (!watch.alive()) co_return QString();
     const auto media = co_await camera_.integer(recordingMedia, false);
+    if (!watch.alive()) co_return QString();
     const auto prohibition = co_await camera_.integer(prohibitCondition, false);
     const QString unknown = QString::fromUtf8("?");
     co_return QString::fromUtf8("[LV=") + (status ? QString::number(*status) : unknown) +

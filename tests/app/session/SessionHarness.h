@@ -141,15 +141,27 @@ public:
             return done();
         }, std::chrono::seconds(20));
     }
-    // Lets both clocks run until `done`: a little real time for the body's own work, then
-    // 0.05 s of virtual time, up to `seconds` of virtual time.
+    // Lets both clocks run until `done`: a little real time for the camera, then 0.05 s of
+    // virtual time, up to `seconds` of virtual time. Live view fetches frames back to back, so
+    // camera work may never run out: time moves on after 0.1 s of real time regardless.
     bool settle(const std::function<bool()>& done, double seconds = 30) {
         const double until = rt.clock().monotonic().count() + seconds;
-        while (rt.clock().monotonic().count() < until) {
+        using Steady = std::chrono::steady_clock;
+        const auto realLimit = Steady::now() + std::chrono::seconds(20);
+        auto busySince = Steady::now();
+        for (;;) {
             if (rt.waitUntil([&] { return done(); }, std::chrono::milliseconds(5))) return true;
-            runFor(0.05);
+            if (Steady::now() > realLimit) return done();
+            // Answers on their way come before time moves, unless the camera never rests.
+            if (rt.runtime().externalPending() > 0 &&
+                Steady::now() - busySince < std::chrono::milliseconds(100))
+                continue;
+            busySince = Steady::now();
+            // Small steps: the body's own work (a picture being made) runs in real time.
+            if (rt.clock().monotonic().count() >= until) return done();
+            rt.clock().advance(async::Seconds(0.05));
+            syncWall();
         }
-        return done();
     }
     // Moves virtual time; camera answers in flight come back first.
     void runFor(double seconds) {
