@@ -42,6 +42,13 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
 
     prefs_ = Preferences::read(*settings_);
     link_->deleteAfterDownload = prefs_.deleteAfterDownload;
+    CardModel::Options cardOptions;
+    cardOptions.decodeQueue = thumbQueue_;
+    card_ = std::make_unique<CardModel>(runtime_, log_, *link_, *geo_, *ledger_, *settings_,
+                                        cardOptions);
+    card_->destination = [this](const QDateTime& date) { return destination(date); };
+    card_->serial = [this] { return cameraSerial(); };
+    connect(geo_.get(), &GeoStore::recordChanged, card_.get(), &CardModel::geoChanged);
     applyDestination();
 
     // The link dies with the model, so these never run into a destroyed model.
@@ -55,6 +62,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     link_->onDownloadFailed = [this](const QString& name, const QString& reason) {
         downloadFailed(name, reason);
     };
+    link_->onCardChanged = [this] { card_->refresh(); };
 }
 
 SessionModel::~SessionModel() {
@@ -300,6 +308,7 @@ void SessionModel::disconnectCamera() {
         self->eventLoop_.reset();
         self->link_->close();
         self->clearCameraState();
+        self->card_->setActive(false);
         self->setState(ConnectionState::disconnected());
     };
     scope_.spawn(run(this));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
 #include "app/connection/CameraLink.h"
 #include "app/session/ConnectionState.h"
@@ -178,6 +179,8 @@ public:
     CameraLink& link() { return *link_; }
     GeoStore& geo() { return *geo_; }
     ImportLedger& ledger() { return *ledger_; }
+    // The card browser's model: follows the link's catalogue and the geo store's record.
+    CardModel& card() { return *card_; }
     async::Runtime& runtime() const { return runtime_; }
     Log& log() const { return log_; }
     NikonLiveView::State liveViewState() const {
@@ -312,6 +315,8 @@ private:
     std::unique_ptr<ImportLedger> ledger_;
     std::unique_ptr<GeoStore> geo_;
     std::unique_ptr<CameraLink> link_;
+    // After the link, geo store, ledger and settings it is built on, so it goes first.
+    std::unique_ptr<CardModel> card_;
     QString liveViewSettingsFile_;
     // The live view talks to this camera by reference: it stays alive as long as the view.
     CameraPtr liveCamera_;

@@ -35,6 +35,7 @@ enum Tag : std::uint16_t {
     kExposureTime = 33434,
     kFNumber = 33437,
     kExifIFD = 34665,
+    kGpsIFD = 34853,
     kIso = 34855,
     kExifVersion = 36864,
     kDateTimeOriginal = 36867,
@@ -85,15 +86,55 @@ std::vector<TiffWriter::Field> identityFields(const TiffWriter& w, const Picture
         w.text(kDateTime, PictureFactory::exifDate(meta.taken))};
 }
 
+enum GpsTag : std::uint16_t {
+    kGpsVersion = 0,
+    kGpsLatitudeRef = 1,
+    kGpsLatitude = 2,
+    kGpsLongitudeRef = 3,
+    kGpsLongitude = 4,
+    kGpsAltitudeRef = 5,
+    kGpsAltitude = 6,
+};
+
+// Degrees as EXIF writes them: whole degrees, whole minutes, seconds in hundredths.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> degreesMinutesSeconds(double value) {
+    const double magnitude = std::min(std::fabs(value), 180.0);
+    const auto hundredths = static_cast<std::uint64_t>(std::llround(magnitude * 360000.0));
+    return {{static_cast<std::uint32_t>(hundredths / 360000), 1},
+            {static_cast<std::uint32_t>(hundredths / 6000 % 60), 1},
+            {static_cast<std::uint32_t>(hundredths % 6000), 100}};
+}
+
+std::vector<TiffWriter::Field> gpsFields(const TiffWriter& w, const PictureGps& gps) {
+    return {w.byteValues(kGpsVersion, Bytes{2, 3, 0, 0}),
+            w.text(kGpsLatitudeRef, gps.latitude < 0 ? QStringLiteral("S") : QStringLiteral("N")),
+            w.fractions(kGpsLatitude, degreesMinutesSeconds(gps.latitude)),
+            w.text(kGpsLongitudeRef, gps.longitude < 0 ? QStringLiteral("W") : QStringLiteral("E")),
+            w.fractions(kGpsLongitude, degreesMinutesSeconds(gps.longitude)),
+            w.byteValues(kGpsAltitudeRef, Bytes{static_cast<std::uint8_t>(gps.altitude < 0 ? 1 : 0)}),
+            w.fraction(kGpsAltitude,
+                       static_cast<std::uint32_t>(std::llround(std::min(std::fabs(gps.altitude), 1e6) * 10)),
+                       10)};
+}
+
+// Appends the GPS IFD when the picture has a position and points IFD0's GPSInfo at it.
+void appendGps(TiffWriter& w, const PictureMeta& meta, const TiffWriter::Written& ifd0) {
+    if (!meta.gps) return;
+    const auto gps = w.appendIfd(gpsFields(w, *meta.gps));
+    w.patch32(ifd0.at.at(kGpsIFD), static_cast<std::uint32_t>(gps.start));
+}
+
 // The EXIF TIFF block of a JPEG; with the thumbnail when `withThumbnail`.
 Bytes exifBlock(const RenderedScene& scene, const PictureMeta& meta, bool withThumbnail) {
     TiffWriter w(true);
     auto ifd0 = identityFields(w, meta);
     ifd0.push_back(w.longValue(kExifIFD, 0));
+    if (meta.gps) ifd0.push_back(w.longValue(kGpsIFD, 0));
     const auto written0 = w.appendIfd(ifd0);
     w.patchFirstIfd(static_cast<std::uint32_t>(written0.start));
     const auto exif = w.appendIfd(exifFields(w, meta, scene.width, scene.height));
     w.patch32(written0.at.at(kExifIFD), static_cast<std::uint32_t>(exif.start));
+    appendGps(w, meta, written0);
     if (withThumbnail && !scene.thumbnail.empty()) {
         const auto ifd1 = w.appendIfd(
             {w.shortValue(kCompression, kCompressionJpeg), w.fraction(kXResolution, 300, 1),
@@ -205,6 +246,7 @@ Bytes PictureFactory::rawHead(const RenderedScene& scene, const PictureMeta& met
     ifd0.push_back(w.longValue(kJpegOffset, 0));
     ifd0.push_back(w.longValue(kJpegLength, static_cast<std::uint32_t>(scene.thumbnail.size())));
     ifd0.push_back(w.longValue(kExifIFD, 0));
+    if (meta.gps) ifd0.push_back(w.longValue(kGpsIFD, 0));
     const auto written0 = w.appendIfd(ifd0);
     w.patchFirstIfd(static_cast<std::uint32_t>(written0.start));
 
@@ -230,6 +272,7 @@ Bytes PictureFactory::rawHead(const RenderedScene& scene, const PictureMeta& met
     w.patch32(subIfds, static_cast<std::uint32_t>(preview.start));
     w.patch32(subIfds + 4, static_cast<std::uint32_t>(raw.start));
     w.patch32(written0.at.at(kExifIFD), static_cast<std::uint32_t>(exif.start));
+    appendGps(w, meta, written0);
     const std::size_t thumbAt = w.appendBlob(scene.thumbnail);
     w.patch32(written0.at.at(kJpegOffset), static_cast<std::uint32_t>(thumbAt));
     const std::size_t previewAt = w.appendBlob(scene.picture);

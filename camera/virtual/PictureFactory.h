@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace pexil::camera {
 
@@ -23,6 +24,13 @@ struct RenderedScene {
     int thumbHeight = 0;
 };
 
+// A position the camera recorded itself (a body with a GPS unit).
+struct PictureGps {
+    double latitude = 0;   // degrees, north positive
+    double longitude = 0;  // degrees, east positive
+    double altitude = 0;   // metres above sea level
+};
+
 // What a picture file says of itself: who made it, when (in the camera's clock) and how.
 struct PictureMeta {
     QString make;
@@ -34,15 +42,18 @@ struct PictureMeta {
     int sensorWidth = 0;
     int sensorHeight = 0;
     int rawBitDepth = 14;
+    std::optional<PictureGps> gps;  // written as a GPS IFD when present
 };
 
 // Makes the files the virtual camera writes to its card:
-// - JPEG: SOI, an EXIF APP1 (big-endian TIFF: Make, Model, Orientation, Software, DateTime;
+// - JPEG: SOI, an EXIF APP1 (big-endian TIFF: Make, Model, Orientation, Software, DateTime,
+//   and a GPS IFD when the meta has a position;
 //   Exif IFD with ExposureTime, FNumber, ISO, DateTimeOriginal, DateTimeDigitized,
 //   FocalLength, pixel size; IFD1 with the JPEG thumbnail), then the compressed picture.
 // - NEF-like raw (big-endian TIFF as Nikon writes it): IFD0 with the thumbnail as its JPEG
 //   (JPEGInterchangeFormat) and Orientation, SubIFD 0 with the larger JPEG preview, SubIFD 1
-//   with a single raw strip of noise at the sensor's size, and an Exif IFD with the dates.
+//   with a single raw strip of noise at the sensor's size, an Exif IFD with the dates, and
+//   a GPS IFD when the meta has a position.
 //   The previews lie near the start of the file and the raw data after them, as in a real
 //   NEF, so a partial read of the head finds the preview.
 // Stateless apart from the encoder: one factory per thread.

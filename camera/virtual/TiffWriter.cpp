@@ -70,6 +70,20 @@ TiffWriter::Field TiffWriter::bytes(std::uint16_t tag, const Bytes& value) const
     return Field{tag, undefined, static_cast<std::uint32_t>(value.size()), value};
 }
 
+TiffWriter::Field TiffWriter::byteValues(std::uint16_t tag, const Bytes& value) const {
+    return Field{tag, byteType, static_cast<std::uint32_t>(value.size()), value};
+}
+
+TiffWriter::Field TiffWriter::fractions(
+    std::uint16_t tag, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& values) const {
+    Field f{tag, rational, static_cast<std::uint32_t>(values.size()), {}};
+    for (const auto& [numerator, denominator] : values) {
+        put32(f.payload, numerator);
+        put32(f.payload, denominator);
+    }
+    return f;
+}
+
 TiffWriter::Written TiffWriter::appendIfd(std::vector<Field> fields) {
     std::stable_sort(fields.begin(), fields.end(),
                      [](const Field& a, const Field& b) { return a.tag < b.tag; });

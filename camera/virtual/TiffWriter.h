@@ -18,6 +18,7 @@ namespace pexil::camera {
 class TiffWriter {
 public:
     enum Type : std::uint16_t {
+        byteType = 1,
         ascii = 2,
         shortType = 3,
         longType = 4,
@@ -47,6 +48,10 @@ public:
     Field longs(std::uint16_t tag, const std::vector<std::uint32_t>& values) const;
     Field fraction(std::uint16_t tag, std::uint32_t numerator, std::uint32_t denominator) const;
     Field bytes(std::uint16_t tag, const Bytes& value) const;  // UNDEFINED
+    Field byteValues(std::uint16_t tag, const Bytes& value) const;  // BYTE
+    // RATIONALs, each a numerator and a denominator.
+    Field fractions(std::uint16_t tag,
+                    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& values) const;
     Field shortValue(std::uint16_t tag, std::uint16_t value) const { return shorts(tag, {value}); }
     Field longValue(std::uint16_t tag, std::uint32_t value) const { return longs(tag, {value}); }
 

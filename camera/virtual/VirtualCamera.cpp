@@ -246,6 +246,7 @@ Result<std::shared_ptr<VirtualCamera>, QString> VirtualCamera::create(Options op
     VirtualCard::Fill fill;
     fill.photos = std::max(0, state->options.photos);
     fill.seed = state->options.seed;
+    fill.gpsEvery = state->options.gpsEvery;
     fill.now = state->cameraNow();
     fill.fullSize = state->options.fullSizePictures;
     auto card = VirtualCard::open(dir, model, fill);
@@ -573,6 +574,9 @@ VirtualCamera::Reply VirtualCamera::dispatch(const Operation& operation,
                 if (offset > size) return Reply::answer(kInvalidParameter);
                 r.params = {static_cast<std::uint32_t>(std::min(size - offset, *length))};
             } else {
+                if (const auto failing = s.options.failObjects.find(object->name);
+                    failing != s.options.failObjects.end())
+                    return Reply::answer(failing->second);
                 range.cutAfter = std::exchange(s.cutAfter, std::nullopt);
             }
             r.file = std::move(range);
@@ -820,6 +824,7 @@ void VirtualCamera::finishCapture(const CaptureOrder& order, PictureFactory& fac
     meta.sensorWidth = model.sensorWidth;
     meta.sensorHeight = model.sensorHeight;
     meta.rawBitDepth = model.rawBitDepth;
+    if (carriesGps(number, s.options.gpsEvery)) meta.gps = cameraGpsFix();
     const std::uint32_t rawBytes = rawDataBytes(model, s.options.fullSizePictures);
     const std::uint64_t noiseSeed = s.options.seed ^ static_cast<std::uint64_t>(number);
 
@@ -951,6 +956,14 @@ void VirtualCamera::refuse(std::uint16_t operation, std::uint16_t response, bool
         state_->refusals.erase(operation);
     else
         state_->refusals[operation] = {response, afterDoing};
+}
+
+void VirtualCamera::failObject(const QString& name, std::uint16_t response) {
+    std::lock_guard lock(state_->mutex);
+    if (response == 0)
+        state_->options.failObjects.erase(name);
+    else
+        state_->options.failObjects[name] = response;
 }
 
 void VirtualCamera::setBusyFor(int commands) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -88,6 +89,12 @@ public:
         double latencyMs = 0;
         // Data phases are slowed to this many MB (10^6 bytes) per second; 0 = unlimited.
         double bandwidthMBps = 0;
+        // GetObject of a file of this name answers the response code without data, as a
+        // card with a damaged file does; GetPartialObject and GetThumb still work.
+        std::map<QString, std::uint16_t> failObjects;
+        // Every gpsEvery-th picture, on the filled card and among the shots (by file number),
+        // carries the body's own GPS position in its EXIF data; 0: none does.
+        int gpsEvery = 0;
         // Pictures at the sensor's size instead of about 1600 pixels wide.
         bool fullSizePictures = false;
         // False: on bodies with CheckEvent, events are only queued for it and nothing goes
@@ -149,6 +156,8 @@ public:
     // The next GetObject stops after `bytes` bytes of its data phase with a TransportError,
     // and the connection is gone from then on, as with a pulled cable.
     void cutTransferAfter(std::uint64_t bytes);
+    // GetObject of the file named `name` answers `response` from now on (0: normally again).
+    void failObject(const QString& name, std::uint16_t response);
     void setLatency(double milliseconds);
     void setBandwidth(double megabytesPerSecond);
     void setClockDrift(double seconds);

@@ -96,6 +96,7 @@ Result<Done, QString> fillCard(const QString& root, const VirtualModel& model,
         meta.sensorWidth = model.sensorWidth;
         meta.sensorHeight = model.sensorHeight;
         meta.rawBitDepth = model.rawBitDepth;
+        if (carriesGps(i, fill.gpsEvery)) meta.gps = cameraGpsFix();
         const RenderedScene& scene =
             pool[static_cast<std::size_t>(seq.below(static_cast<std::uint64_t>(poolSize)))];
 
@@ -120,6 +121,14 @@ Result<Done, QString> fillCard(const QString& root, const VirtualModel& model,
 }
 
 }  // namespace
+
+PictureGps cameraGpsFix() {
+    return PictureGps{35.658581, 139.745433, 150.0};
+}
+
+bool carriesGps(int number, int every) {
+    return every > 0 && number > 0 && number % every == 0;
+}
 
 std::pair<int, int> pictureSize(const VirtualModel& model, bool fullSize) {
     const int width = fullSize ? std::max(1, model.sensorWidth) : static_cast<int>(kSmallWidth);

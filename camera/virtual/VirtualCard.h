@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera/session/ObjectInfo.h"
+#include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/PictureProbe.h"
 #include "camera/virtual/VirtualModel.h"
 #include "kit/ptp/Bytes.h"
@@ -53,6 +54,8 @@ public:
         std::uint64_t seed = 1;
         QDateTime now;  // the camera's clock: the pictures are dated over the days before it
         bool fullSize = false;
+        // Every gpsEvery-th picture (1-based) carries the camera's own position; 0: none.
+        int gpsEvery = 0;
     };
 
     // Opens `dir` as the card, creating it when missing; an empty folder is first filled
@@ -121,6 +124,11 @@ std::pair<int, int> pictureSize(const VirtualModel& model, bool fullSize);
 // The length of the raw data in a raw file: 128 KiB by default, about what the body's own
 // compressed raw files hold when `fullSize`.
 std::uint32_t rawDataBytes(const VirtualModel& model, bool fullSize);
+
+// The position a virtual body with a GPS unit records (fixed, so tests can recognise it).
+PictureGps cameraGpsFix();
+// Whether picture `number` (1-based) carries it when every `every`-th does (0: none do).
+bool carriesGps(int number, int every);
 
 // GetObjectInfo's answer for a picture, on the card or waiting in SDRAM.
 ObjectInfo pictureObjectInfo(const PictureFacts& facts, const QString& name,

@@ -1,0 +1,123 @@
+// Importing from the card: downloads one at a time, the ledger, positions, the summary.
+#include "app/card/CardModel.h"
+
+#include "app/geo/GeoStore.h"
+#include "kit/async/WorkQueue.h"
+#include "kit/ptp/Localized.h"
+
+#include <algorithm>
+
+namespace pexil {
+
+void CardModel::importSelected() {
+    CardItems list;
+    for (const CardItem& item : items_)
+        if (selection_.count(item.id) > 0 && !item.imported) list.push_back(item);
+    startImport(std::move(list));
+}
+
+void CardModel::importAll() { startImport(unimported()); }
+
+bool CardModel::startImport(CardItems list) {
+    if (list.empty() || importPhase_) return false;
+    setLastSummary(std::nullopt);
+    // Set before the task starts, so that a second request in the same turn is refused too.
+    setImportPhase(ImportPhase::downloading(0, static_cast<int>(list.size())));
+    scope_.spawn(runImport(std::move(list)));
+    return true;
+}
+
+async::Task<void> CardModel::runImport(CardItems list) {
+    // Oldest first, undated first: the destination fills in the order the pictures were taken.
+    std::stable_sort(list.begin(), list.end(), [](const CardItem& a, const CardItem& b) {
+        if (!a.captured || !b.captured) return !a.captured && b.captured;
+        return *a.captured < *b.captured;
+    });
+    const int total = static_cast<int>(list.size());
+    write(QString::fromUtf8("カードから取り込み: ") + QString::number(total) + QString::fromUtf8(" 件"));
+    setImportPhase(ImportPhase::downloading(0, total));
+    const QString serialNumber = serial();
+
+    QStringList saved;
+    QStringList failedNames;
+    for (int i = 0; i < total; ++i) {
+        const CardItem& item = list[static_cast<std::size_t>(i)];
+        std::optional<QString> failure;
+        if (!item.file) {
+            failure = localized("カードにファイルがありません");
+        } else {
+            // The link never deletes here: an import leaves the card as it was.
+            auto result = co_await link_.download(item.file, folderFor(item.captured), false);
+            if (result)
+                saved << result.value();
+            else
+                failure = result.error().message;
+        }
+        if (failure) {
+            failedNames << item.name;
+            write(QString::fromUtf8("取り込み失敗 ") + item.name + QString::fromUtf8(": ") + *failure);
+        } else {
+            ledger_.record(serialNumber, item.name, item.size, item.captured);
+            if (CardItem* still = findItem(item.id); still && !still->imported) {
+                still->imported = true;
+                emit itemUpdated(item.id);
+            }
+        }
+        setImportPhase(ImportPhase::downloading(i + 1, total));
+        emit fileImported(i + 1, total, item.name, failure);
+    }
+
+    std::optional<int> written;
+    const auto payload = geo_.payload();
+    if (writeLocations_ && payload) written = co_await writePositions(saved, *payload);
+    setImportPhase(std::nullopt);
+
+    const QString text =
+        summary(static_cast<int>(saved.size()), saved.isEmpty() ? std::nullopt : written, failedNames);
+    setLastSummary(text);
+    write(text);
+}
+
+async::Task<int> CardModel::writePositions(QStringList saved, GeoPayload payload) {
+    // Matching reads each copy's metadata, so it runs beside the writing, off the main thread.
+    auto matchAll = [paths = std::move(saved), record = std::move(payload), log = log_.writer()] {
+        const GeoWriter writer(record, GeoWriter::defaultTolerance, false);
+        std::vector<GeoWriter::Match> matches;
+        for (const QString& path : paths) {
+            auto match = writer.match(path);
+            if (!match) continue;
+            // Matching alone would hand ExifTool a picture whose camera recorded its own
+            // position, and ExifTool overwrites in place: the camera's GPS must stay.
+            if (GeoWriter::hasGPS(path)) {
+                log(QString::fromUtf8("位置情報があるため書き込まない: ") + QFileInfo(path).fileName());
+                continue;
+            }
+            matches.push_back(std::move(*match));
+        }
+        return matches;
+    };
+    auto matches = co_await async::runOn(writeQueue(), std::move(matchAll));
+    if (matches.empty()) co_return 0;
+    setImportPhase(ImportPhase::geotagging(static_cast<int>(matches.size())));
+    auto apply = [matches = std::move(matches), places = options_.exifTool, log = log_.writer()] {
+        return ExifTool::apply(matches, [](int, int) {}, log, places);
+    };
+    const auto report = co_await async::runOn(writeQueue(), std::move(apply));
+    for (const auto& failure : report.failed)
+        write(QString::fromUtf8("位置を書き込めない ") + failure.name + QString::fromUtf8(": ") + failure.reason);
+    co_return static_cast<int>(report.written.size());
+}
+
+QString CardModel::summary(int saved, std::optional<int> positionsWritten,
+                           const QStringList& failedNames) {
+    QString text = localized("%1 枚を取り込みました").arg(saved);
+    if (positionsWritten) text += localized("（位置を書き込んだのは %1 枚）").arg(*positionsWritten);
+    if (!failedNames.isEmpty()) {
+        text += localized("。%1 枚は取り込めませんでした（%2）")
+                    .arg(failedNames.size())
+                    .arg(failedNames.mid(0, 3).join(QStringLiteral(", ")));
+    }
+    return text;
+}
+
+}  // namespace pexil

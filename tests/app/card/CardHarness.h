@@ -1,0 +1,264 @@
+#pragma once
+
+// A CardModel on the virtual camera through the real camera service and link, with its own
+// geo store, ledger, preference store and destination, on the virtual clock. Camera answers
+// come from the service's threads: wait for them with waitUntil (time stands still), and
+// let timers run with settle.
+#include "app/card/CardModel.h"
+#include "app/geo/GeoStore.h"
+#include "camera/service/CameraFileSource.h"
+#include "camera/service/CameraSources.h"
+#include "camera/virtual/VirtualCamera.h"
+#include "camera/virtual/VirtualTransport.h"
+#include "kit/async/VirtualRuntime.h"
+#include "kit/async/WorkQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace pexil::testing {
+
+// Holds the answers for the files named in `held` until release(): the camera has already
+// answered, the model just has not heard yet. Main thread only (the service answers there).
+class AnswerGate {
+public:
+    struct Held {
+        CardFileSource::Done done;
+        std::optional<Bytes> data;
+        std::optional<TransportError> error;
+    };
+
+    void hold(const QString& name) { held_.insert(name); }
+    void release(const QString& name) {
+        held_.erase(name);
+        auto waiting = std::move(waiting_[name]);
+        waiting_.erase(name);
+        for (Held& h : waiting) {
+            ++delivered_[name];
+            h.done(std::move(h.data), std::move(h.error));
+        }
+    }
+    // Answers handed to the model for this file so far.
+    int delivered(const QString& name) const {
+        const auto it = delivered_.find(name);
+        return it == delivered_.end() ? 0 : it->second;
+    }
+    std::size_t waiting(const QString& name) const {
+        const auto it = waiting_.find(name);
+        return it == waiting_.end() ? 0 : it->second.size();
+    }
+    CardFileSource::Done wrap(const QString& name, CardFileSource::Done done) {
+        return [this, name, done](std::optional<Bytes> data, std::optional<TransportError> error) {
+            if (held_.count(name) == 0) {
+                ++delivered_[name];
+                return done(std::move(data), std::move(error));
+            }
+            waiting_[name].push_back({done, std::move(data), std::move(error)});
+        };
+    }
+
+private:
+    std::set<QString> held_;
+    std::map<QString, std::vector<Held>> waiting_;
+    std::map<QString, int> delivered_;
+};
+
+class GatedSource final : public CardFileSource {
+public:
+    GatedSource(std::shared_ptr<CardFileSource> inner, QString name, AnswerGate& gate)
+        : inner_(std::move(inner)), name_(std::move(name)), gate_(gate) {}
+    void requestReadData(std::int64_t offset, std::int64_t length, Done done) override {
+        inner_->requestReadData(offset, length, gate_.wrap(name_, std::move(done)));
+    }
+    void requestThumbnail(int maxPixel, Done done) override {
+        inner_->requestThumbnail(maxPixel, gate_.wrap(name_, std::move(done)));
+    }
+
+private:
+    std::shared_ptr<CardFileSource> inner_;
+    QString name_;
+    AnswerGate& gate_;
+};
+
+// Counts emissions of one signal (QSignalSpy without QtTest).
+struct Emissions {
+    template <class Signal>
+    Emissions(const CardModel* model, Signal signal) {
+        QObject::connect(model, signal, [this] { ++count; });
+    }
+    int count = 0;
+};
+
+class CardHarness {
+public:
+    CardHarness() {
+        log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
+        auto manual = std::make_unique<camera::ManualSource>(rt);
+        source = manual.get();
+        std::vector<std::unique_ptr<camera::DeviceSource>> sources;
+        sources.push_back(std::move(manual));
+        link = std::make_unique<CameraLink>(rt, *log, std::move(sources), nullptr);
+        link->destination = destination();
+        link->onCardChanged = [this] {
+            if (card) card->refresh();
+        };
+        GeoStore::Options geoOptions;
+        geoOptions.folder = support();
+        geoOptions.receiver.advertise = false;
+        geoOptions.receiver.address = QHostAddress::LocalHost;
+        geo = std::make_unique<GeoStore>(rt.clock(), log->writer(), geoOptions);
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("prefs.ini")),
+                                               QSettings::IniFormat);
+        startModel();
+        syncWall();
+    }
+    ~CardHarness() {
+        card.reset();
+        link.reset();
+        if (device && device->hasOpenSession()) {
+            bool closed = false;
+            device->requestCloseSession([&](std::optional<TransportError>) { closed = true; });
+            rt.waitUntil([&] { return closed; }, std::chrono::seconds(5));
+        }
+        if (camera) camera->unplug();
+        device.reset();
+        rt.waitUntil([] { return false; }, std::chrono::milliseconds(100));
+    }
+
+    QString destination() const { return dir.filePath(QStringLiteral("dest")); }
+    QString support() const { return dir.filePath(QStringLiteral("support")); }
+    QString cardDir() const { return dir.filePath(QStringLiteral("card")); }
+
+    // The ledger and the model as the application makes them at start-up.
+    void startModel() {
+        ledger = std::make_unique<ImportLedger>(support(), log->writer());
+        CardModel::Options options;
+        options.decodeQueue = &decode;
+        options.writeQueue = &writes;
+        card = std::make_unique<CardModel>(rt, *log, *link, *geo, *ledger, *settings, options);
+        card->destination = [this](const QDateTime&) { return destination(); };
+        card->serial = [] { return QStringLiteral("3000123"); };
+        card->fileSource = [this](const CameraLink::CameraFilePtr& file) {
+            return std::make_shared<GatedSource>(std::make_shared<camera::CameraFileSource>(file),
+                                                 file->name(), gate);
+        };
+        QObject::connect(geo.get(), &GeoStore::recordChanged, card.get(), &CardModel::geoChanged);
+    }
+    // The application quits and starts again: a new ledger read from disk and a new model.
+    void restartModel() {
+        card.reset();
+        ledger.reset();
+        startModel();
+    }
+
+    camera::VirtualCamera::Options cameraOptions(int photos) {
+        camera::VirtualCamera::Options options;
+        options.cardDir = cardDir();
+        options.photos = photos;
+        options.wallClock = [wall = wallMs] {
+            return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
+        };
+        return options;
+    }
+    void makeCamera(const camera::VirtualCamera::Options& options) {
+        auto made = camera::VirtualCamera::create(options);
+        ASSERT_TRUE(made) << made.error().toStdString();
+        camera = made.value();
+    }
+    void plug() {
+        device = camera::CameraDevice::create(
+            rt, camera->model().model, QStringLiteral("virtual"),
+            [c = camera] { return std::make_unique<camera::VirtualTransport>(c); });
+        source->add(device);
+    }
+    // A camera with `photos` pictures, connected, its catalogue settled and in the model.
+    void connectSettled(int photos, const std::function<void(camera::VirtualCamera::Options&)>&
+                                        adjust = {}) {
+        auto options = cameraOptions(photos);
+        if (adjust) adjust(options);
+        makeCamera(options);
+        plug();
+        link->open();
+        ASSERT_TRUE(settle([&] {
+            return link->cardSettled() && !card->loading() &&
+                   card->items().size() == static_cast<std::size_t>(photos);
+        }));
+    }
+
+    void syncWall() { wallMs->store(rt.clock().now().toMSecsSinceEpoch()); }
+    bool waitUntil(const std::function<bool()>& done) {
+        return rt.waitUntil(done, std::chrono::seconds(20));
+    }
+    // Lets both clocks run until `done`: a little real time for the camera's answers, then
+    // 0.05 s of virtual time, up to `seconds` of virtual time.
+    bool settle(const std::function<bool()>& done, double seconds = 60) {
+        const double until = rt.clock().monotonic().count() + seconds;
+        while (rt.clock().monotonic().count() < until) {
+            if (rt.waitUntil([&] { return done(); }, std::chrono::milliseconds(5))) return true;
+            rt.runFor(async::Seconds(0.05));
+            syncWall();
+        }
+        return done();
+    }
+    // Runs what answers already delivered set off, decoding included, without moving time.
+    void drain() {
+        rt.runReady();
+        decode.drain();
+        rt.runReady();
+    }
+
+    QStringList lines() const {
+        log->flush();
+        QFile file(log->path());
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        QStringList out;
+        for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+            const auto at = line.indexOf(QStringLiteral("] "));
+            out << (line.startsWith(u'[') && at > 0 ? line.mid(at + 2) : line);
+        }
+        return out;
+    }
+
+    // Ids of the items, in list order.
+    QStringList ids() const {
+        QStringList out;
+        for (const CardItem& item : card->items()) out << item.id;
+        return out;
+    }
+    QString idOf(const QString& name) const {
+        for (const CardItem& item : card->items())
+            if (item.name == name) return item.id;
+        return {};
+    }
+
+    QTemporaryDir dir;
+    async::VirtualRuntime rt;
+    std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
+    std::unique_ptr<Log> log;
+    async::WorkQueue decode{QStringLiteral("test.card.decode"), 2};
+    async::WorkQueue writes{QStringLiteral("test.card.write")};
+    AnswerGate gate;
+    camera::ManualSource* source = nullptr;
+    std::unique_ptr<CameraLink> link;
+    std::unique_ptr<GeoStore> geo;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<ImportLedger> ledger;
+    std::unique_ptr<CardModel> card;
+    std::shared_ptr<camera::VirtualCamera> camera;
+    std::shared_ptr<camera::CameraDevice> device;
+};
+
+}  // namespace pexil::testing
