@@ -1,5 +1,5 @@
 # The two commands of the README, and a few more for developers.
-.PHONY: run test deps build bench fuzz clean
+.PHONY: run test deps build bench fuzz package clean
 
 deps:
 	scripts/install-deps
@@ -21,5 +21,13 @@ bench: build
 fuzz: deps
 	scripts/fuzz 60
 
+# A Debian package of a release build without tests: build-pkg/pexil_VERSION_ARCH.deb. Only the
+# programs and the manual page are built (the package holds nothing else that is compiled).
+package: deps
+	cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+		-DPEXIL_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
+	cmake --build build-pkg --target pexil pexilctl pexilctl_man
+	cd build-pkg && cpack
+
 clean:
-	rm -rf build-release build-asan build-fuzz
+	rm -rf build-release build-asan build-fuzz build-pkg

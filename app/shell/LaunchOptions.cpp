@@ -11,6 +11,8 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList& arguments
             options.demo = true;
         } else if (argument == QStringLiteral("--help") || argument == QStringLiteral("-h")) {
             options.help = true;
+        } else if (argument == QStringLiteral("--version")) {
+            options.version = true;
         } else if (argument == QStringLiteral("--camera") || argument.startsWith(QStringLiteral("--camera="))) {
             QString value;
             if (argument.contains(u'=')) {
@@ -35,7 +37,8 @@ QString LaunchOptions::usage() {
     return QStringLiteral(
         "使い方: pexil [--camera ADDRESS] | --demo\n"
         "  --camera ADDRESS  usb（既定: 最初に見つかったカメラ）, usb:BUS:ADDRESS, ptpip://HOST[:PORT], virtual\n"
-        "  --demo            内蔵の仮想カメラ（カードに写真あり）で試す\n");
+        "  --demo            内蔵の仮想カメラ（カードに写真あり）で試す\n"
+        "  --version         版を表示する\n");
 }
 
 }  // namespace pexil::shell

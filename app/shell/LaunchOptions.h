@@ -8,13 +8,14 @@
 namespace pexil::shell {
 
 // What `pexil` was asked to do on its command line:
-//   pexil [--camera ADDRESS] | --demo | --help
+//   pexil [--camera ADDRESS] | --demo | --help | --version
 // ADDRESS is usb (the first camera found, the default), usb:BUS:ADDRESS, ptpip://HOST[:PORT]
 // or virtual. --demo is the built-in virtual camera with a card of pictures.
 struct LaunchOptions {
     QString camera = QStringLiteral("usb");
     bool demo = false;
     bool help = false;
+    bool version = false;
 
     static constexpr int demoPhotos = 12;
 

@@ -15,12 +15,18 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Pexil"));
     QApplication::setApplicationDisplayName(QStringLiteral("Pexil"));
     QApplication::setApplicationVersion(QStringLiteral(PEXIL_VERSION));
+    // Lets Wayland compositors find the desktop entry, and with it the icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.pexil.Pexil"));
 
     const auto options = pexil::shell::LaunchOptions::parse(QApplication::arguments().mid(1));
     if (!options) {
         std::fprintf(stderr, "pexil: %s\n%s", qPrintable(options.error()),
                      qPrintable(pexil::shell::LaunchOptions::usage()));
         return 2;
+    }
+    if (options.value().version) {
+        std::printf("pexil %s\n", PEXIL_VERSION);
+        return 0;
     }
     if (options.value().help) {
         std::fputs(qPrintable(pexil::shell::LaunchOptions::usage()), stdout);

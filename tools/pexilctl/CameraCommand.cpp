@@ -8,6 +8,7 @@
 #include "kit/ptp/PTPCamera.h"
 #include "kit/ptp/PTPReader.h"
 #include "tools/pexilctl/EventLoop.h"
+#include "tools/pexilctl/TerminalProgress.h"
 #include "tools/pexilctl/StopSignals.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
 
@@ -122,11 +123,20 @@ async::Task<int> summary(async::Runtime& runtime, std::shared_ptr<CameraDevice> 
 
 async::Task<int> getFiles(const Request& request, const Observed& seen, CommandIO io) {
     int status = exitOK;
+    TerminalProgress progress(io.err, TerminalProgress::standardErrorIsTerminal(), QStringLiteral("get"));
+    const auto total = static_cast<std::uint64_t>(request.paths.size());
+    std::uint64_t done = 0, bytesDone = 0, bytesTotal = 0;
+    for (const QString& path : request.paths)
+        if (const auto file = findFile(seen, path)) bytesTotal += file->fileSize();
+    progress.update(done, total, bytesDone, bytesTotal);
     for (const QString& path : request.paths) {
         const auto file = findFile(seen, path);
+        ++done;
         if (!file) {
+            progress.clear();
             io.err << "pexilctl camera: カードにありません: " << path << "\n";
             status = exitFailed;
+            progress.update(done, total, bytesDone, bytesTotal);
             continue;
         }
         std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> result;
@@ -135,12 +145,15 @@ async::Task<int> getFiles(const Request& request, const Observed& seen, CommandI
                                   result.emplace(std::move(name), std::move(error));
                               });
         co_await pollUntil([&result] { return result.has_value(); }, 24 * 3600);
+        bytesDone += file->fileSize();
+        progress.clear();
         if (result->first) io.out << "saved: " << QDir(request.dest).filePath(*result->first) << "\n";
         if (result->second) {
             io.err << "pexilctl camera: 転送失敗 " << path << ": " << result->second->message << "\n";
             status = exitFailed;
         }
         io.out.flush();
+        progress.update(done, total, bytesDone, bytesTotal);
     }
     co_return status;
 }

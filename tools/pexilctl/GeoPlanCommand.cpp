@@ -6,6 +6,7 @@
 #include "app/geo/GeoWriter.h"
 #include "app/geo/GpxReader.h"
 #include "app/session/Log.h"
+#include "tools/pexilctl/TerminalProgress.h"
 
 #include <QDir>
 #include <QFile>
@@ -291,8 +292,15 @@ int runGeoApply(const QStringList& args, CommandIO io) {
     GeoWriter::Report report;
     {
         const Log log;
-        report = ExifTool::apply(plan.matches, {}, log.writer());
-    }  // the log's lines are in its file once it is gone
+        // ExifTool writes the whole batch in one run: the bar shows its start and its end.
+        TerminalProgress progress(io.err, TerminalProgress::standardErrorIsTerminal(), QStringLiteral("apply"));
+        report = ExifTool::apply(
+            plan.matches,
+            [&progress](int done, int total) {
+                progress.update(static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total));
+            },
+            log.writer());
+    }  // the log's lines are in its file once it is gone; the bar is off the line
 
     const std::set<QString> written(report.written.begin(), report.written.end());
     std::map<QString, QString> failed;
