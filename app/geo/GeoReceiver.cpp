@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +27,12 @@ constexpr async::Seconds silenceLimit{60.0};
 // Connections served at once: the phone sends one message at a time, yet a busy studio
 // network (and the load test) may have dozens in flight.
 constexpr std::size_t connectionLimit = 64;
+// Senders the system keeps waiting while every slot is taken. Qt's default of 50 would make
+// a burst beyond it fall back on SYN retries, which take seconds.
+constexpr int listenBacklog = 256;
+// QTcpServer's own pending-connection bound; ours is connectionLimit, so this only has to
+// be above zero (zero is how the listener is held back, see updateAccepting()).
+constexpr int pendingWhileAccepting = 30;
 // How much of a body Qt may hold before we copy it out: bounds the second copy while a
 // large body streams in.
 constexpr std::uint32_t bodyChunk = 256 * 1024;
@@ -58,6 +66,24 @@ private:
 
 }  // namespace
 
+GeoReceiver::ReplyChannel& GeoReceiver::ReplyChannel::operator=(ReplyChannel&& other) noexcept {
+    if (this != &other) {
+        if (descriptor_ >= 0) ::close(descriptor_);
+        descriptor_ = std::exchange(other.descriptor_, -1);
+    }
+    return *this;
+}
+
+GeoReceiver::ReplyChannel::~ReplyChannel() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+bool GeoReceiver::ReplyChannel::send(const char* bytes) const {
+    if (descriptor_ < 0) return false;
+    // A peer that has gone altogether makes this fail (EPIPE, ECONNRESET), never a signal.
+    return ::send(descriptor_, bytes, 2, MSG_NOSIGNAL | MSG_DONTWAIT) == 2;
+}
+
 GeoReceiver::GeoReceiver(async::Clock& clock, LogSink log, Options options, QObject* parent)
     : QObject(parent), clock_(clock), log_(std::move(log)), options_(std::move(options)) {}
 
@@ -74,6 +100,7 @@ GeoReceiver::~GeoReceiver() {
 void GeoReceiver::start() {
     if (listener_) return;
     auto listener = std::make_unique<Listener>([this](qintptr descriptor) { accept(descriptor); });
+    listener->setListenBacklogSize(listenBacklog);
     if (!listener->listen(options_.address, options_.port)) {
         const QString message =
             QStringLiteral("待ち受けを始められません（%1）").arg(listener->errorString());
@@ -87,10 +114,12 @@ void GeoReceiver::start() {
         // Qt stops accepting after a hard accept error (out of descriptors, typically); a
         // receiver that silently never answers again would be worse than a short pause.
         if (log_) log_(QStringLiteral("接続を受け付けられません: ") + listener_->errorString());
+        acceptBroken_ = true;
         auto id = std::make_shared<async::TimerId>(0);
         *id = clock_.startTimer(acceptRetry, [this, id] {
             timers_.erase(*id);
-            listener_->resumeAccepting();
+            acceptBroken_ = false;
+            updateAccepting();
         });
         timers_.insert(*id);
     });
@@ -111,14 +140,10 @@ quint16 GeoReceiver::port() const {
 }
 
 void GeoReceiver::accept(qintptr descriptor) {
-    if (connections_.size() >= connectionLimit) {
-        ::close(static_cast<int>(descriptor));
-        if (!refusing_ && log_)
-            log_(QStringLiteral("同時の接続が多すぎるため、新しい接続を断ります（上限 %1）")
-                     .arg(connectionLimit));
-        refusing_ = true;
-        return;
-    }
+    // Qt closes its socket in both directions when the peer ends its sending side, yet a
+    // sender that half-closes before its message is whole still waits for its "NG". A second
+    // descriptor on the connection keeps the answering direction open after Qt let go.
+    ReplyChannel replyChannel(::fcntl(static_cast<int>(descriptor), F_DUPFD_CLOEXEC, 0));
     auto owned = std::make_unique<QTcpSocket>();
     owned->setReadBufferSize(GeoLink::headerSize);
     if (!owned->setSocketDescriptor(descriptor)) {
@@ -128,7 +153,10 @@ void GeoReceiver::accept(qintptr descriptor) {
     }
     owned->setParent(this);
     QTcpSocket* socket = owned.release();
-    watchSilence(socket, connections_.emplace(socket, Connection{}).first->second);
+    Connection& connection = connections_.emplace(socket, Connection{}).first->second;
+    connection.replyChannel = std::move(replyChannel);
+    watchSilence(socket, connection);
+    updateAccepting();
     setState(Receiving{});
 
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readable(socket); });
@@ -292,6 +320,11 @@ void GeoReceiver::reply(QTcpSocket* socket, const char* bytes) {
         // make Qt drop the socket, and the reply with it, before the event loop wrote it.
         socket->flush();
         if (socket->bytesToWrite() > 0) return;  // bytesWritten closes it
+    } else {
+        // Qt has let go (the peer ended its side, or the connection broke): the reply goes on
+        // the receiver's own descriptor. Two bytes on a connection that never sent anything
+        // fit the kernel's buffer at once; a peer gone altogether simply does not get them.
+        it->second.replyChannel.send(bytes);
     }
     close(socket);
 }
@@ -300,12 +333,32 @@ void GeoReceiver::close(QTcpSocket* socket) {
     const auto it = connections_.find(socket);
     if (it == connections_.end()) return;
     if (it->second.silence) clock_.cancelTimer(*it->second.silence);
-    connections_.erase(it);
-    if (connections_.size() < connectionLimit) refusing_ = false;
+    connections_.erase(it);  // closes the reply channel: the connection ends here
+    updateAccepting();
     socket->disconnect(this);
     socket->close();
     // Never deleted inside one of its own signals.
     socket->deleteLater();
+}
+
+void GeoReceiver::updateAccepting() {
+    if (!listener_) return;
+    const bool full = connections_.size() >= connectionLimit;
+    if (full && !full_) {
+        // Pausing alone is not enough: Qt's accept loop drains the whole queue of the current
+        // notification. A pending-connection bound of zero stops it before the next accept.
+        listener_->setMaxPendingConnections(0);
+        listener_->pauseAccepting();
+        if (log_)
+            log_(
+                QStringLiteral("同時の接続が上限（%1）に達したため、空くまで新しい接続を待たせます")
+                    .arg(connectionLimit));
+    } else if (!full && full_) {
+        listener_->setMaxPendingConnections(pendingWhileAccepting);
+    }
+    full_ = full;
+    // An accept error holds the listener back for its own pause (see start()).
+    if (!full_ && !acceptBroken_) listener_->resumeAccepting();
 }
 
 void GeoReceiver::returnToWaiting(async::TimerId timer) {

@@ -10,11 +10,13 @@
 #include <QObject>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 #include <variant>
 
 class QTcpServer;
@@ -37,8 +39,13 @@ class ServiceAdvertiser;
 //
 // A connection that sends nothing for 60 seconds before its message is whole fails like a
 // broken read (its phase's GeoLink text, "NG"): a phone that left the network mid-message
-// would otherwise show "receiving" for ever. At most 64 connections are served at once;
-// further ones are closed at once without a reply, with one log line per overload.
+// would otherwise show "receiving" for ever. A sender that ends its sending side before its
+// message is whole still gets its "NG": the answering direction stays open until the reply
+// has gone.
+//
+// At most 64 connections are open at once. While 64 are, the listener stops accepting (one
+// log line per overload) and further senders wait in the system's queue of 256 until a slot
+// frees; none is turned away.
 //
 // Threads: main thread only; every callback arrives there. Time: the 3-second return from
 // `failed` to `waiting` and the 60-second silence run on the injected clock.
@@ -101,6 +108,8 @@ public:
     quint16 port() const;
     // The advertiser, once start() succeeded with advertising on; else null.
     ServiceAdvertiser* advertiser() const { return advertiser_; }
+    // Connections accepted and not yet closed; never more than 64.
+    std::size_t openConnections() const { return connections_.size(); }
 
     // The status bar's line for a state ("受信中…", "「名前」として待ち受け中。…").
     static QString displayText(const State& state);
@@ -110,12 +119,30 @@ signals:
 
 private:
     enum class Phase { header, body, closing };
+    // A second descriptor on an accepted connection, closed with the connection.
+    class ReplyChannel {
+    public:
+        ReplyChannel() = default;
+        explicit ReplyChannel(int descriptor) : descriptor_(descriptor) {}
+        ReplyChannel(ReplyChannel&& other) noexcept
+            : descriptor_(std::exchange(other.descriptor_, -1)) {}
+        ReplyChannel& operator=(ReplyChannel&& other) noexcept;
+        ReplyChannel(const ReplyChannel&) = delete;
+        ReplyChannel& operator=(const ReplyChannel&) = delete;
+        ~ReplyChannel();
+        // Hands two reply bytes to the kernel without waiting; whether they went.
+        bool send(const char* bytes) const;
+
+    private:
+        int descriptor_ = -1;
+    };
     struct Connection {
         Phase phase = Phase::header;
         Bytes header;
         Bytes body;  // grows as bytes arrive, never beyond `length`
         std::uint32_t length = 0;
         std::optional<async::TimerId> silence;  // until the message is whole
+        ReplyChannel replyChannel;
     };
 
     void accept(qintptr descriptor);
@@ -136,6 +163,8 @@ private:
     // Sends the reply, then closes the connection once it has left.
     void reply(QTcpSocket* socket, const char* bytes);
     void close(QTcpSocket* socket);
+    // Stops the listener while every slot is taken, resumes it once one is free.
+    void updateAccepting();
     void returnToWaiting(async::TimerId timer);
     void setState(State state);
     QString computerName() const;
@@ -150,7 +179,8 @@ private:
     ServiceAdvertiser* advertiser_ = nullptr;        // child
     std::map<QTcpSocket*, Connection> connections_;  // sockets are children
     std::set<async::TimerId> timers_;
-    bool refusing_ = false;  // over the connection limit since the last log line
+    bool full_ = false;          // the listener is held back for want of a free slot
+    bool acceptBroken_ = false;  // an accept error is waiting out its pause
 };
 
 }  // namespace pexil

@@ -19,6 +19,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -96,6 +97,12 @@ public:
     void send(const QByteArray& bytes) {
         socket_.write(bytes);
         socket_.flush();
+    }
+    // Sends everything still buffered, then ends the sending direction only; the reply can
+    // still come back.
+    void endSending() {
+        EXPECT_TRUE(pumpUntil([this] { return socket_.bytesToWrite() == 0; }));
+        ::shutdown(static_cast<int>(socket_.socketDescriptor()), SHUT_WR);
     }
     // Sends everything still buffered, then closes both directions.
     void hangUp() {
@@ -332,7 +339,8 @@ TEST_F(GeoReceiverTest, AConnectionSilentForAMinuteFailsLikeABrokenRead) {
         SCOPED_TRACE("a body that stops half-way: the body read fails");
         Peer peer(receiver->port());
         peer.send(header("PEXIL1", 100) + QByteArray(50, ' '));
-        ASSERT_TRUE(pumpUntil([&] { return receiver->state() == State{GeoReceiver::Receiving{}}; }));
+        ASSERT_TRUE(
+            pumpUntil([&] { return receiver->state() == State{GeoReceiver::Receiving{}}; }));
         pumpUntil([] { return false; }, 20ms);  // the bytes are in before time moves
         clock.advance(60s);
         ASSERT_TRUE(peer.waitUntilClosed());
@@ -361,32 +369,103 @@ TEST_F(GeoReceiverTest, ASlowMessageIsNotCutWhileBytesKeepComing) {
     EXPECT_EQ(log.filter(QStringLiteral("受信に失敗")).size(), 0);
 }
 
-TEST_F(GeoReceiverTest, BeyondSixtyFourConnectionsNewOnesAreTurnedAwayUntilOneEnds) {
+TEST_F(GeoReceiverTest, ASenderThatEndsItsSideEarlyStillHearsNgWithItsFailure) {
+    // The phone's side half-closed (shutdown of its sending direction), still reading: it must
+    // be told "NG", not left with a connection that just ends.
     start();
-    std::vector<std::unique_ptr<Peer>> held;
-    for (int i = 0; i < 64; ++i) held.push_back(std::make_unique<Peer>(receiver->port()));
-    pumpUntil([] { return false; }, 50ms);
-    const qsizetype linesBefore = log.size();
-    // Closed as soon as accepted: a socket that connects, hears nothing, and is let go.
-    const auto turnedAway = [this] {
-        QTcpSocket socket;
-        QByteArray heard;
-        bool ended = false;
-        QObject::connect(&socket, &QTcpSocket::readyRead, [&] { heard += socket.readAll(); });
-        QObject::connect(&socket, &QTcpSocket::disconnected, [&] { ended = true; });
-        QObject::connect(&socket, &QTcpSocket::errorOccurred, [&](auto) { ended = true; });
-        socket.connectToHost(QHostAddress::LocalHost, receiver->port());
-        return pumpUntil([&] { return ended; }) && heard.isEmpty();
+    const QByteArray whole = GeoLink::frame(envelope(QStringLiteral("iPhone")));
+    struct Case {
+        const char* what;
+        QByteArray sent;
+        GeoLink::Failure failure;
     };
-    EXPECT_TRUE(turnedAway()) << "the sixty-fifth";
-    EXPECT_TRUE(turnedAway()) << "the sixty-sixth";
-    EXPECT_EQ(log.size(), linesBefore + 1) << "one line per overload";
-    EXPECT_EQ(log.last(), QStringLiteral("同時の接続が多すぎるため、新しい接続を断ります（上限 64）"));
+    const std::vector<Case> cases{
+        {"nothing at all", {}, GeoLink::Failure::header},
+        {"six bytes of header", "PEXIL1", GeoLink::Failure::header},
+        {"nine bytes of header", whole.left(9), GeoLink::Failure::header},
+        {"a body shorter than announced", header("PEXIL1", 100) + QByteArray(50, ' '),
+         GeoLink::Failure::body},
+        {"all but the last body byte", whole.left(whole.size() - 1), GeoLink::Failure::body},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        log.clear();
+        Peer peer(receiver->port());
+        if (!c.sent.isEmpty()) peer.send(c.sent);
+        peer.endSending();
+        ASSERT_TRUE(peer.waitUntilClosed());
+        EXPECT_EQ(peer.reply(), QByteArray("NG"));
+        EXPECT_EQ(receiver->state(), failed(c.failure));
+        EXPECT_EQ(log,
+                  QStringList{QStringLiteral("受信に失敗: ") + GeoLink::failureText(c.failure)});
+    }
+    {
+        SCOPED_TRACE("a whole message, then the end of the sending side");
+        const GeoLink::Envelope sent = envelope(QStringLiteral("iPad"));
+        Peer peer(receiver->port());
+        peer.send(GeoLink::frame(sent));
+        peer.endSending();
+        ASSERT_TRUE(peer.waitUntilClosed());
+        EXPECT_EQ(peer.reply(), QByteArray("OK"));
+        ASSERT_EQ(envelopes.size(), 1u);
+        EXPECT_EQ(envelopes[0], sent);
+    }
+    pumpUntil([this] { return receiver->openConnections() == 0; });
+    EXPECT_EQ(receiver->openConnections(), 0u) << "every connection is let go after its reply";
+}
 
-    held.front()->send(header("PEXIL1", 0));  // a zero length ends it with "NG"
-    ASSERT_TRUE(held.front()->waitUntilClosed());
-    const GeoLink::Envelope sent = envelope(QStringLiteral("iPhone"));
-    EXPECT_EQ(exchange(GeoLink::frame(sent)), QByteArray("OK"));
+TEST_F(GeoReceiverTest, WhileSixtyFourAreOpenFurtherSendersWaitForASlotAndAreAnswered) {
+    start();
+    std::vector<std::unique_ptr<Peer>> idle;
+    for (int i = 0; i < 64; ++i) idle.push_back(std::make_unique<Peer>(receiver->port()));
+    ASSERT_TRUE(pumpUntil([this] { return receiver->openConnections() == 64; }));
+
+    // These send whole messages at once; the system holds them until a slot frees.
+    std::vector<std::unique_ptr<Peer>> waiting;
+    for (int i = 0; i < 136; ++i) {
+        waiting.push_back(std::make_unique<Peer>(receiver->port()));
+        waiting.back()->send(GeoLink::frame(envelope(QStringLiteral("w%1").arg(i))));
+    }
+    pumpUntil([] { return false; }, 100ms);
+    EXPECT_EQ(receiver->openConnections(), 64u);
+    for (const auto& peer : waiting) {
+        EXPECT_FALSE(peer->closed()) << "a sender over the limit must wait, not be turned away";
+        EXPECT_TRUE(peer->reply().isEmpty());
+    }
+    EXPECT_TRUE(envelopes.empty());
+    EXPECT_EQ(log.filter(QStringLiteral("上限")).size(), 1) << "one line per overload";
+
+    // The idle ones give up; each freed slot lets a waiting sender in.
+    for (const auto& peer : idle) peer->send(header("PEXIL1", 0));
+    std::size_t most = 0;
+    const bool answered = pumpUntil([&] {
+        most = std::max(most, receiver->openConnections());
+        return std::all_of(waiting.begin(), waiting.end(),
+                           [](const auto& peer) { return peer->closed(); });
+    });
+    ASSERT_TRUE(answered);
+    EXPECT_LE(most, 64u);
+    for (const auto& peer : idle) EXPECT_EQ(peer->reply(), QByteArray("NG"));
+    for (const auto& peer : waiting) EXPECT_EQ(peer->reply(), QByteArray("OK"));
+    EXPECT_EQ(envelopes.size(), 136u);
+}
+
+TEST_F(GeoReceiverTest, TwoHundredSendersAtOnceAllGetTheirAnswer) {
+    start();
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int i = 0; i < 200; ++i) {
+        peers.push_back(std::make_unique<Peer>(receiver->port()));
+        peers.back()->send(GeoLink::frame(envelope(QStringLiteral("s%1").arg(i))));
+    }
+    std::size_t most = 0;
+    ASSERT_TRUE(pumpUntil([&] {
+        most = std::max(most, receiver->openConnections());
+        return std::all_of(peers.begin(), peers.end(),
+                           [](const auto& peer) { return peer->closed(); });
+    }));
+    EXPECT_LE(most, 64u);
+    for (const auto& peer : peers) EXPECT_EQ(peer->reply(), QByteArray("OK"));
+    EXPECT_EQ(envelopes.size(), 200u);
 }
 
 TEST_F(GeoReceiverTest, ConnectionsInProgressTogetherAreHandledIndependently) {
