@@ -89,6 +89,9 @@ public:
         double latencyMs = 0;
         // Data phases are slowed to this many MB (10^6 bytes) per second; 0 = unlimited.
         double bandwidthMBps = 0;
+        // Whether the body announces and answers GetObjectPropList (0x9805), as D800-class
+        // bodies do; false: 0x2005, as older bodies answer.
+        bool objectPropList = true;
         // GetObject of a file of this name answers the response code without data, as a
         // card with a damaged file does; GetPartialObject and GetThumb still work.
         std::map<QString, std::uint16_t> failObjects;

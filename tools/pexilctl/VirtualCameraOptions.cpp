@@ -31,13 +31,30 @@ std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& ar
     const auto card = takeValue(args, QStringLiteral("--card"), io);
     if (!card) return std::nullopt;
     options.cardDir = *card;
-    double photos = 0, seed = 1;
+    double photos = 0, seed = 1, gpsEvery = 0;
     if (!number(QStringLiteral("--photos"), photos, 0, 100000) || !number(QStringLiteral("--seed"), seed, 0, 1e15) ||
         !number(QStringLiteral("--clock-drift"), options.clockDriftSeconds, -1e9, 1e9) ||
         !number(QStringLiteral("--latency"), options.latencyMs, 0, 60000) ||
-        !number(QStringLiteral("--bandwidth"), options.bandwidthMBps, 0, 1e6))
+        !number(QStringLiteral("--bandwidth"), options.bandwidthMBps, 0, 1e6) ||
+        !number(QStringLiteral("--gps-every"), gpsEvery, 0, 100000))
         return std::nullopt;
     options.photos = static_cast<int>(photos);
+    options.gpsEvery = static_cast<int>(gpsEvery);
+    options.objectPropList = args.removeAll(QStringLiteral("--no-prop-list")) == 0;
+    // --fail-object NAME:RESPONSE, as often as wanted; RESPONSE in hex (0x2002) or decimal.
+    for (;;) {
+        const auto failing = takeValue(args, QStringLiteral("--fail-object"), io);
+        if (!failing) return std::nullopt;
+        if (failing->isEmpty()) break;
+        const qsizetype colon = failing->lastIndexOf(u':');
+        bool ok = false;
+        const uint response = colon > 0 ? failing->mid(colon + 1).toUInt(&ok, 0) : 0;
+        if (!ok || response == 0 || response > 0xFFFF) {
+            io.err << "pexilctl: --fail-object は NAME:RESPONSE で指定してください: " << *failing << "\n";
+            return std::nullopt;
+        }
+        options.failObjects[failing->left(colon)] = static_cast<std::uint16_t>(response);
+    }
     options.seed = static_cast<std::uint64_t>(seed);
     return options;
 }

@@ -1,4 +1,5 @@
 #include "tools/pexilctl/CameraCommand.h"
+#include "tools/pexilctl/CardCommand.h"
 #include "tools/pexilctl/DoctorCommand.h"
 #include "tools/pexilctl/GeoPlanCommand.h"
 #include "tools/pexilctl/GeoReceiveCommand.h"
@@ -25,6 +26,7 @@ QString help() {
         "  camera    use a camera directly: summary, ls, get, thumb, shoot\n"
         "  vcam      serve the virtual Nikon camera over PTP/IP\n"
         "  tether    headless tethering: save every new shot, shoot, live view\n"
+        "  card      the card browser headless: list the card, import pictures\n"
         "  geo       receive, send, plan and write positions (geo receive|send|plan|apply)\n"
         "  doctor    check what a camera needs to reach Pexil on this computer\n"
         "\n"
@@ -81,6 +83,7 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("camera")) return pexil::cli::runCamera(args, io);
     if (command == QLatin1String("vcam")) return pexil::cli::runVcam(args, io);
     if (command == QLatin1String("tether")) return pexil::cli::runTether(args, io);
+    if (command == QLatin1String("card")) return pexil::cli::runCard(args, io);
     if (command == QLatin1String("geo")) return geo(args, io);
     if (command == QLatin1String("doctor")) return pexil::cli::runDoctor(args, io);
     err << "pexilctl: 知らないコマンドです: " << command << "（pexilctl --help）\n";

@@ -1,0 +1,256 @@
+#include "tools/pexilctl/CardCommand.h"
+
+#include "app/card/CardModel.h"
+#include "app/card/ImportLedger.h"
+#include "app/connection/CameraLink.h"
+#include "app/geo/GeoStore.h"
+#include "app/session/Log.h"
+#include "app/session/Preferences.h"
+#include "camera/service/CameraSources.h"
+#include "tools/pexilctl/CommandLine.h"
+#include "tools/pexilctl/EventLoop.h"
+#include "tools/pexilctl/StopSignals.h"
+#include "tools/pexilctl/VirtualCameraOptions.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace pexil::cli {
+
+namespace {
+
+// How long the camera may take to be ready with a settled catalogue: a full card over a slow
+// link is read in minutes, not hours.
+constexpr double settleLimitSeconds = 600;
+
+QString capturedText(const std::optional<QDateTime>& captured) {
+    return captured ? captured->toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) : QStringLiteral("-");
+}
+
+// The serial the application records imports under: the camera's, else its model name.
+QString serialOf(const CameraLink& link) {
+    const auto& camera = link.camera();
+    if (!camera || !camera->info()) return QStringLiteral("?");
+    if (!camera->info()->serialNumber.isEmpty()) return camera->info()->serialNumber;
+    return camera->info()->model.isEmpty() ? QStringLiteral("?") : camera->info()->model;
+}
+
+void printList(const CardModel& model, CommandIO io) {
+    for (const CardItem& item : model.items()) {
+        io.out << item.name << ' ' << item.size << ' ' << capturedText(item.captured);
+        if (item.imported) io.out << " imported";
+        if (item.locatable) io.out << " locatable";
+        io.out << '\n';
+    }
+    io.out << "card: " << model.items().size() << " items (" << model.unimported().size()
+           << " not imported)\n";
+    io.out.flush();
+}
+
+}  // namespace
+
+async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io) {
+    const auto address = camera::CameraAddress::parse(request.address);
+    if (!address) {
+        io.err << "pexilctl card: " << address.error() << "\n";
+        co_return exitUnreadable;
+    }
+    Log log;
+    auto setup = camera::setUpCamera(runtime, address.value(), request.virtualOptions, log.writer());
+    if (!setup) {
+        io.err << "pexilctl card: " << setup.error() << "\n";
+        co_return exitFailed;
+    }
+    std::vector<std::unique_ptr<camera::DeviceSource>> sources;
+    sources.push_back(std::move(setup.value().source));
+    const QString support =
+        request.supportFolder.isEmpty() ? ImportLedger::defaultFolder() : request.supportFolder;
+    const QString dest = request.dest.isEmpty() ? Preferences::defaultBaseDestination() : request.dest;
+
+    auto link = std::make_unique<CameraLink>(runtime, log, std::move(sources), nullptr);
+    link->destination = dest;
+    GeoStore::Options geoOptions;
+    geoOptions.folder = support;
+    geoOptions.receiver.advertise = false;
+    geoOptions.receiver.address = QHostAddress::LocalHost;
+    auto geo = std::make_unique<GeoStore>(runtime.clock(), log.writer(), geoOptions);
+    auto ledger = std::make_unique<ImportLedger>(support, log.writer());
+    // The run's choice of writing positions must not become the application's preference.
+    QTemporaryDir scratch;
+    auto settings = std::make_unique<QSettings>(QDir(scratch.path()).filePath(QStringLiteral("card.ini")),
+                                                QSettings::IniFormat);
+    settings->setValue(CardModel::writeLocationsKey(), request.writeLocations);
+    auto model = std::make_unique<CardModel>(runtime, log, *link, *geo, *ledger, *settings,
+                                             CardModel::Options{});
+    model->destination = [dest](const QDateTime&) { return dest; };
+    CameraLink* linkPtr = link.get();
+    model->serial = [linkPtr] { return serialOf(*linkPtr); };
+    CardModel* modelPtr = model.get();
+    link->onCardChanged = [modelPtr] { modelPtr->refresh(); };
+    link->open();
+
+    // Named first: g++ 12 destroys a capturing lambda written inside co_await twice.
+    std::function<bool()> ready = [linkPtr] {
+        return linkPtr->phase().kind == CameraLink::Phase::Kind::ready && linkPtr->cardSettled();
+    };
+    const bool settled = co_await pollUntil(std::move(ready), settleLimitSeconds);
+    if (!settled) {
+        io.err << "pexilctl card: カメラの準備ができません（" << request.address << "）\n";
+        link->close();
+        co_return exitFailed;
+    }
+    model->refresh();
+
+    int status = exitOK;
+    int failed = 0;
+    if (request.action == CardRequest::Action::list) {
+        printList(*model, io);
+    } else {
+        std::set<QString> chosen;
+        for (const QString& name : request.names) {
+            bool found = false;
+            for (const CardItem& item : model->items()) {
+                if (item.name != name && item.id != name) continue;
+                chosen.insert(item.id);
+                found = true;
+            }
+            if (!found) {
+                io.err << "pexilctl card: カードにありません: " << name << "\n";
+                status = exitFailed;
+            }
+        }
+        QObject::connect(model.get(), &CardModel::fileImported,
+                         [io, &failed](int done, int total, const QString& name,
+                                       const std::optional<QString>& failure) mutable {
+                             io.out << "import: " << done << '/' << total << ' ' << name;
+                             if (failure) {
+                                 ++failed;
+                                 io.out << " failed: " << *failure;
+                             }
+                             io.out << '\n';
+                             io.out.flush();
+                         });
+        QObject::connect(model.get(), &CardModel::importPhaseChanged, [io, modelPtr]() mutable {
+            const auto& phase = modelPtr->importPhase();
+            if (phase && phase->kind == ImportPhase::Kind::geotagging) {
+                io.out << "geotag: " << phase->count << '\n';
+                io.out.flush();
+            }
+        });
+        bool started = false;
+        if (status == exitOK) {
+            if (request.all) {
+                started = model->startImport(model->unimported());
+            } else {
+                model->select(chosen);
+                CardItems list;
+                for (const CardItem& item : model->items())
+                    if (chosen.count(item.id) > 0 && !item.imported) list.push_back(item);
+                started = model->startImport(std::move(list));
+            }
+            if (!started) io.out << "card: 取り込むものはありません\n";
+        }
+        if (started) {
+            std::function<bool()> summarised = [modelPtr] { return modelPtr->lastSummary().has_value(); };
+            const bool done = co_await pollUntil(std::move(summarised), -1);
+            if (done) {
+                io.out << *model->lastSummary() << '\n';
+            } else {
+                io.err << "pexilctl card: 取り込みを中断しました\n";
+                status = exitFailed;
+            }
+            if (failed > 0) status = exitFailed;
+        }
+    }
+    io.out.flush();
+    link->close();
+    std::function<bool()> idle = [linkPtr] { return linkPtr->downloading() == 0; };
+    co_await pollUntil(std::move(idle), 10);
+    model.reset();
+    co_return status;
+}
+
+std::optional<CardRequest> parseCard(const QStringList& arguments, CommandIO io) {
+    QStringList args = arguments;
+    CardRequest request;
+    // The virtual camera's card folder is --card-dir, as in tether.
+    const qsizetype cardDir = args.indexOf(QStringLiteral("--card-dir"));
+    if (cardDir >= 0) args[cardDir] = QStringLiteral("--card");
+    request.all = args.removeAll(QStringLiteral("--all")) > 0;
+    request.writeLocations = args.removeAll(QStringLiteral("--no-locations")) == 0;
+    const auto address = takeValue(args, QStringLiteral("--camera"), io);
+    const auto dest = takeValue(args, QStringLiteral("--dest"), io);
+    const auto virtualOptions = takeVirtualOptions(args, io);
+    if (!address || !dest || !virtualOptions) return std::nullopt;
+    if (!address->isEmpty()) request.address = *address;
+    request.dest = *dest;
+    request.virtualOptions = *virtualOptions;
+    for (const QString& arg : args) {
+        if (arg.startsWith(QLatin1String("--"))) {
+            io.err << "pexilctl card: 知らない引数です: " << arg << "\n";
+            return std::nullopt;
+        }
+    }
+    if (args.isEmpty()) {
+        io.err << "pexilctl card: コマンドを指定してください（list, import）\n";
+        return std::nullopt;
+    }
+    const QString action = args.takeFirst();
+    if (action == QLatin1String("list")) {
+        request.action = CardRequest::Action::list;
+        if (!args.isEmpty() || request.all) {
+            io.err << "pexilctl card: list は引数を取りません\n";
+            return std::nullopt;
+        }
+    } else if (action == QLatin1String("import")) {
+        request.action = CardRequest::Action::import;
+        request.names = args;
+        if (request.all == !request.names.isEmpty()) {
+            io.err << "pexilctl card: import には --all かファイル名のどちらかを指定してください\n";
+            return std::nullopt;
+        }
+    } else {
+        io.err << "pexilctl card: 知らないコマンドです: " << action << "\n";
+        return std::nullopt;
+    }
+    return request;
+}
+
+QString cardHelp() {
+    return QStringLiteral(
+        "usage: pexilctl card [--camera ADDRESS] list\n"
+        "       pexilctl card [--camera ADDRESS] import (--all | NAME...) [--dest DIR] [--no-locations]\n"
+        "\n"
+        "The card browser of the application, headless: the same list, marks and imports, with\n"
+        "the application's record of imported pictures and its last position record from the\n"
+        "phone. An import never deletes from the card.\n"
+        "  list     one line per picture, newest first: NAME SIZE CAPTURED [imported] [locatable]\n"
+        "           (CAPTURED in the camera's clock, - when unknown), then\n"
+        "           card: N items (M not imported)\n"
+        "  import   --all: every picture not imported yet; NAME... (or FOLDER/NAME): those\n"
+        "           pictures, unless imported already. Oldest first, one line per file:\n"
+        "           import: K/N NAME [failed: REASON], then geotag: M when positions are written\n"
+        "           into M pictures (never over a picture's own GPS; --no-locations: none),\n"
+        "           then the summary line.\n"
+        "  --dest DIR   where pictures go (default: the pictures folder + /Pexil)\n"
+        "\n"
+        "--camera virtual takes the options of pexilctl vcam, with --card-dir DIR for the\n"
+        "virtual camera's card folder, --gps-every N (every Nth picture carries the camera's\n"
+        "own position), --no-prop-list (a body without GetObjectPropList) and\n"
+        "--fail-object NAME:RESPONSE (that file's transfer is refused with RESPONSE).\n"
+        "Exit status: 0 done, 1 a picture could not be imported or the camera failed,\n"
+        "2 wrong command line.\n");
+}
+
+int runCard(const QStringList& arguments, CommandIO io) {
+    if (printedHelp(arguments, io, cardHelp())) return exitOK;
+    auto request = parseCard(arguments, io);
+    if (!request) return exitUnreadable;
+    StopSignals stopSignals;
+    return runOnEventLoop(io, [&request, io](async::Runtime& runtime) {
+        return card(runtime, std::move(*request), io);
+    });
+}
+
+}  // namespace pexil::cli
