@@ -1,6 +1,12 @@
 #include "tools/pexilctl/TerminalProgress.h"
 
+#include <QFile>
+#include <QTemporaryFile>
+
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace pexil::cli {
 namespace {
@@ -52,6 +58,28 @@ TEST(TerminalProgress, RedrawsInPlaceOnATerminalAndWritesNothingElsewhere) {
     const QString bar2 = QStringLiteral("apply 2/2 [") + QString(20, u'#') + QStringLiteral("] 2.0 件/s");
     EXPECT_EQ(terminal, QStringLiteral("\r") + bar0 + QStringLiteral("\x1b[K\r\x1b[K\r") + bar2 +
                             QStringLiteral("\x1b[K\r\x1b[K"));
+}
+
+TEST(TerminalProgress, OnlyAStreamOnATerminalCounts) {
+    QString text;
+    QTextStream toString(&text);
+    EXPECT_FALSE(TerminalProgress::isTerminal(toString));
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    QTextStream toFile(&file);
+    EXPECT_FALSE(TerminalProgress::isTerminal(toFile));
+    // A pseudo-terminal stands for the user's terminal.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    QFile terminal;
+    const int slave = ::open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    ASSERT_TRUE(terminal.open(slave, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    QTextStream toTerminal(&terminal);
+    EXPECT_TRUE(TerminalProgress::isTerminal(toTerminal));
+    ::close(master);
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ async::Task<int> summary(async::Runtime& runtime, std::shared_ptr<CameraDevice> 
 
 async::Task<int> getFiles(const Request& request, const Observed& seen, CommandIO io) {
     int status = exitOK;
-    TerminalProgress progress(io.err, TerminalProgress::standardErrorIsTerminal(), QStringLiteral("get"));
+    TerminalProgress progress(io.err, TerminalProgress::isTerminal(io.err), QStringLiteral("get"));
     const auto total = static_cast<std::uint64_t>(request.paths.size());
     std::uint64_t done = 0, bytesDone = 0, bytesTotal = 0;
     for (const QString& path : request.paths)

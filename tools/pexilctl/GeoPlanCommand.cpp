@@ -293,7 +293,7 @@ int runGeoApply(const QStringList& args, CommandIO io) {
     {
         const Log log;
         // ExifTool writes the whole batch in one run: the bar shows its start and its end.
-        TerminalProgress progress(io.err, TerminalProgress::standardErrorIsTerminal(), QStringLiteral("apply"));
+        TerminalProgress progress(io.err, TerminalProgress::isTerminal(io.err), QStringLiteral("apply"));
         report = ExifTool::apply(
             plan.matches,
             [&progress](int done, int total) {

@@ -1,6 +1,7 @@
 #include "tools/pexilctl/TerminalProgress.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <unistd.h>
 
@@ -42,7 +43,10 @@ TerminalProgress::TerminalProgress(QTextStream& err, bool enabled, QString label
 
 TerminalProgress::~TerminalProgress() { clear(); }
 
-bool TerminalProgress::standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool TerminalProgress::isTerminal(QTextStream& stream) {
+    const auto* file = qobject_cast<QFile*>(stream.device());
+    return file && file->handle() >= 0 && ::isatty(file->handle()) == 1;
+}
 
 void TerminalProgress::update(std::uint64_t done, std::uint64_t total, std::optional<std::uint64_t> bytesDone,
                               std::optional<std::uint64_t> bytesTotal) {

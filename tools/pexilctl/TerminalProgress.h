@@ -27,8 +27,9 @@ public:
     TerminalProgress(const TerminalProgress&) = delete;
     TerminalProgress& operator=(const TerminalProgress&) = delete;
 
-    // Whether standard error is a terminal (pexilctl's choice for `enabled`).
-    static bool standardErrorIsTerminal();
+    // Whether `stream` writes to a terminal (pexilctl's choice for `enabled`); never for a
+    // stream into a string, as in-process tests run the commands.
+    static bool isTerminal(QTextStream& stream);
 
     // `done` of `total` items; `bytesDone` of `bytesTotal` when the sizes are known (the rate
     // and the time left are then in bytes).
