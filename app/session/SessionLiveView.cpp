@@ -46,6 +46,7 @@ void SessionModel::liveViewChanged() {
 }
 
 void SessionModel::frameArrived(ByteView frame) {
+    if (onLiveFrameBytes) onLiveFrameBytes(frame);
     if (frameInFlight_) return;  // one frame decodes at a time; the rest are dropped, not queued
     frameInFlight_ = true;
     // The view into the frame is valid only during this call.

@@ -193,6 +193,7 @@ void SessionModel::connectCamera() {
 }
 
 void SessionModel::phaseChanged(const CameraLink::Phase& phase) {
+    emit linkPhase(phase);
     using Kind = CameraLink::Phase::Kind;
     switch (phase.kind) {
         case Kind::detected:
@@ -261,6 +262,7 @@ void SessionModel::cameraReady(const CameraPtr& camera) {
 }
 
 void SessionModel::cameraLost(const std::optional<QString>& reason) {
+    emit sessionLost(reason);
     if (liveView_) liveView_->forget();
     if (eventLoop_) eventLoop_->cancel();
     eventLoop_.reset();

@@ -176,6 +176,10 @@ public:
     // A failure of the shell's own (a folder that cannot be opened) for the same alert.
     void reportError(const QString& text);
 
+    // Each live-view frame as the camera sent it (a JPEG), before decoding; the bytes are
+    // valid only during the call. For tools that keep the frames themselves.
+    std::function<void(ByteView)> onLiveFrameBytes;
+
     CameraLink& link() { return *link_; }
     GeoStore& geo() { return *geo_; }
     ImportLedger& ledger() { return *ledger_; }
@@ -183,6 +187,7 @@ public:
     CardModel& card() { return *card_; }
     async::Runtime& runtime() const { return runtime_; }
     Log& log() const { return log_; }
+    bool hasLiveView() const { return liveView_ != nullptr; }
     NikonLiveView::State liveViewState() const {
         return liveView_ ? liveView_->state() : NikonLiveView::State::off;
     }
@@ -211,6 +216,9 @@ signals:
     void destinationProblemChanged();
     void fullPreviewChanged();
     void preferencesChanged();
+    // The link's phases and losses as they come, for headless users (pexilctl tether).
+    void linkPhase(const pexil::CameraLink::Phase& phase);
+    void sessionLost(const std::optional<QString>& reason);
     // A saved shot (for pexilctl tether and tests) and a failed one.
     void shotSaved(const QString& path);
     void transferFailed(const QString& name, const QString& message);

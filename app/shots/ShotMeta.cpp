@@ -22,7 +22,15 @@ std::optional<QString> ShotMeta::shutterText() const {
     if (seconds >= 1) return QString::asprintf("%.1f\"", seconds);
     // Subnormal times would give a reciprocal beyond any integer; no camera has such a
     // shutter, so the value is as damaged as a zero.
-    const double reciprocal = std::round(1.0 / seconds);
+    const double exact = 1.0 / seconds;
+    // Between 1/3 s and 1 s the cameras' own steps have a fraction (1/1.3, 1/1.6, 1/2.5);
+    // rounding them to whole numbers would show 1/1.3 s as "1/1", a full second.
+    if (exact < 2.95) {
+        QString text = QString::number(exact, 'f', 1);
+        if (text.endsWith(QStringLiteral(".0"))) text.chop(2);
+        return QStringLiteral("1/") + text;
+    }
+    const double reciprocal = std::round(exact);
     if (!(reciprocal < 1e9)) return std::nullopt;
     return QStringLiteral("1/%1").arg(static_cast<qint64>(reciprocal));
 }

@@ -111,10 +111,44 @@ TEST_F(TetherCommand, TethersACameraOnTheNetwork) {
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{QStringLiteral("DSC_0001.JPG"), QStringLiteral("DSC_0002.NEF")}));
 }
 
+TEST_F(TetherCommand, SettingsAreListedChangedThroughTheModelAndRefusalsFailTheRun) {
+    struct Case {
+        QStringList args;
+        int code;
+        QStringList wanted;  // lines that must appear
+    };
+    const Case cases[] = {
+        {{QStringLiteral("--settings"), QStringLiteral("--set"), QStringLiteral("ISO=800")},
+         0,
+         {QStringLiteral("setting: ISO: 400"), QStringLiteral("setting: ISO: 800"),
+          QStringLiteral("set: ISO=800"), QString::fromUtf8("setting: 焦点距離: 50mm [locked]")}},
+        {{QStringLiteral("--set"), QStringLiteral("ISO=7")},
+         1,
+         {QString::fromUtf8("set: ISO=7: ISO に「7」はありません")}},
+        {{QStringLiteral("--set"), QString::fromUtf8("焦点距離=35mm")},
+         1,
+         {QString::fromUtf8("set: 焦点距離=35mm: 焦点距離 は変更できません")}},
+        {{QStringLiteral("--sync-clock"), QStringLiteral("--release-control")},
+         0,
+         {QStringLiteral("clock: OK"), QStringLiteral("release: OK")}},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        SCOPED_TRACE(r.lines.join(u'\n').toStdString());
+        EXPECT_EQ(r.code, c.code);
+        for (const QString& wanted : c.wanted) EXPECT_TRUE(r.lines.contains(wanted)) << wanted.toStdString();
+        EXPECT_EQ(r.lines.last(), QStringLiteral("phase: closed"));
+    }
+    // Each setting is shown again only when it changed.
+    const Outcome once = run({QStringLiteral("--settings"), QStringLiteral("--for"), QStringLiteral("2")});
+    EXPECT_EQ(once.lines.filter(QStringLiteral("setting: ISO: ")).size(), 1);
+}
+
 TEST_F(TetherCommand, AWrongCommandLineIsStatusTwo) {
     EXPECT_EQ(run({QStringLiteral("--shoot"), QStringLiteral("many")}).code, 2);
     EXPECT_EQ(run({QStringLiteral("--for"), QStringLiteral("-1")}).code, 2);
     EXPECT_EQ(run({QStringLiteral("--dance")}).code, 2);
+    EXPECT_EQ(run({QStringLiteral("--set"), QStringLiteral("ISO")}).code, 2);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/pexilctl/TetherCommand.h"
 
 #include "app/connection/CameraLink.h"
+#include "app/session/SessionModel.h"
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
 #include "camera/service/CameraSources.h"
@@ -14,8 +15,11 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QSaveFile>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <csignal>
+#include <map>
 #include <pthread.h>
 
 namespace pexil::cli {
@@ -32,6 +36,10 @@ struct Request {
     QString framesDir;
     bool card = false;
     double seconds = -1;
+    bool settings = false;
+    QStringList assignments;  // LABEL=TEXT
+    bool syncClock = false;
+    bool releaseControl = false;
     camera::VirtualCamera::Options virtualOptions;
 };
 
@@ -48,19 +56,38 @@ QString phaseText(const CameraLink::Phase& phase) {
     return {};
 }
 
-// Some Nikon bodies queue their events, new pictures included, for CheckEvent and send
-// nothing on the event channel; the application's session polls it, and so does tether:
-// twice a second while a camera is ready and nothing downloads. A body that answers
-// "not supported" is not asked again.
-async::Task<void> pollCheckEvent(const std::shared_ptr<PTPCamera>& current, const CameraLink& link) {
-    for (;;) {
-        co_await async::sleep(0.5);
-        const std::shared_ptr<PTPCamera> cam = current;
-        if (!cam || link.downloading() > 0 || !PTPCamera::isNikon()) continue;
-        if (cam->capabilities() && cam->capabilities()->isNikon1) continue;
-        const auto events = co_await cam->checkEvent();
-        if (!events && responseCodeOf(events.error()) == std::optional<std::uint16_t>(0x2005)) co_return;
+// One line per mirrored setting: "LABEL: TEXT", with " [locked]" where it cannot be changed.
+std::map<PTP::Prop, QString> settingLines(const SessionModel& model) {
+    std::map<PTP::Prop, QString> out;
+    for (const auto& [prop, desc] : model.props())
+        out[prop] = PTP::label(prop) + QStringLiteral(": ") + desc.currentText() +
+                    (model.isWritable(prop) ? QString() : QStringLiteral(" [locked]"));
+    return out;
+}
+
+// Applies one "LABEL=TEXT" through the model as the inspector would; the model's error text
+// when the camera refuses, or when there is no such setting or choice.
+async::Task<std::optional<QString>> applySetting(SessionModel& model, QString assignment) {
+    const qsizetype eq = assignment.indexOf(u'=');
+    const QString label = assignment.left(eq).trimmed();
+    const QString text = assignment.mid(eq + 1).trimmed();
+    for (const auto& [prop, desc] : model.props()) {
+        if (PTP::label(prop) != label) continue;
+        if (!model.isWritable(prop)) co_return label + QString::fromUtf8(" は変更できません");
+        if (!desc.choiceTexts().contains(text))
+            co_return label + QString::fromUtf8(" に「") + text + QString::fromUtf8("」はありません");
+        model.clearLastError();
+        model.setText(prop, text);
+        const PTP::Prop wanted = prop;
+        // Named first: g++ 12 destroys by-copy captures twice inside a co_await expression.
+        std::function<bool()> taken = [&model, wanted, &text] {
+            return model.text(wanted) == text || model.lastError().has_value();
+        };
+        co_await pollUntil(std::move(taken), 30);
+        if (model.lastError()) co_return *model.lastError();
+        co_return std::nullopt;
     }
+    co_return QString::fromUtf8("そのような設定はありません: ") + label;
 }
 
 async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) {
@@ -75,53 +102,76 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         io.err << "pexilctl tether: " << setup.error() << "\n";
         co_return exitFailed;
     }
-    std::vector<std::unique_ptr<camera::DeviceSource>> sources;
-    sources.push_back(std::move(setup.value().source));
-    CameraLink link(runtime, log, std::move(sources), nullptr);
-    link.destination = request.dest.isEmpty() ? Preferences::defaultBaseDestination() : request.dest;
-    link.deleteAfterDownload = request.deleteAfterDownload;
+    // The command line decides, not the application's preferences: the model gets a store
+    // of its own for this run.
+    QTemporaryDir scratch;
+    auto settings = std::make_unique<QSettings>(scratch.filePath(QStringLiteral("tether.ini")),
+                                                QSettings::IniFormat);
+    Preferences prefs;
+    if (!request.dest.isEmpty()) prefs.baseDestination = request.dest;
+    prefs.deleteAfterDownload = request.deleteAfterDownload;
+    prefs.autofocusBeforeShot = request.autofocus;
+    prefs.write(*settings);
+    SessionModel::Environment env;
+    env.sources.push_back(std::move(setup.value().source));
+    env.settings = std::move(settings);
+    env.advertiseGeo = false;
+    SessionModel model(runtime, log, std::move(env));
 
-    std::shared_ptr<PTPCamera> cam;
     int saved = 0, failed = 0;
     bool lost = false;
     auto line = [io](const QString& text) mutable {
         io.out << text << "\n";
         io.out.flush();
     };
-    link.onPhase = [line](const CameraLink::Phase& phase) mutable { line(QStringLiteral("phase: ") + phaseText(phase)); };
-    link.onReady = [&cam](const std::shared_ptr<PTPCamera>& c) { cam = c; };
-    link.onLost = [line, &lost, &cam](const std::optional<QString>& text) mutable {
+    QObject::connect(&model, &SessionModel::linkPhase, [line](const CameraLink::Phase& phase) mutable {
+        line(QStringLiteral("phase: ") + phaseText(phase));
+    });
+    QObject::connect(&model, &SessionModel::sessionLost, [line, &lost](const std::optional<QString>& text) mutable {
         lost = true;
-        cam.reset();
         line(QStringLiteral("lost: ") + text.value_or(QString()));
-    };
-    link.onFileSaved = [line, &saved](const QString& path, const auto&) mutable {
+    });
+    QObject::connect(&model, &SessionModel::shotSaved, [line, &saved](const QString& path) mutable {
         ++saved;
         line(QStringLiteral("saved: ") + path);
-    };
-    link.onDownloadFailed = [line, &failed](const QString& name, const QString& message) mutable {
-        ++failed;
-        line(QStringLiteral("failed: ") + name + QStringLiteral(": ") + message);
-    };
-    link.open();
-    async::Scope polling(runtime);
-    polling.spawn(pollCheckEvent(cam, link));
+    });
+    QObject::connect(&model, &SessionModel::transferFailed,
+                     [line, &failed](const QString& name, const QString& message) mutable {
+                         ++failed;
+                         line(QStringLiteral("failed: ") + name + QStringLiteral(": ") + message);
+                     });
+    // Every setting once, then each one again when its text or lock changes.
+    std::map<PTP::Prop, QString> shownSettings;
+    if (request.settings) {
+        QObject::connect(&model, &SessionModel::propsChanged, [&model, &shownSettings, line]() mutable {
+            for (const auto& [prop, text] : settingLines(model)) {
+                if (shownSettings[prop] == text) continue;
+                shownSettings[prop] = text;
+                line(QStringLiteral("setting: ") + text);
+            }
+        });
+    }
+    model.connectCamera();
 
-    const bool work = request.shots > 0 || request.frames > 0 || request.card;
+    const bool work = request.shots > 0 || request.frames > 0 || request.card ||
+                      !request.assignments.isEmpty() || request.syncClock || request.releaseControl;
     if (!work) {
         // Tethering as the application does it: every fresh shot is saved until stopped.
         co_await pollUntil([] { return false; }, request.seconds);
-        link.close();
+        model.disconnectCamera();
+        co_await pollUntil([&model] { return model.state() == ConnectionState::disconnected(); }, 10);
         co_return failed == 0 ? exitOK : exitFailed;
     }
 
     int status = exitOK;
-    const bool ready = co_await pollUntil([&cam] { return cam != nullptr; }, request.seconds < 0 ? 60 : request.seconds);
+    const bool ready = co_await pollUntil(
+        [&model] { return model.state().is(ConnectionState::Kind::connected) && !model.props().empty(); },
+        request.seconds < 0 ? 60 : request.seconds);
     if (!ready) {
         io.err << "pexilctl tether: カメラの準備ができません（" << request.address << "）\n";
-        link.close();
         co_return exitFailed;
     }
+    CameraLink& link = model.link();
 
     if (request.card) {
         co_await pollUntil([&link] { return link.cardSettled(); }, 600);
@@ -131,17 +181,28 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         for (const auto& [key, file] : link.cardFiles()) line(key.startsWith(u'/') ? key.mid(1) : key);
     }
 
-    std::unique_ptr<NikonLiveView> liveView;
+    for (const QString& assignment : request.assignments) {
+        const auto refused = co_await applySetting(model, assignment);
+        line(QStringLiteral("set: ") + assignment + (refused ? QStringLiteral(": ") + *refused : QString()));
+        if (refused) status = exitFailed;
+    }
+    if (request.syncClock) {
+        model.clearLastError();
+        model.syncClock();
+        co_await pollUntil([&model] { return model.clockOffset() == 0.0 || model.lastError(); }, 30);
+        line(QStringLiteral("clock: ") + model.lastError().value_or(QStringLiteral("OK")));
+        if (model.lastError()) status = exitFailed;
+    }
+
     int frames = 0;
     std::chrono::steady_clock::time_point firstFrame;
-    if (request.frames > 0 && cam) {
-        if (!PTPCamera::isNikon() || (cam->capabilities() && cam->capabilities()->isNikon1)) {
+    bool live = false;
+    if (request.frames > 0) {
+        if (!model.hasLiveView()) {
             line(QStringLiteral("liveview: このカメラではライブビューを使えません"));
             status = exitFailed;
         } else {
-            const QString identifier = cam->info() ? cam->info()->model + u'-' + cam->info()->serialNumber : QString();
-            liveView = std::make_unique<NikonLiveView>(*cam, identifier, log.writer());
-            liveView->onFrame = [&frames, &firstFrame, &request, line](ByteView jpeg) mutable {
+            model.onLiveFrameBytes = [&frames, &firstFrame, &request, line](ByteView jpeg) mutable {
                 if (frames++ == 0) firstFrame = std::chrono::steady_clock::now();
                 if (request.framesDir.isEmpty() || frames > request.frames) return;
                 QSaveFile file(QDir(request.framesDir).filePath(QStringLiteral("frame-%1.jpg").arg(frames, 4, 10, QChar(u'0'))));
@@ -151,36 +212,25 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
                     !file.commit())
                     line(QStringLiteral("liveview: コマを書き出せません: ") + file.fileName());
             };
-            const auto refused = co_await liveView->start();
-            if (refused) {
-                line(QStringLiteral("liveview: ") + *refused);
+            model.clearLastError();
+            model.toggleLiveView();
+            co_await pollUntil([&model] {
+                return model.liveViewState() == NikonLiveView::State::on || model.lastError() ||
+                       !model.hasLiveView();
+            }, 60);
+            live = model.liveViewState() == NikonLiveView::State::on;
+            if (!live) {
+                line(QStringLiteral("liveview: ") + model.lastError().value_or(QStringLiteral("?")));
                 status = exitFailed;
-                liveView.reset();
             }
         }
     }
 
-    for (int i = 0; i < request.shots && cam && !lost; ++i) {
-        std::shared_ptr<PTPCamera> shooter = cam;
-        if (request.autofocus) {
-            const auto focused = co_await shooter->autofocus();
-            if (focused == false) line(QStringLiteral("shot: ピントが合いませんでした"));
-        }
-        std::optional<QString> problem;
-        if (liveView && liveView->isActive()) {
-            const int before = saved;
-            auto body = [shooter, &problem]() -> async::Task<bool> {
-                auto released = co_await shooter->releaseShutter();
-                if (!released) problem = describe(released.error());
-                co_return released.ok();
-            };
-            auto abandoned = co_await liveView->whileSuspended([&saved] { return saved; }, 10, std::move(body));
-            if (abandoned) problem = abandoned;
-            (void)before;
-        } else {
-            auto released = co_await shooter->releaseShutter();
-            if (!released) problem = describe(released.error());
-        }
+    for (int i = 0; i < request.shots && !lost; ++i) {
+        model.clearLastError();
+        model.shoot();
+        co_await pollUntil([&model] { return !model.busy(); }, 300);
+        const auto problem = model.lastError();
         line(problem ? QStringLiteral("shot: ") + *problem : QStringLiteral("shot: OK"));
         if (problem) status = exitFailed;
     }
@@ -189,21 +239,31 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         if (!all || failed > 0 || saved < request.shots) status = exitFailed;
     }
 
-    if (liveView) {
+    if (live) {
         const int wanted = request.frames;
         co_await pollUntil([&frames, wanted] { return frames >= wanted; }, 120);
         const double seconds =
             frames > 0 ? std::chrono::duration<double>(std::chrono::steady_clock::now() - firstFrame).count() : 0;
-        co_await liveView->stop(QStringLiteral("pexilctl tether"));
+        model.toggleLiveView();
+        co_await pollUntil([&model] { return !model.isLive(); }, 30);
+        model.onLiveFrameBytes = nullptr;
         line(QStringLiteral("liveview: %1 frames in %2 s (%3 fps)")
                  .arg(frames)
                  .arg(seconds, 0, 'f', 1)
                  .arg(seconds > 0 ? (frames - 1) / seconds : 0.0, 0, 'f', 1));
         if (frames < wanted) status = exitFailed;
     }
+    if (request.releaseControl) {
+        model.clearLastError();
+        model.releaseCameraControl();
+        co_await pollUntil([&model] { return model.lastError().has_value(); }, 2);
+        line(QStringLiteral("release: ") + model.lastError().value_or(QStringLiteral("OK")));
+        if (model.lastError()) status = exitFailed;
+    }
     if (lost) status = exitFailed;
-    link.close();
     co_await pollUntil([&link] { return link.downloading() == 0; }, 10);
+    model.disconnectCamera();
+    co_await pollUntil([&model] { return model.state() == ConnectionState::disconnected(); }, 10);
     co_return status;
 }
 
@@ -226,9 +286,10 @@ QString tetherHelp() {
     return QStringLiteral(
         "usage: pexilctl tether [--camera ADDRESS] [--dest DIR] [--delete-after-download]\n"
         "                       [--shoot N [--af]] [--liveview FRAMES [--frames-dir DIR]] [--card]\n"
+        "                       [--settings] [--set LABEL=TEXT]... [--sync-clock] [--release-control]\n"
         "                       [--for SECONDS]\n"
         "\n"
-        "Headless tethering through the same camera link as the application (the diagnostic\n"
+        "Headless tethering on the same session model as the application (the diagnostic\n"
         "log goes to ~/Library/Logs/Pexil.log). One line per event:\n"
         "  phase: searching|detected NAME|opening NAME|preparing NAME|ready NAME|closed\n"
         "  lost: TEXT                        the session ended without being asked to\n"
@@ -237,6 +298,10 @@ QString tetherHelp() {
         "  card: N files settled (counted M) with --card, then one line per file FOLDER/NAME\n"
         "  liveview: N frames in S s (F fps) with --liveview (frames written to --frames-dir)\n"
         "  shot: OK | shot: TEXT             per release (inside live view's pause when it runs)\n"
+        "  setting: LABEL: TEXT [locked]     with --settings: every mirrored setting, again on changes\n"
+        "  set: LABEL=TEXT[: REASON]         per --set, as the inspector would choose it\n"
+        "  clock: OK | clock: TEXT           with --sync-clock: the camera's clock set to the computer's\n"
+        "  release: OK | release: TEXT       with --release-control: the body's own controls handed back\n"
         "\n"
         "Without --shoot, --liveview or --card it runs until interrupted (or --for SECONDS),\n"
         "saving every fresh shot. With them it exits once the work is done and every shot it\n"
@@ -256,6 +321,17 @@ int runTether(const QStringList& arguments, CommandIO io) {
     if (cardDir >= 0) args[cardDir] = QStringLiteral("--card");
     request.deleteAfterDownload = args.removeAll(QStringLiteral("--delete-after-download")) > 0;
     request.autofocus = args.removeAll(QStringLiteral("--af")) > 0;
+    request.settings = args.removeAll(QStringLiteral("--settings")) > 0;
+    request.syncClock = args.removeAll(QStringLiteral("--sync-clock")) > 0;
+    request.releaseControl = args.removeAll(QStringLiteral("--release-control")) > 0;
+    for (qsizetype at = args.indexOf(QStringLiteral("--set")); at >= 0; at = args.indexOf(QStringLiteral("--set"))) {
+        if (at + 1 >= args.size() || !args[at + 1].contains(u'=')) {
+            io.err << "pexilctl tether: --set には LABEL=TEXT を渡してください\n";
+            return exitUnreadable;
+        }
+        request.assignments << args[at + 1];
+        args.remove(at, 2);
+    }
     const auto address = takeValue(args, QStringLiteral("--camera"), io);
     const auto dest = takeValue(args, QStringLiteral("--dest"), io);
     const auto framesDir = takeValue(args, QStringLiteral("--frames-dir"), io);

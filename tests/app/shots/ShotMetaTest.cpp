@@ -22,6 +22,10 @@ TEST(ShotMeta, ShutterText) {
         {0.3, QStringLiteral("1/3")},
         {1.0 / 8000, QStringLiteral("1/8000")},
         {0.5, QStringLiteral("1/2")},
+        // Fractional steps below 1/3 s keep their fraction.
+        {10.0 / 13, QStringLiteral("1/1.3")},
+        {0.625, QStringLiteral("1/1.6")},
+        {0.4, QStringLiteral("1/2.5")},
         {1.0, QStringLiteral("1.0\"")},
         {2.0, QStringLiteral("2.0\"")},
         {2.5, QStringLiteral("2.5\"")},
