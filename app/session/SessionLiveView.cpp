@@ -33,7 +33,10 @@ void SessionModel::liveViewChanged() {
     if (!liveView_) return;
     const bool live = liveView_->state() != NikonLiveView::State::off;
     setLive(live);
-    if (live) return;
+    if (!live) clearLiveFrames();
+}
+
+void SessionModel::clearLiveFrames() {
     if (!liveFrame_.isNull()) {
         liveFrame_ = QImage();
         emit liveFrameChanged();

@@ -289,15 +289,7 @@ void SessionModel::clearCameraState() {
     setLive(false);
     setBusy(false);
     setClockOffset(std::nullopt);
-    if (!liveFrame_.isNull()) {
-        liveFrame_ = QImage();
-        emit liveFrameChanged();
-    }
-    if (liveFPS_ != 0) {
-        liveFPS_ = 0;
-        emit liveFPSChanged();
-    }
-    frameTimes_.clear();
+    clearLiveFrames();
     setLightMeter(std::nullopt);
     setBufferRemaining(std::nullopt);
 }

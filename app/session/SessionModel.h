@@ -265,6 +265,7 @@ private:
     async::Task<void> decodePreview(QUuid id, QString path);
     async::Task<void> liveViewTask(bool start);
     void liveViewChanged();
+    void clearLiveFrames();
     void frameArrived(ByteView frame);
     async::Task<void> decodeFrame(QByteArray bytes);
 
