@@ -71,8 +71,18 @@ void PexilApp::showSettings() {
 }
 
 void PexilApp::openGeotag() {
-    QMessageBox::information(window_.get(), QStringLiteral("位置情報を付与"),
-                             QStringLiteral("位置情報を書き込むウィンドウは、このビルドにはまだありません。"));
+    if (!geotag_) {
+        if (!geotagQueue_) geotagQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("geotag"), 2);
+        GeoTagModel::Options options;
+        options.workQueue = geotagQueue_.get();
+        options.log = log_->writer();
+        // A fresh window, and model, each time it is opened; it closes with the main window.
+        geotag_ = new GeotagWindow(model_->geo(), runtime_, std::move(options), window_.get());
+        geotag_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    geotag_->show();
+    geotag_->raise();
+    geotag_->activateWindow();
 }
 
 void PexilApp::openLog() {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/shell/GeotagWindow.h"
 #include "app/shell/LaunchOptions.h"
 #include "app/shell/SettingsWindow.h"
 #include "kit/async/Clock.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Runtime.h"
+#include "kit/async/WorkQueue.h"
 
 #include <QObject>
 #include <QPointer>
@@ -43,10 +45,13 @@ public:
     SessionModel& model() const { return *model_; }
     MainWindow& window() const { return *window_; }
     SettingsWindow* settingsWindow() const { return settings_; }
+    // The geotag window while it is open, else null.
+    GeotagWindow* geotagWindow() const { return geotag_; }
+    // Opens the geotag window, or brings the open one forward.
+    void openGeotag();
 
 private:
     PexilApp();
-    void openGeotag();
     void openLog();
     void showAbout();
 
@@ -60,6 +65,10 @@ private:
     std::unique_ptr<SessionModel> model_;
     std::unique_ptr<MainWindow> window_;
     QPointer<SettingsWindow> settings_;
+    QPointer<GeotagWindow> geotag_;
+    // Scans and writes of the geotag window; it outlives every window, so closing the window
+    // never waits for ExifTool. Declared last: joined first, while the runtime still exists.
+    std::unique_ptr<async::WorkQueue> geotagQueue_;
     bool shown_ = false;
 };
 
