@@ -1,20 +1,27 @@
 #include "camera/service/CameraDevice.h"
 
 #include "camera/service/CameraFile.h"
+#include "camera/session/ObjectPropList.h"
+#include "kit/device/DeviceInfo.h"
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPEvent.h"
 #include "kit/ptp/PTPReader.h"
+
+#include <algorithm>
 
 namespace pexil::camera {
 
 namespace {
 
+constexpr std::uint16_t getDeviceInfo = 0x1001;
+constexpr std::uint16_t operationNotSupported = 0x2005;
 constexpr std::uint16_t getStorageIDs = 0x1004;
 constexpr std::uint16_t getObjectHandles = 0x1007;
 constexpr std::uint16_t getObjectInfo = 0x1008;
 using PTP::responseOK;
 constexpr std::uint16_t nikonCheckEvent = 0x90C7;
 constexpr std::size_t batchSize = 200;
+constexpr std::size_t firstBatchSize = 20;
 
 // A PTP array of 32-bit values (storage IDs, object handles); empty when malformed.
 std::vector<std::uint32_t> readArray(const Bytes& data) {
@@ -64,7 +71,22 @@ void CameraDevice::sendPTPCommand(Bytes command, std::optional<Bytes> outData,
         completion({{}, {}, noSession()});
         return;
     }
-    if (containerCode(command) == nikonCheckEvent) {
+    if (containerCode(command) == getDeviceInfo) {
+        // Remembered for the catalogue of later sessions: whether the list operation exists.
+        std::weak_ptr<CameraDevice> weak = weak_from_this();
+        completion = [weak, &main = runtime_.main(), answer = std::move(completion)](PTPExchange exchange) {
+            if (!exchange.error && containerCode(exchange.response) == responseOK) {
+                if (const auto info = DeviceInfo::parse(exchange.data)) {
+                    const bool announced = std::find(info->operations.begin(), info->operations.end(),
+                                                     ObjectPropList::getObjectPropList) != info->operations.end();
+                    main.post([weak, announced] {
+                        if (auto self = weak.lock()) self->announcesPropList_ = announced;
+                    });
+                }
+            }
+            answer(std::move(exchange));
+        };
+    } else if (containerCode(command) == nikonCheckEvent) {
         // Nikon bodies may queue ObjectAdded for CheckEvent rather than send it on the event
         // channel. Whoever polls, the picture must reach the catalogue; one reported on both
         // channels is already known and skipped by objectAdded().
@@ -180,6 +202,87 @@ std::shared_ptr<CameraFile> CameraDevice::fileFor(std::uint32_t handle, const Ob
 }
 
 async::Task<void> CameraDevice::catalog(std::shared_ptr<SessionEngine> engine) {
+    reported_ = 0;
+    const bool listed = co_await catalogFromPropList(engine);
+    if (engine_ != engine) co_return;
+    if (!listed) co_await catalogObjectByObject(engine);
+    if (engine_ != engine) co_return;
+    catalogDone_ = true;
+    if (listener_.catalogComplete) listener_.catalogComplete();
+}
+
+void CameraDevice::report(CameraItems& batch, bool last) {
+    const std::size_t size = batch.files.size() + batch.folders.size();
+    // A small first batch, so that the newest pictures show while the rest is read.
+    const std::size_t wanted = reported_ == 0 ? firstBatchSize : batchSize;
+    if (size == 0 || (!last && size < wanted)) return;
+    reported_ += size;
+    if (listener_.itemsAdded) listener_.itemsAdded(batch);
+    batch = {};
+}
+
+void CameraDevice::finish(CameraItems& batch, std::vector<CameraFolder> folders) {
+    // Folders go last, outermost first: the pictures are what the reader waits for.
+    std::sort(folders.begin(), folders.end(),
+              [](const CameraFolder& a, const CameraFolder& b) { return a.handle < b.handle; });
+    batch.folders.insert(batch.folders.end(), folders.begin(), folders.end());
+    report(batch, true);
+}
+
+async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngine> engine) {
+    // The session's DeviceInfo is read by whoever prepares it, usually after the catalogue
+    // has started; asking for it here as well would put one more transaction in front of
+    // theirs. So the list is simply asked for unless an earlier DeviceInfo said it is absent:
+    // a camera without it answers "not supported", which costs one round trip once.
+    if (propListRefused_ || announcesPropList_ == false) co_return false;
+    std::vector<std::uint32_t> params{ObjectPropList::allObjects, 0, ObjectPropList::allProperties, 0,
+                                      ObjectPropList::allDepths};
+    auto listed = co_await engine->exchange(ObjectPropList::getObjectPropList, std::move(params));
+    if (engine_ != engine) co_return false;
+    std::optional<ObjectPropList::Objects> objects;
+    QString problem;
+    if (!listed)
+        problem = listed.error().message;
+    else if (listed.value().response.code != responseOK)
+        problem = QStringLiteral("0x%1").arg(listed.value().response.code, 4, 16, QLatin1Char('0'));
+    else if (!(objects = ObjectPropList::parse(listed.value().data)))
+        problem = QString::fromUtf8("読めない応答");
+    if (!objects) {
+        // Some bodies announce the operation and then fail it; asking again in every session
+        // would only cost time. One that never announced it just does not have it.
+        propListRefused_ = true;
+        const bool unsupported = listed && listed.value().response.code == operationNotSupported;
+        if (log_ && !(unsupported && announcesPropList_ != true))
+            log_(QString::fromUtf8("カードの一覧を一度に読めないため 1 件ずつ読みます: ") + problem);
+        co_return false;
+    }
+
+    // Folders first, so that every file can name its folder without a question to the camera.
+    for (const auto& [handle, object] : *objects) {
+        if (!object.isFolder()) continue;
+        folders_[handle] = CameraFolder{handle, object.filename, {}};
+        parentOf_[handle] = object.parent;
+    }
+    // The newest (highest) handles first, as object by object.
+    std::sort(objects->begin(), objects->end(),
+              [](const auto& a, const auto& b) { return a.first > b.first; });
+    CameraItems batch;
+    std::vector<CameraFolder> folders;
+    for (const auto& [handle, object] : *objects) {
+        if (!known_.insert(handle).second) continue;
+        const QString path = co_await folderPath(engine, object.isFolder() ? handle : object.parent);
+        if (engine_ != engine) co_return true;
+        if (object.isFolder())
+            folders.push_back(CameraFolder{handle, object.filename, path});
+        else
+            batch.files.push_back(fileFor(handle, object, path));
+        report(batch, false);
+    }
+    finish(batch, std::move(folders));
+    co_return true;
+}
+
+async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEngine> engine) {
     std::vector<std::uint32_t> none;
     auto storages = co_await engine->exchange(getStorageIDs, std::move(none));
     std::vector<std::uint32_t> handles;
@@ -195,30 +298,38 @@ async::Task<void> CameraDevice::catalog(std::shared_ptr<SessionEngine> engine) {
             handles.insert(handles.end(), more.begin(), more.end());
         }
     }
+    // Cameras number objects as they are made: the highest handles are the newest pictures,
+    // which the browser shows first. A full card takes minutes this way; this order lets
+    // the top of the list fill at once.
+    std::sort(handles.begin(), handles.end(), std::greater<>());
     CameraItems batch;
+    std::vector<CameraFolder> folders;
     for (std::uint32_t handle : handles) {
         if (engine_ != engine) co_return;
         if (!known_.insert(handle).second) continue;
-        const auto info = co_await describe(engine, handle);
+        std::optional<ObjectInfo> info;
+        if (const auto folder = folders_.find(handle); folder != folders_.end()) {
+            // Described already as some file's folder.
+            ObjectInfo known;
+            known.format = ObjectInfo::associationFormat;
+            known.filename = folder->second.name;
+            known.parent = parentOf_[handle];
+            info = known;
+        } else {
+            info = co_await describe(engine, handle);
+        }
         if (engine_ != engine) co_return;
         if (!info) continue;
         const QString path = co_await folderPath(engine, info->isFolder() ? handle : info->parent);
         if (engine_ != engine) co_return;
         if (info->isFolder()) {
-            batch.folders.push_back(CameraFolder{handle, info->filename, path});
+            folders.push_back(CameraFolder{handle, info->filename, path});
         } else {
             batch.files.push_back(fileFor(handle, *info, path));
         }
-        if (batch.files.size() + batch.folders.size() >= batchSize) {
-            if (listener_.itemsAdded) listener_.itemsAdded(batch);
-            batch = {};
-        }
+        report(batch, false);
     }
-    if (!batch.files.empty() || !batch.folders.empty()) {
-        if (listener_.itemsAdded) listener_.itemsAdded(batch);
-    }
-    catalogDone_ = true;
-    if (listener_.catalogComplete) listener_.catalogComplete();
+    finish(batch, std::move(folders));
 }
 
 async::Task<void> CameraDevice::objectAdded(std::shared_ptr<SessionEngine> engine, std::uint32_t handle) {

@@ -28,6 +28,11 @@ namespace pexil::camera {
 // ptpEvent for every event of the event channel, and finally sessionClosed (whoever ended the session; with
 // the error when the link was lost). Everything arrives on the main thread; every
 // request is answered exactly once.
+//
+// The catalogue: a camera that offers GetObjectPropList describes every object in one
+// transaction; one that does not (or fails it: not asked again, logged once) is read with
+// GetObjectHandles and one GetObjectInfo per object, newest handle first, so that the newest
+// pictures are reported first.
 class CameraDevice final : public CommandTransport, public std::enable_shared_from_this<CameraDevice> {
 public:
     using TransportFactory = std::function<std::unique_ptr<Transport>()>;
@@ -50,6 +55,9 @@ public:
     const QString& address() const { return address_; }
     bool hasOpenSession() const { return engine_ && engine_->isOpen(); }
     void setListener(Listener listener) { listener_ = std::move(listener); }
+    // Where the device's own diagnostic lines go (a camera that refuses a catalogue read);
+    // main thread. Without one they are dropped.
+    void setLog(std::function<void(const QString&)> log) { log_ = std::move(log); }
 
     void requestOpenSession();
     void requestCloseSession(std::function<void(std::optional<TransportError>)> completion);
@@ -69,6 +77,12 @@ private:
     async::Task<void> open();
     async::Task<void> close(std::function<void(std::optional<TransportError>)> completion);
     async::Task<void> catalog(std::shared_ptr<SessionEngine> engine);
+    // The whole card from GetObjectPropList; false when the camera does not offer it or it
+    // failed (nothing reported then).
+    async::Task<bool> catalogFromPropList(std::shared_ptr<SessionEngine> engine);
+    async::Task<void> catalogObjectByObject(std::shared_ptr<SessionEngine> engine);
+    void report(CameraItems& batch, bool last);
+    void finish(CameraItems& batch, std::vector<CameraFolder> folders);
     async::Task<void> objectAdded(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
     // Reads an object's info; folders are remembered so files can name their folder.
     async::Task<std::optional<ObjectInfo>> describe(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
@@ -86,6 +100,10 @@ private:
     std::map<std::uint32_t, std::uint32_t> parentOf_;  // folder → its parent folder
     std::set<std::uint32_t> known_;
     bool catalogDone_ = false;
+    bool propListRefused_ = false;  // for the life of the device: a refusal is not retried
+    std::optional<bool> announcesPropList_;  // from a DeviceInfo read through this device
+    std::size_t reported_ = 0;      // objects reported in this session's catalogue
+    std::function<void(const QString&)> log_;
     async::WorkQueue files_{QStringLiteral("app.pexil.camera.files")};
     async::Scope scope_;
 };

@@ -24,6 +24,7 @@ void UsbSource::start(Report added, Report removed) {
             auto device = CameraDevice::create(runtime_, nameOf(info), address, [where = info.address] {
                 return std::make_unique<UsbTransport>(where);
             });
+            device->setLog(log_);
             devices_.emplace_back(info.address, device);
             added(device);
         },
@@ -52,12 +53,14 @@ void VirtualSource::unplug() {
 
 std::shared_ptr<CameraDevice> ptpipDevice(async::Runtime& runtime, const CameraAddress& address,
                                           std::function<void(const QString&)> log) {
-    return CameraDevice::create(runtime, address.host, address.toString(), [address, log] {
+    auto device = CameraDevice::create(runtime, address.host, address.toString(), [address, log] {
         PtpIpTransport::Options options;
         options.host = address.host.toStdString();
         options.port = address.port;
         return std::make_unique<PtpIpTransport>(options, log);
     });
+    device->setLog(log);
+    return device;
 }
 
 Result<CameraSetup, QString> setUpCamera(async::Runtime& runtime, const CameraAddress& address,
@@ -70,6 +73,7 @@ Result<CameraSetup, QString> setUpCamera(async::Runtime& runtime, const CameraAd
             if (!camera) return camera.error();
             setup.virtualCamera = camera.value();
             auto source = std::make_unique<VirtualSource>(runtime, camera.value());
+            source->device()->setLog(log);
             setup.virtualSource = source.get();
             setup.source = std::move(source);
             return setup;

@@ -43,6 +43,7 @@ enum OperationCode : std::uint16_t {
     kGetDevicePropValue = 0x1015,
     kSetDevicePropValue = 0x1016,
     kGetPartialObject = 0x101B,
+    kGetObjectPropList = 0x9805,
     kNikonCapture = 0x90C0,
     kNikonAfDrive = 0x90C1,
     kNikonChangeCameraMode = 0x90C2,
@@ -69,6 +70,7 @@ enum ResponseCode : std::uint16_t {
     kInvalidParentObject = 0x201A,
     kInvalidParameter = 0x201D,
     kSessionAlreadyOpen = 0x201E,
+    kObjectPropNotSupported = 0xA80A,
     kNikonOutOfFocus = 0xA002,
     kNikonInvalidStatus = 0xA004,
     kNikonNotLiveView = 0xA00B,
@@ -93,6 +95,7 @@ constexpr std::uint32_t kProhibitCapturing = 0x8000;
 
 constexpr std::uint32_t kSdramHandle = 0xFFFF0001;
 constexpr std::uint32_t kAllStorages = 0xFFFFFFFF;
+constexpr std::uint32_t kAllObjects = 0xFFFFFFFF;
 constexpr std::size_t kPiece = 1 << 20;
 constexpr std::size_t kMaxQueued = 4096;
 constexpr int kMaxEventsPerCheck = 255;
@@ -162,10 +165,16 @@ struct VirtualCamera::Reply {
 };
 
 struct VirtualCamera::State {
-    State(Options o, const VirtualModel& m) : options(std::move(o)), model(m), properties(m) {}
+    State(Options o, const VirtualModel& m) : options(std::move(o)), model(m), properties(model) {
+        if (!options.objectPropList)
+            model.operations.erase(
+                std::remove(model.operations.begin(), model.operations.end(), kGetObjectPropList),
+                model.operations.end());
+    }
 
     Options options;
-    const VirtualModel& model;
+    // This body's own copy: an option may take an operation out of what it announces.
+    VirtualModel model;
     QString serial;
     std::unique_ptr<QTemporaryDir> temporary;
     std::unique_ptr<VirtualCard> card;
@@ -229,8 +238,9 @@ struct VirtualCamera::State {
 };
 
 Result<std::shared_ptr<VirtualCamera>, QString> VirtualCamera::create(Options options) {
-    const VirtualModel& model = virtualModel(options.model);
-    auto state = std::make_unique<State>(std::move(options), model);
+    const VirtualBody body = options.model;
+    auto state = std::make_unique<State>(std::move(options), virtualModel(body));
+    const VirtualModel& model = state->model;
     QString dir = state->options.cardDir;
     if (dir.isEmpty()) {
         state->temporary = std::make_unique<QTemporaryDir>();
@@ -724,6 +734,21 @@ VirtualCamera::Reply VirtualCamera::dispatch(const Operation& operation,
             Reply r;
             r.liveViewSeconds = std::chrono::duration<double>(now - s.liveViewSince).count();
             return r;
+        }
+        case kGetObjectPropList: {
+            // Handle 0xFFFFFFFF, or the root (0) with unlimited depth: the whole card.
+            // Format 0 and property 0xFFFFFFFF ask for everything; the group is not looked at.
+            const auto handle = param(0);
+            const auto format = param(1);
+            const auto property = param(2);
+            const auto depth = param(4);
+            if (!handle || !format || !property) return Reply::answer(kInvalidParameter);
+            const bool wholeCard = *handle == kAllObjects || (*handle == 0 && depth == kAllObjects);
+            if (!wholeCard && !s.card->object(*handle)) return Reply::answer(kInvalidObjectHandle);
+            const auto list = s.card->objectPropList(wholeCard ? std::nullopt : std::optional(*handle),
+                                                     static_cast<std::uint16_t>(*format), *property);
+            if (!list) return Reply::answer(kObjectPropNotSupported);
+            return Reply::withData(std::move(*list));
         }
         default:
             return Reply::answer(kOperationNotSupported);

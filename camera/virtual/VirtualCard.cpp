@@ -1,5 +1,7 @@
 #include "camera/virtual/VirtualCard.h"
 
+#include "camera/session/ObjectPropList.h"
+
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/ScenePainter.h"
 #include "camera/session/ObjectInfo.h"
@@ -312,6 +314,29 @@ std::optional<std::vector<std::uint32_t>> VirtualCard::handles(std::uint32_t ass
 }
 
 std::optional<Bytes> VirtualCard::objectInfo(std::uint32_t handle) {
+    const auto info = describe(handle);
+    if (!info) return std::nullopt;
+    return info->encode();
+}
+
+std::optional<Bytes> VirtualCard::objectPropList(std::optional<std::uint32_t> handle,
+                                                 std::uint16_t format, std::uint32_t property) {
+    std::optional<std::uint16_t> only;
+    if (property != ObjectPropList::allProperties) {
+        if (property > 0xFFFF) return std::nullopt;
+        only = static_cast<std::uint16_t>(property);
+    }
+    ObjectPropList::Objects objects;
+    for (const auto& [h, object] : objects_) {
+        if (handle && h != *handle) continue;
+        auto info = describe(h);
+        if (!info || (format != 0 && info->format != format)) continue;
+        objects.emplace_back(h, std::move(*info));
+    }
+    return ObjectPropList::encode(objects, only);
+}
+
+std::optional<ObjectInfo> VirtualCard::describe(std::uint32_t handle) {
     const auto it = objects_.find(handle);
     if (it == objects_.end()) return std::nullopt;
     CardObject& object = it->second;
@@ -328,7 +353,7 @@ std::optional<Bytes> VirtualCard::objectInfo(std::uint32_t handle) {
     }
     info.storageId = model_.storageId;
     info.parent = object.parent;
-    return info.encode();
+    return info;
 }
 
 std::optional<Bytes> VirtualCard::thumbnail(std::uint32_t handle) {

@@ -79,6 +79,11 @@ public:
 
     // The ObjectInfo dataset, none for an unknown handle. Reads the file's head on first need.
     std::optional<Bytes> objectInfo(std::uint32_t handle);
+    // GetObjectPropList's data: for `handle`, or every object when none, those of `format`
+    // (0: all), with every property or only `property` (0xFFFFFFFF: all). The same facts as
+    // objectInfo gives. None for a property the card does not describe.
+    std::optional<Bytes> objectPropList(std::optional<std::uint32_t> handle, std::uint16_t format,
+                                        std::uint32_t property);
     // The embedded thumbnail of a file, none when it has none or cannot be read.
     std::optional<Bytes> thumbnail(std::uint32_t handle);
     // The StorageInfo dataset.
@@ -107,6 +112,7 @@ private:
     void scanFolder(const QString& path, std::uint32_t parent, int depth);
     std::uint32_t add(CardObject object);
     const PictureFacts& factsOf(CardObject& object);
+    std::optional<ObjectInfo> describe(std::uint32_t handle);
     std::uint64_t usedBytes() const;
     std::vector<std::uint32_t> children(std::uint32_t parent) const;
     std::optional<std::uint32_t> handleOfPath(const QString& path) const;

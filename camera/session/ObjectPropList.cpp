@@ -1,0 +1,209 @@
+#include "camera/session/ObjectPropList.h"
+
+#include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPReader.h"
+
+#include <algorithm>
+#include <map>
+
+namespace pexil::camera::ObjectPropList {
+
+namespace {
+
+constexpr std::uint16_t typeUint16 = 0x0004;
+constexpr std::uint16_t typeUint32 = 0x0006;
+constexpr std::uint16_t typeUint64 = 0x0008;
+constexpr std::uint16_t typeString = 0xFFFF;
+constexpr std::uint16_t arrayFlag = 0x4000;
+
+// Bytes of one value of an integer datatype (INT8 … UINT128); none for anything else.
+std::optional<std::int64_t> integerWidth(std::uint16_t type) {
+    switch (type) {
+        case 0x0001:
+        case 0x0002: return 1;
+        case 0x0003:
+        case 0x0004: return 2;
+        case 0x0005:
+        case 0x0006: return 4;
+        case 0x0007:
+        case 0x0008: return 8;
+        case 0x0009:
+        case 0x000A: return 16;
+        default: return std::nullopt;
+    }
+}
+
+// A PTP string; none when its bytes are not all there. Units after a terminator are skipped.
+std::optional<QString> readString(PTPReader& reader) {
+    const auto count = reader.read<std::uint8_t>();
+    if (!count) return std::nullopt;
+    if (reader.remaining() < 2 * static_cast<std::int64_t>(*count)) return std::nullopt;
+    std::vector<char16_t> units;
+    bool terminated = false;
+    for (unsigned i = 0; i < *count; ++i) {
+        const auto unit = *reader.read<std::uint16_t>();
+        if (unit == 0) terminated = true;
+        if (!terminated) units.push_back(unit);
+    }
+    return PTP::fromUtf16Units(units);
+}
+
+// Moves past a value of `type` that is not read; false when it cannot be (cut short, or a
+// datatype whose length is unknown).
+bool skip(PTPReader& reader, std::uint16_t type) {
+    if (type == typeString) return readString(reader).has_value();
+    if (const auto width = integerWidth(type)) {
+        for (std::int64_t i = 0; i < *width; ++i)
+            if (!reader.read<std::uint8_t>()) return false;
+        return true;
+    }
+    if ((type & arrayFlag) != 0) {
+        const auto width = integerWidth(static_cast<std::uint16_t>(type & ~arrayFlag));
+        const auto count = reader.read<std::uint32_t>();
+        if (!width || !count || reader.remaining() < *width * static_cast<std::int64_t>(*count)) return false;
+        for (std::int64_t i = 0; i < *width * static_cast<std::int64_t>(*count); ++i) reader.read<std::uint8_t>();
+        return true;
+    }
+    return false;
+}
+
+// An unsigned integer of any width up to 64 bits; none for other datatypes or when cut short.
+std::optional<std::uint64_t> readUnsigned(PTPReader& reader, std::uint16_t type) {
+    switch (type) {
+        case 0x0002: return reader.read<std::uint8_t>();
+        case 0x0004: return reader.read<std::uint16_t>();
+        case 0x0006: return reader.read<std::uint32_t>();
+        case 0x0008: return reader.read<std::uint64_t>();
+        default: return std::nullopt;
+    }
+}
+
+void appendString(Bytes& out, const QString& text) {
+    if (text.isEmpty()) {
+        out.push_back(0);
+        return;
+    }
+    const Bytes encoded = PTP::encodeString(text);
+    out.insert(out.end(), encoded.begin(), encoded.end());
+}
+
+}  // namespace
+
+std::optional<Bytes> encode(const Objects& objects, std::optional<std::uint16_t> only) {
+    static constexpr std::uint16_t all[] = {storageId,      objectFormat, protectionStatus,
+                                            objectSize,     associationType, objectFileName,
+                                            dateCreated,    dateModified, parentObject};
+    if (only && std::find(std::begin(all), std::end(all), *only) == std::end(all)) return std::nullopt;
+    Bytes out;
+    std::uint32_t count = 0;
+    PTP::appendLE(out, count);
+    for (const auto& [handle, info] : objects) {
+        for (const std::uint16_t property : all) {
+            if (only && property != *only) continue;
+            PTP::appendLE(out, handle);
+            PTP::appendLE(out, property);
+            const auto date = [](const std::optional<QDateTime>& d) { return d ? formatPTPDate(*d) : QString(); };
+            switch (property) {
+                case storageId:
+                    PTP::appendLE(out, typeUint32);
+                    PTP::appendLE(out, info.storageId);
+                    break;
+                case objectFormat:
+                    PTP::appendLE(out, typeUint16);
+                    PTP::appendLE(out, info.format);
+                    break;
+                case protectionStatus:
+                    PTP::appendLE(out, typeUint16);
+                    PTP::appendLE(out, info.protection);
+                    break;
+                case objectSize:
+                    PTP::appendLE(out, typeUint64);
+                    PTP::appendLE(out, info.size);
+                    break;
+                case associationType:
+                    PTP::appendLE(out, typeUint16);
+                    PTP::appendLE(out, info.associationType);
+                    break;
+                case objectFileName:
+                    PTP::appendLE(out, typeString);
+                    appendString(out, info.filename);
+                    break;
+                case dateCreated:
+                    PTP::appendLE(out, typeString);
+                    appendString(out, date(info.captureDate));
+                    break;
+                case dateModified:
+                    PTP::appendLE(out, typeString);
+                    appendString(out, date(info.modificationDate));
+                    break;
+                case parentObject:
+                    PTP::appendLE(out, typeUint32);
+                    PTP::appendLE(out, info.parent);
+                    break;
+                default: break;
+            }
+            ++count;
+        }
+    }
+    for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(count >> (8 * i));
+    return out;
+}
+
+std::optional<Objects> parse(ByteView bytes) {
+    PTPReader reader(bytes);
+    const auto count = reader.read<std::uint32_t>();
+    if (!count) return std::nullopt;
+    Objects out;
+    std::map<std::uint32_t, std::size_t> index;
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        const auto handle = reader.read<std::uint32_t>();
+        const auto property = reader.read<std::uint16_t>();
+        const auto type = reader.read<std::uint16_t>();
+        if (!handle || !property || !type) return std::nullopt;
+        auto [at, added] = index.try_emplace(*handle, out.size());
+        if (added) out.emplace_back(*handle, ObjectInfo{});
+        ObjectInfo& info = out[at->second].second;
+
+        const bool text = *type == typeString;
+        const bool number = integerWidth(*type) && (*type % 2 == 0) && *type <= typeUint64;
+        switch (*property) {
+            case objectFileName:
+            case dateCreated:
+            case dateModified: {
+                if (!text) break;
+                const auto value = readString(reader);
+                if (!value) return std::nullopt;
+                if (*property == objectFileName)
+                    info.filename = *value;
+                else if (*property == dateCreated)
+                    info.captureDate = parsePTPDate(*value);
+                else
+                    info.modificationDate = parsePTPDate(*value);
+                continue;
+            }
+            case storageId:
+            case objectFormat:
+            case protectionStatus:
+            case objectSize:
+            case associationType:
+            case parentObject: {
+                if (!number) break;
+                const auto value = readUnsigned(reader, *type);
+                if (!value) return std::nullopt;
+                if (*property == storageId) info.storageId = static_cast<std::uint32_t>(*value);
+                if (*property == objectFormat) info.format = static_cast<std::uint16_t>(*value);
+                if (*property == protectionStatus) info.protection = static_cast<std::uint16_t>(*value);
+                if (*property == objectSize) info.size = *value;
+                if (*property == associationType) info.associationType = static_cast<std::uint16_t>(*value);
+                if (*property == parentObject) info.parent = static_cast<std::uint32_t>(*value);
+                continue;
+            }
+            default: break;
+        }
+        // A property we do not use, or one in a datatype we do not expect: passed over.
+        if (!skip(reader, *type)) return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace pexil::camera::ObjectPropList
