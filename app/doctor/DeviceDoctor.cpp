@@ -38,8 +38,9 @@ std::vector<DoctorFinding> DeviceDoctor::examine(const Environment& environment)
     if (environment.avahi) out.push_back(environment.avahi());
     out.push_back(destinationFinding(environment.destination));
     const QString log = environment.logPath;
-    out.push_back(DoctorFinding::ok(QStringLiteral("log"),
-                                    QFileInfo::exists(log) ? log : log + QStringLiteral("（最初の接続で作られる）")));
+    out.push_back(DoctorFinding::ok(
+        QStringLiteral("log"),
+        QFileInfo::exists(log) ? log : log + QStringLiteral("（最初の接続で作られる）")));
     return out;
 }
 
@@ -49,18 +50,23 @@ DoctorFinding DeviceDoctor::destinationFinding(const QString& folder) {
     const QFileInfo info(path);
     if (path.isEmpty()) return DoctorFinding::fail(topic, QStringLiteral("保存先が決まっていない"));
     if (info.exists() && !info.isDir())
-        return DoctorFinding::fail(topic, path + QStringLiteral(" はフォルダではない。設定で保存先を選び直してください"));
+        return DoctorFinding::fail(
+            topic, path + QStringLiteral(" はフォルダではない。設定で保存先を選び直してください"));
     if (info.isDir()) {
         if (const auto problem = Preferences::checkDestination(path))
-            return DoctorFinding::fail(topic, *problem, QStringLiteral("sudo chown \"$USER\" ") + shellQuoted(path));
+            return DoctorFinding::fail(topic, *problem,
+                                       QStringLiteral("sudo chown \"$USER\" ") + shellQuoted(path));
         return DoctorFinding::ok(topic, path + QStringLiteral(" に書き込める"));
     }
     QFileInfo parent(info.absolutePath());
     while (!parent.exists() && !parent.isRoot()) parent = QFileInfo(parent.absolutePath());
     if (parent.isDir() && parent.isWritable())
-        return DoctorFinding::ok(topic, path + QStringLiteral(" はまだないが、最初の保存で作られる"));
-    return DoctorFinding::fail(topic, path + QStringLiteral(" を作れない（%1 に書き込めない）").arg(parent.absoluteFilePath()),
-                               QStringLiteral("sudo mkdir -p %1 && sudo chown \"$USER\" %1").arg(shellQuoted(path)));
+        return DoctorFinding::ok(topic,
+                                 path + QStringLiteral(" はまだないが、最初の保存で作られる"));
+    return DoctorFinding::fail(
+        topic,
+        path + QStringLiteral(" を作れない（%1 に書き込めない）").arg(parent.absoluteFilePath()),
+        QStringLiteral("sudo mkdir -p %1 && sudo chown \"$USER\" %1").arg(shellQuoted(path)));
 }
 
 DoctorFinding DeviceDoctor::exifToolFinding(const ExifTool::Places& places) {
@@ -68,10 +74,12 @@ DoctorFinding DeviceDoctor::exifToolFinding(const ExifTool::Places& places) {
     const QString install = QStringLiteral("sudo apt-get install libimage-exiftool-perl");
     const auto tool = ExifTool::locate(places);
     if (!tool)
-        return DoctorFinding::warn(topic, QStringLiteral("ExifTool が見つからない（位置情報を書き込めない）"), install);
+        return DoctorFinding::warn(
+            topic, QStringLiteral("ExifTool が見つからない（位置情報を書き込めない）"), install);
     const auto version = tool->version();
     if (!version)
-        return DoctorFinding::warn(topic, tool->script + QStringLiteral(" が動かない（位置情報を書き込めない）"), install);
+        return DoctorFinding::warn(
+            topic, tool->script + QStringLiteral(" が動かない（位置情報を書き込めない）"), install);
     return DoctorFinding::ok(topic, QStringLiteral("%1 %2").arg(tool->script, *version));
 }
 

@@ -23,7 +23,7 @@ public:
         UsbDoctor::Places usb;
         ExifTool::Places exifTool = ExifTool::defaultPlaces();
         std::function<DoctorFinding()> avahi;  // empty: the Avahi line is left out
-        QString destination;                    // the folder pictures are saved into
+        QString destination;                   // the folder pictures are saved into
         QString logPath;
     };
 

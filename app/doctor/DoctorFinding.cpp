@@ -8,7 +8,8 @@ namespace {
 
 QString oneLine(QString text) {
     for (QChar& c : text)
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
             c = u' ';
     return text.trimmed();
 }
@@ -17,16 +18,21 @@ QString oneLine(QString text) {
 
 QString DoctorFinding::levelName(Level level) {
     switch (level) {
-        case Level::ok: return QStringLiteral("ok");
-        case Level::warn: return QStringLiteral("warn");
-        case Level::fail: return QStringLiteral("fail");
+        case Level::ok:
+            return QStringLiteral("ok");
+        case Level::warn:
+            return QStringLiteral("warn");
+        case Level::fail:
+            return QStringLiteral("fail");
     }
     return {};
 }
 
 QString DoctorFinding::format() const {
-    QString out = levelName(level) + u' ' + oneLine(topic) + QStringLiteral(": ") + oneLine(text) + u'\n';
-    if (const QString command = oneLine(fix); !command.isEmpty()) out += QStringLiteral("  fix: ") + command + u'\n';
+    QString out =
+        levelName(level) + u' ' + oneLine(topic) + QStringLiteral(": ") + oneLine(text) + u'\n';
+    if (const QString command = oneLine(fix); !command.isEmpty())
+        out += QStringLiteral("  fix: ") + command + u'\n';
     return out;
 }
 
@@ -37,8 +43,9 @@ QString formatReport(const std::vector<DoctorFinding>& findings) {
 }
 
 bool anyFailed(const std::vector<DoctorFinding>& findings) {
-    return std::any_of(findings.begin(), findings.end(),
-                       [](const DoctorFinding& f) { return f.level == DoctorFinding::Level::fail; });
+    return std::any_of(findings.begin(), findings.end(), [](const DoctorFinding& f) {
+        return f.level == DoctorFinding::Level::fail;
+    });
 }
 
 }  // namespace pexil

@@ -21,7 +21,9 @@ struct DoctorFinding {
     // is no command to give (no camera plugged in, say).
     QString fix;
 
-    static DoctorFinding ok(QString topic, QString text) { return {Level::ok, std::move(topic), std::move(text), {}}; }
+    static DoctorFinding ok(QString topic, QString text) {
+        return {Level::ok, std::move(topic), std::move(text), {}};
+    }
     static DoctorFinding warn(QString topic, QString text, QString fix = {}) {
         return {Level::warn, std::move(topic), std::move(text), std::move(fix)};
     }

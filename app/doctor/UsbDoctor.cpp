@@ -30,7 +30,8 @@ struct KnownHolder {
     bool inArguments = false;
 };
 constexpr std::array knownHolders{
-    KnownHolder{"gvfsd-gphoto2", "GVfs のカメラのマウント（gvfsd-gphoto2）", "gio mount -s gphoto2"},
+    KnownHolder{"gvfsd-gphoto2", "GVfs のカメラのマウント（gvfsd-gphoto2）",
+                "gio mount -s gphoto2"},
     KnownHolder{"gvfs-gphoto2-vo", "GVfs の gphoto2 ボリュームモニター",
                 "systemctl --user stop gvfs-gphoto2-volume-monitor.service"},
     KnownHolder{"kamera", "KDE のカメラ用ワーカー（kio kamera）", "kill %1", true},
@@ -57,20 +58,25 @@ std::optional<int> readNumber(const QString& path, int base) {
 }
 
 QString where(const UsbDoctor::Camera& camera) {
-    return QStringLiteral("%1（バス %2、アドレス %3）").arg(camera.name).arg(camera.address.bus).arg(camera.address.address);
+    return QStringLiteral("%1（バス %2、アドレス %3）")
+        .arg(camera.name)
+        .arg(camera.address.bus)
+        .arg(camera.address.address);
 }
 
 // The last component of a symbolic link's target; empty when it is no link.
 QString linkName(const QString& path) {
     std::array<char, 4096> buffer{};
-    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buffer.data(), buffer.size() - 1);
+    const ssize_t n =
+        ::readlink(QFile::encodeName(path).constData(), buffer.data(), buffer.size() - 1);
     if (n <= 0) return {};
     return QFileInfo(QString::fromLocal8Bit(buffer.data(), n)).fileName();
 }
 
 bool hasStillImageInterface(const QString& device, const QString& name) {
     const QDir dir(device);
-    const auto entries = dir.entryList({name + QStringLiteral(":*")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    const auto entries = dir.entryList({name + QStringLiteral(":*")},
+                                       QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
     return std::any_of(entries.begin(), entries.end(), [&](const QString& entry) {
         return readNumber(dir.filePath(entry) + QStringLiteral("/bInterfaceClass"), 16) == 6;
     });
@@ -82,7 +88,8 @@ bool hasStillImageInterface(const QString& device, const QString& name) {
 bool claimedThroughUsbfs(const UsbDoctor::Camera& camera) {
     const QDir dir(camera.device);
     const QString name = QFileInfo(camera.device).fileName();
-    const auto entries = dir.entryList({name + QStringLiteral(":*")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    const auto entries = dir.entryList({name + QStringLiteral(":*")},
+                                       QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
     return std::any_of(entries.begin(), entries.end(), [&](const QString& entry) {
         return linkName(dir.filePath(entry) + QStringLiteral("/driver")) == QLatin1String("usbfs");
     });
@@ -94,14 +101,17 @@ bool inGroup(gid_t gid) {
     if (n <= 0) return false;
     std::vector<gid_t> groups(static_cast<std::size_t>(n));
     const int got = getgroups(n, groups.data());
-    return std::find(groups.begin(), groups.begin() + std::max(got, 0), gid) != groups.begin() + std::max(got, 0);
+    return std::find(groups.begin(), groups.begin() + std::max(got, 0), gid) !=
+           groups.begin() + std::max(got, 0);
 }
 
 std::optional<gid_t> groupId(const QString& name) {
     std::array<char, 4096> buffer{};
     group entry{};
     group* found = nullptr;
-    if (getgrnam_r(name.toLocal8Bit().constData(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    if (getgrnam_r(name.toLocal8Bit().constData(), &entry, buffer.data(), buffer.size(), &found) !=
+            0 ||
+        !found)
         return std::nullopt;
     return found->gr_gid;
 }
@@ -111,21 +121,26 @@ DoctorFinding accessFinding(const UsbDoctor::Camera& camera, const UsbDoctor::Pl
     const int fd = ::open(node.constData(), O_RDWR | O_CLOEXEC);
     if (fd >= 0) {
         ::close(fd);
-        return DoctorFinding::ok(QStringLiteral("access"), camera.node + QStringLiteral(" を開ける"));
+        return DoctorFinding::ok(QStringLiteral("access"),
+                                 camera.node + QStringLiteral(" を開ける"));
     }
     const int error = errno;
     if (error == ENOENT)
-        return DoctorFinding::fail(QStringLiteral("access"),
-                                   camera.node + QStringLiteral(" がない（udev が動いていないか、カメラが外れた）"));
+        return DoctorFinding::fail(
+            QStringLiteral("access"),
+            camera.node + QStringLiteral(" がない（udev が動いていないか、カメラが外れた）"));
     if (error != EACCES && error != EPERM)
-        return DoctorFinding::fail(QStringLiteral("access"), camera.node + QStringLiteral(" を開けない（%1）")
-                                                                  .arg(QString::fromLocal8Bit(strerror(error))));
+        return DoctorFinding::fail(
+            QStringLiteral("access"),
+            camera.node +
+                QStringLiteral(" を開けない（%1）").arg(QString::fromLocal8Bit(strerror(error))));
 
     const QString denied = camera.node + QStringLiteral(" を開く権限がない");
     if (UsbDoctor::installedRule(places).isEmpty())
-        return DoctorFinding::fail(QStringLiteral("access"),
-                                   denied + QStringLiteral("（Pexil の udev ルールが入っていない）"),
-                                   UsbDoctor::ruleInstallCommand(places));
+        return DoctorFinding::fail(
+            QStringLiteral("access"),
+            denied + QStringLiteral("（Pexil の udev ルールが入っていない）"),
+            UsbDoctor::ruleInstallCommand(places));
     // The rule gave the node to the group but no seat gave it to this user: a session
     // without a seat (ssh, some minimal desktops) needs the group.
     struct stat info {};
@@ -133,15 +148,17 @@ DoctorFinding accessFinding(const UsbDoctor::Camera& camera, const UsbDoctor::Pl
     if (::stat(node.constData(), &info) == 0 && group && info.st_gid == *group && !inGroup(*group))
         return DoctorFinding::fail(
             QStringLiteral("access"),
-            denied + QStringLiteral("（このセッションに uaccess が効かず、%1 グループにも入っていない。"
-                                    "入ったらログインし直してください）")
-                         .arg(places.ruleGroup),
+            denied +
+                QStringLiteral("（このセッションに uaccess が効かず、%1 グループにも入っていない。"
+                               "入ったらログインし直してください）")
+                    .arg(places.ruleGroup),
             QStringLiteral("sudo usermod -aG %1 \"$USER\"").arg(places.ruleGroup));
     // The rule is there but was not applied to this device (installed after it was plugged in).
-    return DoctorFinding::fail(QStringLiteral("access"),
-                               denied + QStringLiteral("（udev ルールはあるが、このデバイスにまだ効いていない）"),
-                               QStringLiteral("sudo udevadm control --reload && sudo udevadm trigger --action=add ") +
-                                   camera.device);
+    return DoctorFinding::fail(
+        QStringLiteral("access"),
+        denied + QStringLiteral("（udev ルールはあるが、このデバイスにまだ効いていない）"),
+        QStringLiteral("sudo udevadm control --reload && sudo udevadm trigger --action=add ") +
+            camera.device);
 }
 
 QString describeHolder(const UsbDoctor::Holder& holder, QString* fix) {
@@ -156,7 +173,8 @@ QString describeHolder(const UsbDoctor::Holder& holder, QString* fix) {
     return QStringLiteral("プロセス %1").arg(holder.name);
 }
 
-std::vector<DoctorFinding> holderFindings(const UsbDoctor::Camera& camera, const UsbDoctor::Places& places) {
+std::vector<DoctorFinding> holderFindings(const UsbDoctor::Camera& camera,
+                                          const UsbDoctor::Places& places) {
     std::vector<DoctorFinding> out;
     bool ours = false;
     for (const UsbDoctor::Holder& holder : UsbDoctor::holders(camera.node, places)) {
@@ -166,31 +184,41 @@ std::vector<DoctorFinding> holderFindings(const UsbDoctor::Camera& camera, const
         }
         QString fix;
         const QString what = describeHolder(holder, &fix);
-        out.push_back(DoctorFinding::fail(
-            QStringLiteral("holder"),
-            QStringLiteral("%1 を %2 が使っている（PID %3）").arg(where(camera), what).arg(holder.pid), fix));
+        out.push_back(DoctorFinding::fail(QStringLiteral("holder"),
+                                          QStringLiteral("%1 を %2 が使っている（PID %3）")
+                                              .arg(where(camera), what)
+                                              .arg(holder.pid),
+                                          fix));
     }
     if (!out.empty()) return out;
     if (ours)
-        return {DoctorFinding::ok(QStringLiteral("holder"), QStringLiteral("%1 はこのプログラムが使っている").arg(where(camera)))};
+        return {DoctorFinding::ok(
+            QStringLiteral("holder"),
+            QStringLiteral("%1 はこのプログラムが使っている").arg(where(camera)))};
     if (claimedThroughUsbfs(camera))
-        return {DoctorFinding::fail(QStringLiteral("holder"),
-                                    QStringLiteral("%1 を見えないプロセス（別のユーザーのものかもしれない）が使っている")
-                                        .arg(where(camera)),
-                                    QStringLiteral("sudo fuser -v ") + camera.node)};
-    return {DoctorFinding::ok(QStringLiteral("holder"), QStringLiteral("%1 をほかのプロセスは使っていない").arg(where(camera)))};
+        return {DoctorFinding::fail(
+            QStringLiteral("holder"),
+            QStringLiteral("%1 を見えないプロセス（別のユーザーのものかもしれない）が使っている")
+                .arg(where(camera)),
+            QStringLiteral("sudo fuser -v ") + camera.node)};
+    return {
+        DoctorFinding::ok(QStringLiteral("holder"),
+                          QStringLiteral("%1 をほかのプロセスは使っていない").arg(where(camera)))};
 }
 
 std::optional<DoctorFinding> autosuspendFinding(const UsbDoctor::Camera& camera) {
     const QString path = camera.device + QStringLiteral("/power/control");
     const QString control = readText(path);
     if (control == QLatin1String("on"))
-        return DoctorFinding::ok(QStringLiteral("autosuspend"), QStringLiteral("%1 の USB オートサスペンドは切ってある").arg(where(camera)));
+        return DoctorFinding::ok(
+            QStringLiteral("autosuspend"),
+            QStringLiteral("%1 の USB オートサスペンドは切ってある").arg(where(camera)));
     if (control == QLatin1String("auto"))
-        return DoctorFinding::warn(QStringLiteral("autosuspend"),
-                                   QStringLiteral("%1 の USB オートサスペンドが有効で、撮影の合間に接続が切れることがある")
-                                       .arg(where(camera)),
-                                   QStringLiteral("echo on | sudo tee ") + path);
+        return DoctorFinding::warn(
+            QStringLiteral("autosuspend"),
+            QStringLiteral("%1 の USB オートサスペンドが有効で、撮影の合間に接続が切れることがある")
+                .arg(where(camera)),
+            QStringLiteral("echo on | sudo tee ") + path);
     return std::nullopt;
 }
 
@@ -217,12 +245,17 @@ std::vector<UsbDoctor::Camera> UsbDoctor::cameras(const Places& places) {
         if (!camera.nikon() && !hasStillImageInterface(device, entry)) continue;
         camera.name = readText(device + QStringLiteral("/product"));
         if (camera.name.isEmpty())
-            camera.name = QStringLiteral("%1:%2").arg(camera.vendorId, 4, 16, QLatin1Char('0')).arg(camera.productId, 4, 16, QLatin1Char('0'));
-        camera.node = QStringLiteral("/dev/bus/usb/%1/%2").arg(*bus, 3, 10, QLatin1Char('0')).arg(*address, 3, 10, QLatin1Char('0'));
+            camera.name = QStringLiteral("%1:%2")
+                              .arg(camera.vendorId, 4, 16, QLatin1Char('0'))
+                              .arg(camera.productId, 4, 16, QLatin1Char('0'));
+        camera.node = QStringLiteral("/dev/bus/usb/%1/%2")
+                          .arg(*bus, 3, 10, QLatin1Char('0'))
+                          .arg(*address, 3, 10, QLatin1Char('0'));
         out.push_back(std::move(camera));
     }
     std::sort(out.begin(), out.end(), [](const Camera& a, const Camera& b) {
-        return std::pair(a.address.bus, a.address.address) < std::pair(b.address.bus, b.address.address);
+        return std::pair(a.address.bus, a.address.address) <
+               std::pair(b.address.bus, b.address.address);
     });
     return out;
 }
@@ -237,7 +270,9 @@ std::vector<UsbDoctor::Holder> UsbDoctor::holders(const QString& node, const Pla
     if (!processes) return out;
     while (const dirent* process = ::readdir(processes)) {
         const std::string_view pid(process->d_name);
-        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
+        if (pid.empty() ||
+            !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
         const std::string fdDir = proc.toStdString() + '/' + std::string(pid) + "/fd";
         DIR* fds = ::opendir(fdDir.c_str());
         if (!fds) continue;  // gone, or another user's
@@ -250,9 +285,12 @@ std::vector<UsbDoctor::Holder> UsbDoctor::holders(const QString& node, const Pla
             if (n <= 0) continue;
             // The name narrows the search; the inode decides, since the same node may be
             // reached under another name (a test's device tree, a bind mount).
-            if (!std::string_view(buffer.data(), static_cast<std::size_t>(n)).ends_with(nodePath.toStdString())) continue;
+            if (!std::string_view(buffer.data(), static_cast<std::size_t>(n))
+                     .ends_with(nodePath.toStdString()))
+                continue;
             struct stat opened {};
-            if (::stat(link.c_str(), &opened) == 0 && opened.st_dev == target.st_dev && opened.st_ino == target.st_ino) {
+            if (::stat(link.c_str(), &opened) == 0 && opened.st_dev == target.st_dev &&
+                opened.st_ino == target.st_ino) {
                 holds = true;
                 break;
             }
@@ -260,21 +298,24 @@ std::vector<UsbDoctor::Holder> UsbDoctor::holders(const QString& node, const Pla
         ::closedir(fds);
         if (!holds) continue;
         Holder holder;
-        holder.pid = QString::fromLatin1(pid.data(), static_cast<qsizetype>(pid.size())).toLongLong();
+        holder.pid =
+            QString::fromLatin1(pid.data(), static_cast<qsizetype>(pid.size())).toLongLong();
         const QString base = places.proc + u'/' + QString::number(holder.pid);
         holder.name = readText(base + QStringLiteral("/comm"));
         QFile cmdline(base + QStringLiteral("/cmdline"));
         if (cmdline.open(QIODevice::ReadOnly)) {
             QByteArray bytes = cmdline.read(4096);
             const qsizetype end = bytes.indexOf('\0');
-            holder.program = QFileInfo(QString::fromLocal8Bit(end < 0 ? bytes : bytes.first(end))).fileName();
+            holder.program =
+                QFileInfo(QString::fromLocal8Bit(end < 0 ? bytes : bytes.first(end))).fileName();
             bytes.replace('\0', ' ');
             holder.command = QString::fromLocal8Bit(bytes).trimmed();
         }
         out.push_back(std::move(holder));
     }
     ::closedir(processes);
-    std::sort(out.begin(), out.end(), [](const Holder& a, const Holder& b) { return a.pid < b.pid; });
+    std::sort(out.begin(), out.end(),
+              [](const Holder& a, const Holder& b) { return a.pid < b.pid; });
     return out;
 }
 
@@ -288,10 +329,13 @@ QString UsbDoctor::installedRule(const Places& places) {
 
 QString UsbDoctor::ruleInstallCommand(const Places& places) {
     return QStringLiteral(
-               "printf '%s\\n' 'SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"04b0\", "
+               "printf '%s\\n' 'SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", "
+               "ATTR{idVendor}==\"04b0\", "
                "TAG+=\"uaccess\"' 'SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", "
-               "ENV{ID_USB_INTERFACES}==\"*:0601??:*\", TAG+=\"uaccess\"' | sudo tee /etc/udev/rules.d/%1 "
-               ">/dev/null && sudo udevadm control --reload && sudo udevadm trigger --action=add --subsystem-match=usb")
+               "ENV{ID_USB_INTERFACES}==\"*:0601??:*\", TAG+=\"uaccess\"' | sudo tee "
+               "/etc/udev/rules.d/%1 "
+               ">/dev/null && sudo udevadm control --reload && sudo udevadm trigger --action=add "
+               "--subsystem-match=usb")
         .arg(places.ruleName);
 }
 
@@ -299,7 +343,10 @@ std::vector<DoctorFinding> UsbDoctor::examine(const Camera& camera, const Places
     std::vector<DoctorFinding> out;
     out.push_back(DoctorFinding::ok(
         QStringLiteral("usb"),
-        QStringLiteral("%1 %2:%3").arg(where(camera)).arg(camera.vendorId, 4, 16, QLatin1Char('0')).arg(camera.productId, 4, 16, QLatin1Char('0')) +
+        QStringLiteral("%1 %2:%3")
+                .arg(where(camera))
+                .arg(camera.vendorId, 4, 16, QLatin1Char('0'))
+                .arg(camera.productId, 4, 16, QLatin1Char('0')) +
             (camera.nikon() ? QString() : QStringLiteral("（Nikon 以外の PTP カメラ）"))));
     out.push_back(accessFinding(camera, places));
     for (auto& finding : holderFindings(camera, places)) out.push_back(std::move(finding));
@@ -310,15 +357,20 @@ std::vector<DoctorFinding> UsbDoctor::examine(const Camera& camera, const Places
 std::vector<DoctorFinding> UsbDoctor::examine(const Places& places) {
     std::vector<DoctorFinding> out;
     if (const QString rule = installedRule(places); !rule.isEmpty())
-        out.push_back(DoctorFinding::ok(QStringLiteral("udev"), QStringLiteral("udev ルール: ") + rule));
+        out.push_back(
+            DoctorFinding::ok(QStringLiteral("udev"), QStringLiteral("udev ルール: ") + rule));
     else
-        out.push_back(DoctorFinding::warn(QStringLiteral("udev"),
-                                          QStringLiteral("Pexil の udev ルールが入っていない（USB のカメラを開けないことがある）"),
-                                          ruleInstallCommand(places)));
+        out.push_back(DoctorFinding::warn(
+            QStringLiteral("udev"),
+            QStringLiteral(
+                "Pexil の udev ルールが入っていない（USB のカメラを開けないことがある）"),
+            ruleInstallCommand(places)));
     const auto found = cameras(places);
     if (found.empty())
-        out.push_back(DoctorFinding::warn(QStringLiteral("usb"),
-                                          QStringLiteral("USB に Nikon のカメラが見つからない。電源を入れ、USB でつないでください")));
+        out.push_back(DoctorFinding::warn(
+            QStringLiteral("usb"),
+            QStringLiteral(
+                "USB に Nikon のカメラが見つからない。電源を入れ、USB でつないでください")));
     for (const Camera& camera : found)
         for (auto& finding : examine(camera, places)) out.push_back(std::move(finding));
     return out;

@@ -25,9 +25,10 @@ public:
         QString devices = QStringLiteral("/sys/bus/usb/devices");
         QString proc = QStringLiteral("/proc");
         // Where udev reads rules from, in its own order of precedence.
-        QStringList ruleDirectories = {QStringLiteral("/etc/udev/rules.d"), QStringLiteral("/run/udev/rules.d"),
-                                       QStringLiteral("/usr/local/lib/udev/rules.d"),
-                                       QStringLiteral("/usr/lib/udev/rules.d"), QStringLiteral("/lib/udev/rules.d")};
+        QStringList ruleDirectories = {
+            QStringLiteral("/etc/udev/rules.d"), QStringLiteral("/run/udev/rules.d"),
+            QStringLiteral("/usr/local/lib/udev/rules.d"), QStringLiteral("/usr/lib/udev/rules.d"),
+            QStringLiteral("/lib/udev/rules.d")};
         QString ruleName = QStringLiteral("60-pexil-camera.rules");
         // The group the rule gives the device to, for sessions without a seat.
         QString ruleGroup = QStringLiteral("plugdev");

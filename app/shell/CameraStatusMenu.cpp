@@ -1,11 +1,14 @@
 #include "app/shell/CameraStatusMenu.h"
 
+#include "app/doctor/CameraTrouble.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/CameraCommand.h"
 #include "app/shell/ShellTexts.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMenu>
 
 namespace pexil::shell {
@@ -49,12 +52,27 @@ bool CameraStatusMenu::trigger(const QString& text) {
     return false;
 }
 
+void CameraStatusMenu::setTrouble(CameraTrouble* trouble) { trouble_ = trouble; }
+
 void CameraStatusMenu::rebuild() {
     menu_->clear();
     using Kind = ConnectionState::Kind;
     const auto& state = model_.state();
     auto info = [this](const QString& text) { menu_->addAction(text)->setEnabled(false); };
     info(ShellTexts::status(state, model_.warmup()));
+    if (trouble_ && trouble_->finding()) {
+        const DoctorFinding finding = *trouble_->finding();
+        info(finding.text);
+        if (!finding.fix.isEmpty()) {
+            info(finding.fix);
+            QAction* copy = menu_->addAction(QStringLiteral("コマンドをコピー"));
+            copy->setToolTip(finding.fix);
+            connect(copy, &QAction::triggered, this, [fix = finding.fix] { QGuiApplication::clipboard()->setText(fix); });
+        }
+        menu_->addSeparator();
+        connect(menu_->addAction(QStringLiteral("再試行")), &QAction::triggered, &model_, &SessionModel::connectCamera);
+        return;
+    }
     if (const auto detail = ShellTexts::menuDetail(state); detail && !detail->isEmpty()) info(*detail);
     menu_->addSeparator();
     switch (state.kind) {

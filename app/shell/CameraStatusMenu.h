@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QPointer>
 #include <QToolButton>
 
 class QMenu;
 
 namespace pexil {
+class CameraTrouble;
 class SessionModel;
 }
 
@@ -12,7 +14,8 @@ namespace pexil::shell {
 
 // The toolbar's camera status: the status text as the button's title, and a menu with what
 // is known of the camera and what can be done now (connect, stop waiting, set the clock,
-// hand control back to the body).
+// hand control back to the body). When the USB camera could not be opened and the device
+// doctor knows why, its finding and fix replace the bare error, with "再試行".
 class CameraStatusMenu final : public QToolButton {
     Q_OBJECT
 public:
@@ -23,12 +26,15 @@ public:
     QStringList itemTexts();
     // Triggers the item with this text; whether there was one that was enabled.
     bool trigger(const QString& text);
+    // The doctor's trouble to show; null (the default): none.
+    void setTrouble(CameraTrouble* trouble);
 
 private:
     void rebuild();
     void updateTitle();
 
     SessionModel& model_;
+    QPointer<CameraTrouble> trouble_;
     QMenu* menu_;
 };
 

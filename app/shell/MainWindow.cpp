@@ -1,5 +1,6 @@
 #include "app/shell/MainWindow.h"
 
+#include "app/doctor/CameraTrouble.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/CameraCommand.h"
 #include "app/shell/CameraMenu.h"
@@ -150,6 +151,7 @@ void MainWindow::buildMenus() {
     connect(window->addAction(QStringLiteral("位置情報を書き込む…")), &QAction::triggered, this,
             &MainWindow::geotagRequested);
     QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ"));
+    connect(help->addAction(QStringLiteral("診断")), &QAction::triggered, this, &MainWindow::diagnosisRequested);
     connect(help->addAction(QStringLiteral("診断ログを開く")), &QAction::triggered, this, &MainWindow::logRequested);
     connect(help->addAction(QStringLiteral("バージョン情報")), &QAction::triggered, this, &MainWindow::aboutRequested);
     connect(warning_, &WarningStrip::destinationRequested, this, &MainWindow::settingsRequested);
@@ -159,6 +161,24 @@ MainWindow::Centre MainWindow::centre() const {
     if (centreStack_->currentWidget() == warmupView_) return Centre::warmup;
     if (centreStack_->currentWidget() == waitView_) return Centre::waiting;
     return Centre::preview;
+}
+
+void MainWindow::setCameraTrouble(CameraTrouble* trouble) {
+    if (trouble_) {
+        disconnect(trouble_, nullptr, this, nullptr);
+        disconnect(&model_, nullptr, trouble_, nullptr);
+    }
+    trouble_ = trouble;
+    waitView_->setTrouble(trouble);
+    status_->setTrouble(trouble);
+    if (trouble_) {
+        connect(&model_, &SessionModel::stateChanged, trouble_, [this] {
+            if (trouble_) trouble_->update(model_.state());
+        });
+        connect(trouble_, &CameraTrouble::changed, this, &MainWindow::updateCentre);
+        trouble_->update(model_.state());
+    }
+    updateCentre();
 }
 
 bool MainWindow::spaceEnabled() const {
@@ -178,6 +198,9 @@ void MainWindow::updateCentre() {
     if (model_.warmup())
         shown = warmupView_;
     else if (model_.state().is(ConnectionState::Kind::waiting) && model_.shots().empty())
+        shown = waitView_;
+    // A camera that would not open, with what mends it, matters more than the last shot.
+    else if (trouble_ && trouble_->finding())
         shown = waitView_;
     centreStack_->setCurrentWidget(shown);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <optional>
 
@@ -11,6 +12,7 @@ class QSplitter;
 class QStackedWidget;
 
 namespace pexil {
+class CameraTrouble;
 class SessionModel;
 namespace ui {
 class GlassButton;
@@ -71,11 +73,16 @@ public:
     QShortcut* spaceShutter() const { return space_; }
     // Whether Space may fire the shutter now.
     bool spaceEnabled() const;
+    // The device doctor's view of a USB camera that would not open, for the waiting view and
+    // the camera menu; null (the default): none. Not owned; the window keeps it up to date
+    // with the session's state.
+    void setCameraTrouble(CameraTrouble* trouble);
 
 signals:
     void settingsRequested();
     void geotagRequested();
     void logRequested();
+    void diagnosisRequested();
     void aboutRequested();
 
 protected:
@@ -108,6 +115,7 @@ private:
     QSplitter* splitter_;
     QShortcut* space_;
     QMessageBox* alert_ = nullptr;
+    QPointer<CameraTrouble> trouble_;
 };
 
 }  // namespace pexil::shell

@@ -1,5 +1,7 @@
 #include "app/shell/PexilApp.h"
 
+#include "app/doctor/CameraTrouble.h"
+#include "app/doctor/DeviceDoctor.h"
 #include "app/session/Log.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
@@ -52,6 +54,11 @@ Result<std::unique_ptr<PexilApp>, QString> PexilApp::create(const LaunchOptions&
     connect(window, &MainWindow::geotagRequested, self, &PexilApp::openGeotag);
     connect(window, &MainWindow::logRequested, self, &PexilApp::openLog);
     connect(window, &MainWindow::aboutRequested, self, &PexilApp::showAbout);
+    connect(window, &MainWindow::diagnosisRequested, self, &PexilApp::showDiagnosis);
+    if (address.value().kind == camera::CameraAddress::Kind::usb) {
+        app->trouble_ = std::make_unique<CameraTrouble>();
+        window->setCameraTrouble(app->trouble_.get());
+    }
     return app;
 }
 
@@ -88,6 +95,14 @@ void PexilApp::openGeotag() {
 void PexilApp::openLog() {
     log_->flush();
     FileReveal::showFile(log_->path());
+}
+
+void PexilApp::showDiagnosis() {
+    if (!diagnosis_)
+        diagnosis_ = new DiagnosisWindow([] { return DeviceDoctor::examine(DeviceDoctor::defaults()); }, window_.get());
+    diagnosis_->show();
+    diagnosis_->raise();
+    diagnosis_->activateWindow();
 }
 
 void PexilApp::showAbout() {

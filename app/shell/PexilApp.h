@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/shell/DiagnosisWindow.h"
 #include "app/shell/GeotagWindow.h"
 #include "app/shell/LaunchOptions.h"
 #include "app/shell/SettingsWindow.h"
@@ -15,6 +16,7 @@
 #include <memory>
 
 namespace pexil {
+class CameraTrouble;
 class Log;
 class SessionModel;
 namespace camera {
@@ -49,6 +51,8 @@ public:
     GeotagWindow* geotagWindow() const { return geotag_; }
     // Opens the geotag window, or brings the open one forward.
     void openGeotag();
+    // Opens the device doctor's report ("ヘルプ" → "診断"), or brings the open one forward.
+    void showDiagnosis();
 
 private:
     PexilApp();
@@ -63,8 +67,11 @@ private:
     std::unique_ptr<QTemporaryDir> demoCard_;
     std::shared_ptr<camera::VirtualCamera> virtualCamera_;
     std::unique_ptr<SessionModel> model_;
+    // On a USB address: why the camera would not open, for the main window.
+    std::unique_ptr<CameraTrouble> trouble_;
     std::unique_ptr<MainWindow> window_;
     QPointer<SettingsWindow> settings_;
+    QPointer<DiagnosisWindow> diagnosis_;
     QPointer<GeotagWindow> geotag_;
     // Scans and writes of the geotag window; it outlives every window, so closing the window
     // never waits for ExifTool. Declared last: joined first, while the runtime still exists.

@@ -20,15 +20,19 @@ TEST(DoctorFinding, FormatsOneLinePerFindingAndOneForItsFix) {
     const std::vector<Case> cases = {
         {DoctorFinding::ok(QStringLiteral("log"), QStringLiteral("/home/a/Library/Logs/Pexil.log")),
          "ok log: /home/a/Library/Logs/Pexil.log\n"},
-        {DoctorFinding::warn(QStringLiteral("usb"), QStringLiteral("カメラが見つからない")), "warn usb: カメラが見つからない\n"},
-        {DoctorFinding::fail(QStringLiteral("holder"), QStringLiteral("gphoto2 が使っている"), QStringLiteral("kill 42")),
+        {DoctorFinding::warn(QStringLiteral("usb"), QStringLiteral("カメラが見つからない")),
+         "warn usb: カメラが見つからない\n"},
+        {DoctorFinding::fail(QStringLiteral("holder"), QStringLiteral("gphoto2 が使っている"),
+                             QStringLiteral("kill 42")),
          "fail holder: gphoto2 が使っている\n  fix: kill 42\n"},
         // A device's product name or a folder name may carry line breaks: they must not
         // start a line that reads as a finding of its own.
-        {DoctorFinding::fail(QStringLiteral("destination"), QStringLiteral("/tmp/a\nok usb: fake\r"),
+        {DoctorFinding::fail(QStringLiteral("destination"),
+                             QStringLiteral("/tmp/a\nok usb: fake\r"),
                              QStringLiteral("mkdir\n-p x")),
          "fail destination: /tmp/a ok usb: fake\n  fix: mkdir -p x\n"},
-        {DoctorFinding::warn(QStringLiteral("avahi"), QStringLiteral("x"), QStringLiteral(" \n ")), "warn avahi: x\n"},
+        {DoctorFinding::warn(QStringLiteral("avahi"), QStringLiteral("x"), QStringLiteral(" \n ")),
+         "warn avahi: x\n"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.finding.format().toStdString(), c.expected);
 
@@ -69,7 +73,8 @@ TEST(DoctorFinding, DestinationIsCheckedWithoutBeingCreated) {
         EXPECT_TRUE(f.text.contains(QString::fromUtf8(c.textHas))) << f.text.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("new"))));
-    EXPECT_TRUE(QDir(existing).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(
+        QDir(existing).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST(DoctorFinding, ExifToolIsFoundWithItsVersionOrGivesTheInstallCommand) {
@@ -83,7 +88,8 @@ TEST(DoctorFinding, ExifToolIsFoundWithItsVersionOrGivesTheInstallCommand) {
 
     const DoctorFinding found = DeviceDoctor::exifToolFinding({QString(), {fake}});
     EXPECT_EQ(found.format(), QStringLiteral("ok exiftool: %1 12.57\n").arg(fake));
-    const DoctorFinding missing = DeviceDoctor::exifToolFinding({QString(), {dir.filePath(QStringLiteral("none"))}});
+    const DoctorFinding missing =
+        DeviceDoctor::exifToolFinding({QString(), {dir.filePath(QStringLiteral("none"))}});
     EXPECT_EQ(missing.level, Level::warn);
     EXPECT_EQ(missing.fix, QStringLiteral("sudo apt-get install libimage-exiftool-perl"));
 }
@@ -133,26 +139,31 @@ TEST_F(DoctorCommand, PrintsEveryTopicInOrderAndExitsZeroWhenNothingFails) {
         const QString head = line.section(u':', 0, 0);
         ASSERT_EQ(head.count(u' '), 1) << line.toStdString();
         const QString level = head.section(u' ', 0, 0);
-        EXPECT_TRUE(level == QLatin1String("ok") || level == QLatin1String("warn") || level == QLatin1String("fail"));
+        EXPECT_TRUE(level == QLatin1String("ok") || level == QLatin1String("warn") ||
+                    level == QLatin1String("fail"));
         topics << head.section(u' ', 1);
     }
     EXPECT_EQ(topics, (QStringList{"udev", "usb", "exiftool", "avahi", "destination", "log"}));
-    EXPECT_TRUE(r.out.contains(QStringLiteral("warn avahi: no daemon\n  fix: sudo systemctl enable --now avahi-daemon\n")));
-    EXPECT_TRUE(r.out.endsWith(QStringLiteral("ok log: %1（最初の接続で作られる）\n").arg(environment.logPath)));
+    EXPECT_TRUE(r.out.contains(QStringLiteral(
+        "warn avahi: no daemon\n  fix: sudo systemctl enable --now avahi-daemon\n")));
+    EXPECT_TRUE(r.out.endsWith(
+        QStringLiteral("ok log: %1（最初の接続で作られる）\n").arg(environment.logPath)));
 }
 
 TEST_F(DoctorCommand, ExitsOneWhenAFindingFailsAndTwoForAWrongCommandLine) {
     QFile(dir.filePath(QStringLiteral("taken"))).open(QIODevice::WriteOnly);
     const Outcome failed = run({QStringLiteral("--dest"), dir.filePath(QStringLiteral("taken"))});
     EXPECT_EQ(failed.code, 1);
-    EXPECT_TRUE(failed.out.contains(QStringLiteral("fail destination: %1 はフォルダではない").arg(dir.filePath(QStringLiteral("taken")))))
+    EXPECT_TRUE(failed.out.contains(QStringLiteral("fail destination: %1 はフォルダではない")
+                                        .arg(dir.filePath(QStringLiteral("taken")))))
         << failed.out.toStdString();
 
     struct Case {
         QStringList args;
         const char* errHas;
     };
-    const std::vector<Case> wrong = {{{QStringLiteral("--dest")}, "--dest"}, {{QStringLiteral("--fast")}, "--fast"}};
+    const std::vector<Case> wrong = {{{QStringLiteral("--dest")}, "--dest"},
+                                     {{QStringLiteral("--fast")}, "--fast"}};
     for (const Case& c : wrong) {
         const Outcome r = run(c.args);
         EXPECT_EQ(r.code, 2);

@@ -3,8 +3,8 @@
 #include <QFile>
 #include <QTemporaryFile>
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -32,7 +32,8 @@ TEST(TerminalProgress, LineShowsCountBarRateAndTimeLeft) {
         {0, 0, std::nullopt, std::nullopt, 1, "get 0/0 [##########]"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(TerminalProgress::line(QStringLiteral("get"), c.done, c.total, c.bytesDone, c.bytesTotal, c.seconds, 10)
+        EXPECT_EQ(TerminalProgress::line(QStringLiteral("get"), c.done, c.total, c.bytesDone,
+                                         c.bytesTotal, c.seconds, 10)
                       .toStdString(),
                   c.expected);
 }
@@ -55,7 +56,8 @@ TEST(TerminalProgress, RedrawsInPlaceOnATerminalAndWritesNothingElsewhere) {
     toPipe.flush();
     EXPECT_TRUE(pipe.isEmpty());
     const QString bar0 = QStringLiteral("apply 0/2 [") + QString(20, u'.') + u']';
-    const QString bar2 = QStringLiteral("apply 2/2 [") + QString(20, u'#') + QStringLiteral("] 2.0 件/s");
+    const QString bar2 =
+        QStringLiteral("apply 2/2 [") + QString(20, u'#') + QStringLiteral("] 2.0 件/s");
     EXPECT_EQ(terminal, QStringLiteral("\r") + bar0 + QStringLiteral("\x1b[K\r\x1b[K\r") + bar2 +
                             QStringLiteral("\x1b[K\r\x1b[K"));
 }

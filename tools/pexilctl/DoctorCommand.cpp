@@ -12,7 +12,8 @@ QString doctorHelp() {
         "finding, \"ok|warn|fail TOPIC: TEXT\"; a problem is followed by \"  fix: COMMAND\",\n"
         "the command that mends it. Topics:\n"
         "  udev         Pexil's udev rule installed\n"
-        "  usb          each Nikon camera (vendor 04b0) or PTP camera on USB, with bus and address\n"
+        "  usb          each Nikon camera (vendor 04b0) or PTP camera on USB, with bus and "
+        "address\n"
         "  access       whether this user may open the camera's device node\n"
         "  holder       whether another process holds the camera (GVfs, KDE, another tool)\n"
         "  autosuspend  USB autosuspend for the camera\n"
@@ -37,7 +38,8 @@ int runDoctor(const QStringList& arguments, CommandIO io, DeviceDoctor::Environm
     const auto dest = takeValue(args, QStringLiteral("--dest"), io);
     if (!dest) return exitUnreadable;
     if (!args.isEmpty()) {
-        io.err << "pexilctl doctor: 知らない引数です: " << args.front() << "（pexilctl doctor --help）\n";
+        io.err << "pexilctl doctor: 知らない引数です: " << args.front()
+               << "（pexilctl doctor --help）\n";
         return exitUnreadable;
     }
     if (!dest->isEmpty()) environment.destination = *dest;

@@ -33,7 +33,8 @@ public:
 
     // `done` of `total` items; `bytesDone` of `bytesTotal` when the sizes are known (the rate
     // and the time left are then in bytes).
-    void update(std::uint64_t done, std::uint64_t total, std::optional<std::uint64_t> bytesDone = std::nullopt,
+    void update(std::uint64_t done, std::uint64_t total,
+                std::optional<std::uint64_t> bytesDone = std::nullopt,
                 std::optional<std::uint64_t> bytesTotal = std::nullopt);
     // Takes the bar off the line (nothing when none is drawn).
     void clear();
@@ -41,8 +42,8 @@ public:
     // The bar's text: label, done/total, a bar of `width` cells, the rate once there is one
     // ("N 件/s", or bytes per second in SI units), and the time left once it can be told.
     static QString line(const QString& label, std::uint64_t done, std::uint64_t total,
-                        std::optional<std::uint64_t> bytesDone, std::optional<std::uint64_t> bytesTotal,
-                        double seconds, int width = 20);
+                        std::optional<std::uint64_t> bytesDone,
+                        std::optional<std::uint64_t> bytesTotal, double seconds, int width = 20);
 
 private:
     QTextStream& err_;

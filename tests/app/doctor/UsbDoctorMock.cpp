@@ -11,12 +11,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
+#include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -89,7 +89,8 @@ const DoctorFinding* findTopic(const std::vector<DoctorFinding>& findings, const
 class UsbDoctorTest : public ::testing::Test {
 protected:
     UsbDoctorTest() {
-        places.ruleDirectories = {rules.filePath(QStringLiteral("etc")), rules.filePath(QStringLiteral("lib"))};
+        places.ruleDirectories = {rules.filePath(QStringLiteral("etc")),
+                                  rules.filePath(QStringLiteral("lib"))};
         QDir(rules.path()).mkpath(QStringLiteral("etc"));
         QDir(rules.path()).mkpath(QStringLiteral("lib"));
     }
@@ -136,20 +137,24 @@ TEST_F(UsbDoctorTest, FindsNikonAndOtherPtpCamerasButNoOtherDevices) {
                            .arg(c.address.address)
                            .arg(c.name, c.node, QFileInfo(c.device).fileName())
                            .toStdString());
-    EXPECT_EQ(seen, (std::vector<std::string>{"1:5 NIKON DSC D850 /dev/bus/usb/001/005 1-1",
-                                              "1:7 04b0:0430 /dev/bus/usb/001/007 1-3",
-                                              "2:3 Canon Digital Camera /dev/bus/usb/002/003 2-1"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"1:5 NIKON DSC D850 /dev/bus/usb/001/005 1-1",
+                                        "1:7 04b0:0430 /dev/bus/usb/001/007 1-3",
+                                        "2:3 Canon Digital Camera /dev/bus/usb/002/003 2-1"}));
 
     installRule();
     const auto findings = UsbDoctor::examine(places);
     EXPECT_FALSE(anyFailed(findings)) << ::testing::PrintToString(lines(findings));
     ASSERT_GE(findings.size(), 2u);
     EXPECT_EQ(findings[0].format().toStdString(),
-              "ok udev: udev ルール: " + rules.filePath(QStringLiteral("lib/60-pexil-camera.rules")).toStdString() + "\n");
-    EXPECT_EQ(findings[1].format().toStdString(), "ok usb: NIKON DSC D850（バス 1、アドレス 5） 04b0:0441\n");
-    const auto canonLine = std::find_if(findings.begin(), findings.end(), [](const DoctorFinding& f) {
-        return f.topic == QLatin1String("usb") && f.text.contains(QLatin1String("Canon"));
-    });
+              "ok udev: udev ルール: " +
+                  rules.filePath(QStringLiteral("lib/60-pexil-camera.rules")).toStdString() + "\n");
+    EXPECT_EQ(findings[1].format().toStdString(),
+              "ok usb: NIKON DSC D850（バス 1、アドレス 5） 04b0:0441\n");
+    const auto canonLine =
+        std::find_if(findings.begin(), findings.end(), [](const DoctorFinding& f) {
+            return f.topic == QLatin1String("usb") && f.text.contains(QLatin1String("Canon"));
+        });
     ASSERT_NE(canonLine, findings.end());
     EXPECT_TRUE(canonLine->text.endsWith(QStringLiteral("（Nikon 以外の PTP カメラ）")));
 }
@@ -178,12 +183,16 @@ TEST_F(UsbDoctorTest, ANodeWithoutPermissionFailsWithTheFixForTheCause) {
         QString fix;
     };
     const std::vector<Case> cases = {
-        {"no rule", false, false, "udev ルールが入っていない", UsbDoctor::ruleInstallCommand(places)},
+        {"no rule", false, false, "udev ルールが入っていない",
+         UsbDoctor::ruleInstallCommand(places)},
         {"rule not applied", true, false, "まだ効いていない",
-         QStringLiteral("sudo udevadm control --reload && sudo udevadm trigger --action=add /sys/bus/usb/devices/1-1")},
-        {"no seat, not in the group", true, true, "グループにも入っていない", QStringLiteral("sudo usermod -aG bin \"$USER\"")},
+         QStringLiteral("sudo udevadm control --reload && sudo udevadm trigger --action=add "
+                        "/sys/bus/usb/devices/1-1")},
+        {"no seat, not in the group", true, true, "グループにも入っていない",
+         QStringLiteral("sudo usermod -aG bin \"$USER\"")},
     };
-    places.ruleGroup = QStringLiteral("bin");  // a group every Debian has, and the test user is not in
+    places.ruleGroup =
+        QStringLiteral("bin");  // a group every Debian has, and the test user is not in
     const auto added = testbed.add(UsbTestbed::Device{});
     const std::string node = testbedPath(added.node);
     for (const Case& c : cases) {
@@ -203,9 +212,11 @@ TEST_F(UsbDoctorTest, ANodeWithoutPermissionFailsWithTheFixForTheCause) {
         const DoctorFinding* access = findTopic(findings, QStringLiteral("access"));
         ASSERT_NE(access, nullptr);
         EXPECT_EQ(access->level, Level::fail);
-        EXPECT_TRUE(access->text.startsWith(QStringLiteral("/dev/bus/usb/001/005 を開く権限がない")))
+        EXPECT_TRUE(
+            access->text.startsWith(QStringLiteral("/dev/bus/usb/001/005 を開く権限がない")))
             << access->text.toStdString();
-        EXPECT_TRUE(access->text.contains(QString::fromUtf8(c.textHas))) << access->text.toStdString();
+        EXPECT_TRUE(access->text.contains(QString::fromUtf8(c.textHas)))
+            << access->text.toStdString();
         EXPECT_EQ(access->fix, c.fix);
         EXPECT_TRUE(anyFailed(findings));
     }
@@ -223,7 +234,8 @@ TEST_F(UsbDoctorTest, ANodeHeldByAnotherProcessNamesItAndHowToStopIt) {
     };
     const std::vector<Case> cases = {
         {"gvfsd-gphoto2", "GVfs のカメラのマウント（gvfsd-gphoto2）", "gio mount -s gphoto2"},
-        {"gvfs-gphoto2-vo", "GVfs の gphoto2 ボリュームモニター", "systemctl --user stop gvfs-gphoto2-volume-monitor.service"},
+        {"gvfs-gphoto2-vo", "GVfs の gphoto2 ボリュームモニター",
+         "systemctl --user stop gvfs-gphoto2-volume-monitor.service"},
         {"darktable", "darktable のテザー撮影", "kill %1"},
         {"gphoto2", "gphoto2", "kill %1"},
         {"snapper", "プロセス snapper", "kill %1"},
@@ -242,7 +254,8 @@ TEST_F(UsbDoctorTest, ANodeHeldByAnotherProcessNamesItAndHowToStopIt) {
         const DoctorFinding* held = findTopic(findings, QStringLiteral("holder"));
         ASSERT_NE(held, nullptr);
         EXPECT_EQ(held->format().toStdString(),
-                  QStringLiteral("fail holder: NIKON DSC D850（バス 1、アドレス 5） を %1 が使っている（PID %2）\n  fix: %3\n")
+                  QStringLiteral("fail holder: NIKON DSC D850（バス 1、アドレス 5） を %1 "
+                                 "が使っている（PID %2）\n  fix: %3\n")
                       .arg(QString::fromUtf8(c.what))
                       .arg(holder.pid())
                       .arg(QString::fromUtf8(c.fix).arg(holder.pid()))
@@ -287,7 +300,8 @@ TEST_F(UsbDoctorTest, AutosuspendWarnsOnlyWhenTheKernelMaySuspendTheCamera) {
     };
     const std::vector<Case> cases = {
         {"on", Level::ok, {}},
-        {"auto", Level::warn, QStringLiteral("echo on | sudo tee /sys/bus/usb/devices/1-2/power/control")},
+        {"auto", Level::warn,
+         QStringLiteral("echo on | sudo tee /sys/bus/usb/devices/1-2/power/control")},
         {nullptr, std::nullopt, {}},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -296,7 +310,8 @@ TEST_F(UsbDoctorTest, AutosuspendWarnsOnlyWhenTheKernelMaySuspendTheCamera) {
         device.port = "1-" + std::to_string(i + 1);
         const auto added = testbed.add(device);
         if (cases[i].control)
-            umockdev_testbed_set_attribute(testbed.get(), added.device.c_str(), "power/control", cases[i].control);
+            umockdev_testbed_set_attribute(testbed.get(), added.device.c_str(), "power/control",
+                                           cases[i].control);
     }
     const auto cameras = UsbDoctor::cameras(places);
     ASSERT_EQ(cameras.size(), cases.size());
