@@ -124,7 +124,8 @@ QString CardModel::folderFor(const std::optional<QDateTime>& captured) const {
 bool CardModel::existsInDestination(const CardItem& item) const {
     // The name the link would save it under: a camera name is outside data and never used as
     // a path as it stands.
-    const QFileInfo info(QDir(folderFor(item.captured)).filePath(CameraLink::savedNameFor(item.name)));
+    const QFileInfo info(
+        QDir(folderFor(item.captured)).filePath(CameraLink::savedNameFor(item.name)));
     return info.isFile() && info.size() == item.size;
 }
 
@@ -140,7 +141,8 @@ void CardModel::refresh() {
     const auto writer = geoWriter();
     std::map<QString, QImage> thumbnails;
     for (CardItem& previous : items_)
-        if (!previous.thumbnail.isNull()) thumbnails.emplace(previous.id, std::move(previous.thumbnail));
+        if (!previous.thumbnail.isNull())
+            thumbnails.emplace(previous.id, std::move(previous.thumbnail));
     const QString serialNumber = serial();
 
     CardItems built;
@@ -154,7 +156,8 @@ void CardModel::refresh() {
         item.captured = file ? file->creationDate() : std::nullopt;
         if (auto thumb = thumbnails.find(key); thumb != thumbnails.end())
             item.thumbnail = std::move(thumb->second);
-        item.imported = ledger_.contains(ImportLedger::key(serialNumber, item.name, item.size, item.captured)) ||
+        item.imported = ledger_.contains(
+                            ImportLedger::key(serialNumber, item.name, item.size, item.captured)) ||
                         existsInDestination(item);
         item.locatable = writer && writer->canLocate(item.name, item.captured);
         built.push_back(std::move(item));
@@ -192,7 +195,8 @@ void CardModel::reset() {
 
 void CardModel::geoChanged() {
     const auto writer = geoWriter();
-    for (CardItem& item : items_) item.locatable = writer && writer->canLocate(item.name, item.captured);
+    for (CardItem& item : items_)
+        item.locatable = writer && writer->canLocate(item.name, item.captured);
     emit itemsChanged();
 }
 

@@ -56,9 +56,11 @@ class CardModel final : public QObject {
     Q_PROPERTY(QImage preview READ preview NOTIFY previewChanged)
     Q_PROPERTY(bool loading READ loading NOTIFY loadingChanged)
     Q_PROPERTY(std::optional<int> expected READ expected NOTIFY expectedChanged)
-    Q_PROPERTY(std::optional<pexil::ImportPhase> importPhase READ importPhase NOTIFY importPhaseChanged)
+    Q_PROPERTY(
+        std::optional<pexil::ImportPhase> importPhase READ importPhase NOTIFY importPhaseChanged)
     Q_PROPERTY(std::optional<QString> lastSummary READ lastSummary NOTIFY lastSummaryChanged)
-    Q_PROPERTY(bool writeLocations READ writeLocations WRITE setWriteLocations NOTIFY writeLocationsChanged)
+    Q_PROPERTY(bool writeLocations READ writeLocations WRITE setWriteLocations NOTIFY
+                   writeLocationsChanged)
 
 public:
     // Largest side of a cell's thumbnail, of the large preview read from a raw file's embedded

@@ -13,7 +13,8 @@ namespace pexil {
 namespace {
 
 QByteArray bytesOf(const Bytes& data) {
-    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    return QByteArray(reinterpret_cast<const char*>(data.data()),
+                      static_cast<qsizetype>(data.size()));
 }
 
 }  // namespace

@@ -16,7 +16,9 @@ void CardModel::importSelected() {
     startImport(std::move(list));
 }
 
-void CardModel::importAll() { startImport(unimported()); }
+void CardModel::importAll() {
+    startImport(unimported());
+}
 
 bool CardModel::startImport(CardItems list) {
     if (list.empty() || importPhase_) return false;
@@ -34,7 +36,8 @@ async::Task<void> CardModel::runImport(CardItems list) {
         return *a.captured < *b.captured;
     });
     const int total = static_cast<int>(list.size());
-    write(QString::fromUtf8("カードから取り込み: ") + QString::number(total) + QString::fromUtf8(" 件"));
+    write(QString::fromUtf8("カードから取り込み: ") + QString::number(total) +
+          QString::fromUtf8(" 件"));
     setImportPhase(ImportPhase::downloading(0, total));
     const QString serialNumber = serial();
 
@@ -55,7 +58,8 @@ async::Task<void> CardModel::runImport(CardItems list) {
         }
         if (failure) {
             failedNames << item.name;
-            write(QString::fromUtf8("取り込み失敗 ") + item.name + QString::fromUtf8(": ") + *failure);
+            write(QString::fromUtf8("取り込み失敗 ") + item.name + QString::fromUtf8(": ") +
+                  *failure);
         } else {
             ledger_.record(serialNumber, item.name, item.size, item.captured);
             if (CardItem* still = findItem(item.id); still && !still->imported) {
@@ -72,8 +76,8 @@ async::Task<void> CardModel::runImport(CardItems list) {
     if (writeLocations_ && payload) written = co_await writePositions(saved, *payload);
     setImportPhase(std::nullopt);
 
-    const QString text =
-        summary(static_cast<int>(saved.size()), saved.isEmpty() ? std::nullopt : written, failedNames);
+    const QString text = summary(static_cast<int>(saved.size()),
+                                 saved.isEmpty() ? std::nullopt : written, failedNames);
     setLastSummary(text);
     write(text);
 }
@@ -89,7 +93,8 @@ async::Task<int> CardModel::writePositions(QStringList saved, GeoPayload payload
             // Matching alone would hand ExifTool a picture whose camera recorded its own
             // position, and ExifTool overwrites in place: the camera's GPS must stay.
             if (GeoWriter::hasGPS(path)) {
-                log(QString::fromUtf8("位置情報があるため書き込まない: ") + QFileInfo(path).fileName());
+                log(QString::fromUtf8("位置情報があるため書き込まない: ") +
+                    QFileInfo(path).fileName());
                 continue;
             }
             matches.push_back(std::move(*match));
@@ -100,18 +105,21 @@ async::Task<int> CardModel::writePositions(QStringList saved, GeoPayload payload
     if (matches.empty()) co_return 0;
     setImportPhase(ImportPhase::geotagging(static_cast<int>(matches.size())));
     auto apply = [matches = std::move(matches), places = options_.exifTool, log = log_.writer()] {
-        return ExifTool::apply(matches, [](int, int) {}, log, places);
+        return ExifTool::apply(
+            matches, [](int, int) {}, log, places);
     };
     const auto report = co_await async::runOn(writeQueue(), std::move(apply));
     for (const auto& failure : report.failed)
-        write(QString::fromUtf8("位置を書き込めない ") + failure.name + QString::fromUtf8(": ") + failure.reason);
+        write(QString::fromUtf8("位置を書き込めない ") + failure.name + QString::fromUtf8(": ") +
+              failure.reason);
     co_return static_cast<int>(report.written.size());
 }
 
 QString CardModel::summary(int saved, std::optional<int> positionsWritten,
                            const QStringList& failedNames) {
     QString text = localized("%1 枚を取り込みました").arg(saved);
-    if (positionsWritten) text += localized("（位置を書き込んだのは %1 枚）").arg(*positionsWritten);
+    if (positionsWritten)
+        text += localized("（位置を書き込んだのは %1 枚）").arg(*positionsWritten);
     if (!failedNames.isEmpty()) {
         text += localized("。%1 枚は取り込めませんでした（%2）")
                     .arg(failedNames.size())

@@ -2,12 +2,14 @@
 
 #include "camera/service/CameraFile.h"
 #include "camera/session/ObjectPropList.h"
+#include "kit/async/Completion.h"
 #include "kit/device/DeviceInfo.h"
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPEvent.h"
 #include "kit/ptp/PTPReader.h"
 
 #include <algorithm>
+#include <map>
 
 namespace pexil::camera {
 
@@ -22,6 +24,9 @@ using PTP::responseOK;
 constexpr std::uint16_t nikonCheckEvent = 0x90C7;
 constexpr std::size_t batchSize = 200;
 constexpr std::size_t firstBatchSize = 20;
+// GetObjectInfo questions queued ahead of the one awaited; small, so that other callers'
+// transactions (event polls, the user's commands) wait for a few objects at most.
+constexpr std::size_t infoWindowSize = 4;
 
 // A PTP array of 32-bit values (storage IDs, object handles); empty when malformed.
 std::vector<std::uint32_t> readArray(const Bytes& data) {
@@ -39,6 +44,25 @@ std::optional<std::uint16_t> containerCode(const Bytes& container) {
     if (container.size() < 8) return std::nullopt;
     return static_cast<std::uint16_t>(container[6] | container[7] << 8);
 }
+
+// GetObjectInfo answers asked for ahead of need: while the main thread handles one object,
+// the wire already carries the next questions, so a card costs the camera's own time per
+// object and not also a round trip through the main thread. Main thread only, apart from the
+// transport's completions, which post here.
+struct InfoWindow {
+    std::map<std::uint32_t, std::optional<ObjectInfo>> ready;
+    std::optional<std::pair<std::uint32_t, async::Resolver<std::optional<ObjectInfo>>>> waiting;
+
+    void deliver(std::uint32_t handle, std::optional<ObjectInfo> info) {
+        if (waiting && waiting->first == handle) {
+            auto resolver = std::move(waiting->second);
+            waiting.reset();
+            resolver.resolve(std::move(info));
+            return;
+        }
+        ready[handle] = std::move(info);
+    }
+};
 
 TransportError noSession() { return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")}; }
 
@@ -74,11 +98,13 @@ void CameraDevice::sendPTPCommand(Bytes command, std::optional<Bytes> outData,
     if (containerCode(command) == getDeviceInfo) {
         // Remembered for the catalogue of later sessions: whether the list operation exists.
         std::weak_ptr<CameraDevice> weak = weak_from_this();
-        completion = [weak, &main = runtime_.main(), answer = std::move(completion)](PTPExchange exchange) {
+        completion = [weak, &main = runtime_.main(),
+                      answer = std::move(completion)](PTPExchange exchange) {
             if (!exchange.error && containerCode(exchange.response) == responseOK) {
                 if (const auto info = DeviceInfo::parse(exchange.data)) {
-                    const bool announced = std::find(info->operations.begin(), info->operations.end(),
-                                                     ObjectPropList::getObjectPropList) != info->operations.end();
+                    const bool announced =
+                        std::find(info->operations.begin(), info->operations.end(),
+                                  ObjectPropList::getObjectPropList) != info->operations.end();
                     main.post([weak, announced] {
                         if (auto self = weak.lock()) self->announcesPropList_ = announced;
                     });
@@ -235,8 +261,8 @@ async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngin
     // theirs. So the list is simply asked for unless an earlier DeviceInfo said it is absent:
     // a camera without it answers "not supported", which costs one round trip once.
     if (propListRefused_ || announcesPropList_ == false) co_return false;
-    std::vector<std::uint32_t> params{ObjectPropList::allObjects, 0, ObjectPropList::allProperties, 0,
-                                      ObjectPropList::allDepths};
+    std::vector<std::uint32_t> params{ObjectPropList::allObjects, 0, ObjectPropList::allProperties,
+                                      0, ObjectPropList::allDepths};
     auto listed = co_await engine->exchange(ObjectPropList::getObjectPropList, std::move(params));
     if (engine_ != engine) co_return false;
     std::optional<ObjectPropList::Objects> objects;
@@ -253,7 +279,8 @@ async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngin
         propListRefused_ = true;
         const bool unsupported = listed && listed.value().response.code == operationNotSupported;
         if (log_ && !(unsupported && announcesPropList_ != true))
-            log_(QString::fromUtf8("カードの一覧を一度に読めないため 1 件ずつ読みます: ") + problem);
+            log_(QString::fromUtf8("カードの一覧を一度に読めないため 1 件ずつ読みます: ") +
+                 problem);
         co_return false;
     }
 
@@ -270,7 +297,8 @@ async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngin
     std::vector<CameraFolder> folders;
     for (const auto& [handle, object] : *objects) {
         if (!known_.insert(handle).second) continue;
-        const QString path = co_await folderPath(engine, object.isFolder() ? handle : object.parent);
+        const QString path =
+            co_await folderPath(engine, object.isFolder() ? handle : object.parent);
         if (engine_ != engine) co_return true;
         if (object.isFolder())
             folders.push_back(CameraFolder{handle, object.filename, path});
@@ -302,10 +330,31 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
     // which the browser shows first. A full card takes minutes this way; this order lets
     // the top of the list fill at once.
     std::sort(handles.begin(), handles.end(), std::greater<>());
+    auto window = std::make_shared<InfoWindow>();
+    std::size_t asked = 0;
+    auto askAhead = [&](std::size_t upTo) {
+        for (; asked < std::min(upTo, handles.size()); ++asked) {
+            const std::uint32_t handle = handles[asked];
+            if (known_.count(handle) > 0 || folders_.count(handle) > 0) continue;
+            std::vector<std::uint32_t> param{handle};
+            engine->passThrough(
+                PTP::command(PTP::Op::getObjectInfo, param), std::nullopt,
+                [window, handle, &main = runtime_.main()](PTPExchange answer) {
+                    std::optional<ObjectInfo> info;
+                    if (!answer.error && containerCode(answer.response) == responseOK)
+                        info = ObjectInfo::parse(answer.data);
+                    main.post([window, handle, info = std::move(info)]() mutable {
+                        window->deliver(handle, std::move(info));
+                    });
+                });
+        }
+    };
     CameraItems batch;
     std::vector<CameraFolder> folders;
-    for (std::uint32_t handle : handles) {
+    for (std::size_t i = 0; i < handles.size(); ++i) {
         if (engine_ != engine) co_return;
+        askAhead(i + infoWindowSize);
+        const std::uint32_t handle = handles[i];
         if (!known_.insert(handle).second) continue;
         std::optional<ObjectInfo> info;
         if (const auto folder = folders_.find(handle); folder != folders_.end()) {
@@ -315,11 +364,21 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
             known.filename = folder->second.name;
             known.parent = parentOf_[handle];
             info = known;
+        } else if (auto ready = window->ready.find(handle); ready != window->ready.end()) {
+            info = std::move(ready->second);
+            window->ready.erase(ready);
         } else {
-            info = co_await describe(engine, handle);
+            auto wait = [window, handle](async::Resolver<std::optional<ObjectInfo>> resolver) {
+                window->waiting.emplace(handle, std::move(resolver));
+            };
+            info = co_await async::waitFor<std::optional<ObjectInfo>>(std::move(wait));
         }
         if (engine_ != engine) co_return;
         if (!info) continue;
+        if (info->isFolder()) {
+            folders_[handle] = CameraFolder{handle, info->filename, {}};
+            parentOf_[handle] = info->parent;
+        }
         const QString path = co_await folderPath(engine, info->isFolder() ? handle : info->parent);
         if (engine_ != engine) co_return;
         if (info->isFolder()) {

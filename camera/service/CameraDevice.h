@@ -25,8 +25,8 @@ namespace pexil::camera {
 // requestOpenSession, with an error when it failed), then itemsAdded batches and one
 // catalogComplete for the initial catalogue, then itemsAdded for each new object (announced
 // on the event channel, or in the answer to a Nikon CheckEvent carried for PTPCamera) and
-// ptpEvent for every event of the event channel, and finally sessionClosed (whoever ended the session; with
-// the error when the link was lost). Everything arrives on the main thread; every
+// ptpEvent for every event of the event channel, and finally sessionClosed (whoever ended the
+// session; with the error when the link was lost). Everything arrives on the main thread; every
 // request is answered exactly once.
 //
 // The catalogue: a camera that offers GetObjectPropList describes every object in one
@@ -100,9 +100,9 @@ private:
     std::map<std::uint32_t, std::uint32_t> parentOf_;  // folder → its parent folder
     std::set<std::uint32_t> known_;
     bool catalogDone_ = false;
-    bool propListRefused_ = false;  // for the life of the device: a refusal is not retried
+    bool propListRefused_ = false;           // for the life of the device: a refusal is not retried
     std::optional<bool> announcesPropList_;  // from a DeviceInfo read through this device
-    std::size_t reported_ = 0;      // objects reported in this session's catalogue
+    std::size_t reported_ = 0;               // objects reported in this session's catalogue
     std::function<void(const QString&)> log_;
     async::WorkQueue files_{QStringLiteral("app.pexil.camera.files")};
     async::Scope scope_;

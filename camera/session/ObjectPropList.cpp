@@ -20,16 +20,22 @@ constexpr std::uint16_t arrayFlag = 0x4000;
 std::optional<std::int64_t> integerWidth(std::uint16_t type) {
     switch (type) {
         case 0x0001:
-        case 0x0002: return 1;
+        case 0x0002:
+            return 1;
         case 0x0003:
-        case 0x0004: return 2;
+        case 0x0004:
+            return 2;
         case 0x0005:
-        case 0x0006: return 4;
+        case 0x0006:
+            return 4;
         case 0x0007:
-        case 0x0008: return 8;
+        case 0x0008:
+            return 8;
         case 0x0009:
-        case 0x000A: return 16;
-        default: return std::nullopt;
+        case 0x000A:
+            return 16;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -60,8 +66,10 @@ bool skip(PTPReader& reader, std::uint16_t type) {
     if ((type & arrayFlag) != 0) {
         const auto width = integerWidth(static_cast<std::uint16_t>(type & ~arrayFlag));
         const auto count = reader.read<std::uint32_t>();
-        if (!width || !count || reader.remaining() < *width * static_cast<std::int64_t>(*count)) return false;
-        for (std::int64_t i = 0; i < *width * static_cast<std::int64_t>(*count); ++i) reader.read<std::uint8_t>();
+        if (!width || !count || reader.remaining() < *width * static_cast<std::int64_t>(*count))
+            return false;
+        for (std::int64_t i = 0; i < *width * static_cast<std::int64_t>(*count); ++i)
+            reader.read<std::uint8_t>();
         return true;
     }
     return false;
@@ -70,11 +78,16 @@ bool skip(PTPReader& reader, std::uint16_t type) {
 // An unsigned integer of any width up to 64 bits; none for other datatypes or when cut short.
 std::optional<std::uint64_t> readUnsigned(PTPReader& reader, std::uint16_t type) {
     switch (type) {
-        case 0x0002: return reader.read<std::uint8_t>();
-        case 0x0004: return reader.read<std::uint16_t>();
-        case 0x0006: return reader.read<std::uint32_t>();
-        case 0x0008: return reader.read<std::uint64_t>();
-        default: return std::nullopt;
+        case 0x0002:
+            return reader.read<std::uint8_t>();
+        case 0x0004:
+            return reader.read<std::uint16_t>();
+        case 0x0006:
+            return reader.read<std::uint32_t>();
+        case 0x0008:
+            return reader.read<std::uint64_t>();
+        default:
+            return std::nullopt;
     }
 }
 
@@ -90,10 +103,11 @@ void appendString(Bytes& out, const QString& text) {
 }  // namespace
 
 std::optional<Bytes> encode(const Objects& objects, std::optional<std::uint16_t> only) {
-    static constexpr std::uint16_t all[] = {storageId,      objectFormat, protectionStatus,
-                                            objectSize,     associationType, objectFileName,
-                                            dateCreated,    dateModified, parentObject};
-    if (only && std::find(std::begin(all), std::end(all), *only) == std::end(all)) return std::nullopt;
+    static constexpr std::uint16_t all[] = {storageId,   objectFormat,    protectionStatus,
+                                            objectSize,  associationType, objectFileName,
+                                            dateCreated, dateModified,    parentObject};
+    if (only && std::find(std::begin(all), std::end(all), *only) == std::end(all))
+        return std::nullopt;
     Bytes out;
     std::uint32_t count = 0;
     PTP::appendLE(out, count);
@@ -102,7 +116,9 @@ std::optional<Bytes> encode(const Objects& objects, std::optional<std::uint16_t>
             if (only && property != *only) continue;
             PTP::appendLE(out, handle);
             PTP::appendLE(out, property);
-            const auto date = [](const std::optional<QDateTime>& d) { return d ? formatPTPDate(*d) : QString(); };
+            const auto date = [](const std::optional<QDateTime>& d) {
+                return d ? formatPTPDate(*d) : QString();
+            };
             switch (property) {
                 case storageId:
                     PTP::appendLE(out, typeUint32);
@@ -140,7 +156,8 @@ std::optional<Bytes> encode(const Objects& objects, std::optional<std::uint16_t>
                     PTP::appendLE(out, typeUint32);
                     PTP::appendLE(out, info.parent);
                     break;
-                default: break;
+                default:
+                    break;
             }
             ++count;
         }
@@ -192,13 +209,16 @@ std::optional<Objects> parse(ByteView bytes) {
                 if (!value) return std::nullopt;
                 if (*property == storageId) info.storageId = static_cast<std::uint32_t>(*value);
                 if (*property == objectFormat) info.format = static_cast<std::uint16_t>(*value);
-                if (*property == protectionStatus) info.protection = static_cast<std::uint16_t>(*value);
+                if (*property == protectionStatus)
+                    info.protection = static_cast<std::uint16_t>(*value);
                 if (*property == objectSize) info.size = *value;
-                if (*property == associationType) info.associationType = static_cast<std::uint16_t>(*value);
+                if (*property == associationType)
+                    info.associationType = static_cast<std::uint16_t>(*value);
                 if (*property == parentObject) info.parent = static_cast<std::uint32_t>(*value);
                 continue;
             }
-            default: break;
+            default:
+                break;
         }
         // A property we do not use, or one in a datatype we do not expect: passed over.
         if (!skip(reader, *type)) return std::nullopt;

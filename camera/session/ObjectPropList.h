@@ -41,7 +41,8 @@ using Objects = std::vector<std::pair<std::uint32_t, ObjectInfo>>;
 
 // The list a camera sends for `objects`, in their order: every property above, or only
 // `only` when one is given (none when it is not one of them).
-std::optional<Bytes> encode(const Objects& objects, std::optional<std::uint16_t> only = std::nullopt);
+std::optional<Bytes> encode(const Objects& objects,
+                            std::optional<std::uint16_t> only = std::nullopt);
 
 // Each object the list names, in order of first appearance, with the fields its properties
 // give (the others stay at ObjectInfo's defaults; DateCreated is the capture date). None when

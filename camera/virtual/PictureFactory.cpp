@@ -106,15 +106,17 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> degreesMinutesSeconds(doubl
 }
 
 std::vector<TiffWriter::Field> gpsFields(const TiffWriter& w, const PictureGps& gps) {
-    return {w.byteValues(kGpsVersion, Bytes{2, 3, 0, 0}),
-            w.text(kGpsLatitudeRef, gps.latitude < 0 ? QStringLiteral("S") : QStringLiteral("N")),
-            w.fractions(kGpsLatitude, degreesMinutesSeconds(gps.latitude)),
-            w.text(kGpsLongitudeRef, gps.longitude < 0 ? QStringLiteral("W") : QStringLiteral("E")),
-            w.fractions(kGpsLongitude, degreesMinutesSeconds(gps.longitude)),
-            w.byteValues(kGpsAltitudeRef, Bytes{static_cast<std::uint8_t>(gps.altitude < 0 ? 1 : 0)}),
-            w.fraction(kGpsAltitude,
-                       static_cast<std::uint32_t>(std::llround(std::min(std::fabs(gps.altitude), 1e6) * 10)),
-                       10)};
+    return {
+        w.byteValues(kGpsVersion, Bytes{2, 3, 0, 0}),
+        w.text(kGpsLatitudeRef, gps.latitude < 0 ? QStringLiteral("S") : QStringLiteral("N")),
+        w.fractions(kGpsLatitude, degreesMinutesSeconds(gps.latitude)),
+        w.text(kGpsLongitudeRef, gps.longitude < 0 ? QStringLiteral("W") : QStringLiteral("E")),
+        w.fractions(kGpsLongitude, degreesMinutesSeconds(gps.longitude)),
+        w.byteValues(kGpsAltitudeRef, Bytes{static_cast<std::uint8_t>(gps.altitude < 0 ? 1 : 0)}),
+        w.fraction(
+            kGpsAltitude,
+            static_cast<std::uint32_t>(std::llround(std::min(std::fabs(gps.altitude), 1e6) * 10)),
+            10)};
 }
 
 // Appends the GPS IFD when the picture has a position and points IFD0's GPSInfo at it.

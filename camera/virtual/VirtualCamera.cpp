@@ -745,8 +745,9 @@ VirtualCamera::Reply VirtualCamera::dispatch(const Operation& operation,
             if (!handle || !format || !property) return Reply::answer(kInvalidParameter);
             const bool wholeCard = *handle == kAllObjects || (*handle == 0 && depth == kAllObjects);
             if (!wholeCard && !s.card->object(*handle)) return Reply::answer(kInvalidObjectHandle);
-            const auto list = s.card->objectPropList(wholeCard ? std::nullopt : std::optional(*handle),
-                                                     static_cast<std::uint16_t>(*format), *property);
+            const auto list =
+                s.card->objectPropList(wholeCard ? std::nullopt : std::optional(*handle),
+                                       static_cast<std::uint16_t>(*format), *property);
             if (!list) return Reply::answer(kObjectPropNotSupported);
             return Reply::withData(std::move(*list));
         }

@@ -25,7 +25,8 @@ namespace {
 constexpr double settleLimitSeconds = 600;
 
 QString capturedText(const std::optional<QDateTime>& captured) {
-    return captured ? captured->toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) : QStringLiteral("-");
+    return captured ? captured->toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
+                    : QStringLiteral("-");
 }
 
 // The serial the application records imports under: the camera's, else its model name.
@@ -57,7 +58,8 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
         co_return exitUnreadable;
     }
     Log log;
-    auto setup = camera::setUpCamera(runtime, address.value(), request.virtualOptions, log.writer());
+    auto setup =
+        camera::setUpCamera(runtime, address.value(), request.virtualOptions, log.writer());
     if (!setup) {
         io.err << "pexilctl card: " << setup.error() << "\n";
         co_return exitFailed;
@@ -66,7 +68,8 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
     sources.push_back(std::move(setup.value().source));
     const QString support =
         request.supportFolder.isEmpty() ? ImportLedger::defaultFolder() : request.supportFolder;
-    const QString dest = request.dest.isEmpty() ? Preferences::defaultBaseDestination() : request.dest;
+    const QString dest =
+        request.dest.isEmpty() ? Preferences::defaultBaseDestination() : request.dest;
 
     auto link = std::make_unique<CameraLink>(runtime, log, std::move(sources), nullptr);
     link->destination = dest;
@@ -78,8 +81,8 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
     auto ledger = std::make_unique<ImportLedger>(support, log.writer());
     // The run's choice of writing positions must not become the application's preference.
     QTemporaryDir scratch;
-    auto settings = std::make_unique<QSettings>(QDir(scratch.path()).filePath(QStringLiteral("card.ini")),
-                                                QSettings::IniFormat);
+    auto settings = std::make_unique<QSettings>(
+        QDir(scratch.path()).filePath(QStringLiteral("card.ini")), QSettings::IniFormat);
     settings->setValue(CardModel::writeLocationsKey(), request.writeLocations);
     auto model = std::make_unique<CardModel>(runtime, log, *link, *geo, *ledger, *settings,
                                              CardModel::Options{});
@@ -152,7 +155,9 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
             if (!started) io.out << "card: 取り込むものはありません\n";
         }
         if (started) {
-            std::function<bool()> summarised = [modelPtr] { return modelPtr->lastSummary().has_value(); };
+            std::function<bool()> summarised = [modelPtr] {
+                return modelPtr->lastSummary().has_value();
+            };
             const bool done = co_await pollUntil(std::move(summarised), -1);
             if (done) {
                 io.out << *model->lastSummary() << '\n';
@@ -220,7 +225,8 @@ std::optional<CardRequest> parseCard(const QStringList& arguments, CommandIO io)
 QString cardHelp() {
     return QStringLiteral(
         "usage: pexilctl card [--camera ADDRESS] list\n"
-        "       pexilctl card [--camera ADDRESS] import (--all | NAME...) [--dest DIR] [--no-locations]\n"
+        "       pexilctl card [--camera ADDRESS] import (--all | NAME...) [--dest DIR] "
+        "[--no-locations]\n"
         "\n"
         "The card browser of the application, headless: the same list, marks and imports, with\n"
         "the application's record of imported pictures and its last position record from the\n"

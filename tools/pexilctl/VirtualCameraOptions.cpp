@@ -32,7 +32,8 @@ std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& ar
     if (!card) return std::nullopt;
     options.cardDir = *card;
     double photos = 0, seed = 1, gpsEvery = 0;
-    if (!number(QStringLiteral("--photos"), photos, 0, 100000) || !number(QStringLiteral("--seed"), seed, 0, 1e15) ||
+    if (!number(QStringLiteral("--photos"), photos, 0, 100000) ||
+        !number(QStringLiteral("--seed"), seed, 0, 1e15) ||
         !number(QStringLiteral("--clock-drift"), options.clockDriftSeconds, -1e9, 1e9) ||
         !number(QStringLiteral("--latency"), options.latencyMs, 0, 60000) ||
         !number(QStringLiteral("--bandwidth"), options.bandwidthMBps, 0, 1e6) ||
@@ -50,7 +51,8 @@ std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& ar
         bool ok = false;
         const uint response = colon > 0 ? failing->mid(colon + 1).toUInt(&ok, 0) : 0;
         if (!ok || response == 0 || response > 0xFFFF) {
-            io.err << "pexilctl: --fail-object は NAME:RESPONSE で指定してください: " << *failing << "\n";
+            io.err << "pexilctl: --fail-object は NAME:RESPONSE で指定してください: " << *failing
+                   << "\n";
             return std::nullopt;
         }
         options.failObjects[failing->left(colon)] = static_cast<std::uint16_t>(response);

@@ -185,8 +185,8 @@ public:
         source->add(device);
     }
     // A camera with `photos` pictures, connected, its catalogue settled and in the model.
-    void connectSettled(int photos, const std::function<void(camera::VirtualCamera::Options&)>&
-                                        adjust = {}) {
+    void connectSettled(int photos,
+                        const std::function<void(camera::VirtualCamera::Options&)>& adjust = {}) {
         auto options = cameraOptions(photos);
         if (adjust) adjust(options);
         makeCamera(options);

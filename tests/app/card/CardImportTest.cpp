@@ -53,11 +53,12 @@ TEST(CardImport, ProgressSummaryAndLedgerWithOneFailure) {
     Recorder r;
     record(h, r);
     QStringList progress;
-    QObject::connect(h.card.get(), &CardModel::fileImported,
-                     [&](int done, int total, const QString& name, const std::optional<QString>& failure) {
-                         progress << QStringLiteral("%1/%2 %3%4").arg(done).arg(total).arg(name,
-                                                                                             failure ? "!" : "");
-                     });
+    QObject::connect(
+        h.card.get(), &CardModel::fileImported,
+        [&](int done, int total, const QString& name, const std::optional<QString>& failure) {
+            progress
+                << QStringLiteral("%1/%2 %3%4").arg(done).arg(total).arg(name, failure ? "!" : "");
+        });
     std::set<QString> chosen;
     for (const QString& name : names) chosen.insert(h.idOf(name));
     h.card->select(chosen);
@@ -66,9 +67,11 @@ TEST(CardImport, ProgressSummaryAndLedgerWithOneFailure) {
     ASSERT_TRUE(finished(h));
 
     using P = ImportPhase;
-    EXPECT_EQ(r.phases, (std::vector<std::optional<P>>{P::downloading(0, 3), P::downloading(1, 3), P::downloading(2, 3),
-                                                       P::downloading(3, 3), std::nullopt}));
-    EXPECT_EQ(progress, (QStringList{"1/3 " + names[0], "2/3 " + names[1] + "!", "3/3 " + names[2]}));
+    EXPECT_EQ(r.phases, (std::vector<std::optional<P>>{P::downloading(0, 3), P::downloading(1, 3),
+                                                       P::downloading(2, 3), P::downloading(3, 3),
+                                                       std::nullopt}));
+    EXPECT_EQ(progress,
+              (QStringList{"1/3 " + names[0], "2/3 " + names[1] + "!", "3/3 " + names[2]}));
     EXPECT_EQ(*h.card->lastSummary(),
               QString::fromUtf8("2 枚を取り込みました。1 枚は取り込めませんでした（") + names[1] +
                   QString::fromUtf8("）"));
@@ -138,7 +141,8 @@ TEST(CardImport, ThumbnailsWaitWhileAnImportRuns) {
 
 // Reads a picture's latitude as ExifTool sees it; none without one.
 std::optional<double> latitudeOf(const ExifTool& tool, const QString& path) {
-    const auto out = tool.run({QStringLiteral("-n"), QStringLiteral("-s3"), QStringLiteral("-GPSLatitude"), path});
+    const auto out = tool.run(
+        {QStringLiteral("-n"), QStringLiteral("-s3"), QStringLiteral("-GPSLatitude"), path});
     bool ok = false;
     const double value = out.output.trimmed().toDouble(&ok);
     return ok ? std::optional<double>(value) : std::nullopt;
@@ -170,8 +174,10 @@ TEST(CardImport, PositionsAreWrittenButNeverOverACamerasOwn) {
     ASSERT_TRUE(finished(h));
     using P = ImportPhase;
     EXPECT_EQ(r.phases, (std::vector<std::optional<P>>{P::downloading(0, 2), P::downloading(1, 2),
-                                                       P::downloading(2, 2), P::geotagging(1), std::nullopt}));
-    EXPECT_EQ(*h.card->lastSummary(), QString::fromUtf8("2 枚を取り込みました（位置を書き込んだのは 1 枚）"));
+                                                       P::downloading(2, 2), P::geotagging(1),
+                                                       std::nullopt}));
+    EXPECT_EQ(*h.card->lastSummary(),
+              QString::fromUtf8("2 枚を取り込みました（位置を書き込んだのは 1 枚）"));
 
     const QString jpeg = QDir(h.destination()).filePath(names[0]);
     const QString raw = QDir(h.destination()).filePath(names[1]);
@@ -195,7 +201,8 @@ TEST(CardImport, SummaryPositionPartFollowsTheRecord) {
         bool geotagging;
     };
     const std::vector<Case> cases = {
-        {"a record that matches nothing", true, true, "1 枚を取り込みました（位置を書き込んだのは 0 枚）", false},
+        {"a record that matches nothing", true, true,
+         "1 枚を取り込みました（位置を書き込んだのは 0 枚）", false},
         {"no record", true, false, "1 枚を取り込みました", false},
         {"writing turned off", false, true, "1 枚を取り込みました", false},
     };
@@ -205,7 +212,8 @@ TEST(CardImport, SummaryPositionPartFollowsTheRecord) {
         if (c.payload) {
             GeoPayload payload;
             payload.generated = QDateTime::currentDateTimeUtc();
-            payload.shots[QStringLiteral("ELSEWHERE.JPG")] = GeoPoint{payload.generated, 1, 2, {}, {}};
+            payload.shots[QStringLiteral("ELSEWHERE.JPG")] =
+                GeoPoint{payload.generated, 1, 2, {}, {}};
             h.geo->adopt(GeoLink::Envelope{QStringLiteral("phone"), payload});
         }
         h.card->setWriteLocations(c.writeLocations);
@@ -225,13 +233,15 @@ TEST(CardImport, SummaryPositionPartFollowsTheRecord) {
 TEST(CardImport, CameraLostDuringImportFailsTheRest) {
     CardHarness h;
     h.connectSettled(3);
-    QObject::connect(h.card.get(), &CardModel::fileImported, [&](int done, int, const QString&, const std::optional<QString>&) {
-        if (done == 1) h.camera->unplug();
-    });
+    QObject::connect(h.card.get(), &CardModel::fileImported,
+                     [&](int done, int, const QString&, const std::optional<QString>&) {
+                         if (done == 1) h.camera->unplug();
+                     });
     h.card->importAll();
     ASSERT_TRUE(finished(h));
     const QString summary = *h.card->lastSummary();
-    EXPECT_TRUE(summary.startsWith(QString::fromUtf8("1 枚を取り込みました。2 枚は取り込めませんでした（")))
+    EXPECT_TRUE(
+        summary.startsWith(QString::fromUtf8("1 枚を取り込みました。2 枚は取り込めませんでした（")))
         << summary.toStdString();
     EXPECT_EQ(h.ledger->keys().size(), 1u);
 }

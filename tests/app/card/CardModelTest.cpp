@@ -60,8 +60,10 @@ TEST(CardModel, SelectionGestures) {
          {{ids[1], {}}, {ids[3], ctrl}, {ids[3], ctrl}, {ids[5], shift}},
          {ids[3], ids[4], ids[5]},
          ids[3]},
-        {"shift selects the range upwards too", {{ids[4], {}}, {ids[1], shift}},
-         {ids[1], ids[2], ids[3], ids[4]}, ids[4]},
+        {"shift selects the range upwards too",
+         {{ids[4], {}}, {ids[1], shift}},
+         {ids[1], ids[2], ids[3], ids[4]},
+         ids[4]},
         {"shift after shift replaces the range from the same anchor",
          {{ids[2], {}}, {ids[5], shift}, {ids[0], shift}},
          {ids[0], ids[1], ids[2]},
@@ -157,13 +159,16 @@ TEST(CardModel, StalePreviewIsNeverShown) {
         });
 
         h.card->open(a);
-        ASSERT_TRUE(h.waitUntil([&] { return h.gate.waiting(QStringLiteral("DSC_0002.NEF")) > 0; }));
+        ASSERT_TRUE(
+            h.waitUntil([&] { return h.gate.waiting(QStringLiteral("DSC_0002.NEF")) > 0; }));
         h.card->open(b);
         if (aFirst) {
-            ASSERT_TRUE(h.waitUntil([&] { return h.gate.waiting(QStringLiteral("DSC_0004.NEF")) > 0; }));
+            ASSERT_TRUE(
+                h.waitUntil([&] { return h.gate.waiting(QStringLiteral("DSC_0004.NEF")) > 0; }));
             h.gate.release(QStringLiteral("DSC_0002.NEF"));
             // The head, then the preview itself: A's load has everything it asked for.
-            ASSERT_TRUE(h.waitUntil([&] { return h.gate.delivered(QStringLiteral("DSC_0002.NEF")) >= 2; }));
+            ASSERT_TRUE(
+                h.waitUntil([&] { return h.gate.delivered(QStringLiteral("DSC_0002.NEF")) >= 2; }));
             h.drain();
             EXPECT_EQ(shown, 0) << "A's preview appeared while B was focused";
             h.gate.release(QStringLiteral("DSC_0004.NEF"));
@@ -171,7 +176,8 @@ TEST(CardModel, StalePreviewIsNeverShown) {
         } else {
             ASSERT_TRUE(h.waitUntil([&] { return shown > 0; }));
             h.gate.release(QStringLiteral("DSC_0002.NEF"));
-            ASSERT_TRUE(h.waitUntil([&] { return h.gate.delivered(QStringLiteral("DSC_0002.NEF")) >= 2; }));
+            ASSERT_TRUE(
+                h.waitUntil([&] { return h.gate.delivered(QStringLiteral("DSC_0002.NEF")) >= 2; }));
         }
         h.drain();
         EXPECT_EQ(shown, 1) << (aFirst ? "A answered first" : "B answered first");
@@ -213,7 +219,8 @@ TEST(CardModel, ThumbnailsWaitForTheCatalogueToSettle) {
     h.plug();
     h.link->open();
     // Files are catalogued before the catalogue settles.
-    ASSERT_TRUE(h.waitUntil([&] { return h.card->items().size() == 3 || h.link->cardFiles().size() == 3; }));
+    ASSERT_TRUE(h.waitUntil(
+        [&] { return h.card->items().size() == 3 || h.link->cardFiles().size() == 3; }));
     if (h.card->items().size() != 3) h.card->refresh();
     ASSERT_TRUE(h.card->loading());
     const int before = h.camera->callCount(kGetThumb);
@@ -246,9 +253,10 @@ TEST(CardModel, ImportedMarkFromTheDestination) {
     other.write("not the same size");
     other.close();
     const QFileInfo oldestName(oldest.name);
-    ASSERT_TRUE(QFile::copy(h.cardDir() + "/DCIM/" + oldest.id,
-                            QDir(h.destination()).filePath(oldestName.completeBaseName() + "-1." +
-                                                           oldestName.suffix())));
+    ASSERT_TRUE(
+        QFile::copy(h.cardDir() + "/DCIM/" + oldest.id,
+                    QDir(h.destination())
+                        .filePath(oldestName.completeBaseName() + "-1." + oldestName.suffix())));
     h.card->refresh();
     EXPECT_TRUE(h.card->items()[0].imported);
     EXPECT_FALSE(h.card->items()[1].imported);

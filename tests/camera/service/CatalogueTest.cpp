@@ -50,7 +50,8 @@ protected:
         EXPECT_TRUE(made) << made.error().toStdString();
         return made ? made.value() : nullptr;
     }
-    std::shared_ptr<CameraDevice> device(const std::shared_ptr<VirtualCamera>& cam, Catalogue& seen) {
+    std::shared_ptr<CameraDevice> device(const std::shared_ptr<VirtualCamera>& cam,
+                                         Catalogue& seen) {
         auto d = CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"),
                                       [cam] { return std::make_unique<VirtualTransport>(cam); });
         d->setLog([&seen](const QString& line) { seen.log << line; });
@@ -63,7 +64,8 @@ protected:
         listener.itemsAdded = [&](const CameraItems& items) {
             seen.batches.push_back(items.files.size() + items.folders.size());
             for (const auto& f : items.files)
-                seen.files.push_back({f->handle(), f->folderPath() + u'/' + f->name(), f->fileSize(), f->creationDate()});
+                seen.files.push_back({f->handle(), f->folderPath() + u'/' + f->name(),
+                                      f->fileSize(), f->creationDate()});
             for (const auto& folder : items.folders) seen.folders.push_back(folder.path);
         };
         listener.catalogComplete = [&] { complete = true; };
@@ -75,7 +77,8 @@ protected:
         ASSERT_TRUE(rt.waitUntil([&] { return closed; }));
     }
     static std::vector<Seen> byHandle(std::vector<Seen> files) {
-        std::sort(files.begin(), files.end(), [](const Seen& a, const Seen& b) { return a.handle < b.handle; });
+        std::sort(files.begin(), files.end(),
+                  [](const Seen& a, const Seen& b) { return a.handle < b.handle; });
         return files;
     }
 
@@ -110,7 +113,8 @@ TEST_F(CatalogueTest, PropertyListAndObjectByObjectGiveTheSameItems) {
     ASSERT_EQ(fast.files.size(), 45u);
     EXPECT_EQ(byHandle(fast.files), byHandle(slow.files));
     EXPECT_EQ(fast.folders, slow.folders);
-    EXPECT_EQ(fast.folders, (std::vector<QString>{QStringLiteral("DCIM"), QStringLiteral("DCIM/100NCD850")}));
+    EXPECT_EQ(fast.folders,
+              (std::vector<QString>{QStringLiteral("DCIM"), QStringLiteral("DCIM/100NCD850")}));
     EXPECT_TRUE(fast.log.isEmpty());
     EXPECT_TRUE(slow.log.isEmpty());
 }
@@ -152,7 +156,9 @@ TEST_F(CatalogueTest, ACameraThatFailsTheListIsReadObjectByObjectAndNotAskedAgai
         EXPECT_EQ(cam->callCount(kGetObjectPropList), 1) << c.what;
         ASSERT_EQ(seen.log.size(), c.logLines) << c.what;
         if (c.logLines > 0) {
-            EXPECT_TRUE(seen.log[0].startsWith(QString::fromUtf8("カードの一覧を一度に読めないため"))) << c.what;
+            EXPECT_TRUE(
+                seen.log[0].startsWith(QString::fromUtf8("カードの一覧を一度に読めないため")))
+                << c.what;
         }
 
         // The next session of the same device does not try again, nor log again.
@@ -179,7 +185,8 @@ ObjectInfo picture(const char* name, std::uint64_t size) {
     return info;
 }
 
-Bytes element(std::uint32_t handle, std::uint16_t property, std::uint16_t type, const Bytes& value) {
+Bytes element(std::uint32_t handle, std::uint16_t property, std::uint16_t type,
+              const Bytes& value) {
     Bytes out;
     PTP::appendLE(out, handle);
     PTP::appendLE(out, property);
@@ -200,7 +207,8 @@ TEST(ObjectPropListData, RoundTripsWhatGetObjectInfoWouldSay) {
     folder.format = ObjectInfo::associationFormat;
     folder.associationType = ObjectInfo::genericFolder;
     folder.filename = QStringLiteral("100NCD850");
-    const ObjectPropList::Objects objects{{2, folder}, {7, picture("DSC_0007.NEF", 5'000'000'000ULL)},
+    const ObjectPropList::Objects objects{{2, folder},
+                                          {7, picture("DSC_0007.NEF", 5'000'000'000ULL)},
                                           {8, picture("日本語.JPG", 12)}};
     const auto encoded = ObjectPropList::encode(objects);
     ASSERT_TRUE(encoded);
@@ -234,21 +242,26 @@ TEST(ObjectPropListData, UnusedPropertiesAreSkippedAndDamageIsRefused) {
         std::uint32_t parent = 0;
     };
     const std::vector<Case> cases = {
-        {"plain", list({element(5, 0xDC07, 0xFFFF, name), element(5, 0xDC0B, 0x0006, u32)}), QStringLiteral("A.JPG"), 9},
+        {"plain", list({element(5, 0xDC07, 0xFFFF, name), element(5, 0xDC0B, 0x0006, u32)}),
+         QStringLiteral("A.JPG"), 9},
         {"an array and a 128-bit value of other properties",
-         list({element(5, 0xDC99, 0x4004, array), element(5, 0xDC98, 0x000A, u128), element(5, 0xDC07, 0xFFFF, name)}),
+         list({element(5, 0xDC99, 0x4004, array), element(5, 0xDC98, 0x000A, u128),
+               element(5, 0xDC07, 0xFFFF, name)}),
          QStringLiteral("A.JPG"), 0},
         {"a known property in an unexpected datatype is passed over",
-         list({element(5, 0xDC0B, 0xFFFF, name), element(5, 0xDC07, 0xFFFF, name)}), QStringLiteral("A.JPG"), 0},
-        {"a datatype of unknown length", list({element(5, 0xDC99, 0x0042, u32), element(5, 0xDC07, 0xFFFF, name)}),
-         std::nullopt},
-        {"cut inside a value", [&] {
+         list({element(5, 0xDC0B, 0xFFFF, name), element(5, 0xDC07, 0xFFFF, name)}),
+         QStringLiteral("A.JPG"), 0},
+        {"a datatype of unknown length",
+         list({element(5, 0xDC99, 0x0042, u32), element(5, 0xDC07, 0xFFFF, name)}), std::nullopt},
+        {"cut inside a value",
+         [&] {
              Bytes d = list({element(5, 0xDC07, 0xFFFF, name)});
              d.resize(d.size() - 3);
              return d;
          }(),
          std::nullopt},
-        {"more elements announced than sent", [&] {
+        {"more elements announced than sent",
+         [&] {
              Bytes d = list({element(5, 0xDC07, 0xFFFF, name)});
              d[0] = 2;
              return d;
