@@ -14,17 +14,6 @@ namespace pexil {
 
 namespace {
 
-// QSettings keeps INI values as text: a Boolean written by us reads back as "true"/"false".
-std::optional<bool> storedBool(const QSettings& store, const QString& key) {
-    const QVariant value = store.value(key);
-    if (!value.isValid()) return std::nullopt;
-    if (value.typeId() == QMetaType::Bool) return value.toBool();
-    const QString text = value.toString();
-    if (text == QLatin1String("true")) return true;
-    if (text == QLatin1String("false")) return false;
-    return std::nullopt;
-}
-
 // Newest first; an item without a date is older than any dated one; equal dates put the
 // greater id first.
 bool newerFirst(const CardItem& a, const CardItem& b) {
@@ -51,7 +40,7 @@ CardModel::CardModel(async::Runtime& runtime, Log& log, CameraLink& link, GeoSto
     fileSource = [](const CameraLink::CameraFilePtr& file) -> std::shared_ptr<CardFileSource> {
         return std::make_shared<camera::CameraFileSource>(file);
     };
-    writeLocations_ = storedBool(settings_, writeLocationsKey()).value_or(true);
+    writeLocations_ = Preferences::storedBool(settings_, writeLocationsKey()).value_or(true);
 }
 
 CardModel::~CardModel() {

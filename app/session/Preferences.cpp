@@ -14,8 +14,10 @@ const QString autoConnectKey = QStringLiteral("autoConnect");
 const QString deleteKey = QStringLiteral("deleteAfterDownload");
 const QString focusKey = QStringLiteral("autofocusBeforeShot");
 
+}  // namespace
+
 // QSettings keeps INI values as text: a Boolean written by us reads back as "true"/"false".
-std::optional<bool> storedBool(const QSettings& store, const QString& key) {
+std::optional<bool> Preferences::storedBool(const QSettings& store, const QString& key) {
     const QVariant value = store.value(key);
     if (!value.isValid()) return std::nullopt;
     if (value.typeId() == QMetaType::Bool) return value.toBool();
@@ -24,8 +26,6 @@ std::optional<bool> storedBool(const QSettings& store, const QString& key) {
     if (text == QLatin1String("false")) return false;
     return std::nullopt;
 }
-
-}  // namespace
 
 Preferences Preferences::read(const QSettings& store) {
     Preferences out;

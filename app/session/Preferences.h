@@ -20,6 +20,8 @@ struct Preferences {
     // Absent keys give the defaults above; a non-Boolean "autoConnect" or
     // "autofocusBeforeShot" reads as true (they default to on).
     static Preferences read(const QSettings& store);
+    // A Boolean as the store keeps it; none when absent or not a Boolean.
+    static std::optional<bool> storedBool(const QSettings& store, const QString& key);
     // All five keys at once.
     void write(QSettings& store) const;
 
