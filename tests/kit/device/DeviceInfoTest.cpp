@@ -105,5 +105,37 @@ TEST(CameraCapabilities, RecognisesTheNikon1Line) {
     EXPECT_FALSE(isNikon1("Fujifilm", "V1"));
 }
 
+// Laid out by hand from the standard's DeviceInfo table, so a mistake shared by the test data
+// builder and the parser cannot pass unseen.
+TEST(DeviceInfo, ReadsADatasetLaidOutByHand) {
+    const Bytes bytes = {
+        0x64, 0x00,                                         // StandardVersion 100
+        0x0A, 0x00, 0x00, 0x00,                             // VendorExtensionID 10 (Nikon)
+        0x64, 0x00,                                         // VendorExtensionVersion
+        0x00,                                               // VendorExtensionDesc: empty
+        0x00, 0x00,                                         // FunctionalMode
+        0x02, 0x00, 0x00, 0x00, 0x01, 0x10, 0x02, 0x90,     // OperationsSupported {0x1001, 0x9002}
+        0x01, 0x00, 0x00, 0x00, 0x02, 0x40,                 // EventsSupported {0x4002}
+        0x00, 0x00, 0x00, 0x00,                             // DevicePropertiesSupported {}
+        0x00, 0x00, 0x00, 0x00,                             // CaptureFormats {}
+        0x01, 0x00, 0x00, 0x00, 0x01, 0x38,                 // ImageFormats {0x3801}
+        0x04, 'N',  0,    'I',  0,    'K',  0,    0,    0,  // Manufacturer "NIK"
+        0x05, 'Z',  0,    ' ',  0,    0x30, 0x6F, '8',  0,
+        0,    0,        // Model: one character beyond ASCII
+        0x01, 0,    0,  // DeviceVersion: only the terminator
+        0x00,           // SerialNumber: empty
+    };
+    const auto info = DeviceInfo::parse(bytes);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->vendor, 10U);
+    EXPECT_EQ(info->operations, (std::vector<std::uint16_t>{0x1001, 0x9002}));
+    EXPECT_EQ(info->events, (std::vector<std::uint16_t>{0x4002}));
+    EXPECT_TRUE(info->properties.empty());
+    EXPECT_EQ(info->manufacturer, QStringLiteral("NIK"));
+    EXPECT_EQ(info->model, QStringLiteral("Z ") + QChar(0x6F30) + QStringLiteral("8"));
+    EXPECT_EQ(info->version, QString());
+    EXPECT_EQ(info->serialNumber, QString());
+}
+
 }  // namespace
 }  // namespace pexil
