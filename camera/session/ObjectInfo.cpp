@@ -5,27 +5,6 @@
 
 namespace pexil::camera {
 
-namespace {
-
-// A PTP string at the reader's position; none when its bytes are not all there. All the
-// units the count announces are consumed, so a name padded after its terminator does not
-// shift the fields that follow.
-std::optional<QString> readString(PTPReader& reader) {
-    const auto count = reader.read<std::uint8_t>();
-    if (!count) return std::nullopt;
-    if (reader.remaining() < 2 * static_cast<std::int64_t>(*count)) return std::nullopt;
-    std::vector<char16_t> units;
-    bool terminated = false;
-    for (unsigned i = 0; i < *count; ++i) {
-        const auto unit = *reader.read<std::uint16_t>();
-        if (unit == 0) terminated = true;
-        if (!terminated) units.push_back(unit);
-    }
-    return PTP::fromUtf16Units(units);
-}
-
-}  // namespace
-
 QString formatPTPDate(const QDateTime& date) {
     if (!date.isValid()) return {};
     return date.toLocalTime().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
@@ -59,10 +38,11 @@ std::optional<ObjectInfo> ObjectInfo::parse(ByteView bytes) {
     const auto associationType = reader.read<std::uint16_t>();
     const auto associationDesc = reader.read<std::uint32_t>();
     const auto sequence = reader.read<std::uint32_t>();
-    if (!storage || !format || !protection || !size || !thumbFormat || !thumbSize || !thumbWidth || !thumbHeight ||
-        !width || !height || !depth || !parent || !associationType || !associationDesc || !sequence)
+    if (!storage || !format || !protection || !size || !thumbFormat || !thumbSize || !thumbWidth ||
+        !thumbHeight || !width || !height || !depth || !parent || !associationType ||
+        !associationDesc || !sequence)
         return std::nullopt;
-    auto filename = readString(reader);
+    auto filename = reader.readString();
     if (!filename) return std::nullopt;
     info.storageId = *storage;
     info.format = *format;
@@ -80,8 +60,8 @@ std::optional<ObjectInfo> ObjectInfo::parse(ByteView bytes) {
     info.associationDesc = *associationDesc;
     info.sequenceNumber = *sequence;
     info.filename = std::move(*filename);
-    if (const auto capture = readString(reader)) info.captureDate = parsePTPDate(*capture);
-    if (const auto modified = readString(reader)) info.modificationDate = parsePTPDate(*modified);
+    if (const auto capture = reader.readString()) info.captureDate = parsePTPDate(*capture);
+    if (const auto modified = reader.readString()) info.modificationDate = parsePTPDate(*modified);
     return info;
 }
 

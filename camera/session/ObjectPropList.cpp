@@ -39,25 +39,10 @@ std::optional<std::int64_t> integerWidth(std::uint16_t type) {
     }
 }
 
-// A PTP string; none when its bytes are not all there. Units after a terminator are skipped.
-std::optional<QString> readString(PTPReader& reader) {
-    const auto count = reader.read<std::uint8_t>();
-    if (!count) return std::nullopt;
-    if (reader.remaining() < 2 * static_cast<std::int64_t>(*count)) return std::nullopt;
-    std::vector<char16_t> units;
-    bool terminated = false;
-    for (unsigned i = 0; i < *count; ++i) {
-        const auto unit = *reader.read<std::uint16_t>();
-        if (unit == 0) terminated = true;
-        if (!terminated) units.push_back(unit);
-    }
-    return PTP::fromUtf16Units(units);
-}
-
 // Moves past a value of `type` that is not read; false when it cannot be (cut short, or a
 // datatype whose length is unknown).
 bool skip(PTPReader& reader, std::uint16_t type) {
-    if (type == typeString) return readString(reader).has_value();
+    if (type == typeString) return reader.readString().has_value();
     if (const auto width = integerWidth(type)) {
         for (std::int64_t i = 0; i < *width; ++i)
             if (!reader.read<std::uint8_t>()) return false;
@@ -188,7 +173,7 @@ std::optional<Objects> parse(ByteView bytes) {
             case dateCreated:
             case dateModified: {
                 if (!text) break;
-                const auto value = readString(reader);
+                const auto value = reader.readString();
                 if (!value) return std::nullopt;
                 if (*property == objectFileName)
                     info.filename = *value;

@@ -1,5 +1,7 @@
 #include "kit/ptp/PTPReader.h"
 
+#include <vector>
+
 namespace pexil {
 
 namespace {
@@ -37,6 +39,22 @@ std::optional<std::int64_t> PTPReader::readValue(PTP::DataType type) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<QString> PTPReader::readString() {
+    if (remaining() < 1) return std::nullopt;
+    const std::size_t count = data_[static_cast<std::size_t>(offset_)];
+    if (remaining() < 1 + 2 * static_cast<std::int64_t>(count)) return std::nullopt;
+    ++offset_;
+    std::vector<char16_t> units;
+    units.reserve(count);
+    bool terminated = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto unit = static_cast<char16_t>(*read<std::uint16_t>());
+        if (unit == 0) terminated = true;
+        if (!terminated) units.push_back(unit);
+    }
+    return PTP::fromUtf16Units(units);
 }
 
 }  // namespace pexil

@@ -3,6 +3,8 @@
 #include "kit/ptp/Bytes.h"
 #include "kit/ptp/PTP.h"
 
+#include <QString>
+
 #include <concepts>
 #include <cstdint>
 #include <optional>
@@ -36,6 +38,11 @@ public:
     // types as their bit pattern). A string is skipped, not decoded: its count byte is read,
     // the position moves past 2·n bytes whether they exist or not, and the value is 0.
     std::optional<std::int64_t> readValue(PTP::DataType type);
+
+    // A PTP string; none (position unchanged) when its bytes are not all there. Every unit
+    // the count announces is consumed and those after a terminator are dropped, so a name
+    // padded after its terminator does not shift the fields that follow.
+    std::optional<QString> readString();
 
 private:
     Bytes data_;
