@@ -17,7 +17,7 @@ QString nameOr(const QString& name, const char* fallback) {
 
 CameraLink::CameraLink(async::Runtime& runtime, Log& log,
                        std::vector<std::unique_ptr<camera::DeviceSource>> sources,
-                       std::unique_ptr<camera::USBCameraWatcher> usb)
+                       std::unique_ptr<camera::UsbCameraWatcher> usb)
     : runtime_(runtime),
       log_(log),
       browser_(std::make_unique<camera::DeviceBrowser>()),
@@ -74,7 +74,7 @@ void CameraLink::open() {
         write(QString::fromUtf8("接続: カメラを探しています"));
     else
         write(QString::fromUtf8("接続: USB に ") + seen->name +
-              QString::fromUtf8(" がいる。macOS の準備を待つ"));
+              QString::fromUtf8(" がいる。USB の準備を待つ"));
 }
 
 void CameraLink::begin(const DevicePtr& device) {
@@ -137,7 +137,7 @@ void CameraLink::resetSession() {
     cardFiles_.clear();
     cardSettled_ = false;
     cardExpected_.reset();
-    frameworkCatalogDone_ = false;
+    serviceCatalogComplete_ = false;
     if (settleTask_) settleTask_->cancel();
     settleTask_.reset();
     notifyCardChanged();
@@ -269,7 +269,7 @@ void CameraLink::itemsAdded(const DevicePtr& device, const camera::CameraItems& 
 void CameraLink::catalogComplete(const DevicePtr& device) {
     if (device != device_) return;
     write(QString::fromUtf8("一覧の完了通知"));
-    frameworkCatalogDone_ = true;
+    serviceCatalogComplete_ = true;
     scheduleSettle();
 }
 

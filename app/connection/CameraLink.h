@@ -4,7 +4,7 @@
 #include "camera/service/CameraDevice.h"
 #include "camera/service/CameraFile.h"
 #include "camera/service/DeviceBrowser.h"
-#include "camera/usb/USBCameraWatcher.h"
+#include "camera/usb/UsbCameraWatcher.h"
 #include "kit/async/Lifetime.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
@@ -71,7 +71,7 @@ public:
     // the camera service is not yet reporting it. `log` must outlive the link.
     CameraLink(async::Runtime& runtime, Log& log,
                std::vector<std::unique_ptr<camera::DeviceSource>> sources,
-               std::unique_ptr<camera::USBCameraWatcher> usb);
+               std::unique_ptr<camera::UsbCameraWatcher> usb);
     ~CameraLink();
     CameraLink(const CameraLink&) = delete;
     CameraLink& operator=(const CameraLink&) = delete;
@@ -165,12 +165,12 @@ private:
     std::map<QString, CameraFilePtr> cardFiles_;
     bool cardSettled_ = false;
     std::optional<int> cardExpected_;
-    bool frameworkCatalogDone_ = false;
+    bool serviceCatalogComplete_ = false;
     std::optional<async::TaskHandle> settleTask_;
     bool cardNotifyPending_ = false;
     int downloading_ = 0;
     std::unique_ptr<camera::DeviceBrowser> browser_;
-    std::unique_ptr<camera::USBCameraWatcher> usb_;
+    std::unique_ptr<camera::UsbCameraWatcher> usb_;
     DevicePtr device_;
     bool wantsSession_ = false;
     std::optional<QDateTime> openedAt_;

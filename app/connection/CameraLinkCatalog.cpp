@@ -27,7 +27,7 @@ void CameraLink::cardFilesArrived(const std::vector<CameraFilePtr>& files) {
 }
 
 void CameraLink::scheduleSettle() {
-    if (!frameworkCatalogDone_ || cardSettled_) return;
+    if (!serviceCatalogComplete_ || cardSettled_) return;
     if (settleTask_) settleTask_->cancel();
     settleTask_ = scope_.spawn(settle());
 }

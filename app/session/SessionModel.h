@@ -80,7 +80,7 @@ public:
         // Where cameras come from (the camera service's sources).
         std::vector<std::unique_ptr<camera::DeviceSource>> sources;
         // Tells of a USB camera before the service reports it; may be null.
-        std::unique_ptr<camera::USBCameraWatcher> usb;
+        std::unique_ptr<camera::UsbCameraWatcher> usb;
         // The preference store; null: QSettings with the application's names.
         std::unique_ptr<QSettings> settings;
         // Where imported.json and geo-latest.json live; empty: <application-support>/Pexil.

@@ -8,7 +8,7 @@
 #include "app/shell/MainWindow.h"
 #include "app/shell/SettingsWindow.h"
 #include "camera/service/CameraSources.h"
-#include "camera/usb/USBCameraWatcher.h"
+#include "camera/usb/UsbCameraWatcher.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -45,7 +45,7 @@ Result<std::unique_ptr<PexilApp>, QString> PexilApp::create(const LaunchOptions&
     SessionModel::Environment environment;
     environment.sources.push_back(std::move(setup.value().source));
     if (address.value().kind == camera::CameraAddress::Kind::usb)
-        environment.usb = std::make_unique<camera::USBCameraWatcher>(app->clock_, app->log_->writer());
+        environment.usb = std::make_unique<camera::UsbCameraWatcher>(app->clock_, app->log_->writer());
     app->model_ = std::make_unique<SessionModel>(app->runtime_, *app->log_, std::move(environment));
     app->window_ = std::make_unique<MainWindow>(*app->model_);
     MainWindow* window = app->window_.get();

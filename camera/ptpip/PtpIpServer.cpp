@@ -501,7 +501,7 @@ void PtpIpServer::stop() {
     log(QStringLiteral("PTP/IP: 待ち受けを終えました"));
 }
 
-bool PtpIpServer::free() {
+bool PtpIpServer::reclaimResponder() {
     if (!session_) return true;
     if (!session_->ended() && session_->initiatorGone()) session_->end();
     if (!session_->ended() || !session_->waitFinished(handOverWait)) return false;
@@ -515,7 +515,7 @@ void PtpIpServer::admit(std::unique_ptr<PtpIpConnection> connection, const Packe
     };
     if (const auto* request = std::get_if<InitCommandRequest>(&init)) {
         const auto who = request->name.isEmpty() ? QStringLiteral("?") : request->name;
-        if (!free()) {
+        if (!reclaimResponder()) {
             reply(InitFail{static_cast<std::uint32_t>(FailReason::busy)});
             log(QStringLiteral("PTP/IP 「%1」: 別の機器と接続中なので断りました").arg(who));
             return;

@@ -75,7 +75,7 @@ private:
     void acceptLoop();
     void admit(std::unique_ptr<ptpip::PtpIpConnection> connection, const ptpip::Packet& init);
     // True when no session holds the responder, after ending one whose initiator is gone.
-    bool free();
+    bool reclaimResponder();
     void log(const QString& line) const;
 
     std::shared_ptr<Responder> responder_;

@@ -68,7 +68,7 @@ TEST_F(CameraLinkUsb, OpenWithACameraAlreadyOnUsbSaysSoAndFollowsItsDeparture) {
 
     h.link->open();
     EXPECT_EQ(h.link->phase(), CameraLink::Phase::detected(QStringLiteral("D850"), ago(10)));
-    EXPECT_TRUE(h.hasLine("接続: USB に D850 がいる。macOS の準備を待つ"));
+    EXPECT_TRUE(h.hasLine("接続: USB に D850 がいる。USB の準備を待つ"));
     EXPECT_FALSE(h.hasLine("接続: カメラを探しています"));
 
     testbed.unplug(plugged);

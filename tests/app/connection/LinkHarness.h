@@ -42,11 +42,11 @@ public:
         source = manual.get();
         std::vector<std::unique_ptr<camera::DeviceSource>> sources;
         sources.push_back(std::move(manual));
-        std::unique_ptr<camera::USBCameraWatcher> watcher;
+        std::unique_ptr<camera::UsbCameraWatcher> watcher;
         if (usb == Usb::watched) {
             // The host has been up for a while: udev stamps are seconds of the monotonic clock.
             rt.clock().advance(async::Seconds(5000));
-            watcher = std::make_unique<camera::USBCameraWatcher>(rt.clock(), log->writer());
+            watcher = std::make_unique<camera::UsbCameraWatcher>(rt.clock(), log->writer());
         }
         link = std::make_unique<CameraLink>(rt, *log, std::move(sources), std::move(watcher));
         link->destination = dir.filePath(QStringLiteral("dest"));

@@ -1,4 +1,4 @@
-#include "camera/usb/USBCameraWatcher.h"
+#include "camera/usb/UsbCameraWatcher.h"
 
 #include <libudev.h>
 
@@ -62,7 +62,7 @@ bool isStillImageInterface(udev_device* device) {
 
 }  // namespace
 
-struct USBCameraWatcher::Udev {
+struct UsbCameraWatcher::Udev {
     Udev(udev* c, udev_monitor* m) : context(c), monitor(m) {}
     ~Udev() {
         notifier.reset();
@@ -77,12 +77,12 @@ struct USBCameraWatcher::Udev {
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
-USBCameraWatcher::USBCameraWatcher(async::Clock& clock, LogSink log)
+UsbCameraWatcher::UsbCameraWatcher(async::Clock& clock, LogSink log)
     : clock_(clock), log_(std::move(log)) {}
 
-USBCameraWatcher::~USBCameraWatcher() = default;
+UsbCameraWatcher::~UsbCameraWatcher() = default;
 
-void USBCameraWatcher::start() {
+void UsbCameraWatcher::start() {
     if (udev_) return;
     const auto cannotWatch = [this](int code) {
         if (log_) log_(QStringLiteral("USB の見張りを始められない: ") + QString::number(code));
@@ -140,7 +140,7 @@ void USBCameraWatcher::start() {
     }
 }
 
-void USBCameraWatcher::drainMonitor() {
+void UsbCameraWatcher::drainMonitor() {
     bool any = false;
     while (udev_device* device = udev_monitor_receive_device(udev_->monitor)) {
         const char* action = udev_device_get_action(device);
@@ -153,7 +153,7 @@ void USBCameraWatcher::drainMonitor() {
     if (any && onChange) onChange();
 }
 
-bool USBCameraWatcher::arrive(udev_device* interface) {
+bool UsbCameraWatcher::arrive(udev_device* interface) {
     if (!isStillImageInterface(interface)) return false;
     const std::uint64_t identifier = identifierOf(udev_device_get_syspath(interface));
     if (cameras_.contains(identifier)) return false;
@@ -169,7 +169,7 @@ bool USBCameraWatcher::arrive(udev_device* interface) {
     return true;
 }
 
-bool USBCameraWatcher::depart(udev_device* interface) {
+bool UsbCameraWatcher::depart(udev_device* interface) {
     if (!equals(udev_device_get_devtype(interface), "usb_interface")) return false;
     const auto it = cameras_.find(identifierOf(udev_device_get_syspath(interface)));
     if (it == cameras_.end()) return stillImageByProperty(interface).value_or(false);
@@ -179,7 +179,7 @@ bool USBCameraWatcher::depart(udev_device* interface) {
     return true;
 }
 
-USBCameraWatcher::Camera USBCameraWatcher::describe(udev_device* interface) const {
+UsbCameraWatcher::Camera UsbCameraWatcher::describe(udev_device* interface) const {
     Camera camera{QStringLiteral("カメラ"), clock_.now()};
     // Owned by the interface's device object; not to be released here.
     udev_device* parent =
@@ -209,7 +209,7 @@ USBCameraWatcher::Camera USBCameraWatcher::describe(udev_device* interface) cons
     return camera;
 }
 
-std::optional<USBCameraWatcher::Camera> USBCameraWatcher::camera() const {
+std::optional<UsbCameraWatcher::Camera> UsbCameraWatcher::camera() const {
     if (cameras_.empty()) return std::nullopt;
     const auto earliest = std::min_element(
         cameras_.begin(), cameras_.end(),

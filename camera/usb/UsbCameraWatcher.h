@@ -25,7 +25,7 @@ namespace pexil::camera {
 // inactive.
 //
 // Threads: main thread only (construction, start(), the callbacks, destruction).
-class USBCameraWatcher {
+class UsbCameraWatcher {
 public:
     struct Camera {
         // The product name without "NIKON DSC "; "カメラ" when the device has none.
@@ -39,10 +39,10 @@ public:
 
     // `clock` gives wall time for `since` and the monotonic time that udev's time stamps
     // are compared with (SystemClock's is CLOCK_MONOTONIC, the clock udev stamps with).
-    USBCameraWatcher(async::Clock& clock, LogSink log);
-    ~USBCameraWatcher();
-    USBCameraWatcher(const USBCameraWatcher&) = delete;
-    USBCameraWatcher& operator=(const USBCameraWatcher&) = delete;
+    UsbCameraWatcher(async::Clock& clock, LogSink log);
+    ~UsbCameraWatcher();
+    UsbCameraWatcher(const UsbCameraWatcher&) = delete;
+    UsbCameraWatcher& operator=(const UsbCameraWatcher&) = delete;
 
     // Called after each batch of arrivals or departures that touched at least one
     // still-image interface. May be set at any time.

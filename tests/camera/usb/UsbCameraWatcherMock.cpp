@@ -1,7 +1,7 @@
 // The USB camera watcher through the real libudev, against devices and uevents of a
 // umockdev testbed. Runs under umockdev-wrapper (see Extra.cmake).
 
-#include "camera/usb/USBCameraWatcher.h"
+#include "camera/usb/UsbCameraWatcher.h"
 #include "kit/async/VirtualClock.h"
 
 #include "UsbTestbed.h"
@@ -19,10 +19,10 @@ namespace {
 using testing::processEventsUntil;
 using testing::UsbTestbed;
 
-class USBCameraWatcherTest : public ::testing::Test {
+class UsbCameraWatcherTest : public ::testing::Test {
 protected:
     // The host has been up for a while: udev time stamps are seconds of CLOCK_MONOTONIC.
-    USBCameraWatcherTest() { clock.advance(async::Seconds{5000}); }
+    UsbCameraWatcherTest() { clock.advance(async::Seconds{5000}); }
 
     UsbTestbed::Device camera(int address, std::optional<std::string> product,
                               std::optional<double> pluggedSecondsAgo) const {
@@ -46,9 +46,9 @@ protected:
         return d;
     }
 
-    std::unique_ptr<USBCameraWatcher> watcher() {
+    std::unique_ptr<UsbCameraWatcher> watcher() {
         auto w =
-            std::make_unique<USBCameraWatcher>(clock, [this](const QString& line) { log << line; });
+            std::make_unique<UsbCameraWatcher>(clock, [this](const QString& line) { log << line; });
         w->onChange = [this] { ++changes; };
         return w;
     }
@@ -63,7 +63,7 @@ protected:
     int changes = 0;
 };
 
-TEST_F(USBCameraWatcherTest, ReportsACameraAlreadyPluggedInWithItsAge) {
+TEST_F(UsbCameraWatcherTest, ReportsACameraAlreadyPluggedInWithItsAge) {
     testbed.add(camera(5, "NIKON DSC D850", 42));
     testbed.add(disk(6));
     auto w = watcher();
@@ -81,7 +81,7 @@ TEST_F(USBCameraWatcherTest, ReportsACameraAlreadyPluggedInWithItsAge) {
     EXPECT_EQ(changes, 1);
 }
 
-TEST_F(USBCameraWatcherTest, NamesAndDatesFromWhatTheDeviceTells) {
+TEST_F(UsbCameraWatcherTest, NamesAndDatesFromWhatTheDeviceTells) {
     testbed.add(camera(2, "NIKON DSC Z 6_2", 2.6));      // age rounds to 3
     testbed.add(camera(3, "Nikon Z 6", 2.0));            // not above 2 s: no age
     testbed.add(camera(4, std::nullopt, std::nullopt));  // no product, no time stamp
@@ -108,7 +108,7 @@ TEST_F(USBCameraWatcherTest, NamesAndDatesFromWhatTheDeviceTells) {
     EXPECT_EQ(w->camera()->name, QStringLiteral("Z 6_2"));
 }
 
-TEST_F(USBCameraWatcherTest, FollowsPlugAndUnplugAndPicksTheEarliestCamera) {
+TEST_F(UsbCameraWatcherTest, FollowsPlugAndUnplugAndPicksTheEarliestCamera) {
     auto w = watcher();
     w->start();
     EXPECT_TRUE(log.isEmpty());
@@ -136,7 +136,7 @@ TEST_F(USBCameraWatcherTest, FollowsPlugAndUnplugAndPicksTheEarliestCamera) {
     EXPECT_EQ(log.size(), 4);
 }
 
-TEST_F(USBCameraWatcherTest, IgnoresOtherInterfacesButCountsAnUnrecordedStillImageRemoval) {
+TEST_F(UsbCameraWatcherTest, IgnoresOtherInterfacesButCountsAnUnrecordedStillImageRemoval) {
     auto w = watcher();
     w->start();
     const auto reader = testbed.add(disk(4));
@@ -155,7 +155,7 @@ TEST_F(USBCameraWatcherTest, IgnoresOtherInterfacesButCountsAnUnrecordedStillIma
                                 QStringLiteral("USB からカメラが外れた: D850")}));
 }
 
-TEST_F(USBCameraWatcherTest, LogsAMonitorThatCannotListenAndStillTakesInWhatIsThere) {
+TEST_F(UsbCameraWatcherTest, LogsAMonitorThatCannotListenAndStillTakesInWhatIsThere) {
     testbed.add(camera(5, "NIKON DSC D850", 10));
     const std::string root = testbed.root();
     ASSERT_EQ(chmod(root.c_str(), 0555), 0);
