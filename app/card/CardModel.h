@@ -157,6 +157,8 @@ public:
     // Focuses the item and loads its large preview; a load still running for an earlier
     // focus is cancelled and its result never shown.
     void open(const QString& id);
+    // Leaves the large view: the preview load is cancelled, focus and preview cleared.
+    void close();
     // Moves the focus by `offset` in the list, selecting the new item alone; nothing when
     // there is no focus or the target is outside the list.
     void step(int offset);

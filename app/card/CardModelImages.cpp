@@ -103,6 +103,12 @@ void CardModel::open(const QString& id) {
     previewTask_ = scope_.spawn(loadPreview(id));
 }
 
+void CardModel::close() {
+    cancelPreview();
+    setFocus(std::nullopt);
+    setPreview(QImage());
+}
+
 async::Task<void> CardModel::loadPreview(QString id) {
     const CardItem* target = item(id);
     if (!target) co_return;

@@ -2,8 +2,8 @@
 
 #include "app/session/SessionModel.h"
 #include "app/shell/ShotListModel.h"
+#include "app/shell/SourceToggle.h"
 #include "app/shell/ThumbnailDelegate.h"
-#include "ui/components/SegmentedControl.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -18,7 +18,7 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     : QWidget(parent),
       model_(model),
       shots_(new ShotListModel(model, this)),
-      source_(new ui::SegmentedControl(this)),
+      source_(new SourceToggle(model, model.card(), this)),
       count_(new QLabel(this)),
       buffer_(new QLabel(this)),
       bufferIcon_(new QLabel(this)),
@@ -28,8 +28,6 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     column->setSpacing(6);
     auto* header = new QHBoxLayout;
     header->setSpacing(10);
-    source_->addSegment(QString());
-    source_->setCurrentIndex(0);
     header->addWidget(source_);
     count_->setFont(ui::Theme::digitsFont(12));
     count_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
@@ -79,7 +77,6 @@ QString Filmstrip::bufferText() const {
 }
 
 void Filmstrip::update() {
-    source_->setSegmentText(0, QStringLiteral("テザー ") + QString::number(model_.shots().size()));
     count_->setText(countText());
     const QString buffer = bufferText();
     buffer_->setText(buffer);

@@ -7,14 +7,12 @@ class QListView;
 
 namespace pexil {
 class SessionModel;
-namespace ui {
-class SegmentedControl;
 }
-}  // namespace pexil
 
 namespace pexil::shell {
 
 class ShotListModel;
+class SourceToggle;
 
 // The session's shots under the preview: a header with the source, the count and the
 // camera's buffer, and a row of thumbnails, newest on the left. A click selects a shot.
@@ -26,6 +24,7 @@ public:
 
     QListView* view() const { return view_; }
     ShotListModel* shotList() const { return shots_; }
+    SourceToggle* sourceToggle() const { return source_; }
     QString countText() const;
     QString bufferText() const;  // empty when the camera gives no buffer count
 
@@ -34,7 +33,7 @@ private:
 
     SessionModel& model_;
     ShotListModel* shots_;
-    ui::SegmentedControl* source_;
+    SourceToggle* source_;
     QLabel* count_;
     QLabel* buffer_;
     QLabel* bufferIcon_;

@@ -1,11 +1,15 @@
 #include "app/shell/MainWindow.h"
 
+#include "app/card/CardModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/CameraCommand.h"
 #include "app/shell/CameraMenu.h"
 #include "app/shell/CameraStatusMenu.h"
 #include "app/shell/CameraWaitView.h"
+#include "app/shell/CardActionBar.h"
+#include "app/shell/CardBrowser.h"
+#include "app/shell/CardInfoRow.h"
 #include "app/shell/Filmstrip.h"
 #include "app/shell/InfoRow.h"
 #include "app/shell/Inspector.h"
@@ -45,6 +49,12 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
       warmupView_(new WarmupOverlay(model, centreStack_)),
       info_(new InfoRow(model, *zoom_, this)),
       filmstrip_(new Filmstrip(model, this)),
+      sourceStack_(new QStackedWidget(this)),
+      tetherPage_(new QWidget(sourceStack_)),
+      cardPage_(new QWidget(sourceStack_)),
+      cardBrowser_(new CardBrowser(model, model.card(), cardPage_)),
+      cardInfo_(new CardInfoRow(model.card(), cardPage_)),
+      cardBar_(new CardActionBar(model, model.card(), model.geo(), cardPage_)),
       inspector_(new Inspector(model, this)),
       splitter_(new QSplitter(Qt::Horizontal, this)),
       space_(new QShortcut(QKeySequence(Qt::Key_Space), this)) {
@@ -61,9 +71,21 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(warning_);
-    column->addWidget(centreStack_, 1);
-    column->addWidget(info_);
-    column->addWidget(filmstrip_);
+    column->addWidget(sourceStack_, 1);
+    auto* tether = new QVBoxLayout(tetherPage_);
+    tether->setContentsMargins(0, 0, 0, 0);
+    tether->setSpacing(0);
+    tether->addWidget(centreStack_, 1);
+    tether->addWidget(info_);
+    tether->addWidget(filmstrip_);
+    auto* card = new QVBoxLayout(cardPage_);
+    card->setContentsMargins(0, 0, 0, 0);
+    card->setSpacing(0);
+    card->addWidget(cardBrowser_, 1);
+    card->addWidget(cardInfo_);
+    card->addWidget(cardBar_);
+    sourceStack_->addWidget(tetherPage_);
+    sourceStack_->addWidget(cardPage_);
     splitter_->addWidget(main);
     splitter_->addWidget(inspector_);
     splitter_->setChildrenCollapsible(false);
@@ -94,6 +116,8 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     connect(&model_, &SessionModel::isLiveChanged, this, &MainWindow::updateLiveButton);
     connect(&model_, &SessionModel::afStateChanged, this, &MainWindow::updateAFButton);
     connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);
+    connect(&model_.card(), &CardModel::activeChanged, this, &MainWindow::updateSource);
+    updateSource();
     updateState();
     updateLiveButton();
     updateAFButton();
@@ -179,6 +203,12 @@ void MainWindow::setCameraTrouble(CameraTrouble* trouble) {
         trouble_->update(model_.state());
     }
     updateCentre();
+}
+
+bool MainWindow::showsCard() const { return sourceStack_->currentWidget() == cardPage_; }
+
+void MainWindow::updateSource() {
+    sourceStack_->setCurrentWidget(model_.card().active() ? cardPage_ : tetherPage_);
 }
 
 bool MainWindow::spaceEnabled() const {

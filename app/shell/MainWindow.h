@@ -22,6 +22,9 @@ class GlassButton;
 namespace pexil::shell {
 
 class CameraMenu;
+class CardActionBar;
+class CardBrowser;
+class CardInfoRow;
 class CameraStatusMenu;
 class CameraWaitView;
 class Filmstrip;
@@ -50,6 +53,9 @@ public:
     // What the centre shows.
     enum class Centre { preview, waiting, warmup };
     Centre centre() const;
+    // Whether the card source (browser, information row, action bar) is shown instead of the
+    // preview, its information row and the filmstrip.
+    bool showsCard() const;
 
     // The shell's own failures go to the same alert as the session's.
     void reportError(const QString& text);
@@ -63,6 +69,9 @@ public:
     PreviewPane* preview() const { return preview_; }
     InfoRow* infoRow() const { return info_; }
     Filmstrip* filmstrip() const { return filmstrip_; }
+    CardBrowser* cardBrowser() const { return cardBrowser_; }
+    CardInfoRow* cardInfoRow() const { return cardInfo_; }
+    CardActionBar* cardActionBar() const { return cardBar_; }
     Inspector* inspector() const { return inspector_; }
     WarningStrip* warningStrip() const { return warning_; }
     WarmupOverlay* warmupOverlay() const { return warmupView_; }
@@ -93,6 +102,7 @@ private:
     void buildMenus();
     void updateState();
     void updateCentre();
+    void updateSource();
     void updateLiveButton();
     void updateAFButton();
     void updateAlert();
@@ -111,6 +121,12 @@ private:
     WarmupOverlay* warmupView_;
     InfoRow* info_;
     Filmstrip* filmstrip_;
+    QStackedWidget* sourceStack_;
+    QWidget* tetherPage_;
+    QWidget* cardPage_;
+    CardBrowser* cardBrowser_;
+    CardInfoRow* cardInfo_;
+    CardActionBar* cardBar_;
     Inspector* inspector_;
     QSplitter* splitter_;
     QShortcut* space_;

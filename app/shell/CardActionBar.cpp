@@ -1,0 +1,185 @@
+#include "app/shell/CardActionBar.h"
+
+#include "app/card/CardModel.h"
+#include "app/geo/GeoStore.h"
+#include "app/shell/CardSpinner.h"
+#include "app/shell/CardTexts.h"
+#include "app/shell/SourceToggle.h"
+#include "ui/icons/GlyphIconEngine.h"
+#include "ui/theme/Theme.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace pexil::shell {
+
+namespace {
+QString colour(const QColor& c) {
+    return QStringLiteral("color: %1").arg(c.name());
+}
+}  // namespace
+
+CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo, QWidget* parent)
+    : QWidget(parent),
+      card_(card),
+      geo_(geo),
+      source_(new SourceToggle(model, card, this)),
+      progress_(new QProgressBar(this)),
+      spinner_(new CardSpinner(12, this)),
+      summaryMark_(new QLabel(this)),
+      statusLabel_(new QLabel(this)),
+      geoIcon_(new QLabel(this)),
+      geoLabel_(new QLabel(this)),
+      writeLocations_(new QCheckBox(QStringLiteral("取り込み時に書き込む"), this)),
+      importSelected_(new QPushButton(this)),
+      importAll_(new QPushButton(this)) {
+    setFixedHeight(barHeight);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 0, 14, 0);
+    row->setSpacing(14);
+    row->addWidget(source_);
+
+    auto* lines = new QVBoxLayout;
+    lines->setSpacing(6);
+    auto* statusLine = new QHBoxLayout;
+    statusLine->setSpacing(6);
+    progress_->setFixedSize(120, 6);
+    progress_->setTextVisible(false);
+    progress_->setStyleSheet(
+        QStringLiteral("QProgressBar { background: %1; border: none; border-radius: 3px; }"
+                       "QProgressBar::chunk { background: %2; border-radius: 3px; }")
+            .arg(ui::Theme::surfaceRaised().name(), ui::Theme::amber().name()));
+    summaryMark_->setPixmap(
+        ui::GlyphIconEngine::icon(u"checkmark.circle.fill", ui::Theme::amber()).pixmap(14, 14));
+    statusLabel_->setFont(ui::Theme::digitsFont(12));
+    statusLabel_->setStyleSheet(colour(ui::Theme::text()));
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{progress_, spinner_, summaryMark_, statusLabel_})
+        statusLine->addWidget(w, 0, Qt::AlignVCenter);
+    statusLine->addStretch(1);
+    lines->addLayout(statusLine);
+
+    auto* geoLine = new QHBoxLayout;
+    geoLine->setSpacing(6);
+    geoLabel_->setFont(ui::Theme::font(11));
+    geoLabel_->setStyleSheet(colour(ui::Theme::dim()));
+    writeLocations_->setFont(ui::Theme::font(11));
+    writeLocations_->setFocusPolicy(Qt::NoFocus);
+    for (QWidget* w : std::initializer_list<QWidget*>{geoIcon_, geoLabel_, writeLocations_})
+        geoLine->addWidget(w, 0, Qt::AlignVCenter);
+    geoLine->addStretch(1);
+    lines->addLayout(geoLine);
+    row->addLayout(lines, 1);
+
+    for (QPushButton* b : {importSelected_, importAll_}) {
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setFont(ui::Theme::font(12, QFont::Medium));
+        b->setMinimumHeight(28);
+        row->addWidget(b);
+    }
+    // The prominent button: amber with dark text, greyed while it cannot be used.
+    importAll_->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px;"
+                       " padding: 4px 14px; }"
+                       "QPushButton:hover { background: %3; }"
+                       "QPushButton:disabled { background: %4; color: %5; }")
+            .arg(ui::Theme::amber().name(), ui::Theme::onAmber().name(),
+                 ui::Theme::amber().lighter(112).name(), ui::Theme::surfaceRaised().name(),
+                 ui::Theme::dimmer().name()));
+    importSelected_->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px;"
+                       " padding: 4px 14px; }"
+                       "QPushButton:hover { background: %3; }"
+                       "QPushButton:disabled { color: %4; }")
+            .arg(ui::Theme::surfaceRaised().name(), ui::Theme::text().name(),
+                 ui::Theme::surfaceRaised().lighter(130).name(), ui::Theme::dimmer().name()));
+
+    connect(importSelected_, &QPushButton::clicked, &card_, &CardModel::importSelected);
+    connect(importAll_, &QPushButton::clicked, &card_, &CardModel::importAll);
+    connect(writeLocations_, &QCheckBox::toggled, &card_, &CardModel::setWriteLocations);
+    for (auto signal : {&CardModel::itemsChanged, &CardModel::selectionChanged,
+                        &CardModel::loadingChanged, &CardModel::expectedChanged,
+                        &CardModel::importPhaseChanged, &CardModel::lastSummaryChanged})
+        connect(&card_, signal, this, &CardActionBar::refresh);
+    connect(&card_, &CardModel::itemsChanged, this, &CardActionBar::refreshGeo);
+    connect(&card_, &CardModel::writeLocationsChanged, this, &CardActionBar::refreshGeo);
+    connect(&geo_, &GeoStore::recordChanged, this, &CardActionBar::refreshGeo);
+    refresh();
+    refreshGeo();
+}
+
+QString CardActionBar::statusText() const {
+    return statusLabel_->text();
+}
+QString CardActionBar::geoText() const {
+    return geoLabel_->text();
+}
+QString CardActionBar::geoHelp() const {
+    return geoLabel_->toolTip();
+}
+
+void CardActionBar::refresh() {
+    const CardItems& items = card_.items();
+    const std::set<QString>& selection = card_.selection();
+    std::size_t unimported = 0;
+    int selectedNew = 0;
+    for (const CardItem& item : items) {
+        if (item.imported) continue;
+        ++unimported;
+        if (selection.count(item.id) > 0) ++selectedNew;
+    }
+    const auto& phase = card_.importPhase();
+    const bool importing = phase.has_value();
+
+    importSelected_->setText(CardTexts::importSelectedText(selectedNew));
+    importSelected_->setEnabled(selectedNew > 0 && !importing);
+    importAll_->setText(CardTexts::importAllText(unimported));
+    importAll_->setEnabled(unimported > 0 && !importing && !card_.loading());
+    importAll_->setToolTip(card_.loading() ? CardTexts::importAllWaitHelp() : QString());
+
+    using Kind = ImportPhase::Kind;
+    if (phase)
+        status_ = phase->kind == Kind::downloading ? Status::downloading : Status::geotagging;
+    else if (card_.lastSummary())
+        status_ = Status::summary;
+    else if (card_.loading())
+        status_ = Status::loading;
+    else
+        status_ = Status::counts;
+    progress_->setVisible(status_ == Status::downloading);
+    if (status_ == Status::downloading) {
+        progress_->setRange(0, std::max(1, phase->total));
+        progress_->setValue(phase->done);
+    }
+    spinner_->setVisible(status_ == Status::geotagging);
+    summaryMark_->setVisible(status_ == Status::summary);
+    statusLabel_->setText(CardTexts::statusText(phase, card_.lastSummary(), card_.loading(),
+                                                items.size(), card_.expected(), unimported));
+}
+
+void CardActionBar::refreshGeo() {
+    const auto& payload = geo_.payload();
+    geoIcon_->setPixmap(
+        ui::GlyphIconEngine::icon(u"location", payload ? ui::Theme::amber() : ui::Theme::dim())
+            .pixmap(13, 13));
+    geoLabel_->setText(
+        CardTexts::geoText(payload.has_value(), payload ? card_.locatableCount() : 0));
+    geoLabel_->setToolTip(payload ? CardTexts::geoHelp(geo_.sender(), geo_.receivedAt(),
+                                                       payload->shots.size(), payload->track.size())
+                                  : QString());
+    writeLocations_->setVisible(payload.has_value());
+    const QSignalBlocker quiet(writeLocations_);
+    writeLocations_->setChecked(card_.writeLocations());
+}
+
+void CardActionBar::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), ui::Theme::surface());
+}
+
+}  // namespace pexil::shell

@@ -1,0 +1,80 @@
+#include "app/shell/CardBrowser.h"
+
+#include "app/card/CardModel.h"
+#include "app/session/SessionModel.h"
+#include "app/shell/CardGridView.h"
+#include "app/shell/CardLoadingView.h"
+#include "app/shell/CardPreviewView.h"
+#include "app/shell/CardTexts.h"
+#include "app/shell/WarmupOverlay.h"
+#include "ui/icons/GlyphIconEngine.h"
+#include "ui/theme/Theme.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace pexil::shell {
+
+namespace {
+QWidget* emptyCard(QWidget* parent) {
+    auto* page = new QWidget(parent);
+    auto* column = new QVBoxLayout(page);
+    column->setSpacing(10);
+    column->addStretch(1);
+    auto* symbol = new QLabel(page);
+    symbol->setPixmap(ui::GlyphIconEngine::icon(u"sdcard", ui::Theme::dim()).pixmap(44, 44));
+    symbol->setAlignment(Qt::AlignCenter);
+    column->addWidget(symbol);
+    auto* text = new QLabel(CardTexts::emptyCard(), page);
+    text->setFont(ui::Theme::font(14));
+    text->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
+    text->setAlignment(Qt::AlignCenter);
+    column->addWidget(text);
+    column->addStretch(1);
+    return page;
+}
+}  // namespace
+
+CardBrowser::CardBrowser(SessionModel& model, CardModel& card, QWidget* parent)
+    : QStackedWidget(parent),
+      model_(model),
+      card_(card),
+      warmup_(new WarmupOverlay(model, this)),
+      large_(new CardPreviewView(card, this)),
+      loading_(new CardLoadingView(this)),
+      empty_(emptyCard(this)),
+      grid_(new CardGridView(card, this)) {
+    for (QWidget* page : {static_cast<QWidget*>(warmup_), static_cast<QWidget*>(large_),
+                          static_cast<QWidget*>(loading_), empty_, static_cast<QWidget*>(grid_)})
+        addWidget(page);
+    connect(&model_, &SessionModel::warmupChanged, this, &CardBrowser::choose);
+    for (auto signal : {&CardModel::focusChanged, &CardModel::loadingChanged,
+                        &CardModel::itemsChanged, &CardModel::expectedChanged})
+        connect(&card_, signal, this, &CardBrowser::choose);
+    choose();
+}
+
+CardBrowser::Page CardBrowser::page() const {
+    QWidget* shown = currentWidget();
+    if (shown == warmup_) return Page::warmup;
+    if (shown == large_) return Page::large;
+    if (shown == loading_) return Page::loading;
+    if (shown == empty_) return Page::empty;
+    return Page::grid;
+}
+
+void CardBrowser::choose() {
+    loading_->setProgress(card_.items().size(), card_.expected());
+    QWidget* shown = grid_;
+    if (model_.warmup())
+        shown = warmup_;
+    else if (card_.focus())
+        shown = large_;
+    else if (card_.loading())
+        shown = loading_;
+    else if (card_.items().empty())
+        shown = empty_;
+    setCurrentWidget(shown);
+}
+
+}  // namespace pexil::shell

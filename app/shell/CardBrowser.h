@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QStackedWidget>
+
+namespace pexil {
+class CardModel;
+class SessionModel;
+}  // namespace pexil
+
+namespace pexil::shell {
+
+class CardGridView;
+class CardLoadingView;
+class CardPreviewView;
+class WarmupOverlay;
+
+// The card source's main area: the first of these that applies — the warm-up overlay while
+// the camera warms up, the focused picture large, the loading view while the card is being
+// listed, the empty card, otherwise the grid.
+class CardBrowser final : public QStackedWidget {
+    Q_OBJECT
+public:
+    enum class Page { warmup, large, loading, empty, grid };
+
+    CardBrowser(SessionModel& model, CardModel& card, QWidget* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(CardBrowser)
+
+    Page page() const;
+    CardGridView* grid() const { return grid_; }
+    CardPreviewView* large() const { return large_; }
+    CardLoadingView* loadingView() const { return loading_; }
+    QWidget* emptyView() const { return empty_; }
+    WarmupOverlay* warmupView() const { return warmup_; }
+
+private:
+    void choose();
+
+    SessionModel& model_;
+    CardModel& card_;
+    WarmupOverlay* warmup_;
+    CardPreviewView* large_;
+    CardLoadingView* loading_;
+    QWidget* empty_;
+    CardGridView* grid_;
+};
+
+}  // namespace pexil::shell
