@@ -91,7 +91,13 @@ async::Task<CameraLink::DownloadResult> CameraLink::download(CameraFilePtr file,
             resolver.resolve(Transfer{std::move(written), std::move(error)});
         });
     };
+    // Callers await this from tasks of their own, which may outlive the link.
+    const auto watch = lifetime_.watch();
     auto transfer = co_await async::waitFor<Transfer>(std::move(request));
+    if (!watch.alive()) {
+        co_return DownloadFailure{localized("保存できません（%1）: カメラとの接続が終わりました")
+                                      .arg(dir.filePath(chosen))};
+    }
     --downloading_;
     if (!transfer.written) {
         const QString problem =

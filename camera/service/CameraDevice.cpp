@@ -213,6 +213,8 @@ async::Task<std::optional<ObjectInfo>> CameraDevice::describe(std::shared_ptr<Se
                                                              std::uint32_t handle) {
     std::vector<std::uint32_t> params{handle};
     auto answer = co_await engine->exchange(getObjectInfo, std::move(params));
+    // An answer from a session that ended meanwhile describes another card's numbering.
+    if (engine_ != engine) co_return std::nullopt;
     if (!answer || answer.value().response.code != responseOK) co_return std::nullopt;
     auto info = ObjectInfo::parse(answer.value().data);
     if (info && info->isFolder()) {

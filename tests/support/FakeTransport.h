@@ -69,6 +69,11 @@ public:
         eventError_ = std::move(error);
         wake_.notify_all();
     }
+    // A camera the test holds in the middle of a transaction lets go once this is true.
+    bool interrupted() const {
+        std::lock_guard lock(mutex_);
+        return interrupted_;
+    }
     std::vector<camera::Operation> operations() const {
         std::lock_guard lock(mutex_);
         return seen;

@@ -100,6 +100,28 @@ TEST_P(CameraLinkDownload, AFileOnDiskWhoseCardCopyCouldNotBeDeletedCountsAsSave
     EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(file->name()));
 }
 
+TEST_P(CameraLinkDownload, ADownloadAwaitedPastTheLinksEndAnswersWithoutTouchingIt) {
+    LinkHarness h{GetParam()};
+    h.makeCamera(1);
+    h.plug();
+    h.openAndWaitReady(1);
+    h.camera->setBandwidth(1);
+    const auto file = h.link->cardFiles().begin()->second;
+    std::optional<CameraLink::DownloadResult> result;
+    // The caller's task, like a card import's, is not the link's own: it outlives the link.
+    async::Scope scope(h.rt);
+    scope.spawn([](CameraLink& link, CameraLink::CameraFilePtr f, QString to,
+                   std::optional<CameraLink::DownloadResult>& out) -> async::Task<void> {
+        out.emplace(co_await link.download(f, to, false));
+    }(*h.link, file, h.dir.filePath(QStringLiteral("import")), result));
+    h.rt.runReady();
+    h.link.reset();
+    h.camera->setBandwidth(0);
+    ASSERT_TRUE(h.waitUntil([&] { return result.has_value(); }));
+    EXPECT_FALSE(result->ok());
+    EXPECT_TRUE(h.rt.unhandled().isEmpty());
+}
+
 TEST(CameraLinkNames, CameraNamesCannotLeaveOrHideInTheFolder) {
     EXPECT_EQ(CameraLink::savedNameFor(QStringLiteral("DSC_0001.NEF")),
               QStringLiteral("DSC_0001.NEF"));

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <mutex>
 
 namespace pexil::camera {
@@ -44,10 +45,12 @@ struct Card {
         info.parent = 2;
         info.filename = name;
         info.size = size;
-        info.captureDate = QDateTime(QDate(2024, 5, 1), QTime(10, 0, static_cast<int>(handle % 60)), Qt::LocalTime);
+        info.captureDate = QDateTime(QDate(2024, 5, 1), QTime(10, 0, static_cast<int>(handle % 60)),
+                                     Qt::LocalTime);
         objects[handle] = info;
         Bytes data(size);
-        for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>((i * 31 + handle) & 0xFF);
+        for (std::size_t i = 0; i < size; ++i)
+            data[i] = static_cast<std::uint8_t>((i * 31 + handle) & 0xFF);
         contents[handle] = std::move(data);
     }
 
@@ -73,13 +76,17 @@ struct Card {
                 send(handles);
                 return ok;
             }
-            case 0x1008: send(objects.at(op.params.at(0)).encode()); return ok;
+            case 0x1008:
+                send(objects.at(op.params.at(0)).encode());
+                return ok;
             case 0x1009: {
                 const Bytes& data = contents.at(op.params.at(0));
                 sink.begin(data.size());
-                const std::size_t limit = cutAfter ? std::min<std::size_t>(*cutAfter, data.size()) : data.size();
+                const std::size_t limit =
+                    cutAfter ? std::min<std::size_t>(*cutAfter, data.size()) : data.size();
                 for (std::size_t at = 0; at < limit; at += 4096)
-                    if (!sink.write(ByteView(data).subspan(at, std::min<std::size_t>(4096, limit - at))))
+                    if (!sink.write(
+                            ByteView(data).subspan(at, std::min<std::size_t>(4096, limit - at))))
                         return TransportError{QStringLiteral("sink refused")};
                 if (cutAfter) return TransportError{QStringLiteral("カメラとの接続が切れました")};
                 return ok;
@@ -87,19 +94,58 @@ struct Card {
             case 0x100B:
                 deleted.push_back(op.params.at(0));
                 return ok;
-            default: return ok;
+            default:
+                return ok;
         }
+    }
+};
+
+// Holds the camera inside one operation (on the engine's I/O thread) until the test lets
+// go or the transport is interrupted: a hung camera, or an answer that arrives late.
+struct Hold {
+    std::uint16_t code = 0;
+    std::uint32_t param = 0;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool untilInterrupted = true;    // false: only release() lets go
+    std::function<void()> wakeMain;  // the test waits on the main queue, which hears nothing else
+    bool taken = false;
+    bool holding = false;
+    bool released = false;
+
+    void wait(const Operation& op, const FakeTransport& transport) {
+        if (op.code != code || op.params.empty() || op.params[0] != param) return;
+        std::unique_lock lock(mutex);
+        if (taken) return;  // only the first such operation is held
+        taken = holding = true;
+        if (wakeMain) wakeMain();
+        while (!released && !(untilInterrupted && transport.interrupted()))
+            wake.wait_for(lock, std::chrono::milliseconds(1));
+        holding = false;
+    }
+    bool isHolding() {
+        std::lock_guard lock(mutex);
+        return holding;
+    }
+    void release() {
+        std::lock_guard lock(mutex);
+        released = true;
+        wake.notify_all();
     }
 };
 
 struct Fixture {
     Fixture() {
-        device = CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"), [this] {
-            auto t = std::make_unique<FakeTransport>(
-                [this](const Operation& op, std::optional<ByteView>, DataSink& sink) { return card.answer(op, sink); });
-            transport = t.get();
-            return t;
-        });
+        device =
+            CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"), [this] {
+                auto t = std::make_unique<FakeTransport>(
+                    [this](const Operation& op, std::optional<ByteView>, DataSink& sink) {
+                        if (hold) hold->wait(op, *transport);
+                        return card.answer(op, sink);
+                    });
+                transport = t.get();
+                return t;
+            });
         CameraDevice::Listener listener;
         listener.sessionOpened = [this](std::optional<TransportError> e) { opened.push_back(e); };
         listener.sessionClosed = [this](std::optional<TransportError> e) { closed.push_back(e); };
@@ -111,6 +157,9 @@ struct Fixture {
         listener.catalogComplete = [this] { ++completes; };
         listener.ptpEvent = [this](const Bytes& e) { events.push_back(e); };
         device->setListener(listener);
+    }
+    ~Fixture() {
+        if (hold) hold->release();  // a held camera must not keep the engine from stopping
     }
     void openAndCatalog() {
         device->requestOpenSession();
@@ -124,6 +173,7 @@ struct Fixture {
 
     async::VirtualRuntime rt;
     Card card;
+    std::shared_ptr<Hold> hold;
     FakeTransport* transport = nullptr;
     std::shared_ptr<CameraDevice> device;
     std::vector<std::optional<TransportError>> opened, closed;
@@ -136,7 +186,8 @@ struct Fixture {
 
 TEST(CameraDevice, CataloguesTheCardInBatchesThenSaysComplete) {
     Fixture f;
-    for (std::uint32_t h = 10; h < 460; ++h) f.card.addPicture(h, QStringLiteral("DSC_%1.JPG").arg(h, 4, 10, QChar(u'0')), 16);
+    for (std::uint32_t h = 10; h < 460; ++h)
+        f.card.addPicture(h, QStringLiteral("DSC_%1.JPG").arg(h, 4, 10, QChar(u'0')), 16);
     f.openAndCatalog();
     ASSERT_EQ(f.opened.size(), 1U);
     EXPECT_FALSE(f.opened[0]);
@@ -158,7 +209,8 @@ TEST(CameraDevice, ANewObjectIsReportedOnceWithItsEvent) {
     f.openAndCatalog();
     f.card.addPicture(77, QStringLiteral("DSC_0077.NEF"), 100);
     f.transport->pushEvent(testing::eventContainer(0x4002, 77));
-    f.transport->pushEvent(testing::eventContainer(0x4002, 77));  // a repeated report changes nothing
+    f.transport->pushEvent(
+        testing::eventContainer(0x4002, 77));  // a repeated report changes nothing
     f.transport->pushEvent(testing::eventContainer(0x400D, 0));
     ASSERT_TRUE(f.rt.waitUntil([&] { return f.events.size() == 3 && f.files.size() == 1; }));
     f.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
@@ -191,7 +243,8 @@ TEST(CameraDevice, DownloadsByteIdenticalUnderTheNextFreeNameAndDeletesOnlyAfter
     QFile saved(f.dest.filePath(QStringLiteral("DSC_0010.JPG")));
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     const QByteArray bytes = saved.readAll();
-    EXPECT_EQ(bytes, QByteArray(reinterpret_cast<const char*>(f.card.contents[10].data()), 1000000));
+    EXPECT_EQ(bytes,
+              QByteArray(reinterpret_cast<const char*>(f.card.contents[10].data()), 1000000));
     EXPECT_EQ(static_cast<std::size_t>(bytes.size()), f.card.contents[10].size());
 
     auto second = download(f, file, true);
@@ -235,15 +288,89 @@ TEST(CameraDevice, ClosingAnswersOnceThenReportsTheSessionClosed) {
     ASSERT_TRUE(after && after->error);
 }
 
+TEST(CameraDevice, AHungDownloadLetsItsDeviceGoAndIsAnsweredOnceWithNothingLeft) {
+    Fixture f;
+    f.card.addPicture(10, QStringLiteral("DSC_0010.NEF"), 100'000);
+    f.openAndCatalog();
+    f.hold = std::make_shared<Hold>();
+    f.hold->code = 0x1009;
+    f.hold->param = 10;
+    f.hold->wakeMain = [&f] { f.rt.runtime().main().post([] {}); };
+    const auto hold = f.hold;
+    int answers = 0;
+    std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> result;
+    f.file(QStringLiteral("DSC_0010.NEF"))
+        ->requestDownload({f.dest.path(), QStringLiteral("DSC_0010.NEF"), true},
+                          [&](std::optional<QString> name, std::optional<TransportError> error) {
+                              ++answers;
+                              result.emplace(name, error);
+                          });
+    ASSERT_TRUE(f.rt.waitUntil([&] { return hold->isHolding(); }));
+
+    // Whoever held the device lets it go while the camera does not answer.
+    const std::weak_ptr<CameraDevice> weak = f.device;
+    f.files.clear();
+    f.device.reset();
+    EXPECT_TRUE(weak.expired()) << "the download must not keep its device alive";
+    hold->release();
+    ASSERT_TRUE(f.rt.waitUntil([&] { return result.has_value(); }));
+    f.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(answers, 1);
+    EXPECT_FALSE(result->first);
+    ASSERT_TRUE(result->second);
+    EXPECT_TRUE(QDir(f.dest.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(f.card.deleted.empty()) << "the picture stays on the card";
+}
+
+TEST(CameraDevice, AFolderDescribedForAnEndedSessionDoesNotNameTheNextSessionsFolder) {
+    Fixture f;
+    f.openAndCatalog();
+    // The first session hears of a new folder 3 and asks about it; the camera answers late.
+    f.card.objects[3] = f.card.objects[2];
+    f.card.objects[3].filename = QStringLiteral("101NCD850");
+    f.hold = std::make_shared<Hold>();
+    f.hold->code = 0x1008;
+    f.hold->param = 3;
+    f.hold->wakeMain = [&f] { f.rt.runtime().main().post([] {}); };
+    f.hold->untilInterrupted = false;
+    const auto hold = f.hold;
+    f.transport->pushEvent(testing::eventContainer(0x4002, 3));
+    ASSERT_TRUE(f.rt.waitUntil([&] { return hold->isHolding(); }));
+    f.transport->failEvents(TransportError{QStringLiteral("切断")});
+    ASSERT_TRUE(f.rt.waitUntil([&] { return !f.closed.empty(); }));
+
+    // A card where 3 is another folder, in a new session.
+    f.card.objects[3].filename = QStringLiteral("102NCD850");
+    f.folders.clear();
+    f.device->requestOpenSession();
+    ASSERT_TRUE(f.rt.waitUntil([&] { return f.completes == 2; }));
+    ASSERT_EQ(f.folders.size(), 3U);
+
+    // The first session's answer arrives, telling of the old card.
+    f.card.objects[3].filename = QStringLiteral("101NCD850");
+    hold->release();
+    f.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    f.card.objects[3].filename = QStringLiteral("102NCD850");
+    f.card.addPicture(40, QStringLiteral("DSC_0040.JPG"), 16);
+    {
+        std::lock_guard lock(f.card.mutex);
+        f.card.objects[40].parent = 3;
+    }
+    f.transport->pushEvent(testing::eventContainer(0x4002, 40));
+    ASSERT_TRUE(f.rt.waitUntil([&] { return f.file(QStringLiteral("DSC_0040.JPG")) != nullptr; }));
+    EXPECT_EQ(f.file(QStringLiteral("DSC_0040.JPG"))->folderPath(),
+              QStringLiteral("DCIM/102NCD850"));
+}
+
 TEST(DeviceBrowser, ReportsDevicesPresentAtStartAndEachRemovalOnce) {
     async::VirtualRuntime rt;
     auto source = std::make_unique<ManualSource>(rt);
     ManualSource* manual = source.get();
     auto device = CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"), [] {
-        return std::make_unique<FakeTransport>(
-            [](const Operation& op, std::optional<ByteView>, DataSink&) -> Result<Response, TransportError> {
-                return Response{0x2001, op.transactionId, {}};
-            });
+        return std::make_unique<FakeTransport>([](const Operation& op, std::optional<ByteView>,
+                                                  DataSink&) -> Result<Response, TransportError> {
+            return Response{0x2001, op.transactionId, {}};
+        });
     });
     manual->add(device);
     DeviceBrowser browser;
