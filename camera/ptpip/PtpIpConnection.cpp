@@ -21,7 +21,8 @@ namespace {
 // Control packets must fit the buffer whole, header and all.
 constexpr std::size_t minimumCapacity = maxControlPacket + 64;
 
-IoStatus waitReady(int fd, short events, const Interrupter* wake, Deadline deadline) {
+IoStatus waitReady(int fd, short events, const Interrupter* wake, Deadline deadline,
+                   const Doorbell* bell = nullptr) {
     for (;;) {
         if (wake && wake->signalled()) return IoStatus::interrupted;
         int timeout = -1;
@@ -31,13 +32,16 @@ IoStatus waitReady(int fd, short events, const Interrupter* wake, Deadline deadl
             if (left.count() <= 0) return IoStatus::timedOut;
             timeout = static_cast<int>(std::min<std::int64_t>(left.count(), INT_MAX));
         }
-        std::array<pollfd, 2> fds{pollfd{fd, events, 0}, pollfd{wake ? wake->fd() : -1, POLLIN, 0}};
-        const int n = ::poll(fds.data(), wake ? 2 : 1, timeout);
+        // poll() skips entries with a negative descriptor.
+        std::array<pollfd, 3> fds{pollfd{fd, events, 0}, pollfd{wake ? wake->fd() : -1, POLLIN, 0},
+                                  pollfd{bell ? bell->fd() : -1, POLLIN, 0}};
+        const int n = ::poll(fds.data(), fds.size(), timeout);
         if (n < 0) {
             if (errno == EINTR) continue;
             return IoStatus::failed;
         }
         if (wake && fds[1].revents != 0) return IoStatus::interrupted;
+        if (bell && fds[2].revents != 0) return IoStatus::rung;
         // Readiness, an error or a hang-up: the next I/O call says which.
         if (n > 0) return IoStatus::ok;
     }
@@ -75,6 +79,24 @@ void Interrupter::signal() {
     const std::uint64_t one = 1;
     // Only fails when the counter would overflow, and then it is signalled anyway.
     [[maybe_unused]] const auto written = ::write(fd_, &one, sizeof one);
+}
+
+Doorbell::Doorbell() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (fd_ < 0) throw std::runtime_error("eventfd");
+}
+
+Doorbell::~Doorbell() {
+    ::close(fd_);
+}
+
+void Doorbell::ring() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(fd_, &one, sizeof one);
+}
+
+bool Doorbell::clear() {
+    std::uint64_t count = 0;
+    return ::read(fd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count) && count > 0;
 }
 
 Result<std::vector<Endpoint>, std::string> resolve(const std::string& host, std::uint16_t port,
@@ -146,6 +168,9 @@ PtpIpConnection::~PtpIpConnection() {
 PtpIpConnection::PtpIpConnection(PtpIpConnection&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       wake_(other.wake_),
+      bell_(other.bell_),
+      received_(other.received_.load()),
+      sent_(other.sent_.load()),
       buffer_(std::move(other.buffer_)),
       begin_(std::exchange(other.begin_, 0)),
       end_(std::exchange(other.end_, 0)),
@@ -156,6 +181,9 @@ PtpIpConnection& PtpIpConnection::operator=(PtpIpConnection&& other) noexcept {
         close();
         fd_ = std::exchange(other.fd_, -1);
         wake_ = other.wake_;
+        bell_ = other.bell_;
+        received_ = other.received_.load();
+        sent_ = other.sent_.load();
         buffer_ = std::move(other.buffer_);
         begin_ = std::exchange(other.begin_, 0);
         end_ = std::exchange(other.end_, 0);
@@ -187,8 +215,8 @@ void PtpIpConnection::shutdown() {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }
 
-IoStatus PtpIpConnection::wait(short events, Deadline deadline) {
-    const auto status = waitReady(fd_, events, wake_, deadline);
+IoStatus PtpIpConnection::wait(short events, Deadline deadline, const Doorbell* bell) {
+    const auto status = waitReady(fd_, events, wake_, deadline, bell);
     if (status == IoStatus::failed) lastError_ = errno;
     return status;
 }
@@ -207,6 +235,7 @@ IoStatus PtpIpConnection::fill(Deadline deadline) {
         const auto n = ::recv(fd_, buffer_.data() + end_, buffer_.size() - end_, MSG_DONTWAIT);
         if (n > 0) {
             end_ += static_cast<std::size_t>(n);
+            received_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
             return IoStatus::ok;
         }
         if (n == 0) return IoStatus::closed;
@@ -215,7 +244,8 @@ IoStatus PtpIpConnection::fill(Deadline deadline) {
             lastError_ = errno;
             return IoStatus::failed;
         }
-        if (const auto status = wait(POLLIN, deadline); status != IoStatus::ok) return status;
+        if (const auto status = wait(POLLIN, deadline, bell_); status != IoStatus::ok)
+            return status;
     }
 }
 
@@ -319,10 +349,13 @@ IoStatus PtpIpConnection::send(ByteView head, ByteView body, Deadline deadline) 
                 lastError_ = errno;
                 return IoStatus::failed;
             }
-            if (const auto status = wait(POLLOUT, deadline); status != IoStatus::ok) return status;
+            // A send never stops for the doorbell: half a packet would break the stream.
+            if (const auto status = wait(POLLOUT, deadline, nullptr); status != IoStatus::ok)
+                return status;
             continue;
         }
         auto sent = static_cast<std::size_t>(n);
+        sent_.fetch_add(sent, std::memory_order_relaxed);
         while (first < parts.size() && sent >= parts[first].iov_len) {
             sent -= parts[first].iov_len;
             ++first;

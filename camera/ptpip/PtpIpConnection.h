@@ -41,6 +41,25 @@ private:
     std::atomic<bool> signalled_{false};
 };
 
+// Makes a read wait return early (IoStatus::rung) without ending anything: how another
+// thread gets the reader of a connection to do something for it (send a probe). Rings stay
+// rung until cleared. Any thread.
+class Doorbell {
+public:
+    Doorbell();
+    ~Doorbell();
+    Doorbell(const Doorbell&) = delete;
+    Doorbell& operator=(const Doorbell&) = delete;
+
+    void ring();
+    // Whether it had rung since the last clear().
+    bool clear();
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
 // One socket address of a host.
 struct Endpoint {
     sockaddr_storage address{};
@@ -61,14 +80,16 @@ enum class IoStatus {
     interrupted,  // the Interrupter was signalled
     failed,       // a socket error: lastError() tells which
     malformed,    // the peer sent a header no packet can have
+    rung,         // a read was woken by the Doorbell: nothing lost, the caller may read on
 };
 
 // One TCP connection carrying PTP/IP packets: a non-blocking socket and a receive buffer.
 // Reads never allocate from a length the peer announced: control packets are bounded by
 // maxControlPacket and Data payloads are handed out piece by piece from the buffer.
 //
-// Threads: reading and writing from one thread each at most; shutdown() from any thread
-// while the connection exists. Every wait watches the Interrupter and the deadline.
+// Threads: reading and writing from one thread each at most; shutdown(), received() and sent() from
+// any thread while the connection exists. Every wait watches the Interrupter and the deadline;
+// reads also watch the Doorbell, if one is set, and a partial packet stays buffered.
 class PtpIpConnection {
 public:
     static constexpr std::size_t defaultCapacity = std::size_t{1} << 20;
@@ -92,6 +113,10 @@ public:
     // The errno of the last call that gave IoStatus::failed.
     int lastError() const { return lastError_; }
     void setInterrupter(const Interrupter& wake) { wake_ = &wake; }
+    void setDoorbell(const Doorbell* bell) { bell_ = bell; }
+    // Bytes received and sent so far.
+    std::uint64_t received() const { return received_.load(std::memory_order_relaxed); }
+    std::uint64_t sent() const { return sent_.load(std::memory_order_relaxed); }
 
     // Waits until the next packet's header is here; the packet itself stays unread.
     IoStatus peekHeader(Header& header, Deadline deadline);
@@ -121,12 +146,15 @@ public:
 private:
     IoStatus need(std::size_t count, Deadline deadline);
     IoStatus fill(Deadline deadline);
-    IoStatus wait(short events, Deadline deadline);
+    IoStatus wait(short events, Deadline deadline, const Doorbell* bell);
     void consume(std::size_t count);
     void close();
 
     int fd_ = -1;
     const Interrupter* wake_ = nullptr;
+    const Doorbell* bell_ = nullptr;
+    std::atomic<std::uint64_t> received_{0};
+    std::atomic<std::uint64_t> sent_{0};
     std::vector<std::uint8_t> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

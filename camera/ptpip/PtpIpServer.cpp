@@ -161,11 +161,15 @@ public:
 
     // Closes both connections; the threads end at their next wait. Any thread.
     void end() {
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        wake_.signal();
-        command_->shutdown();
-        if (events_) events_->shutdown();
+        {
+            std::lock_guard lock(mutex_);
+            ended_ = true;
+            wake_.signal();
+            command_->shutdown();
+            if (events_) events_->shutdown();
+        }
+        // A responder holding the command thread (a stalled camera) lets go of it.
+        server_.responder_->initiatorGone();
     }
 
     bool ended() {
@@ -187,6 +191,7 @@ public:
 private:
     void run(void (Session::*loop)()) {
         (this->*loop)();
+        server_.responder_->initiatorGone();
         std::lock_guard lock(mutex_);
         ended_ = true;
         wake_.signal();
@@ -242,6 +247,7 @@ private:
             if (const auto* request = std::get_if<OperationRequest>(&*packet)) {
                 if (!serve(*request)) return;
             } else if (std::holds_alternative<ProbeRequest>(*packet)) {
+                if (!server_.responder_->inReach()) continue;
                 status = connection.send(encode(ProbeResponse{}), std::nullopt);
                 if (status != IoStatus::ok) return logEnd(status, connection);
             } else if (!std::holds_alternative<StartData>(*packet) &&
@@ -367,7 +373,9 @@ private:
                 if (status == IoStatus::timedOut) break;
                 if (status != IoStatus::ok) return logEnd(status, connection);
                 const auto packet = parse(bytes);
-                if (packet && std::holds_alternative<ProbeRequest>(*packet)) {
+                // A camera out of reach hears nothing: the probe goes unanswered.
+                if (packet && std::holds_alternative<ProbeRequest>(*packet) &&
+                    server_.responder_->inReach()) {
                     status = connection.send(encode(ProbeResponse{}), std::nullopt);
                     if (status != IoStatus::ok) return logEnd(status, connection);
                 }

@@ -135,6 +135,7 @@ TransportError PtpIpTransport::ioFailure(IoStatus status, const PtpIpConnection&
             return fatal(localized("カメラとの接続が切れました。"),
                          doing + QStringLiteral(": ") + systemText(connection.lastError()));
         case IoStatus::malformed:
+        case IoStatus::rung:
         case IoStatus::ok:
             break;
     }
@@ -161,6 +162,7 @@ TransportError PtpIpTransport::handshakeFailure(IoStatus status,
                                      "一度接続してください。"),
                            doing + QStringLiteral(": ") + systemText(connection.lastError()));
         case IoStatus::malformed:
+        case IoStatus::rung:
         case IoStatus::ok:
             break;
     }
@@ -265,6 +267,7 @@ Result<Done, TransportError> PtpIpTransport::connect() {
     camera_ = *ack;
     command_ = std::move(command.value().connection);
     events_ = std::move(events.value().connection);
+    events_->setDoorbell(&bell_);
     log(QStringLiteral("PTP/IP %1: 「%2」に接続しました").arg(peer(), camera_->name));
     return Done{};
 }
@@ -422,11 +425,21 @@ Result<std::optional<Bytes>, TransportError> PtpIpTransport::waitEvent(
         return failure(localized("カメラに接続していません。"), QStringLiteral("connect() の前"));
     const auto doing = QStringLiteral("イベント待ち");
     for (;;) {
+        if (probeWanted_.exchange(false)) {
+            const auto status =
+                connection->send(encode(ProbeRequest{}), deadlineAfter(probeAnswerTimeout));
+            if (status != IoStatus::ok)
+                return ioFailure(status, *connection, QStringLiteral("Probe の送信"));
+        }
         Header header;
         Bytes bytes;
         auto status = connection->peekHeader(header, deadline);
         if (status == IoStatus::ok && header.isData()) status = IoStatus::malformed;
         if (status == IoStatus::ok) status = connection->takePacket(bytes, deadline);
+        if (status == IoStatus::rung) {
+            bell_.clear();
+            continue;
+        }
         // A packet cut by the deadline stays buffered for the next call.
         if (status == IoStatus::timedOut) return std::optional<Bytes>();
         if (status != IoStatus::ok) return ioFailure(status, *connection, doing);
@@ -445,6 +458,18 @@ Result<std::optional<Bytes>, TransportError> PtpIpTransport::waitEvent(
         }
         // Probe Responses and Cancel carry nothing for the event stream.
     }
+}
+
+std::uint64_t PtpIpTransport::progress() const {
+    std::lock_guard lock(mutex_);
+    // Our own probes on the event connection are no sign of the camera's life.
+    return (command_ ? command_->received() + command_->sent() : 0) +
+           (events_ ? events_->received() : 0);
+}
+
+void PtpIpTransport::probe() {
+    probeWanted_ = true;
+    bell_.ring();
 }
 
 void PtpIpTransport::interrupt() {

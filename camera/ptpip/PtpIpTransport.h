@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -32,9 +33,15 @@ namespace pexil::camera {
 // total fails the transaction with a TransportError unless the camera's response is
 // itself an error, which is then returned.
 //
-// Waits: transact() waits for the camera's answer as long as it takes (the session engine
-// owns the watchdog and calls interrupt()); waitEvent() waits at most its timeout. Probe
-// Requests are answered by whichever call is reading the connection they arrive on.
+// Waits: transact() waits for the camera's answer as long as it makes progress. The session
+// engine's watchdog bounds it: it reads progress() (every byte either way on the command
+// connection, every byte received on the event connection) and,
+// while a transaction is silent, calls probe(); the Probe Request then goes out on the event
+// connection from the thread in waitEvent(), which the request wakes at once. A camera that
+// neither moves a byte nor answers a probe for ioTimeout (20 s by default) is given up with
+// interrupt(). Without a waitEvent() call running, probes wait for the next one.
+// waitEvent() waits at most its timeout. The camera's Probe Requests are answered by
+// whichever call is reading the connection they arrive on.
 //
 // Failures: a cut connection, a protocol violation or interrupt() leave the transport
 // unusable: that call and every later one return a TransportError, the first one logged
@@ -55,6 +62,7 @@ public:
         QString friendlyName = PtpIpTransport::defaultFriendlyName();
         std::chrono::milliseconds connectTimeout{5000};
         std::chrono::milliseconds initTimeout{10000};
+        std::chrono::milliseconds ioTimeout = defaultIoTimeout;
     };
 
     PtpIpTransport(Options options, LogFn log = {});
@@ -69,6 +77,11 @@ public:
     Result<std::optional<Bytes>, TransportError> waitEvent(
         std::chrono::milliseconds timeout) override;
     void interrupt() override;
+    std::optional<std::chrono::milliseconds> ioTimeout() const override {
+        return options_.ioTimeout;
+    }
+    std::uint64_t progress() const override;
+    void probe() override;
 
     // The camera's Init Command Ack (its name and GUID); none until connect() succeeded.
     // Call from the thread that called connect().
@@ -102,8 +115,10 @@ private:
     LogFn log_;
     std::mutex logMutex_;
     ptpip::Interrupter wake_;
+    ptpip::Doorbell bell_;  // rung by probe()
+    std::atomic<bool> probeWanted_{false};
 
-    std::mutex mutex_;  // guards the members below
+    mutable std::mutex mutex_;  // guards the members below
     std::unique_ptr<ptpip::PtpIpConnection> command_;
     std::unique_ptr<ptpip::PtpIpConnection> events_;
     std::optional<TransportError> dead_;

@@ -1,8 +1,12 @@
 #include "camera/session/SessionEngine.h"
 
 #include "kit/async/Completion.h"
+#include "kit/ptp/Localized.h"
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPReader.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace pexil::camera {
 
@@ -30,7 +34,22 @@ private:
     bool refused_ = false;
 };
 
-TransportError closedError() { return TransportError{QString::fromUtf8("カメラとのセッションは閉じています")}; }
+TransportError closedError() {
+    return TransportError{QString::fromUtf8("カメラとのセッションは閉じています")};
+}
+
+TransportError timeoutError(std::optional<std::chrono::milliseconds> timeout) {
+    const double seconds = timeout ? static_cast<double>(timeout->count()) / 1000.0 : 0.0;
+    return TransportError{
+        localized("カメラが %1 秒間応答しませんでした。カメラの電源と接続（ケーブルや "
+                  "Wi-Fi）を確かめてください。")
+            .arg(QString::number(seconds))};
+}
+
+async::Seconds watchPeriod(std::chrono::milliseconds timeout) {
+    const async::Seconds eighth = std::chrono::duration_cast<async::Seconds>(timeout) / 8.0;
+    return std::clamp(eighth, async::Seconds{0.01}, async::Seconds{1.0});
+}
 
 }  // namespace
 
@@ -44,14 +63,17 @@ Bytes responseContainer(const Response& response) {
     return out;
 }
 
-std::shared_ptr<SessionEngine> SessionEngine::create(async::Runtime& runtime, std::unique_ptr<Transport> transport) {
+std::shared_ptr<SessionEngine> SessionEngine::create(async::Runtime& runtime,
+                                                     std::unique_ptr<Transport> transport) {
     return std::shared_ptr<SessionEngine>(new SessionEngine(runtime, std::move(transport)));
 }
 
 SessionEngine::SessionEngine(async::Runtime& runtime, std::unique_ptr<Transport> transport)
     : runtime_(runtime),
       transport_(std::move(transport)),
-      io_(std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.camera.io"))) {}
+      io_(std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.camera.io"))),
+      ioTimeout_(transport_->ioTimeout()),
+      timedOut_(timeoutError(ioTimeout_)) {}
 
 SessionEngine::~SessionEngine() {
     alive_->store(false);
@@ -61,21 +83,33 @@ SessionEngine::~SessionEngine() {
     if (events_.joinable()) events_.join();
 }
 
-Result<Response, TransportError> SessionEngine::run(std::uint16_t code, std::vector<std::uint32_t> params,
-                                                    const std::optional<Bytes>& outData, DataSink& sink) {
+Result<Response, TransportError> SessionEngine::run(std::uint16_t code,
+                                                    std::vector<std::uint32_t> params,
+                                                    const std::optional<Bytes>& outData,
+                                                    DataSink& sink) {
     if (stopping_) return closedError();
     // OpenSession is transaction 0; every later transaction takes the next number.
     const std::uint32_t id = code == openSessionCode ? 0 : nextTransaction_++;
     GuardedSink guarded(sink);
-    const std::optional<ByteView> out = outData ? std::optional<ByteView>(ByteView(*outData)) : std::nullopt;
+    const std::optional<ByteView> out =
+        outData ? std::optional<ByteView>(ByteView(*outData)) : std::nullopt;
+    inFlight_ = true;
     auto result = transport_->transact(Operation{code, id, std::move(params)}, out, guarded);
+    inFlight_ = false;
+    // The watchdog's interrupt() shows as whatever the transport says of it; the caller
+    // learns why.
+    if (!result && expired_) {
+        reportLoss(timedOut_);
+        return timedOut_;
+    }
     // A transfer the consumer stopped (a full disk) is not a lost camera.
     if (!result && !guarded.refused()) reportLoss(result.error());
     return result;
 }
 
-void SessionEngine::reportLoss(const TransportError& error) {
+void SessionEngine::reportLoss(const TransportError& failure) {
     if (stopping_ || lossReported_.exchange(true)) return;
+    const TransportError error = expired_ ? timedOut_ : failure;
     runtime_.main().post([weak = weak_from_this(), alive = alive_, error] {
         auto self = weak.lock();
         if (!self || !alive->load() || self->stopping_) return;
@@ -83,10 +117,9 @@ void SessionEngine::reportLoss(const TransportError& error) {
     });
 }
 
-async::Task<Result<Response, TransportError>> SessionEngine::transact(std::uint16_t code,
-                                                                     std::vector<std::uint32_t> params,
-                                                                     std::optional<Bytes> outData,
-                                                                     std::shared_ptr<DataSink> sink) {
+async::Task<Result<Response, TransportError>> SessionEngine::transact(
+    std::uint16_t code, std::vector<std::uint32_t> params, std::optional<Bytes> outData,
+    std::shared_ptr<DataSink> sink) {
     using Outcome = Result<Response, TransportError>;
     auto self = shared_from_this();
     co_return co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
@@ -94,17 +127,20 @@ async::Task<Result<Response, TransportError>> SessionEngine::transact(std::uint1
         // before anything goes, and a shared one would let the engine die on its own thread.
         SessionEngine* engine = self.get();
         auto pending = std::make_shared<async::ExternalWork>(engine->runtime_.externalWork());
-        engine->io_->post([engine, code, params = std::move(params), outData = std::move(outData), sink, resolver,
-                           pending] {
-            resolver.resolve(engine->run(code, params, outData, *sink));
+        ++engine->queued_;
+        engine->armWatchdog();
+        engine->io_->post([engine, code, params = std::move(params), outData = std::move(outData),
+                           sink, resolver, pending] {
+            auto result = engine->run(code, params, outData, *sink);
+            --engine->queued_;
+            resolver.resolve(std::move(result));
             pending->release();
         });
     });
 }
 
-async::Task<Result<Exchange, TransportError>> SessionEngine::exchange(std::uint16_t code,
-                                                                     std::vector<std::uint32_t> params,
-                                                                     std::optional<Bytes> outData) {
+async::Task<Result<Exchange, TransportError>> SessionEngine::exchange(
+    std::uint16_t code, std::vector<std::uint32_t> params, std::optional<Bytes> outData) {
     auto sink = std::make_shared<BufferSink>();
     auto result = co_await transact(code, std::move(params), std::move(outData), sink);
     if (!result) co_return result.error();
@@ -129,10 +165,13 @@ void SessionEngine::passThrough(Bytes command, std::optional<Bytes> outData,
         params.push_back(*p);
     }
     auto pending = std::make_shared<async::ExternalWork>(runtime_.externalWork());
+    ++queued_;
+    armWatchdog();
     io_->post([this, code = *code, params = std::move(params), outData = std::move(outData),
                completion = std::move(completion), pending]() mutable {
         BufferSink sink;
         auto result = run(code, std::move(params), outData, sink);
+        --queued_;
         if (!result) {
             completion({{}, {}, result.error()});
         } else {
@@ -159,7 +198,8 @@ async::Task<Result<Done, TransportError>> SessionEngine::open() {
     if (!opened) co_return opened.error();
     const std::uint16_t code = opened.value().response.code;
     if (code != responseOK && code != sessionAlreadyOpen)
-        co_return TransportError{QString::fromUtf8("カメラがセッションを開きません: ") + PTP::responseName(code)};
+        co_return TransportError{QString::fromUtf8("カメラがセッションを開きません: ") +
+                                 PTP::responseName(code)};
     open_ = true;
     startEvents();
     co_return Done{};
@@ -192,9 +232,54 @@ async::Task<Done> SessionEngine::close() {
     }
     open_ = false;
     stopping_ = true;
+    if (watchdog_) runtime_.clock().cancelTimer(*std::exchange(watchdog_, std::nullopt));
     transport_->interrupt();
     if (events_.joinable()) events_.join();
     co_return Done{};
+}
+
+void SessionEngine::armWatchdog() {
+    if (!ioTimeout_ || watchdog_ || stopping_ || expired_) return;
+    lastProgress_ = transport_->progress();
+    quietSince_ = runtime_.clock().monotonic();
+    probes_ = 0;
+    scheduleWatch();
+}
+
+void SessionEngine::scheduleWatch() {
+    watchdog_ = runtime_.clock().startTimer(watchPeriod(*ioTimeout_),
+                                            [weak = weak_from_this(), alive = alive_] {
+                                                auto self = weak.lock();
+                                                if (!self || !alive->load()) return;
+                                                self->watchdog_.reset();
+                                                self->watch();
+                                            });
+}
+
+void SessionEngine::watch() {
+    // Idle: the next transaction arms it again.
+    if (stopping_ || queued_ == 0) return;
+    const auto now = runtime_.clock().monotonic();
+    const auto progress = transport_->progress();
+    // Between two transactions the camera owes nothing.
+    if (progress != lastProgress_ || !inFlight_) {
+        lastProgress_ = progress;
+        quietSince_ = now;
+        probes_ = 0;
+    }
+    const auto limit = std::chrono::duration_cast<async::Seconds>(*ioTimeout_);
+    const auto quiet = now - quietSince_;
+    if (quiet >= limit) {
+        // Set first: every failure from here on, on any thread, reads as the time-out.
+        expired_ = true;
+        transport_->interrupt();
+        return;
+    }
+    if (quiet >= limit * (probes_ + 1) / 4.0) {
+        ++probes_;
+        transport_->probe();
+    }
+    scheduleWatch();
 }
 
 }  // namespace pexil::camera

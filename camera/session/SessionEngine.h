@@ -28,12 +28,22 @@ struct Exchange {
 // thread and events are read on a second thread; results, events and the loss notice come
 // back on the runtime's main executor. The engine may be destroyed with work queued: that
 // work fails with a TransportError, and nothing is delivered after destruction.
+//
+// Waits: when the transport has an I/O time-out, a watchdog on the runtime's clock runs
+// while transactions are queued. A transaction that makes no progress (Transport::
+// progress(): not one byte either way) is probed (Transport::probe()) after a quarter of the
+// time-out and again at each further quarter; once the whole time-out passes without
+// progress, the transport is interrupted: that transaction, every queued one and the loss
+// handler all get one TransportError that says the camera did not answer for so long. The
+// watchdog looks every eighth of the time-out (at most every second), so the camera is
+// given up between the time-out and one look later.
 class SessionEngine : public std::enable_shared_from_this<SessionEngine> {
 public:
     using EventHandler = std::function<void(Bytes container)>;
     using LossHandler = std::function<void(TransportError error)>;
 
-    static std::shared_ptr<SessionEngine> create(async::Runtime& runtime, std::unique_ptr<Transport> transport);
+    static std::shared_ptr<SessionEngine> create(async::Runtime& runtime,
+                                                 std::unique_ptr<Transport> transport);
     ~SessionEngine();
     SessionEngine(const SessionEngine&) = delete;
     SessionEngine& operator=(const SessionEngine&) = delete;
@@ -51,16 +61,19 @@ public:
     bool isOpen() const { return open_; }
 
     // One transaction, its device data phase streamed into `sink` on the I/O thread.
-    async::Task<Result<Response, TransportError>> transact(std::uint16_t code, std::vector<std::uint32_t> params,
+    async::Task<Result<Response, TransportError>> transact(std::uint16_t code,
+                                                           std::vector<std::uint32_t> params,
                                                            std::optional<Bytes> outData,
                                                            std::shared_ptr<DataSink> sink);
     // One transaction with its data phase collected (bounded to 64 MiB).
-    async::Task<Result<Exchange, TransportError>> exchange(std::uint16_t code, std::vector<std::uint32_t> params,
-                                                           std::optional<Bytes> outData = std::nullopt);
+    async::Task<Result<Exchange, TransportError>> exchange(
+        std::uint16_t code, std::vector<std::uint32_t> params,
+        std::optional<Bytes> outData = std::nullopt);
 
     // The raw pass-through of a command container: its transaction ID is replaced by the
     // engine's, the completion runs once on the I/O thread.
-    void passThrough(Bytes command, std::optional<Bytes> outData, std::function<void(PTPExchange)> completion);
+    void passThrough(Bytes command, std::optional<Bytes> outData,
+                     std::function<void(PTPExchange)> completion);
 
 private:
     SessionEngine(async::Runtime& runtime, std::unique_ptr<Transport> transport);
@@ -69,6 +82,10 @@ private:
                                          const std::optional<Bytes>& outData, DataSink& sink);
     void startEvents();
     void reportLoss(const TransportError& error);
+    // The watchdog, on the main thread.
+    void armWatchdog();
+    void scheduleWatch();
+    void watch();
 
     async::Runtime& runtime_;
     std::unique_ptr<Transport> transport_;
@@ -78,6 +95,17 @@ private:
     std::atomic<bool> lossReported_ = false;
     std::uint32_t nextTransaction_ = 1;  // I/O thread only
     bool open_ = false;
+
+    const std::optional<std::chrono::milliseconds> ioTimeout_;
+    const TransportError timedOut_;       // what everything fails with once the watchdog fired
+    std::atomic<int> queued_ = 0;         // transactions posted and not yet done
+    std::atomic<bool> inFlight_ = false;  // the I/O thread is inside the transport
+    std::atomic<bool> expired_ = false;
+    std::optional<async::TimerId> watchdog_;  // main thread, as the rest below
+    std::uint64_t lastProgress_ = 0;
+    async::Seconds quietSince_{0};
+    int probes_ = 0;
+
     EventHandler eventHandler_;
     LossHandler lossHandler_;
     // Shared with posted work so that nothing is delivered after destruction.

@@ -11,6 +11,10 @@
 
 namespace pexil::camera {
 
+// How long a transaction may go without progress before the camera is given up: the USB
+// transfer time-out's figure, long enough for a body writing a large file to its card.
+inline constexpr std::chrono::milliseconds defaultIoTimeout{20000};
+
 // A PTP operation request as it goes to the device: code, transaction ID, parameters (at most 5).
 struct Operation {
     std::uint16_t code = 0;
@@ -79,16 +83,31 @@ public:
     // then the device's data phase into `sink` (if any), then the response. A device data
     // phase when the host sent one, or the reverse, is the device's business: whatever
     // arrives goes to the sink.
-    virtual Result<Response, TransportError> transact(const Operation& operation, std::optional<ByteView> outData,
+    virtual Result<Response, TransportError> transact(const Operation& operation,
+                                                      std::optional<ByteView> outData,
                                                       DataSink& sink) = 0;
 
     // The next event as a standard PTP event container (length, type 4, code, transaction
     // ID, parameters, little-endian), none when `timeout` passed first, an error when the
     // link is gone.
-    virtual Result<std::optional<Bytes>, TransportError> waitEvent(std::chrono::milliseconds timeout) = 0;
+    virtual Result<std::optional<Bytes>, TransportError> waitEvent(
+        std::chrono::milliseconds timeout) = 0;
 
     // Makes blocked and later calls return a TransportError at once (closing, unplugged).
     virtual void interrupt() = 0;
+
+    // What the session engine's watchdog needs. A transport whose every wait has its own
+    // bound (USB: each transfer) gives no ioTimeout and no watchdog runs for it.
+    //
+    // How long a transaction may go without progress before the camera counts as lost.
+    virtual std::optional<std::chrono::milliseconds> ioTimeout() const { return std::nullopt; }
+    // Grows with every byte moved either way, on any of the link's channels (a probe's
+    // answer included). Only its changes mean anything. Any thread.
+    virtual std::uint64_t progress() const { return 0; }
+    // Asks the camera for a sign of life without disturbing the transaction under way
+    // (PTP/IP: a Probe Request on the event connection); its answer shows in progress().
+    // Never blocks; does nothing where the link has no such request. Any thread.
+    virtual void probe() {}
 };
 
 // The camera side of a PTP session: what the virtual camera implements and what a
@@ -100,9 +119,17 @@ public:
     // Answers one operation. The device's data phase, if any, goes to `sink` (begin()
     // with its total, then the pieces). An error means the connection is gone (unplugged,
     // cut), and no response is sent.
-    virtual Result<Response, TransportError> handle(const Operation& operation, std::optional<ByteView> outData,
+    virtual Result<Response, TransportError> handle(const Operation& operation,
+                                                    std::optional<ByteView> outData,
                                                     DataSink& sink) = 0;
-    virtual Result<std::optional<Bytes>, TransportError> waitEvent(std::chrono::milliseconds timeout) = 0;
+    virtual Result<std::optional<Bytes>, TransportError> waitEvent(
+        std::chrono::milliseconds timeout) = 0;
+
+    // False while the camera is out of reach (the virtual camera's stall: a body that has
+    // walked away): a server then answers nothing for it, not even a probe. Any thread.
+    virtual bool inReach() const { return true; }
+    // The initiator has gone: a handle() call blocked for it gives up at once. Any thread.
+    virtual void initiatorGone() {}
 };
 
 }  // namespace pexil::camera

@@ -114,7 +114,9 @@ QString linkClosed() {
     return QString::fromUtf8("仮想カメラへの接続は閉じられました");
 }
 
-Bytes eventContainer(std::uint16_t code, std::uint32_t param) { return PTPEvent{code, param}.toContainer(); }
+Bytes eventContainer(std::uint16_t code, std::uint32_t param) {
+    return PTPEvent{code, param}.toContainer();
+}
 
 enum class FileKind { jpeg, raw, both };
 
@@ -197,6 +199,9 @@ struct VirtualCamera::State {
     std::uint32_t prohibition = 0;
     bool noFramesOnCard = false;
     std::optional<std::uint64_t> cutAfter;
+    std::optional<std::uint64_t> stallAfter;
+    bool stalled = false;
+    std::uint64_t initiatorsGone = 0;  // counts initiatorGone(): a stall waits for the next
     double latencyMs = 0;
     double bandwidth = 0;
     double drift = 0;
@@ -252,6 +257,7 @@ Result<std::shared_ptr<VirtualCamera>, QString> VirtualCamera::create(Options op
     state->latencyMs = state->options.latencyMs;
     state->bandwidth = state->options.bandwidthMBps;
     state->drift = state->options.clockDriftSeconds;
+    state->stallAfter = state->options.stallAfter;
 
     VirtualCard::Fill fill;
     fill.photos = std::max(0, state->options.photos);
@@ -322,10 +328,11 @@ Result<std::optional<Bytes>, TransportError> VirtualCamera::waitFor(
     State& s = *state_;
     std::unique_lock lock(s.mutex);
     const auto over = [&] { return s.unplugged.load() || (closed && closed->load()); };
-    s.changed.wait_for(lock, timeout, [&] { return over() || !s.events.empty(); });
+    // A stalled body is out of reach: its events wait until it is back.
+    s.changed.wait_for(lock, timeout, [&] { return over() || (!s.events.empty() && !s.stalled); });
     if (s.unplugged) return TransportError{linkGone()};
     if (closed && closed->load()) return TransportError{linkClosed()};
-    if (s.events.empty()) return std::optional<Bytes>{};
+    if (s.events.empty() || s.stalled) return std::optional<Bytes>{};
     const auto [code, param] = s.events.front();
     s.events.pop_front();
     return std::optional<Bytes>{eventContainer(code, param)};
@@ -338,6 +345,28 @@ bool VirtualCamera::pause(std::chrono::duration<double> period, const std::atomi
     std::unique_lock lock(s.mutex);
     s.changed.wait_for(lock, period, over);
     return !over();
+}
+
+std::optional<std::uint64_t> VirtualCamera::takeStall(std::uint64_t total) {
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    if (!s.stallAfter || *s.stallAfter >= total) return std::nullopt;
+    return std::exchange(s.stallAfter, std::nullopt);
+}
+
+TransportError VirtualCamera::stall(const std::atomic<bool>* closed) {
+    State& s = *state_;
+    std::unique_lock lock(s.mutex);
+    s.stalled = true;
+    const auto gone = s.initiatorsGone;
+    s.log(QString::fromUtf8("仮想カメラ: データの途中で止まりました（圏外）"));
+    s.changed.wait(lock, [&] {
+        return s.unplugged.load() || (closed && closed->load()) || s.initiatorsGone != gone;
+    });
+    s.stalled = false;
+    // Events raised meanwhile may go out again.
+    s.changed.notify_all();
+    return TransportError{QString::fromUtf8("仮想カメラ: 止まっている間に接続が閉じられました")};
 }
 
 Result<Response, TransportError> VirtualCamera::run(const Operation& operation,
@@ -413,12 +442,15 @@ Result<Response, TransportError> VirtualCamera::deliver(const Operation& operati
 
     if (reply.data) {
         const ByteView data(*reply.data);
+        const auto stallAt = takeStall(data.size());
         if (!sink.begin(data.size())) return refused();
         for (std::size_t sent = 0; sent < data.size();) {
             if (const auto error = stopped()) return *error;
-            const std::size_t n = std::min(kPiece, data.size() - sent);
-            if (!sink.write(data.subspan(sent, n))) return refused();
+            std::size_t n = std::min(kPiece, data.size() - sent);
+            if (stallAt) n = std::min<std::size_t>(n, static_cast<std::size_t>(*stallAt - sent));
+            if (n > 0 && !sink.write(data.subspan(sent, n))) return refused();
             sent += n;
+            if (stallAt && sent == *stallAt) return stall(closed);
             if (!throttle(n)) return *stopped();
         }
     } else if (reply.file) {
@@ -432,11 +464,13 @@ Result<Response, TransportError> VirtualCamera::deliver(const Operation& operati
         const auto size = static_cast<std::uint64_t>(file.size());
         const std::uint64_t available = size > reply.file->offset ? size - reply.file->offset : 0;
         const std::uint64_t total = std::min(available, reply.file->length.value_or(available));
+        const auto stallAt = takeStall(total);
         if (!sink.begin(total)) return refused();
         Bytes piece;
         for (std::uint64_t sent = 0; sent < total;) {
             if (const auto error = stopped()) return *error;
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, total - sent));
+            if (stallAt) n = static_cast<std::size_t>(std::min<std::uint64_t>(n, *stallAt - sent));
             const auto cut = reply.file->cutAfter;
             const bool cutting = cut && sent + n >= *cut && *cut < total;
             if (cutting) n = static_cast<std::size_t>(*cut - sent);
@@ -453,6 +487,7 @@ Result<Response, TransportError> VirtualCamera::deliver(const Operation& operati
                 unplug();
                 return TransportError{QString::fromUtf8("転送の途中で接続が切れました")};
             }
+            if (stallAt && sent == *stallAt) return stall(closed);
             if (!throttle(n)) return *stopped();
         }
     }
@@ -943,7 +978,8 @@ void VirtualCamera::raiseChanged(const std::vector<std::uint16_t>& codes) {
 // follow its state. The lock is held.
 void VirtualCamera::refreshDynamic() {
     State& s = *state_;
-    if (s.properties.has(kDateTime)) s.properties.forceText(kDateTime, formatPTPDate(s.cameraNow()));
+    if (s.properties.has(kDateTime))
+        s.properties.forceText(kDateTime, formatPTPDate(s.cameraNow()));
     if (s.properties.has(kProhibition)) {
         std::uint32_t bits = s.prohibition;
         if (s.capturesPending > 0) bits |= kProhibitCapturing;
@@ -1013,6 +1049,24 @@ void VirtualCamera::setNoFramesWhileRecordingToCard(bool on) {
 void VirtualCamera::cutTransferAfter(std::uint64_t bytes) {
     std::lock_guard lock(state_->mutex);
     state_->cutAfter = bytes;
+}
+
+void VirtualCamera::stallAfter(std::uint64_t bytes) {
+    std::lock_guard lock(state_->mutex);
+    state_->stallAfter = bytes;
+}
+
+bool VirtualCamera::isStalled() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->stalled;
+}
+
+void VirtualCamera::initiatorGone() {
+    {
+        std::lock_guard lock(state_->mutex);
+        ++state_->initiatorsGone;
+    }
+    state_->changed.notify_all();
 }
 
 void VirtualCamera::setLatency(double milliseconds) {

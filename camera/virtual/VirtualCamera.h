@@ -100,6 +100,8 @@ public:
         int gpsEvery = 0;
         // Pictures at the sensor's size instead of about 1600 pixels wide.
         bool fullSizePictures = false;
+        // The stall fault from power-on: see stallAfter().
+        std::optional<std::uint64_t> stallAfter;
         // False: on bodies with CheckEvent, events are only queued for it and nothing goes
         // out on the event channel, as some Nikon DSLRs behave over USB.
         bool eventChannel = true;
@@ -125,6 +127,8 @@ public:
                                             DataSink& sink) override;
     Result<std::optional<Bytes>, TransportError> waitEvent(
         std::chrono::milliseconds timeout) override;
+    bool inReach() const override { return !isStalled(); }
+    void initiatorGone() override;
 
     // The same for a link that can be closed on its own (the in-process transport): the
     // call gives up with a TransportError once `closed` is true and wake() has been called.
@@ -159,6 +163,15 @@ public:
     // The next GetObject stops after `bytes` bytes of its data phase with a TransportError,
     // and the connection is gone from then on, as with a pulled cable.
     void cutTransferAfter(std::uint64_t bytes);
+    // The first data phase longer than `bytes` stops after that many of its bytes without
+    // closing anything, as a body that walks out of Wi-Fi range mid-transfer: it sends
+    // nothing more, raises no event and is out of reach (inReach(): a PTP/IP server answers
+    // no probe for it) until the host gives the link up (VirtualTransport::interrupt(), a
+    // PTP/IP initiator that goes away); that call then fails with a TransportError and the
+    // body is back in reach, its card as it was. Once per call of this (or of the option).
+    void stallAfter(std::uint64_t bytes);
+    // Whether a data phase is stalled now.
+    bool isStalled() const;
     // GetObject of the file named `name` answers `response` from now on (0: normally again).
     void failObject(const QString& name, std::uint16_t response);
     void setLatency(double milliseconds);
@@ -199,6 +212,9 @@ private:
     void finishCapture(const CaptureOrder& order, PictureFactory& factory);
     void bodyLoop();
     bool pause(std::chrono::duration<double> period, const std::atomic<bool>* closed);
+    // Where the data phase of `total` bytes that is about to go out stalls, if it does.
+    std::optional<std::uint64_t> takeStall(std::uint64_t total);
+    TransportError stall(const std::atomic<bool>* closed);
     void raise(std::uint16_t code, std::uint32_t param);
     void raiseChanged(const std::vector<std::uint16_t>& codes);
     void refreshDynamic();

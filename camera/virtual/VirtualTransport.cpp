@@ -8,25 +8,33 @@ namespace {
 
 constexpr std::size_t kMaxParams = 5;
 
-// Passes the camera's data phase on, and asks the camera to stop once the link is closed.
+// Passes the camera's data phase on, counting its bytes, and asks the camera to stop once
+// the link is closed.
 class ClosingSink final : public DataSink {
 public:
-    ClosingSink(DataSink& inner, const std::atomic<bool>& closed)
-        : inner_(inner), closed_(closed) {}
+    ClosingSink(DataSink& inner, const std::atomic<bool>& closed,
+                std::atomic<std::uint64_t>& progress)
+        : inner_(inner), closed_(closed), progress_(progress) {}
     bool begin(std::optional<std::uint64_t> total) override {
+        progress_.fetch_add(1, std::memory_order_relaxed);
         return !closed_ && inner_.begin(total);
     }
-    bool write(ByteView piece) override { return !closed_ && inner_.write(piece); }
+    bool write(ByteView piece) override {
+        progress_.fetch_add(piece.size(), std::memory_order_relaxed);
+        return !closed_ && inner_.write(piece);
+    }
 
 private:
     DataSink& inner_;
     const std::atomic<bool>& closed_;
+    std::atomic<std::uint64_t>& progress_;
 };
 
 }  // namespace
 
-VirtualTransport::VirtualTransport(std::shared_ptr<VirtualCamera> camera)
-    : camera_(std::move(camera)) {}
+VirtualTransport::VirtualTransport(std::shared_ptr<VirtualCamera> camera,
+                                   std::chrono::milliseconds ioTimeout)
+    : camera_(std::move(camera)), ioTimeout_(ioTimeout) {}
 
 VirtualTransport::~VirtualTransport() {
     interrupt();
@@ -46,8 +54,11 @@ Result<Response, TransportError> VirtualTransport::transact(const Operation& ope
     if (!connected_) return TransportError{QString::fromUtf8("仮想カメラにまだ接続していません")};
     if (operation.params.size() > kMaxParams)
         return TransportError{QString::fromUtf8("PTP の命令に載せられる引数は 5 個までです")};
-    ClosingSink guarded(sink, closed_);
-    return camera_->handle(operation, outData, guarded, closed_);
+    progress_.fetch_add(1 + (outData ? outData->size() : 0), std::memory_order_relaxed);
+    ClosingSink guarded(sink, closed_, progress_);
+    auto result = camera_->handle(operation, outData, guarded, closed_);
+    progress_.fetch_add(1, std::memory_order_relaxed);
+    return result;
 }
 
 Result<std::optional<Bytes>, TransportError> VirtualTransport::waitEvent(

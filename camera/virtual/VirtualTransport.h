@@ -14,6 +14,10 @@ class VirtualCamera;
 // link checks what a wire would refuse, so that the camera never sees what a real one could
 // not receive: more than five parameters fail with a TransportError.
 //
+// progress() counts the request, the bytes of both data phases and the response, so that
+// the session engine's watchdog gives up a camera stalled mid-transfer (VirtualCamera::
+// stallAfter()) after `ioTimeout`, as it would a real one.
+//
 // connect() fails once the camera is unplugged. interrupt() closes this link for good:
 // blocked and later calls return a TransportError at once; the camera itself stays
 // powered, and a new link to it may be made.
@@ -22,7 +26,8 @@ class VirtualCamera;
 // another, interrupt() from any.
 class VirtualTransport final : public Transport {
 public:
-    explicit VirtualTransport(std::shared_ptr<VirtualCamera> camera);
+    explicit VirtualTransport(std::shared_ptr<VirtualCamera> camera,
+                              std::chrono::milliseconds ioTimeout = defaultIoTimeout);
     ~VirtualTransport() override;
     VirtualTransport(const VirtualTransport&) = delete;
     VirtualTransport& operator=(const VirtualTransport&) = delete;
@@ -34,11 +39,15 @@ public:
     Result<std::optional<Bytes>, TransportError> waitEvent(
         std::chrono::milliseconds timeout) override;
     void interrupt() override;
+    std::optional<std::chrono::milliseconds> ioTimeout() const override { return ioTimeout_; }
+    std::uint64_t progress() const override { return progress_.load(std::memory_order_relaxed); }
 
     const std::shared_ptr<VirtualCamera>& camera() const { return camera_; }
 
 private:
     std::shared_ptr<VirtualCamera> camera_;
+    std::chrono::milliseconds ioTimeout_;
+    std::atomic<std::uint64_t> progress_{0};
     std::atomic<bool> closed_{false};
     std::atomic<bool> connected_{false};
 };

@@ -84,6 +84,7 @@ struct Request {
     QString out;
     QString address;
     camera::VirtualCamera::Options virtualOptions;
+    std::chrono::milliseconds ioTimeout = camera::defaultIoTimeout;
 };
 
 async::Task<int> summary(async::Runtime& runtime, std::shared_ptr<CameraDevice> device, const Observed& seen,
@@ -212,8 +213,9 @@ async::Task<int> runRequest(async::Runtime& runtime, Request request, CommandIO 
         io.err << "pexilctl camera: " << address.error() << "\n";
         co_return exitUnreadable;
     }
-    auto setup = camera::setUpCamera(runtime, address.value(), request.virtualOptions,
-                                     [io](const QString& line) mutable { io.err << line << "\n"; });
+    auto setup = camera::setUpCamera(
+        runtime, address.value(), request.virtualOptions,
+        [io](const QString& line) mutable { io.err << line << "\n"; }, request.ioTimeout);
     if (!setup) {
         io.err << "pexilctl camera: " << setup.error() << "\n";
         co_return exitFailed;
@@ -284,8 +286,12 @@ QString cameraHelp() {
         "Uses the camera service directly, like a minimal PTP client.\n"
         "  --camera ADDRESS   usb (default: the first camera found), usb:BUS:ADDRESS,\n"
         "                     ptpip://HOST[:PORT] (port 15740), or virtual\n"
+        "  --io-timeout SECONDS  a transaction without progress for this long (1 to 3600,\n"
+        "                     default 20) loses the camera; over PTP/IP a silent camera is\n"
+        "                     probed first\n"
         "  With --camera virtual: --model d850|z6|j5|generic, --card DIR, --photos N,\n"
-        "  --seed S, --clock-drift SECONDS, --latency MS, --bandwidth MBPS, and\n"
+        "  --seed S, --clock-drift SECONDS, --latency MS, --bandwidth MBPS, --full-size,\n"
+        "  --stall-after BYTES, and\n"
         "  --check-event-only (events queued for CheckEvent alone, none on the event channel).\n"
         "\n"
         "Commands and their output:\n"
@@ -309,8 +315,10 @@ int runCamera(const QStringList& arguments, CommandIO io) {
     const auto address = takeValue(args, QStringLiteral("--camera"), io);
     const auto dest = takeValue(args, QStringLiteral("--dest"), io);
     const auto out = takeValue(args, QStringLiteral("--out"), io);
+    const auto ioTimeout = takeIoTimeout(args, io, QStringLiteral("camera"), camera::defaultIoTimeout);
     const auto virtualOptions = takeVirtualOptions(args, io);
-    if (!address || !dest || !out || !virtualOptions) return exitUnreadable;
+    if (!address || !dest || !out || !ioTimeout || !virtualOptions) return exitUnreadable;
+    request.ioTimeout = *ioTimeout;
     request.address = address->isEmpty() ? QStringLiteral("usb") : *address;
     request.dest = *dest;
     request.out = *out;
@@ -349,11 +357,17 @@ QString vcamHelp() {
         "usage: pexilctl vcam [--listen ADDR[:PORT]] [--model d850|z6|j5|generic] [--card DIR]\n"
         "                     [--photos N] [--seed S] [--clock-drift SECONDS] [--latency MS]\n"
         "                     [--bandwidth MBPS] [--check-event-only] [--for SECONDS]\n"
+        "                     [--gps-every N] [--no-prop-list] [--fail-object NAME:RESPONSE]...\n"
+        "                     [--full-size] [--stall-after BYTES]\n"
         "\n"
         "Serves the virtual Nikon camera over PTP/IP (default 127.0.0.1:15740; port 0 takes\n"
         "any free port). Prints 'listening on ADDR:PORT' once ready and runs until\n"
         "interrupted (or for SECONDS). The card is DIR (a temporary folder by default);\n"
-        "an empty card is filled with N generated pictures.\n");
+        "an empty card is filled with N generated pictures (about 1600 pixels wide, or at\n"
+        "the sensor's size with --full-size).\n"
+        "--stall-after BYTES: the first data phase longer than BYTES stops after them without\n"
+        "closing anything, as a camera gone out of Wi-Fi range: it sends nothing more and\n"
+        "answers no probe until the computer gives the connection up; then it is back.\n");
 }
 
 int runVcam(const QStringList& arguments, CommandIO io) {

@@ -16,7 +16,8 @@ std::optional<QString> takeValue(QStringList& args, const QString& name, Command
     return value;
 }
 
-std::optional<double> takeSeconds(QStringList& args, const QString& name, CommandIO io, const QString& command) {
+std::optional<double> takeSeconds(QStringList& args, const QString& name, CommandIO io,
+                                  const QString& command) {
     const auto text = takeValue(args, name, io);
     if (!text) return std::nullopt;
     if (text->isEmpty()) return -1.0;
@@ -24,10 +25,29 @@ std::optional<double> takeSeconds(QStringList& args, const QString& name, Comman
     const double seconds = text->toDouble(&ok);
     // A duration too large for a timespec would wrap into the past.
     if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 1e9) {
-        io.err << "pexilctl " << command << ": " << name << " の値が正しくありません: " << *text << "\n";
+        io.err << "pexilctl " << command << ": " << name << " の値が正しくありません: " << *text
+               << "\n";
         return std::nullopt;
     }
     return seconds;
+}
+
+std::optional<std::chrono::milliseconds> takeIoTimeout(QStringList& args, CommandIO io,
+                                                       const QString& command,
+                                                       std::chrono::milliseconds fallback) {
+    const QString name = QStringLiteral("--io-timeout");
+    const auto text = takeValue(args, name, io);
+    if (!text) return std::nullopt;
+    if (text->isEmpty()) return fallback;
+    bool ok = false;
+    const double seconds = text->toDouble(&ok);
+    // Below a second a camera busy for a moment would count as lost.
+    if (!ok || !std::isfinite(seconds) || seconds < 1 || seconds > 3600) {
+        io.err << "pexilctl " << command << ": " << name
+               << " は 1 から 3600 までの秒数で指定してください: " << *text << "\n";
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
 }  // namespace pexil::cli

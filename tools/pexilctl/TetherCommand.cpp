@@ -41,6 +41,7 @@ struct Request {
     bool syncClock = false;
     bool releaseControl = false;
     camera::VirtualCamera::Options virtualOptions;
+    std::chrono::milliseconds ioTimeout = camera::defaultIoTimeout;
 };
 
 QString phaseText(const CameraLink::Phase& phase) {
@@ -97,7 +98,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         co_return exitUnreadable;
     }
     Log log;
-    auto setup = camera::setUpCamera(runtime, address.value(), request.virtualOptions, log.writer());
+    auto setup =
+        camera::setUpCamera(runtime, address.value(), request.virtualOptions, log.writer(), request.ioTimeout);
     if (!setup) {
         io.err << "pexilctl tether: " << setup.error() << "\n";
         co_return exitFailed;
@@ -284,7 +286,7 @@ std::optional<int> intValue(QStringList& args, const QString& name, CommandIO io
 
 QString tetherHelp() {
     return QStringLiteral(
-        "usage: pexilctl tether [--camera ADDRESS] [--dest DIR] [--delete-after-download]\n"
+        "usage: pexilctl tether [--camera ADDRESS [--io-timeout SECONDS]] [--dest DIR] [--delete-after-download]\n"
         "                       [--shoot N [--af]] [--liveview FRAMES [--frames-dir DIR]] [--card]\n"
         "                       [--settings] [--set LABEL=TEXT]... [--sync-clock] [--release-control]\n"
         "                       [--for SECONDS]\n"
@@ -306,6 +308,8 @@ QString tetherHelp() {
         "Without --shoot, --liveview or --card it runs until interrupted (or --for SECONDS),\n"
         "saving every fresh shot. With them it exits once the work is done and every shot it\n"
         "caused is saved: 0 if all went well, 1 otherwise; 2 for a wrong command line.\n"
+        "--io-timeout SECONDS (1 to 3600, default 20): a camera transaction without progress\n"
+        "for this long loses the camera (lost:); over PTP/IP a silent camera is probed first.\n"
         "--camera virtual takes the options of pexilctl vcam, with --card-dir DIR for the\n"
         "virtual camera's card folder (--card is tether's own flag).\n"
         "Default destination: the pictures folder + /Pexil.\n");
@@ -338,8 +342,11 @@ int runTether(const QStringList& arguments, CommandIO io) {
     const auto shots = intValue(args, QStringLiteral("--shoot"), io, 0);
     const auto frames = intValue(args, QStringLiteral("--liveview"), io, 0);
     const auto seconds = takeSeconds(args, QStringLiteral("--for"), io, QStringLiteral("tether"));
+    const auto ioTimeout = takeIoTimeout(args, io, QStringLiteral("tether"), camera::defaultIoTimeout);
     const auto virtualOptions = takeVirtualOptions(args, io);
-    if (!address || !dest || !framesDir || !shots || !frames || !seconds || !virtualOptions) return exitUnreadable;
+    if (!address || !dest || !framesDir || !shots || !frames || !seconds || !ioTimeout || !virtualOptions)
+        return exitUnreadable;
+    request.ioTimeout = *ioTimeout;
     if (!args.isEmpty()) {
         io.err << "pexilctl tether: 知らない引数です: " << args.join(u' ') << "\n";
         return exitUnreadable;

@@ -42,6 +42,19 @@ std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& ar
     options.photos = static_cast<int>(photos);
     options.gpsEvery = static_cast<int>(gpsEvery);
     options.objectPropList = args.removeAll(QStringLiteral("--no-prop-list")) == 0;
+    options.fullSizePictures = args.removeAll(QStringLiteral("--full-size")) > 0;
+    const auto stall = takeValue(args, QStringLiteral("--stall-after"), io);
+    if (!stall) return std::nullopt;
+    if (!stall->isEmpty()) {
+        bool ok = false;
+        const qulonglong bytes = stall->toULongLong(&ok);
+        if (!ok) {
+            io.err << "pexilctl: --stall-after にはバイト数（0 以上の整数）を指定してください: "
+                   << *stall << "\n";
+            return std::nullopt;
+        }
+        options.stallAfter = bytes;
+    }
     // --fail-object NAME:RESPONSE, as often as wanted; RESPONSE in hex (0x2002) or decimal.
     for (;;) {
         const auto failing = takeValue(args, QStringLiteral("--fail-object"), io);

@@ -10,8 +10,9 @@
 namespace pexil::cli {
 
 // Takes the virtual camera's options (--model, --card, --photos, --seed, --clock-drift,
-// --latency, --bandwidth, --check-event-only, --gps-every N, --no-prop-list and any number of
-// --fail-object NAME:RESPONSE) out of `args`; none, with one line on err, when one is wrong.
+// --latency, --bandwidth, --check-event-only, --gps-every N, --no-prop-list, --full-size,
+// --stall-after BYTES and any number of --fail-object NAME:RESPONSE) out of `args`; none,
+// with one line on err, when one is wrong.
 std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& args, CommandIO io);
 
 }  // namespace pexil::cli

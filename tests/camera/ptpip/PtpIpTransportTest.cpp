@@ -1,5 +1,8 @@
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/ptpip/PtpIpTransport.h"
+#include "camera/session/SessionEngine.h"
+#include "kit/async/Spawn.h"
+#include "kit/async/VirtualRuntime.h"
 
 #include <QStringList>
 
@@ -728,6 +731,64 @@ TEST_F(RawCamera, InterruptUnblocksWaitEventAndTransact) {
     EXPECT_EQ(eventResult.error(), transferResult.error());
     done.set_value();
     peer.join();  // before the script's locals go
+}
+
+async::Task<void> exchangeInto(std::shared_ptr<SessionEngine> engine, std::uint16_t code,
+                               std::optional<Result<Exchange, TransportError>>& out) {
+    out.emplace(co_await engine->exchange(code, {}));
+}
+
+// A command without a data phase that the camera never answers, nor any probe: the
+// watchdog probes on the event connection, then gives the camera up after the time-out.
+TEST_F(RawCamera, ACameraSilentOnBothConnectionsIsProbedThenGivenUp) {
+    auto options = optionsFor(portOf(listener.fd));
+    options.ioTimeout = 5s;
+    transport = std::make_unique<PtpIpTransport>(options, log.sink());
+    std::atomic<bool> requested = false;
+    std::atomic<int> probes = 0;
+    run([&] {
+        const auto open = nextRequest();
+        sendPacket(command.fd, OperationResponse{{OK, open.transactionId, {}}});
+        nextRequest();  // never answered
+        requested = true;
+        // Until the initiator goes; the socket's 5 s limit ends a wait that nothing ends.
+        while (const auto packet = readPacket(events.fd))
+            if (std::holds_alternative<ProbeRequest>(*packet)) ++probes;
+    });
+    async::VirtualRuntime rt;
+    auto engine = SessionEngine::create(rt, std::move(transport));
+    std::vector<QString> losses;
+    engine->setLossHandler([&](TransportError error) { losses.push_back(error.message); });
+    const auto opened = rt.run(engine->open(), async::Seconds{30});
+    ASSERT_TRUE(opened && opened->ok());
+
+    std::optional<Result<Exchange, TransportError>> result;
+    async::Scope scope(rt);
+    scope.spawn(exchangeInto(engine, 0x100E, result));
+    // The camera's thread says nothing to the main queue: look again every few milliseconds.
+    for (int i = 0; i < 2000 && !requested; ++i)
+        rt.waitUntil([&] { return requested.load(); }, 5ms);
+    ASSERT_TRUE(requested);
+    const auto start = rt.clock().monotonic();
+    while (!result && rt.clock().monotonic() - start < async::Seconds{30}) {
+        rt.clock().advance(async::Seconds{0.25});
+        rt.runReady();
+        rt.waitUntil([&] { return result.has_value(); }, 20ms);
+    }
+    ASSERT_TRUE(result);
+    const auto took = rt.clock().monotonic() - start;
+    EXPECT_GE(took.count(), 5.0);
+    EXPECT_LE(took.count(), 6.5);
+    ASSERT_FALSE(result->ok());
+    EXPECT_TRUE(
+        result->error().message.startsWith(QStringLiteral("カメラが 5 秒間応答しませんでした")));
+    rt.waitUntil([&] { return !losses.empty(); });
+    EXPECT_EQ(losses, std::vector<QString>{result->error().message});
+    peer.join();
+    // Asked at a quarter, a half and three quarters of the time-out; asks that come
+    // before the event reader has sent the last one go out as one.
+    EXPECT_GE(probes.load(), 1);
+    EXPECT_LE(probes.load(), 3);
 }
 
 TEST_F(RawCamera, ASilentCameraTimesOutTheHandshake) {
