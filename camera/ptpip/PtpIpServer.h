@@ -28,7 +28,8 @@ namespace pexil::camera {
 // The responder's data phase is streamed as it writes it: Start Data, then each piece as
 // Data packets of at most maxPacketPayload bytes, the piece that completes the announced
 // total as End Data (an empty End Data when the total was unknown or zero), then the
-// Operation Response. Responder events become Event packets; Probe Requests are answered.
+// Operation Response. Responder events become Event packets; Probe Requests are answered
+// while the responder is in reach (Responder::inReach()), and go unanswered while it is not.
 // A responder error (unplugged, cut) or a data phase that breaks its announced total ends
 // the session: both connections are closed.
 //
@@ -36,7 +37,8 @@ namespace pexil::camera {
 // thread and, per session, a command thread (which calls handle()) and an event thread
 // (which calls the responder's waitEvent() with short time-outs). stop() returns once all
 // of them have ended; it waits for a handle() call in progress to return (a sink write
-// fails at once after stop(), so a streaming responder returns promptly). The log sink is
+// fails at once after stop(), so a streaming responder returns promptly; a stalled one is
+// told with Responder::initiatorGone() whenever a session ends). The log sink is
 // called from the server's threads, one call at a time.
 class PtpIpServer {
 public:
