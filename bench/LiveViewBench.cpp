@@ -5,9 +5,9 @@
 #include "camera/service/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/VirtualRuntime.h"
-#include "kit/device/PropFormat.h"
 #include "kit/liveview/NikonLiveView.h"
 
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -59,14 +59,23 @@ async::Task<int> bareLoop(PTPCamera& camera, int count) {
     co_return frames;
 }
 
+// Live view's memory of SDRAM bodies for one run.
+class RunMemory final : public LiveViewMemory {
+public:
+    bool needsSDRAM(const QString& key) const override { return keys_.contains(key); }
+    void rememberNeedsSDRAM(const QString& key) override { keys_.insert(key); }
+
+private:
+    QSet<QString> keys_;
+};
+
 void LiveViewFrameRate(benchmark::State& state) {
     Rig rig;
     if (!rig.open()) {
         state.SkipWithError("the virtual camera did not open");
         return;
     }
-    NikonLiveView liveView(*rig.camera, QStringLiteral("bench"), nullptr,
-                           rig.dir.filePath(QStringLiteral("prefs.ini")));
+    NikonLiveView liveView(*rig.camera, QStringLiteral("bench"), std::make_shared<RunMemory>());
     int frames = 0;
     liveView.onFrame = [&frames](ByteView) { ++frames; };
     if (rig.rt.run(liveView.start()).value_or(QStringLiteral("?")).has_value()) {
@@ -98,7 +107,6 @@ void LiveViewFrameRate(benchmark::State& state) {
     state.counters["fps_bare"] = n / bare;
     state.counters["ratio"] = bare / viaLiveView;
     rig.rt.run(liveView.stop(QStringLiteral("bench")));
-    PropFormat::setVendor(0);
 }
 BENCHMARK(LiveViewFrameRate)->Unit(benchmark::kMillisecond)->Iterations(5);
 

@@ -232,7 +232,7 @@ async::Task<void> CameraLink::prepare(std::shared_ptr<PTPCamera> cam, double t0)
               .arg(QString::number(took, 'f', 1), drift));
     if (camera_ != cam) co_return;
     const bool nikon1 = cam->capabilities() && cam->capabilities()->isNikon1;
-    if (info && PTPCamera::isNikon() && !nikon1) {
+    if (info && cam->speaksNikon() && !nikon1) {
         co_await NikonLiveView::restoreIfInterrupted(*cam, log_.writer());
         // The repair takes several commands; the session may have ended meanwhile.
         if (camera_ != cam) co_return;

@@ -54,7 +54,8 @@ QString Preferences::defaultBaseDestination() {
 
 QString Preferences::destinationFor(const QDateTime& date) const {
     if (!useDateSubfolder) return baseDestination;
-    return QDir(baseDestination).filePath(date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")));
+    return QDir(baseDestination)
+        .filePath(date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")));
 }
 
 std::optional<QString> Preferences::checkDestination(const QString& folder) {
@@ -67,6 +68,21 @@ std::optional<QString> Preferences::checkDestination(const QString& folder) {
     if (probe.exists()) probe.remove();
     if (!written) return QString::fromUtf8("保存先に書き込めません: ") + path;
     return std::nullopt;
+}
+
+std::unique_ptr<QSettings> StoredLiveViewMemory::open() const {
+    if (iniFile_.isEmpty()) return std::make_unique<QSettings>();
+    return std::make_unique<QSettings>(iniFile_, QSettings::IniFormat);
+}
+
+bool StoredLiveViewMemory::needsSDRAM(const QString& key) const {
+    return open()->value(key, false).toBool();
+}
+
+void StoredLiveViewMemory::rememberNeedsSDRAM(const QString& key) {
+    const auto store = open();
+    store->setValue(key, true);
+    store->sync();
 }
 
 }  // namespace pexil

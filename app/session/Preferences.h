@@ -1,9 +1,12 @@
 #pragma once
 
+#include "kit/liveview/LiveViewMemory.h"
+
 #include <QDateTime>
 #include <QSettings>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace pexil {
@@ -37,6 +40,20 @@ struct Preferences {
     static std::optional<QString> checkDestination(const QString& folder);
 
     friend bool operator==(const Preferences&, const Preferences&) = default;
+};
+
+// Live view's memory of bodies that need SDRAM, kept in the per-user store: the
+// application's (QSettings with its names) when `iniFile` is empty, else that INI file.
+// Each question reads the store afresh, so a change by another instance is seen.
+class StoredLiveViewMemory final : public LiveViewMemory {
+public:
+    explicit StoredLiveViewMemory(QString iniFile = {}) : iniFile_(std::move(iniFile)) {}
+    bool needsSDRAM(const QString& key) const override;
+    void rememberNeedsSDRAM(const QString& key) override;
+
+private:
+    std::unique_ptr<QSettings> open() const;
+    QString iniFile_;
 };
 
 }  // namespace pexil

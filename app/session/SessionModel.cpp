@@ -246,8 +246,9 @@ void SessionModel::cameraReady(const CameraPtr& camera) {
     if (camera->speaksNikon() && !nikon1) {
         const QString identifier = deviceInfo_ ? deviceInfo_->serialNumber : QStringLiteral("?");
         liveCamera_ = camera;
-        liveView_ = std::make_unique<NikonLiveView>(*camera, identifier, log_.writer(),
-                                                    liveViewSettingsFile_);
+        liveView_ = std::make_unique<NikonLiveView>(
+            *camera, identifier, std::make_shared<StoredLiveViewMemory>(liveViewSettingsFile_),
+            log_.writer());
         liveView_->onChange = [this] { liveViewChanged(); };
         liveView_->onFrame = [this](ByteView frame) { frameArrived(frame); };
         liveView_->shouldPauseFrames = [this] { return writing_ > 0; };

@@ -103,4 +103,8 @@ std::uint32_t DeviceInfo::effectiveVendor() const {
     return vendor;
 }
 
+bool DeviceInfo::isNikon() const {
+    return effectiveVendor() == PropFormat::vendorNikon;
+}
+
 }  // namespace pexil

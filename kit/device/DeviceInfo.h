@@ -28,6 +28,7 @@ struct DeviceInfo {
     // The vendor whose conventions apply. Nikon bodies announce 6 (Microsoft's MTP ID) or
     // 0xFFFFFFFF, and some send 0, so for those the manufacturer decides.
     std::uint32_t effectiveVendor() const;
+    bool isNikon() const;
 
     friend bool operator==(const DeviceInfo&, const DeviceInfo&) = default;
 };

@@ -53,7 +53,7 @@ std::vector<std::int64_t> enumerationChoices(PTPReader& reader, PTP::DataType ty
 
 }  // namespace
 
-std::optional<PropDesc> PropDesc::parse(ByteView bytes) {
+std::optional<PropDesc> PropDesc::parse(ByteView bytes, std::uint32_t vendor) {
     PTPReader reader(bytes);
     const auto rawCode = reader.read<std::uint16_t>();
     if (!rawCode) return std::nullopt;
@@ -72,6 +72,7 @@ std::optional<PropDesc> PropDesc::parse(ByteView bytes) {
     if (!form) return std::nullopt;
 
     PropDesc desc;
+    desc.vendor = vendor;
     desc.code = *code;
     desc.dataType = *type;
     desc.writable = *getSet == 1;
@@ -95,13 +96,13 @@ std::optional<PropDesc> PropDesc::parse(ByteView bytes) {
 }
 
 QString PropDesc::currentText() const {
-    return PropFormat::text(code, current);
+    return PropFormat::text(code, current, vendor);
 }
 
 QStringList PropDesc::choiceTexts() const {
     QStringList texts;
     texts.reserve(static_cast<qsizetype>(choices.size()));
-    for (const std::int64_t value : choices) texts.append(PropFormat::text(code, value));
+    for (const std::int64_t value : choices) texts.append(PropFormat::text(code, value, vendor));
     return texts;
 }
 

@@ -20,10 +20,14 @@ struct PropDesc {
     bool writable = false;
     std::int64_t current = 0;           // widened as PTPReader::readValue does
     std::vector<std::int64_t> choices;  // in camera order; empty when none
+    // The vendor of the camera that described it, whose conventions its texts follow
+    // (DeviceInfo::effectiveVendor(); 0: the standard's alone).
+    std::uint32_t vendor = 0;
 
-    // Parses a GetDevicePropDesc data phase; none for an unknown property or datatype or a
-    // header cut short. Broken range or enumeration data gives empty choices.
-    static std::optional<PropDesc> parse(ByteView bytes);
+    // Parses a GetDevicePropDesc data phase of `vendor`'s camera; none for an unknown
+    // property or datatype or a header cut short. Broken range or enumeration data gives
+    // empty choices.
+    static std::optional<PropDesc> parse(ByteView bytes, std::uint32_t vendor = 0);
 
     QString currentText() const;
     QStringList choiceTexts() const;

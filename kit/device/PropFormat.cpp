@@ -47,8 +47,7 @@ std::optional<QString> standardWhiteBalanceName(std::int64_t value) {
 
 // Sony shares only the first three of Nikon's vendor white-balance codes; the others mean
 // something else (or nothing) on its bodies, so they stay unnamed there.
-std::optional<QString> vendorWhiteBalanceName(std::int64_t value) {
-    const std::uint32_t v = vendor();
+std::optional<QString> vendorWhiteBalanceName(std::int64_t value, std::uint32_t v) {
     if (v != vendorNikon && v != vendorSony) return std::nullopt;
     switch (value) {
         case 0x8010:
@@ -73,8 +72,8 @@ std::optional<QString> vendorWhiteBalanceName(std::int64_t value) {
     }
 }
 
-QString compressionSetting(std::int64_t value) {
-    if (vendor() == vendorNikon) {
+QString compressionSetting(std::int64_t value, std::uint32_t vendor) {
+    if (vendor == vendorNikon) {
         switch (value) {
             case 0:
                 return QStringLiteral("JPEG Basic");
@@ -99,13 +98,13 @@ QString compressionSetting(std::int64_t value) {
     return decimal(value);
 }
 
-QString whiteBalance(std::int64_t value) {
+QString whiteBalance(std::int64_t value, std::uint32_t vendor) {
     if (auto name = standardWhiteBalanceName(value)) return *name;
-    if (auto name = vendorWhiteBalanceName(value)) return *name;
+    if (auto name = vendorWhiteBalanceName(value, vendor)) return *name;
     return hex(value);
 }
 
-QString focusMode(std::int64_t value) {
+QString focusMode(std::int64_t value, std::uint32_t vendor) {
     switch (value) {
         case 1:
             return QStringLiteral("MF");
@@ -116,7 +115,7 @@ QString focusMode(std::int64_t value) {
         default:
             break;
     }
-    if (vendor() == vendorNikon) {
+    if (vendor == vendorNikon) {
         switch (value) {
             case 0x8010:
                 return QStringLiteral("AF-S");
@@ -207,22 +206,22 @@ QString exposureBias(std::int64_t value) {
 
 }  // namespace
 
-QString text(PTP::Prop prop, std::int64_t value) {
+QString text(PTP::Prop prop, std::int64_t value, std::uint32_t vendor) {
     switch (prop) {
         case Prop::batteryLevel:
             return decimal(value) + u'%';
         case Prop::imageSize:
             return decimal(value);
         case Prop::compressionSetting:
-            return compressionSetting(value);
+            return compressionSetting(value, vendor);
         case Prop::whiteBalance:
-            return whiteBalance(value);
+            return whiteBalance(value, vendor);
         case Prop::fNumber:
             return hundredths(value, QStringLiteral("f/"), "f/%.1f", {});
         case Prop::focalLength:
             return hundredths(value, {}, "%.1fmm", QStringLiteral("mm"));
         case Prop::focusMode:
-            return focusMode(value);
+            return focusMode(value, vendor);
         case Prop::exposureTime:
             return exposureTime(value);
         case Prop::exposureProgram:
@@ -237,7 +236,7 @@ QString text(PTP::Prop prop, std::int64_t value) {
     return decimal(value);
 }
 
-QString whiteBalanceSymbol(std::int64_t value) {
+QString whiteBalanceSymbol(std::int64_t value, std::uint32_t vendor) {
     switch (value) {
         case 1:
             return QStringLiteral("slider.horizontal.3");
@@ -257,7 +256,7 @@ QString whiteBalanceSymbol(std::int64_t value) {
             break;
     }
     // A vendor code gets its icon only where it has a name; elsewhere it may mean anything.
-    if (vendorWhiteBalanceName(value)) {
+    if (vendorWhiteBalanceName(value, vendor)) {
         switch (value) {
             case 0x8010:
                 return QStringLiteral("cloud");

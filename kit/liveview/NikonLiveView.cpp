@@ -5,7 +5,6 @@
 #include "kit/ptp/Localized.h"
 #include "kit/ptp/PTP.h"
 
-#include <QSettings>
 #include <QStringList>
 
 #include <algorithm>
@@ -34,12 +33,12 @@ QString hex32(std::uint32_t value) {
 
 }  // namespace
 
-NikonLiveView::NikonLiveView(PTPCamera& camera, QString cameraIdentifier, LogFn log,
-                             QString settingsFile)
+NikonLiveView::NikonLiveView(PTPCamera& camera, QString cameraIdentifier,
+                             std::shared_ptr<LiveViewMemory> memory, LogFn log)
     : camera_(camera),
       rememberKey_(QStringLiteral("liveViewNeedsSDRAM.") + cameraIdentifier),
       log_(std::move(log)),
-      settingsFile_(std::move(settingsFile)),
+      memory_(std::move(memory)),
       tasks_(camera.runtime()) {}
 
 NikonLiveView::~NikonLiveView() = default;
@@ -97,18 +96,11 @@ bool NikonLiveView::isFailure(const Error& error, Failure failure) {
 // --- Preferences, state ---
 
 bool NikonLiveView::rememberedSDRAM() const {
-    const auto settings = settingsFile_.isEmpty()
-                              ? std::make_unique<QSettings>()
-                              : std::make_unique<QSettings>(settingsFile_, QSettings::IniFormat);
-    return settings->value(rememberKey_, false).toBool();
+    return memory_->needsSDRAM(rememberKey_);
 }
 
 void NikonLiveView::rememberSDRAM() const {
-    const auto settings = settingsFile_.isEmpty()
-                              ? std::make_unique<QSettings>()
-                              : std::make_unique<QSettings>(settingsFile_, QSettings::IniFormat);
-    settings->setValue(rememberKey_, true);
-    settings->sync();
+    memory_->rememberNeedsSDRAM(rememberKey_);
 }
 
 void NikonLiveView::setState(State state) {

@@ -3,6 +3,7 @@
 #include "kit/async/Lifetime.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/Task.h"
+#include "kit/liveview/LiveViewMemory.h"
 #include "kit/ptp/Bytes.h"
 #include "kit/ptp/PTPCamera.h"
 #include "kit/ptp/PTPError.h"
@@ -38,11 +39,10 @@ public:
     static constexpr std::uint32_t liveViewStatus = 0xD1A2;     // 1 = live view on
     static constexpr std::uint32_t prohibitCondition = 0xD1A4;  // why live view cannot start
 
-    // `cameraIdentifier` names the camera in the preference remembering that it needs SDRAM
-    // ("liveViewNeedsSDRAM." + identifier). `settingsFile` empty: the application's
-    // preference store (QSettings with the application's names); otherwise that INI file.
-    NikonLiveView(PTPCamera& camera, QString cameraIdentifier, LogFn log = {},
-                  QString settingsFile = {});
+    // `cameraIdentifier` names the camera in `memory`, which remembers that it needs SDRAM
+    // (key "liveViewNeedsSDRAM." + identifier); `memory` is not null.
+    NikonLiveView(PTPCamera& camera, QString cameraIdentifier,
+                  std::shared_ptr<LiveViewMemory> memory, LogFn log = {});
     ~NikonLiveView();
     NikonLiveView(const NikonLiveView&) = delete;
     NikonLiveView& operator=(const NikonLiveView&) = delete;
@@ -124,7 +124,7 @@ private:
     PTPCamera& camera_;
     QString rememberKey_;
     LogFn log_;
-    QString settingsFile_;
+    std::shared_ptr<LiveViewMemory> memory_;
     State state_ = State::off;
     bool suspended_ = false;
     bool tookControl_ = false;

@@ -28,7 +28,7 @@ async::Task<std::optional<bool>> PTPCamera::autofocus() {
 }
 
 async::Task<std::uint16_t> PTPCamera::waitUntilReady(double seconds) {
-    if (PropFormat::vendor() != PropFormat::vendorNikon) {
+    if (!speaksNikon()) {
         co_await async::sleep(0.3);
         co_return responseOK;
     }

@@ -11,10 +11,6 @@ PTPCamera::PTPCamera(async::Runtime& runtime, std::shared_ptr<CommandTransport> 
 
 PTPCamera::~PTPCamera() = default;
 
-bool PTPCamera::isNikon() {
-    return PropFormat::vendor() == PropFormat::vendorNikon;
-}
-
 async::Task<void> PTPCamera::watchdog(QString opText) {
     co_await async::sleep(watchdogSeconds);
     // Cancelled when the command ended; the task dies with the camera, so `this` is alive here.
@@ -91,7 +87,6 @@ async::Task<std::optional<DeviceInfo>> PTPCamera::readDeviceInfo() {
     if (!info) co_return std::nullopt;
     info_ = *info;
     capabilities_.emplace(*info);
-    PropFormat::setVendor(info->effectiveVendor());
     co_return info;
 }
 

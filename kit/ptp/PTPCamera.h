@@ -61,16 +61,18 @@ public:
     int inFlight() const { return inFlight_; }
     void setLog(LogFn log) { log_ = std::move(log); }
     async::Runtime& runtime() const { return runtime_; }
-    // The process-wide vendor is Nikon's.
-    static bool isNikon();
+    // The vendor whose conventions this camera follows (DeviceInfo::effectiveVendor()); 0
+    // before its DeviceInfo was read.
+    std::uint32_t vendor() const { return info_ ? info_->effectiveVendor() : 0; }
     // This camera announced Nikon's vendor extension in its DeviceInfo.
-    bool speaksNikon() const { return info_ && info_->effectiveVendor() == 10; }
+    bool speaksNikon() const { return info_ && info_->isNikon(); }
 
-    // Reads DeviceInfo and installs it (capabilities, the display vendor). None when the
+    // Reads DeviceInfo and installs it (capabilities, the vendor). None when the
     // command fails or the dataset does not parse; nothing changes then.
     async::Task<std::optional<DeviceInfo>> readDeviceInfo();
 
     // --- Camera control. None where a result may be missing: the error is swallowed. ---
+    // Values read in this camera's vendor conventions (PropDesc::vendor).
     async::Task<std::optional<PropDesc>> describe(PTP::Prop prop);
     // One after the other; properties that fail are left out.
     async::Task<Descriptors> describeAll(std::vector<PTP::Prop> props);

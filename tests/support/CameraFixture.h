@@ -1,7 +1,6 @@
 #pragma once
 
 #include "kit/async/VirtualRuntime.h"
-#include "kit/device/PropFormat.h"
 #include "kit/ptp/PTPCamera.h"
 #include "support/Datasets.h"
 #include "support/ScriptedTransport.h"
@@ -11,16 +10,12 @@
 namespace pexil::testing {
 
 // A PTPCamera over a scripted transport on the virtual runtime, with its log collected.
-// The display vendor is process-wide, so every test starts and ends with it at 0.
 class CameraFixture : public ::testing::Test {
 protected:
     CameraFixture()
         : transport(std::make_shared<ScriptedTransport>(&rt.clock())),
           camera(std::make_unique<PTPCamera>(rt, transport,
-                                             [this](const QString& line) { log.append(line); })) {
-        PropFormat::setVendor(0);
-    }
-    ~CameraFixture() override { PropFormat::setVendor(0); }
+                                             [this](const QString& line) { log.append(line); })) {}
 
     // Reads DeviceInfo of the given camera, as the link does right after opening.
     void identify(const DeviceInfoSpec& spec = {}) {

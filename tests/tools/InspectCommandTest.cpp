@@ -1,4 +1,3 @@
-#include "kit/device/PropFormat.h"
 #include "support/CommandRun.h"
 #include "support/Datasets.h"
 #include "tools/pexilctl/InspectCommand.h"
@@ -15,8 +14,6 @@ using Outcome = testing::CommandOutcome;
 
 class InspectCommand : public ::testing::Test {
 protected:
-    ~InspectCommand() override { PropFormat::setVendor(0); }
-
     QString file(const QString& name, const Bytes& bytes) {
         const QString path = dir.filePath(name);
         QFile f(path);

@@ -150,13 +150,12 @@ int inspectDeviceInfo(const Bytes& data, CommandIO io) {
 }
 
 int inspectPropDesc(const Bytes& data, std::uint32_t vendor, CommandIO io) {
-    const auto desc = PropDesc::parse(data);
+    const auto desc = PropDesc::parse(data, vendor);
     if (!desc) {
         io.err << "pexilctl inspect: "
                   "プロパティ記述として読めません（知らないプロパティか型、または短すぎます）\n";
         return exitFailed;
     }
-    PropFormat::setVendor(vendor);
     io.out << QString::asprintf("code: 0x%04X\n", PTP::code(desc->code));
     io.out << "label: " << PTP::label(desc->code) << "\n";
     io.out << "type: " << typeName(desc->dataType) << "\n";

@@ -30,13 +30,18 @@ TEST(Preferences, StoredValuesReadBackWithTheirDefaults) {
     Preferences oddOnes = defaults;
     const StoreCase cases[] = {
         {"fresh store", {}, defaults},
-        {"every key", {{"baseDestination", QStringLiteral("/srv/shoot")}, {"useDateSubfolder", true},
-                       {"autoConnect", false}, {"deleteAfterDownload", true},
-                       {"autofocusBeforeShot", false}},
+        {"every key",
+         {{"baseDestination", QStringLiteral("/srv/shoot")},
+          {"useDateSubfolder", true},
+          {"autoConnect", false},
+          {"deleteAfterDownload", true},
+          {"autofocusBeforeShot", false}},
          allSet},
         // The two that default to on stay on for anything that is not a Boolean.
-        {"non-Boolean values", {{"autoConnect", QStringLiteral("yes")},
-                                {"autofocusBeforeShot", 7}, {"useDateSubfolder", QStringLiteral("on")}},
+        {"non-Boolean values",
+         {{"autoConnect", QStringLiteral("yes")},
+          {"autofocusBeforeShot", 7},
+          {"useDateSubfolder", QStringLiteral("on")}},
          oddOnes},
     };
     for (const auto& c : cases) {
@@ -96,6 +101,27 @@ TEST(Preferences, TheDestinationCheckCreatesTestsAndExplains) {
         EXPECT_FALSE(QFile::exists(locked + QStringLiteral("/.pexil-write-test")));
         chmod(locked.toLocal8Bit().constData(), 0755);
     }
+}
+
+}  // namespace
+}  // namespace pexil
+
+namespace pexil {
+namespace {
+
+TEST(StoredLiveViewMemory, ABodyThatNeedsSdramIsRememberedInTheStoreForTheNextRun) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("liveview.ini"));
+    const QString key = QStringLiteral("liveViewNeedsSDRAM.3000123");
+    StoredLiveViewMemory first(ini);
+    EXPECT_FALSE(first.needsSDRAM(key));
+    first.rememberNeedsSDRAM(key);
+
+    const StoredLiveViewMemory next(ini);
+    EXPECT_TRUE(next.needsSDRAM(key));
+    EXPECT_FALSE(next.needsSDRAM(QStringLiteral("liveViewNeedsSDRAM.other")));
+    EXPECT_TRUE(QSettings(ini, QSettings::IniFormat).value(key).toBool())
+        << "the key as the store keeps it";
 }
 
 }  // namespace

@@ -4,10 +4,9 @@
 #include "camera/service/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/VirtualRuntime.h"
-#include "kit/device/PropFormat.h"
 #include "kit/liveview/NikonLiveView.h"
+#include "support/LiveViewMemoryFake.h"
 
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -18,7 +17,6 @@ namespace {
 class LiveViewVirtual : public ::testing::Test {
 protected:
     LiveViewVirtual() {
-        PropFormat::setVendor(0);
         VirtualCamera::Options options;
         options.cardDir = dir.filePath(QStringLiteral("card"));
         options.photos = 2;
@@ -45,9 +43,8 @@ protected:
         EXPECT_TRUE(rt.waitUntil([this] { return catalogued; }));
         camera = std::make_unique<PTPCamera>(rt, device, [this](const QString& l) { log << l; });
         EXPECT_TRUE(rt.run(camera->readDeviceInfo()).value().has_value());
-        liveView = std::make_unique<NikonLiveView>(
-            *camera, body->serialNumber(), [this](const QString& l) { log << l; },
-            dir.filePath(QStringLiteral("prefs.ini")));
+        liveView = std::make_unique<NikonLiveView>(*camera, body->serialNumber(), memory,
+                                                   [this](const QString& l) { log << l; });
         liveView->onFrame = [this](ByteView frame) {
             ++frames;
             EXPECT_GT(frame.size(), 100u);
@@ -58,7 +55,6 @@ protected:
     ~LiveViewVirtual() override {
         liveView.reset();
         camera.reset();
-        PropFormat::setVendor(0);
     }
 
     std::optional<QString> start() {
@@ -77,16 +73,15 @@ protected:
         return false;
     }
     void stop() { EXPECT_TRUE(rt.run(liveView->stop(QStringLiteral("テスト")))); }
-    bool remembered() const {
-        QSettings settings(dir.filePath(QStringLiteral("prefs.ini")), QSettings::IniFormat);
-        return settings.value(liveView->rememberKey(), false).toBool();
-    }
+    bool remembered() const { return memory->needsSDRAM(liveView->rememberKey()); }
     int cameraMedia() {
         return static_cast<int>(
             rt.run(camera->integer(NikonLiveView::recordingMedia, false)).value().value_or(-1));
     }
 
     QTemporaryDir dir;
+    std::shared_ptr<testing::LiveViewMemoryFake> memory =
+        std::make_shared<testing::LiveViewMemoryFake>();
     async::VirtualRuntime rt;
     std::shared_ptr<VirtualCamera> body;
     std::unique_ptr<VirtualSource> source;

@@ -266,28 +266,29 @@ TEST(PropDescTest, StringPropertyReadsAsZeros) {
     EXPECT_EQ(overrun->choices, (std::vector<std::int64_t>{0, 0}));
 }
 
-class PropDescTextTest : public ::testing::Test {
-protected:
-    void TearDown() override { PropFormat::setVendor(0); }
-};
-
-TEST_F(PropDescTextTest, TextsFollowPropertyAndVendor) {
-    PropFormat::setVendor(PropFormat::vendorNikon);
-    const auto desc = parse(Desc(0x5004, DataType::uint8)
-                                .value(0)
-                                .value(2)
-                                .u8(2)
-                                .u16(3)
-                                .value(0)
-                                .value(2)
-                                .value(4)
-                                .bytes());
-    ASSERT_TRUE(desc);
-    EXPECT_EQ(desc->currentText(), "JPEG Fine");
-    EXPECT_EQ(desc->choiceTexts(), (QStringList{"JPEG Basic", "JPEG Fine", "NEF (RAW)"}));
-    PropFormat::setVendor(0);
-    EXPECT_EQ(desc->currentText(), "2");
-    EXPECT_EQ(desc->choiceTexts(), (QStringList{"0", "2", "4"}));
+TEST(PropDescText, TextsFollowPropertyAndTheDescribingCamerasVendor) {
+    const Bytes quality = Desc(0x5004, DataType::uint8)
+                              .value(0)
+                              .value(2)
+                              .u8(2)
+                              .u16(3)
+                              .value(0)
+                              .value(2)
+                              .value(4)
+                              .bytes();
+    const auto nikon = PropDesc::parse(quality, PropFormat::vendorNikon);
+    const auto sony = PropDesc::parse(quality, PropFormat::vendorSony);
+    const auto standard = parse(quality);
+    ASSERT_TRUE(nikon && sony && standard);
+    // Descriptions of different cameras side by side, each in its own camera's terms.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(nikon->currentText(), "JPEG Fine");
+        EXPECT_EQ(nikon->choiceTexts(), (QStringList{"JPEG Basic", "JPEG Fine", "NEF (RAW)"}));
+        EXPECT_EQ(sony->currentText(), "2");
+        EXPECT_EQ(standard->choiceTexts(), (QStringList{"0", "2", "4"}));
+    }
+    EXPECT_EQ(nikon->vendor, PropFormat::vendorNikon);
+    EXPECT_EQ(standard->vendor, 0U);
 
     const PropDesc none{Prop::iso, DataType::uint16, true, 100, {}};
     EXPECT_EQ(none.currentText(), "100");

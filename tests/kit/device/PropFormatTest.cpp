@@ -14,18 +14,21 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace pexil {
 namespace {
 
-using PropFormat::text;
-using PropFormat::whiteBalanceSymbol;
 using PTP::Prop;
 
 const QString minus = QString(QChar(0x2212));
 
-// Every test states the vendor it depends on; the vendor is process-wide, so it is put
-// back to "none yet" after each one.
+// Every test states the vendor whose camera it formats for; none: the standard's names.
 class PropFormatTest : public ::testing::Test {
 protected:
-    void SetUp() override { PropFormat::setVendor(0); }
-    void TearDown() override { PropFormat::setVendor(0); }
+    QString text(Prop prop, std::int64_t value) const {
+        return PropFormat::text(prop, value, vendor);
+    }
+    QString whiteBalanceSymbol(std::int64_t value) const {
+        return PropFormat::whiteBalanceSymbol(value, vendor);
+    }
+
+    std::uint32_t vendor = 0;
 };
 
 TEST_F(PropFormatTest, PlainDecimals) {
@@ -39,7 +42,7 @@ TEST_F(PropFormatTest, PlainDecimals) {
 }
 
 TEST_F(PropFormatTest, CompressionNamesOnlyForNikon) {
-    PropFormat::setVendor(PropFormat::vendorNikon);
+    vendor = PropFormat::vendorNikon;
     EXPECT_EQ(text(Prop::compressionSetting, 0), "JPEG Basic");
     EXPECT_EQ(text(Prop::compressionSetting, 1), "JPEG Normal");
     EXPECT_EQ(text(Prop::compressionSetting, 2), "JPEG Fine");
@@ -50,15 +53,15 @@ TEST_F(PropFormatTest, CompressionNamesOnlyForNikon) {
     EXPECT_EQ(text(Prop::compressionSetting, 7), "NEF + Fine");
     EXPECT_EQ(text(Prop::compressionSetting, 8), "8");
     EXPECT_EQ(text(Prop::compressionSetting, -1), "-1");
-    PropFormat::setVendor(PropFormat::vendorSony);
+    vendor = PropFormat::vendorSony;
     EXPECT_EQ(text(Prop::compressionSetting, 4), "4");
-    PropFormat::setVendor(0);
+    vendor = 0;
     EXPECT_EQ(text(Prop::compressionSetting, 4), "4");
 }
 
 TEST_F(PropFormatTest, StandardWhiteBalanceForEveryVendor) {
-    for (const std::uint32_t vendor : {0u, 6u, PropFormat::vendorNikon, PropFormat::vendorSony}) {
-        PropFormat::setVendor(vendor);
+    for (const std::uint32_t each : {0u, 6u, PropFormat::vendorNikon, PropFormat::vendorSony}) {
+        vendor = each;
         EXPECT_EQ(text(Prop::whiteBalance, 1), "マニュアル") << vendor;
         EXPECT_EQ(text(Prop::whiteBalance, 2), "オート") << vendor;
         EXPECT_EQ(text(Prop::whiteBalance, 3), "ワンタッチ") << vendor;
@@ -72,7 +75,7 @@ TEST_F(PropFormatTest, StandardWhiteBalanceForEveryVendor) {
 }
 
 TEST_F(PropFormatTest, VendorWhiteBalanceNames) {
-    PropFormat::setVendor(PropFormat::vendorNikon);
+    vendor = PropFormat::vendorNikon;
     EXPECT_EQ(text(Prop::whiteBalance, 0x8010), "曇天");
     EXPECT_EQ(text(Prop::whiteBalance, 0x8011), "日陰");
     EXPECT_EQ(text(Prop::whiteBalance, 0x8012), "色温度");
@@ -81,7 +84,7 @@ TEST_F(PropFormatTest, VendorWhiteBalanceNames) {
     EXPECT_EQ(text(Prop::whiteBalance, 0x8015), "0x8015");
     EXPECT_EQ(text(Prop::whiteBalance, 0x8016), "自然光オート");
 
-    PropFormat::setVendor(PropFormat::vendorSony);
+    vendor = PropFormat::vendorSony;
     EXPECT_EQ(text(Prop::whiteBalance, 0x8010), "曇天");
     EXPECT_EQ(text(Prop::whiteBalance, 0x8011), "日陰");
     EXPECT_EQ(text(Prop::whiteBalance, 0x8012), "色温度");
@@ -89,7 +92,7 @@ TEST_F(PropFormatTest, VendorWhiteBalanceNames) {
     EXPECT_EQ(text(Prop::whiteBalance, 0x8014), "0x8014");
     EXPECT_EQ(text(Prop::whiteBalance, 0x8016), "0x8016");
 
-    PropFormat::setVendor(0);
+    vendor = 0;
     EXPECT_EQ(text(Prop::whiteBalance, 0x8010), "0x8010");
     EXPECT_EQ(text(Prop::whiteBalance, 0x8016), "0x8016");
 }
@@ -117,7 +120,7 @@ TEST_F(PropFormatTest, ApertureAndFocalLength) {
 }
 
 TEST_F(PropFormatTest, FocusModeNikonNamesOnlyForNikon) {
-    PropFormat::setVendor(PropFormat::vendorNikon);
+    vendor = PropFormat::vendorNikon;
     EXPECT_EQ(text(Prop::focusMode, 1), "MF");
     EXPECT_EQ(text(Prop::focusMode, 2), "AF");
     EXPECT_EQ(text(Prop::focusMode, 3), "マクロ");
@@ -126,10 +129,10 @@ TEST_F(PropFormatTest, FocusModeNikonNamesOnlyForNikon) {
     EXPECT_EQ(text(Prop::focusMode, 0x8012), "AF-A");
     EXPECT_EQ(text(Prop::focusMode, 0x8013), "0x8013");
     EXPECT_EQ(text(Prop::focusMode, 4), "0x0004");
-    PropFormat::setVendor(0);
+    vendor = 0;
     EXPECT_EQ(text(Prop::focusMode, 1), "MF");
     EXPECT_EQ(text(Prop::focusMode, 0x8011), "0x8011");
-    PropFormat::setVendor(PropFormat::vendorSony);
+    vendor = PropFormat::vendorSony;
     EXPECT_EQ(text(Prop::focusMode, 0x8010), "0x8010");
 }
 
@@ -158,7 +161,7 @@ TEST_F(PropFormatTest, StandardShutterSpeeds) {
 }
 
 TEST_F(PropFormatTest, NikonShutterSpeeds) {
-    auto nikon = [](std::uint32_t numerator, std::uint32_t denominator) {
+    auto nikon = [this](std::uint32_t numerator, std::uint32_t denominator) {
         return text(Prop::nikonExposureTime, std::int64_t{(numerator << 16) | denominator});
     };
     EXPECT_EQ(nikon(1, 250), "1/250");
@@ -214,7 +217,7 @@ TEST_F(PropFormatTest, UnknownPropertyFallsBackToDecimal) {
 }
 
 TEST_F(PropFormatTest, WhiteBalanceSymbols) {
-    PropFormat::setVendor(PropFormat::vendorNikon);
+    vendor = PropFormat::vendorNikon;
     EXPECT_EQ(whiteBalanceSymbol(1), "slider.horizontal.3");
     EXPECT_EQ(whiteBalanceSymbol(2), "a.circle");
     EXPECT_EQ(whiteBalanceSymbol(3), "hand.tap");
@@ -232,12 +235,12 @@ TEST_F(PropFormatTest, WhiteBalanceSymbols) {
     EXPECT_EQ(whiteBalanceSymbol(0), "circle.lefthalf.filled");
 
     // A vendor code gets its icon only where that vendor names it.
-    PropFormat::setVendor(PropFormat::vendorSony);
+    vendor = PropFormat::vendorSony;
     EXPECT_EQ(whiteBalanceSymbol(0x8010), "cloud");
     EXPECT_EQ(whiteBalanceSymbol(0x8012), "thermometer.medium");
     EXPECT_EQ(whiteBalanceSymbol(0x8013), "circle.lefthalf.filled");
     EXPECT_EQ(whiteBalanceSymbol(0x8016), "circle.lefthalf.filled");
-    PropFormat::setVendor(0);
+    vendor = 0;
     EXPECT_EQ(whiteBalanceSymbol(0x8010), "circle.lefthalf.filled");
     EXPECT_EQ(whiteBalanceSymbol(4), "sun.max");
 }

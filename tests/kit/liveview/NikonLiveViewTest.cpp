@@ -1,14 +1,11 @@
 // NikonLiveView against a reactive fake Nikon body on the virtual clock.
 #include "kit/async/Sleep.h"
 #include "kit/async/VirtualRuntime.h"
-#include "kit/device/PropFormat.h"
 #include "kit/liveview/NikonLiveView.h"
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPReader.h"
 #include "support/Datasets.h"
-
-#include <QSettings>
-#include <QTemporaryDir>
+#include "support/LiveViewMemoryFake.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +45,8 @@ public:
         sent_.push_back(sent);
         if (onCommand) onCommand(sent);
         const Answer answer = answerFor(sent);
-        PTPExchange exchange{answer.data, testing::responseContainer(answer.response), std::nullopt};
+        PTPExchange exchange{answer.data, testing::responseContainer(answer.response),
+                             std::nullopt};
         if (sent.op == PTP::code(Op::nikonGetLiveViewImg)) {
             clock_.startTimer(async::Seconds(1.0 / 30),
                               [completion, exchange] { completion(exchange); });
@@ -147,17 +145,15 @@ protected:
     NikonLiveViewTest()
         : body(std::make_shared<FakeBody>(rt.clock())),
           camera(rt, body, [this](const QString& line) { log.append(line); }) {
-        PropFormat::setVendor(0);
         EXPECT_TRUE(rt.run(camera.readDeviceInfo()).value().has_value());
         body->clearSent();
         makeLiveView();
     }
-    ~NikonLiveViewTest() override { PropFormat::setVendor(0); }
 
     void makeLiveView() {
-        liveView = std::make_unique<NikonLiveView>(
-            camera, QStringLiteral("D850-3000123"),
-            [this](const QString& line) { log.append(line); }, settingsFile());
+        liveView =
+            std::make_unique<NikonLiveView>(camera, QStringLiteral("D850-3000123"), memory,
+                                            [this](const QString& line) { log.append(line); });
         liveView->onFrame = [this](ByteView frame) {
             ++frames;
             lastFrameSize = frame.size();
@@ -166,10 +162,8 @@ protected:
             changes.push_back(liveView->suspended() ? -1 : static_cast<int>(liveView->state()));
         };
     }
-    QString settingsFile() const { return dir.filePath(QStringLiteral("prefs.ini")); }
     bool remembered() const {
-        QSettings settings(settingsFile(), QSettings::IniFormat);
-        return settings.value(QStringLiteral("liveViewNeedsSDRAM.D850-3000123"), false).toBool();
+        return memory->needsSDRAM(QStringLiteral("liveViewNeedsSDRAM.D850-3000123"));
     }
     std::optional<QString> start() { return rt.run(liveView->start()).value(); }
     void stop(const QString& reason = QStringLiteral("ボタン")) {
@@ -187,7 +181,8 @@ protected:
         return out;
     }
 
-    QTemporaryDir dir;
+    std::shared_ptr<testing::LiveViewMemoryFake> memory =
+        std::make_shared<testing::LiveViewMemoryFake>();
     async::VirtualRuntime rt;
     std::shared_ptr<FakeBody> body;
     PTPCamera camera;
@@ -558,6 +553,20 @@ TEST_F(NikonLiveViewTest, RestoreIfInterruptedRepairsOnlyWhatWasLeft) {
     EXPECT_EQ(log,
               (QStringList{QStringLiteral("前回のライブビューが残っていたので止めた"),
                            QStringLiteral("記録先が SDRAM のまま残っていたのでカードに戻した")}));
+}
+
+TEST_F(NikonLiveViewTest, DroppedWhileItReadsTheCameraStateItReadsNothingMore) {
+    // The owner drops the view (the session ended) while start() awaits its first reading.
+    body->onCommand = [this](const Sent& sent) {
+        if (sent.op == PTP::code(Op::getDevicePropValue) && liveView)
+            rt.runtime().main().post([this] { liveView.reset(); });
+    };
+    async::Scope scope(rt);
+    scope.spawn([](NikonLiveView& view) -> async::Task<void> { co_await view.start(); }(*liveView));
+    rt.runFor(async::Seconds(1));
+    EXPECT_FALSE(liveView);
+    EXPECT_EQ(body->count(Op::getDevicePropValue), 1u);
+    EXPECT_TRUE(rt.unhandled().isEmpty());
 }
 
 TEST_F(NikonLiveViewTest, DestroyingTheObjectEndsTheLoop) {

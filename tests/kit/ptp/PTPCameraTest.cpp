@@ -44,13 +44,13 @@ TEST_F(PTPCameraGate, AFailedDeviceInfoKeepsTheStrictGate) {
     EXPECT_FALSE(camera->info());
     EXPECT_EQ(codeOf(run(camera->send(PTP::Op::nikonDeviceReady))), 0x2005);
     EXPECT_EQ(log.last(), QStringLiteral("送らなかった 0x90C8: DeviceInfo を読む前の独自命令"));
-    EXPECT_EQ(PropFormat::vendor(), 0U);
+    EXPECT_EQ(camera->vendor(), 0U);
 }
 
 TEST_F(PTPCameraGate, OtherCamerasHaveNothingRefusedAfterDeviceInfo) {
     identify({.operations = {0x1001}});
-    EXPECT_EQ(PropFormat::vendor(), 10U);
-    EXPECT_TRUE(PTPCamera::isNikon());
+    EXPECT_EQ(camera->vendor(), 10U);
+    EXPECT_TRUE(camera->speaksNikon());
     transport->ok(PTP::Op::nikonGetVendorPropCodes);
     EXPECT_TRUE(run(camera->send(PTP::Op::nikonGetVendorPropCodes)).ok());
     EXPECT_TRUE(log.isEmpty());
@@ -176,8 +176,7 @@ public:
     void sendPTPCommand(Bytes, std::optional<Bytes>,
                         std::function<void(PTPExchange)> completion) override {
         threads_.emplace_back([completion = std::move(completion)] {
-            completion(
-                {Bytes{42}, testing::responseContainer(0x2001), std::nullopt});
+            completion({Bytes{42}, testing::responseContainer(0x2001), std::nullopt});
         });
     }
 
