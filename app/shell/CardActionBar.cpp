@@ -37,7 +37,8 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
       geoLabel_(new QLabel(this)),
       writeLocations_(new QCheckBox(QStringLiteral("取り込み時に書き込む"), this)),
       importSelected_(new QPushButton(this)),
-      importAll_(new QPushButton(this)) {
+      importAll_(new QPushButton(this)),
+      geoLine_(new QHBoxLayout) {
     setFixedHeight(barHeight);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 0, 14, 0);
@@ -64,15 +65,18 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
     statusLine->addStretch(1);
     lines->addLayout(statusLine);
 
-    auto* geoLine = new QHBoxLayout;
+    auto* geoLine = geoLine_;
     geoLine->setSpacing(6);
     geoLabel_->setFont(ui::Theme::font(11));
+    // The advice without a record is long: beside the buttons it takes a second line.
+    geoLabel_->setWordWrap(true);
     geoLabel_->setStyleSheet(colour(ui::Theme::dim()));
     writeLocations_->setFont(ui::Theme::font(11));
     writeLocations_->setFocusPolicy(Qt::NoFocus);
-    for (QWidget* w : std::initializer_list<QWidget*>{geoIcon_, geoLabel_, writeLocations_})
-        geoLine->addWidget(w, 0, Qt::AlignVCenter);
-    geoLine->addStretch(1);
+    geoLine->addWidget(geoIcon_, 0, Qt::AlignVCenter);
+    geoLine->addWidget(geoLabel_, 1, Qt::AlignVCenter);
+    geoLine->addWidget(writeLocations_, 0, Qt::AlignVCenter);
+    geoLine->addStretch(0);
     lines->addLayout(geoLine);
     row->addLayout(lines, 1);
 
@@ -173,6 +177,12 @@ void CardActionBar::refreshGeo() {
                                                        payload->shots.size(), payload->track.size())
                                   : QString());
     writeLocations_->setVisible(payload.has_value());
+    // The long advice without a record wraps in all the room there is; the short count
+    // keeps the check box beside it.
+    geoLabel_->setSizePolicy(payload ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                             QSizePolicy::Preferred);
+    geoLine_->setStretch(1, payload ? 0 : 1);
+    geoLine_->setStretch(3, payload ? 1 : 0);
     const QSignalBlocker quiet(writeLocations_);
     writeLocations_->setChecked(card_.writeLocations());
 }

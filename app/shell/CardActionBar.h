@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -64,6 +65,7 @@ private:
     QCheckBox* writeLocations_;
     QPushButton* importSelected_;
     QPushButton* importAll_;
+    QHBoxLayout* geoLine_;
 };
 
 }  // namespace pexil::shell
