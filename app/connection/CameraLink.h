@@ -102,6 +102,9 @@ public:
     QString destination;
     // Whether fresh shots leave the card once they are safely on disk (read per file).
     bool deleteAfterDownload = false;
+    // Whether the service's catalogue-complete notice settles the catalogue at once when the
+    // camera's object count agrees; off, only 1.5 s without reports after the notice does.
+    bool settleOnCatalogComplete = true;
 
     // The card catalogue of the current session: key "FOLDER/NAME" ("/NAME" without folder).
     const std::map<QString, CameraFilePtr>& cardFiles() const { return cardFiles_; }
@@ -149,6 +152,7 @@ private:
     void ingest(const std::vector<CameraFilePtr>& files);
     void scheduleSettle();
     async::Task<void> settle();
+    void settleNow();
     async::Task<void> countObjects(std::shared_ptr<PTPCamera> cam);
     void notifyCardChanged();
     async::Task<void> deliverCardChanged();

@@ -15,6 +15,12 @@ constexpr double settleExtraSeconds = 8;
 constexpr double notifyDelaySeconds = 0.3;
 constexpr double freshMarginSeconds = 2;
 
+// Whether the camera's own count leaves nothing to wait for: the catalogue is within the slack
+// of it (folders are counted objects that never arrive as files).
+bool countAgrees(std::size_t catalogued, std::optional<int> expected) {
+    return expected && static_cast<qint64>(catalogued) + countSlack >= *expected;
+}
+
 }  // namespace
 
 void CameraLink::cardFilesArrived(const std::vector<CameraFilePtr>& files) {
@@ -29,6 +35,14 @@ void CameraLink::cardFilesArrived(const std::vector<CameraFilePtr>& files) {
 void CameraLink::scheduleSettle() {
     if (!serviceCatalogComplete_ || cardSettled_) return;
     if (settleTask_) settleTask_->cancel();
+    settleTask_.reset();
+    // Our camera service reports the catalogue complete only once it has read every object;
+    // with the camera's count agreeing there is nothing left to wait for. The quiet period
+    // stays for a count that is unknown or short, and for a service whose notice may come early.
+    if (settleOnCatalogComplete && countAgrees(cardFiles_.size(), cardExpected_)) {
+        settleNow();
+        return;
+    }
     settleTask_ = scope_.spawn(settle());
 }
 
@@ -44,6 +58,10 @@ async::Task<void> CameraLink::settle() {
         write(QString::fromUtf8("カードの一覧: %1 件のうち %2 件で到着が止まった")
                   .arg(QString::number(*cardExpected_), QString::number(cardFiles_.size())));
     }
+    settleNow();
+}
+
+void CameraLink::settleNow() {
     cardSettled_ = true;
     const QString counted = cardExpected_ ? QString::number(*cardExpected_) : QStringLiteral("?");
     write(QString::fromUtf8("カードの一覧が出そろった: %1 件（数えたオブジェクト %2 件）")
@@ -63,6 +81,11 @@ async::Task<void> CameraLink::countObjects(std::shared_ptr<PTPCamera> cam) {
     cardExpected_ = static_cast<int>(std::min<std::uint32_t>(*count, 0x7FFFFFFF));
     write(QString::fromUtf8("カード内のオブジェクト %1 件").arg(*cardExpected_));
     notifyCardChanged();
+    // The service may have finished the catalogue before the count came: judge it again, but
+    // leave a quiet period already running alone when the count does not settle it.
+    if (serviceCatalogComplete_ && settleOnCatalogComplete &&
+        countAgrees(cardFiles_.size(), cardExpected_))
+        scheduleSettle();
 }
 
 void CameraLink::notifyCardChanged() {
