@@ -122,7 +122,7 @@ async::Task<Result<Response, TransportError>> SessionEngine::transact(
     std::shared_ptr<DataSink> sink) {
     using Outcome = Result<Response, TransportError>;
     auto self = shared_from_this();
-    co_return co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
+    auto outcome = co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
         // The I/O queue holds the engine by raw pointer: the destructor drains the queue
         // before anything goes, and a shared one would let the engine die on its own thread.
         SessionEngine* engine = self.get();
@@ -137,6 +137,8 @@ async::Task<Result<Response, TransportError>> SessionEngine::transact(
             pending->release();
         });
     });
+    disarmIfIdle();
+    co_return outcome;
 }
 
 async::Task<Result<Exchange, TransportError>> SessionEngine::exchange(
@@ -172,6 +174,11 @@ void SessionEngine::passThrough(Bytes command, std::optional<Bytes> outData,
         BufferSink sink;
         auto result = run(code, std::move(params), outData, sink);
         --queued_;
+        // Before the completion, so that the external work still covers it.
+        runtime_.main().post([weak = weak_from_this(), alive = alive_] {
+            auto self = weak.lock();
+            if (self && alive->load()) self->disarmIfIdle();
+        });
         if (!result) {
             completion({{}, {}, result.error()});
         } else {
@@ -244,6 +251,12 @@ void SessionEngine::armWatchdog() {
     quietSince_ = runtime_.clock().monotonic();
     probes_ = 0;
     scheduleWatch();
+}
+
+void SessionEngine::disarmIfIdle() {
+    // An idle engine leaves no timer behind: a virtual clock would otherwise never run dry.
+    if (watchdog_ && queued_ == 0)
+        runtime_.clock().cancelTimer(*std::exchange(watchdog_, std::nullopt));
 }
 
 void SessionEngine::scheduleWatch() {

@@ -84,6 +84,7 @@ private:
     void reportLoss(const TransportError& error);
     // The watchdog, on the main thread.
     void armWatchdog();
+    void disarmIfIdle();
     void scheduleWatch();
     void watch();
 
