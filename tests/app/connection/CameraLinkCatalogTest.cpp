@@ -6,6 +6,7 @@ namespace {
 
 TEST(CameraLinkCatalog, SettlesOneAndAHalfSecondsAfterTheLastReportAndStaysSettled) {
     LinkHarness h;
+    h.link->settleOnCatalogComplete = false;  // the quiet period alone
     h.makeCamera(20);
     h.plug();
     h.openAndWaitReady(20);
@@ -70,7 +71,8 @@ TEST(CameraLinkCatalog, ACountLaggingBeyondTheSlackWaitsEightSecondsMoreAndSaysS
 
 TEST(CameraLinkCatalog, TenBatchesInABurstGiveOneChangeNotice) {
     LinkHarness h;
-    h.makeCamera(1900);  // ten batches of at most 200 items from the service
+    h.link->settleOnCatalogComplete = false;  // settling comes after the burst's notice
+    h.makeCamera(1900);                       // ten batches of at most 200 items from the service
     h.plug();
     h.openAndWaitReady(1900);
     EXPECT_EQ(h.cardChanges, 0) << "nothing before the coalescing window ends";
@@ -84,6 +86,54 @@ TEST(CameraLinkCatalog, TenBatchesInABurstGiveOneChangeNotice) {
     EXPECT_TRUE(h.lines().contains(
         QString::fromUtf8("カードの一覧が出そろった: 1900 件（数えたオブジェクト %1 件）")
             .arg(h.link->cardExpected().value_or(-1))));
+}
+
+// The service's notice with the camera's count agreeing settles at once, whichever way the
+// catalogue was read and however the camera is reached; a later shot does not unsettle.
+TEST(CameraLinkCatalog, TheServicesNoticeWithAnAgreeingCountSettlesWithoutTheQuietPeriod) {
+    struct Case {
+        const char* name;
+        LinkHarness::Via via;
+        bool propList;
+    };
+    for (const Case& c : {Case{"in process, object list", LinkHarness::Via::inProcess, true},
+                          Case{"in process, object by object", LinkHarness::Via::inProcess, false},
+                          Case{"PTP/IP, object list", LinkHarness::Via::ptpip, true},
+                          Case{"PTP/IP, object by object", LinkHarness::Via::ptpip, false}}) {
+        SCOPED_TRACE(c.name);
+        LinkHarness h(c.via);
+        camera::VirtualCamera::Options options;
+        options.cardDir = h.cardDir();
+        options.photos = 30;
+        options.objectPropList = c.propList;
+        options.wallClock = [wall = h.wallMs] {
+            return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
+        };
+        auto made = camera::VirtualCamera::create(options);
+        ASSERT_TRUE(made) << made.error().toStdString();
+        h.camera = made.value();
+        h.plug();
+        const double opened = h.rt.clock().monotonic().count();
+        h.openAndWaitReady(30);
+        // Time stood still while the camera answered: no timer ran.
+        EXPECT_EQ(h.rt.clock().monotonic().count(), opened);
+        EXPECT_TRUE(h.link->cardSettled());
+        const int counted = h.link->cardExpected().value_or(-1);
+        EXPECT_EQ(h.linesStarting("カードの一覧が出そろった").size(), 1);
+        EXPECT_TRUE(h.lines().contains(
+            QString::fromUtf8("カードの一覧が出そろった: 30 件（数えたオブジェクト %1 件）")
+                .arg(counted)));
+        h.runTimers(0.31);
+        EXPECT_EQ(h.cardChanges, 1) << "the catalogue and its settling in one notice";
+
+        h.syncWall();
+        h.camera->pressShutter();
+        ASSERT_TRUE(h.waitUntil([&] { return h.link->cardFiles().size() == 31; }));
+        h.drain();
+        h.runTimers(2);
+        EXPECT_TRUE(h.link->cardSettled());
+        EXPECT_EQ(h.linesStarting("カードの一覧が出そろった").size(), 1);
+    }
 }
 
 TEST(CameraLinkCatalog, ALostSessionForgetsTheCatalogue) {
