@@ -10,11 +10,16 @@
 #include "tools/pexilctl/CommandLine.h"
 #include "tools/pexilctl/EventLoop.h"
 #include "tools/pexilctl/StopSignals.h"
+#include "tools/pexilctl/TerminalProgress.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
 
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <map>
+#include <memory>
 
 namespace pexil::cli {
 
@@ -48,6 +53,40 @@ void printList(const CardModel& model, CommandIO io) {
            << " not imported)\n";
     io.out.flush();
 }
+
+// The import's bar: files handled of the import's files, and their bytes, since the rate and
+// the time left mean most in bytes when pictures differ in size.
+struct ImportProgress {
+    explicit ImportProgress(QTextStream& err)
+        : bar(err, TerminalProgress::isTerminal(err), QStringLiteral("import")) {}
+
+    void start(const CardItems& items) {
+        sizes.clear();
+        bytesTotal = bytesDone = 0;
+        for (const CardItem& item : items) {
+            const auto size = static_cast<std::uint64_t>(std::max<qint64>(item.size, 0));
+            sizes.emplace(item.name, size);
+            bytesTotal += size;
+        }
+    }
+    void handled(const QString& name) {
+        const auto it = sizes.find(name);
+        if (it == sizes.end()) return;
+        bytesDone += it->second;
+        sizes.erase(it);  // two folders may hold the same name
+    }
+    void show(int done, int total) {
+        reported = done;
+        bar.update(static_cast<std::uint64_t>(std::max(done, 0)),
+                   static_cast<std::uint64_t>(std::max(total, 0)), bytesDone, bytesTotal);
+    }
+
+    TerminalProgress bar;
+    std::multimap<QString, std::uint64_t> sizes;
+    std::uint64_t bytesTotal = 0;
+    std::uint64_t bytesDone = 0;
+    int reported = 0;
+};
 
 }  // namespace
 
@@ -123,9 +162,13 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
                 status = exitFailed;
             }
         }
+        // The bar lives on standard error and only on a terminal; the documented lines on
+        // standard output stay as they are, each written while the bar is off the line.
+        auto progress = std::make_shared<ImportProgress>(io.err);
         QObject::connect(model.get(), &CardModel::fileImported,
-                         [io, &failed](int done, int total, const QString& name,
-                                       const std::optional<QString>& failure) mutable {
+                         [io, &failed, progress](int done, int total, const QString& name,
+                                                 const std::optional<QString>& failure) mutable {
+                             progress->bar.clear();
                              io.out << "import: " << done << '/' << total << ' ' << name;
                              if (failure) {
                                  ++failed;
@@ -133,25 +176,36 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
                              }
                              io.out << '\n';
                              io.out.flush();
+                             progress->handled(name);
+                             progress->show(done, total);
                          });
-        QObject::connect(model.get(), &CardModel::importPhaseChanged, [io, modelPtr]() mutable {
-            const auto& phase = modelPtr->importPhase();
-            if (phase && phase->kind == ImportPhase::Kind::geotagging) {
-                io.out << "geotag: " << phase->count << '\n';
-                io.out.flush();
-            }
-        });
+        QObject::connect(model.get(), &CardModel::importPhaseChanged,
+                         [io, modelPtr, progress]() mutable {
+                             const auto& phase = modelPtr->importPhase();
+                             if (!phase) {
+                                 progress->bar.clear();
+                             } else if (phase->kind == ImportPhase::Kind::geotagging) {
+                                 progress->bar.clear();
+                                 io.out << "geotag: " << phase->count << '\n';
+                                 io.out.flush();
+                             } else {
+                                 // The phase counts a file before its line and its bytes: the bar
+                                 // keeps to the files already reported.
+                                 progress->show(progress->reported, phase->total);
+                             }
+                         });
         bool started = false;
         if (status == exitOK) {
+            CardItems list;
             if (request.all) {
-                started = model->startImport(model->unimported());
+                list = model->unimported();
             } else {
                 model->select(chosen);
-                CardItems list;
                 for (const CardItem& item : model->items())
                     if (chosen.count(item.id) > 0 && !item.imported) list.push_back(item);
-                started = model->startImport(std::move(list));
             }
+            progress->start(list);
+            started = model->startImport(std::move(list));
             if (!started) io.out << "card: 取り込むものはありません\n";
         }
         if (started) {
@@ -159,6 +213,7 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
                 return modelPtr->lastSummary().has_value();
             };
             const bool done = co_await pollUntil(std::move(summarised), -1);
+            progress->bar.clear();
             if (done) {
                 io.out << *model->lastSummary() << '\n';
             } else {
@@ -238,7 +293,8 @@ QString cardHelp() {
         "           pictures, unless imported already. Oldest first, one line per file:\n"
         "           import: K/N NAME [failed: REASON], then geotag: M when positions are written\n"
         "           into M pictures (never over a picture's own GPS; --no-locations: none),\n"
-        "           then the summary line.\n"
+        "           then the summary line. On a terminal, a progress bar on standard error\n"
+        "           while the files download (files, bytes, rate, time left).\n"
         "  --dest DIR   where pictures go (default: the pictures folder + /Pexil)\n"
         "\n"
         "--camera virtual takes the options of pexilctl vcam, with --card-dir DIR for the\n"
