@@ -8,11 +8,18 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace pexil {
 
 namespace {
 constexpr int thumbnailPixels = 1200;
 constexpr int previewPixels = 4288;
+// A shot keeps its 1200-pixel thumbnail (the preview pane's picture until the full preview is
+// in) while it is among the newest few or selected; older shots keep a copy of the filmstrip
+// cell's size. At 3.8 MB a thumbnail, a day's thousand shots would otherwise hold gigabytes.
+constexpr std::size_t largeThumbnailShots = 3;
+constexpr int agedThumbnailPixels = 128;
 // How long an autofocus result stays on screen.
 constexpr double afResultSeconds = 2.0;
 // How often a body that tells of new pictures only through CheckEvent is asked while the
@@ -182,7 +189,29 @@ async::Task<void> SessionModel::decodeThumbnail(QUuid id, QString path) {
         emit shotUpdated(id);
         emit shotsChanged();
         if (selection_ == id) loadFullPreview(id);
-        co_return;
+        break;
+    }
+    // Each newer shot pushes one out of the newest few; its copy is scaled off the main thread.
+    for (std::size_t i = largeThumbnailShots; i < shots_.size(); ++i) {
+        const Shot& aged = shots_[i];
+        if (aged.id == selection_ || aged.thumbnail.isNull() ||
+            std::max(aged.thumbnail.width(), aged.thumbnail.height()) <= agedThumbnailPixels)
+            continue;
+        const QUuid agedID = aged.id;
+        const qint64 large = aged.thumbnail.cacheKey();
+        auto shrink = [image = aged.thumbnail] {
+            return image.scaled(agedThumbnailPixels, agedThumbnailPixels, Qt::KeepAspectRatio,
+                                Qt::SmoothTransformation);
+        };
+        QImage small = co_await async::runOn(*thumbQueue_, std::move(shrink));
+        // Selected meanwhile, or gone: the large one stays, or nothing is left to change.
+        if (selection_ == agedID) continue;
+        for (Shot& s : shots_) {
+            if (s.id != agedID || s.thumbnail.cacheKey() != large) continue;
+            s.thumbnail = std::move(small);
+            emit shotUpdated(agedID);
+            break;
+        }
     }
 }
 

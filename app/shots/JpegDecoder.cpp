@@ -1,7 +1,11 @@
 #include "app/shots/JpegDecoder.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <turbojpeg.h>
 
+#include <atomic>
 #include <limits>
 #include <memory>
 
@@ -20,6 +24,14 @@ constexpr qint64 maxDecodedPixels = 200'000'000;
 
 // QImage::Format_RGB32 is 0xffRRGGBB in native order; libjpeg-turbo writes 0xff into X.
 constexpr int nativePixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
+
+// A counter and not a hook: it must cost nothing and cannot change what a decode does.
+std::atomic<std::uint64_t> mainThreadDecodeCount{0};
+
+bool onMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
 
 tjscalingfactor chooseScale(int width, int height, int maxPixel) {
     const tjscalingfactor full{1, 1};
@@ -48,6 +60,7 @@ tjscalingfactor chooseScale(int width, int height, int maxPixel) {
 
 std::optional<QImage> JpegDecoder::decode(const std::uint8_t* data, std::size_t size,
                                           int maxPixel) {
+    if (onMainThread()) mainThreadDecodeCount.fetch_add(1, std::memory_order_relaxed);
     if (!data || size < 4 || size > std::numeric_limits<unsigned long>::max()) return std::nullopt;
     DecompressHandle handle(tjInitDecompress());
     if (!handle) return std::nullopt;
@@ -76,6 +89,10 @@ std::optional<QImage> JpegDecoder::decode(const std::uint8_t* data, std::size_t 
     // the rest is grey, as every viewer shows such a picture. Only an error means no picture.
     if (result != 0 && tjGetErrorCode(handle.get()) != TJERR_WARNING) return std::nullopt;
     return image;
+}
+
+std::uint64_t JpegDecoder::mainThreadDecodes() {
+    return mainThreadDecodeCount.load(std::memory_order_relaxed);
 }
 
 }  // namespace pexil

@@ -11,7 +11,9 @@ namespace {
 using Body = camera::VirtualCamera::Model;
 using State = ConnectionState;
 
-int calls(const SessionHarness& h, PTP::Op op) { return h.camera->callCount(PTP::code(op)); }
+int calls(const SessionHarness& h, PTP::Op op) {
+    return h.camera->callCount(PTP::code(op));
+}
 
 // Another choice than the current one.
 std::int64_t otherChoice(const PropDesc& desc) {
@@ -143,7 +145,8 @@ TEST(SessionCamera, WritesAreVerifiedAgainstWhatTheCameraTook) {
         h.connectReady();
         const PropDesc before = h.model->props().at(PTP::Prop::whiteBalance);
         const std::int64_t wanted = otherChoice(before);
-        if (c.response) h.camera->refuse(PTP::code(PTP::Op::setDevicePropValue), c.response, c.applied);
+        if (c.response)
+            h.camera->refuse(PTP::code(PTP::Op::setDevicePropValue), c.response, c.applied);
         h.model->setProp(PTP::Prop::whiteBalance, wanted);
         EXPECT_EQ(SessionModelProbe::writing(*h.model), 1);
         ASSERT_TRUE(h.settle([&] { return SessionModelProbe::writing(*h.model) == 0; }));
@@ -186,9 +189,8 @@ TEST(SessionCamera, ANewProgramOnTheDialRereadsEverySetting) {
     const std::int64_t program = h.model->props().at(PTP::Prop::exposureProgram).current;
     h.camera->turnModeDial(program == 1 ? 3 : 1);
     h.runFor(2);
-    ASSERT_TRUE(h.settle([&] {
-        return h.model->props().at(PTP::Prop::exposureProgram).current != program;
-    }));
+    ASSERT_TRUE(h.settle(
+        [&] { return h.model->props().at(PTP::Prop::exposureProgram).current != program; }));
     EXPECT_GE(calls(h, PTP::Op::getDevicePropDesc) - descsBefore,
               static_cast<int>(h.model->props().size()));
     EXPECT_EQ(h.lines().filter(QString::fromUtf8("設定: ")).size(), linesBefore + 1);
@@ -230,7 +232,8 @@ TEST(SessionCamera, PollsBackOffWhenNothingChangesAndCheckEventRefusedSwitchesOn
     h.runFor(10);
     EXPECT_EQ(calls(h, PTP::Op::nikonCheckEvent), refused);
     EXPECT_FALSE(SessionModelProbe::checkEventUsable(*h.model));
-    EXPECT_EQ(h.countLines(QString::fromUtf8("CheckEvent 非対応。露出計を直接読む方式に切り替え")), 1);
+    EXPECT_EQ(h.countLines(QString::fromUtf8("CheckEvent 非対応。露出計を直接読む方式に切り替え")),
+              1);
 }
 
 TEST(SessionCamera, AutofocusShowsItsResultForTwoSecondsAndANewerPressOwnsTheDisplay) {
@@ -320,7 +323,8 @@ TEST(SessionCamera, AWriteWhoseCameraWentAwayLeavesNoErrorAndNoSettings) {
     SessionHarness h;
     h.connectReady();
     h.camera->refuse(PTP::code(PTP::Op::setDevicePropValue), 0x2019);
-    h.model->setProp(PTP::Prop::whiteBalance, otherChoice(h.model->props().at(PTP::Prop::whiteBalance)));
+    h.model->setProp(PTP::Prop::whiteBalance,
+                     otherChoice(h.model->props().at(PTP::Prop::whiteBalance)));
     ASSERT_TRUE(h.settle([&] { return calls(h, PTP::Op::setDevicePropValue) == 1; }));
     h.unplug();
     ASSERT_TRUE(h.settle([&] { return !h.model->state().is(State::Kind::connected); }));
@@ -364,10 +368,42 @@ TEST(SessionCamera, OverPtpIpAShotArrivesWithItsThumbnail) {
     SessionHarness h(SessionHarness::Via::ptpip);
     h.connectReady();
     h.model->shoot();
-    ASSERT_TRUE(h.settle([&] {
-        return h.model->shots().size() == 1 && !h.model->shots()[0].thumbnail.isNull();
-    }));
+    ASSERT_TRUE(h.settle(
+        [&] { return h.model->shots().size() == 1 && !h.model->shots()[0].thumbnail.isNull(); }));
     EXPECT_TRUE(QFileInfo::exists(h.model->shots()[0].path));
+}
+
+// Only the newest few shots keep their 1200-pixel thumbnail; the others
+// keep one of the filmstrip's size, so that a long session's memory stays bounded.
+TEST(SessionCamera, OlderShotsKeepFilmstripSizedThumbnails) {
+    SessionHarness h;
+    h.connectReady();
+    const QString picture = h.dir.filePath(QStringLiteral("wide.jpg"));
+    {
+        QFile file(picture);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        const Bytes jpeg = jpegFrame(1600, 1000);
+        file.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<qint64>(jpeg.size()));
+    }
+    const auto longSide = [](const Shot& s) {
+        return std::max(s.thumbnail.width(), s.thumbnail.height());
+    };
+    SessionModelProbe::saved(*h.model, picture);
+    ASSERT_TRUE(h.settle([&] { return !h.model->shots()[0].thumbnail.isNull(); }));
+    for (int i = 0; i < 5; ++i) {
+        SessionModelProbe::saved(*h.model, picture);
+        ASSERT_TRUE(h.settle([&] { return !h.model->shots()[0].thumbnail.isNull(); }));
+    }
+    ASSERT_TRUE(h.settle([&] {
+        const ShotList& all = h.model->shots();
+        return longSide(all[3]) <= 128 && longSide(all[4]) <= 128 && longSide(all[5]) <= 128;
+    }));
+    const ShotList& shots = h.model->shots();
+    ASSERT_EQ(shots.size(), 6u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(longSide(shots[i]), 1200) << i;
+    EXPECT_EQ(longSide(shots[3]), 128);
+    EXPECT_EQ(longSide(shots[5]), 128);
+    EXPECT_EQ(shots[3].thumbnail.height(), 80) << "the aspect ratio is kept";
 }
 
 }  // namespace

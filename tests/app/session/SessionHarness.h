@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -41,6 +42,7 @@ struct SessionModelProbe {
     static bool checkEventUsable(const SessionModel& m) { return m.checkEventUsable_; }
     static void frame(SessionModel& m, const Bytes& jpeg) { m.frameArrived(ByteView(jpeg)); }
     static void setLive(SessionModel& m, bool live) { m.setLive(live); }
+    static void saved(SessionModel& m, const QString& path) { m.fileSaved(path, nullptr); }
 };
 
 namespace testing {
@@ -128,18 +130,29 @@ public:
         makeCamera(body, photos, eventChannel);
         plug();
         model->connectCamera();
+        // The catalogue may settle before the first reading of the settings ends: wait for both.
         ASSERT_TRUE(settle([&] {
             return model->state().is(ConnectionState::Kind::connected) && !model->props().empty() &&
-                   model->link().cardSettled();
+                   model->link().cardSettled() && settingsRead();
         }));
+    }
+
+    // The first reading of every setting has been logged.
+    bool settingsRead() const {
+        const QStringList all = lines();
+        return std::any_of(all.begin(), all.end(), [](const QString& line) {
+            return line.startsWith(QString::fromUtf8("設定: "));
+        });
     }
 
     void syncWall() { wallMs->store(rt.clock().now().toMSecsSinceEpoch()); }
     bool waitUntil(const std::function<bool()>& done) {
-        return rt.waitUntil([&] {
-            syncWall();
-            return done();
-        }, std::chrono::seconds(20));
+        return rt.waitUntil(
+            [&] {
+                syncWall();
+                return done();
+            },
+            std::chrono::seconds(20));
     }
     // Lets both clocks run until `done`: a little real time for the camera, then 0.05 s of
     // virtual time, up to `seconds` of virtual time. Live view fetches frames back to back, so
