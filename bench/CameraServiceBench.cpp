@@ -55,8 +55,9 @@ void BM_ListTwoThousandFileCard(benchmark::State& state) {
     for (auto _ : state) {
         async::VirtualRuntime rt;
         Opened o;
-        o.device = CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"),
-                                        [camera] { return std::make_unique<VirtualTransport>(camera); });
+        o.device =
+            CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"),
+                                 [camera] { return std::make_unique<VirtualTransport>(camera); });
         open(rt, o);
         if (o.files.size() != 2000) state.SkipWithError("the catalogue is incomplete");
         bool closed = false;
@@ -118,4 +119,3 @@ void BM_Download500MBOverPtpIpIntoAFile(benchmark::State& state) {
 BENCHMARK(BM_Download500MBOverPtpIpIntoAFile)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
-

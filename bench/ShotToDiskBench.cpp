@@ -95,9 +95,12 @@ struct Rig {
             failure = name + QStringLiteral(": ") + message;
         };
         link->open();
-        if (!spinUntil([this] { return link->phase().kind == CameraLink::Phase::Kind::ready &&
-                                       link->cardSettled(); },
-                       std::chrono::seconds(60)))
+        if (!spinUntil(
+                [this] {
+                    return link->phase().kind == CameraLink::Phase::Kind::ready &&
+                           link->cardSettled();
+                },
+                std::chrono::seconds(60)))
             return QStringLiteral("the link never became ready");
         return setRaw();
     }
@@ -189,4 +192,3 @@ void ShotToDiskOverPtpIp(benchmark::State& state) {
 BENCHMARK(ShotToDiskOverPtpIp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
 
 }  // namespace
-
