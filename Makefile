@@ -15,7 +15,7 @@ test: deps
 	scripts/test
 
 bench: build
-	command -v vipsthumbnail >/dev/null || scripts/install-deps --bench
+	scripts/install-deps --bench
 	for bench in build-release/bench/*Bench; do "$$bench"; done
 
 fuzz: deps
