@@ -18,12 +18,8 @@ constexpr double goalMB = 250;
 void FilmstripMemoryAfterThousandShots(benchmark::State& state) {
     for (auto _ : state) {
         SessionRig rig;
-        if (const auto problem = rig.connect()) {
-            state.SkipWithError(problem->toStdString().c_str());
-            return;
-        }
-        const QString picture = rig.path(QStringLiteral("DSC_0001.JPG"));
-        if (const auto problem = writePicture(picture)) {
+        QString picture;
+        if (const auto problem = prepareShots(rig, picture)) {
             state.SkipWithError(problem->toStdString().c_str());
             return;
         }
@@ -46,12 +42,8 @@ void FilmstripMemoryAfterThousandShots(benchmark::State& state) {
             return;
         }
         state.counters["window_MB"] = before;
-        state.counters["rss_MB"] = after;
-        state.counters["per_shot_kB"] = (after - before) * 1000 / shots;
         state.counters["filmstrip_paints"] = paints;
-        state.counters["goal_MB"] = goalMB;
-        state.counters["ratio"] = after / goalMB;
-        state.SetLabel(after < goalMB ? "goal met" : "goal missed");
+        reportMemory(state, before, after, shots, goalMB);
     }
 }
 

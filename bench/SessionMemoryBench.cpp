@@ -17,12 +17,8 @@ constexpr double goalMB = 150;
 void SessionMemoryAfterThousandShots(benchmark::State& state) {
     for (auto _ : state) {
         SessionRig rig;
-        if (const auto problem = rig.connect()) {
-            state.SkipWithError(problem->toStdString().c_str());
-            return;
-        }
-        const QString picture = rig.path(QStringLiteral("DSC_0001.JPG"));
-        if (const auto problem = writePicture(picture)) {
+        QString picture;
+        if (const auto problem = prepareShots(rig, picture)) {
             state.SkipWithError(problem->toStdString().c_str());
             return;
         }
@@ -35,11 +31,7 @@ void SessionMemoryAfterThousandShots(benchmark::State& state) {
         const double after = residentMB();
         state.SetIterationTime(millisecondsSince(start) / 1000);
         state.counters["connected_MB"] = before;
-        state.counters["rss_MB"] = after;
-        state.counters["per_shot_kB"] = (after - before) * 1000 / shots;
-        state.counters["goal_MB"] = goalMB;
-        state.counters["ratio"] = after / goalMB;
-        state.SetLabel(after < goalMB ? "goal met" : "goal missed");
+        reportMemory(state, before, after, shots, goalMB);
     }
 }
 

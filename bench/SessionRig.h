@@ -13,6 +13,8 @@
 #include "kit/async/Clock.h"
 #include "kit/async/Executor.h"
 
+#include <benchmark/benchmark.h>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -175,5 +177,24 @@ public:
     std::shared_ptr<camera::CameraDevice> device;
     std::unique_ptr<SessionModel> model;
 };
+
+// The rig connected and the 24 MP picture every fed shot is made of, written into its folder at
+// `picture`; the problem when either failed.
+inline std::optional<QString> prepareShots(SessionRig& rig, QString& picture) {
+    if (auto problem = rig.connect()) return problem;
+    picture = rig.path(QStringLiteral("DSC_0001.JPG"));
+    return writePicture(picture);
+}
+
+// The counters every memory benchmark reports: resident size before and after `shots`, per
+// shot, and against the goal.
+inline void reportMemory(benchmark::State& state, double before, double after, int shots,
+                         double goalMB) {
+    state.counters["rss_MB"] = after;
+    state.counters["per_shot_kB"] = (after - before) * 1000 / shots;
+    state.counters["goal_MB"] = goalMB;
+    state.counters["ratio"] = after / goalMB;
+    state.SetLabel(after < goalMB ? "goal met" : "goal missed");
+}
 
 }  // namespace pexil::bench
