@@ -5,6 +5,7 @@
 #include "app/shell/CardSpinner.h"
 #include "app/shell/CardTexts.h"
 #include "app/shell/SourceToggle.h"
+#include "app/shell/TintedLabel.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -17,12 +18,6 @@
 #include <QVBoxLayout>
 
 namespace pexil::shell {
-
-namespace {
-QString colour(const QColor& c) {
-    return QStringLiteral("color: %1").arg(c.name());
-}
-}  // namespace
 
 CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo, QWidget* parent)
     : QWidget(parent),
@@ -58,7 +53,7 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
     summaryMark_->setPixmap(
         ui::GlyphIconEngine::icon(u"checkmark.circle.fill", ui::Theme::amber()).pixmap(14, 14));
     statusLabel_->setFont(ui::Theme::digitsFont(12));
-    statusLabel_->setStyleSheet(colour(ui::Theme::text()));
+    statusLabel_->setStyleSheet(textColourStyle(ui::Theme::text()));
     for (QWidget* w :
          std::initializer_list<QWidget*>{progress_, spinner_, summaryMark_, statusLabel_})
         statusLine->addWidget(w, 0, Qt::AlignVCenter);
@@ -70,7 +65,7 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
     geoLabel_->setFont(ui::Theme::font(11));
     // The advice without a record is long: beside the buttons it takes a second line.
     geoLabel_->setWordWrap(true);
-    geoLabel_->setStyleSheet(colour(ui::Theme::dim()));
+    geoLabel_->setStyleSheet(textColourStyle(ui::Theme::dim()));
     writeLocations_->setFont(ui::Theme::font(11));
     writeLocations_->setFocusPolicy(Qt::NoFocus);
     geoLine->addWidget(geoIcon_, 0, Qt::AlignVCenter);

@@ -2,6 +2,7 @@
 
 #include "app/card/CardModel.h"
 #include "app/shell/CardTexts.h"
+#include "app/shell/TintedLabel.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -11,12 +12,6 @@
 namespace pexil::shell {
 
 namespace {
-QLabel* label(QWidget* parent, const QFont& font, const QColor& colour) {
-    auto* l = new QLabel(parent);
-    l->setFont(font);
-    l->setStyleSheet(QStringLiteral("color: %1").arg(colour.name()));
-    return l;
-}
 
 // A symbol and a text side by side, as one label.
 QWidget* mark(QWidget* parent, QStringView symbol, const QColor& tint, const QString& text) {
@@ -27,7 +22,7 @@ QWidget* mark(QWidget* parent, QStringView symbol, const QColor& tint, const QSt
     auto* icon = new QLabel(box);
     icon->setPixmap(ui::GlyphIconEngine::icon(symbol, tint).pixmap(13, 13));
     row->addWidget(icon);
-    QLabel* words = label(box, ui::Theme::font(11), ui::Theme::dim());
+    QLabel* words = tintedLabel(box, ui::Theme::font(11), ui::Theme::dim());
     words->setText(text);
     words->setObjectName(QStringLiteral("text"));
     row->addWidget(words);
@@ -42,13 +37,13 @@ QString markText(const QWidget* box) {
 CardInfoRow::CardInfoRow(CardModel& card, QWidget* parent)
     : QWidget(parent),
       card_(card),
-      name_(label(this, ui::Theme::font(12, QFont::Medium), ui::Theme::text())),
-      date_(label(this, ui::Theme::digitsFont(12), ui::Theme::dim())),
-      size_(label(this, ui::Theme::digitsFont(11), ui::Theme::dimmer())),
+      name_(tintedLabel(this, ui::Theme::font(12, QFont::Medium), ui::Theme::text())),
+      date_(tintedLabel(this, ui::Theme::digitsFont(12), ui::Theme::dim())),
+      size_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dimmer())),
       imported_(
           mark(this, u"checkmark.circle.fill", ui::Theme::amber(), QStringLiteral("取り込み済み"))),
       locatable_(mark(this, u"location", ui::Theme::dim(), QStringLiteral("位置を付けられます"))),
-      hint_(label(this, ui::Theme::font(12), ui::Theme::dimmer())) {
+      hint_(tintedLabel(this, ui::Theme::font(12), ui::Theme::dimmer())) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 4, 14, 4);
     row->setSpacing(10);
