@@ -82,7 +82,7 @@ struct Rig {
         link->destination = dir.filePath(QStringLiteral("dest"));
         link->onPTPEvent = [this](const PTPEvent& event) {
             // A first shot also announces its new folder, before the picture.
-            if (event.code == PTPEvent::objectAdded && !saved) {
+            if (event.code == PTP::Event::objectAdded && !saved) {
                 added = SteadyClock::now();
                 handle = event.param;
             }

@@ -45,7 +45,7 @@ void ShotToScreen(benchmark::State& state) {
         // The model's own handlers stay in place; the benchmark only notes the times.
         auto& link = model.link();
         link.onPTPEvent = [&marks, inner = std::move(link.onPTPEvent)](const PTPEvent& event) {
-            if (event.code == PTPEvent::objectAdded && !marks.event)
+            if (event.code == PTP::Event::objectAdded && !marks.event)
                 marks.event = SteadyClock::now();
             inner(event);
         };

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t count = desc->choices.size();
     const std::size_t head = std::min(count, formattedChoices / 2);
     const std::size_t tail = std::min(count - head, formattedChoices / 2);
-    for (const pexil::PTP::Prop prop : pexil::PTP::allProps) {
+    for (const pexil::PTP::Prop prop : pexil::PTP::mirroredProps) {
         (void)pexil::PropFormat::text(prop, desc->current, vendor);
         for (std::size_t i = 0; i < head; ++i)
             (void)pexil::PropFormat::text(prop, desc->choices[i], vendor);

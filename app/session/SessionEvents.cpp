@@ -24,7 +24,7 @@ async::Task<void> SessionModel::refreshAll() {
     const CameraPtr camera = link_->camera();
     if (!camera) co_return;
     const CameraWeak weak = camera;
-    std::vector<PTP::Prop> all(PTP::allProps.begin(), PTP::allProps.end());
+    std::vector<PTP::Prop> all(PTP::mirroredProps.begin(), PTP::mirroredProps.end());
     Descriptors read = co_await camera->describeAll(std::move(all));
     if (!current(weak)) co_return;
     setProps(std::move(read));
@@ -41,11 +41,11 @@ async::Task<void> SessionModel::refreshCounters() {
     const CameraPtr camera = link_->camera();
     if (!camera || !camera->speaksNikon()) co_return;
     const CameraWeak weak = camera;
-    const auto meter = co_await camera->integer(PTPCamera::lightMeterCode, true);
+    const auto meter = co_await camera->integer(PTP::Prop::nikonLightMeter, true);
     if (!current(weak)) co_return;
     setLightMeter(meter ? std::optional<double>(static_cast<double>(*meter) / meterSteps)
                         : std::nullopt);
-    const auto shots = co_await camera->integer(PTPCamera::maximumShotsCode, false);
+    const auto shots = co_await camera->integer(PTP::Prop::nikonMaximumShots, false);
     if (!current(weak)) co_return;
     setBufferRemaining(shots ? std::optional<int>(static_cast<int>(*shots)) : std::nullopt);
 }
@@ -83,7 +83,7 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
     if (!checkEventWanted(*camera)) {
         // Without CheckEvent only the meter moves by itself; everything else comes as events.
         const auto old = lightMeter_;
-        const auto meter = co_await camera->integer(PTPCamera::lightMeterCode, true);
+        const auto meter = co_await camera->integer(PTP::Prop::nikonLightMeter, true);
         if (!current(weak)) co_return false;
         const std::optional<double> now =
             meter ? std::optional<double>(static_cast<double>(*meter) / meterSteps) : std::nullopt;
@@ -102,24 +102,24 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
     }
     std::set<std::uint16_t> codes;
     for (const PTPEvent& event : events.value()) {
-        if (event.code == PTPEvent::devicePropChanged)
+        if (event.code == PTP::Event::devicePropChanged)
             codes.insert(static_cast<std::uint16_t>(event.param));
         // Bodies that queue their events for CheckEvent alone announce new pictures only here.
-        if (event.code == PTPEvent::objectAdded) ++shotNotifications_;
+        if (event.code == PTP::Event::objectAdded) ++shotNotifications_;
     }
     if (codes.empty()) co_return false;
-    if (codes.count(static_cast<std::uint16_t>(PTPCamera::lightMeterCode)) ||
-        codes.count(static_cast<std::uint16_t>(PTPCamera::maximumShotsCode))) {
+    if (codes.count(PTP::code(PTP::Prop::nikonLightMeter)) ||
+        codes.count(PTP::code(PTP::Prop::nikonMaximumShots))) {
         const CameraPtr again = weak.lock();
         if (!again) co_return false;
-        if (codes.count(static_cast<std::uint16_t>(PTPCamera::lightMeterCode))) {
-            const auto meter = co_await again->integer(PTPCamera::lightMeterCode, true);
+        if (codes.count(PTP::code(PTP::Prop::nikonLightMeter))) {
+            const auto meter = co_await again->integer(PTP::Prop::nikonLightMeter, true);
             if (!current(weak)) co_return false;
             setLightMeter(meter ? std::optional<double>(static_cast<double>(*meter) / meterSteps)
                                 : std::nullopt);
         }
-        if (codes.count(static_cast<std::uint16_t>(PTPCamera::maximumShotsCode))) {
-            const auto shots = co_await again->integer(PTPCamera::maximumShotsCode, false);
+        if (codes.count(PTP::code(PTP::Prop::nikonMaximumShots))) {
+            const auto shots = co_await again->integer(PTP::Prop::nikonMaximumShots, false);
             if (!current(weak)) co_return false;
             setBufferRemaining(shots ? std::optional<int>(static_cast<int>(*shots)) : std::nullopt);
         }
@@ -129,7 +129,7 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
         co_await refreshAll();
         co_return true;
     }
-    for (const PTP::Prop prop : PTP::allProps) {
+    for (const PTP::Prop prop : PTP::mirroredProps) {
         if (!codes.count(PTP::code(prop))) continue;
         co_await describeOne(prop);
         if (!current(weak)) co_return false;
@@ -139,13 +139,13 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
 
 void SessionModel::handle(const PTPEvent& event) {
     switch (event.code) {
-        case PTPEvent::objectAdded: ++shotNotifications_; break;
-        case PTPEvent::captureComplete: scope_.spawn(refreshCounters()); break;
-        case PTPEvent::devicePropChanged: {
+        case PTP::code(PTP::Event::objectAdded): ++shotNotifications_; break;
+        case PTP::code(PTP::Event::captureComplete): scope_.spawn(refreshCounters()); break;
+        case PTP::code(PTP::Event::devicePropChanged): {
             const CameraPtr camera = link_->camera();
             // The poll loop reports these where CheckEvent works.
             if (camera && checkEventWanted(*camera)) break;
-            const auto prop = PTP::toProp(static_cast<std::uint16_t>(event.param));
+            const auto prop = PTP::toMirroredProp(static_cast<std::uint16_t>(event.param));
             if (!prop) break;
             if (*prop == PTP::Prop::exposureProgram)
                 scope_.spawn(refreshAll());

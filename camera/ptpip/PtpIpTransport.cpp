@@ -15,7 +15,6 @@ using namespace ptpip;
 
 namespace {
 
-using PTP::responseOK;
 // Host data goes out in Data packets of this size, the size libgphoto2 has long sent
 // to cameras of every make.
 constexpr std::size_t outChunk = 64 * 1024;
@@ -374,7 +373,7 @@ Result<Response, TransportError> PtpIpTransport::transact(const Operation& opera
                       ? std::nullopt
                       : std::optional<std::uint64_t>(startData->total));
         } else if (const auto* answer = std::get_if<OperationResponse>(&*packet)) {
-            const bool ok = answer->response.code == responseOK;
+            const bool ok = answer->response.code == PTP::Response::ok;
             if (refused)
                 return failure(
                     localized("カメラからのデータの受け取りを中止しました。"),

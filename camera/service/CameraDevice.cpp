@@ -20,7 +20,6 @@ constexpr std::uint16_t operationNotSupported = 0x2005;
 constexpr std::uint16_t getStorageIDs = 0x1004;
 constexpr std::uint16_t getObjectHandles = 0x1007;
 constexpr std::uint16_t getObjectInfo = 0x1008;
-using PTP::responseOK;
 constexpr std::uint16_t nikonCheckEvent = 0x90C7;
 constexpr std::size_t batchSize = 200;
 constexpr std::size_t firstBatchSize = 20;
@@ -100,7 +99,7 @@ void CameraDevice::sendPTPCommand(Bytes command, std::optional<Bytes> outData,
         std::weak_ptr<CameraDevice> weak = weak_from_this();
         completion = [weak, &main = runtime_.main(),
                       answer = std::move(completion)](PTPExchange exchange) {
-            if (!exchange.error && containerCode(exchange.response) == responseOK) {
+            if (!exchange.error && containerCode(exchange.response) == PTP::Response::ok) {
                 if (const auto info = DeviceInfo::parse(exchange.data)) {
                     const bool announced =
                         std::find(info->operations.begin(), info->operations.end(),
@@ -121,9 +120,9 @@ void CameraDevice::sendPTPCommand(Bytes command, std::optional<Bytes> outData,
         completion = [weak, polled, &main = runtime_.main(),
                       answer = std::move(completion)](PTPExchange exchange) {
             std::vector<std::uint32_t> added;
-            if (!exchange.error && containerCode(exchange.response) == responseOK)
+            if (!exchange.error && containerCode(exchange.response) == PTP::Response::ok)
                 for (const PTPEvent& event : PTPEvent::checkEvent(exchange.data))
-                    if (event.code == PTPEvent::objectAdded) added.push_back(event.param);
+                    if (event.code == PTP::Event::objectAdded) added.push_back(event.param);
             // Posted before the answer, so the catalogue hears of the picture first.
             if (!added.empty()) {
                 main.post([weak, polled, added] {
@@ -158,7 +157,7 @@ async::Task<void> CameraDevice::open() {
         if (!self) return;
         if (self->listener_.ptpEvent) self->listener_.ptpEvent(container);
         const auto event = PTPEvent::container(container);
-        if (event && event->code == PTPEvent::objectAdded && self->engine_)
+        if (event && event->code == PTP::Event::objectAdded && self->engine_)
             self->scope_.spawn(self->objectAdded(self->engine_, event->param));
     });
     engine->setLossHandler([weak, raw = engine.get()](TransportError error) {
@@ -215,7 +214,7 @@ async::Task<std::optional<ObjectInfo>> CameraDevice::describe(std::shared_ptr<Se
     auto answer = co_await engine->exchange(getObjectInfo, std::move(params));
     // An answer from a session that ended meanwhile describes another card's numbering.
     if (engine_ != engine) co_return std::nullopt;
-    if (!answer || answer.value().response.code != responseOK) co_return std::nullopt;
+    if (!answer || answer.value().response.code != PTP::Response::ok) co_return std::nullopt;
     auto info = ObjectInfo::parse(answer.value().data);
     if (info && info->isFolder()) {
         folders_[handle] = CameraFolder{handle, info->filename, {}};
@@ -271,7 +270,7 @@ async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngin
     QString problem;
     if (!listed)
         problem = listed.error().message;
-    else if (listed.value().response.code != responseOK)
+    else if (listed.value().response.code != PTP::Response::ok)
         problem = QStringLiteral("0x%1").arg(listed.value().response.code, 4, 16, QLatin1Char('0'));
     else if (!(objects = ObjectPropList::parse(listed.value().data)))
         problem = QString::fromUtf8("読めない応答");
@@ -316,14 +315,14 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
     std::vector<std::uint32_t> none;
     auto storages = co_await engine->exchange(getStorageIDs, std::move(none));
     std::vector<std::uint32_t> handles;
-    if (storages && storages.value().response.code == responseOK) {
+    if (storages && storages.value().response.code == PTP::Response::ok) {
         for (std::uint32_t storage : readArray(storages.value().data)) {
             // Format 0 and association 0: every object of the storage, folders included
             // (0xFFFFFFFF would ask for the root objects alone).
             std::vector<std::uint32_t> params{storage, 0, 0};
             auto listed = co_await engine->exchange(getObjectHandles, std::move(params));
             if (engine_ != engine) co_return;
-            if (!listed || listed.value().response.code != responseOK) continue;
+            if (!listed || listed.value().response.code != PTP::Response::ok) continue;
             const auto more = readArray(listed.value().data);
             handles.insert(handles.end(), more.begin(), more.end());
         }
@@ -343,7 +342,7 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
                 PTP::command(PTP::Op::getObjectInfo, param), std::nullopt,
                 [window, handle, &main = runtime_.main()](PTPExchange answer) {
                     std::optional<ObjectInfo> info;
-                    if (!answer.error && containerCode(answer.response) == responseOK)
+                    if (!answer.error && containerCode(answer.response) == PTP::Response::ok)
                         info = ObjectInfo::parse(answer.data);
                     main.post([window, handle, info = std::move(info)]() mutable {
                         window->deliver(handle, std::move(info));

@@ -16,7 +16,6 @@ constexpr std::uint16_t getObject = 0x1009;
 constexpr std::uint16_t getThumb = 0x100A;
 constexpr std::uint16_t deleteObject = 0x100B;
 constexpr std::uint16_t getPartialObject = 0x101B;
-using PTP::responseOK;
 
 TransportError noSession() {
     return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")};
@@ -120,7 +119,7 @@ async::Task<void> download(async::Executor& fileQueue, std::shared_ptr<SessionEn
         answer.fail(problem.isEmpty() ? got.error() : TransportError{problem});
         co_return;
     }
-    if (got.value().code != responseOK) {
+    if (got.value().code != PTP::Response::ok) {
         answer.fail(refused(got.value().code));
         co_return;
     }
@@ -151,7 +150,7 @@ async::Task<void> download(async::Executor& fileQueue, std::shared_ptr<SessionEn
             answer.answer(placed.value(), removed.error());
             co_return;
         }
-        if (removed.value().response.code != responseOK) {
+        if (removed.value().response.code != PTP::Response::ok) {
             answer.answer(placed.value(), refused(removed.value().response.code));
             co_return;
         }
@@ -167,7 +166,7 @@ async::Task<void> readData(std::shared_ptr<SessionEngine> engine, std::uint16_t 
         done(std::nullopt, answer.error());
         co_return;
     }
-    if (answer.value().response.code != responseOK) {
+    if (answer.value().response.code != PTP::Response::ok) {
         done(std::nullopt, refused(answer.value().response.code));
         co_return;
     }

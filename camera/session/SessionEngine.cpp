@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::uint16_t openSessionCode = 0x1002;
 constexpr std::uint16_t closeSessionCode = 0x1003;
-using PTP::responseOK;
 constexpr std::uint16_t sessionAlreadyOpen = 0x201E;
 
 // Remembers whether the consumer, not the link, stopped a data phase.
@@ -204,7 +203,7 @@ async::Task<Result<Done, TransportError>> SessionEngine::open() {
     auto opened = co_await exchange(openSessionCode, std::move(params));
     if (!opened) co_return opened.error();
     const std::uint16_t code = opened.value().response.code;
-    if (code != responseOK && code != sessionAlreadyOpen)
+    if (code != PTP::Response::ok && code != sessionAlreadyOpen)
         co_return TransportError{QString::fromUtf8("カメラがセッションを開きません: ") +
                                  PTP::responseName(code)};
     open_ = true;

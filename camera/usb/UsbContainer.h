@@ -32,7 +32,6 @@ inline constexpr std::uint8_t cancelRequest = 0x64;
 inline constexpr std::uint8_t deviceResetRequest = 0x66;
 inline constexpr std::uint8_t getDeviceStatusRequest = 0x67;
 inline constexpr std::uint16_t cancelCode = 0x4001;
-using PTP::responseOK;
 inline constexpr std::uint16_t responseDeviceBusy = 0x2019;
 
 struct Header {

@@ -29,15 +29,17 @@ CameraCapabilities::CameraCapabilities(const DeviceInfo& info)
       isNikon1(isNikon1Model(info)) {}
 
 const std::set<std::uint16_t>& CameraCapabilities::nikon1Unsafe() {
-    static const std::set<std::uint16_t> codes{0x90C0, 0x90C2, 0x90C7, 0x90CA};
+    static const std::set<std::uint16_t> codes{
+        PTP::code(PTP::Op::nikonCapture), PTP::code(PTP::Op::nikonChangeCameraMode),
+        PTP::code(PTP::Op::nikonCheckEvent), PTP::code(PTP::Op::nikonGetVendorPropCodes)};
     return codes;
 }
 
 std::optional<Refusal> CameraCapabilities::refusalBeforeDeviceInfo(
     PTP::Op op, std::span<const std::uint32_t> params) {
-    if (PTP::isVendor(op)) return Refusal{localized("DeviceInfo を読む前の独自命令"), 0x2005};
+    if (PTP::isVendor(op)) return Refusal{localized("DeviceInfo を読む前の独自命令"), PTP::code(PTP::Response::operationNotSupported)};
     if (isPropertyOperation(op) && !params.empty() && params.front() >= 0xD000)
-        return Refusal{localized("DeviceInfo を読む前の独自プロパティ"), 0x200A};
+        return Refusal{localized("DeviceInfo を読む前の独自プロパティ"), PTP::code(PTP::Response::devicePropNotSupported)};
     return std::nullopt;
 }
 
@@ -46,16 +48,16 @@ std::optional<Refusal> CameraCapabilities::refusal(PTP::Op op,
     if (!isNikon1) return std::nullopt;
     const std::uint16_t opCode = PTP::code(op);
     if (nikon1Unsafe().contains(opCode))
-        return Refusal{localized("Nikon 1 で通信が壊れる命令"), 0x2005};
+        return Refusal{localized("Nikon 1 で通信が壊れる命令"), PTP::code(PTP::Response::operationNotSupported)};
     if (PTP::isVendor(op) && !operations.contains(opCode))
-        return Refusal{localized("カメラが名乗っていない命令"), 0x2005};
+        return Refusal{localized("カメラが名乗っていない命令"), PTP::code(PTP::Response::operationNotSupported)};
     if (isPropertyOperation(op) && !params.empty()) {
         const std::uint32_t prop = params.front();
         // 0xF000–0xF01C are answered by Nikon 1 bodies although they never announce them.
         const bool announced =
             prop <= 0xFFFF && properties.contains(static_cast<std::uint16_t>(prop));
         if (!announced && !(prop >= 0xF000 && prop <= 0xF01C))
-            return Refusal{localized("カメラが名乗っていないプロパティ"), 0x200A};
+            return Refusal{localized("カメラが名乗っていないプロパティ"), PTP::code(PTP::Response::devicePropNotSupported)};
     }
     return std::nullopt;
 }

@@ -57,7 +57,7 @@ std::optional<PropDesc> PropDesc::parse(ByteView bytes, std::uint32_t vendor) {
     PTPReader reader(bytes);
     const auto rawCode = reader.read<std::uint16_t>();
     if (!rawCode) return std::nullopt;
-    const auto code = PTP::toProp(*rawCode);
+    const auto code = PTP::toMirroredProp(*rawCode);
     if (!code) return std::nullopt;
     const auto rawType = reader.read<std::uint16_t>();
     if (!rawType) return std::nullopt;

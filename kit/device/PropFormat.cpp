@@ -232,8 +232,9 @@ QString text(PTP::Prop prop, std::int64_t value, std::uint32_t vendor) {
             return exposureBias(value);
         case Prop::nikonExposureTime:
             return nikonExposureTime(value);
+        default:
+            return decimal(value);
     }
-    return decimal(value);
 }
 
 QString whiteBalanceSymbol(std::int64_t value, std::uint32_t vendor) {

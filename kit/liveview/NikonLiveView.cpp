@@ -13,9 +13,6 @@ namespace pexil {
 
 namespace {
 
-constexpr std::uint16_t responseBusy = 0x2019;
-constexpr std::uint16_t responseChangeCameraModeFailed = 0xA003;
-constexpr std::uint16_t responseNotLiveView = 0xA00B;
 constexpr int maxStartAttempts = 8;
 constexpr int maxFirstFrameFetches = 15;
 constexpr int maxLoopFailures = 5;
@@ -125,11 +122,11 @@ async::Task<QString> NikonLiveView::cameraState() {
     // The view (and with it the camera reference) may go while a read is out: its owner
     // drops it when the session ends, also in the middle of a start.
     const auto watch = lifetime_.watch();
-    const auto status = co_await camera_.integer(liveViewStatus, false);
+    const auto status = co_await camera_.integer(PTP::Prop::nikonLiveViewStatus, false);
     if (!watch.alive()) co_return QString();
-    const auto media = co_await camera_.integer(recordingMedia, false);
+    const auto media = co_await camera_.integer(PTP::Prop::nikonRecordingMedia, false);
     if (!watch.alive()) co_return QString();
-    const auto prohibition = co_await camera_.integer(prohibitCondition, false);
+    const auto prohibition = co_await camera_.integer(PTP::Prop::nikonLiveViewProhibit, false);
     const QString unknown = QString::fromUtf8("?");
     co_return QString::fromUtf8("[LV=") + (status ? QString::number(*status) : unknown) +
         QString::fromUtf8(" 記録先=") + (media ? QString::number(*media) : unknown) +
@@ -141,7 +138,7 @@ async::Task<QString> NikonLiveView::cameraState() {
 async::Task<CameraResult<Done>> NikonLiveView::writeMedia(bool sdram) {
     Bytes data(1, sdram ? 1 : 0);
     auto sent =
-        co_await camera_.send(PTP::Op::setDevicePropValue, args(recordingMedia), std::move(data));
+        co_await camera_.send(PTP::Op::setDevicePropValue, args(PTP::code(PTP::Prop::nikonRecordingMedia)), std::move(data));
     if (!sent) co_return sent.error();
     co_return Done{};
 }
@@ -197,7 +194,7 @@ async::Task<NikonLiveView::Outcome<Done>> NikonLiveView::startSequence() {
     auto control = co_await camera_.send(PTP::Op::nikonChangeCameraMode, args(1));
     if (gone(watch, generation)) co_return Error(Failure::gone);
     if (!control) {
-        if (responseCodeOf(control.error()) != responseChangeCameraModeFailed)
+        if (responseCodeOf(control.error()) != PTP::Response::nikonChangeCameraModeFailed)
             co_return Error(control.error());
         writeLog(QString::fromUtf8("ライブビュー: 制御権 ChangeCameraModeFailed（続行）"));
     }
@@ -256,11 +253,11 @@ async::Task<NikonLiveView::Outcome<bool>> NikonLiveView::beginAndWaitForFrame() 
         const auto code = responseCodeOf(started.error());
         if (!code) co_return Error(started.error());
         // Busy right after the command: the camera is starting live view already.
-        if (*code == responseBusy) {
+        if (*code == PTP::Response::deviceBusy) {
             if (stopRequested_) co_return Error(Failure::stopped);
             break;
         }
-        const auto prohibition = co_await camera_.integer(prohibitCondition, false);
+        const auto prohibition = co_await camera_.integer(PTP::Prop::nikonLiveViewProhibit, false);
         if (gone(watch, generation)) co_return Error(Failure::gone);
         writeLog(QString::fromUtf8("ライブビュー: 開始命令を拒否された ") +
                  PTP::responseName(*code) + QString::fromUtf8("（") + QString::number(attempt + 1) +
@@ -299,7 +296,7 @@ async::Task<NikonLiveView::Outcome<bool>> NikonLiveView::beginAndWaitForFrame() 
             }
         } else {
             const auto code = responseCodeOf(frame.error());
-            if (code != responseNotLiveView && code != responseBusy) co_return Error(frame.error());
+            if (code != PTP::Response::nikonNotLiveView && code != PTP::Response::deviceBusy) co_return Error(frame.error());
         }
         co_await async::sleep(0.15);
         if (gone(watch, generation)) co_return Error(Failure::gone);
@@ -309,7 +306,7 @@ async::Task<NikonLiveView::Outcome<bool>> NikonLiveView::beginAndWaitForFrame() 
 
 async::Task<QString> NikonLiveView::explain(Error error) {
     writeLog(QString::fromUtf8("ライブビュー: 失敗の元 ") + describeError(error));
-    const auto prohibition = co_await camera_.integer(prohibitCondition, false);
+    const auto prohibition = co_await camera_.integer(PTP::Prop::nikonLiveViewProhibit, false);
     if (!prohibition) co_return explanation(std::nullopt);
     co_return explanation(static_cast<std::uint32_t>(*prohibition));
 }
@@ -344,7 +341,7 @@ async::Task<void> NikonLiveView::runLoop() {
             continue;
         }
         const auto code = responseCodeOf(frame.error());
-        if (code == responseNotLiveView) {
+        if (code == PTP::Response::nikonNotLiveView) {
             if (pauseCount_ != 0) continue;
             writeLog(QString::fromUtf8("ライブビュー: カメラ側で止まった。開き直す"));
             auto reopened = co_await beginAndWaitForFrame();
@@ -355,7 +352,7 @@ async::Task<void> NikonLiveView::runLoop() {
             tasks_.spawn(stop(QString::fromUtf8("カメラ側で止まり、開き直せなかった")));
             co_return;
         }
-        if (code == responseBusy) {
+        if (code == PTP::Response::deviceBusy) {
             co_await async::sleep(0.04);
             continue;
         }
@@ -531,7 +528,7 @@ async::Task<void> NikonLiveView::restoreIfInterrupted(PTPCamera& camera, LogFn l
     const auto write = [&log](const char* line) {
         if (log) log(QString::fromUtf8(line));
     };
-    const auto status = co_await camera.integer(liveViewStatus, false);
+    const auto status = co_await camera.integer(PTP::Prop::nikonLiveViewStatus, false);
     if (status == 1) {
         auto ended = co_await camera.send(PTP::Op::nikonEndLiveView);
         (void)ended;
@@ -539,10 +536,10 @@ async::Task<void> NikonLiveView::restoreIfInterrupted(PTPCamera& camera, LogFn l
         (void)returned;
         write("前回のライブビューが残っていたので止めた");
     }
-    const auto media = co_await camera.integer(recordingMedia, false);
+    const auto media = co_await camera.integer(PTP::Prop::nikonRecordingMedia, false);
     if (media == 1) {
         Bytes card(1, 0);
-        auto written = co_await camera.send(PTP::Op::setDevicePropValue, args(recordingMedia),
+        auto written = co_await camera.send(PTP::Op::setDevicePropValue, args(PTP::code(PTP::Prop::nikonRecordingMedia)),
                                             std::move(card));
         (void)written;
         write("記録先が SDRAM のまま残っていたのでカードに戻した");

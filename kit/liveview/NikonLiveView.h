@@ -35,10 +35,6 @@ public:
     enum class State { off, starting, on, stopping };
     using LogFn = std::function<void(const QString&)>;
 
-    static constexpr std::uint32_t recordingMedia = 0xD10B;     // 0 card, 1 SDRAM (one byte)
-    static constexpr std::uint32_t liveViewStatus = 0xD1A2;     // 1 = live view on
-    static constexpr std::uint32_t prohibitCondition = 0xD1A4;  // why live view cannot start
-
     // `cameraIdentifier` names the camera in `memory`, which remembers that it needs SDRAM
     // (key "liveViewNeedsSDRAM." + identifier); `memory` is not null.
     NikonLiveView(PTPCamera& camera, QString cameraIdentifier,

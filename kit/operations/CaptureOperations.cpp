@@ -6,11 +6,6 @@
 namespace pexil {
 
 namespace {
-using PTP::responseOK;
-constexpr std::uint16_t deviceBusy = 0x2019;
-// Some Nikon bodies answer 0xA200 while they are still busy with the last command.
-constexpr std::uint16_t nikonBusy = 0xA200;
-constexpr std::uint16_t outOfFocus = 0xA002;
 constexpr int captureAttempts = 5;
 }  // namespace
 
@@ -22,24 +17,24 @@ async::Task<std::optional<bool>> PTPCamera::autofocus() {
         writeLog(QString::fromUtf8("AF 命令が通らない: ") + pexil::describe(drive.error()));
         co_return std::nullopt;
     }
-    // A camera still busy at the deadline has usually focused; only 0xA002 means it could not.
+    // A camera still busy at the deadline has usually focused; only "out of focus" means it could not.
     const std::uint16_t code = co_await waitUntilReady(5);
-    co_return code != outOfFocus;
+    co_return code != PTP::Response::nikonOutOfFocus;
 }
 
 async::Task<std::uint16_t> PTPCamera::waitUntilReady(double seconds) {
     if (!speaksNikon()) {
         co_await async::sleep(0.3);
-        co_return responseOK;
+        co_return PTP::code(PTP::Response::ok);
     }
     async::Clock& clock = runtime_.clock();
     const auto deadline = clock.monotonic() + async::Seconds(seconds);
     for (;;) {
         auto ready = co_await send(PTP::Op::nikonDeviceReady);
-        if (ready) co_return responseOK;
+        if (ready) co_return PTP::code(PTP::Response::ok);
         const auto code = responseCodeOf(ready.error());
         if (!code) co_return 0;
-        if (*code != deviceBusy && *code != nikonBusy) co_return *code;
+        if (*code != PTP::Response::deviceBusy && *code != PTP::Response::nikonBusy) co_return *code;
         if (clock.monotonic() >= deadline) co_return *code;
         co_await async::sleep(0.1);
     }
@@ -55,11 +50,11 @@ async::Task<CameraResult<Done>> PTPCamera::releaseShutter() {
             writeLog(QString::fromUtf8("リモートシャッター 0x100E: OK"));
             co_return Done{};
         }
-        if (responseCodeOf(sent.error()) == deviceBusy) {
-            if (attempt == captureAttempts) co_return CameraError(PTPError::response(deviceBusy));
+        if (responseCodeOf(sent.error()) == PTP::Response::deviceBusy) {
+            if (attempt == captureAttempts) co_return CameraError(PTPError::response(PTP::Response::deviceBusy));
             writeLog(QString::fromUtf8("リモートシャッター 0x100E: DeviceBusy（待って送り直す）"));
             co_await waitUntilReady(2);
-            if (!watch.alive()) co_return CameraError(PTPError::response(deviceBusy));
+            if (!watch.alive()) co_return CameraError(PTPError::response(PTP::Response::deviceBusy));
             continue;
         }
         // Bodies that refuse the standard capture (or fail it) still take Nikon's own.

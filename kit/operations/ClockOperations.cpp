@@ -22,7 +22,7 @@ std::optional<QDateTime> PTPCamera::parseClock(const QString& text) {
 }
 
 async::Task<std::optional<QDateTime>> PTPCamera::cameraClock() {
-    auto data = co_await send(PTP::Op::getDevicePropValue, args(PTP::dateTimeProp));
+    auto data = co_await send(PTP::Op::getDevicePropValue, args(PTP::param(PTP::Prop::dateTime)));
     if (!data) co_return std::nullopt;
     const auto text = PTP::decodeString(data.value());
     if (!text) co_return std::nullopt;
@@ -31,7 +31,7 @@ async::Task<std::optional<QDateTime>> PTPCamera::cameraClock() {
 }
 
 async::Task<CameraResult<Done>> PTPCamera::setCameraClock(QDateTime date) {
-    auto sent = co_await send(PTP::Op::setDevicePropValue, args(PTP::dateTimeProp),
+    auto sent = co_await send(PTP::Op::setDevicePropValue, args(PTP::param(PTP::Prop::dateTime)),
                               PTP::encodeString(formatClock(date)));
     if (!sent) co_return sent.error();
     co_return Done{};

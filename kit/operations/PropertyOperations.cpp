@@ -38,7 +38,7 @@ async::Task<CameraResult<Done>> PTPCamera::write(PropDesc desc, std::int64_t val
             PTP::appendLE(data, static_cast<std::uint64_t>(value));
             break;
         case PTP::DataType::string:
-            co_return CameraError(PTPError::response(0x2006));
+            co_return CameraError(PTPError::response(PTP::Response::parameterNotSupported));
     }
     auto sent =
         co_await send(PTP::Op::setDevicePropValue, args(PTP::code(desc.code)), std::move(data));
@@ -46,8 +46,8 @@ async::Task<CameraResult<Done>> PTPCamera::write(PropDesc desc, std::int64_t val
     co_return Done{};
 }
 
-async::Task<std::optional<std::int64_t>> PTPCamera::integer(std::uint32_t code, bool isSigned) {
-    auto data = co_await send(PTP::Op::getDevicePropValue, args(code));
+async::Task<std::optional<std::int64_t>> PTPCamera::integer(PTP::Prop prop, bool isSigned) {
+    auto data = co_await send(PTP::Op::getDevicePropValue, args(PTP::code(prop)));
     if (!data) co_return std::nullopt;
     const Bytes& b = data.value();
     switch (b.size()) {
@@ -71,7 +71,7 @@ async::Task<std::optional<std::int64_t>> PTPCamera::integer(std::uint32_t code, 
 }
 
 async::Task<std::optional<double>> PTPCamera::lightMeter() {
-    const auto raw = co_await integer(lightMeterCode, true);
+    const auto raw = co_await integer(PTP::Prop::nikonLightMeter, true);
     if (!raw) co_return std::nullopt;
     co_return static_cast<double>(*raw) / 6.0;
 }

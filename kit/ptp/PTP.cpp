@@ -18,15 +18,33 @@ std::optional<Prop> toProp(std::uint16_t value) {
     return std::nullopt;
 }
 
+std::optional<Prop> toMirroredProp(std::uint16_t value) {
+    for (Prop prop : mirroredProps)
+        if (code(prop) == value) return prop;
+    return std::nullopt;
+}
+
 std::optional<DataType> toDataType(std::uint16_t value) {
-    if ((value >= 0x0001 && value <= 0x0008) || value == 0xFFFF)
+    if ((value >= code(DataType::int8) && value <= code(DataType::uint64)) || value == DataType::string)
         return static_cast<DataType>(value);
     return std::nullopt;
 }
 
 bool isVendor(Op op) {
-    const auto first = std::find(allOps.begin(), allOps.end(), Op::nikonCapture);
-    return std::find(first, allOps.end(), op) != allOps.end();
+    switch (op) {
+        case Op::nikonCapture:
+        case Op::nikonAfDrive:
+        case Op::nikonChangeCameraMode:
+        case Op::nikonCheckEvent:
+        case Op::nikonDeviceReady:
+        case Op::nikonGetVendorPropCodes:
+        case Op::nikonStartLiveView:
+        case Op::nikonEndLiveView:
+        case Op::nikonGetLiveViewImg:
+            return true;
+        default:
+            return false;
+    }
 }
 
 QString label(Prop prop) {
@@ -55,8 +73,9 @@ QString label(Prop prop) {
             return localized("露出補正");
         case Prop::nikonExposureTime:
             return localized("シャッター");
+        default:
+            return name(prop);
     }
-    return {};
 }
 
 int byteCount(DataType type) {
@@ -96,42 +115,65 @@ std::uint16_t responseCode(ByteView container) {
 }
 
 bool isOK(ByteView container) {
-    return responseCode(container) == responseOK;
+    return responseCode(container) == Response::ok;
 }
 
 QString responseName(std::uint16_t value) {
-    switch (value) {
-        case 0x0000:
+    switch (static_cast<Response>(value)) {
+        case Response::none:
             return localized("応答なし");
-        case 0x2001:
+        case Response::ok:
             return QStringLiteral("OK");
-        case 0x2002:
+        case Response::generalError:
             return QStringLiteral("GeneralError");
-        case 0x2003:
+        case Response::sessionNotOpen:
             return QStringLiteral("SessionNotOpen");
-        case 0x2005:
+        case Response::operationNotSupported:
             return QStringLiteral("OperationNotSupported");
-        case 0x2006:
+        case Response::parameterNotSupported:
             return QStringLiteral("ParameterNotSupported");
-        case 0x200A:
+        case Response::invalidStorageId:
+            return QStringLiteral("InvalidStorageID");
+        case Response::invalidObjectHandle:
+            return QStringLiteral("InvalidObjectHandle");
+        case Response::devicePropNotSupported:
             return QStringLiteral("DevicePropNotSupported");
-        case 0x2019:
+        case Response::storeReadOnly:
+            return QStringLiteral("StoreReadOnly");
+        case Response::accessDenied:
+            return QStringLiteral("AccessDenied");
+        case Response::noThumbnailPresent:
+            return QStringLiteral("NoThumbnailPresent");
+        case Response::deviceBusy:
             return QStringLiteral("DeviceBusy");
-        case 0x201D:
+        case Response::invalidParentObject:
+            return QStringLiteral("InvalidParentObject");
+        case Response::invalidParameter:
             return QStringLiteral("InvalidParameter");
-        case 0xA002:
+        case Response::sessionAlreadyOpen:
+            return QStringLiteral("SessionAlreadyOpen");
+        case Response::transactionCancelled:
+            return QStringLiteral("TransactionCancelled");
+        case Response::nikonOutOfFocus:
             return localized("ピントが合いませんでした");
-        case 0xA003:
+        case Response::nikonChangeCameraModeFailed:
             return QStringLiteral("Nikon:ChangeCameraModeFailed");
-        case 0xA004:
+        case Response::nikonInvalidStatus:
             return QStringLiteral("Nikon:InvalidStatus");
-        case 0xA005:
+        case Response::nikonSetPropertyNotSupported:
             return QStringLiteral("Nikon:SetPropertyNotSupported");
-        case 0xA00B:
+        case Response::nikonNotLiveView:
             return QStringLiteral("Nikon:NotLiveView");
-        default:
-            return QString::asprintf("0x%04x", value);
+        case Response::nikonBusy:
+            return QStringLiteral("Nikon:Busy");
+        case Response::mtpObjectPropNotSupported:
+            return QStringLiteral("ObjectPropNotSupported");
     }
+    return QString::asprintf("0x%04x", value);
+}
+
+QString responseName(Response response) {
+    return responseName(code(response));
 }
 
 QString fromUtf16Units(std::span<const char16_t> units) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kit/ptp/Bytes.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <QString>
 
@@ -13,98 +14,16 @@
 
 namespace pexil::PTP {
 
-// The operations the program knows. Declaration order matters: every case from
-// nikonCapture on is a Nikon vendor operation (see isVendor), and nikonChangeCameraMode
-// stands after nikonGetVendorPropCodes, out of code order.
-enum class Op : std::uint16_t {
-    getDeviceInfo = 0x1001,
-    getStorageIDs = 0x1004,
-    getObjectHandles = 0x1007,
-    getObjectInfo = 0x1008,
-    getObject = 0x1009,
-    getThumb = 0x100A,
-    initiateCapture = 0x100E,
-    getDevicePropDesc = 0x1014,
-    getDevicePropValue = 0x1015,
-    setDevicePropValue = 0x1016,
-    nikonCapture = 0x90C0,
-    nikonAfDrive = 0x90C1,
-    nikonCheckEvent = 0x90C7,
-    nikonDeviceReady = 0x90C8,
-    nikonGetVendorPropCodes = 0x90CA,
-    nikonChangeCameraMode = 0x90C2,
-    nikonStartLiveView = 0x9201,
-    nikonEndLiveView = 0x9202,
-    nikonGetLiveViewImg = 0x9203,
-};
-
-inline constexpr std::array<Op, 19> allOps{
-    Op::getDeviceInfo,         Op::getStorageIDs,      Op::getObjectHandles,
-    Op::getObjectInfo,         Op::getObject,          Op::getThumb,
-    Op::initiateCapture,       Op::getDevicePropDesc,  Op::getDevicePropValue,
-    Op::setDevicePropValue,    Op::nikonCapture,       Op::nikonAfDrive,
-    Op::nikonCheckEvent,       Op::nikonDeviceReady,   Op::nikonGetVendorPropCodes,
-    Op::nikonChangeCameraMode, Op::nikonStartLiveView, Op::nikonEndLiveView,
-    Op::nikonGetLiveViewImg,
-};
-
-// The device properties the program reads and shows.
-enum class Prop : std::uint16_t {
-    batteryLevel = 0x5001,
-    imageSize = 0x5003,
-    compressionSetting = 0x5004,
-    whiteBalance = 0x5005,
-    fNumber = 0x5007,
-    focalLength = 0x5008,
-    focusMode = 0x500A,
-    exposureTime = 0x500D,
-    exposureProgram = 0x500E,
-    iso = 0x500F,
-    exposureBias = 0x5010,
-    nikonExposureTime = 0xD100,
-};
-
-inline constexpr std::array<Prop, 12> allProps{
-    Prop::batteryLevel,    Prop::imageSize,   Prop::compressionSetting, Prop::whiteBalance,
-    Prop::fNumber,         Prop::focalLength, Prop::focusMode,          Prop::exposureTime,
-    Prop::exposureProgram, Prop::iso,         Prop::exposureBias,       Prop::nikonExposureTime,
-};
-
-enum class DataType : std::uint16_t {
-    int8 = 0x0001,
-    uint8 = 0x0002,
-    int16 = 0x0003,
-    uint16 = 0x0004,
-    int32 = 0x0005,
-    uint32 = 0x0006,
-    int64 = 0x0007,
-    uint64 = 0x0008,
-    string = 0xFFFF,
-};
-
-// The standard DateTime property, as a command parameter.
-inline constexpr std::uint32_t dateTimeProp = 0x5011;
-// The response code of a transaction that went through.
-inline constexpr std::uint16_t responseOK = 0x2001;
-
-constexpr std::uint16_t code(Op op) {
-    return static_cast<std::uint16_t>(op);
-}
-constexpr std::uint16_t code(Prop prop) {
-    return static_cast<std::uint16_t>(prop);
-}
-constexpr std::uint16_t code(DataType type) {
-    return static_cast<std::uint16_t>(type);
-}
-
 // None for any code outside the enumeration.
 std::optional<Op> toOp(std::uint16_t code);
 std::optional<Prop> toProp(std::uint16_t code);
+// None for a property that is not one of the mirrored settings.
+std::optional<Prop> toMirroredProp(std::uint16_t code);
 std::optional<DataType> toDataType(std::uint16_t code);
 
-// A Nikon vendor operation: declared from nikonCapture on.
+// A Nikon vendor operation.
 bool isVendor(Op op);
-// The short caption of the settings inspector.
+// The short caption of the settings inspector (a mirrored setting), else its name.
 QString label(Prop prop);
 // Width on the wire; 0 for string.
 int byteCount(DataType type);
@@ -121,6 +40,7 @@ std::uint16_t responseCode(ByteView container);
 bool isOK(ByteView container);
 // Display name of a response code; unnamed codes as "0x%04x".
 QString responseName(std::uint16_t code);
+QString responseName(Response response);
 
 // A PTP string starting at the first byte (count byte including the terminator, UTF-16LE
 // units); none when empty or the count is below 2. Ill-formed UTF-16 becomes U+FFFD.

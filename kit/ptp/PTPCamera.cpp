@@ -54,7 +54,7 @@ async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::ui
                         return;
                     }
                     const std::uint16_t code = PTP::responseCode(exchange.response);
-                    if (code == PTP::responseOK) {
+                    if (code == PTP::Response::ok) {
                         resolver.resolve(CameraResult<Bytes>(std::move(exchange.data)));
                     } else {
                         resolver.resolve(

@@ -39,8 +39,6 @@ class PTPCamera {
 public:
     using LogFn = std::function<void(const QString&)>;
 
-    static constexpr std::uint32_t lightMeterCode = 0xD1B1;    // signed, sixths of an EV
-    static constexpr std::uint32_t maximumShotsCode = 0xD103;  // shots the buffer takes
     static constexpr double watchdogSeconds = 45;
 
     PTPCamera(async::Runtime& runtime, std::shared_ptr<CommandTransport> device, LogFn log);
@@ -77,17 +75,17 @@ public:
     // One after the other; properties that fail are left out.
     async::Task<Descriptors> describeAll(std::vector<PTP::Prop> props);
     // Sets a property, encoded in the width of its datatype; string properties fail with
-    // response 0x2006 without sending.
+    // ParameterNotSupported without sending.
     async::Task<CameraResult<Done>> write(PropDesc desc, std::int64_t value);
     // A 1-, 2- or 4-byte property value, sign- or zero-extended.
-    async::Task<std::optional<std::int64_t>> integer(std::uint32_t code, bool isSigned);
+    async::Task<std::optional<std::int64_t>> integer(PTP::Prop prop, bool isSigned);
     // The Nikon light meter in EV.
     async::Task<std::optional<double>> lightMeter();
     async::Task<CameraResult<std::vector<PTPEvent>>> checkEvent();
-    // True when focus was found, false when the camera says out of focus (0xA002), none
+    // True when focus was found, false when the camera says out of focus, none
     // when the AF command itself failed (logged).
     async::Task<std::optional<bool>> autofocus();
-    // Polls a Nikon until it stops being busy: 0x2001 when ready, the busy code at the
+    // Polls a Nikon until it stops being busy: OK when ready, the busy code at the
     // deadline, another response code, or 0 for any other failure. Non-Nikon: 0.3 s pause.
     async::Task<std::uint16_t> waitUntilReady(double seconds);
     // InitiateCapture with up to 5 attempts while busy, then Nikon capture as fallback.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/ptp/PTPCodes.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -16,6 +18,7 @@ public:
     enum class Kind { response, timedOut, notConnected };
 
     static PTPError response(std::uint16_t code) { return PTPError(Kind::response, code, {}); }
+    static PTPError response(PTP::Response code) { return response(PTP::code(code)); }
     static PTPError timedOut(QString what) { return PTPError(Kind::timedOut, 0, std::move(what)); }
     static PTPError notConnected() { return PTPError(Kind::notConnected, 0, {}); }
 

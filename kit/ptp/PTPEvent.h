@@ -13,10 +13,6 @@ struct PTPEvent {
     std::uint16_t code = 0;
     std::uint32_t param = 0;
 
-    static constexpr std::uint16_t objectAdded = 0x4002;
-    static constexpr std::uint16_t devicePropChanged = 0x4006;
-    static constexpr std::uint16_t captureComplete = 0x400D;
-
     friend bool operator==(const PTPEvent&, const PTPEvent&) = default;
 
     // The data of Nikon CheckEvent: a 16-bit count, then 6-byte records. A count of 0 or

@@ -211,9 +211,9 @@ TEST(CameraLink, ForwardsTheCameraEventsOfTheHeldDevice) {
     h.openAndWaitReady(0);
     h.camera->pressShutter();
     ASSERT_TRUE(h.waitUntil([&] {
-        return std::find(codes.begin(), codes.end(), PTPEvent::captureComplete) != codes.end();
+        return std::find(codes.begin(), codes.end(), PTP::Event::captureComplete) != codes.end();
     }));
-    EXPECT_NE(std::find(codes.begin(), codes.end(), PTPEvent::objectAdded), codes.end());
+    EXPECT_NE(std::find(codes.begin(), codes.end(), PTP::Event::objectAdded), codes.end());
 }
 
 // What a previous run that died in live view leaves behind: a session still open on the
@@ -251,7 +251,7 @@ TEST(CameraLink, PreparationEndsALiveViewLeftRunningAndPutsRecordingBackOnTheCar
     const auto ready = lines.indexOf(QRegularExpression(QStringLiteral("^準備完了 ")));
     EXPECT_GT(stopped, ready) << lines.join(u'\n').toStdString();
     EXPECT_GT(card, stopped);
-    const auto media = h.rt.run(h.link->camera()->integer(0xD10B, false));
+    const auto media = h.rt.run(h.link->camera()->integer(PTP::Prop::nikonRecordingMedia, false));
     ASSERT_TRUE(media);
     EXPECT_EQ(*media, std::optional<std::int64_t>(0));
     EXPECT_EQ(h.readies, 1);

@@ -76,7 +76,7 @@ protected:
     bool remembered() const { return memory->needsSDRAM(liveView->rememberKey()); }
     int cameraMedia() {
         return static_cast<int>(
-            rt.run(camera->integer(NikonLiveView::recordingMedia, false)).value().value_or(-1));
+            rt.run(camera->integer(PTP::Prop::nikonRecordingMedia, false)).value().value_or(-1));
     }
 
     QTemporaryDir dir;

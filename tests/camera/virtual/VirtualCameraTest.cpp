@@ -65,7 +65,7 @@ std::vector<PTPEvent> checkEvent(VirtualCamera& cam) {
 std::set<std::uint32_t> changedProps(const std::vector<PTPEvent>& events) {
     std::set<std::uint32_t> out;
     for (const PTPEvent& e : events)
-        if (e.code == PTPEvent::devicePropChanged) out.insert(e.param);
+        if (e.code == PTP::Event::devicePropChanged) out.insert(e.param);
     return out;
 }
 
@@ -427,15 +427,15 @@ TEST(VirtualCameraCapture, InitiateCaptureWritesAFileAndAnnouncesIt) {
     // The buffer count goes down and up around the shot; the picture comes before the
     // completion.
     const auto events = drainEvents(*cam);
-    const auto find = [&](std::uint16_t code) {
+    const auto find = [&](PTP::Event code) {
         return std::find_if(events.begin(), events.end(),
                             [code](const PTPEvent& e) { return e.code == code; });
     };
-    ASSERT_NE(find(PTPEvent::objectAdded), events.end());
-    ASSERT_NE(find(PTPEvent::captureComplete), events.end());
-    EXPECT_LT(find(PTPEvent::objectAdded), find(PTPEvent::captureComplete));
-    const auto added = std::optional<PTPEvent>(*find(PTPEvent::objectAdded));
-    const auto complete = std::optional<PTPEvent>(*find(PTPEvent::captureComplete));
+    ASSERT_NE(find(PTP::Event::objectAdded), events.end());
+    ASSERT_NE(find(PTP::Event::captureComplete), events.end());
+    EXPECT_LT(find(PTP::Event::objectAdded), find(PTP::Event::captureComplete));
+    const auto added = std::optional<PTPEvent>(*find(PTP::Event::objectAdded));
+    const auto complete = std::optional<PTPEvent>(*find(PTP::Event::captureComplete));
 
     const auto info = objectInfo(*cam, added->param);
     ASSERT_TRUE(info);
@@ -469,8 +469,8 @@ TEST(VirtualCameraCapture, RawPlusJpegMakesTwoFilesWithOneNumber) {
     std::vector<QString> added;
     bool complete = false;
     for (const PTPEvent& e : drainEvents(*cam)) {
-        if (e.code == PTPEvent::objectAdded) added.push_back(objectInfo(*cam, e.param)->filename);
-        if (e.code == PTPEvent::captureComplete) complete = true;
+        if (e.code == PTP::Event::objectAdded) added.push_back(objectInfo(*cam, e.param)->filename);
+        if (e.code == PTP::Event::captureComplete) complete = true;
     }
     // An empty card: DCIM and the first folder come first.
     EXPECT_EQ(added, (std::vector<QString>{"DCIM", "100NCD850", "DSC_0001.NEF", "DSC_0001.JPG"}));
@@ -484,7 +484,7 @@ TEST(VirtualCameraCapture, RecordingToSdramKeepsThePictureOffTheCard) {
     ASSERT_EQ(call(*cam, 0x90C0, {0xFFFFFFFF}).code, kOK);
     ASSERT_EQ(waitUntilReady(*cam), kOK);
     const auto events = drainEvents(*cam);
-    EXPECT_NE(std::find(events.begin(), events.end(), PTPEvent{PTPEvent::objectAdded, 0xFFFF0001}),
+    EXPECT_NE(std::find(events.begin(), events.end(), PTPEvent{PTP::code(PTP::Event::objectAdded), 0xFFFF0001}),
               events.end());
     const Answer picture = call(*cam, 0x1009, {0xFFFF0001});
     EXPECT_EQ(picture.code, kOK);
@@ -510,7 +510,7 @@ TEST(VirtualCameraCapture, ShutterOnTheBodyWorksWithoutAndWithASession) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!added && std::chrono::steady_clock::now() < until)
         for (const PTPEvent& e : drainEvents(*cam, std::chrono::milliseconds(200)))
-            if (e.code == PTPEvent::objectAdded) added = e;
+            if (e.code == PTP::Event::objectAdded) added = e;
     ASSERT_TRUE(added);
     EXPECT_EQ(objectInfo(*cam, added->param)->filename, QStringLiteral("DSC_0002.JPG"));
 }
@@ -521,7 +521,7 @@ TEST(VirtualCameraProperties, EveryPropertyTheProgramShowsHasADescriptor) {
     for (const VirtualBody body : {VirtualBody::d850, VirtualBody::z6}) {
         auto cam = openedCamera(quickOptions(body));
         ASSERT_TRUE(cam);
-        for (const PTP::Prop prop : PTP::allProps) {
+        for (const PTP::Prop prop : PTP::mirroredProps) {
             const auto desc = describe(*cam, PTP::code(prop));
             ASSERT_TRUE(desc) << std::hex << PTP::code(prop);
             // Strings are skipped by the parser, and the Z 6's zoom range is too long a range

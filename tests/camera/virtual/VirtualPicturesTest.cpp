@@ -318,7 +318,7 @@ TEST(VirtualPropertyTables, EveryDescriptorIsConsistentWithItsOwnForm) {
                     EXPECT_LE(current, spec.maximum) << std::hex << spec.code;
                 }
             }
-            if (PTP::toProp(spec.code)) {
+            if (PTP::toMirroredProp(spec.code)) {
                 const auto parsed = PropDesc::parse(*bytes);
                 ASSERT_TRUE(parsed) << std::hex << spec.code;
                 EXPECT_EQ(parsed->current, spec.isString() ? 0 : props.number(spec.code));

@@ -100,13 +100,13 @@ private:
                 return {0x2001, testing::deviceInfo()};
             case Op::getDevicePropValue: {
                 const auto code = sent.params.empty() ? 0 : sent.params[0];
-                if (code == NikonLiveView::prohibitCondition) {
+                if (code == PTP::Prop::nikonLiveViewProhibit) {
                     Bytes b;
                     PTP::appendLE(b, prohibition);
                     return {0x2001, b};
                 }
-                if (code == NikonLiveView::liveViewStatus) return {0x2001, Bytes(1, status)};
-                if (code == NikonLiveView::recordingMedia) return {0x2001, Bytes(1, media)};
+                if (code == PTP::Prop::nikonLiveViewStatus) return {0x2001, Bytes(1, status)};
+                if (code == PTP::Prop::nikonRecordingMedia) return {0x2001, Bytes(1, media)};
                 return {0x200A, {}};
             }
             case Op::setDevicePropValue:

@@ -53,12 +53,12 @@ TEST_F(PropertyOperations, IntegerReadsOneTwoOrFourBytes) {
         .ok(PTP::Op::getDevicePropValue, Bytes{0xFF, 0xFF, 0xFF, 0xFF})
         .ok(PTP::Op::getDevicePropValue, Bytes{0x80})
         .answer(PTP::Op::getDevicePropValue, 0x200A);
-    EXPECT_EQ(run(camera->integer(0x5001, true)), std::nullopt);
-    EXPECT_EQ(run(camera->integer(0x5001, true)), -2);
-    EXPECT_EQ(run(camera->integer(0x5001, false)), 65534);
-    EXPECT_EQ(run(camera->integer(0x5001, false)), 4294967295);
-    EXPECT_EQ(run(camera->integer(0x5001, true)), -128);
-    EXPECT_EQ(run(camera->integer(0x5001, true)), std::nullopt);
+    EXPECT_EQ(run(camera->integer(PTP::Prop::batteryLevel, true)), std::nullopt);
+    EXPECT_EQ(run(camera->integer(PTP::Prop::batteryLevel, true)), -2);
+    EXPECT_EQ(run(camera->integer(PTP::Prop::batteryLevel, false)), 65534);
+    EXPECT_EQ(run(camera->integer(PTP::Prop::batteryLevel, false)), 4294967295);
+    EXPECT_EQ(run(camera->integer(PTP::Prop::batteryLevel, true)), -128);
+    EXPECT_EQ(run(camera->integer(PTP::Prop::batteryLevel, true)), std::nullopt);
 }
 
 TEST_F(PropertyOperations, TheLightMeterCountsSixthsOfAnEV) {

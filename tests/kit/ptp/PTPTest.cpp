@@ -8,15 +8,21 @@
 namespace pexil {
 namespace {
 
-TEST(PTPCodes, VendorOperationsAreTellByDeclarationPosition) {
+TEST(PTPCodes, VendorOperationsAndLookups) {
     EXPECT_FALSE(PTP::isVendor(PTP::Op::setDevicePropValue));
     EXPECT_TRUE(PTP::isVendor(PTP::Op::nikonCapture));
     EXPECT_TRUE(PTP::isVendor(PTP::Op::nikonChangeCameraMode));
     EXPECT_TRUE(PTP::isVendor(PTP::Op::nikonGetLiveViewImg));
     EXPECT_EQ(PTP::toOp(0x90C2), PTP::Op::nikonChangeCameraMode);
-    EXPECT_EQ(PTP::toOp(0x1002), std::nullopt);
-    for (std::uint16_t code : {0x5002, 0x5006, 0x5009, 0x500B, 0x500C, 0x5011})
-        EXPECT_EQ(PTP::toProp(code), std::nullopt);
+    EXPECT_FALSE(PTP::isVendor(PTP::Op::getObjectPropList));
+    EXPECT_EQ(PTP::toOp(0x1002), PTP::Op::openSession);
+    EXPECT_EQ(PTP::toOp(0x1010), std::nullopt);
+    for (std::uint16_t code : {0x5002, 0x5006, 0x5009, 0x500B, 0x500C, 0x5011, 0xD1B1})
+        EXPECT_EQ(PTP::toMirroredProp(code), std::nullopt);
+    EXPECT_EQ(PTP::toProp(0x5011), PTP::Prop::dateTime);
+    EXPECT_EQ(PTP::operationName(0x9205), QStringLiteral("0x9205"));
+    EXPECT_EQ(PTP::operationName(0x90C7), QStringLiteral("Nikon:CheckEvent"));
+    EXPECT_EQ(PTP::eventName(0x4006), QStringLiteral("DevicePropChanged"));
     EXPECT_EQ(PTP::toProp(0xD100), PTP::Prop::nikonExposureTime);
     EXPECT_EQ(PTP::toDataType(0xFFFF), PTP::DataType::string);
     for (std::uint16_t code : {0x0000, 0x0009, 0x000A, 0x4001})
