@@ -53,8 +53,17 @@ void SessionModel::frameArrived(ByteView frame) {
     if (frameInFlight_) return;  // one frame decodes at a time; the rest are dropped, not queued
     frameInFlight_ = true;
     // The view into the frame is valid only during this call.
-    QByteArray bytes(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size()));
+    QByteArray bytes(reinterpret_cast<const char*>(frame.data()),
+                     static_cast<qsizetype>(frame.size()));
     scope_.spawn(decodeFrame(std::move(bytes)));
+}
+
+async::Task<void> SessionModel::frameDecoderFree() {
+    if (!frameInFlight_) co_return;
+    auto wait = [this](async::Resolver<Done> resolver) {
+        decoderWaiters_.push_back(std::move(resolver));
+    };
+    co_await async::waitFor<Done>(std::move(wait));
 }
 
 async::Task<void> SessionModel::decodeFrame(QByteArray bytes) {
@@ -64,6 +73,7 @@ async::Task<void> SessionModel::decodeFrame(QByteArray bytes) {
     };
     auto image = co_await async::runOn(*frameQueue_, std::move(decode));
     frameInFlight_ = false;
+    for (const auto& waiter : std::exchange(decoderWaiters_, {})) waiter.resolve(Done{});
     if (!isLive_ || !image) co_return;  // live view ended meanwhile, or an undecodable frame
     liveFrame_ = std::move(*image);
     emit liveFrameChanged();

@@ -252,6 +252,7 @@ void SessionModel::cameraReady(const CameraPtr& camera) {
         liveView_->onChange = [this] { liveViewChanged(); };
         liveView_->onFrame = [this](ByteView frame) { frameArrived(frame); };
         liveView_->shouldPauseFrames = [this] { return writing_ > 0; };
+        liveView_->readyForFrame = [this] { return frameDecoderFree(); };
     }
     setClockOffset(link_->clockDrift());
     CameraWeak weak = camera;

@@ -7,6 +7,7 @@
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
 #include "app/shots/Shot.h"
+#include "kit/async/Completion.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
@@ -268,6 +269,8 @@ private:
     void clearLiveFrames();
     void frameArrived(ByteView frame);
     async::Task<void> decodeFrame(QByteArray bytes);
+    // Ends once no frame is decoding.
+    async::Task<void> frameDecoderFree();
 
     void setState(ConnectionState state);
     void setBusy(bool busy);
@@ -314,6 +317,7 @@ private:
     int shotNotifications_ = 0;
     int writing_ = 0;
     bool frameInFlight_ = false;
+    std::vector<async::Resolver<Done>> decoderWaiters_;
     std::uint64_t afGeneration_ = 0;
 
     std::unique_ptr<async::WorkQueue> ownThumbQueue_;

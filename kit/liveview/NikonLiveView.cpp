@@ -138,7 +138,8 @@ async::Task<QString> NikonLiveView::cameraState() {
 async::Task<CameraResult<Done>> NikonLiveView::writeMedia(bool sdram) {
     Bytes data(1, sdram ? 1 : 0);
     auto sent =
-        co_await camera_.send(PTP::Op::setDevicePropValue, args(PTP::code(PTP::Prop::nikonRecordingMedia)), std::move(data));
+        co_await camera_.send(PTP::Op::setDevicePropValue,
+                              args(PTP::code(PTP::Prop::nikonRecordingMedia)), std::move(data));
     if (!sent) co_return sent.error();
     co_return Done{};
 }
@@ -296,7 +297,8 @@ async::Task<NikonLiveView::Outcome<bool>> NikonLiveView::beginAndWaitForFrame() 
             }
         } else {
             const auto code = responseCodeOf(frame.error());
-            if (code != PTP::Response::nikonNotLiveView && code != PTP::Response::deviceBusy) co_return Error(frame.error());
+            if (code != PTP::Response::nikonNotLiveView && code != PTP::Response::deviceBusy)
+                co_return Error(frame.error());
         }
         co_await async::sleep(0.15);
         if (gone(watch, generation)) co_return Error(Failure::gone);
@@ -336,6 +338,13 @@ async::Task<void> NikonLiveView::runLoop() {
         const bool cancelledMeanwhile = co_await async::isCancelled();
         if (cancelledMeanwhile) co_return;
         if (frame) {
+            if (readyForFrame) {
+                auto ready = readyForFrame();
+                co_await std::move(ready);
+                if (!watch.alive()) co_return;
+                const bool cancelledWhileHeld = co_await async::isCancelled();
+                if (cancelledWhileHeld) co_return;
+            }
             if (const auto picture = jpeg(frame.value())) deliver(*picture);
             failures = 0;
             continue;
@@ -539,8 +548,9 @@ async::Task<void> NikonLiveView::restoreIfInterrupted(PTPCamera& camera, LogFn l
     const auto media = co_await camera.integer(PTP::Prop::nikonRecordingMedia, false);
     if (media == 1) {
         Bytes card(1, 0);
-        auto written = co_await camera.send(PTP::Op::setDevicePropValue, args(PTP::code(PTP::Prop::nikonRecordingMedia)),
-                                            std::move(card));
+        auto written =
+            co_await camera.send(PTP::Op::setDevicePropValue,
+                                 args(PTP::code(PTP::Prop::nikonRecordingMedia)), std::move(card));
         (void)written;
         write("記録先が SDRAM のまま残っていたのでカードに戻した");
     }

@@ -49,6 +49,11 @@ public:
     std::function<void(ByteView)> onFrame;
     // Asked before every frame fetch; true skips the fetch (polled every 0.06 s).
     std::function<bool()> shouldPauseFrames;
+    // Awaited between fetching a frame and delivering it: a consumer still busy with the
+    // previous frame holds this one back instead of dropping it, while the next fetch waits
+    // behind it. The camera's transfer of a frame thus overlaps the decoding of the one
+    // before. Empty: every frame is delivered as soon as it arrives.
+    std::function<async::Task<void>()> readyForFrame;
 
     State state() const { return state_; }
     bool isActive() const { return state_ != State::off; }

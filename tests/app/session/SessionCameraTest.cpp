@@ -286,6 +286,25 @@ TEST(SessionCamera, LiveFramesDecodeOneAtATimeAndNoneAppearsAfterLiveViewEnded) 
     EXPECT_EQ(h.heldFrames.runAll(), 1u);
 }
 
+TEST(SessionCamera, AFrameFetchedWhileTheLastDecodesWaitsForTheDecoderInsteadOfBeingDropped) {
+    SessionHarness h(SessionHarness::Via::inProcess, true);
+    h.connectReady();
+    int delivered = 0;
+    h.model->onLiveFrameBytes = [&](ByteView) { ++delivered; };
+    h.model->toggleLiveView();
+    ASSERT_TRUE(h.settle([&] { return delivered == 1; }));
+    for (int decoded = 1; decoded <= 2; ++decoded) {
+        // The camera is asked for the next frame meanwhile, but it waits for the decoder.
+        h.settle([] { return false; }, 1.0);
+        EXPECT_EQ(delivered, decoded);
+        EXPECT_EQ(h.heldFrames.runAll(), 1u);
+        ASSERT_TRUE(h.settle([&] { return delivered == decoded + 1; }));
+    }
+    h.model->toggleLiveView();
+    h.heldFrames.runAll();
+    ASSERT_TRUE(h.settle([&] { return !h.model->isLive(); }));
+}
+
 TEST(SessionCamera, LiveViewStreamsIntoTheModelAndStoppingClearsTheFrame) {
     SessionHarness h;
     h.connectReady();

@@ -43,6 +43,7 @@ struct SessionModelProbe {
     static void frame(SessionModel& m, const Bytes& jpeg) { m.frameArrived(ByteView(jpeg)); }
     static void setLive(SessionModel& m, bool live) { m.setLive(live); }
     static void saved(SessionModel& m, const QString& path) { m.fileSaved(path, nullptr); }
+    static async::Task<void> decoderFree(SessionModel& m) { return m.frameDecoderFree(); }
 };
 
 namespace testing {
