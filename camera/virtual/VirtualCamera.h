@@ -18,7 +18,7 @@
 
 namespace pexil::camera {
 
-class PictureFactory;
+struct VirtualBodyState;
 
 // A Nikon body (or, as a variant, another vendor's camera) in process: it answers PTP as the
 // real cameras in the reference readings do, keeps a card that is a real folder, takes
@@ -195,31 +195,14 @@ public:
     bool isHostControlled() const;
 
 private:
-    struct State;
-    struct Reply;
-    struct CaptureOrder;
-    explicit VirtualCamera(std::unique_ptr<State> state);
+    explicit VirtualCamera(std::unique_ptr<VirtualBodyState> state);
 
-    Reply dispatch(const Operation& operation, std::optional<ByteView> outData);
-    Result<Response, TransportError> deliver(const Operation& operation, Reply reply,
-                                             DataSink& sink, const std::atomic<bool>* closed);
-    Result<std::optional<Bytes>, TransportError> waitFor(std::chrono::milliseconds timeout,
-                                                         const std::atomic<bool>* closed);
     Result<Response, TransportError> run(const Operation& operation,
                                          std::optional<ByteView> outData, DataSink& sink,
                                          const std::atomic<bool>* closed);
-    void startCapture(std::uint32_t transactionId);
-    void finishCapture(const CaptureOrder& order, PictureFactory& factory);
-    void bodyLoop();
-    bool pause(std::chrono::duration<double> period, const std::atomic<bool>* closed);
-    // Where the data phase of `total` bytes that is about to go out stalls, if it does.
-    std::optional<std::uint64_t> takeStall(std::uint64_t total);
-    TransportError stall(const std::atomic<bool>* closed);
-    void raise(std::uint16_t code, std::uint32_t param);
-    void raiseChanged(const std::vector<std::uint16_t>& codes);
-    void refreshDynamic();
 
-    std::unique_ptr<State> state_;
+    // Everything the camera is and does: see VirtualBodyState.h.
+    std::unique_ptr<VirtualBodyState> state_;
 };
 
 }  // namespace pexil::camera

@@ -1,0 +1,241 @@
+#pragma once
+
+// The virtual camera's insides, shared by the files that make it up: its state under one
+// lock, the reply an operation handler gives, the order a capture leaves for the body
+// thread. Not for use outside camera/virtual.
+
+#include "camera/transport/Transport.h"
+#include "camera/virtual/LiveViewFrames.h"
+#include "camera/virtual/PictureProbe.h"
+#include "camera/virtual/VirtualCamera.h"
+#include "camera/virtual/VirtualCard.h"
+#include "camera/virtual/VirtualProperties.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace pexil::camera {
+
+using SteadyClock = std::chrono::steady_clock;
+
+enum OperationCode : std::uint16_t {
+    kGetDeviceInfo = 0x1001,
+    kOpenSession = 0x1002,
+    kCloseSession = 0x1003,
+    kGetStorageIDs = 0x1004,
+    kGetStorageInfo = 0x1005,
+    kGetNumObjects = 0x1006,
+    kGetObjectHandles = 0x1007,
+    kGetObjectInfo = 0x1008,
+    kGetObject = 0x1009,
+    kGetThumb = 0x100A,
+    kDeleteObject = 0x100B,
+    kInitiateCapture = 0x100E,
+    kGetDevicePropDesc = 0x1014,
+    kGetDevicePropValue = 0x1015,
+    kSetDevicePropValue = 0x1016,
+    kGetPartialObject = 0x101B,
+    kGetObjectPropList = 0x9805,
+    kNikonCapture = 0x90C0,
+    kNikonAfDrive = 0x90C1,
+    kNikonChangeCameraMode = 0x90C2,
+    kNikonCheckEvent = 0x90C7,
+    kNikonDeviceReady = 0x90C8,
+    kNikonGetVendorPropCodes = 0x90CA,
+    kNikonStartLiveView = 0x9201,
+    kNikonEndLiveView = 0x9202,
+    kNikonGetLiveViewImg = 0x9203,
+};
+
+enum ResponseCode : std::uint16_t {
+    kOK = 0x2001,
+    kGeneralError = 0x2002,
+    kSessionNotOpen = 0x2003,
+    kOperationNotSupported = 0x2005,
+    kParameterNotSupported = 0x2006,
+    kInvalidStorageID = 0x2008,
+    kInvalidObjectHandle = 0x2009,
+    kDevicePropNotSupported = 0x200A,
+    kAccessDenied = 0x200F,
+    kNoThumbnailPresent = 0x2010,
+    kDeviceBusy = 0x2019,
+    kInvalidParentObject = 0x201A,
+    kInvalidParameter = 0x201D,
+    kSessionAlreadyOpen = 0x201E,
+    kObjectPropNotSupported = 0xA80A,
+    kNikonOutOfFocus = 0xA002,
+    kNikonInvalidStatus = 0xA004,
+    kNikonNotLiveView = 0xA00B,
+};
+
+enum EventCode : std::uint16_t {
+    kObjectAdded = 0x4002,
+    kObjectRemoved = 0x4003,
+    kDevicePropChanged = 0x4006,
+    kCaptureComplete = 0x400D,
+};
+
+inline constexpr std::uint16_t kCompression = 0x5004;
+inline constexpr std::uint16_t kDateTime = 0x5011;
+inline constexpr std::uint16_t kProgram = 0x500E;
+inline constexpr std::uint16_t kBuffer = 0xD103;
+inline constexpr std::uint16_t kRecordingMedia = 0xD10B;
+inline constexpr std::uint16_t kLiveViewStatus = 0xD1A2;
+inline constexpr std::uint16_t kProhibition = 0xD1A4;
+inline constexpr std::uint32_t kProhibitRecordingToCard = 0x1;
+inline constexpr std::uint32_t kProhibitCapturing = 0x8000;
+
+// The picture kept in the camera's memory when it records to SDRAM.
+inline constexpr std::uint32_t kSdramHandle = 0xFFFF0001;
+inline constexpr std::uint32_t kAllStorages = 0xFFFFFFFF;
+inline constexpr std::uint32_t kAllObjects = 0xFFFFFFFF;
+
+// Why a call fails at once: the cable is gone, or the host closed its link.
+inline QString linkGone() {
+    return QString::fromUtf8("仮想カメラとの接続が切れています");
+}
+inline QString linkClosed() {
+    return QString::fromUtf8("仮想カメラへの接続は閉じられました");
+}
+
+enum class FileKind { jpeg, raw, both };
+
+// What one shutter release leaves for the body thread to finish.
+struct CaptureOrder {
+    QDateTime taken;  // the camera's clock at the shutter
+    VirtualProperties::Exposure exposure;
+    FileKind kind = FileKind::jpeg;
+    bool toSdram = false;
+    std::uint32_t transactionId = 0;
+};
+
+// What the camera decided about one operation: the response, and the data phase to send
+// after the lock is let go (bytes, a range of a card file, or a live-view frame to make).
+struct Reply {
+    std::uint16_t code = kOK;
+    std::vector<std::uint32_t> params;
+    std::optional<Bytes> data;
+    struct FileRange {
+        QString path;
+        std::uint64_t offset = 0;
+        std::optional<std::uint64_t> length;  // none: to the end
+        std::optional<std::uint64_t> cutAfter;
+    };
+    std::optional<FileRange> file;
+    std::optional<double> liveViewSeconds;  // a frame to make, this far into live view
+    bool breaksLink = false;
+
+    static Reply answer(std::uint16_t code) {
+        Reply r;
+        r.code = code;
+        return r;
+    }
+    static Reply withData(Bytes bytes) {
+        Reply r;
+        r.data = std::move(bytes);
+        return r;
+    }
+};
+
+struct VirtualBodyState {
+    VirtualBodyState(VirtualCamera::Options o, const VirtualModel& m);
+
+    VirtualCamera::Options options;
+    // This body's own copy: an option may take an operation out of what it announces.
+    VirtualModel model;
+    QString serial;
+    std::unique_ptr<QTemporaryDir> temporary;
+    std::unique_ptr<VirtualCard> card;
+    std::unique_ptr<LiveViewFrames> frames;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;  // events, unplugging, wake(), work for the body thread
+
+    VirtualProperties properties;
+    std::optional<std::uint32_t> session;
+    int busyCommands = 0;
+    SteadyClock::time_point busyUntil{};
+    int capturesPending = 0;
+    std::optional<std::uint16_t> focusResult;
+    bool focusSucceeds = true;
+    bool liveView = false;
+    SteadyClock::time_point liveViewSince{};
+    SteadyClock::time_point liveViewReady{};
+    bool hostMode = false;
+    std::uint32_t prohibition = 0;
+    bool noFramesOnCard = false;
+    std::optional<std::uint64_t> cutAfter;
+    std::optional<std::uint64_t> stallAfter;
+    bool stalled = false;
+    std::uint64_t initiatorsGone = 0;  // counts initiatorGone(): a stall waits for the next
+    double latencyMs = 0;
+    double bandwidth = 0;
+    double drift = 0;
+    std::atomic<bool> unplugged{false};
+    std::deque<std::pair<std::uint16_t, std::uint32_t>> events;
+    std::deque<std::pair<std::uint16_t, std::uint32_t>> checkEvents;
+    std::map<std::uint16_t, int> calls;
+    struct Refusal {
+        std::uint16_t response = 0;
+        bool afterDoing = false;
+    };
+    std::map<std::uint16_t, Refusal> refusals;
+
+    struct Sdram {
+        Bytes data;
+        QString name;
+        QDateTime date;
+        PictureFacts facts;
+    };
+    std::optional<Sdram> sdram;
+    int sdramShots = 0;
+
+    struct Job {
+        SteadyClock::time_point due;
+        CaptureOrder order;
+    };
+    std::deque<Job> jobs;
+    bool stopping = false;
+    std::thread body;
+
+    SteadyClock::time_point now() const { return SteadyClock::now(); }
+    QDateTime wallNow() const {
+        return options.wallClock ? options.wallClock() : QDateTime::currentDateTime();
+    }
+    QDateTime cameraNow() const { return wallNow().addMSecs(std::llround(drift * 1000.0)); }
+    bool bodyBusy() const { return capturesPending > 0 || now() < busyUntil; }
+    void log(const QString& line) const {
+        if (options.log) options.log(line);
+    }
+
+    // Whether a call with this `closed` flag (may be null) is to give up.
+    bool over(const std::atomic<bool>* closed) const {
+        return unplugged.load() || (closed && closed->load());
+    }
+    // Pulls the cable: for good. The lock is not held.
+    void unplug();
+
+    // Events (VirtualEvents.cpp); the lock is held.
+    void raise(std::uint16_t code, std::uint32_t param);
+    void raiseChanged(const std::vector<std::uint16_t>& codes);
+    // The values the camera works out when asked: its clock, and the prohibition bits that
+    // follow its state. The lock is held.
+    void refreshDynamic();
+};
+
+}  // namespace pexil::camera

@@ -1,0 +1,173 @@
+#include "camera/virtual/VirtualOperations.h"
+
+#include "kit/ptp/PTP.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+
+namespace pexil::camera {
+
+namespace {
+
+bool storageMatches(const VirtualBodyState& s, std::uint32_t storage) {
+    return storage == kAllStorages || storage == s.model.storageId;
+}
+
+Reply getStorageIds(VirtualBodyState& s, const OperationCall&) {
+    Bytes out;
+    PTP::appendLE(out, std::uint32_t{1});
+    PTP::appendLE(out, s.model.storageId);
+    return Reply::withData(std::move(out));
+}
+
+Reply getStorageInfo(VirtualBodyState& s, const OperationCall& call) {
+    const auto storage = call.param(0);
+    if (!storage) return Reply::answer(kInvalidParameter);
+    if (*storage != s.model.storageId) return Reply::answer(kInvalidStorageID);
+    return Reply::withData(s.card->storageInfo());
+}
+
+// GetNumObjects and GetObjectHandles: the same choice, counted or listed.
+Reply objectHandles(VirtualBodyState& s, const OperationCall& call) {
+    const auto storage = call.param(0);
+    if (!storage) return Reply::answer(kInvalidParameter);
+    if (!storageMatches(s, *storage)) return Reply::answer(kInvalidStorageID);
+    const auto list = s.card->handles(call.param(2).value_or(0),
+                                      static_cast<std::uint16_t>(call.param(1).value_or(0)));
+    if (!list) return Reply::answer(kInvalidParentObject);
+    if (call.operation.code == kGetNumObjects) {
+        Reply r;
+        r.params = {static_cast<std::uint32_t>(list->size())};
+        return r;
+    }
+    Bytes out;
+    PTP::appendLE(out, static_cast<std::uint32_t>(list->size()));
+    for (const std::uint32_t handle : *list) PTP::appendLE(out, handle);
+    return Reply::withData(std::move(out));
+}
+
+Reply getObjectInfo(VirtualBodyState& s, const OperationCall& call) {
+    const auto handle = call.param(0);
+    if (!handle) return Reply::answer(kInvalidParameter);
+    if (*handle == kSdramHandle && s.sdram) {
+        return Reply::withData(
+            pictureObjectInfo(s.sdram->facts, s.sdram->name, s.sdram->date, s.sdram->data.size())
+                .encode());
+    }
+    auto info = s.card->objectInfo(*handle);
+    if (!info) return Reply::answer(kInvalidObjectHandle);
+    return Reply::withData(std::move(*info));
+}
+
+// GetObject and GetPartialObject (offset, maximum length; the length sent is the response
+// parameter).
+Reply getObject(VirtualBodyState& s, const OperationCall& call) {
+    const bool partial = call.operation.code == kGetPartialObject;
+    const auto handle = call.param(0);
+    if (!handle) return Reply::answer(kInvalidParameter);
+    std::uint64_t offset = 0;
+    std::optional<std::uint64_t> length;
+    if (partial) {
+        const auto from = call.param(1);
+        const auto most = call.param(2);
+        if (!from || !most) return Reply::answer(kInvalidParameter);
+        offset = *from;
+        length = *most;
+    }
+    Reply r;
+    if (*handle == kSdramHandle && s.sdram) {
+        const std::uint64_t size = s.sdram->data.size();
+        if (offset > size) return Reply::answer(kInvalidParameter);
+        const std::uint64_t n = std::min(size - offset, length.value_or(size));
+        r.data = Bytes(s.sdram->data.begin() + static_cast<std::ptrdiff_t>(offset),
+                       s.sdram->data.begin() + static_cast<std::ptrdiff_t>(offset + n));
+        if (partial) r.params = {static_cast<std::uint32_t>(n)};
+        return r;
+    }
+    const CardObject* object = s.card->object(*handle);
+    if (!object || object->folder) return Reply::answer(kInvalidObjectHandle);
+    Reply::FileRange range{object->path, offset, length, std::nullopt};
+    if (partial) {
+        const auto size = static_cast<std::uint64_t>(QFileInfo(object->path).size());
+        if (offset > size) return Reply::answer(kInvalidParameter);
+        r.params = {static_cast<std::uint32_t>(std::min(size - offset, *length))};
+    } else {
+        // A damaged file fails the whole download only; ranges and thumbnails still work.
+        if (const auto failing = s.options.failObjects.find(object->name);
+            failing != s.options.failObjects.end())
+            return Reply::answer(failing->second);
+        range.cutAfter = std::exchange(s.cutAfter, std::nullopt);
+    }
+    r.file = std::move(range);
+    return r;
+}
+
+Reply getThumb(VirtualBodyState& s, const OperationCall& call) {
+    const auto handle = call.param(0);
+    if (!handle) return Reply::answer(kInvalidParameter);
+    if (*handle == kSdramHandle && s.sdram) {
+        const auto& t = s.sdram->facts.thumbnail;
+        if (!t) return Reply::answer(kNoThumbnailPresent);
+        return Reply::withData(
+            Bytes(s.sdram->data.begin() + static_cast<std::ptrdiff_t>(t->offset),
+                  s.sdram->data.begin() + static_cast<std::ptrdiff_t>(t->offset + t->length)));
+    }
+    const CardObject* object = s.card->object(*handle);
+    if (!object) return Reply::answer(kInvalidObjectHandle);
+    auto thumbnail = s.card->thumbnail(*handle);
+    if (!thumbnail) return Reply::answer(kNoThumbnailPresent);
+    return Reply::withData(std::move(*thumbnail));
+}
+
+Reply deleteObject(VirtualBodyState& s, const OperationCall& call) {
+    const auto handle = call.param(0);
+    if (!handle) return Reply::answer(kInvalidParameter);
+    if (*handle == kAllObjects) return Reply::answer(kAccessDenied);  // not from here
+    if (*handle == kSdramHandle && s.sdram) {
+        s.sdram.reset();
+        s.raise(kObjectRemoved, *handle);
+        return Reply::answer(kOK);
+    }
+    const std::uint16_t result = s.card->remove(*handle);
+    if (result == kOK) s.raise(kObjectRemoved, *handle);
+    return Reply::answer(result);
+}
+
+Reply getObjectPropList(VirtualBodyState& s, const OperationCall& call) {
+    // Handle 0xFFFFFFFF, or the root (0) with unlimited depth: the whole card.
+    // Format 0 and property 0xFFFFFFFF ask for everything; the group is not looked at.
+    const auto handle = call.param(0);
+    const auto format = call.param(1);
+    const auto property = call.param(2);
+    const auto depth = call.param(4);
+    if (!handle || !format || !property) return Reply::answer(kInvalidParameter);
+    const bool wholeCard = *handle == kAllObjects || (*handle == 0 && depth == kAllObjects);
+    if (!wholeCard && !s.card->object(*handle)) return Reply::answer(kInvalidObjectHandle);
+    const auto list = s.card->objectPropList(wholeCard ? std::nullopt : std::optional(*handle),
+                                             static_cast<std::uint16_t>(*format), *property);
+    if (!list) return Reply::answer(kObjectPropNotSupported);
+    return Reply::withData(std::move(*list));
+}
+
+constexpr std::array kHandlers{
+    HandlerEntry{kGetStorageIDs, getStorageIds},
+    HandlerEntry{kGetStorageInfo, getStorageInfo},
+    HandlerEntry{kGetNumObjects, objectHandles},
+    HandlerEntry{kGetObjectHandles, objectHandles},
+    HandlerEntry{kGetObjectInfo, getObjectInfo},
+    HandlerEntry{kGetObject, getObject},
+    HandlerEntry{kGetPartialObject, getObject},
+    HandlerEntry{kGetThumb, getThumb},
+    HandlerEntry{kDeleteObject, deleteObject},
+    HandlerEntry{kGetObjectPropList, getObjectPropList},
+};
+
+}  // namespace
+
+std::span<const HandlerEntry> storageHandlers() {
+    return kHandlers;
+}
+
+}  // namespace pexil::camera
