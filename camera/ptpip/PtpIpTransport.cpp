@@ -6,7 +6,11 @@
 #include <QCryptographicHash>
 #include <QSysInfo>
 
+#include <atomic>
 #include <cerrno>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 namespace pexil::camera {
@@ -47,19 +51,84 @@ QString typeText(std::uint32_t type) {
 
 }  // namespace
 
-struct PtpIpTransport::Opened {
-    std::unique_ptr<PtpIpConnection> connection;
-    Packet reply;
-    Endpoint endpoint;
+namespace {
+
+// The two connections of a PtpIpTransport and what goes over them.
+class PtpIpLink final : public Link {
+public:
+    PtpIpLink(PtpIpTransport::Options options, PtpIpTransport::LogFn log);
+    ~PtpIpLink() override;
+
+    // Both connections, each with its init handshake.
+    Result<Done, TransportError> open() override;
+    Result<Response, TransportError> exchange(const Operation& op, std::optional<ByteView> outData,
+                                              DataSink& sink) override;
+    // Events that came on the command connection first, then the event connection's.
+    Result<std::optional<Bytes>, TransportError> nextEvent(
+        std::chrono::milliseconds timeout) override;
+    void close(bool first) override;
+    TransportError turnAway(const QString& message, const QString& detail) override;
+    // Counted on the connections themselves, so that a probe's answer shows.
+    std::optional<std::uint64_t> ownProgress() const override;
+    void probe() override;
+
+    const std::optional<InitCommandAck>& camera() const { return camera_; }
+
+private:
+    struct Handshake {
+        std::unique_ptr<PtpIpConnection> connection;
+        Packet reply;
+        Endpoint endpoint;
+    };
+
+    // A connection to the first of `endpoints` that takes one, `init` sent and the
+    // camera's reply read.
+    Result<Handshake, TransportError> handshake(const std::vector<Endpoint>& endpoints,
+                                                const Packet& init);
+    // Logs and returns a failure that leaves the link usable.
+    TransportError failure(const QString& message, const QString& detail);
+    // Logs the first failure that ends the link, ends it, and returns that first failure.
+    TransportError fatal(const QString& message, const QString& detail);
+    TransportError handshakeFailure(IoStatus status, const PtpIpConnection& connection);
+    void log(const QString& line);
+    TransportError ioFailure(IoStatus status, const PtpIpConnection& connection,
+                             const QString& doing);
+    // Wakes both threads and shuts both connections.
+    void shutDown();
+    QString peer() const;
+
+    PtpIpTransport::Options options_;
+    PtpIpTransport::LogFn log_;
+    std::mutex logMutex_;
+    Interrupter wake_;
+    Doorbell bell_;  // rung by probe()
+    std::atomic<bool> probeWanted_{false};
+
+    mutable std::mutex mutex_;  // guards the members below
+    std::unique_ptr<PtpIpConnection> command_;
+    std::unique_ptr<PtpIpConnection> events_;
+    std::deque<Bytes> strayEvents_;  // events that came on the command connection
+
+    std::optional<InitCommandAck> camera_;
 };
 
-PtpIpTransport::PtpIpTransport(Options options, LogFn log)
-    : options_(std::move(options)), log_(std::move(log)) {
+}  // namespace
+
+PtpIpLink::PtpIpLink(PtpIpTransport::Options options, PtpIpTransport::LogFn log)
+    : Link({.closed = localized("カメラとの接続を閉じました。"),
+            .notConnected = localized("カメラに接続していません。"),
+            .tooManyParams = [](std::size_t) { return localized("カメラに送れない命令です。"); }}),
+      options_(std::move(options)),
+      log_(std::move(log)) {
     if (!log_) log_ = [](const QString&) {};
 }
 
-PtpIpTransport::~PtpIpTransport() {
+PtpIpLink::~PtpIpLink() {
     // Tells the camera at once that this computer is gone; nothing is logged.
+    shutDown();
+}
+
+void PtpIpLink::shutDown() {
     std::lock_guard lock(mutex_);
     wake_.signal();
     if (command_) command_->shutdown();
@@ -86,40 +155,35 @@ QString PtpIpTransport::defaultFriendlyName() {
     return name.trimmed();
 }
 
-QString PtpIpTransport::peer() const {
+QString PtpIpLink::peer() const {
     return QString::fromStdString(options_.host) + QLatin1Char(':') +
            QString::number(options_.port);
 }
 
-void PtpIpTransport::log(const QString& line) {
+void PtpIpLink::log(const QString& line) {
     std::lock_guard lock(logMutex_);
     log_(line);
 }
 
-TransportError PtpIpTransport::failure(const QString& message, const QString& detail) {
+TransportError PtpIpLink::failure(const QString& message, const QString& detail) {
     log(QStringLiteral("PTP/IP %1: %2（%3）").arg(peer(), message, detail));
     return TransportError{message};
 }
 
-TransportError PtpIpTransport::fatal(const QString& message, const QString& detail) {
-    std::lock_guard lock(mutex_);
-    if (dead_) return *dead_;
-    dead_ = TransportError{message};
+TransportError PtpIpLink::fatal(const QString& message, const QString& detail) {
+    if (!end(TransportError{message})) return *ended();
     log(QStringLiteral("PTP/IP %1: %2（%3）").arg(peer(), message, detail));
     // The other thread's wait ends at once with the same error.
-    wake_.signal();
-    if (command_) command_->shutdown();
-    if (events_) events_->shutdown();
-    return *dead_;
+    shutDown();
+    return TransportError{message};
 }
 
-std::optional<TransportError> PtpIpTransport::deadError() {
-    std::lock_guard lock(mutex_);
-    return dead_;
+TransportError PtpIpLink::turnAway(const QString& message, const QString& detail) {
+    return failure(message, detail);
 }
 
-TransportError PtpIpTransport::ioFailure(IoStatus status, const PtpIpConnection& connection,
-                                         const QString& doing) {
+TransportError PtpIpLink::ioFailure(IoStatus status, const PtpIpConnection& connection,
+                                    const QString& doing) {
     switch (status) {
         case IoStatus::interrupted:
             return fatal(localized("カメラとの接続を閉じました。"), doing);
@@ -142,8 +206,7 @@ TransportError PtpIpTransport::ioFailure(IoStatus status, const PtpIpConnection&
                  doing + QStringLiteral(": 不正なパケット"));
 }
 
-TransportError PtpIpTransport::handshakeFailure(IoStatus status,
-                                                const PtpIpConnection& connection) {
+TransportError PtpIpLink::handshakeFailure(IoStatus status, const PtpIpConnection& connection) {
     const auto doing = QStringLiteral("接続の初期化");
     switch (status) {
         case IoStatus::interrupted:
@@ -170,7 +233,7 @@ TransportError PtpIpTransport::handshakeFailure(IoStatus status,
         doing + QStringLiteral(": 不正なパケット"));
 }
 
-Result<PtpIpTransport::Opened, TransportError> PtpIpTransport::open(
+Result<PtpIpLink::Handshake, TransportError> PtpIpLink::handshake(
     const std::vector<Endpoint>& endpoints, const Packet& init) {
     const auto connectDeadline = deadlineAfter(options_.connectTimeout);
     int lastError = ECONNREFUSED;
@@ -198,7 +261,7 @@ Result<PtpIpTransport::Opened, TransportError> PtpIpTransport::open(
         if (const auto* fail = std::get_if<InitFail>(&*reply))
             return failure(initFailMessage(fail->reason),
                            QStringLiteral("Init Fail %1").arg(fail->reason));
-        return Opened{std::move(connection), *reply, endpoint};
+        return Handshake{std::move(connection), *reply, endpoint};
     }
     const auto seconds = QString::number(options_.connectTimeout.count() / 1000.0);
     switch (lastError) {
@@ -229,12 +292,7 @@ Result<PtpIpTransport::Opened, TransportError> PtpIpTransport::open(
     }
 }
 
-Result<Done, TransportError> PtpIpTransport::connect() {
-    {
-        std::lock_guard lock(mutex_);
-        if (dead_) return *dead_;
-        if (command_) return Done{};
-    }
+Result<Done, TransportError> PtpIpLink::open() {
     const auto endpoints = resolve(options_.host, options_.port);
     if (!endpoints)
         return failure(
@@ -242,8 +300,9 @@ Result<Done, TransportError> PtpIpTransport::connect() {
                 .arg(QString::fromStdString(options_.host)),
             QString::fromStdString(endpoints.error()));
 
-    auto command = open(endpoints.value(),
-                        InitCommandRequest{options_.guid, options_.friendlyName, protocolVersion});
+    auto command =
+        handshake(endpoints.value(),
+                  InitCommandRequest{options_.guid, options_.friendlyName, protocolVersion});
     if (!command) return command.error();
     const auto* ack = std::get_if<InitCommandAck>(&command.value().reply);
     if (!ack)
@@ -253,7 +312,7 @@ Result<Done, TransportError> PtpIpTransport::connect() {
                 typeText(static_cast<std::uint32_t>(typeOf(command.value().reply))));
 
     // The event connection goes to the very address that took the command connection.
-    auto events = open({command.value().endpoint}, InitEventRequest{ack->connectionNumber});
+    auto events = handshake({command.value().endpoint}, InitEventRequest{ack->connectionNumber});
     if (!events) return events.error();
     if (!std::holds_alternative<InitEventAck>(events.value().reply))
         return failure(
@@ -262,7 +321,8 @@ Result<Done, TransportError> PtpIpTransport::connect() {
                 typeText(static_cast<std::uint32_t>(typeOf(events.value().reply))));
 
     std::lock_guard lock(mutex_);
-    if (dead_) return *dead_;
+    // interrupt() meanwhile found no connection to shut.
+    if (auto error = ended()) return *error;
     camera_ = *ack;
     command_ = std::move(command.value().connection);
     events_ = std::move(events.value().connection);
@@ -271,21 +331,15 @@ Result<Done, TransportError> PtpIpTransport::connect() {
     return Done{};
 }
 
-Result<Response, TransportError> PtpIpTransport::transact(const Operation& operation,
-                                                          std::optional<ByteView> outData,
-                                                          DataSink& sink) {
+Result<Response, TransportError> PtpIpLink::exchange(const Operation& operation,
+                                                     std::optional<ByteView> outData,
+                                                     DataSink& sink) {
     PtpIpConnection* connection = nullptr;
     {
         std::lock_guard lock(mutex_);
-        if (dead_) return *dead_;
         connection = command_.get();
     }
-    if (!connection)
-        return failure(localized("カメラに接続していません。"), QStringLiteral("connect() の前"));
     const auto op = QStringLiteral("0x%1").arg(operation.code, 4, 16, QLatin1Char('0'));
-    if (operation.params.size() > maxParams)
-        return failure(localized("カメラに送れない命令です。"),
-                       op + QStringLiteral(": パラメータが %1 個").arg(operation.params.size()));
 
     const auto tid = operation.transactionId;
     const OperationRequest request{outData ? DataPhase::out : DataPhase::noneOrIn, operation};
@@ -406,13 +460,12 @@ Result<Response, TransportError> PtpIpTransport::transact(const Operation& opera
     }
 }
 
-Result<std::optional<Bytes>, TransportError> PtpIpTransport::waitEvent(
+Result<std::optional<Bytes>, TransportError> PtpIpLink::nextEvent(
     std::chrono::milliseconds timeout) {
     const auto deadline = deadlineAfter(timeout);
     PtpIpConnection* connection = nullptr;
     {
         std::lock_guard lock(mutex_);
-        if (dead_) return *dead_;
         if (!strayEvents_.empty()) {
             auto event = std::move(strayEvents_.front());
             strayEvents_.pop_front();
@@ -420,8 +473,6 @@ Result<std::optional<Bytes>, TransportError> PtpIpTransport::waitEvent(
         }
         connection = events_.get();
     }
-    if (!connection)
-        return failure(localized("カメラに接続していません。"), QStringLiteral("connect() の前"));
     const auto doing = QStringLiteral("イベント待ち");
     for (;;) {
         if (probeWanted_.exchange(false)) {
@@ -459,27 +510,30 @@ Result<std::optional<Bytes>, TransportError> PtpIpTransport::waitEvent(
     }
 }
 
-std::uint64_t PtpIpTransport::progress() const {
+std::optional<std::uint64_t> PtpIpLink::ownProgress() const {
     std::lock_guard lock(mutex_);
     // Our own probes on the event connection are no sign of the camera's life.
     return (command_ ? command_->received() + command_->sent() : 0) +
            (events_ ? events_->received() : 0);
 }
 
-void PtpIpTransport::probe() {
+void PtpIpLink::probe() {
     probeWanted_ = true;
     bell_.ring();
 }
 
-void PtpIpTransport::interrupt() {
-    std::lock_guard lock(mutex_);
-    if (!dead_) {
-        dead_ = TransportError{localized("カメラとの接続を閉じました。")};
-        log(QStringLiteral("PTP/IP %1: 接続を閉じました").arg(peer()));
-    }
-    wake_.signal();
-    if (command_) command_->shutdown();
-    if (events_) events_->shutdown();
+void PtpIpLink::close(bool first) {
+    if (first) log(QStringLiteral("PTP/IP %1: 接続を閉じました").arg(peer()));
+    shutDown();
+}
+
+PtpIpTransport::PtpIpTransport(Options options, LogFn log)
+    : LinkTransport(std::make_unique<PtpIpLink>(options, std::move(log)), options.ioTimeout) {}
+
+PtpIpTransport::~PtpIpTransport() = default;
+
+const std::optional<InitCommandAck>& PtpIpTransport::camera() const {
+    return static_cast<const PtpIpLink&>(link()).camera();
 }
 
 }  // namespace pexil::camera

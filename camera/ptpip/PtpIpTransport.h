@@ -2,16 +2,12 @@
 
 #include "camera/ptpip/PtpIpConnection.h"
 #include "camera/ptpip/PtpIpPackets.h"
-#include "camera/transport/Transport.h"
+#include "camera/transport/LinkTransport.h"
 
 #include <QString>
 
-#include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -49,7 +45,7 @@ namespace pexil::camera {
 //
 // Threads: as Transport says. The log sink is called from the calling threads, one call
 // at a time.
-class PtpIpTransport final : public Transport {
+class PtpIpTransport final : public LinkTransport {
 public:
     using LogFn = std::function<void(const QString&)>;
 
@@ -67,64 +63,16 @@ public:
 
     PtpIpTransport(Options options, LogFn log = {});
     ~PtpIpTransport() override;
-    PtpIpTransport(const PtpIpTransport&) = delete;
-    PtpIpTransport& operator=(const PtpIpTransport&) = delete;
-
-    Result<Done, TransportError> connect() override;
-    Result<Response, TransportError> transact(const Operation& operation,
-                                              std::optional<ByteView> outData,
-                                              DataSink& sink) override;
-    Result<std::optional<Bytes>, TransportError> waitEvent(
-        std::chrono::milliseconds timeout) override;
-    void interrupt() override;
-    std::optional<std::chrono::milliseconds> ioTimeout() const override {
-        return options_.ioTimeout;
-    }
-    std::uint64_t progress() const override;
-    void probe() override;
 
     // The camera's Init Command Ack (its name and GUID); none until connect() succeeded.
     // Call from the thread that called connect().
-    const std::optional<ptpip::InitCommandAck>& camera() const { return camera_; }
+    const std::optional<ptpip::InitCommandAck>& camera() const;
 
     // Derived from the machine's identifier, so that the same computer always presents
     // the same GUID (a camera pairs with it once).
     static ptpip::Guid defaultGuid();
     // "Pexil " and the host name, as long as a camera shows (at most 39 characters).
     static QString defaultFriendlyName();
-
-private:
-    struct Opened;
-    // A connection to the first of `endpoints` that takes one, `init` sent and the
-    // camera's reply read.
-    Result<Opened, TransportError> open(const std::vector<ptpip::Endpoint>& endpoints,
-                                        const ptpip::Packet& init);
-    // Logs and returns a failure that leaves the link usable.
-    TransportError failure(const QString& message, const QString& detail);
-    // Logs the first failure that ends the link, ends it, and returns that first failure.
-    TransportError fatal(const QString& message, const QString& detail);
-    TransportError handshakeFailure(ptpip::IoStatus status,
-                                    const ptpip::PtpIpConnection& connection);
-    void log(const QString& line);
-    TransportError ioFailure(ptpip::IoStatus status, const ptpip::PtpIpConnection& connection,
-                             const QString& doing);
-    std::optional<TransportError> deadError();
-    QString peer() const;
-
-    Options options_;
-    LogFn log_;
-    std::mutex logMutex_;
-    ptpip::Interrupter wake_;
-    ptpip::Doorbell bell_;  // rung by probe()
-    std::atomic<bool> probeWanted_{false};
-
-    mutable std::mutex mutex_;  // guards the members below
-    std::unique_ptr<ptpip::PtpIpConnection> command_;
-    std::unique_ptr<ptpip::PtpIpConnection> events_;
-    std::optional<TransportError> dead_;
-    std::deque<Bytes> strayEvents_;  // events that came on the command connection
-
-    std::optional<ptpip::InitCommandAck> camera_;
 };
 
 }  // namespace pexil::camera

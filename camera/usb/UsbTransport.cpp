@@ -181,24 +181,34 @@ bool isCompleted(Pending& pending) {
     return std::atomic_ref<int>(pending.completed).load(std::memory_order_acquire) != 0;
 }
 
-}  // namespace
-
-struct UsbTransport::Impl {
-    Impl(UsbAddress where, UsbTransportOptions opts) : address(where), options(opts) {
+// The wire of a UsbTransport.
+struct UsbLink final : public Link {
+    UsbLink(UsbAddress where, UsbTransportOptions opts)
+        : Link({.closed = messageFor(failure(Failure::Kind::interrupted)),
+                .notConnected = QStringLiteral("USB のカメラにまだつないでいない。"),
+                .tooManyParams =
+                    [](std::size_t count) {
+                        return QStringLiteral("PTP の要求に引数が多すぎる（%1 個、最大 5 個）。")
+                            .arg(count);
+                    }}),
+          address(where),
+          options(opts) {
         initError = libusb_init(&context);
         if (initError != 0) context = nullptr;
     }
-    ~Impl();
+    ~UsbLink() override;
 
-    Result<Done, TransportError> connect();
-    Result<Response, TransportError> transact(const Operation& operation,
-                                              std::optional<ByteView> outData, DataSink& sink);
-    Result<std::optional<Bytes>, TransportError> waitEvent(milliseconds timeout);
-    void interrupt();
+    Result<Done, TransportError> open() override;
+    Result<Response, TransportError> exchange(const Operation& op, std::optional<ByteView> outData,
+                                              DataSink& sink) override;
+    Result<std::optional<Bytes>, TransportError> nextEvent(milliseconds timeout) override;
+    void close(bool first) override;
 
-    std::optional<TransportError> unusable() const;
-    IoResult<Response> exchange(const Operation& operation, std::optional<ByteView> outData,
-                                DataSink& sink);
+    // The link has ended: interrupt(), or a transfer the kernel would not give back.
+    bool interrupted() const { return closed(); }
+    void abandon() { end(TransportError{texts().closed}); }
+    IoResult<Response> carry(const Operation& operation, std::optional<ByteView> outData,
+                             DataSink& sink);
     IoResult<Done> writeOut(std::size_t length);
     IoResult<Done> sendData(const Operation& operation, ByteView data);
     IoResult<std::size_t> readStart();
@@ -221,15 +231,13 @@ struct UsbTransport::Impl {
     libusb_context* context = nullptr;
     int initError = 0;
 
-    // Set by connect() before `connected` turns true; read-only afterwards.
+    // Set by connect() before the link counts as connected; read-only afterwards.
     libusb_device_handle* handle = nullptr;
     PtpInterface ptp;
     std::size_t chunk = 0;
     bool claimed = false;
     bool detachedDriver = false;
 
-    std::atomic<bool> connected{false};
-    std::atomic<bool> interrupted{false};
     std::mutex pauseMutex;
     std::condition_variable pauseWake;
     std::mutex abandonedMutex;
@@ -243,8 +251,10 @@ struct UsbTransport::Impl {
     std::vector<unsigned char> eventBuffer;
 };
 
-UsbTransport::Impl::~Impl() {
-    interrupted = true;
+}  // namespace
+
+UsbLink::~UsbLink() {
+    abandon();
     if (handle) {
         if (claimed) libusb_release_interface(handle, ptp.number);
         if (detachedDriver) libusb_attach_kernel_driver(handle, ptp.number);
@@ -255,9 +265,7 @@ UsbTransport::Impl::~Impl() {
     if (context) libusb_exit(context);
 }
 
-Result<Done, TransportError> UsbTransport::Impl::connect() {
-    if (connected) return Done{};
-    if (interrupted) return TransportError{messageFor(failure(Failure::Kind::interrupted))};
+Result<Done, TransportError> UsbLink::open() {
     if (!context)
         return TransportError{QStringLiteral("USB を使えない（%1）。").arg(errorName(initError))};
 
@@ -323,34 +331,23 @@ Result<Done, TransportError> UsbTransport::Impl::connect() {
     inBuffer.resize(chunk);
     outBuffer.resize(chunk);
     eventBuffer.resize(std::max<std::size_t>(ptp.packetEvent, 1));
-    connected = true;
     return Done{};
 }
 
-std::optional<TransportError> UsbTransport::Impl::unusable() const {
-    if (interrupted) return TransportError{messageFor(failure(Failure::Kind::interrupted))};
-    if (!connected) return TransportError{QStringLiteral("USB のカメラにまだつないでいない。")};
-    return std::nullopt;
-}
-
-Result<Response, TransportError> UsbTransport::Impl::transact(const Operation& operation,
-                                                              std::optional<ByteView> outData,
-                                                              DataSink& sink) {
-    if (auto error = unusable()) return *error;
-    if (operation.params.size() > UsbContainer::maxParams)
-        return TransportError{QStringLiteral("PTP の要求に引数が多すぎる（%1 個、最大 5 個）。")
-                                  .arg(operation.params.size())};
-    auto result = exchange(operation, outData, sink);
+Result<Response, TransportError> UsbLink::exchange(const Operation& operation,
+                                                   std::optional<ByteView> outData,
+                                                   DataSink& sink) {
+    auto result = carry(operation, outData, sink);
     if (result) return std::move(result).value();
     const Failure cause = result.error();
     if (cause.kind != Failure::Kind::noDevice && cause.kind != Failure::Kind::interrupted &&
-        !interrupted)
+        !interrupted())
         recover(operation.transactionId, cause);
     return TransportError{messageFor(cause)};
 }
 
-IoResult<Response> UsbTransport::Impl::exchange(const Operation& operation,
-                                                std::optional<ByteView> outData, DataSink& sink) {
+IoResult<Response> UsbLink::carry(const Operation& operation, std::optional<ByteView> outData,
+                                  DataSink& sink) {
     const Bytes command = UsbContainer::command(operation);
     std::copy(command.begin(), command.end(), outBuffer.begin());
     if (auto sent = writeOut(command.size()); !sent) return sent.error();
@@ -363,7 +360,7 @@ IoResult<Response> UsbTransport::Impl::exchange(const Operation& operation,
     return receive(sink);
 }
 
-IoResult<Done> UsbTransport::Impl::writeOut(std::size_t length) {
+IoResult<Done> UsbLink::writeOut(std::size_t length) {
     auto written = transfer(ptp.bulkOut, LIBUSB_TRANSFER_TYPE_BULK, outBuffer.data(), length,
                             options.transferTimeout);
     if (!written) return written.error();
@@ -371,7 +368,7 @@ IoResult<Done> UsbTransport::Impl::writeOut(std::size_t length) {
     return Done{};
 }
 
-IoResult<Done> UsbTransport::Impl::sendData(const Operation& operation, ByteView data) {
+IoResult<Done> UsbLink::sendData(const Operation& operation, ByteView data) {
     const Bytes header =
         UsbContainer::dataHeader(operation.code, operation.transactionId, data.size());
     // Header and the first bytes in one transfer: some cameras expect the container to
@@ -392,7 +389,7 @@ IoResult<Done> UsbTransport::Impl::sendData(const Operation& operation, ByteView
     return Done{};
 }
 
-IoResult<std::size_t> UsbTransport::Impl::readStart() {
+IoResult<std::size_t> UsbLink::readStart() {
     // A zero-length packet here is the end of the previous container, sent because it
     // filled whole packets.
     for (int i = 0; i <= maxStrayZeroPackets; ++i) {
@@ -403,7 +400,7 @@ IoResult<std::size_t> UsbTransport::Impl::readStart() {
     return protocolFailure(QStringLiteral("空のパケットばかり"));
 }
 
-IoResult<Response> UsbTransport::Impl::receive(DataSink& sink) {
+IoResult<Response> UsbLink::receive(DataSink& sink) {
     auto received = readStart();
     if (!received) return received.error();
     const ByteView first(inBuffer.data(), received.value());
@@ -430,8 +427,8 @@ IoResult<Response> UsbTransport::Impl::receive(DataSink& sink) {
         QStringLiteral("応答のはずが種類 %1、長さ %2").arg(got->type).arg(got->length));
 }
 
-IoResult<Done> UsbTransport::Impl::receiveData(const UsbContainer::Header& header, ByteView first,
-                                               DataSink& sink, Bytes& rest) {
+IoResult<Done> UsbLink::receiveData(const UsbContainer::Header& header, ByteView first,
+                                    DataSink& sink, Bytes& rest) {
     const bool known = header.length != UsbContainer::unknownLength;
     if (known && header.length < UsbContainer::headerSize)
         return protocolFailure(QStringLiteral("データの長さ %1").arg(header.length));
@@ -487,7 +484,7 @@ IoResult<Done> UsbTransport::Impl::receiveData(const UsbContainer::Header& heade
     return Done{};
 }
 
-void UsbTransport::Impl::recover(std::uint32_t transactionId, const Failure& cause) {
+void UsbLink::recover(std::uint32_t transactionId, const Failure& cause) {
     // A stall is the device ending the transaction itself; everything else is the host
     // giving it up, which the device must be told.
     const bool hostAbandons = cause.kind != Failure::Kind::stalled;
@@ -500,13 +497,13 @@ void UsbTransport::Impl::recover(std::uint32_t transactionId, const Failure& cau
     bool answered = false;
     bool busy = false;
     std::vector<std::uint8_t> cleared;
-    while (!interrupted) {
+    while (!interrupted()) {
         auto reply = classRequest(true, UsbContainer::getDeviceStatusRequest, {}, 64);
         if (!reply) break;
         const auto status = UsbContainer::parseDeviceStatus(reply.value());
         if (!status) break;
         answered = true;
-        busy = status->code == UsbContainer::responseDeviceBusy;
+        busy = status->code == PTP::Response::deviceBusy;
         if (busy) {
             if (SteadyClock::now() >= deadline) break;
             pause(busyPoll);
@@ -518,7 +515,7 @@ void UsbTransport::Impl::recover(std::uint32_t transactionId, const Failure& cau
         }
         break;
     }
-    if (interrupted) return;
+    if (interrupted()) return;
 
     if (!answered) {
         // No status to go by: both bulk pipes may have been halted.
@@ -537,8 +534,8 @@ void UsbTransport::Impl::recover(std::uint32_t transactionId, const Failure& cau
     if (hostAbandons) drainIn();
 }
 
-void UsbTransport::Impl::drainIn() {
-    for (int i = 0; i < drainReads && !interrupted; ++i) {
+void UsbLink::drainIn() {
+    for (int i = 0; i < drainReads && !interrupted(); ++i) {
         auto n =
             transfer(ptp.bulkIn, LIBUSB_TRANSFER_TYPE_BULK, inBuffer.data(), chunk, drainTimeout);
         if (!n) {
@@ -548,12 +545,12 @@ void UsbTransport::Impl::drainIn() {
     }
 }
 
-void UsbTransport::Impl::clearHalt(std::uint8_t endpoint) {
+void UsbLink::clearHalt(std::uint8_t endpoint) {
     if (endpoint != 0) libusb_clear_halt(handle, endpoint);
 }
 
-IoResult<ByteView> UsbTransport::Impl::classRequest(bool toHost, std::uint8_t request, ByteView out,
-                                                    std::uint16_t inLength) {
+IoResult<ByteView> UsbLink::classRequest(bool toHost, std::uint8_t request, ByteView out,
+                                         std::uint16_t inLength) {
     const int direction = toHost ? LIBUSB_ENDPOINT_IN : LIBUSB_ENDPOINT_OUT;
     const auto type = static_cast<std::uint8_t>(direction | int{LIBUSB_REQUEST_TYPE_CLASS} |
                                                 int{LIBUSB_RECIPIENT_INTERFACE});
@@ -573,10 +570,10 @@ IoResult<ByteView> UsbTransport::Impl::classRequest(bool toHost, std::uint8_t re
     return ByteView(controlBuffer.data() + LIBUSB_CONTROL_SETUP_SIZE, n.value());
 }
 
-IoResult<std::size_t> UsbTransport::Impl::transfer(unsigned char endpoint, unsigned char type,
-                                                   unsigned char* buffer, std::size_t length,
-                                                   milliseconds timeout) {
-    if (interrupted) return failure(Failure::Kind::interrupted);
+IoResult<std::size_t> UsbLink::transfer(unsigned char endpoint, unsigned char type,
+                                        unsigned char* buffer, std::size_t length,
+                                        milliseconds timeout) {
+    if (interrupted()) return failure(Failure::Kind::interrupted);
     auto pending = std::make_unique<Pending>();
     if (!pending->transfer) return fromError(LIBUSB_ERROR_NO_MEM);
     if (type == LIBUSB_TRANSFER_TYPE_INTERRUPT)
@@ -590,8 +587,7 @@ IoResult<std::size_t> UsbTransport::Impl::transfer(unsigned char endpoint, unsig
     return execute(std::move(pending), timeout);
 }
 
-IoResult<std::size_t> UsbTransport::Impl::execute(std::unique_ptr<Pending> pending,
-                                                  milliseconds timeout) {
+IoResult<std::size_t> UsbLink::execute(std::unique_ptr<Pending> pending, milliseconds timeout) {
     libusb_transfer* const t = pending->transfer;
     if (const int rc = libusb_submit_transfer(t); rc != 0) return fromError(rc);
 
@@ -600,7 +596,7 @@ IoResult<std::size_t> UsbTransport::Impl::execute(std::unique_ptr<Pending> pendi
     const auto hardDeadline = SteadyClock::now() + timeout + cancelGrace;
     std::optional<SteadyClock::time_point> cancelDeadline;
     while (!isCompleted(*pending)) {
-        if (!cancelDeadline && (interrupted || SteadyClock::now() > hardDeadline)) {
+        if (!cancelDeadline && (interrupted() || SteadyClock::now() > hardDeadline)) {
             libusb_cancel_transfer(t);
             cancelDeadline = SteadyClock::now() + cancelGrace;
         }
@@ -609,7 +605,7 @@ IoResult<std::size_t> UsbTransport::Impl::execute(std::unique_ptr<Pending> pendi
         if (cancelDeadline && SteadyClock::now() > *cancelDeadline && !isCompleted(*pending)) {
             // The kernel kept the transfer: park it, and with it every buffer it may still
             // write to, and let nothing else through.
-            interrupted = true;
+            abandon();
             std::lock_guard lock(abandonedMutex);
             abandoned.push_back(std::move(pending));
             return failure(Failure::Kind::interrupted);
@@ -622,7 +618,7 @@ IoResult<std::size_t> UsbTransport::Impl::execute(std::unique_ptr<Pending> pendi
         case LIBUSB_TRANSFER_TIMED_OUT:
             return failure(Failure::Kind::timedOut);
         case LIBUSB_TRANSFER_CANCELLED:
-            return failure(interrupted ? Failure::Kind::interrupted : Failure::Kind::timedOut);
+            return failure(interrupted() ? Failure::Kind::interrupted : Failure::Kind::timedOut);
         case LIBUSB_TRANSFER_STALL: {
             Failure f = failure(Failure::Kind::stalled);
             f.endpoint = t->endpoint;
@@ -638,17 +634,16 @@ IoResult<std::size_t> UsbTransport::Impl::execute(std::unique_ptr<Pending> pendi
     }
 }
 
-void UsbTransport::Impl::pause(milliseconds duration) {
+void UsbLink::pause(milliseconds duration) {
     std::unique_lock lock(pauseMutex);
-    pauseWake.wait_for(lock, duration, [this] { return interrupted.load(); });
+    pauseWake.wait_for(lock, duration, [this] { return interrupted(); });
 }
 
-Result<std::optional<Bytes>, TransportError> UsbTransport::Impl::waitEvent(milliseconds timeout) {
-    if (auto error = unusable()) return *error;
+Result<std::optional<Bytes>, TransportError> UsbLink::nextEvent(milliseconds timeout) {
     using Event = std::optional<Bytes>;
     if (ptp.eventIn == 0) {
         pause(timeout);
-        if (interrupted) return TransportError{messageFor(failure(Failure::Kind::interrupted))};
+        if (interrupted()) return TransportError{messageFor(failure(Failure::Kind::interrupted))};
         return Event{};
     }
 
@@ -691,38 +686,19 @@ Result<std::optional<Bytes>, TransportError> UsbTransport::Impl::waitEvent(milli
     return UsbContainer::parseEvent(event);
 }
 
-void UsbTransport::Impl::interrupt() {
-    interrupted = true;
+void UsbLink::close(bool) {
     { std::lock_guard lock(pauseMutex); }
     pauseWake.notify_all();
     if (context) libusb_interrupt_event_handler(context);
 }
 
 UsbTransport::UsbTransport(UsbAddress address, UsbTransportOptions options)
-    : impl_(std::make_unique<Impl>(address, options)) {}
+    : LinkTransport(std::make_unique<UsbLink>(address, options), std::nullopt) {}
 
 UsbTransport::~UsbTransport() = default;
 
-Result<Done, TransportError> UsbTransport::connect() {
-    return impl_->connect();
-}
-
-Result<Response, TransportError> UsbTransport::transact(const Operation& operation,
-                                                        std::optional<ByteView> outData,
-                                                        DataSink& sink) {
-    return impl_->transact(operation, outData, sink);
-}
-
-Result<std::optional<Bytes>, TransportError> UsbTransport::waitEvent(milliseconds timeout) {
-    return impl_->waitEvent(timeout);
-}
-
-void UsbTransport::interrupt() {
-    impl_->interrupt();
-}
-
 std::size_t UsbTransport::maxPacketSize() const {
-    return impl_->connected ? impl_->ptp.packetIn : 0;
+    return connected() ? static_cast<const UsbLink&>(link()).ptp.packetIn : 0;
 }
 
 }  // namespace pexil::camera

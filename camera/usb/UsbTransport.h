@@ -1,10 +1,9 @@
 #pragma once
 
-#include "camera/transport/Transport.h"
+#include "camera/transport/LinkTransport.h"
 
 #include <chrono>
 #include <cstddef>
-#include <memory>
 
 namespace pexil::camera {
 
@@ -34,35 +33,19 @@ struct UsbTransportOptions {
 // clearing halted endpoints, then reports the failure; the next transaction may go ahead.
 //
 // Threads: as Transport. The destructor must run after every transact() and waitEvent()
-// call has returned (interrupt() first to make them return).
+// call has returned (interrupt() first to make them return). Every transfer has its own
+// bound, so no ioTimeout is given.
 //
 // Failures to open carry a Japanese message that says what to do: a missing udev rule
 // (no permission), a desktop volume monitor (gvfs) holding the camera, a device that is
 // gone or has no PTP interface; anything else names libusb's error.
-class UsbTransport final : public Transport {
+class UsbTransport final : public LinkTransport {
 public:
     explicit UsbTransport(UsbAddress address, UsbTransportOptions options = {});
     ~UsbTransport() override;
-    UsbTransport(const UsbTransport&) = delete;
-    UsbTransport& operator=(const UsbTransport&) = delete;
-
-    // Finds the device, its PTP interface and endpoints, detaches a kernel driver if one
-    // is bound, claims the interface. Again after success: nothing.
-    Result<Done, TransportError> connect() override;
-    Result<Response, TransportError> transact(const Operation& operation,
-                                              std::optional<ByteView> outData,
-                                              DataSink& sink) override;
-    // Without an interrupt endpoint: waits out `timeout` (or an interrupt) and gives none.
-    Result<std::optional<Bytes>, TransportError> waitEvent(
-        std::chrono::milliseconds timeout) override;
-    void interrupt() override;
 
     // The bulk packet size found by connect(); 0 before.
     std::size_t maxPacketSize() const;
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace pexil::camera

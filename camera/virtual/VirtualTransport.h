@@ -1,8 +1,7 @@
 #pragma once
 
-#include "camera/transport/Transport.h"
+#include "camera/transport/LinkTransport.h"
 
-#include <atomic>
 #include <memory>
 
 namespace pexil::camera {
@@ -21,35 +20,16 @@ class VirtualCamera;
 // connect() fails once the camera is unplugged. interrupt() closes this link for good:
 // blocked and later calls return a TransportError at once; the camera itself stays
 // powered, and a new link to it may be made.
-//
-// Threads: as Transport says: transact() from one thread at a time, waitEvent() from
-// another, interrupt() from any.
-class VirtualTransport final : public Transport {
+class VirtualTransport final : public LinkTransport {
 public:
     explicit VirtualTransport(std::shared_ptr<VirtualCamera> camera,
                               std::chrono::milliseconds ioTimeout = defaultIoTimeout);
     ~VirtualTransport() override;
-    VirtualTransport(const VirtualTransport&) = delete;
-    VirtualTransport& operator=(const VirtualTransport&) = delete;
-
-    Result<Done, TransportError> connect() override;
-    Result<Response, TransportError> transact(const Operation& operation,
-                                              std::optional<ByteView> outData,
-                                              DataSink& sink) override;
-    Result<std::optional<Bytes>, TransportError> waitEvent(
-        std::chrono::milliseconds timeout) override;
-    void interrupt() override;
-    std::optional<std::chrono::milliseconds> ioTimeout() const override { return ioTimeout_; }
-    std::uint64_t progress() const override { return progress_.load(std::memory_order_relaxed); }
 
     const std::shared_ptr<VirtualCamera>& camera() const { return camera_; }
 
 private:
     std::shared_ptr<VirtualCamera> camera_;
-    std::chrono::milliseconds ioTimeout_;
-    std::atomic<std::uint64_t> progress_{0};
-    std::atomic<bool> closed_{false};
-    std::atomic<bool> connected_{false};
 };
 
 }  // namespace pexil::camera
