@@ -1,6 +1,7 @@
 #include "camera/ptpip/PtpIpServer.h"
 
 #include "kit/ptp/Localized.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,8 +21,6 @@ using namespace ptpip;
 
 namespace {
 
-constexpr std::uint16_t responseGeneralError = 0x2002;
-constexpr std::uint16_t responseIncompleteTransfer = 0x2007;
 constexpr std::chrono::seconds initWait{5};
 constexpr std::chrono::seconds initReplyTimeout{1};
 constexpr std::chrono::milliseconds eventPoll{50};
@@ -36,14 +35,15 @@ QString systemText(int error) {
 // Operations whose host data phase some initiators announce as "no data or data in"
 // (libgphoto2 always does): for these the server waits for the data all the same.
 bool carriesHostData(std::uint16_t code) {
-    switch (code) {
-        case 0x100C:  // SendObjectInfo
-        case 0x100D:  // SendObject
-        case 0x1016:  // SetDevicePropValue
-        case 0x9804:  // MTP SetObjectPropValue
-        case 0x9806:  // MTP SetObjectPropList
-        case 0x9808:  // MTP SendObjectPropList
-        case 0x9811:  // MTP SetObjectReferences
+    using PTP::Op;
+    switch (static_cast<Op>(code)) {
+        case Op::sendObjectInfo:
+        case Op::sendObject:
+        case Op::setDevicePropValue:
+        case Op::setObjectPropValue:
+        case Op::setObjectPropList:
+        case Op::sendObjectPropList:
+        case Op::setObjectReferences:
             return true;
         default:
             return false;
@@ -315,12 +315,12 @@ private:
             log(QStringLiteral("送られたデータ %1 バイトは受け取れる %2 バイトを超えています")
                     .arg(received)
                     .arg(maxHostData));
-            refusal = responseGeneralError;
+            refusal = PTP::code(PTP::Response::generalError);
         } else if (announced && received != total) {
             log(QStringLiteral("予告された %1 バイトのデータが %2 バイトで終わりました")
                     .arg(total)
                     .arg(received));
-            refusal = responseIncompleteTransfer;
+            refusal = PTP::code(PTP::Response::incompleteTransfer);
         }
         return true;
     }

@@ -31,8 +31,6 @@ inline constexpr std::size_t maxSmallContainer = headerSize + 4 * maxParams;
 inline constexpr std::uint8_t cancelRequest = 0x64;
 inline constexpr std::uint8_t deviceResetRequest = 0x66;
 inline constexpr std::uint8_t getDeviceStatusRequest = 0x67;
-inline constexpr std::uint16_t cancelCode = 0x4001;
-inline constexpr std::uint16_t responseDeviceBusy = 0x2019;
 
 struct Header {
     std::uint32_t length = 0;
@@ -112,7 +110,7 @@ inline std::optional<Bytes> parseEvent(ByteView bytes) {
 // The data stage of a Cancel Request: the cancellation code, then the transaction ID.
 inline Bytes cancelData(std::uint32_t transactionId) {
     Bytes out;
-    PTP::appendLE(out, cancelCode);
+    PTP::appendLE(out, PTP::code(PTP::Event::cancelTransaction));
     PTP::appendLE(out, transactionId);
     return out;
 }

@@ -132,6 +132,8 @@ QString responseName(std::uint16_t value) {
             return QStringLiteral("OperationNotSupported");
         case Response::parameterNotSupported:
             return QStringLiteral("ParameterNotSupported");
+        case Response::incompleteTransfer:
+            return QStringLiteral("IncompleteTransfer");
         case Response::invalidStorageId:
             return QStringLiteral("InvalidStorageID");
         case Response::invalidObjectHandle:

@@ -34,6 +34,10 @@ QString name(Op op) {
             return QStringLiteral("GetThumb");
         case Op::deleteObject:
             return QStringLiteral("DeleteObject");
+        case Op::sendObjectInfo:
+            return QStringLiteral("SendObjectInfo");
+        case Op::sendObject:
+            return QStringLiteral("SendObject");
         case Op::initiateCapture:
             return QStringLiteral("InitiateCapture");
         case Op::getDevicePropDesc:
@@ -44,6 +48,14 @@ QString name(Op op) {
             return QStringLiteral("SetDevicePropValue");
         case Op::getPartialObject:
             return QStringLiteral("GetPartialObject");
+        case Op::setObjectPropValue:
+            return QStringLiteral("SetObjectPropValue");
+        case Op::setObjectPropList:
+            return QStringLiteral("SetObjectPropList");
+        case Op::sendObjectPropList:
+            return QStringLiteral("SendObjectPropList");
+        case Op::setObjectReferences:
+            return QStringLiteral("SetObjectReferences");
         case Op::getObjectPropList:
             return QStringLiteral("GetObjectPropList");
         case Op::nikonCapture:
