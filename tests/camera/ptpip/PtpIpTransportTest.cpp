@@ -402,14 +402,20 @@ TEST_F(PtpIpLoopback, ARefusedSinkFailsOnlyItsTransaction) {
 }
 
 TEST_F(PtpIpLoopback, StopEndsAStreamingSessionPromptly) {
-    responder->answer = streaming(1ULL << 40, 64 * 1024, 1ULL << 40);  // never ends by itself
+    const auto endless = streaming(1ULL << 40, 64 * 1024, 1ULL << 40);  // never ends by itself
+    std::promise<void> streamingStarted;
+    responder->answer = [&, endless](const Operation& operation, std::optional<ByteView> outData,
+                                     DataSink& sink) {
+        streamingStarted.set_value();
+        return endless(operation, outData, sink);
+    };
     start();
     auto client = connected();
     auto transfer = std::async(std::launch::async, [&] {
         PatternSink sink;
         return client->transact({0x1009, 1, {}}, std::nullopt, sink);
     });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(streamingStarted.get_future().wait_for(5s), std::future_status::ready);
     const auto before = Clock::now();
     server->stop();
     EXPECT_LT(Clock::now() - before, 2s);
@@ -708,16 +714,24 @@ TEST_F(RawCamera, DataOfTheWrongLengthFailsOnlyItsTransaction) {
 TEST_F(RawCamera, InterruptUnblocksWaitEventAndTransact) {
     std::promise<void> done;
     auto finished = done.get_future();
+    std::promise<void> requested;
+    std::promise<void> probed;
     run([&] {
         nextRequest();  // and never answer
+        requested.set_value();
+        const auto probe = readPacket(events.fd);  // and never answer either
+        if (probe && std::holds_alternative<ProbeRequest>(*probe)) probed.set_value();
         finished.wait_for(5s);
     });
     auto transfer = std::async(std::launch::async, [&] {
         BufferSink sink;
         return transport->transact({0x1009, 1, {}}, std::nullopt, sink);
     });
+    // The event thread's first act is to send the probe: its arrival shows it waiting.
+    transport->probe();
     auto event = std::async(std::launch::async, [&] { return transport->waitEvent(60s); });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(requested.get_future().wait_for(5s), std::future_status::ready);
+    ASSERT_EQ(probed.get_future().wait_for(5s), std::future_status::ready);
     const auto before = Clock::now();
     transport->interrupt();
     ASSERT_EQ(transfer.wait_for(2s), std::future_status::ready);

@@ -26,6 +26,8 @@
 #pragma pop_macro("signals")
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -216,6 +218,15 @@ public:
         std::lock_guard lock(mutex_);
         return inPackets_.size();
     }
+    // Waits until the host has at least `in` bulk-in and `events` interrupt transfers
+    // submitted and unanswered: the calls behind them are blocked on the device. False when
+    // `limit` passed first.
+    bool waitForBlockedTransfers(std::size_t in, std::size_t events,
+                                 std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+        std::unique_lock lock(mutex_);
+        return submitted_.wait_for(
+            lock, limit, [&] { return waitingIn_.size() >= in && waitingEvent_.size() >= events; });
+    }
 
 private:
     struct Packet {
@@ -339,8 +350,10 @@ private:
             ready_.push_back(record);
         } else if (urb->type == USBDEVFS_URB_TYPE_BULK) {
             waitingIn_.push_back(record);
+            submitted_.notify_all();
         } else if (urb->type == USBDEVFS_URB_TYPE_INTERRUPT && in) {
             waitingEvent_.push_back(record);
+            submitted_.notify_all();
         } else {
             problems_.push_back("unexpected URB type " + std::to_string(urb->type));
             g_object_unref(data);
@@ -524,6 +537,7 @@ private:
     UMockdevIoctlBase* handler_;
 
     mutable std::mutex mutex_;
+    std::condition_variable submitted_;
     std::deque<Exchange> script_;
     bool awaitingData_ = false;
     Bytes out_;

@@ -431,7 +431,8 @@ TEST_F(UsbTransportTest, InterruptEndsBlockedCallsAtOnceWithoutRecovery) {
         RecordingSink sink;
         return transport->transact({0x1009, 2, {1}}, std::nullopt, sink);
     });
-    std::this_thread::sleep_for(150ms);
+    // Both calls wait on the device: the response and an event.
+    ASSERT_TRUE(camera.waitForBlockedTransfers(1, 1));
     const auto start = std::chrono::steady_clock::now();
     transport->interrupt();
     ASSERT_EQ(transaction.wait_for(3s), std::future_status::ready);
@@ -456,7 +457,7 @@ TEST_F(UsbTransportTest, ReportsAnUnpluggedCameraWithoutRecovery) {
         RecordingSink sink;
         return transport->transact({0x1009, 2, {1}}, std::nullopt, sink);
     });
-    std::this_thread::sleep_for(150ms);
+    ASSERT_TRUE(camera.waitForBlockedTransfers(1, 0));  // waiting for the response
     camera.unplug();
     ASSERT_EQ(transaction.wait_for(3s), std::future_status::ready);
     const auto t = transaction.get();

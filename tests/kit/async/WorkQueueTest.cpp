@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -62,9 +63,22 @@ TEST(RunOn, ResultsComeBackToTheMainThreadAndErrorsToTheAwaiter) {
     EXPECT_EQ(workedOn, std::this_thread::get_id());
 }
 
-Task<double> slowWorkThenTime(Executor& queue) {
+// Work that is still out on its thread when the main loop next decides whether time may move:
+// it first has the main thread run a step of its own, and that step holds the main thread
+// until the work's result is on the main queue.
+Task<double> slowWorkThenTime(Executor& queue, ManualExecutor& mainQueue) {
     Runtime& runtime = co_await currentRuntime();
-    co_await runOn(queue, [] { std::this_thread::sleep_for(std::chrono::milliseconds(30)); });
+    const auto work = [&runtime, &mainQueue] {
+        // Shared: the worker may be gone before set_value() has returned.
+        const auto mainRan = std::make_shared<std::promise<void>>();
+        auto ran = mainRan->get_future();
+        runtime.main().post([mainRan, &mainQueue] {
+            mainRan->set_value();
+            mainQueue.waitForWork(std::chrono::seconds(10));
+        });
+        ran.wait();
+    };
+    co_await runOn(queue, work);
     co_return runtime.clock().monotonic().count();
 }
 
@@ -80,7 +94,7 @@ TEST(RunOn, VirtualTimeWaitsForWorkOutOnAnotherThread) {
     Scope scope(rt);  // the timer task never ends on its own; the scope frees it
     scope.spawn(timer(fired));
     // Without the wait, the clock would jump to the 5 s timer while the worker still ran.
-    EXPECT_DOUBLE_EQ(rt.run(slowWorkThenTime(*queue)).value(), 0.0);
+    EXPECT_DOUBLE_EQ(rt.run(slowWorkThenTime(*queue, rt.executor())).value(), 0.0);
     EXPECT_FALSE(fired);
     // The worker lets go of its mark only after posting the result, so the awaiting task
     // may finish first; once the worker has stopped, nothing may still be counted.
