@@ -31,7 +31,7 @@
 
 namespace pexil::camera {
 
-using SteadyClock = std::chrono::steady_clock;
+using BodyTime = BodyClock::TimePoint;
 
 enum OperationCode : std::uint16_t {
     kGetDeviceInfo = 0x1001,
@@ -156,6 +156,7 @@ struct VirtualBodyState {
     VirtualBodyState(VirtualCamera::Options o, const VirtualModel& m);
 
     VirtualCamera::Options options;
+    std::shared_ptr<BodyClock> clock;  // options.clock, or real time
     // This body's own copy: an option may take an operation out of what it announces.
     VirtualModel model;
     QString serial;
@@ -169,13 +170,13 @@ struct VirtualBodyState {
     VirtualProperties properties;
     std::optional<std::uint32_t> session;
     int busyCommands = 0;
-    SteadyClock::time_point busyUntil{};
+    BodyTime busyUntil{};
     int capturesPending = 0;
     std::optional<std::uint16_t> focusResult;
     bool focusSucceeds = true;
     bool liveView = false;
-    SteadyClock::time_point liveViewSince{};
-    SteadyClock::time_point liveViewReady{};
+    BodyTime liveViewSince{};
+    BodyTime liveViewReady{};
     bool hostMode = false;
     std::uint32_t prohibition = 0;
     bool noFramesOnCard = false;
@@ -206,14 +207,14 @@ struct VirtualBodyState {
     int sdramShots = 0;
 
     struct Job {
-        SteadyClock::time_point due;
+        BodyTime due;
         CaptureOrder order;
     };
     std::deque<Job> jobs;
     bool stopping = false;
     std::thread body;
 
-    SteadyClock::time_point now() const { return SteadyClock::now(); }
+    BodyTime now() const { return clock->now(); }
     QDateTime wallNow() const {
         return options.wallClock ? options.wallClock() : QDateTime::currentDateTime();
     }

@@ -11,7 +11,10 @@
 namespace pexil::camera {
 
 VirtualBodyState::VirtualBodyState(VirtualCamera::Options o, const VirtualModel& m)
-    : options(std::move(o)), model(m), properties(model) {
+    : options(std::move(o)),
+      clock(options.clock ? options.clock : std::make_shared<SteadyBodyClock>()),
+      model(m),
+      properties(model) {
     if (!options.objectPropList)
         model.operations.erase(
             std::remove(model.operations.begin(), model.operations.end(), kGetObjectPropList),
@@ -56,10 +59,18 @@ Result<std::shared_ptr<VirtualCamera>, QString> VirtualCamera::create(Options op
 }
 
 VirtualCamera::VirtualCamera(std::unique_ptr<VirtualBodyState> state) : state_(std::move(state)) {
-    state_->body = std::thread([body = state_.get()] { runBody(*body); });
+    VirtualBodyState* body = state_.get();
+    // A clock that jumps must wake whatever waits for a time: the body thread, a latency, a
+    // throttled transfer.
+    body->clock->watch(body, [body] {
+        { std::lock_guard lock(body->mutex); }
+        body->changed.notify_all();
+    });
+    body->body = std::thread([body] { runBody(*body); });
 }
 
 VirtualCamera::~VirtualCamera() {
+    state_->clock->unwatch(state_.get());
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
@@ -273,6 +284,11 @@ bool VirtualCamera::isLiveViewOn() const {
 bool VirtualCamera::isHostControlled() const {
     std::lock_guard lock(state_->mutex);
     return state_->hostMode;
+}
+
+bool VirtualCamera::waitUntilIdle(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout, [this] { return state_->capturesPending == 0; });
 }
 
 }  // namespace pexil::camera

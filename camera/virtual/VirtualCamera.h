@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera/transport/Transport.h"
+#include "camera/virtual/BodyClock.h"
 #include "camera/virtual/VirtualModel.h"
 #include "kit/ptp/Bytes.h"
 #include "kit/ptp/Result.h"
@@ -63,9 +64,10 @@ struct VirtualBodyState;
 //
 // Threads: handle() from one thread at a time, waitEvent() from another, everything else
 // from any thread; the camera's own work (finishing a capture) runs on its own thread.
-// Times are real: busy periods are tens of milliseconds (Options::timings). The camera is
+// Busy periods (Options::timings), latency and bandwidth run on the body's clock
+// (Options::clock): real time unless a test gives it a ManualBodyClock. The camera is
 // deterministic for a given seed: the card, the pictures and the serial number follow from
-// it, only the dates follow the clock.
+// it, only the dates follow the wall clock.
 class VirtualCamera final : public Responder {
 public:
     using Model = VirtualBody;
@@ -106,6 +108,8 @@ public:
         // out on the event channel, as some Nikon DSLRs behave over USB.
         bool eventChannel = true;
         Timings timings;
+        // What the timings, latency and bandwidth are measured on; empty: real time.
+        std::shared_ptr<BodyClock> clock;
         // The computer's clock (local time); must be callable from any thread. Empty: the
         // system clock.
         std::function<QDateTime()> wallClock;
@@ -193,6 +197,10 @@ public:
     bool isSessionOpen() const;
     bool isLiveViewOn() const;
     bool isHostControlled() const;
+    // Blocks until no capture is under way (every picture the shutter took is on the card or
+    // in memory, its events raised), for at most `timeout` of real time; whether it is so.
+    // On a ManualBodyClock a capture finishes only once the clock has passed its time.
+    bool waitUntilIdle(std::chrono::milliseconds timeout) const;
 
 private:
     explicit VirtualCamera(std::unique_ptr<VirtualBodyState> state);

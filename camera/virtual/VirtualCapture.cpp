@@ -165,7 +165,7 @@ void runBody(VirtualBodyState& s) {
         }
         const auto due = s.jobs.front().due;
         if (s.now() < due) {
-            s.changed.wait_until(lock, due);
+            s.clock->waitUntil(lock, s.changed, due, [&] { return s.stopping; });
             continue;
         }
         const CaptureOrder order = s.jobs.front().order;

@@ -44,7 +44,8 @@ bool pauseFor(VirtualBodyState& s, std::chrono::duration<double> period,
               const std::atomic<bool>* closed) {
     if (period.count() <= 0) return !s.over(closed);
     std::unique_lock lock(s.mutex);
-    s.changed.wait_for(lock, period, [&] { return s.over(closed); });
+    const auto due = s.now() + std::chrono::duration_cast<BodyClock::Duration>(period);
+    s.clock->waitUntil(lock, s.changed, due, [&] { return s.over(closed); });
     return !s.over(closed);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "camera/virtual/BodyClock.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPEvent.h"
@@ -11,7 +12,6 @@
 
 #include <chrono>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -72,6 +72,8 @@ inline camera::VirtualCamera::Options quickOptions(
     camera::VirtualCamera::Options options;
     options.model = model;
     options.wallClock = fixedNow;
+    // The body's time stands still until a test advances it: see clockOf().
+    options.clock = std::make_shared<camera::ManualBodyClock>();
     options.timings.capture = std::chrono::milliseconds(15);
     options.timings.autofocus = std::chrono::milliseconds(40);
     options.timings.liveViewStart = std::chrono::milliseconds(40);
@@ -95,16 +97,18 @@ inline std::shared_ptr<camera::VirtualCamera> openedCamera(camera::VirtualCamera
     return cam;
 }
 
-// Polls DeviceReady (bounded) until the camera stops answering busy; gives the last code.
-inline std::uint16_t waitUntilReady(camera::VirtualCamera& cam) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    std::uint16_t code = 0;
-    do {
-        code = call(cam, 0x90C8).code;
-        if (code != 0x2019) return code;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return code;
+// The clock that quickOptions() gives the camera.
+inline camera::ManualBodyClock& clockOf(const camera::VirtualCamera::Options& options) {
+    return static_cast<camera::ManualBodyClock&>(*options.clock);
+}
+
+// Lets every busy period pass (the camera's clock moves on by `by`), waits (bounded) until the
+// body has finished the pictures under way, and gives DeviceReady's answer.
+inline std::uint16_t waitUntilReady(camera::VirtualCamera& cam, camera::ManualBodyClock& clock,
+                                    std::chrono::milliseconds by = std::chrono::seconds(1)) {
+    clock.advance(by);
+    EXPECT_TRUE(cam.waitUntilIdle(std::chrono::seconds(20)));
+    return call(cam, 0x90C8).code;
 }
 
 // The next event of the event stream, parsed; none after `timeout`.

@@ -342,6 +342,7 @@ protected:
         content.assign(big.begin(), big.end());
         auto options = quickOptions();
         options.cardDir = dir.path();
+        clock = std::static_pointer_cast<camera::ManualBodyClock>(options.clock);
         cam = openedCamera(options);
         ASSERT_TRUE(cam);
         file = handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0}).data).back();
@@ -349,6 +350,7 @@ protected:
 
     QTemporaryDir dir;
     Bytes content;
+    std::shared_ptr<camera::ManualBodyClock> clock;
     std::shared_ptr<VirtualCamera> cam;
     std::uint32_t file = 0;
 };
@@ -403,10 +405,12 @@ TEST_F(VirtualTransfers, ASinkThatStopsEndsTheTransactionButNotTheCamera) {
 TEST_F(VirtualTransfers, BandwidthAndLatencySlowTheTransferDown) {
     cam->setBandwidth(20.0);  // 2.1 MB at 20 MB/s: about 105 ms
     cam->setLatency(30);
-    const auto start = std::chrono::steady_clock::now();
+    // The camera's time jumps over each wait, so that what it takes is measured, not waited for.
+    clock->setJumping(true);
+    const auto start = clock->now();
     RecordingSink sink;
     ASSERT_TRUE(cam->handle({0x1009, 5, {file}}, std::nullopt, sink).ok());
-    const auto took = std::chrono::steady_clock::now() - start;
+    const auto took = clock->now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(120));
     EXPECT_EQ(sink.data.size(), content.size());
 }
@@ -422,7 +426,7 @@ TEST(VirtualCameraCapture, InitiateCaptureWritesAFileAndAnnouncesIt) {
     const auto before = handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0}).data);
     ASSERT_EQ(call(*cam, 0x100E, {0, 0}).code, kOK);
     EXPECT_EQ(call(*cam, 0x100E, {0, 0}).code, 0x2019);  // still busy with the first
-    EXPECT_EQ(waitUntilReady(*cam), kOK);
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
 
     // The buffer count goes down and up around the shot; the picture comes before the
     // completion.
@@ -461,11 +465,12 @@ TEST(VirtualCameraCapture, InitiateCaptureWritesAFileAndAnnouncesIt) {
 }
 
 TEST(VirtualCameraCapture, RawPlusJpegMakesTwoFilesWithOneNumber) {
-    auto cam = openedCamera(quickOptions());
+    const auto options = quickOptions();
+    auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
     ASSERT_EQ(call(*cam, 0x1016, {0x5004}, u8(6)).code, kOK);  // NEF + JPEG Normal
     ASSERT_EQ(call(*cam, 0x90C0, {0xFFFFFFFF}).code, kOK);
-    ASSERT_EQ(waitUntilReady(*cam), kOK);
+    ASSERT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
     std::vector<QString> added;
     bool complete = false;
     for (const PTPEvent& e : drainEvents(*cam)) {
@@ -478,13 +483,15 @@ TEST(VirtualCameraCapture, RawPlusJpegMakesTwoFilesWithOneNumber) {
 }
 
 TEST(VirtualCameraCapture, RecordingToSdramKeepsThePictureOffTheCard) {
-    auto cam = openedCamera(quickOptions());
+    const auto options = quickOptions();
+    auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
     ASSERT_EQ(call(*cam, 0x1016, {0xD10B}, u8(1)).code, kOK);
     ASSERT_EQ(call(*cam, 0x90C0, {0xFFFFFFFF}).code, kOK);
-    ASSERT_EQ(waitUntilReady(*cam), kOK);
+    ASSERT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
     const auto events = drainEvents(*cam);
-    EXPECT_NE(std::find(events.begin(), events.end(), PTPEvent{PTP::code(PTP::Event::objectAdded), 0xFFFF0001}),
+    EXPECT_NE(std::find(events.begin(), events.end(),
+                        PTPEvent{PTP::code(PTP::Event::objectAdded), 0xFFFF0001}),
               events.end());
     const Answer picture = call(*cam, 0x1009, {0xFFFF0001});
     EXPECT_EQ(picture.code, kOK);
@@ -493,24 +500,24 @@ TEST(VirtualCameraCapture, RecordingToSdramKeepsThePictureOffTheCard) {
 }
 
 TEST(VirtualCameraCapture, ShutterOnTheBodyWorksWithoutAndWithASession) {
-    auto cam = makeCamera(quickOptions());
+    const auto options = quickOptions();
+    auto cam = makeCamera(options);
     ASSERT_TRUE(cam);
     cam->pressShutter();  // no session: the picture is still taken
     const QString first = cam->cardDir() + QStringLiteral("/DCIM/100NCD850/DSC_0001.JPG");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!QFile::exists(first) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    clockOf(options).advance(options.timings.capture);
+    // Painting and compressing the picture takes what a loaded machine gives it.
+    ASSERT_TRUE(cam->waitUntilIdle(std::chrono::seconds(20)));
     EXPECT_TRUE(QFile::exists(first));
     ASSERT_EQ(call(*cam, 0x1002, {1}).code, kOK);
-    EXPECT_EQ(waitUntilReady(*cam), kOK);
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
     drainEvents(*cam);
     cam->pressShutter();
-    // Painting and compressing the picture takes what a loaded machine gives it.
+    clockOf(options).advance(options.timings.capture);
+    ASSERT_TRUE(cam->waitUntilIdle(std::chrono::seconds(20)));
     std::optional<PTPEvent> added;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!added && std::chrono::steady_clock::now() < until)
-        for (const PTPEvent& e : drainEvents(*cam, std::chrono::milliseconds(200)))
-            if (e.code == PTP::Event::objectAdded) added = e;
+    for (const PTPEvent& e : drainEvents(*cam))
+        if (e.code == PTP::Event::objectAdded) added = e;
     ASSERT_TRUE(added);
     EXPECT_EQ(objectInfo(*cam, added->param)->filename, QStringLiteral("DSC_0002.JPG"));
 }
@@ -702,15 +709,16 @@ TEST(VirtualCameraEvents, CheckEventAnswersAtMost255AtATime) {
 
 TEST(VirtualCameraNikon, AutofocusIsBusyThenFocusedOrOutOfFocusOnce) {
     auto options = quickOptions();
-    options.timings.autofocus = std::chrono::milliseconds(250);  // long enough to be seen busy
+    options.timings.autofocus = std::chrono::milliseconds(250);
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
     ASSERT_EQ(call(*cam, 0x90C1).code, kOK);
+    clockOf(options).advance(std::chrono::milliseconds(249));
     EXPECT_EQ(call(*cam, 0x90C8).code, 0x2019);
-    EXPECT_EQ(waitUntilReady(*cam), kOK);
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options), std::chrono::milliseconds(1)), kOK);
     cam->setFocusSucceeds(false);
     ASSERT_EQ(call(*cam, 0x90C1).code, kOK);
-    EXPECT_EQ(waitUntilReady(*cam), 0xA002);
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), 0xA002);
     EXPECT_EQ(call(*cam, 0x90C8).code, kOK);
 }
 
@@ -726,15 +734,11 @@ TEST(VirtualCameraNikon, ChangeCameraModeTakesHostOrCamera) {
 
 // ---- Live view ----
 
-Answer frameWhenReady(VirtualCamera& cam) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    Answer a;
-    do {
-        a = call(cam, 0x9203);
-        if (a.code != 0x2019) return a;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return a;
+// Lets live view's start (or a capture) pass and asks for a frame.
+Answer frameWhenReady(VirtualCamera& cam, camera::ManualBodyClock& clock) {
+    clock.advance(std::chrono::seconds(1));
+    EXPECT_TRUE(cam.waitUntilIdle(std::chrono::seconds(20)));
+    return call(cam, 0x9203);
 }
 
 bool hasJpegMarker(const Bytes& data) {
@@ -745,16 +749,16 @@ bool hasJpegMarker(const Bytes& data) {
 
 TEST(VirtualCameraLiveView, FramesAreAHeaderAndAMovingJpeg) {
     auto options = quickOptions();
-    options.timings.liveViewStart =
-        std::chrono::milliseconds(250);  // long enough to be seen starting
+    options.timings.liveViewStart = std::chrono::milliseconds(250);
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
     EXPECT_EQ(call(*cam, 0x9203).code, 0xA00B);
     EXPECT_EQ(call(*cam, 0x9202).code, 0xA00B);
     ASSERT_EQ(call(*cam, 0x9201).code, kOK);
     EXPECT_EQ(integer(*cam, 0xD1A2), 1);
+    clockOf(options).advance(std::chrono::milliseconds(249));
     EXPECT_EQ(call(*cam, 0x9203).code, 0x2019);  // still starting
-    const Answer first = frameWhenReady(*cam);
+    const Answer first = frameWhenReady(*cam, clockOf(options));
     ASSERT_EQ(first.code, kOK);
     ASSERT_GT(first.data.size(), 384U + 3);
     EXPECT_EQ(first.data[0] << 8 | first.data[1], 640);  // big-endian width
@@ -764,7 +768,7 @@ TEST(VirtualCameraLiveView, FramesAreAHeaderAndAMovingJpeg) {
     EXPECT_EQ(first.data[385], 0xD8);
     const ByteView jpeg = ByteView(first.data).subspan(384);
     EXPECT_EQ(jpegSize(jpeg), (std::pair{640, 424}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    clockOf(options).advance(std::chrono::milliseconds(20));
     const Answer second = call(*cam, 0x9203);
     EXPECT_NE(first.data, second.data);
     ASSERT_EQ(call(*cam, 0x9202).code, kOK);
@@ -790,11 +794,12 @@ TEST(VirtualCameraLiveView, ProhibitionRefusesTheStartAndBitZeroYieldsToSdram) {
 }
 
 TEST(VirtualCameraLiveView, NoPictureWhileRecordingToTheCardWhenTheKnobSaysSo) {
-    auto cam = openedCamera(quickOptions());
+    const auto options = quickOptions();
+    auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
     cam->setNoFramesWhileRecordingToCard(true);
     ASSERT_EQ(call(*cam, 0x9201).code, kOK);
-    const Answer empty = frameWhenReady(*cam);
+    const Answer empty = frameWhenReady(*cam, clockOf(options));
     EXPECT_EQ(empty.code, kOK);
     EXPECT_EQ(empty.data.size(), 384U);
     EXPECT_FALSE(hasJpegMarker(empty.data));
@@ -803,14 +808,15 @@ TEST(VirtualCameraLiveView, NoPictureWhileRecordingToTheCardWhenTheKnobSaysSo) {
 }
 
 TEST(VirtualCameraLiveView, CaptureMakesFramesWaitAndClosingTheSessionEndsLiveView) {
-    auto cam = openedCamera(quickOptions());
+    const auto options = quickOptions();
+    auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
     ASSERT_EQ(call(*cam, 0x9201).code, kOK);
-    ASSERT_EQ(frameWhenReady(*cam).code, kOK);
+    ASSERT_EQ(frameWhenReady(*cam, clockOf(options)).code, kOK);
     ASSERT_EQ(call(*cam, 0x90C0, {0xFFFFFFFF}).code, kOK);
     EXPECT_EQ(call(*cam, 0x9203).code, 0x2019);
     EXPECT_EQ(call(*cam, 0x9201).code, 0x2019);
-    EXPECT_EQ(frameWhenReady(*cam).code, kOK);
+    EXPECT_EQ(frameWhenReady(*cam, clockOf(options)).code, kOK);
     ASSERT_EQ(call(*cam, 0x1003).code, kOK);
     EXPECT_FALSE(cam->isLiveViewOn());
 }
@@ -833,9 +839,13 @@ TEST(VirtualCameraFaults, BusyForAnswersBusyToTheNextCommandsButNotToPolls) {
 TEST(VirtualCameraFaults, UnplugFailsEverythingAndWakesTheEventReader) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
-    auto reader =
-        std::async(std::launch::async, [cam] { return cam->waitEvent(std::chrono::seconds(20)); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::promise<void> waiting;
+    auto reader = std::async(std::launch::async, [cam, &waiting] {
+        waiting.set_value();
+        return cam->waitEvent(std::chrono::seconds(20));
+    });
+    // The reader is at its wait (or about to be: either way the unplugging must end it).
+    waiting.get_future().wait();
     const auto start = std::chrono::steady_clock::now();
     cam->unplug();
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
@@ -866,9 +876,13 @@ TEST(VirtualTransportTest, CarriesTransactionsAndEventsAndClosesOnInterrupt) {
     ASSERT_TRUE(none.ok());
     EXPECT_FALSE(none.value().has_value());
 
-    auto reader = std::async(std::launch::async,
-                             [&link] { return link.waitEvent(std::chrono::seconds(20)); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::promise<void> waiting;
+    auto reader = std::async(std::launch::async, [&link, &waiting] {
+        waiting.set_value();
+        return link.waitEvent(std::chrono::seconds(20));
+    });
+    // The reader is at its wait (or about to be: either way the interrupt must end it).
+    waiting.get_future().wait();
     link.interrupt();
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_FALSE(reader.get().ok());
@@ -892,7 +906,7 @@ TEST(VirtualTransportTest, InterruptStopsADownloadUnderWay) {
               QByteArray(4 * 1024 * 1024, 'x'), fixedNow());
     auto options = quickOptions();
     options.cardDir = dir.path();
-    options.bandwidthMBps = 2;  // 4 MB would take 2 s
+    options.bandwidthMBps = 2;  // 4 MB take 2 s, and the camera's clock does not move
     auto cam = makeCamera(options);
     ASSERT_TRUE(cam);
     camera::VirtualTransport link(cam);
@@ -900,11 +914,24 @@ TEST(VirtualTransportTest, InterruptStopsADownloadUnderWay) {
     RecordingSink sink;
     ASSERT_TRUE(link.transact({0x1002, 1, {1}}, std::nullopt, sink).ok());
     const std::uint32_t file = 3;  // DCIM, 100NCD850, the file
+    // Tells the test when the first piece has arrived.
+    class FirstPieceSink final : public camera::DataSink {
+    public:
+        bool begin(std::optional<std::uint64_t>) override { return true; }
+        bool write(ByteView) override {
+            if (!told) arrived.set_value();
+            told = true;
+            return true;
+        }
+        std::promise<void> arrived;
+        bool told = false;
+    };
+    FirstPieceSink data;
+    auto underWay = data.arrived.get_future();
     auto download = std::async(std::launch::async, [&] {
-        RecordingSink data;
         return link.transact({0x1009, 2, {file}}, std::nullopt, data);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(underWay.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     const auto start = std::chrono::steady_clock::now();
     link.interrupt();
     ASSERT_EQ(download.wait_for(std::chrono::seconds(5)), std::future_status::ready);

@@ -252,7 +252,7 @@ TEST(VirtualCardTest, CaptureAfterTheLastFileNumberStartsTheNextFolder) {
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
     ASSERT_EQ(call(*cam, 0x100E, {0, 0}).code, 0x2001);
-    ASSERT_EQ(waitUntilReady(*cam), 0x2001);
+    ASSERT_EQ(waitUntilReady(*cam, clockOf(options)), 0x2001);
     EXPECT_TRUE(QFile::exists(dir.path() + QStringLiteral("/DCIM/101NCD850/DSC_0001.JPG")));
 }
 
