@@ -20,7 +20,7 @@ namespace pexil::camera {
 // (interrupt(), or a failure the link cannot go on from) is what every later call returns.
 //
 // Threads: open(), exchange() and nextEvent() as Transport's connect(), transact() and
-// waitEvent(); close(), probe() and progress() from any thread.
+// waitEvent(); close(), probe() and ownProgress() from any thread.
 class Link {
 public:
     // What a caller is told in the link's own words.
