@@ -1,5 +1,7 @@
 #include "camera/virtual/PictureProbe.h"
 
+#include "kit/ptp/PTPCodes.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -9,12 +11,6 @@
 namespace pexil::camera {
 
 namespace {
-
-constexpr std::uint16_t kFormatUndefined = 0x3000;
-constexpr std::uint16_t kFormatJpeg = 0x3801;
-constexpr std::uint16_t kFormatTiff = 0x380D;
-constexpr std::uint16_t kFormatQuickTime = 0x300D;
-constexpr std::uint16_t kFormatMp4 = 0xB982;
 
 // Bounds on the work one head can cause, whatever it claims.
 constexpr std::size_t kMaxIfds = 64;
@@ -187,13 +183,16 @@ void chooseThumbnail(PictureFacts& facts, ByteView head, std::uint64_t base, con
 
 std::uint16_t formatFromName(QStringView fileName) {
     const qsizetype dot = fileName.lastIndexOf(u'.');
-    if (dot < 0) return kFormatUndefined;
+    if (dot < 0) return PTP::code(PTP::ObjectFormat::undefined);
     const QString suffix = fileName.mid(dot + 1).toString().toUpper();
-    if (suffix == QStringLiteral("JPG") || suffix == QStringLiteral("JPEG")) return kFormatJpeg;
-    if (suffix == QStringLiteral("TIF") || suffix == QStringLiteral("TIFF")) return kFormatTiff;
-    if (suffix == QStringLiteral("MOV")) return kFormatQuickTime;
-    if (suffix == QStringLiteral("MP4")) return kFormatMp4;
-    return kFormatUndefined;  // NEF, NRW, CR2 and the rest, as Nikon bodies report raw files
+    if (suffix == QStringLiteral("JPG") || suffix == QStringLiteral("JPEG"))
+        return PTP::code(PTP::ObjectFormat::exifJpeg);
+    if (suffix == QStringLiteral("TIF") || suffix == QStringLiteral("TIFF"))
+        return PTP::code(PTP::ObjectFormat::tiff);
+    if (suffix == QStringLiteral("MOV")) return PTP::code(PTP::ObjectFormat::quickTime);
+    if (suffix == QStringLiteral("MP4")) return PTP::code(PTP::ObjectFormat::mp4);
+    return PTP::code(PTP::ObjectFormat::undefined);  // NEF, NRW, CR2 and the rest, as Nikon bodies
+                                                     // report raw files
 }
 
 bool isSof(std::uint8_t marker) {
@@ -235,7 +234,7 @@ PictureFacts probePicture(ByteView head, QStringView fileName) {
     facts.format = formatFromName(fileName);
 
     if (head.size() >= 4 && head[0] == 0xFF && head[1] == 0xD8) {
-        facts.format = kFormatJpeg;
+        facts.format = PTP::code(PTP::ObjectFormat::exifJpeg);
         facts.bitDepth = 24;
         if (const auto size = jpegDimensions(head)) {
             facts.width = size->first;

@@ -10,6 +10,7 @@
 #include "camera/virtual/VirtualCamera.h"
 #include "camera/virtual/VirtualCard.h"
 #include "camera/virtual/VirtualProperties.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <QDateTime>
 #include <QString>
@@ -33,70 +34,7 @@ namespace pexil::camera {
 
 using BodyTime = BodyClock::TimePoint;
 
-enum OperationCode : std::uint16_t {
-    kGetDeviceInfo = 0x1001,
-    kOpenSession = 0x1002,
-    kCloseSession = 0x1003,
-    kGetStorageIDs = 0x1004,
-    kGetStorageInfo = 0x1005,
-    kGetNumObjects = 0x1006,
-    kGetObjectHandles = 0x1007,
-    kGetObjectInfo = 0x1008,
-    kGetObject = 0x1009,
-    kGetThumb = 0x100A,
-    kDeleteObject = 0x100B,
-    kInitiateCapture = 0x100E,
-    kGetDevicePropDesc = 0x1014,
-    kGetDevicePropValue = 0x1015,
-    kSetDevicePropValue = 0x1016,
-    kGetPartialObject = 0x101B,
-    kGetObjectPropList = 0x9805,
-    kNikonCapture = 0x90C0,
-    kNikonAfDrive = 0x90C1,
-    kNikonChangeCameraMode = 0x90C2,
-    kNikonCheckEvent = 0x90C7,
-    kNikonDeviceReady = 0x90C8,
-    kNikonGetVendorPropCodes = 0x90CA,
-    kNikonStartLiveView = 0x9201,
-    kNikonEndLiveView = 0x9202,
-    kNikonGetLiveViewImg = 0x9203,
-};
-
-enum ResponseCode : std::uint16_t {
-    kOK = 0x2001,
-    kGeneralError = 0x2002,
-    kSessionNotOpen = 0x2003,
-    kOperationNotSupported = 0x2005,
-    kParameterNotSupported = 0x2006,
-    kInvalidStorageID = 0x2008,
-    kInvalidObjectHandle = 0x2009,
-    kDevicePropNotSupported = 0x200A,
-    kAccessDenied = 0x200F,
-    kNoThumbnailPresent = 0x2010,
-    kDeviceBusy = 0x2019,
-    kInvalidParentObject = 0x201A,
-    kInvalidParameter = 0x201D,
-    kSessionAlreadyOpen = 0x201E,
-    kObjectPropNotSupported = 0xA80A,
-    kNikonOutOfFocus = 0xA002,
-    kNikonInvalidStatus = 0xA004,
-    kNikonNotLiveView = 0xA00B,
-};
-
-enum EventCode : std::uint16_t {
-    kObjectAdded = 0x4002,
-    kObjectRemoved = 0x4003,
-    kDevicePropChanged = 0x4006,
-    kCaptureComplete = 0x400D,
-};
-
-inline constexpr std::uint16_t kCompression = 0x5004;
-inline constexpr std::uint16_t kDateTime = 0x5011;
-inline constexpr std::uint16_t kProgram = 0x500E;
-inline constexpr std::uint16_t kBuffer = 0xD103;
-inline constexpr std::uint16_t kRecordingMedia = 0xD10B;
-inline constexpr std::uint16_t kLiveViewStatus = 0xD1A2;
-inline constexpr std::uint16_t kProhibition = 0xD1A4;
+// Bits of the live-view prohibition (PTP::Prop::nikonLiveViewProhibit) that follow the body.
 inline constexpr std::uint32_t kProhibitRecordingToCard = 0x1;
 inline constexpr std::uint32_t kProhibitCapturing = 0x8000;
 
@@ -127,7 +65,7 @@ struct CaptureOrder {
 // What the camera decided about one operation: the response, and the data phase to send
 // after the lock is let go (bytes, a range of a card file, or a live-view frame to make).
 struct Reply {
-    std::uint16_t code = kOK;
+    std::uint16_t code = PTP::code(PTP::Response::ok);
     std::vector<std::uint32_t> params;
     std::optional<Bytes> data;
     struct FileRange {
@@ -145,6 +83,7 @@ struct Reply {
         r.code = code;
         return r;
     }
+    static Reply answer(PTP::Response code) { return answer(PTP::code(code)); }
     static Reply withData(Bytes bytes) {
         Reply r;
         r.data = std::move(bytes);
@@ -233,6 +172,7 @@ struct VirtualBodyState {
 
     // Events (VirtualEvents.cpp); the lock is held.
     void raise(std::uint16_t code, std::uint32_t param);
+    void raise(PTP::Event event, std::uint32_t param) { raise(PTP::code(event), param); }
     void raiseChanged(const std::vector<std::uint16_t>& codes);
     // The values the camera works out when asked: its clock, and the prohibition bits that
     // follow its state. The lock is held.

@@ -16,9 +16,9 @@ VirtualBodyState::VirtualBodyState(VirtualCamera::Options o, const VirtualModel&
       model(m),
       properties(model) {
     if (!options.objectPropList)
-        model.operations.erase(
-            std::remove(model.operations.begin(), model.operations.end(), kGetObjectPropList),
-            model.operations.end());
+        model.operations.erase(std::remove(model.operations.begin(), model.operations.end(),
+                                           PTP::code(PTP::Op::getObjectPropList)),
+                               model.operations.end());
 }
 
 Result<std::shared_ptr<VirtualCamera>, QString> VirtualCamera::create(Options options) {
@@ -154,7 +154,7 @@ void VirtualCamera::pressShutter() {
 
 void VirtualCamera::turnModeDial(std::uint16_t program) {
     std::lock_guard lock(state_->mutex);
-    state_->raiseChanged(state_->properties.force(kProgram, program));
+    state_->raiseChanged(state_->properties.force(PTP::code(PTP::Prop::exposureProgram), program));
 }
 
 void VirtualCamera::unplug() {
@@ -188,11 +188,12 @@ void VirtualCamera::setBusyFor(int commands) {
 
 void VirtualCamera::setProhibition(std::uint32_t bits) {
     std::lock_guard lock(state_->mutex);
-    const std::int64_t before = state_->properties.number(kProhibition);
+    const std::int64_t before =
+        state_->properties.number(PTP::code(PTP::Prop::nikonLiveViewProhibit));
     state_->prohibition = bits;
     state_->refreshDynamic();
-    if (state_->properties.number(kProhibition) != before)
-        state_->raise(kDevicePropChanged, kProhibition);
+    if (state_->properties.number(PTP::code(PTP::Prop::nikonLiveViewProhibit)) != before)
+        state_->raise(PTP::Event::devicePropChanged, PTP::code(PTP::Prop::nikonLiveViewProhibit));
 }
 
 void VirtualCamera::setNoFramesWhileRecordingToCard(bool on) {

@@ -21,7 +21,9 @@ FileKind fileKind(const VirtualModel& model, std::int64_t compression) {
 // The lock is held.
 void captureDone(VirtualBodyState& s) {
     --s.capturesPending;
-    if (s.properties.has(kBuffer)) s.raiseChanged(s.properties.force(kBuffer, s.model.bufferShots));
+    if (s.properties.has(PTP::code(PTP::Prop::nikonMaximumShots)))
+        s.raiseChanged(
+            s.properties.force(PTP::code(PTP::Prop::nikonMaximumShots), s.model.bufferShots));
     s.changed.notify_all();
 }
 
@@ -91,8 +93,8 @@ void finishCapture(VirtualBodyState& s, const CaptureOrder& order, PictureFactor
         sdram.facts = probePicture(sdram.data, sdram.name);
         std::lock_guard lock(s.mutex);
         s.sdram = std::move(sdram);
-        s.raise(kObjectAdded, kSdramHandle);
-        s.raise(kCaptureComplete, order.transactionId);
+        s.raise(PTP::Event::objectAdded, kSdramHandle);
+        s.raise(PTP::Event::captureComplete, order.transactionId);
         captureDone(s);
         return;
     }
@@ -128,10 +130,10 @@ void finishCapture(VirtualBodyState& s, const CaptureOrder& order, PictureFactor
     }
 
     std::lock_guard lock(s.mutex);
-    for (const std::uint32_t folder : slot->newFolders) s.raise(kObjectAdded, folder);
+    for (const std::uint32_t folder : slot->newFolders) s.raise(PTP::Event::objectAdded, folder);
     for (const Written& file : written)
-        s.raise(kObjectAdded, s.card->addFile(slot->folder, file.path, file.facts));
-    if (!written.empty()) s.raise(kCaptureComplete, order.transactionId);
+        s.raise(PTP::Event::objectAdded, s.card->addFile(slot->folder, file.path, file.facts));
+    if (!written.empty()) s.raise(PTP::Event::captureComplete, order.transactionId);
     captureDone(s);
 }
 
@@ -142,16 +144,21 @@ void startCapture(VirtualBodyState& s, std::uint32_t transactionId) {
     order.taken = s.cameraNow();
     order.exposure = s.properties.exposure();
     order.kind =
-        fileKind(s.model, s.properties.has(kCompression) ? s.properties.number(kCompression) : 2);
-    order.toSdram = s.properties.has(kRecordingMedia) && s.properties.number(kRecordingMedia) == 1;
+        fileKind(s.model, s.properties.has(PTP::code(PTP::Prop::compressionSetting))
+                              ? s.properties.number(PTP::code(PTP::Prop::compressionSetting))
+                              : 2);
+    order.toSdram = s.properties.has(PTP::code(PTP::Prop::nikonRecordingMedia)) &&
+                    s.properties.number(PTP::code(PTP::Prop::nikonRecordingMedia)) == 1;
     order.transactionId = transactionId;
     const auto now = s.now();
     ++s.capturesPending;
     s.busyUntil = std::max(s.busyUntil, now + s.options.timings.capture);
     s.jobs.push_back({now + s.options.timings.capture, order});
-    if (s.properties.has(kBuffer))
+    if (s.properties.has(PTP::code(PTP::Prop::nikonMaximumShots)))
         s.raiseChanged(s.properties.force(
-            kBuffer, std::max<std::int64_t>(0, s.properties.number(kBuffer) - 1)));
+            PTP::code(PTP::Prop::nikonMaximumShots),
+            std::max<std::int64_t>(
+                0, s.properties.number(PTP::code(PTP::Prop::nikonMaximumShots)) - 1)));
     s.changed.notify_all();
 }
 

@@ -2,10 +2,11 @@
 
 #include "camera/session/ObjectPropList.h"
 
+#include "camera/session/ObjectInfo.h"
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/ScenePainter.h"
-#include "camera/session/ObjectInfo.h"
 #include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,7 +27,6 @@ constexpr qint64 kHeadSize = 64 * 1024;
 constexpr int kMaxDepth = 8;
 constexpr std::uint32_t kAllObjects = 0;
 constexpr std::uint32_t kRootObjects = 0xFFFFFFFF;
-constexpr std::uint16_t kAssociation = 0x3001;
 // Folder and file numbers of the DCF layout.
 constexpr int kFirstFolder = 100;
 constexpr int kLastFolder = 999;
@@ -147,8 +147,8 @@ std::uint32_t rawDataBytes(const VirtualModel& model, bool fullSize) {
     return static_cast<std::uint32_t>(std::min(bytes, 2.0e9));
 }
 
-ObjectInfo pictureObjectInfo(const PictureFacts& facts, const QString& name,
-                             const QDateTime& date, std::uint64_t size) {
+ObjectInfo pictureObjectInfo(const PictureFacts& facts, const QString& name, const QDateTime& date,
+                             std::uint64_t size) {
     ObjectInfo info;
     info.format = facts.format;
     info.size = size;
@@ -305,7 +305,8 @@ std::optional<std::vector<std::uint32_t>> VirtualCard::handles(std::uint32_t ass
             object.parent != association)
             continue;
         if (format != 0) {
-            const std::uint16_t own = object.folder ? kAssociation : factsOf(object).format;
+            const std::uint16_t own =
+                object.folder ? PTP::code(PTP::ObjectFormat::association) : factsOf(object).format;
             if (own != format) continue;
         }
         out.push_back(handle);
@@ -490,16 +491,17 @@ std::uint32_t VirtualCard::addFile(std::uint32_t folder, const QString& path,
 
 std::uint16_t VirtualCard::remove(std::uint32_t handle) {
     const auto it = objects_.find(handle);
-    if (it == objects_.end()) return 0x2009;
+    if (it == objects_.end()) return PTP::code(PTP::Response::invalidObjectHandle);
     const CardObject& object = it->second;
     if (object.folder) {
-        if (!children(handle).empty()) return 0x200F;
-        if (QFileInfo::exists(object.path) && !QDir().rmdir(object.path)) return 0x200D;
+        if (!children(handle).empty()) return PTP::code(PTP::Response::accessDenied);
+        if (QFileInfo::exists(object.path) && !QDir().rmdir(object.path))
+            return PTP::code(PTP::Response::storeReadOnly);
     } else if (QFileInfo::exists(object.path) && !QFile::remove(object.path)) {
-        return 0x200D;
+        return PTP::code(PTP::Response::storeReadOnly);
     }
     objects_.erase(it);
-    return 0x2001;
+    return PTP::code(PTP::Response::ok);
 }
 
 }  // namespace pexil::camera

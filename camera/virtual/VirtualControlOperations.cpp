@@ -15,31 +15,33 @@ constexpr int kMaxEventsPerCheck = 255;
 Reply initiateCapture(VirtualBodyState& s, const OperationCall& call) {
     const auto storage = call.param(0).value_or(0);
     if (storage != 0 && storage != kAllStorages && storage != s.model.storageId)
-        return Reply::answer(kInvalidStorageID);
-    if (s.bodyBusy()) return Reply::answer(kDeviceBusy);
+        return Reply::answer(PTP::Response::invalidStorageId);
+    if (s.bodyBusy()) return Reply::answer(PTP::Response::deviceBusy);
     startCapture(s, call.operation.transactionId);
-    return Reply::answer(kOK);
+    return Reply::answer(PTP::Response::ok);
 }
 
 Reply nikonCapture(VirtualBodyState& s, const OperationCall& call) {
-    if (s.bodyBusy()) return Reply::answer(kDeviceBusy);
+    if (s.bodyBusy()) return Reply::answer(PTP::Response::deviceBusy);
     startCapture(s, call.operation.transactionId);
-    return Reply::answer(kOK);
+    return Reply::answer(PTP::Response::ok);
 }
 
 // Busy for the autofocus period; DeviceReady then gives the outcome once.
 Reply afDrive(VirtualBodyState& s, const OperationCall&) {
-    if (s.bodyBusy()) return Reply::answer(kDeviceBusy);
+    if (s.bodyBusy()) return Reply::answer(PTP::Response::deviceBusy);
     s.busyUntil = s.now() + s.options.timings.autofocus;
-    s.focusResult = s.focusSucceeds ? std::nullopt : std::optional<std::uint16_t>(kNikonOutOfFocus);
-    return Reply::answer(kOK);
+    s.focusResult = s.focusSucceeds
+                        ? std::nullopt
+                        : std::optional<std::uint16_t>(PTP::code(PTP::Response::nikonOutOfFocus));
+    return Reply::answer(PTP::Response::ok);
 }
 
 Reply changeCameraMode(VirtualBodyState& s, const OperationCall& call) {
     const auto mode = call.param(0);
-    if (!mode || *mode > 1) return Reply::answer(kInvalidParameter);
+    if (!mode || *mode > 1) return Reply::answer(PTP::Response::invalidParameter);
     s.hostMode = *mode == 1;
-    return Reply::answer(kOK);
+    return Reply::answer(PTP::Response::ok);
 }
 
 Reply checkEvent(VirtualBodyState& s, const OperationCall&) {
@@ -55,9 +57,9 @@ Reply checkEvent(VirtualBodyState& s, const OperationCall&) {
 }
 
 Reply deviceReady(VirtualBodyState& s, const OperationCall&) {
-    if (s.bodyBusy()) return Reply::answer(kDeviceBusy);
+    if (s.bodyBusy()) return Reply::answer(PTP::Response::deviceBusy);
     if (s.focusResult) return Reply::answer(*std::exchange(s.focusResult, std::nullopt));
-    return Reply::answer(kOK);
+    return Reply::answer(PTP::Response::ok);
 }
 
 Reply getVendorPropCodes(VirtualBodyState& s, const OperationCall&) {
@@ -69,13 +71,13 @@ Reply getVendorPropCodes(VirtualBodyState& s, const OperationCall&) {
 }
 
 constexpr std::array kHandlers{
-    HandlerEntry{kInitiateCapture, initiateCapture},
-    HandlerEntry{kNikonCapture, nikonCapture},
-    HandlerEntry{kNikonAfDrive, afDrive},
-    HandlerEntry{kNikonChangeCameraMode, changeCameraMode},
-    HandlerEntry{kNikonCheckEvent, checkEvent},
-    HandlerEntry{kNikonDeviceReady, deviceReady},
-    HandlerEntry{kNikonGetVendorPropCodes, getVendorPropCodes},
+    HandlerEntry{PTP::Op::initiateCapture, initiateCapture},
+    HandlerEntry{PTP::Op::nikonCapture, nikonCapture},
+    HandlerEntry{PTP::Op::nikonAfDrive, afDrive},
+    HandlerEntry{PTP::Op::nikonChangeCameraMode, changeCameraMode},
+    HandlerEntry{PTP::Op::nikonCheckEvent, checkEvent},
+    HandlerEntry{PTP::Op::nikonDeviceReady, deviceReady},
+    HandlerEntry{PTP::Op::nikonGetVendorPropCodes, getVendorPropCodes},
 };
 
 }  // namespace

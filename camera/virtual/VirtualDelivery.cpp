@@ -78,7 +78,7 @@ Result<Response, TransportError> deliverReply(VirtualBodyState& s, const Operati
         } else {
             s.log(QString::fromUtf8("仮想カメラ: ライブビューの映像を作れません: ") +
                   frame.error());
-            reply.code = kGeneralError;
+            reply.code = PTP::code(PTP::Response::generalError);
         }
     }
 
@@ -101,7 +101,7 @@ Result<Response, TransportError> deliverReply(VirtualBodyState& s, const Operati
             !file.seek(static_cast<qint64>(reply.file->offset))) {
             s.log(QString::fromUtf8("仮想カメラ: カードのファイルを読めません: ") +
                   reply.file->path);
-            return Response{kGeneralError, operation.transactionId, {}};
+            return Response{PTP::code(PTP::Response::generalError), operation.transactionId, {}};
         }
         const auto size = static_cast<std::uint64_t>(file.size());
         const std::uint64_t available = size > reply.file->offset ? size - reply.file->offset : 0;

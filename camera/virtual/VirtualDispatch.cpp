@@ -9,8 +9,9 @@ namespace {
 
 // The operations a busy camera still answers (see setBusyFor).
 bool exemptFromBusy(std::uint16_t code) {
-    return code == kGetDeviceInfo || code == kOpenSession || code == kCloseSession ||
-           code == kNikonDeviceReady || code == kNikonCheckEvent;
+    return code == PTP::Op::getDeviceInfo || code == PTP::Op::openSession ||
+           code == PTP::Op::closeSession || code == PTP::Op::nikonDeviceReady ||
+           code == PTP::Op::nikonCheckEvent;
 }
 
 const std::map<std::uint16_t, OperationHandler>& handlerTable() {
@@ -18,7 +19,8 @@ const std::map<std::uint16_t, OperationHandler>& handlerTable() {
         std::map<std::uint16_t, OperationHandler> all;
         for (const auto area :
              {storageHandlers(), propertyHandlers(), controlHandlers(), liveViewHandlers()})
-            for (const HandlerEntry& entry : area) all.emplace(entry.operation, entry.handler);
+            for (const HandlerEntry& entry : area)
+                all.emplace(PTP::code(entry.operation), entry.handler);
         return all;
     }();
     return table;
@@ -26,26 +28,26 @@ const std::map<std::uint16_t, OperationHandler>& handlerTable() {
 
 Reply openSession(VirtualBodyState& s, const OperationCall& call) {
     const auto id = call.param(0);
-    if (!id || *id == 0) return Reply::answer(kInvalidParameter);
+    if (!id || *id == 0) return Reply::answer(PTP::Response::invalidParameter);
     if (s.session) {
-        Reply r = Reply::answer(kSessionAlreadyOpen);
+        Reply r = Reply::answer(PTP::Response::sessionAlreadyOpen);
         r.params = {*s.session};
         return r;
     }
     s.session = *id;
     s.events.clear();
     s.checkEvents.clear();
-    return Reply::answer(kOK);
+    return Reply::answer(PTP::Response::ok);
 }
 
 Reply closeSession(VirtualBodyState& s) {
-    if (!s.session) return Reply::answer(kSessionNotOpen);
+    if (!s.session) return Reply::answer(PTP::Response::sessionNotOpen);
     s.session.reset();
     // Closing the session ends live view and hands control back to the camera.
     s.liveView = false;
-    s.properties.setStatus(kLiveViewStatus, 0);
+    s.properties.setStatus(PTP::code(PTP::Prop::nikonLiveViewStatus), 0);
     s.hostMode = false;
-    return Reply::answer(kOK);
+    return Reply::answer(PTP::Response::ok);
 }
 
 }  // namespace
@@ -60,18 +62,18 @@ Reply dispatchOperation(VirtualBodyState& s, const OperationCall& call) {
         r.breaksLink = true;
         return r;
     }
-    if (code == kGetDeviceInfo) return Reply::withData(deviceInfoDataset(model, s.serial));
-    if (!model.hasOperation(code)) return Reply::answer(kOperationNotSupported);
-    if (code == kOpenSession) return openSession(s, call);
-    if (code == kCloseSession) return closeSession(s);
-    if (!s.session) return Reply::answer(kSessionNotOpen);
+    if (code == PTP::Op::getDeviceInfo) return Reply::withData(deviceInfoDataset(model, s.serial));
+    if (!model.hasOperation(code)) return Reply::answer(PTP::Response::operationNotSupported);
+    if (code == PTP::Op::openSession) return openSession(s, call);
+    if (code == PTP::Op::closeSession) return closeSession(s);
+    if (!s.session) return Reply::answer(PTP::Response::sessionNotOpen);
     if (s.busyCommands > 0 && !exemptFromBusy(code)) {
         --s.busyCommands;
-        return Reply::answer(kDeviceBusy);
+        return Reply::answer(PTP::Response::deviceBusy);
     }
     const auto& table = handlerTable();
     const auto handler = table.find(code);
-    if (handler == table.end()) return Reply::answer(kOperationNotSupported);
+    if (handler == table.end()) return Reply::answer(PTP::Response::operationNotSupported);
     return handler->second(s, call);
 }
 

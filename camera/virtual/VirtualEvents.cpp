@@ -13,7 +13,7 @@ constexpr std::size_t kMaxQueued = 4096;
 
 void VirtualBodyState::raise(std::uint16_t code, std::uint32_t param) {
     if (!session || unplugged) return;
-    const bool checkEvent = model.hasOperation(kNikonCheckEvent);
+    const bool checkEvent = model.hasOperation(PTP::code(PTP::Op::nikonCheckEvent));
     if (options.eventChannel || !checkEvent) {
         events.emplace_back(code, param);
         if (events.size() > kMaxQueued) events.pop_front();
@@ -26,7 +26,7 @@ void VirtualBodyState::raise(std::uint16_t code, std::uint32_t param) {
 }
 
 void VirtualBodyState::raiseChanged(const std::vector<std::uint16_t>& codes) {
-    for (const std::uint16_t code : codes) raise(kDevicePropChanged, code);
+    for (const std::uint16_t code : codes) raise(PTP::Event::devicePropChanged, code);
 }
 
 Result<std::optional<Bytes>, TransportError> waitForEvent(VirtualBodyState& s,

@@ -8,36 +8,38 @@ namespace pexil::camera {
 namespace {
 
 Reply startLiveView(VirtualBodyState& s, const OperationCall&) {
-    if (!s.frames) return Reply::answer(kOperationNotSupported);
-    if (s.capturesPending > 0) return Reply::answer(kDeviceBusy);
+    if (!s.frames) return Reply::answer(PTP::Response::operationNotSupported);
+    if (s.capturesPending > 0) return Reply::answer(PTP::Response::deviceBusy);
     s.refreshDynamic();
-    if (s.properties.number(kProhibition) != 0) return Reply::answer(kNikonInvalidStatus);
+    if (s.properties.number(PTP::code(PTP::Prop::nikonLiveViewProhibit)) != 0)
+        return Reply::answer(PTP::Response::nikonInvalidStatus);
     if (!s.liveView) {
         const auto now = s.now();
         s.liveView = true;
         s.liveViewSince = now;
         s.liveViewReady = now + s.options.timings.liveViewStart;
         s.busyUntil = std::max(s.busyUntil, s.liveViewReady);
-        s.properties.setStatus(kLiveViewStatus, 1);
-        s.raise(kDevicePropChanged, kLiveViewStatus);
+        s.properties.setStatus(PTP::code(PTP::Prop::nikonLiveViewStatus), 1);
+        s.raise(PTP::Event::devicePropChanged, PTP::code(PTP::Prop::nikonLiveViewStatus));
     }
-    return Reply::answer(kOK);
+    return Reply::answer(PTP::Response::ok);
 }
 
 Reply endLiveView(VirtualBodyState& s, const OperationCall&) {
-    if (!s.liveView) return Reply::answer(kNikonNotLiveView);
+    if (!s.liveView) return Reply::answer(PTP::Response::nikonNotLiveView);
     s.liveView = false;
-    s.properties.setStatus(kLiveViewStatus, 0);
-    s.raise(kDevicePropChanged, kLiveViewStatus);
-    return Reply::answer(kOK);
+    s.properties.setStatus(PTP::code(PTP::Prop::nikonLiveViewStatus), 0);
+    s.raise(PTP::Event::devicePropChanged, PTP::code(PTP::Prop::nikonLiveViewStatus));
+    return Reply::answer(PTP::Response::ok);
 }
 
 // The frame itself is made by the delivery, without the lock.
 Reply getLiveViewImage(VirtualBodyState& s, const OperationCall&) {
-    if (!s.liveView || !s.frames) return Reply::answer(kNikonNotLiveView);
+    if (!s.liveView || !s.frames) return Reply::answer(PTP::Response::nikonNotLiveView);
     const auto now = s.now();
-    if (now < s.liveViewReady || s.capturesPending > 0) return Reply::answer(kDeviceBusy);
-    if (s.noFramesOnCard && s.properties.number(kRecordingMedia) == 0)
+    if (now < s.liveViewReady || s.capturesPending > 0)
+        return Reply::answer(PTP::Response::deviceBusy);
+    if (s.noFramesOnCard && s.properties.number(PTP::code(PTP::Prop::nikonRecordingMedia)) == 0)
         return Reply::withData(s.frames->headerOnly());
     Reply r;
     r.liveViewSeconds = std::chrono::duration<double>(now - s.liveViewSince).count();
@@ -45,9 +47,9 @@ Reply getLiveViewImage(VirtualBodyState& s, const OperationCall&) {
 }
 
 constexpr std::array kHandlers{
-    HandlerEntry{kNikonStartLiveView, startLiveView},
-    HandlerEntry{kNikonEndLiveView, endLiveView},
-    HandlerEntry{kNikonGetLiveViewImg, getLiveViewImage},
+    HandlerEntry{PTP::Op::nikonStartLiveView, startLiveView},
+    HandlerEntry{PTP::Op::nikonEndLiveView, endLiveView},
+    HandlerEntry{PTP::Op::nikonGetLiveViewImg, getLiveViewImage},
 };
 
 }  // namespace

@@ -25,7 +25,7 @@ struct OperationCall {
 using OperationHandler = Reply (*)(VirtualBodyState& body, const OperationCall& call);
 
 struct HandlerEntry {
-    std::uint16_t operation;
+    PTP::Op operation;
     OperationHandler handler;
 };
 

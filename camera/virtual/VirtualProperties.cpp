@@ -1,6 +1,7 @@
 #include "camera/virtual/VirtualProperties.h"
 
 #include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,15 +10,6 @@
 namespace pexil::camera {
 
 namespace {
-
-constexpr std::uint16_t kFNumber = 0x5007;
-constexpr std::uint16_t kFocalLength = 0x5008;
-constexpr std::uint16_t kExposureTime = 0x500D;
-constexpr std::uint16_t kProgram = 0x500E;
-constexpr std::uint16_t kIso = 0x500F;
-constexpr std::uint16_t kBias = 0x5010;
-constexpr std::uint16_t kNikonExposureTime = 0xD100;
-constexpr std::uint16_t kMeter = 0xD1B1;
 
 // Special shutter values, the same in 0x500D and 0xD100.
 constexpr std::int64_t kBulb = 0xFFFFFFFF;
@@ -29,7 +21,8 @@ constexpr int kAperturePriority = 3;
 constexpr int kShutterPriority = 4;
 
 bool isShutter(std::uint16_t code) {
-    return code == kExposureTime || code == kNikonExposureTime;
+    return code == PTP::code(PTP::Prop::exposureTime) ||
+           code == PTP::code(PTP::Prop::nikonExposureTime);
 }
 
 bool isSpecialShutter(std::int64_t value) {
@@ -40,7 +33,7 @@ bool isSpecialShutter(std::int64_t value) {
 std::optional<double> secondsOf(std::uint16_t code, std::int64_t value) {
     if (value == kBulb || value == kTime) return std::nullopt;
     if (value == kFlashSync) return 1.0 / 200.0;
-    if (code == kNikonExposureTime) {
+    if (code == PTP::code(PTP::Prop::nikonExposureTime)) {
         const auto numerator = static_cast<double>((value >> 16) & 0xFFFF);
         const auto denominator = static_cast<double>(value & 0xFFFF);
         if (numerator <= 0 || denominator <= 0) return std::nullopt;
@@ -149,7 +142,7 @@ VirtualProperties::VirtualProperties(const VirtualModel& model)
 }
 
 int VirtualProperties::program() const {
-    const auto it = specs_.find(kProgram);
+    const auto it = specs_.find(PTP::code(PTP::Prop::exposureProgram));
     return it == specs_.end() ? kManual : static_cast<int>(it->second.spec.current);
 }
 
@@ -161,7 +154,7 @@ PropertySpec VirtualProperties::effective(const Entry& entry) const {
         spec.writable = p == kManual || p == kShutterPriority;
         if (p != kManual)
             std::erase_if(spec.choices, [](std::int64_t v) { return v == kBulb || v == kTime; });
-    } else if (spec.code == kFNumber) {
+    } else if (spec.code == PTP::code(PTP::Prop::fNumber)) {
         spec.writable = p == kManual || p == kAperturePriority;
     }
     return spec;
@@ -225,7 +218,8 @@ std::optional<Bytes> VirtualProperties::value(std::uint16_t code) const {
 std::map<std::uint16_t, Bytes> VirtualProperties::snapshot(std::uint16_t touched) const {
     std::map<std::uint16_t, Bytes> out;
     for (const std::uint16_t code :
-         {touched, kExposureTime, kNikonExposureTime, kFNumber, kMeter}) {
+         {touched, PTP::code(PTP::Prop::exposureTime), PTP::code(PTP::Prop::nikonExposureTime),
+          PTP::code(PTP::Prop::fNumber), PTP::code(PTP::Prop::nikonLightMeter)}) {
         const auto it = specs_.find(code);
         if (it != specs_.end()) out.emplace(code, encodeDescriptor(it->second));
     }
@@ -242,41 +236,44 @@ std::vector<std::uint16_t> VirtualProperties::changedSince(
 
 VirtualProperties::WriteResult VirtualProperties::write(std::uint16_t code, ByteView data) {
     const auto it = specs_.find(code);
-    if (it == specs_.end()) return {0x200A, {}};
+    if (it == specs_.end()) return {PTP::code(PTP::Response::devicePropNotSupported), {}};
     const PropertySpec spec = effective(it->second);
-    if (!spec.writable) return {static_cast<std::uint16_t>(model_.isNikon() ? 0xA005 : 0x200F), {}};
+    if (!spec.writable)
+        return {PTP::code(model_.isNikon() ? PTP::Response::nikonSetPropertyNotSupported
+                                           : PTP::Response::accessDenied),
+                {}};
 
     const auto before = snapshot(code);
     if (spec.isString()) {
         const auto text = decodeText(data);
-        if (!text) return {0x2006, {}};
+        if (!text) return {PTP::code(PTP::Response::parameterNotSupported), {}};
         if (spec.form == PropertySpec::Form::enumeration &&
             std::find(spec.textChoices.begin(), spec.textChoices.end(), *text) ==
                 spec.textChoices.end())
-            return {0x201D, {}};
+            return {PTP::code(PTP::Response::invalidParameter), {}};
         it->second.spec.text = *text;
     } else {
         const auto value = decodeValue(spec.type, data);
-        if (!value) return {0x2006, {}};
+        if (!value) return {PTP::code(PTP::Response::parameterNotSupported), {}};
         switch (spec.form) {
             case PropertySpec::Form::none:
                 break;
             case PropertySpec::Form::range:
                 if (*value < spec.minimum || *value > spec.maximum ||
                     (spec.step > 0 && (*value - spec.minimum) % spec.step != 0))
-                    return {0x201D, {}};
+                    return {PTP::code(PTP::Response::invalidParameter), {}};
                 break;
             case PropertySpec::Form::enumeration:
                 if (std::find(spec.choices.begin(), spec.choices.end(), *value) ==
                     spec.choices.end())
-                    return {0x201D, {}};
+                    return {PTP::code(PTP::Response::invalidParameter), {}};
                 break;
         }
         it->second.spec.current = *value;
         couple(code);
     }
     settle();
-    return {0x2001, changedSince(before)};
+    return {PTP::code(PTP::Response::ok), changedSince(before)};
 }
 
 std::vector<std::uint16_t> VirtualProperties::force(std::uint16_t code, std::int64_t value) {
@@ -303,7 +300,7 @@ std::vector<std::uint16_t> VirtualProperties::forceText(std::uint16_t code, cons
 }
 
 std::vector<std::uint16_t> VirtualProperties::setSceneEv(double ev) {
-    const auto before = snapshot(kMeter);
+    const auto before = snapshot(PTP::code(PTP::Prop::nikonLightMeter));
     sceneEv_ = ev;
     settle();
     return changedSince(before);
@@ -323,7 +320,9 @@ QString VirtualProperties::text(std::uint16_t code) const {
 // to its nearest value, Bulb and Time to themselves.
 void VirtualProperties::couple(std::uint16_t written) {
     if (!isShutter(written)) return;
-    const std::uint16_t other = written == kExposureTime ? kNikonExposureTime : kExposureTime;
+    const std::uint16_t other = written == PTP::code(PTP::Prop::exposureTime)
+                                    ? PTP::code(PTP::Prop::nikonExposureTime)
+                                    : PTP::code(PTP::Prop::exposureTime);
     const auto source = specs_.find(written);
     const auto target = specs_.find(other);
     if (source == specs_.end() || target == specs_.end()) return;
@@ -344,7 +343,8 @@ void VirtualProperties::couple(std::uint16_t written) {
 }
 
 std::optional<double> VirtualProperties::shutterSeconds() const {
-    for (const std::uint16_t code : {kNikonExposureTime, kExposureTime}) {
+    for (const std::uint16_t code :
+         {PTP::code(PTP::Prop::nikonExposureTime), PTP::code(PTP::Prop::exposureTime)}) {
         const auto it = specs_.find(code);
         if (it != specs_.end()) return secondsOf(code, it->second.spec.current);
     }
@@ -352,19 +352,20 @@ std::optional<double> VirtualProperties::shutterSeconds() const {
 }
 
 double VirtualProperties::apertureValue() const {
-    const auto it = specs_.find(kFNumber);
+    const auto it = specs_.find(PTP::code(PTP::Prop::fNumber));
     if (it == specs_.end() || it->second.spec.current <= 0) return 5.6;
     return static_cast<double>(it->second.spec.current) / 100.0;
 }
 
 double VirtualProperties::isoValue() const {
-    const auto it = specs_.find(kIso);
+    const auto it = specs_.find(PTP::code(PTP::Prop::iso));
     if (it == specs_.end() || it->second.spec.current <= 0) return 100.0;
     return static_cast<double>(it->second.spec.current);
 }
 
 void VirtualProperties::setShutterFromSeconds(double seconds) {
-    for (const std::uint16_t code : {kNikonExposureTime, kExposureTime}) {
+    for (const std::uint16_t code :
+         {PTP::code(PTP::Prop::nikonExposureTime), PTP::code(PTP::Prop::exposureTime)}) {
         const auto it = specs_.find(code);
         if (it == specs_.end()) continue;
         const auto match = nearest(it->second.spec.choices, seconds,
@@ -377,7 +378,7 @@ void VirtualProperties::setShutterFromSeconds(double seconds) {
 }
 
 void VirtualProperties::settle() {
-    const auto biasIt = specs_.find(kBias);
+    const auto biasIt = specs_.find(PTP::code(PTP::Prop::exposureBias));
     const double bias =
         biasIt == specs_.end() ? 0.0 : static_cast<double>(biasIt->second.spec.current) / 1000.0;
     // The settings exposure value (log2 N²/t) that gives a correct exposure at this ISO.
@@ -385,7 +386,7 @@ void VirtualProperties::settle() {
 
     if (model_.exposureRules) {
         const int p = program();
-        const auto apertures = specs_.find(kFNumber);
+        const auto apertures = specs_.find(PTP::code(PTP::Prop::fNumber));
         auto setAperture = [&](double n) {
             if (apertures == specs_.end()) return;
             const auto match = nearest(apertures->second.spec.choices, n,
@@ -423,7 +424,7 @@ void VirtualProperties::settle() {
         }
     }
 
-    const auto meter = specs_.find(kMeter);
+    const auto meter = specs_.find(PTP::code(PTP::Prop::nikonLightMeter));
     if (meter == specs_.end()) return;
     const auto seconds = shutterSeconds();
     if (!seconds) {
@@ -438,9 +439,10 @@ void VirtualProperties::settle() {
 
 VirtualProperties::Exposure VirtualProperties::exposure() const {
     Exposure e;
-    if (const auto it = specs_.find(kFNumber); it != specs_.end() && it->second.spec.current > 0)
+    if (const auto it = specs_.find(PTP::code(PTP::Prop::fNumber));
+        it != specs_.end() && it->second.spec.current > 0)
         e.fNumber = static_cast<double>(it->second.spec.current) / 100.0;
-    if (const auto it = specs_.find(kNikonExposureTime); it != specs_.end()) {
+    if (const auto it = specs_.find(PTP::code(PTP::Prop::nikonExposureTime)); it != specs_.end()) {
         const std::int64_t v = it->second.spec.current;
         if (v == kFlashSync) {
             e.timeNumerator = 1;
@@ -449,16 +451,16 @@ VirtualProperties::Exposure VirtualProperties::exposure() const {
             e.timeNumerator = static_cast<std::uint32_t>((v >> 16) & 0xFFFF);
             e.timeDenominator = static_cast<std::uint32_t>(v & 0xFFFF);
         }
-    } else if (const auto t = specs_.find(kExposureTime); t != specs_.end()) {
+    } else if (const auto t = specs_.find(PTP::code(PTP::Prop::exposureTime)); t != specs_.end()) {
         const std::int64_t v = t->second.spec.current;
         if (!isSpecialShutter(v) && v > 0) {
             e.timeNumerator = static_cast<std::uint32_t>(v);
             e.timeDenominator = 10000;
         }
     }
-    if (const auto it = specs_.find(kIso); it != specs_.end())
+    if (const auto it = specs_.find(PTP::code(PTP::Prop::iso)); it != specs_.end())
         e.iso = static_cast<int>(it->second.spec.current);
-    if (const auto it = specs_.find(kFocalLength); it != specs_.end())
+    if (const auto it = specs_.find(PTP::code(PTP::Prop::focalLength)); it != specs_.end())
         e.focalLength = static_cast<double>(it->second.spec.current) / 100.0;
     return e;
 }

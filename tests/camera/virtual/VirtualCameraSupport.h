@@ -3,6 +3,7 @@
 #include "camera/virtual/BodyClock.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPCodes.h"
 #include "kit/ptp/PTPEvent.h"
 
 #include <QDateTime>
@@ -92,7 +93,8 @@ inline std::shared_ptr<camera::VirtualCamera> makeCamera(camera::VirtualCamera::
 inline std::shared_ptr<camera::VirtualCamera> openedCamera(camera::VirtualCamera::Options options) {
     auto cam = makeCamera(std::move(options));
     if (cam) {
-        EXPECT_EQ(call(*cam, 0x1002, {1}).code, 0x2001);
+        EXPECT_EQ(call(*cam, PTP::code(PTP::Op::openSession), {1}).code,
+                  PTP::code(PTP::Response::ok));
     }
     return cam;
 }
@@ -108,7 +110,7 @@ inline std::uint16_t waitUntilReady(camera::VirtualCamera& cam, camera::ManualBo
                                     std::chrono::milliseconds by = std::chrono::seconds(1)) {
     clock.advance(by);
     EXPECT_TRUE(cam.waitUntilIdle(std::chrono::seconds(20)));
-    return call(cam, 0x90C8).code;
+    return call(cam, PTP::code(PTP::Op::nikonDeviceReady)).code;
 }
 
 // The next event of the event stream, parsed; none after `timeout`.

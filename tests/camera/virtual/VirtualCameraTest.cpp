@@ -27,26 +27,26 @@ namespace {
 using camera::VirtualBody;
 using camera::VirtualCamera;
 
-constexpr std::uint16_t kOK = 0x2001;
+constexpr std::uint16_t kOK = PTP::code(PTP::Response::ok);
 
 bool contains(const std::vector<std::uint16_t>& list, std::uint16_t code) {
     return std::find(list.begin(), list.end(), code) != list.end();
 }
 
 std::optional<camera::ObjectInfo> objectInfo(VirtualCamera& cam, std::uint32_t handle) {
-    const Answer a = call(cam, 0x1008, {handle});
+    const Answer a = call(cam, PTP::code(PTP::Op::getObjectInfo), {handle});
     if (a.code != kOK) return std::nullopt;
     return camera::ObjectInfo::parse(a.data);
 }
 
 std::optional<PropDesc> describe(VirtualCamera& cam, std::uint16_t code) {
-    const Answer a = call(cam, 0x1014, {code});
+    const Answer a = call(cam, PTP::code(PTP::Op::getDevicePropDesc), {code});
     if (a.code != kOK) return std::nullopt;
     return PropDesc::parse(a.data);
 }
 
 std::int64_t integer(VirtualCamera& cam, std::uint16_t code) {
-    const Answer a = call(cam, 0x1015, {code});
+    const Answer a = call(cam, PTP::code(PTP::Op::getDevicePropValue), {code});
     EXPECT_EQ(a.code, kOK);
     std::uint64_t bits = 0;
     for (std::size_t i = 0; i < a.data.size() && i < 8; ++i)
@@ -57,7 +57,7 @@ std::int64_t integer(VirtualCamera& cam, std::uint16_t code) {
 }
 
 std::vector<PTPEvent> checkEvent(VirtualCamera& cam) {
-    const Answer a = call(cam, 0x90C7);
+    const Answer a = call(cam, PTP::code(PTP::Op::nikonCheckEvent));
     EXPECT_EQ(a.code, kOK);
     return PTPEvent::checkEvent(a.data);
 }
@@ -95,7 +95,7 @@ TEST(VirtualCameraIdentity, DeviceInfoParsesWithTheVendorOfEachBody) {
           Expect{VirtualBody::generic, 0x0B, 0x0B, "Canon EOS 5D Mark IV", false}}) {
         auto cam = makeCamera(quickOptions(e.body));
         ASSERT_TRUE(cam);
-        const Answer a = call(*cam, 0x1001);  // no session needed
+        const Answer a = call(*cam, PTP::code(PTP::Op::getDeviceInfo));  // no session needed
         ASSERT_EQ(a.code, kOK);
         const auto info = DeviceInfo::parse(a.data);
         ASSERT_TRUE(info) << e.model;
@@ -105,21 +105,22 @@ TEST(VirtualCameraIdentity, DeviceInfoParsesWithTheVendorOfEachBody) {
         EXPECT_EQ(info->serialNumber.size(), 32);
         EXPECT_EQ(CameraCapabilities(*info).isNikon1, e.nikon1) << e.model;
         const bool nikon = e.effective == 10;
-        EXPECT_EQ(contains(info->operations, 0x90C8), nikon) << e.model;
+        EXPECT_EQ(contains(info->operations, PTP::code(PTP::Op::nikonDeviceReady)), nikon)
+            << e.model;
     }
 }
 
 TEST(VirtualCameraIdentity, DslrListsVendorPropertiesOnlyThroughGetVendorPropCodes) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
-    const auto info = DeviceInfo::parse(call(*cam, 0x1001).data);
+    const auto info = DeviceInfo::parse(call(*cam, PTP::code(PTP::Op::getDeviceInfo)).data);
     ASSERT_TRUE(info);
     for (const std::uint16_t code : info->properties)
         EXPECT_TRUE(code < 0xD000 || code == 0xD303 || code == 0xD406 || code == 0xD407)
             << std::hex << code;
-    EXPECT_TRUE(contains(info->properties, 0x5011));
+    EXPECT_TRUE(contains(info->properties, PTP::code(PTP::Prop::dateTime)));
 
-    const Answer codes = call(*cam, 0x90CA);
+    const Answer codes = call(*cam, PTP::code(PTP::Op::nikonGetVendorPropCodes));
     ASSERT_EQ(codes.code, kOK);
     PTPReader reader(codes.data);
     const auto count = reader.read<std::uint32_t>();
@@ -127,8 +128,10 @@ TEST(VirtualCameraIdentity, DslrListsVendorPropertiesOnlyThroughGetVendorPropCod
     ASSERT_EQ(codes.data.size(), 4 + 2 * *count);
     std::vector<std::uint16_t> vendor;
     for (std::uint32_t i = 0; i < *count; ++i) vendor.push_back(*reader.read<std::uint16_t>());
-    for (const std::uint16_t needed : {0xD100, 0xD103, 0xD10B, 0xD1A2, 0xD1A4, 0xD1B1})
-        EXPECT_TRUE(contains(vendor, needed)) << std::hex << needed;
+    for (const PTP::Prop needed : {PTP::Prop::nikonExposureTime, PTP::Prop::nikonMaximumShots,
+                                   PTP::Prop::nikonRecordingMedia, PTP::Prop::nikonLiveViewStatus,
+                                   PTP::Prop::nikonLiveViewProhibit, PTP::Prop::nikonLightMeter})
+        EXPECT_TRUE(contains(vendor, PTP::code(needed))) << std::hex << PTP::code(needed);
     EXPECT_FALSE(contains(vendor, 0xD406));
 }
 
@@ -136,15 +139,16 @@ TEST(VirtualCameraIdentity,
      Nikon1AnnouncesItsVendorPropertiesInDeviceInfoAndDiesOnUnsafeOperations) {
     auto cam = openedCamera(quickOptions(VirtualBody::j5));
     ASSERT_TRUE(cam);
-    const auto info = DeviceInfo::parse(call(*cam, 0x1001).data);
+    const auto info = DeviceInfo::parse(call(*cam, PTP::code(PTP::Op::getDeviceInfo)).data);
     ASSERT_TRUE(info);
     for (const std::uint16_t code : {0xD100, 0xD1A2, 0xD1A4, 0xF002})
         EXPECT_TRUE(contains(info->properties, code));
     // The program never sends these to a Nikon 1: the virtual one shows why.
     RecordingSink sink;
-    EXPECT_FALSE(cam->handle({0x90C7, 1, {}}, std::nullopt, sink).ok());
+    EXPECT_FALSE(
+        cam->handle({PTP::code(PTP::Op::nikonCheckEvent), 1, {}}, std::nullopt, sink).ok());
     EXPECT_TRUE(cam->isUnplugged());
-    EXPECT_FALSE(cam->handle({0x1001, 2, {}}, std::nullopt, sink).ok());
+    EXPECT_FALSE(cam->handle({PTP::code(PTP::Op::getDeviceInfo), 2, {}}, std::nullopt, sink).ok());
 }
 
 TEST(VirtualCameraIdentity, SerialNumberFollowsTheSeed) {
@@ -164,27 +168,34 @@ TEST(VirtualCameraIdentity, SerialNumberFollowsTheSeed) {
 TEST(VirtualCameraSession, OperationsNeedAnOpenSessionAndSessionsDoNotNest) {
     auto cam = makeCamera(quickOptions());
     ASSERT_TRUE(cam);
-    EXPECT_EQ(call(*cam, 0x1004).code, 0x2003);
-    EXPECT_EQ(call(*cam, 0x90C7).code, 0x2003);
-    EXPECT_EQ(call(*cam, 0x1003).code, 0x2003);
-    EXPECT_EQ(call(*cam, 0x1002, {0}).code, 0x201D);
-    EXPECT_EQ(call(*cam, 0x1002, {7}).code, kOK);
-    const Answer again = call(*cam, 0x1002, {8});
-    EXPECT_EQ(again.code, 0x201E);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getStorageIDs)).code,
+              PTP::code(PTP::Response::sessionNotOpen));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonCheckEvent)).code,
+              PTP::code(PTP::Response::sessionNotOpen));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::closeSession)).code,
+              PTP::code(PTP::Response::sessionNotOpen));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::openSession), {0}).code,
+              PTP::code(PTP::Response::invalidParameter));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::openSession), {7}).code, kOK);
+    const Answer again = call(*cam, PTP::code(PTP::Op::openSession), {8});
+    EXPECT_EQ(again.code, PTP::code(PTP::Response::sessionAlreadyOpen));
     EXPECT_EQ(again.params, std::vector<std::uint32_t>{7});
-    EXPECT_EQ(call(*cam, 0x1004).code, kOK);
-    EXPECT_EQ(call(*cam, 0x9999).code, 0x2005);
-    EXPECT_EQ(call(*cam, 0x1003).code, kOK);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getStorageIDs)).code, kOK);
+    EXPECT_EQ(call(*cam, 0x9999).code, PTP::code(PTP::Response::operationNotSupported));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::closeSession)).code, kOK);
     EXPECT_FALSE(cam->isSessionOpen());
-    EXPECT_EQ(call(*cam, 0x1004).code, 0x2003);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getStorageIDs)).code,
+              PTP::code(PTP::Response::sessionNotOpen));
 }
 
 TEST(VirtualCameraSession, NonNikonBodyRefusesNikonOperations) {
     auto cam = openedCamera(quickOptions(VirtualBody::generic));
     ASSERT_TRUE(cam);
-    for (const std::uint16_t code : {0x90C7, 0x90C8, 0x90CA, 0x9201, 0x9203})
-        EXPECT_EQ(call(*cam, code).code, 0x2005);
-    EXPECT_EQ(call(*cam, 0x1004).code, kOK);
+    for (const PTP::Op op :
+         {PTP::Op::nikonCheckEvent, PTP::Op::nikonDeviceReady, PTP::Op::nikonGetVendorPropCodes,
+          PTP::Op::nikonStartLiveView, PTP::Op::nikonGetLiveViewImg})
+        EXPECT_EQ(call(*cam, PTP::code(op)).code, PTP::code(PTP::Response::operationNotSupported));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getStorageIDs)).code, kOK);
 }
 
 // ---- Catalogue ----
@@ -209,7 +220,8 @@ protected:
 
     std::map<QString, std::pair<std::uint32_t, camera::ObjectInfo>> byName() {
         std::map<QString, std::pair<std::uint32_t, camera::ObjectInfo>> out;
-        for (const std::uint32_t h : handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0}).data)) {
+        for (const std::uint32_t h : handleList(
+                 call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0, 0}).data)) {
             const auto info = objectInfo(*cam, h);
             EXPECT_TRUE(info);
             if (info) out.emplace(info->filename, std::pair{h, *info});
@@ -228,7 +240,8 @@ TEST_F(VirtualCardContent, FilesAlreadyThereAreTheCardWithFoldersAsAssociations)
     const auto objects = byName();
     // DCIM, two folders, two files; the hidden file and the link are not part of the card.
     ASSERT_EQ(objects.size(), 5U);
-    EXPECT_EQ(call(*cam, 0x1006, {0xFFFFFFFF, 0, 0}).params, std::vector<std::uint32_t>{5});
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getNumObjects), {0xFFFFFFFF, 0, 0}).params,
+              std::vector<std::uint32_t>{5});
     const auto& [dcim, dcimInfo] = objects.at(QStringLiteral("DCIM"));
     const auto& [folder, folderInfo] = objects.at(QStringLiteral("101TEST"));
     const auto& [note, noteInfo] = objects.at(QStringLiteral("NOTE.TXT"));
@@ -240,8 +253,8 @@ TEST_F(VirtualCardContent, FilesAlreadyThereAreTheCardWithFoldersAsAssociations)
     EXPECT_EQ(brokenInfo.parent, folder);
     EXPECT_EQ(noteInfo.parent, objects.at(QStringLiteral("100TEST")).first);
     EXPECT_EQ(noteInfo.size, 5U);
-    EXPECT_EQ(noteInfo.format, 0x3000);
-    EXPECT_EQ(brokenInfo.format, 0x3801);
+    EXPECT_EQ(noteInfo.format, PTP::code(PTP::ObjectFormat::undefined));
+    EXPECT_EQ(brokenInfo.format, PTP::code(PTP::ObjectFormat::exifJpeg));
     EXPECT_EQ(brokenInfo.thumbSize, 0U);
     EXPECT_EQ(noteInfo.captureDate, textDate);
     EXPECT_EQ(brokenInfo.captureDate, brokenDate);
@@ -249,28 +262,40 @@ TEST_F(VirtualCardContent, FilesAlreadyThereAreTheCardWithFoldersAsAssociations)
     (void)note;
     (void)broken;
 
-    EXPECT_EQ(handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0xFFFFFFFF}).data),
-              std::vector<std::uint32_t>{dcim});
-    const auto children = handleList(call(*cam, 0x1007, {0x00020001, 0, dcim}).data);
+    EXPECT_EQ(
+        handleList(
+            call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0, 0xFFFFFFFF}).data),
+        std::vector<std::uint32_t>{dcim});
+    const auto children =
+        handleList(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0x00020001, 0, dcim}).data);
     EXPECT_EQ(children.size(), 2U);
-    EXPECT_EQ(handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0x3801, 0}).data),
-              std::vector<std::uint32_t>{broken});
+    EXPECT_EQ(
+        handleList(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0x3801, 0}).data),
+        std::vector<std::uint32_t>{broken});
 }
 
 TEST_F(VirtualCardContent, BadHandlesStoragesAndParentsAreRefused) {
     const auto objects = byName();
     const std::uint32_t note = objects.at(QStringLiteral("NOTE.TXT")).first;
-    EXPECT_EQ(call(*cam, 0x1007, {0x00010001, 0, 0}).code, 0x2008);
-    EXPECT_EQ(call(*cam, 0x1007, {0xFFFFFFFF, 0, note}).code, 0x201A);
-    EXPECT_EQ(call(*cam, 0x1008, {0x7777}).code, 0x2009);
-    EXPECT_EQ(call(*cam, 0x1009, {objects.at(QStringLiteral("DCIM")).first}).code, 0x2009);
-    EXPECT_EQ(call(*cam, 0x1005, {0x00010001}).code, 0x2008);
-    EXPECT_EQ(call(*cam, 0x100A, {note}).code, 0x2010);
-    EXPECT_EQ(call(*cam, 0x100A, {0x7777}).code, 0x2009);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0x00010001, 0, 0}).code,
+              PTP::code(PTP::Response::invalidStorageId));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0, note}).code,
+              PTP::code(PTP::Response::invalidParentObject));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getObjectInfo), {0x7777}).code,
+              PTP::code(PTP::Response::invalidObjectHandle));
+    EXPECT_EQ(
+        call(*cam, PTP::code(PTP::Op::getObject), {objects.at(QStringLiteral("DCIM")).first}).code,
+        PTP::code(PTP::Response::invalidObjectHandle));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getStorageInfo), {0x00010001}).code,
+              PTP::code(PTP::Response::invalidStorageId));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getThumb), {note}).code,
+              PTP::code(PTP::Response::noThumbnailPresent));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getThumb), {0x7777}).code,
+              PTP::code(PTP::Response::invalidObjectHandle));
 }
 
 TEST_F(VirtualCardContent, StorageInfoCountsWhatTheCardHolds) {
-    const Answer a = call(*cam, 0x1005, {0x00020001});
+    const Answer a = call(*cam, PTP::code(PTP::Op::getStorageInfo), {0x00020001});
     ASSERT_EQ(a.code, kOK);
     PTPReader r(a.data);
     EXPECT_EQ(r.read<std::uint16_t>(), 4);  // removable RAM
@@ -286,16 +311,21 @@ TEST_F(VirtualCardContent, DeleteRemovesTheFileAndAnnouncesIt) {
     auto objects = byName();
     const std::uint32_t note = objects.at(QStringLiteral("NOTE.TXT")).first;
     const std::uint32_t folder = objects.at(QStringLiteral("101TEST")).first;
-    EXPECT_EQ(call(*cam, 0x100B, {folder}).code, 0x200F);  // not empty
-    EXPECT_EQ(call(*cam, 0x100B, {note}).code, kOK);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::deleteObject), {folder}).code,
+              PTP::code(PTP::Response::accessDenied));  // not empty
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::deleteObject), {note}).code, kOK);
     EXPECT_FALSE(QFile::exists(root + QStringLiteral("/DCIM/100TEST/NOTE.TXT")));
     EXPECT_EQ(byName().count(QStringLiteral("NOTE.TXT")), 0U);
-    EXPECT_EQ(call(*cam, 0x100B, {note}).code, 0x2009);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::deleteObject), {note}).code,
+              PTP::code(PTP::Response::invalidObjectHandle));
     const auto event = nextEvent(*cam);
     ASSERT_TRUE(event);
-    EXPECT_EQ(*event, (PTPEvent{0x4003, note}));
+    EXPECT_EQ(*event, (PTPEvent{PTP::code(PTP::Event::objectRemoved), note}));
     // An emptied folder may go.
-    EXPECT_EQ(call(*cam, 0x100B, {objects.at(QStringLiteral("100TEST")).first}).code, kOK);
+    EXPECT_EQ(
+        call(*cam, PTP::code(PTP::Op::deleteObject), {objects.at(QStringLiteral("100TEST")).first})
+            .code,
+        kOK);
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/DCIM/100TEST")));
 }
 
@@ -308,7 +338,8 @@ TEST(VirtualCameraCatalogue, GeneratedCardIsDatedInTheCameraClockBeforeNow) {
     const QDateTime cameraNow = fixedNow().addSecs(-600);
     std::vector<QString> names;
     std::optional<QDateTime> previous;
-    for (const std::uint32_t h : handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0}).data)) {
+    for (const std::uint32_t h :
+         handleList(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0, 0}).data)) {
         const auto info = objectInfo(*cam, h);
         ASSERT_TRUE(info && info->captureDate);
         if (info->isFolder()) continue;
@@ -320,7 +351,7 @@ TEST(VirtualCameraCatalogue, GeneratedCardIsDatedInTheCameraClockBeforeNow) {
         }
         previous = info->captureDate;
         EXPECT_GT(info->thumbSize, 0U) << info->filename.toStdString();
-        EXPECT_EQ(info->imageWidth, info->format == 0x3801 ? 1600U : 8256U);
+        EXPECT_EQ(info->imageWidth, info->format == PTP::ObjectFormat::exifJpeg ? 1600U : 8256U);
     }
     EXPECT_EQ(names, (std::vector<QString>{"DSC_0001.JPG", "DSC_0002.NEF", "DSC_0003.JPG",
                                            "DSC_0004.NEF", "DSC_0005.JPG", "DSC_0006.NEF"}));
@@ -345,7 +376,8 @@ protected:
         clock = std::static_pointer_cast<camera::ManualBodyClock>(options.clock);
         cam = openedCamera(options);
         ASSERT_TRUE(cam);
-        file = handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0}).data).back();
+        file = handleList(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0, 0}).data)
+                   .back();
     }
 
     QTemporaryDir dir;
@@ -357,7 +389,7 @@ protected:
 
 TEST_F(VirtualTransfers, GetObjectStreamsTheFileInMebibytePieces) {
     RecordingSink sink;
-    const auto result = cam->handle({0x1009, 5, {file}}, std::nullopt, sink);
+    const auto result = cam->handle({PTP::code(PTP::Op::getObject), 5, {file}}, std::nullopt, sink);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value().code, kOK);
     EXPECT_EQ(sink.announced, content.size());
@@ -367,39 +399,42 @@ TEST_F(VirtualTransfers, GetObjectStreamsTheFileInMebibytePieces) {
 
 TEST_F(VirtualTransfers, GetPartialObjectGivesTheRangeAndItsLength) {
     const std::uint32_t size = static_cast<std::uint32_t>(content.size());
-    const Answer head = call(*cam, 0x101B, {file, 0, 100});
+    const Answer head = call(*cam, PTP::code(PTP::Op::getPartialObject), {file, 0, 100});
     EXPECT_EQ(head.params, std::vector<std::uint32_t>{100});
     EXPECT_TRUE(std::equal(head.data.begin(), head.data.end(), content.begin()));
-    const Answer tail = call(*cam, 0x101B, {file, size - 10, 100});
+    const Answer tail = call(*cam, PTP::code(PTP::Op::getPartialObject), {file, size - 10, 100});
     EXPECT_EQ(tail.params, std::vector<std::uint32_t>{10});
     EXPECT_TRUE(std::equal(tail.data.begin(), tail.data.end(), content.end() - 10));
-    const Answer rest = call(*cam, 0x101B, {file, 1000, 0xFFFFFFFF});
+    const Answer rest = call(*cam, PTP::code(PTP::Op::getPartialObject), {file, 1000, 0xFFFFFFFF});
     EXPECT_EQ(rest.data.size(), content.size() - 1000);
-    const Answer end = call(*cam, 0x101B, {file, size, 5});
+    const Answer end = call(*cam, PTP::code(PTP::Op::getPartialObject), {file, size, 5});
     EXPECT_EQ(end.code, kOK);
     EXPECT_TRUE(end.data.empty());
-    EXPECT_EQ(call(*cam, 0x101B, {file, size + 1, 5}).code, 0x201D);
-    EXPECT_EQ(call(*cam, 0x101B, {file, 0}).code, 0x201D);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getPartialObject), {file, size + 1, 5}).code,
+              PTP::code(PTP::Response::invalidParameter));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getPartialObject), {file, 0}).code,
+              PTP::code(PTP::Response::invalidParameter));
 }
 
 TEST_F(VirtualTransfers, CutTransferDeliversExactlyTheBytesBeforeTheCutAndThenNothing) {
     cam->cutTransferAfter(1500000);
     RecordingSink sink;
-    const auto result = cam->handle({0x1009, 5, {file}}, std::nullopt, sink);
+    const auto result = cam->handle({PTP::code(PTP::Op::getObject), 5, {file}}, std::nullopt, sink);
     EXPECT_FALSE(result.ok());
     ASSERT_EQ(sink.data.size(), 1500000U);
     EXPECT_TRUE(std::equal(sink.data.begin(), sink.data.end(), content.begin()));
     RecordingSink after;
-    EXPECT_FALSE(cam->handle({0x1001, 6, {}}, std::nullopt, after).ok());
+    EXPECT_FALSE(cam->handle({PTP::code(PTP::Op::getDeviceInfo), 6, {}}, std::nullopt, after).ok());
     EXPECT_FALSE(cam->waitEvent(std::chrono::seconds(10)).ok());  // at once, not after 10 s
 }
 
 TEST_F(VirtualTransfers, ASinkThatStopsEndsTheTransactionButNotTheCamera) {
     RecordingSink refusing;
     refusing.acceptBegin = false;
-    EXPECT_FALSE(cam->handle({0x1009, 5, {file}}, std::nullopt, refusing).ok());
+    EXPECT_FALSE(
+        cam->handle({PTP::code(PTP::Op::getObject), 5, {file}}, std::nullopt, refusing).ok());
     EXPECT_FALSE(cam->isUnplugged());
-    EXPECT_EQ(call(*cam, 0x1004).code, kOK);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getStorageIDs)).code, kOK);
 }
 
 TEST_F(VirtualTransfers, BandwidthAndLatencySlowTheTransferDown) {
@@ -409,7 +444,7 @@ TEST_F(VirtualTransfers, BandwidthAndLatencySlowTheTransferDown) {
     clock->setJumping(true);
     const auto start = clock->now();
     RecordingSink sink;
-    ASSERT_TRUE(cam->handle({0x1009, 5, {file}}, std::nullopt, sink).ok());
+    ASSERT_TRUE(cam->handle({PTP::code(PTP::Op::getObject), 5, {file}}, std::nullopt, sink).ok());
     const auto took = clock->now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(120));
     EXPECT_EQ(sink.data.size(), content.size());
@@ -423,9 +458,11 @@ TEST(VirtualCameraCapture, InitiateCaptureWritesAFileAndAnnouncesIt) {
     options.clockDriftSeconds = 90;
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
-    const auto before = handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0}).data);
-    ASSERT_EQ(call(*cam, 0x100E, {0, 0}).code, kOK);
-    EXPECT_EQ(call(*cam, 0x100E, {0, 0}).code, 0x2019);  // still busy with the first
+    const auto before =
+        handleList(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0, 0}).data);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::initiateCapture), {0, 0}).code, kOK);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::initiateCapture), {0, 0}).code,
+              PTP::code(PTP::Response::deviceBusy));  // still busy with the first
     EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
 
     // The buffer count goes down and up around the shot; the picture comes before the
@@ -447,13 +484,14 @@ TEST(VirtualCameraCapture, InitiateCaptureWritesAFileAndAnnouncesIt) {
     EXPECT_EQ(info->captureDate, fixedNow().addSecs(90));  // the camera's clock
     EXPECT_TRUE(QFile::exists(cam->cardDir() + QStringLiteral("/DCIM/100NCD850/DSC_0003.JPG")));
     EXPECT_EQ(objectInfo(*cam, info->parent)->filename, QStringLiteral("100NCD850"));
-    const auto after = handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0}).data);
+    const auto after =
+        handleList(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0, 0}).data);
     EXPECT_EQ(after.size(), before.size() + 1);
 
-    const Answer picture = call(*cam, 0x1009, {added->param});
+    const Answer picture = call(*cam, PTP::code(PTP::Op::getObject), {added->param});
     EXPECT_EQ(picture.data.size(), info->size);
     EXPECT_EQ(jpegSize(picture.data), (std::pair{1600, 1067}));
-    const Answer thumb = call(*cam, 0x100A, {added->param});
+    const Answer thumb = call(*cam, PTP::code(PTP::Op::getThumb), {added->param});
     EXPECT_EQ(thumb.data.size(), info->thumbSize);
     EXPECT_EQ(jpegSize(thumb.data), (std::pair{160, 107}));
 
@@ -461,15 +499,18 @@ TEST(VirtualCameraCapture, InitiateCaptureWritesAFileAndAnnouncesIt) {
     const auto polled = checkEvent(*cam);
     EXPECT_NE(std::find(polled.begin(), polled.end(), *added), polled.end());
     EXPECT_NE(std::find(polled.begin(), polled.end(), *complete), polled.end());
-    EXPECT_TRUE(changedProps(polled).count(0xD103));
+    EXPECT_TRUE(changedProps(polled).count(PTP::code(PTP::Prop::nikonMaximumShots)));
 }
 
 TEST(VirtualCameraCapture, RawPlusJpegMakesTwoFilesWithOneNumber) {
     const auto options = quickOptions();
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
-    ASSERT_EQ(call(*cam, 0x1016, {0x5004}, u8(6)).code, kOK);  // NEF + JPEG Normal
-    ASSERT_EQ(call(*cam, 0x90C0, {0xFFFFFFFF}).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::compressionSetting)}, u8(6))
+                  .code,
+              kOK);  // NEF + JPEG Normal
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonCapture), {0xFFFFFFFF}).code, kOK);
     ASSERT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
     std::vector<QString> added;
     bool complete = false;
@@ -486,17 +527,22 @@ TEST(VirtualCameraCapture, RecordingToSdramKeepsThePictureOffTheCard) {
     const auto options = quickOptions();
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
-    ASSERT_EQ(call(*cam, 0x1016, {0xD10B}, u8(1)).code, kOK);
-    ASSERT_EQ(call(*cam, 0x90C0, {0xFFFFFFFF}).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::nikonRecordingMedia)}, u8(1))
+                  .code,
+              kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonCapture), {0xFFFFFFFF}).code, kOK);
     ASSERT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
     const auto events = drainEvents(*cam);
     EXPECT_NE(std::find(events.begin(), events.end(),
                         PTPEvent{PTP::code(PTP::Event::objectAdded), 0xFFFF0001}),
               events.end());
-    const Answer picture = call(*cam, 0x1009, {0xFFFF0001});
+    const Answer picture = call(*cam, PTP::code(PTP::Op::getObject), {0xFFFF0001});
     EXPECT_EQ(picture.code, kOK);
     EXPECT_TRUE(jpegSize(picture.data));
-    EXPECT_TRUE(handleList(call(*cam, 0x1007, {0xFFFFFFFF, 0, 0}).data).empty());
+    EXPECT_TRUE(
+        handleList(call(*cam, PTP::code(PTP::Op::getObjectHandles), {0xFFFFFFFF, 0, 0}).data)
+            .empty());
 }
 
 TEST(VirtualCameraCapture, ShutterOnTheBodyWorksWithoutAndWithASession) {
@@ -509,7 +555,7 @@ TEST(VirtualCameraCapture, ShutterOnTheBodyWorksWithoutAndWithASession) {
     // Painting and compressing the picture takes what a loaded machine gives it.
     ASSERT_TRUE(cam->waitUntilIdle(std::chrono::seconds(20)));
     EXPECT_TRUE(QFile::exists(first));
-    ASSERT_EQ(call(*cam, 0x1002, {1}).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::openSession), {1}).code, kOK);
     EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
     drainEvents(*cam);
     cam->pressShutter();
@@ -538,13 +584,17 @@ TEST(VirtualCameraProperties, EveryPropertyTheProgramShowsHasADescriptor) {
             }
         }
         // The values the program reads with `integer`: 1, 2 or 4 bytes.
-        for (const std::uint16_t code : {0xD1B1, 0xD103, 0xD10B, 0xD1A2, 0xD1A4}) {
-            const Answer a = call(*cam, 0x1015, {code});
+        for (const PTP::Prop prop : {PTP::Prop::nikonLightMeter, PTP::Prop::nikonMaximumShots,
+                                     PTP::Prop::nikonRecordingMedia, PTP::Prop::nikonLiveViewStatus,
+                                     PTP::Prop::nikonLiveViewProhibit}) {
+            const std::uint16_t code = PTP::code(prop);
+            const Answer a = call(*cam, PTP::code(PTP::Op::getDevicePropValue), {code});
             EXPECT_EQ(a.code, kOK);
             EXPECT_TRUE(a.data.size() == 1 || a.data.size() == 2 || a.data.size() == 4)
                 << std::hex << code;
         }
-        EXPECT_EQ(call(*cam, 0x1014, {0x5002}).code, 0x200A);
+        EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getDevicePropDesc), {0x5002}).code,
+                  PTP::code(PTP::Response::devicePropNotSupported));
     }
 }
 
@@ -558,10 +608,13 @@ TEST(VirtualCameraProperties, ExposureProgramDecidesWhatMayBeSet) {
     };
     for (const Row row :
          {Row{2, false, false}, Row{3, false, true}, Row{4, true, false}, Row{1, true, true}}) {
-        ASSERT_EQ(call(*cam, 0x1016, {0x500E}, u16(row.program)).code, kOK);
-        const auto shutter = describe(*cam, 0x500D);
-        const auto nikonShutter = describe(*cam, 0xD100);
-        const auto aperture = describe(*cam, 0x5007);
+        ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                       {PTP::param(PTP::Prop::exposureProgram)}, u16(row.program))
+                      .code,
+                  kOK);
+        const auto shutter = describe(*cam, PTP::code(PTP::Prop::exposureTime));
+        const auto nikonShutter = describe(*cam, PTP::code(PTP::Prop::nikonExposureTime));
+        const auto aperture = describe(*cam, PTP::code(PTP::Prop::fNumber));
         ASSERT_TRUE(shutter && nikonShutter && aperture);
         EXPECT_EQ(shutter->writable, row.shutter) << row.program;
         EXPECT_EQ(nikonShutter->writable, row.shutter) << row.program;
@@ -570,10 +623,18 @@ TEST(VirtualCameraProperties, ExposureProgramDecidesWhatMayBeSet) {
             std::count(shutter->choices.begin(), shutter->choices.end(), 0xFFFFFFFF) > 0;
         EXPECT_EQ(bulb, row.program == 1) << "Bulb in M only";
         if (!row.aperture) {
-            EXPECT_EQ(call(*cam, 0x1016, {0x5007}, u16(800)).code, 0xA005) << row.program;
+            EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                           {PTP::param(PTP::Prop::fNumber)}, u16(800))
+                          .code,
+                      PTP::code(PTP::Response::nikonSetPropertyNotSupported))
+                << row.program;
         }
         if (!row.shutter) {
-            EXPECT_EQ(call(*cam, 0x1016, {0x500D}, u32(40)).code, 0xA005) << row.program;
+            EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                           {PTP::param(PTP::Prop::exposureTime)}, u32(40))
+                          .code,
+                      PTP::code(PTP::Response::nikonSetPropertyNotSupported))
+                << row.program;
         }
     }
 }
@@ -582,13 +643,20 @@ TEST(VirtualCameraProperties, ModeChangeAnnouncesTheSettingsItChanges) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
     checkEvent(*cam);
-    ASSERT_EQ(call(*cam, 0x1016, {0x500E}, u16(2)).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::exposureProgram)}, u16(2))
+                  .code,
+              kOK);
     const auto changed = changedProps(checkEvent(*cam));
-    for (const std::uint32_t code : {0x500E, 0x500D, 0xD100, 0x5007})
-        EXPECT_TRUE(changed.count(code)) << std::hex << code;
+    for (const PTP::Prop prop : {PTP::Prop::exposureProgram, PTP::Prop::exposureTime,
+                                 PTP::Prop::nikonExposureTime, PTP::Prop::fNumber})
+        EXPECT_TRUE(changed.count(PTP::param(prop))) << std::hex << PTP::code(prop);
     EXPECT_TRUE(checkEvent(*cam).empty());  // the queue was emptied
     // The same value again changes nothing.
-    ASSERT_EQ(call(*cam, 0x1016, {0x500E}, u16(2)).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::exposureProgram)}, u16(2))
+                  .code,
+              kOK);
     EXPECT_TRUE(checkEvent(*cam).empty());
 }
 
@@ -596,75 +664,118 @@ TEST(VirtualCameraProperties, MeterFollowsTheSettingsInManual) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
     // Power-on settings as read off the real D850: f/16, 10/13 s, ISO 400 in a dim room.
-    EXPECT_EQ(integer(*cam, 0xD1B1), -8);
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLightMeter)), -8);
     checkEvent(*cam);
-    ASSERT_EQ(call(*cam, 0x1016, {0x500F}, u16(800)).code, kOK);  // one stop more
-    EXPECT_EQ(integer(*cam, 0xD1B1), -2);
+    ASSERT_EQ(
+        call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::iso)}, u16(800))
+            .code,
+        kOK);  // one stop more
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLightMeter)), -2);
     const auto changed = changedProps(checkEvent(*cam));
-    EXPECT_TRUE(changed.count(0x500F));
-    EXPECT_TRUE(changed.count(0xD1B1));
+    EXPECT_TRUE(changed.count(PTP::param(PTP::Prop::iso)));
+    EXPECT_TRUE(changed.count(PTP::param(PTP::Prop::nikonLightMeter)));
     cam->setSceneBrightness(12);
-    EXPECT_EQ(integer(*cam, 0xD1B1), 40);
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLightMeter)), 40);
 }
 
 TEST(VirtualCameraProperties, AperturePriorityPicksTheShutterAndKeepsTheMeterCentred) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
-    ASSERT_EQ(call(*cam, 0x1016, {0x500E}, u16(3)).code, kOK);
-    EXPECT_EQ(std::abs(integer(*cam, 0xD1B1)), 0);
-    const auto slow = integer(*cam, 0x500D);
-    ASSERT_EQ(call(*cam, 0x1016, {0x5007}, u16(560)).code, kOK);  // f/16 to f/5.6: three stops
-    const auto fast = integer(*cam, 0x500D);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::exposureProgram)}, u16(3))
+                  .code,
+              kOK);
+    EXPECT_EQ(std::abs(integer(*cam, PTP::code(PTP::Prop::nikonLightMeter))), 0);
+    const auto slow = integer(*cam, PTP::code(PTP::Prop::exposureTime));
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::fNumber)},
+                   u16(560))
+                  .code,
+              kOK);  // f/16 to f/5.6: three stops
+    const auto fast = integer(*cam, PTP::code(PTP::Prop::exposureTime));
     EXPECT_NEAR(std::log2(static_cast<double>(slow) / fast), 3.0, 0.35);
-    EXPECT_LE(std::abs(integer(*cam, 0xD1B1)), 2);
-    ASSERT_EQ(call(*cam, 0x1016, {0x5010}, u16(static_cast<std::uint16_t>(1000))).code,
+    EXPECT_LE(std::abs(integer(*cam, PTP::code(PTP::Prop::nikonLightMeter))), 2);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::exposureBias)}, u16(static_cast<std::uint16_t>(1000)))
+                  .code,
               kOK);  // +1 EV
-    EXPECT_NEAR(integer(*cam, 0xD1B1), 6, 2);
+    EXPECT_NEAR(integer(*cam, PTP::code(PTP::Prop::nikonLightMeter)), 6, 2);
 }
 
 TEST(VirtualCameraProperties, BothShutterPropertiesStayInStep) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
-    ASSERT_EQ(call(*cam, 0x1016, {0xD100}, u32(0x000100FA)).code, kOK);  // 1/250
-    EXPECT_EQ(integer(*cam, 0x500D), 40);
-    ASSERT_EQ(call(*cam, 0x1016, {0x500D}, u32(0xFFFFFFFF)).code, kOK);  // Bulb
-    EXPECT_EQ(integer(*cam, 0xD100), 0xFFFFFFFF);
-    EXPECT_EQ(integer(*cam, 0xD1B1), 0);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::nikonExposureTime)}, u32(0x000100FA))
+                  .code,
+              kOK);  // 1/250
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::exposureTime)), 40);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::exposureTime)}, u32(0xFFFFFFFF))
+                  .code,
+              kOK);  // Bulb
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonExposureTime)), 0xFFFFFFFF);
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLightMeter)), 0);
 }
 
 TEST(VirtualCameraProperties, WritesAreCheckedLikeTheBodyDoes) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
-    EXPECT_EQ(call(*cam, 0x1016, {0x500F}, u16(123)).code, 0x201D);  // not offered
-    EXPECT_EQ(call(*cam, 0x1016, {0x500F}, u8(1)).code, 0x2006);     // wrong width
-    EXPECT_EQ(call(*cam, 0x1016, {0x500F}).code, 0x2006);            // no data
-    EXPECT_EQ(call(*cam, 0x1016, {0x5001}, u8(50)).code, 0xA005);    // battery
-    EXPECT_EQ(call(*cam, 0x1016, {0x5002}, u8(1)).code, 0x200A);     // not on this body
-    EXPECT_EQ(call(*cam, 0x1016, {0xD10B}, u8(3)).code, 0x201D);     // outside the range
-    EXPECT_EQ(call(*cam, 0x1016, {0x5003}, PTP::encodeString(QStringLiteral("6192x4128"))).code,
+    EXPECT_EQ(
+        call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::iso)}, u16(123))
+            .code,
+        PTP::code(PTP::Response::invalidParameter));  // not offered
+    EXPECT_EQ(
+        call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::iso)}, u8(1))
+            .code,
+        PTP::code(PTP::Response::parameterNotSupported));  // wrong width
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::iso)}).code,
+              PTP::code(PTP::Response::parameterNotSupported));  // no data
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::batteryLevel)}, u8(50))
+                  .code,
+              PTP::code(PTP::Response::nikonSetPropertyNotSupported));  // battery
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {0x5002}, u8(1)).code,
+              PTP::code(PTP::Response::devicePropNotSupported));  // not on this body
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::nikonRecordingMedia)}, u8(3))
+                  .code,
+              PTP::code(PTP::Response::invalidParameter));  // outside the range
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::imageSize)},
+                   PTP::encodeString(QStringLiteral("6192x4128")))
+                  .code,
               kOK);
-    EXPECT_EQ(call(*cam, 0x1016, {0x5003}, PTP::encodeString(QStringLiteral("1x1"))).code, 0x201D);
-    const Answer size = call(*cam, 0x1015, {0x5003});
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::imageSize)},
+                   PTP::encodeString(QStringLiteral("1x1")))
+                  .code,
+              PTP::code(PTP::Response::invalidParameter));
+    const Answer size =
+        call(*cam, PTP::code(PTP::Op::getDevicePropValue), {PTP::param(PTP::Prop::imageSize)});
     EXPECT_EQ(PTP::decodeString(size.data), QStringLiteral("6192x4128"));
 
     auto canon = openedCamera(quickOptions(VirtualBody::generic));
     ASSERT_TRUE(canon);
-    EXPECT_EQ(call(*canon, 0x1016, {0x5001}, u8(50)).code, 0x200F);
+    EXPECT_EQ(call(*canon, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::batteryLevel)}, u8(50))
+                  .code,
+              PTP::code(PTP::Response::accessDenied));
 }
 
 TEST(VirtualCameraProperties, ModeDialOfTheMirrorlessBodyIsTurnedOnTheCamera) {
     auto cam = openedCamera(quickOptions(VirtualBody::z6));
     ASSERT_TRUE(cam);
-    const auto program = describe(*cam, 0x500E);
+    const auto program = describe(*cam, PTP::code(PTP::Prop::exposureProgram));
     ASSERT_TRUE(program);
     EXPECT_FALSE(program->writable);
     EXPECT_EQ(program->current, 2);
-    EXPECT_FALSE(describe(*cam, 0x500D)->writable);
-    EXPECT_EQ(call(*cam, 0x1016, {0x500E}, u16(1)).code, 0xA005);
+    EXPECT_FALSE(describe(*cam, PTP::code(PTP::Prop::exposureTime))->writable);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::exposureProgram)}, u16(1))
+                  .code,
+              PTP::code(PTP::Response::nikonSetPropertyNotSupported));
     checkEvent(*cam);
     cam->turnModeDial(1);
-    EXPECT_TRUE(changedProps(checkEvent(*cam)).count(0x500E));
-    EXPECT_TRUE(describe(*cam, 0x500D)->writable);
+    EXPECT_TRUE(changedProps(checkEvent(*cam)).count(PTP::code(PTP::Prop::exposureProgram)));
+    EXPECT_TRUE(describe(*cam, PTP::code(PTP::Prop::exposureTime))->writable);
 }
 
 TEST(VirtualCameraProperties, DateTimeIsTheCameraClockAndSettingItMovesTheClock) {
@@ -672,22 +783,29 @@ TEST(VirtualCameraProperties, DateTimeIsTheCameraClockAndSettingItMovesTheClock)
     options.clockDriftSeconds = 3600;
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
-    EXPECT_EQ(PTP::decodeString(call(*cam, 0x1015, {0x5011}).data),
+    EXPECT_EQ(PTP::decodeString(call(*cam, PTP::code(PTP::Op::getDevicePropValue),
+                                     {PTP::param(PTP::Prop::dateTime)})
+                                    .data),
               QStringLiteral("20240601T130000"));
-    ASSERT_EQ(
-        call(*cam, 0x1016, {0x5011}, PTP::encodeString(QStringLiteral("20240102T030405"))).code,
-        kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::dateTime)},
+                   PTP::encodeString(QStringLiteral("20240102T030405")))
+                  .code,
+              kOK);
     EXPECT_EQ(cam->cameraClock(), QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5)));
-    EXPECT_TRUE(changedProps(checkEvent(*cam)).count(0x5011));
-    ASSERT_EQ(
-        call(*cam, 0x1016, {0x5011}, PTP::encodeString(QStringLiteral("20240601T120000.0"))).code,
-        kOK);
+    EXPECT_TRUE(changedProps(checkEvent(*cam)).count(PTP::code(PTP::Prop::dateTime)));
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::dateTime)},
+                   PTP::encodeString(QStringLiteral("20240601T120000.0")))
+                  .code,
+              kOK);
     EXPECT_EQ(cam->cameraClock(), fixedNow());
-    EXPECT_EQ(call(*cam, 0x1016, {0x5011}, PTP::encodeString(QStringLiteral("garbage"))).code,
-              0x201D);
-    EXPECT_EQ(
-        call(*cam, 0x1016, {0x5011}, PTP::encodeString(QStringLiteral("20241301T000000"))).code,
-        0x201D);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::dateTime)},
+                   PTP::encodeString(QStringLiteral("garbage")))
+                  .code,
+              PTP::code(PTP::Response::invalidParameter));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::dateTime)},
+                   PTP::encodeString(QStringLiteral("20241301T000000")))
+                  .code,
+              PTP::code(PTP::Response::invalidParameter));
 }
 
 TEST(VirtualCameraEvents, CheckEventAnswersAtMost255AtATime) {
@@ -695,9 +813,12 @@ TEST(VirtualCameraEvents, CheckEventAnswersAtMost255AtATime) {
     ASSERT_TRUE(cam);
     checkEvent(*cam);
     for (int i = 0; i < 150; ++i) {
-        ASSERT_EQ(call(*cam, 0x1016, {0x500F}, u16(i % 2 ? 400 : 800)).code, kOK);  // ISO and meter
+        ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue), {PTP::param(PTP::Prop::iso)},
+                       u16(i % 2 ? 400 : 800))
+                      .code,
+                  kOK);  // ISO and meter
     }
-    const Answer first = call(*cam, 0x90C7);
+    const Answer first = call(*cam, PTP::code(PTP::Op::nikonCheckEvent));
     ASSERT_GE(first.data.size(), 2U);
     EXPECT_EQ(first.data[0] | (first.data[1] << 8), 255);
     EXPECT_EQ(first.data.size(), 2U + 6 * 255);
@@ -712,23 +833,25 @@ TEST(VirtualCameraNikon, AutofocusIsBusyThenFocusedOrOutOfFocusOnce) {
     options.timings.autofocus = std::chrono::milliseconds(250);
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
-    ASSERT_EQ(call(*cam, 0x90C1).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonAfDrive)).code, kOK);
     clockOf(options).advance(std::chrono::milliseconds(249));
-    EXPECT_EQ(call(*cam, 0x90C8).code, 0x2019);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonDeviceReady)).code,
+              PTP::code(PTP::Response::deviceBusy));
     EXPECT_EQ(waitUntilReady(*cam, clockOf(options), std::chrono::milliseconds(1)), kOK);
     cam->setFocusSucceeds(false);
-    ASSERT_EQ(call(*cam, 0x90C1).code, kOK);
-    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), 0xA002);
-    EXPECT_EQ(call(*cam, 0x90C8).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonAfDrive)).code, kOK);
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), PTP::code(PTP::Response::nikonOutOfFocus));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonDeviceReady)).code, kOK);
 }
 
 TEST(VirtualCameraNikon, ChangeCameraModeTakesHostOrCamera) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
-    EXPECT_EQ(call(*cam, 0x90C2, {1}).code, kOK);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonChangeCameraMode), {1}).code, kOK);
     EXPECT_TRUE(cam->isHostControlled());
-    EXPECT_EQ(call(*cam, 0x90C2, {2}).code, 0x201D);
-    EXPECT_EQ(call(*cam, 0x90C2, {0}).code, kOK);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonChangeCameraMode), {2}).code,
+              PTP::code(PTP::Response::invalidParameter));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonChangeCameraMode), {0}).code, kOK);
     EXPECT_FALSE(cam->isHostControlled());
 }
 
@@ -738,7 +861,7 @@ TEST(VirtualCameraNikon, ChangeCameraModeTakesHostOrCamera) {
 Answer frameWhenReady(VirtualCamera& cam, camera::ManualBodyClock& clock) {
     clock.advance(std::chrono::seconds(1));
     EXPECT_TRUE(cam.waitUntilIdle(std::chrono::seconds(20)));
-    return call(cam, 0x9203);
+    return call(cam, PTP::code(PTP::Op::nikonGetLiveViewImg));
 }
 
 bool hasJpegMarker(const Bytes& data) {
@@ -752,12 +875,15 @@ TEST(VirtualCameraLiveView, FramesAreAHeaderAndAMovingJpeg) {
     options.timings.liveViewStart = std::chrono::milliseconds(250);
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
-    EXPECT_EQ(call(*cam, 0x9203).code, 0xA00B);
-    EXPECT_EQ(call(*cam, 0x9202).code, 0xA00B);
-    ASSERT_EQ(call(*cam, 0x9201).code, kOK);
-    EXPECT_EQ(integer(*cam, 0xD1A2), 1);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonGetLiveViewImg)).code,
+              PTP::code(PTP::Response::nikonNotLiveView));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonEndLiveView)).code,
+              PTP::code(PTP::Response::nikonNotLiveView));
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonStartLiveView)).code, kOK);
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLiveViewStatus)), 1);
     clockOf(options).advance(std::chrono::milliseconds(249));
-    EXPECT_EQ(call(*cam, 0x9203).code, 0x2019);  // still starting
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonGetLiveViewImg)).code,
+              PTP::code(PTP::Response::deviceBusy));  // still starting
     const Answer first = frameWhenReady(*cam, clockOf(options));
     ASSERT_EQ(first.code, kOK);
     ASSERT_GT(first.data.size(), 384U + 3);
@@ -769,11 +895,12 @@ TEST(VirtualCameraLiveView, FramesAreAHeaderAndAMovingJpeg) {
     const ByteView jpeg = ByteView(first.data).subspan(384);
     EXPECT_EQ(jpegSize(jpeg), (std::pair{640, 424}));
     clockOf(options).advance(std::chrono::milliseconds(20));
-    const Answer second = call(*cam, 0x9203);
+    const Answer second = call(*cam, PTP::code(PTP::Op::nikonGetLiveViewImg));
     EXPECT_NE(first.data, second.data);
-    ASSERT_EQ(call(*cam, 0x9202).code, kOK);
-    EXPECT_EQ(integer(*cam, 0xD1A2), 0);
-    EXPECT_EQ(call(*cam, 0x9203).code, 0xA00B);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonEndLiveView)).code, kOK);
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLiveViewStatus)), 0);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonGetLiveViewImg)).code,
+              PTP::code(PTP::Response::nikonNotLiveView));
 }
 
 TEST(VirtualCameraLiveView, ProhibitionRefusesTheStartAndBitZeroYieldsToSdram) {
@@ -781,16 +908,21 @@ TEST(VirtualCameraLiveView, ProhibitionRefusesTheStartAndBitZeroYieldsToSdram) {
     ASSERT_TRUE(cam);
     checkEvent(*cam);
     cam->setProhibition(0x200);
-    EXPECT_EQ(integer(*cam, 0xD1A4), 0x200);
-    EXPECT_TRUE(changedProps(checkEvent(*cam)).count(0xD1A4));
-    EXPECT_EQ(call(*cam, 0x9201).code, 0xA004);
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLiveViewProhibit)), 0x200);
+    EXPECT_TRUE(changedProps(checkEvent(*cam)).count(PTP::code(PTP::Prop::nikonLiveViewProhibit)));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonStartLiveView)).code,
+              PTP::code(PTP::Response::nikonInvalidStatus));
     EXPECT_FALSE(cam->isLiveViewOn());
 
     cam->setProhibition(0x1);  // recording destination is the card
-    EXPECT_EQ(call(*cam, 0x9201).code, 0xA004);
-    ASSERT_EQ(call(*cam, 0x1016, {0xD10B}, u8(1)).code, kOK);
-    EXPECT_EQ(integer(*cam, 0xD1A4), 0);
-    EXPECT_EQ(call(*cam, 0x9201).code, kOK);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonStartLiveView)).code,
+              PTP::code(PTP::Response::nikonInvalidStatus));
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::nikonRecordingMedia)}, u8(1))
+                  .code,
+              kOK);
+    EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLiveViewProhibit)), 0);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonStartLiveView)).code, kOK);
 }
 
 TEST(VirtualCameraLiveView, NoPictureWhileRecordingToTheCardWhenTheKnobSaysSo) {
@@ -798,26 +930,31 @@ TEST(VirtualCameraLiveView, NoPictureWhileRecordingToTheCardWhenTheKnobSaysSo) {
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
     cam->setNoFramesWhileRecordingToCard(true);
-    ASSERT_EQ(call(*cam, 0x9201).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonStartLiveView)).code, kOK);
     const Answer empty = frameWhenReady(*cam, clockOf(options));
     EXPECT_EQ(empty.code, kOK);
     EXPECT_EQ(empty.data.size(), 384U);
     EXPECT_FALSE(hasJpegMarker(empty.data));
-    ASSERT_EQ(call(*cam, 0x1016, {0xD10B}, u8(1)).code, kOK);
-    EXPECT_TRUE(hasJpegMarker(call(*cam, 0x9203).data));
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::setDevicePropValue),
+                   {PTP::param(PTP::Prop::nikonRecordingMedia)}, u8(1))
+                  .code,
+              kOK);
+    EXPECT_TRUE(hasJpegMarker(call(*cam, PTP::code(PTP::Op::nikonGetLiveViewImg)).data));
 }
 
 TEST(VirtualCameraLiveView, CaptureMakesFramesWaitAndClosingTheSessionEndsLiveView) {
     const auto options = quickOptions();
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
-    ASSERT_EQ(call(*cam, 0x9201).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonStartLiveView)).code, kOK);
     ASSERT_EQ(frameWhenReady(*cam, clockOf(options)).code, kOK);
-    ASSERT_EQ(call(*cam, 0x90C0, {0xFFFFFFFF}).code, kOK);
-    EXPECT_EQ(call(*cam, 0x9203).code, 0x2019);
-    EXPECT_EQ(call(*cam, 0x9201).code, 0x2019);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonCapture), {0xFFFFFFFF}).code, kOK);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonGetLiveViewImg)).code,
+              PTP::code(PTP::Response::deviceBusy));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonStartLiveView)).code,
+              PTP::code(PTP::Response::deviceBusy));
     EXPECT_EQ(frameWhenReady(*cam, clockOf(options)).code, kOK);
-    ASSERT_EQ(call(*cam, 0x1003).code, kOK);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::closeSession)).code, kOK);
     EXPECT_FALSE(cam->isLiveViewOn());
 }
 
@@ -827,13 +964,19 @@ TEST(VirtualCameraFaults, BusyForAnswersBusyToTheNextCommandsButNotToPolls) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
     cam->setBusyFor(3);
-    EXPECT_EQ(call(*cam, 0x100E, {0, 0}).code, 0x2019);
-    EXPECT_EQ(call(*cam, 0x90C8).code, kOK);  // exempt
-    EXPECT_EQ(call(*cam, 0x90C7).code, kOK);  // exempt
-    EXPECT_EQ(call(*cam, 0x100E, {0, 0}).code, 0x2019);
-    EXPECT_EQ(call(*cam, 0x1014, {0x5007}).code, 0x2019);
-    EXPECT_EQ(call(*cam, 0x1014, {0x5007}).code, kOK);
-    EXPECT_EQ(cam->callCount(0x100E), 2);
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::initiateCapture), {0, 0}).code,
+              PTP::code(PTP::Response::deviceBusy));
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonDeviceReady)).code, kOK);  // exempt
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonCheckEvent)).code, kOK);   // exempt
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::initiateCapture), {0, 0}).code,
+              PTP::code(PTP::Response::deviceBusy));
+    EXPECT_EQ(
+        call(*cam, PTP::code(PTP::Op::getDevicePropDesc), {PTP::param(PTP::Prop::fNumber)}).code,
+        PTP::code(PTP::Response::deviceBusy));
+    EXPECT_EQ(
+        call(*cam, PTP::code(PTP::Op::getDevicePropDesc), {PTP::param(PTP::Prop::fNumber)}).code,
+        kOK);
+    EXPECT_EQ(cam->callCount(PTP::code(PTP::Op::initiateCapture)), 2);
 }
 
 TEST(VirtualCameraFaults, UnplugFailsEverythingAndWakesTheEventReader) {
@@ -852,7 +995,7 @@ TEST(VirtualCameraFaults, UnplugFailsEverythingAndWakesTheEventReader) {
     EXPECT_FALSE(reader.get().ok());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     RecordingSink sink;
-    EXPECT_FALSE(cam->handle({0x1001, 1, {}}, std::nullopt, sink).ok());
+    EXPECT_FALSE(cam->handle({PTP::code(PTP::Op::getDeviceInfo), 1, {}}, std::nullopt, sink).ok());
     EXPECT_FALSE(cam->waitEvent(std::chrono::seconds(20)).ok());
 }
 
@@ -863,15 +1006,18 @@ TEST(VirtualTransportTest, CarriesTransactionsAndEventsAndClosesOnInterrupt) {
     ASSERT_TRUE(cam);
     camera::VirtualTransport link(cam);
     RecordingSink sink;
-    EXPECT_FALSE(link.transact({0x1001, 1, {}}, std::nullopt, sink).ok());  // not connected yet
+    EXPECT_FALSE(link.transact({PTP::code(PTP::Op::getDeviceInfo), 1, {}}, std::nullopt, sink)
+                     .ok());  // not connected yet
     ASSERT_TRUE(link.connect().ok());
-    const auto opened = link.transact({0x1002, 1, {1}}, std::nullopt, sink);
+    const auto opened =
+        link.transact({PTP::code(PTP::Op::openSession), 1, {1}}, std::nullopt, sink);
     ASSERT_TRUE(opened.ok());
     EXPECT_EQ(opened.value(), (camera::Response{kOK, 1, {}}));
-    EXPECT_FALSE(
-        link.transact({0x1007, 2, {1, 2, 3, 4, 5, 6}}, std::nullopt, sink).ok());  // six parameters
+    EXPECT_FALSE(link.transact({PTP::code(PTP::Op::getObjectHandles), 2, {1, 2, 3, 4, 5, 6}},
+                               std::nullopt, sink)
+                     .ok());  // six parameters
 
-    ASSERT_TRUE(link.transact({0x90C1, 3, {}}, std::nullopt, sink).ok());
+    ASSERT_TRUE(link.transact({PTP::code(PTP::Op::nikonAfDrive), 3, {}}, std::nullopt, sink).ok());
     const auto none = link.waitEvent(std::chrono::milliseconds(10));
     ASSERT_TRUE(none.ok());
     EXPECT_FALSE(none.value().has_value());
@@ -886,12 +1032,14 @@ TEST(VirtualTransportTest, CarriesTransactionsAndEventsAndClosesOnInterrupt) {
     link.interrupt();
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_FALSE(reader.get().ok());
-    EXPECT_FALSE(link.transact({0x1004, 4, {}}, std::nullopt, sink).ok());
+    EXPECT_FALSE(
+        link.transact({PTP::code(PTP::Op::getStorageIDs), 4, {}}, std::nullopt, sink).ok());
 
     // The camera is still there for a new link, until it is unplugged.
     camera::VirtualTransport second(cam);
     ASSERT_TRUE(second.connect().ok());
-    const auto ids = second.transact({0x1004, 5, {}}, std::nullopt, sink);
+    const auto ids =
+        second.transact({PTP::code(PTP::Op::getStorageIDs), 5, {}}, std::nullopt, sink);
     ASSERT_TRUE(ids.ok());
     EXPECT_EQ(ids.value().code, kOK);
     cam->unplug();
@@ -912,7 +1060,7 @@ TEST(VirtualTransportTest, InterruptStopsADownloadUnderWay) {
     camera::VirtualTransport link(cam);
     ASSERT_TRUE(link.connect().ok());
     RecordingSink sink;
-    ASSERT_TRUE(link.transact({0x1002, 1, {1}}, std::nullopt, sink).ok());
+    ASSERT_TRUE(link.transact({PTP::code(PTP::Op::openSession), 1, {1}}, std::nullopt, sink).ok());
     const std::uint32_t file = 3;  // DCIM, 100NCD850, the file
     // Tells the test when the first piece has arrived.
     class FirstPieceSink final : public camera::DataSink {
@@ -929,7 +1077,7 @@ TEST(VirtualTransportTest, InterruptStopsADownloadUnderWay) {
     FirstPieceSink data;
     auto underWay = data.arrived.get_future();
     auto download = std::async(std::launch::async, [&] {
-        return link.transact({0x1009, 2, {file}}, std::nullopt, data);
+        return link.transact({PTP::code(PTP::Op::getObject), 2, {file}}, std::nullopt, data);
     });
     ASSERT_EQ(underWay.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     const auto start = std::chrono::steady_clock::now();

@@ -115,7 +115,7 @@ TEST_F(PictureFiles, JpegDecodesAndCarriesItsDateOrientationAndThumbnail) {
     EXPECT_EQ(tiffTag(tiff, 34855, true)->number, 400U);  // ISO of the power-on settings
 
     const PictureFacts facts = probePicture(jpeg, u"DSC_0001.JPG");
-    EXPECT_EQ(facts.format, 0x3801);
+    EXPECT_EQ(facts.format, PTP::code(PTP::ObjectFormat::exifJpeg));
     EXPECT_EQ(facts.width, 1600U);
     EXPECT_EQ(facts.height, 1067U);
     ASSERT_TRUE(facts.thumbnail);
@@ -146,7 +146,9 @@ TEST_F(PictureFiles, RawFileGivesItsPreviewAndOrientationToTheNefReader) {
 
     EXPECT_EQ(tiffTag(file, 36867, true)->text, "2024:05:30 10:20:30");
     const PictureFacts facts = probePicture(start, u"DSC_0002.NEF");
-    EXPECT_EQ(facts.format, 0x3000);  // Nikon bodies report raw files as Undefined
+    EXPECT_EQ(
+        facts.format,
+        PTP::code(PTP::ObjectFormat::undefined));  // Nikon bodies report raw files as Undefined
     EXPECT_EQ(facts.width, 8256U);
     EXPECT_EQ(facts.height, 5504U);
     EXPECT_EQ(facts.bitDepth, 14U);
@@ -199,7 +201,8 @@ TEST(VirtualCardTest, TwoThousandPicturesInTwoFoldersAreMadeQuickly) {
     ASSERT_TRUE(cam);
     EXPECT_LT(took, std::chrono::seconds(30)) << "loose: the speed goal is the benchmark's";
     // 2,000 files, DCIM and two folders.
-    EXPECT_EQ(call(*cam, 0x1006, {0xFFFFFFFF, 0, 0}).params, std::vector<std::uint32_t>{2003});
+    EXPECT_EQ(call(*cam, PTP::code(PTP::Op::getNumObjects), {0xFFFFFFFF, 0, 0}).params,
+              std::vector<std::uint32_t>{2003});
     EXPECT_EQ(QDir(dir.path() + QStringLiteral("/DCIM/100NCD850")).entryList(QDir::Files).size(),
               1000);
     EXPECT_EQ(QDir(dir.path() + QStringLiteral("/DCIM/101NCD850")).entryList(QDir::Files).size(),
@@ -251,8 +254,9 @@ TEST(VirtualCardTest, CaptureAfterTheLastFileNumberStartsTheNextFolder) {
     options.cardDir = dir.path();
     auto cam = openedCamera(options);
     ASSERT_TRUE(cam);
-    ASSERT_EQ(call(*cam, 0x100E, {0, 0}).code, 0x2001);
-    ASSERT_EQ(waitUntilReady(*cam, clockOf(options)), 0x2001);
+    ASSERT_EQ(call(*cam, PTP::code(PTP::Op::initiateCapture), {0, 0}).code,
+              PTP::code(PTP::Response::ok));
+    ASSERT_EQ(waitUntilReady(*cam, clockOf(options)), PTP::code(PTP::Response::ok));
     EXPECT_TRUE(QFile::exists(dir.path() + QStringLiteral("/DCIM/101NCD850/DSC_0001.JPG")));
 }
 
@@ -299,9 +303,11 @@ TEST(VirtualPropertyTables, EveryDescriptorIsConsistentWithItsOwnForm) {
             ASSERT_TRUE(value);
             // The bodies themselves report some values outside their own forms (the Z 6's
             // bracket count, the J5's 0xF0xx values); those the program reads must be sound.
-            const bool read = PTP::toProp(spec.code) || spec.code == 0xD1B1 ||
-                              spec.code == 0xD103 || spec.code == 0xD10B || spec.code == 0xD1A2 ||
-                              spec.code == 0xD1A4;
+            const bool read = PTP::toProp(spec.code) || spec.code == PTP::Prop::nikonLightMeter ||
+                              spec.code == PTP::Prop::nikonMaximumShots ||
+                              spec.code == PTP::Prop::nikonRecordingMedia ||
+                              spec.code == PTP::Prop::nikonLiveViewStatus ||
+                              spec.code == PTP::Prop::nikonLiveViewProhibit;
             if (!spec.isString()) {
                 EXPECT_EQ(value->size(), static_cast<std::size_t>(PTP::byteCount(spec.type)))
                     << std::hex << spec.code;
