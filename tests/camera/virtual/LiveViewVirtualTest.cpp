@@ -5,6 +5,7 @@
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/liveview/NikonLiveView.h"
+#include "kit/ptp/PTPCodes.h"
 #include "support/LiveViewMemoryFake.h"
 
 #include <QTemporaryDir>
@@ -102,7 +103,7 @@ TEST_F(LiveViewVirtual, CardWithoutFramesSwitchesToSDRAMThenShootsOnTheCard) {
     EXPECT_TRUE(body->isLiveViewOn());
     EXPECT_TRUE(body->isHostControlled());
     EXPECT_TRUE(remembered());
-    EXPECT_EQ(body->callCount(0x9201), 2);
+    EXPECT_EQ(body->callCount(PTP::code(PTP::Op::nikonStartLiveView)), 2);
     EXPECT_TRUE(log.contains(
         QStringLiteral("ライブビュー: カードのままでは映像が来ない。SDRAM に切り替えて再試行")));
     ASSERT_TRUE(waitForFrames(10));
