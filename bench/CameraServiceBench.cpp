@@ -5,6 +5,7 @@
 #include "camera/service/CameraFile.h"
 #include "camera/service/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
+#include "kit/async/Spawn.h"
 #include "kit/async/VirtualRuntime.h"
 
 #include <QDir>
@@ -36,12 +37,12 @@ struct Opened {
 };
 
 void open(async::VirtualRuntime& rt, Opened& o) {
-    CameraDevice::Listener listener;
+    CameraDevice::Callbacks listener;
     listener.itemsAdded = [&o](const CameraItems& items) {
         o.files.insert(o.files.end(), items.files.begin(), items.files.end());
     };
     listener.catalogComplete = [&o] { ++o.completes; };
-    o.device->setListener(listener);
+    o.device->setListener(CameraDevice::listenerFrom(listener));
     o.device->requestOpenSession();
     rt.waitUntil([&o] { return o.completes == 1; }, std::chrono::minutes(5));
 }
@@ -100,14 +101,16 @@ void BM_Download500MBOverPtpIpIntoAFile(benchmark::State& state) {
         const QString dest = dir.filePath(QStringLiteral("dest"));
         QDir(dest).removeRecursively();
         QDir().mkpath(dest);
-        bool done = false;
+        std::optional<bool> saved;
+        async::Scope scope(rt);
+        scope.spawn([](std::shared_ptr<CameraFile> file, QString to,
+                       std::optional<bool>& out) -> async::Task<void> {
+            const auto result = co_await file->download({to, false, {}});
+            out = result.ok();
+        }(o.files.at(0), dest, saved));
         const auto start = std::chrono::steady_clock::now();
-        o.files.at(0)->requestDownload({dest, QStringLiteral("DSC_0001.NEF"), false},
-                                       [&done, &state](std::optional<QString> name, auto) {
-                                           if (!name) state.SkipWithError("download failed");
-                                           done = true;
-                                       });
-        rt.waitUntil([&done] { return done; }, std::chrono::minutes(5));
+        rt.waitUntil([&saved] { return saved.has_value(); }, std::chrono::minutes(5));
+        if (!saved.value_or(false)) state.SkipWithError("download failed");
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         o.device.reset();
     }

@@ -54,7 +54,7 @@ async::Task<void> CardModel::runImport(CardItems list) {
             if (result)
                 saved << result.value();
             else
-                failure = result.error().message;
+                failure = result.error().message();
         }
         if (failure) {
             failedNames << item.name;

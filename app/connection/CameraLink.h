@@ -57,11 +57,9 @@ public:
         friend bool operator==(const Phase&, const Phase&) = default;
     };
 
-    // The complete user-facing description of a failed download.
-    struct DownloadFailure {
-        QString message;
-        friend bool operator==(const DownloadFailure&, const DownloadFailure&) = default;
-    };
+    // Why a download saved nothing: the camera's side or the destination's; message() is
+    // the complete user-facing description.
+    using DownloadFailure = camera::DownloadError;
     // The path of the saved file, or why nothing was saved.
     using DownloadResult = Result<QString, DownloadFailure>;
     using CameraFilePtr = std::shared_ptr<camera::CameraFile>;
@@ -120,16 +118,21 @@ public:
     // When the USB watcher saw the camera now plugged in appear; none without one.
     std::optional<QDateTime> usbCameraSince() const;
 
-    // Saves `file` (not null) into `folder` (created with its parents) under the camera's name, or
-    // NAME-1.EXT, NAME-2.EXT … when taken; optionally removes it from the card once it is
-    // on disk. Never leaves a partial file under a real name. Answers once, on the main
-    // thread; there is no time-out of its own (the transfer ends with the session at worst).
+    // Saves `file` (not null) into `folder` (created with its parents) under the camera's name
+    // made safe (savedNameFor), or NAME-1.EXT, NAME-2.EXT … when taken; optionally removes it
+    // from the card once it is on disk. Never leaves a partial file under a real name; the
+    // folder, the name and the disk are the camera service's business, off the main thread.
+    // Answers once, on the main thread; there is no time-out of its own (the transfer ends with
+    // the session at worst). When only the deletion failed, the file counts as saved and the
+    // log says so.
     async::Task<DownloadResult> download(CameraFilePtr file, QString folder, bool deleteFromCard);
 
     // The name a camera file is saved under: the camera's own, except that characters that
     // would leave the folder or hide the file (separators, NUL, a leading dot) become "_",
     // and an empty name becomes "_". The camera is outside data; its names are not trusted.
-    static QString savedNameFor(const QString& cameraName);
+    static QString savedNameFor(const QString& cameraName) {
+        return camera::safeFileName(cameraName);
+    }
 
 private:
     using DevicePtr = std::shared_ptr<camera::CameraDevice>;

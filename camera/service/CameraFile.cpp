@@ -1,10 +1,13 @@
 #include "camera/service/CameraFile.h"
 
 #include "camera/service/CameraDevice.h"
-#include "camera/session/FilePlacement.h"
 #include "camera/session/JpegScaling.h"
+#include "kit/async/Completion.h"
 #include "kit/async/WorkQueue.h"
+#include "kit/ptp/Localized.h"
 #include "kit/ptp/PTP.h"
+
+#include <QDir>
 
 #include <mutex>
 
@@ -12,26 +15,65 @@ namespace pexil::camera {
 
 namespace {
 
-constexpr std::uint16_t getObject = 0x1009;
-constexpr std::uint16_t getThumb = 0x100A;
-constexpr std::uint16_t deleteObject = 0x100B;
-constexpr std::uint16_t getPartialObject = 0x101B;
+using Kind = DownloadError::Kind;
+using DownloadResult = Result<CameraFile::Downloaded, DownloadError>;
+using DataResult = Result<Bytes, TransportError>;
 
-TransportError noSession() {
-    return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")};
+QString noSessionText() {
+    return QString::fromUtf8("カメラとのセッションが開いていません");
+}
+QString deviceGoneText() {
+    return QString::fromUtf8("カメラとの接続が終わったため転送を中止しました");
+}
+QString refusedText(std::uint16_t code) {
+    return QString::fromUtf8("カメラが応答しました: ") + PTP::responseName(code);
 }
 
-TransportError refused(std::uint16_t code) {
-    return TransportError{QString::fromUtf8("カメラが応答しました: ") + PTP::responseName(code)};
-}
+// Answers a request exactly once: with what its task found, or, when the task is abandoned
+// with its device before it could say, with `ifAbandoned`.
+template <class T>
+class Reply {
+public:
+    Reply(async::Resolver<T> resolver, T ifAbandoned)
+        : resolver_(std::move(resolver)), ifAbandoned_(std::move(ifAbandoned)) {}
+    ~Reply() {
+        if (ifAbandoned_) resolver_.resolve(std::move(*ifAbandoned_));
+    }
+    Reply(const Reply&) = delete;
+    Reply& operator=(const Reply&) = delete;
 
-TransportError deviceGone() {
-    return TransportError{QString::fromUtf8("カメラとの接続が終わったため転送を中止しました")};
+    void operator()(T value) {
+        ifAbandoned_.reset();
+        resolver_.resolve(std::move(value));
+    }
+
+private:
+    async::Resolver<T> resolver_;
+    std::optional<T> ifAbandoned_;
+};
+
+// Runs the request as a task of the device's scope and waits for its answer on the caller's
+// task: the device's end abandons the request, whose Reply then says so. The waiting task
+// holds only a weak reference, so it keeps no device alive.
+template <class T, class Start>
+async::Task<T> onDevice(std::weak_ptr<CameraDevice> weak, T withoutSession, Start start) {
+    auto begin = [weak = std::move(weak), withoutSession = std::move(withoutSession),
+                  start = std::move(start)](async::Resolver<T> resolver) mutable {
+        auto device = weak.lock();
+        auto engine = device ? device->engine() : nullptr;
+        if (!engine) {
+            resolver.resolve(std::move(withoutSession));
+            return;
+        }
+        device->tasks().spawn(start(device->fileQueue(), std::move(engine), std::move(resolver)));
+    };
+    T answer = co_await async::waitFor<T>(std::move(begin));
+    co_return answer;
 }
 
 // The download's file on its way to the disk, which the I/O thread writes while the task may
-// give up: a task abandoned with its device (a camera that hangs is let go) removes the file
-// while the transaction may still be out, so writing and discarding take turns.
+// give up: a task abandoned with its device removes the file while the transaction may still
+// be out, so writing and discarding take turns.
 class DownloadSink final : public DataSink {
 public:
     explicit DownloadSink(std::unique_ptr<PendingFile> file) : file_(std::move(file)) {}
@@ -44,11 +86,11 @@ public:
         std::lock_guard lock(mutex_);
         return !discarded_ && file_->write(piece);
     }
-    // The name written, unless the download was given up first.
-    Result<QString, TransportError> place(const QString& name) {
+    // The name written; none when the download was given up first.
+    std::optional<Result<QString, PlacementError>> place() {
         std::lock_guard lock(mutex_);
-        if (discarded_) return deviceGone();
-        auto placed = file_->place(name);
+        if (discarded_) return std::nullopt;
+        auto placed = file_->place();
         if (placed) placed_ = placed.value();
         return placed;
     }
@@ -59,8 +101,15 @@ public:
         file_->discard();
         return placed_;
     }
-    // Only once the transaction has answered: the I/O thread is done with the file then.
-    const PendingFile& file() const { return *file_; }
+    // Why the disk refused the data; the transport may still be offering pieces.
+    std::optional<PlacementError> problem() {
+        std::lock_guard lock(mutex_);
+        return file_->problem();
+    }
+    std::uint64_t written() {
+        std::lock_guard lock(mutex_);
+        return file_->written();
+    }
 
 private:
     std::mutex mutex_;
@@ -69,120 +118,198 @@ private:
     std::optional<QString> placed_;
 };
 
-// Answers a download exactly once: with what the task found, or, when the task is abandoned
-// with its device before it could say, with deviceGone(). The temporary file goes before a
-// failure is told, not whenever the I/O thread lets go of it.
+// A download's answer. When the task is abandoned with its device, a picture already under
+// its name is saved (only its deletion did not happen); otherwise the temporary file goes
+// before the failure is told.
 class DownloadAnswer {
 public:
-    explicit DownloadAnswer(CameraFile::DownloadDone done) : done_(std::move(done)) {}
+    DownloadAnswer(async::Resolver<DownloadResult> resolver, QString wanted)
+        : resolver_(std::move(resolver)), wanted_(std::move(wanted)) {}
     ~DownloadAnswer() {
-        if (!done_) return;
-        // A picture already under its name is saved; only what came after did not happen.
-        auto placed = sink_ ? sink_->discard() : std::nullopt;
-        answer(placed, deviceGone());
+        if (answered_) return;
+        const auto placed = sink_ ? sink_->discard() : std::nullopt;
+        if (placed) {
+            resolver_.resolve(CameraFile::Downloaded{*placed, TransportError{deviceGoneText()}});
+        } else {
+            resolver_.resolve(DownloadError::camera(Kind::sessionEnded, wanted_, deviceGoneText()));
+        }
     }
     DownloadAnswer(const DownloadAnswer&) = delete;
     DownloadAnswer& operator=(const DownloadAnswer&) = delete;
 
+    const QString& wanted() const { return wanted_; }
+    const std::shared_ptr<DownloadSink>& sink() const { return sink_; }
     void adopt(std::shared_ptr<DownloadSink> sink) { sink_ = std::move(sink); }
-    void fail(TransportError error) {
-        if (sink_) sink_->discard();
-        answer(std::nullopt, std::move(error));
-    }
-    void answer(std::optional<QString> written, std::optional<TransportError> error) {
-        auto done = std::exchange(done_, nullptr);
-        if (done) done(std::move(written), std::move(error));
+    void operator()(DownloadResult result) {
+        answered_ = true;
+        resolver_.resolve(std::move(result));
     }
 
 private:
-    CameraFile::DownloadDone done_;
+    async::Resolver<DownloadResult> resolver_;
+    QString wanted_;
     std::shared_ptr<DownloadSink> sink_;
+    bool answered_ = false;
 };
+
+// Removes the temporary file on the file queue, then tells the failure.
+async::Task<void> failDownload(async::Executor& files, DownloadAnswer& answer,
+                               DownloadError error) {
+    if (auto sink = answer.sink()) {
+        auto discard = [sink] { sink->discard(); };
+        co_await async::runOn(files, std::move(discard));
+    }
+    answer(std::move(error));
+}
 
 // A task of the device's scope: it holds neither the device (that would keep a hung camera's
 // device alive for ever) nor anything it owns beyond its file queue, which outlives the scope.
-async::Task<void> download(async::Executor& fileQueue, std::shared_ptr<SessionEngine> engine,
-                           std::uint32_t handle, std::uint64_t expected,
-                           CameraFile::DownloadOptions options, CameraFile::DownloadDone done) {
-    DownloadAnswer answer(std::move(done));
-    auto created = PendingFile::create(options.folder, options.fileName);
+// Every touch of the disk runs on that queue.
+async::Task<void> downloadTask(async::Executor& files, std::shared_ptr<SessionEngine> engine,
+                               std::uint32_t handle, std::uint64_t expected, QString cameraName,
+                               CameraFile::DownloadOptions options,
+                               async::Resolver<DownloadResult> resolver) {
+    DownloadAnswer answer(std::move(resolver),
+                          QDir(options.folder).filePath(safeFileName(cameraName)));
+    auto open = [folder = options.folder, name = cameraName, writer = options.writer] {
+        return PendingFile::create(folder, name, writer);
+    };
+    auto created = co_await async::runOn(files, std::move(open));
     if (!created) {
-        answer.answer(std::nullopt, created.error());
+        answer(DownloadError::destination(created.error()));
         co_return;
     }
-    auto sink = std::make_shared<DownloadSink>(std::move(created.value()));
+    auto sink = std::make_shared<DownloadSink>(std::move(created).value());
     answer.adopt(sink);
     std::vector<std::uint32_t> params{handle};
-    auto got = co_await engine->transact(getObject, std::move(params), std::nullopt, sink);
+    auto got = co_await engine->transact(PTP::code(PTP::Op::getObject), std::move(params),
+                                         std::nullopt, sink);
+    // Each failure is built in a local first: g++ 12 destroys a temporary twice when it is
+    // converted to a coroutine's parameter inside a co_await expression.
     if (!got) {
-        const QString problem = sink->file().problem();
-        answer.fail(problem.isEmpty() ? got.error() : TransportError{problem});
+        // A sink that refused (a full disk) fails the transaction: the disk's word decides.
+        const auto problem = sink->problem();
+        DownloadError error =
+            problem ? DownloadError::destination(*problem)
+                    : DownloadError::camera(Kind::transport, answer.wanted(), got.error().message);
+        co_await failDownload(files, answer, std::move(error));
         co_return;
     }
-    if (got.value().code != PTP::Response::ok) {
-        answer.fail(refused(got.value().code));
+    const std::uint16_t code = got.value().code;
+    if (code != PTP::Response::ok) {
+        DownloadError refused =
+            DownloadError::camera(Kind::refused, answer.wanted(), refusedText(code));
+        refused.response = code;
+        co_await failDownload(files, answer, std::move(refused));
         co_return;
     }
     // 0xFFFFFFFF stands for "4 GiB or more": only a smaller announced size can be checked.
-    if (expected < 0xFFFFFFFF && sink->file().written() != expected) {
-        answer.fail(TransportError{QString::fromUtf8("転送が途中で切れました（%1 / %2 バイト）")
-                                       .arg(sink->file().written())
-                                       .arg(expected)});
+    const std::uint64_t written = sink->written();
+    if (expected < 0xFFFFFFFF && written != expected) {
+        DownloadError cut =
+            DownloadError::camera(Kind::transport, answer.wanted(),
+                                  QString::fromUtf8("転送が途中で切れました（%1 / %2 バイト）")
+                                      .arg(written)
+                                      .arg(expected));
+        co_await failDownload(files, answer, std::move(cut));
         co_return;
     }
-    // fsync and rename off the main thread: a large file takes a moment to reach the disk.
     // The lambda is named: g++ 12 destroys a capturing lambda temporary twice inside co_await.
-    auto place = [sink, name = options.fileName, folder = options.folder,
-                  durable = options.deleteAfterDownload] {
-        auto placed = sink->place(name);
-        if (placed && durable) syncFolder(folder);
+    auto place = [sink, folder = options.folder, durable = options.deleteAfterDownload] {
+        auto placed = sink->place();
+        if (placed && *placed && durable) syncFolder(folder);
         return placed;
     };
-    auto placed = co_await async::runOn(fileQueue, std::move(place));
-    if (!placed) {
-        answer.fail(placed.error());
+    auto placed = co_await async::runOn(files, std::move(place));
+    if (!placed || !*placed) {
+        DownloadError error =
+            placed ? DownloadError::destination(placed->error())
+                   : DownloadError::camera(Kind::sessionEnded, answer.wanted(), deviceGoneText());
+        co_await failDownload(files, answer, std::move(error));
         co_return;
     }
+    CameraFile::Downloaded done{placed->value(), std::nullopt};
     if (options.deleteAfterDownload) {
         std::vector<std::uint32_t> target{handle};
-        auto removed = co_await engine->exchange(deleteObject, std::move(target));
+        auto removed =
+            co_await engine->exchange(PTP::code(PTP::Op::deleteObject), std::move(target));
         if (!removed) {
-            answer.answer(placed.value(), removed.error());
-            co_return;
-        }
-        if (removed.value().response.code != PTP::Response::ok) {
-            answer.answer(placed.value(), refused(removed.value().response.code));
-            co_return;
+            done.notDeleted = removed.error();
+        } else if (removed.value().response.code != PTP::Response::ok) {
+            done.notDeleted = TransportError{refusedText(removed.value().response.code)};
         }
     }
-    answer.answer(placed.value(), std::nullopt);
+    answer(std::move(done));
 }
 
-async::Task<void> readData(std::shared_ptr<SessionEngine> engine, std::uint16_t code,
-                           std::vector<std::uint32_t> params, int maxPixel,
-                           CameraFile::DataDone done) {
+async::Task<void> readTask(async::Executor& files, std::shared_ptr<SessionEngine> engine,
+                           std::uint16_t code, std::vector<std::uint32_t> params, int maxPixel,
+                           async::Resolver<DataResult> resolver) {
+    Reply<DataResult> reply(std::move(resolver), TransportError{deviceGoneText()});
     auto answer = co_await engine->exchange(code, std::move(params));
     if (!answer) {
-        done(std::nullopt, answer.error());
+        reply(answer.error());
         co_return;
     }
     if (answer.value().response.code != PTP::Response::ok) {
-        done(std::nullopt, refused(answer.value().response.code));
+        reply(TransportError{refusedText(answer.value().response.code)});
         co_return;
     }
     if (maxPixel <= 0) {
-        done(std::move(answer.value().data), std::nullopt);
+        reply(std::move(answer.value().data));
         co_return;
     }
-    auto scaled = fitJpeg(answer.value().data, maxPixel);
+    // Decoding is work for a worker, never for the thread that draws.
+    auto fit = [data = std::move(answer.value().data), maxPixel] {
+        return fitJpeg(data, maxPixel);
+    };
+    auto scaled = co_await async::runOn(files, std::move(fit));
     if (!scaled) {
-        done(std::nullopt, TransportError{QString::fromUtf8("サムネイルを読めません")});
+        reply(TransportError{QString::fromUtf8("サムネイルを読めません")});
         co_return;
     }
-    done(std::move(*scaled), std::nullopt);
+    reply(std::move(*scaled));
+}
+
+async::Task<DataResult> answered(DataResult result) {
+    co_return result;
 }
 
 }  // namespace
+
+DownloadError DownloadError::camera(Kind kind, QString path, QString reason) {
+    return DownloadError{kind, std::move(path), std::move(reason), 0};
+}
+
+DownloadError DownloadError::destination(const PlacementError& error) {
+    Kind kind = Kind::write;
+    switch (error.kind) {
+        case PlacementError::Kind::folder:
+            kind = Kind::folder;
+            break;
+        case PlacementError::Kind::diskFull:
+            kind = Kind::diskFull;
+            break;
+        case PlacementError::Kind::permission:
+            kind = Kind::permission;
+            break;
+        case PlacementError::Kind::write:
+            kind = Kind::write;
+            break;
+        case PlacementError::Kind::rename:
+            kind = Kind::rename;
+            break;
+    }
+    return DownloadError{kind, error.path, error.reason, 0};
+}
+
+QString DownloadError::message() const {
+    const char* text = fromCamera() ? "カメラから読めません（%1）: %2。写真はカードに残っています"
+                       : kind == Kind::folder
+                           ? "保存先を作成できません（%1）: %2。写真はカードに残っています"
+                           : "保存先に書けません（%1）: %2。写真はカードに残っています";
+    return localized(text).arg(path, reason);
+}
 
 CameraFile::CameraFile(std::weak_ptr<CameraDevice> device, std::uint32_t handle, ObjectInfo info,
                        QString folderPath)
@@ -195,43 +322,44 @@ QString CameraFile::parentFolder() const {
     return folderPath_.section(u'/', -1);
 }
 
-void CameraFile::requestDownload(DownloadOptions options, DownloadDone done) {
-    auto device = device_.lock();
-    auto engine = device ? device->engine() : nullptr;
-    if (!engine) {
-        done(std::nullopt, noSession());
-        return;
-    }
-    device->tasks().spawn(download(device->fileQueue(), engine, handle_, info_.size,
-                                   std::move(options), std::move(done)));
+async::Task<Result<CameraFile::Downloaded, DownloadError>> CameraFile::download(
+    DownloadOptions options) const {
+    const QString wanted = QDir(options.folder).filePath(safeFileName(info_.filename));
+    auto start = [handle = handle_, expected = info_.size, name = info_.filename,
+                  options = std::move(options)](async::Executor& files,
+                                                std::shared_ptr<SessionEngine> engine,
+                                                async::Resolver<DownloadResult> resolver) {
+        return downloadTask(files, std::move(engine), handle, expected, name, options,
+                            std::move(resolver));
+    };
+    return onDevice<DownloadResult>(
+        device_, DownloadError::camera(Kind::sessionEnded, wanted, noSessionText()),
+        std::move(start));
 }
 
-void CameraFile::requestReadData(std::uint64_t offset, std::uint32_t length, DataDone done) {
-    auto device = device_.lock();
-    auto engine = device ? device->engine() : nullptr;
-    if (!engine) {
-        done(std::nullopt, noSession());
-        return;
-    }
-    if (offset > 0xFFFFFFFF) {
-        done(std::nullopt,
-             TransportError{QString::fromUtf8("4 GiB より先は部分読み出しできません")});
-        return;
-    }
-    std::vector<std::uint32_t> params{handle_, static_cast<std::uint32_t>(offset), length};
-    device->tasks().spawn(
-        readData(engine, getPartialObject, std::move(params), 0, std::move(done)));
+async::Task<Result<Bytes, TransportError>> CameraFile::readData(std::uint64_t offset,
+                                                                std::uint32_t length) const {
+    // GetPartialObject's offset has 32 bits.
+    if (offset > 0xFFFFFFFF)
+        return answered(TransportError{QString::fromUtf8("4 GiB より先は部分読み出しできません")});
+    auto start =
+        [params = std::vector<std::uint32_t>{handle_, static_cast<std::uint32_t>(offset), length}](
+            async::Executor& files, std::shared_ptr<SessionEngine> engine,
+            async::Resolver<DataResult> resolver) {
+            return readTask(files, std::move(engine), PTP::code(PTP::Op::getPartialObject), params,
+                            0, std::move(resolver));
+        };
+    return onDevice<DataResult>(device_, TransportError{noSessionText()}, std::move(start));
 }
 
-void CameraFile::requestThumbnail(int maxPixel, DataDone done) {
-    auto device = device_.lock();
-    auto engine = device ? device->engine() : nullptr;
-    if (!engine) {
-        done(std::nullopt, noSession());
-        return;
-    }
-    std::vector<std::uint32_t> params{handle_};
-    device->tasks().spawn(readData(engine, getThumb, std::move(params), maxPixel, std::move(done)));
+async::Task<Result<Bytes, TransportError>> CameraFile::thumbnail(int maxPixel) const {
+    auto start = [handle = handle_, maxPixel](async::Executor& files,
+                                              std::shared_ptr<SessionEngine> engine,
+                                              async::Resolver<DataResult> resolver) {
+        return readTask(files, std::move(engine), PTP::code(PTP::Op::getThumb),
+                        std::vector<std::uint32_t>{handle}, maxPixel, std::move(resolver));
+    };
+    return onDevice<DataResult>(device_, TransportError{noSessionText()}, std::move(start));
 }
 
 }  // namespace pexil::camera

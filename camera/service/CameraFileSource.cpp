@@ -1,9 +1,51 @@
 #include "camera/service/CameraFileSource.h"
 
+#include "camera/service/CameraDevice.h"
+
 #include <limits>
 #include <utility>
 
 namespace pexil::camera {
+
+namespace {
+
+// Calls the completion exactly once: with the request's answer, or, when the relay is
+// abandoned with its device, with an error.
+class Completion {
+public:
+    explicit Completion(CardFileSource::Done done) : done_(std::move(done)) {}
+    ~Completion() {
+        if (done_)
+            done_(std::nullopt, TransportError{QString::fromUtf8(
+                                    "カメラとの接続が終わったため転送を中止しました")});
+    }
+    Completion(const Completion&) = delete;
+    Completion& operator=(const Completion&) = delete;
+    void operator()(Result<Bytes, TransportError> answer) {
+        auto done = std::exchange(done_, nullptr);
+        if (answer) {
+            done(std::move(answer).value(), std::nullopt);
+        } else {
+            done(std::nullopt, answer.error());
+        }
+    }
+
+private:
+    CardFileSource::Done done_;
+};
+
+async::Task<void> relay(async::Task<Result<Bytes, TransportError>> request,
+                        CardFileSource::Done done) {
+    Completion completion(std::move(done));
+    auto answer = co_await std::move(request);
+    completion(std::move(answer));
+}
+
+TransportError noSession() {
+    return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")};
+}
+
+}  // namespace
 
 CameraFileSource::CameraFileSource(std::shared_ptr<CameraFile> file) : file_(std::move(file)) {}
 
@@ -14,8 +56,14 @@ void CameraFileSource::requestReadData(std::int64_t offset, std::int64_t length,
         done(std::nullopt, TransportError{QString::fromUtf8("読み出し範囲が不正です")});
         return;
     }
-    file_->requestReadData(static_cast<std::uint64_t>(offset), static_cast<std::uint32_t>(length),
-                           std::move(done));
+    const auto device = file_->device();
+    if (!device) {
+        done(std::nullopt, noSession());
+        return;
+    }
+    device->tasks().spawn(relay(
+        file_->readData(static_cast<std::uint64_t>(offset), static_cast<std::uint32_t>(length)),
+        std::move(done)));
 }
 
 void CameraFileSource::requestThumbnail(int maxPixel, Done done) {
@@ -24,7 +72,12 @@ void CameraFileSource::requestThumbnail(int maxPixel, Done done) {
         done(std::nullopt, TransportError{QString::fromUtf8("サムネイルの大きさが不正です")});
         return;
     }
-    file_->requestThumbnail(maxPixel, std::move(done));
+    const auto device = file_->device();
+    if (!device) {
+        done(std::nullopt, noSession());
+        return;
+    }
+    device->tasks().spawn(relay(file_->thumbnail(maxPixel), std::move(done)));
 }
 
 }  // namespace pexil::camera

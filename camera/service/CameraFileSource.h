@@ -8,7 +8,8 @@
 namespace pexil::camera {
 
 // A file of the camera service's card catalogue as CardFile reads it. Answers come on the
-// main thread, as CameraFile gives them; a range the camera cannot express (a negative
+// main thread, from a task of the device that awaits CameraFile's request (the device's
+// end answers it with an error); a range the camera cannot express (a negative
 // offset or length, a length of 4 GiB or more) is answered at once with none and an error,
 // without a transaction.
 class CameraFileSource final : public CardFileSource {

@@ -4,24 +4,47 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace pexil::camera {
 
 namespace {
 
-QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// What the destination did wrong, as far as errno tells; `otherwise` for the rest.
+PlacementError destinationError(int error, PlacementError::Kind otherwise, const QString& path,
+                                const QString& doing) {
+    using Kind = PlacementError::Kind;
+    const QString why = QStringLiteral("（") + systemError(error) + QStringLiteral("）");
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+            return {Kind::diskFull, path, QString::fromUtf8("空き容量がありません") + why};
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return {Kind::permission, path, QString::fromUtf8("書き込みが許されていません") + why};
+        default:
+            return {otherwise, path, doing + why};
+    }
+}
 
 // Renames without ever replacing an existing file: renameat2(RENAME_NOREPLACE) where the
 // filesystem has it, else a hard link (which fails on an existing name) and an unlink.
 int renameNoReplace(const QByteArray& from, const QByteArray& to) {
 #ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
 #endif
     if (::link(from.constData(), to.constData()) != 0) return -1;
@@ -31,8 +54,24 @@ int renameNoReplace(const QByteArray& from, const QByteArray& to) {
 
 }  // namespace
 
+QString PlacementError::message() const {
+    if (kind == Kind::folder)
+        return QString::fromUtf8("保存先を作成できません: ") + path + QStringLiteral("（") +
+               reason + QStringLiteral("）");
+    return QString::fromUtf8("保存先に書けません: ") + path + QString::fromUtf8(": ") + reason;
+}
+
+QString safeFileName(const QString& cameraName) {
+    QString name = cameraName;
+    for (QChar& c : name)
+        if (c == u'/' || c == u'\\' || c == QChar(u'\0')) c = u'_';
+    if (name.startsWith(u'.')) name[0] = u'_';
+    return name.isEmpty() ? QStringLiteral("_") : name;
+}
+
 void syncFolder(const QString& folder) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
@@ -44,19 +83,38 @@ QString numberedName(const QString& name, int n) {
     return name.left(dot) + QStringLiteral("-%1").arg(n) + name.mid(dot);
 }
 
-Result<std::unique_ptr<PendingFile>, TransportError> PendingFile::create(const QString& folder, const QString& name) {
-    QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".%1.XXXXXX.part").arg(name)));
+Result<std::unique_ptr<PendingFile>, PlacementError> PendingFile::create(const QString& folder,
+                                                                         const QString& cameraName,
+                                                                         Writer writer) {
+    std::error_code made;
+    std::filesystem::create_directories(
+        std::filesystem::path(QFile::encodeName(folder).toStdString()), made);
+    if (made) {
+        // A folder that cannot be made stays a folder problem, whatever the system's reason.
+        return PlacementError{PlacementError::Kind::folder, folder,
+                              QString::fromLocal8Bit(made.message())};
+    }
+    const QString name = safeFileName(cameraName);
+    QByteArray pattern =
+        QFile::encodeName(QDir(folder).filePath(QStringLiteral(".%1.XXXXXX.part").arg(name)));
     const int fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
     if (fd < 0)
-        return TransportError{QString::fromUtf8("保存先に書けません: ") + folder + QStringLiteral("（") +
-                              systemError(errno) + QStringLiteral("）")};
-    return std::unique_ptr<PendingFile>(new PendingFile(folder, QFile::decodeName(pattern), fd));
+        return destinationError(errno, PlacementError::Kind::write, folder,
+                                QString::fromUtf8("ファイルを作れません"));
+    return std::unique_ptr<PendingFile>(
+        new PendingFile(folder, name, QFile::decodeName(pattern), fd, std::move(writer)));
 }
 
-PendingFile::PendingFile(QString folder, QString tempPath, int fd)
-    : folder_(std::move(folder)), tempPath_(std::move(tempPath)), fd_(fd) {}
+PendingFile::PendingFile(QString folder, QString name, QString tempPath, int fd, Writer writer)
+    : folder_(std::move(folder)),
+      name_(std::move(name)),
+      tempPath_(std::move(tempPath)),
+      fd_(fd),
+      writer_(std::move(writer)) {}
 
-PendingFile::~PendingFile() { discard(); }
+PendingFile::~PendingFile() {
+    discard();
+}
 
 void PendingFile::discard() {
     if (fd_ >= 0) ::close(fd_);
@@ -65,15 +123,21 @@ void PendingFile::discard() {
     placed_ = true;  // nothing left to remove
 }
 
-bool PendingFile::begin(std::optional<std::uint64_t>) { return fd_ >= 0; }
+bool PendingFile::begin(std::optional<std::uint64_t>) {
+    return fd_ >= 0;
+}
 
 bool PendingFile::write(ByteView piece) {
+    if (problem_) return false;  // the first refusal is the reason; the rest follow from it
     std::size_t done = 0;
     while (done < piece.size()) {
-        const ssize_t n = ::write(fd_, piece.data() + done, piece.size() - done);
+        const ByteView rest = piece.subspan(done);
+        const ssize_t n = writer_ ? writer_(fd_, rest) : ::write(fd_, rest.data(), rest.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            problem_ = QString::fromUtf8("ファイルを書けません（") + systemError(errno) + QStringLiteral("）");
+            problem_ =
+                destinationError(errno, PlacementError::Kind::write, QDir(folder_).filePath(name_),
+                                 QString::fromUtf8("ファイルを書けません"));
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -82,26 +146,29 @@ bool PendingFile::write(ByteView piece) {
     return true;
 }
 
-Result<QString, TransportError> PendingFile::place(const QString& name, unsigned permissions) {
-    if (::fsync(fd_) != 0 || ::fchmod(fd_, permissions) != 0 || ::close(fd_) != 0) {
+Result<QString, PlacementError> PendingFile::place() {
+    const QString target = QDir(folder_).filePath(name_);
+    if (::fsync(fd_) != 0 || ::fchmod(fd_, 0644) != 0 || ::close(fd_) != 0) {
         const int error = errno;
         fd_ = -1;
-        return TransportError{QString::fromUtf8("ファイルを書き終えられません（") + systemError(error) +
-                              QStringLiteral("）")};
+        return destinationError(error, PlacementError::Kind::write, target,
+                                QString::fromUtf8("ファイルを書き終えられません"));
     }
     fd_ = -1;
     const QByteArray from = QFile::encodeName(tempPath_);
     for (int n = 0; n < 10000; ++n) {
-        const QString candidate = n == 0 ? name : numberedName(name, n);
+        const QString candidate = n == 0 ? name_ : numberedName(name_, n);
         if (renameNoReplace(from, QFile::encodeName(QDir(folder_).filePath(candidate))) == 0) {
             placed_ = true;
             return candidate;
         }
         if (errno != EEXIST)
-            return TransportError{QString::fromUtf8("ファイルを置けません: ") + candidate + QStringLiteral("（") +
-                                  systemError(errno) + QStringLiteral("）")};
+            return destinationError(errno, PlacementError::Kind::rename,
+                                    QDir(folder_).filePath(candidate),
+                                    QString::fromUtf8("ファイルを置けません"));
     }
-    return TransportError{QString::fromUtf8("空いている名前がありません: ") + name};
+    return PlacementError{PlacementError::Kind::rename, target,
+                          QString::fromUtf8("空いている名前がありません")};
 }
 
 }  // namespace pexil::camera

@@ -4,19 +4,56 @@
 
 #include <QString>
 
-#include <cstdio>
+#include <sys/types.h>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace pexil::camera {
+
+// Why a picture could not be put in its folder: the destination's failure, never the
+// camera's.
+struct PlacementError {
+    enum class Kind {
+        folder,      // the folder is missing and cannot be made
+        diskFull,    // no space or quota left
+        permission,  // writing there is not allowed (or the filesystem is read-only)
+        write,       // writing or flushing the file failed otherwise
+        rename,      // the complete file could not be given its name
+    };
+    Kind kind = Kind::write;
+    QString path;    // the folder or the file concerned
+    QString reason;  // in Japanese, the system's words in brackets
+
+    // One line for a log or a command-line tool.
+    QString message() const;
+    friend bool operator==(const PlacementError&, const PlacementError&) = default;
+};
+
+// The name a camera file is saved under: the camera's own, except that characters that
+// would leave the folder or hide the file (separators, NUL, a leading dot) become "_", and
+// an empty name becomes "_". The camera is outside data; its names are not trusted.
+QString safeFileName(const QString& cameraName);
+
+// NAME-n.EXT for n ≥ 1 ("DSC_0001.JPG" → "DSC_0001-1.JPG"; no extension: "NAME-1").
+QString numberedName(const QString& name, int n);
 
 // A picture being written: a hidden temporary file in the target folder that becomes a
 // real name only once it is complete, and never replaces an existing file. Until place()
 // succeeds, destroying it removes the temporary file, so a cut transfer leaves nothing
-// under a real name. Used on one thread at a time.
+// under a real name. Every call touches the disk: run them on a file queue, never on the
+// main thread. Used on one thread at a time.
 class PendingFile final : public DataSink {
 public:
-    // Creates ".NAME.XXXXXX.part" in `folder`; none with a Japanese reason when it cannot.
-    static Result<std::unique_ptr<PendingFile>, TransportError> create(const QString& folder, const QString& name);
+    // Stands in for write(2) on the file's descriptor (a test's full disk); -1 with errno
+    // set on failure. Empty: the disk.
+    using Writer = std::function<ssize_t(int fd, ByteView piece)>;
+
+    // Makes `folder` with its parents when missing and creates ".NAME.XXXXXX.part" in it,
+    // NAME being safeFileName(cameraName).
+    static Result<std::unique_ptr<PendingFile>, PlacementError> create(const QString& folder,
+                                                                       const QString& cameraName,
+                                                                       Writer writer = {});
     ~PendingFile() override;
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
@@ -24,23 +61,29 @@ public:
     bool begin(std::optional<std::uint64_t> total) override;
     bool write(ByteView piece) override;
     std::uint64_t written() const { return written_; }
-    // Why the last begin()/write() failed (disk full …).
-    const QString& problem() const { return problem_; }
+    // Why the last begin()/write() failed (disk full …); none while writing went well.
+    const std::optional<PlacementError>& problem() const { return problem_; }
+    const QString& folder() const { return folder_; }
+    // The name it is meant to have; place() may number it.
+    const QString& name() const { return name_; }
 
-    // Flushes to disk and gives it `name`, or NAME-1.EXT, NAME-2.EXT … when taken (also
+    // Flushes to disk, makes it readable by the other programs of the workflow whatever
+    // our umask (0644), and gives it its name, or NAME-1.EXT, NAME-2.EXT … when taken (also
     // when taken meanwhile by another program); the name actually written comes back.
-    Result<QString, TransportError> place(const QString& name, unsigned permissions = 0644);
+    Result<QString, PlacementError> place();
     // Removes the temporary file now rather than when the last owner lets go: whoever
     // hears of a failed download must find nothing of it in the folder.
     void discard();
 
 private:
-    PendingFile(QString folder, QString tempPath, int fd);
+    PendingFile(QString folder, QString name, QString tempPath, int fd, Writer writer);
     QString folder_;
+    QString name_;
     QString tempPath_;
     int fd_ = -1;
+    Writer writer_;
     std::uint64_t written_ = 0;
-    QString problem_;
+    std::optional<PlacementError> problem_;
     bool placed_ = false;
 };
 
@@ -48,8 +91,5 @@ private:
 // before the camera's copy is deleted: until then a power cut loses no picture. A folder
 // that cannot be synced (some network filesystems) is no reason to fail the file.
 void syncFolder(const QString& folder);
-
-// NAME-n.EXT for n ≥ 1 ("DSC_0001.JPG" → "DSC_0001-1.JPG"; no extension: "NAME-1").
-QString numberedName(const QString& name, int n);
 
 }  // namespace pexil::camera

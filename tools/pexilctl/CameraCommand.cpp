@@ -102,16 +102,16 @@ async::Task<int> summary(async::Runtime& runtime, std::shared_ptr<CameraDevice> 
     auto engine = device->engine();
     if (!engine) co_return exitFailed;
     std::vector<std::uint32_t> none;
-    auto ids = co_await engine->exchange(0x1004, std::move(none));
-    if (ids && ids.value().response.code == PTP::responseOK) {
+    auto ids = co_await engine->exchange(PTP::code(PTP::Op::getStorageIDs), std::move(none));
+    if (ids && ids.value().response.code == PTP::Response::ok) {
         PTPReader reader(ids.value().data);
         const std::uint32_t count = reader.read<std::uint32_t>().value_or(0);
         for (std::uint32_t i = 0; i < count && i < 16; ++i) {
             const auto id = reader.read<std::uint32_t>();
             if (!id) break;
             std::vector<std::uint32_t> params{*id};
-            auto storage = co_await engine->exchange(0x1005, std::move(params));
-            if (!storage || storage.value().response.code != PTP::responseOK) continue;
+            auto storage = co_await engine->exchange(PTP::code(PTP::Op::getStorageInfo), std::move(params));
+            if (!storage || storage.value().response.code != PTP::Response::ok) continue;
             const auto parsed = parseStorageInfo(storage.value().data);
             if (!parsed) continue;
             io.out << QString::asprintf("storage: 0x%08X ", *id) << parsed->label << " capacity=" << parsed->capacity
@@ -140,17 +140,14 @@ async::Task<int> getFiles(const Request& request, const Observed& seen, CommandI
             progress.update(done, total, bytesDone, bytesTotal);
             continue;
         }
-        std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> result;
-        file->requestDownload({request.dest, file->name(), false},
-                              [&result](std::optional<QString> name, std::optional<TransportError> error) {
-                                  result.emplace(std::move(name), std::move(error));
-                              });
-        co_await pollUntil([&result] { return result.has_value(); }, 24 * 3600);
+        auto result = co_await file->download({request.dest, false, {}});
         bytesDone += file->fileSize();
         progress.clear();
-        if (result->first) io.out << "saved: " << QDir(request.dest).filePath(*result->first) << "\n";
-        if (result->second) {
-            io.err << "pexilctl camera: 転送失敗 " << path << ": " << result->second->message << "\n";
+        if (result) {
+            io.out << "saved: " << QDir(request.dest).filePath(result.value().name) << "\n";
+        } else {
+            io.err << "pexilctl camera: 転送失敗 " << path << ": " << result.error().message()
+                   << "\n";
             status = exitFailed;
         }
         io.out.flush();
@@ -165,18 +162,13 @@ async::Task<int> thumb(const Request& request, const Observed& seen, CommandIO i
         io.err << "pexilctl camera: カードにありません: " << request.paths.value(0) << "\n";
         co_return exitFailed;
     }
-    std::optional<std::pair<std::optional<Bytes>, std::optional<TransportError>>> result;
-    file->requestThumbnail(0, [&result](std::optional<Bytes> data, std::optional<TransportError> error) {
-        result.emplace(std::move(data), std::move(error));
-    });
-    co_await pollUntil([&result] { return result.has_value(); }, 120);
-    if (!result->first) {
-        io.err << "pexilctl camera: サムネイルを読めません: "
-               << (result->second ? result->second->message : QString()) << "\n";
+    auto result = co_await file->thumbnail(0);
+    if (!result) {
+        io.err << "pexilctl camera: サムネイルを読めません: " << result.error().message << "\n";
         co_return exitFailed;
     }
     QSaveFile out(request.out);
-    const Bytes& data = *result->first;
+    const Bytes& data = result.value();
     if (!out.open(QIODevice::WriteOnly) ||
         out.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size())) !=
             static_cast<qint64>(data.size()) ||
@@ -234,14 +226,14 @@ async::Task<int> runRequest(async::Runtime& runtime, Request request, CommandIO 
     }
 
     Observed seen;
-    CameraDevice::Listener listener;
+    CameraDevice::Callbacks listener;
     listener.sessionOpened = [&seen](std::optional<TransportError> e) { seen.opened.push_back(std::move(e)); };
     listener.sessionClosed = [&seen](std::optional<TransportError> e) { seen.closed.push_back(std::move(e)); };
     listener.itemsAdded = [&seen](const camera::CameraItems& items) {
         seen.files.insert(seen.files.end(), items.files.begin(), items.files.end());
     };
     listener.catalogComplete = [&seen] { seen.catalogued = true; };
-    device->setListener(listener);
+    device->setListener(CameraDevice::listenerFrom(listener));
     device->requestOpenSession();
     co_await pollUntil([&seen] { return !seen.opened.empty(); }, 120);
     if (seen.opened.empty() || seen.opened.front()) {

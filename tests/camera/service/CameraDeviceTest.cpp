@@ -218,15 +218,29 @@ TEST(CameraDevice, ANewObjectIsReportedOnceWithItsEvent) {
     EXPECT_EQ(f.files[0]->name(), QStringLiteral("DSC_0077.NEF"));
 }
 
-std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> download(
-    Fixture& f, const std::shared_ptr<CameraFile>& file, bool deleteAfter = false) {
-    std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> result;
-    file->requestDownload({f.dest.path(), file->name(), deleteAfter},
-                          [&](std::optional<QString> name, std::optional<TransportError> error) {
-                              EXPECT_FALSE(result.has_value()) << "answered twice";
-                              result.emplace(name, error);
-                          });
+using DownloadOutcome = std::pair<std::optional<QString>, std::optional<TransportError>>;
+
+// The download's answer as the name written and the error (the deletion's, when only it failed).
+async::Task<void> downloadInto(std::shared_ptr<CameraFile> file,
+                               CameraFile::DownloadOptions options,
+                               std::optional<DownloadOutcome>& out, int& answers) {
+    auto result = co_await file->download(std::move(options));
+    ++answers;
+    if (result) {
+        out.emplace(result.value().name, result.value().notDeleted);
+    } else {
+        out.emplace(std::nullopt, TransportError{result.error().reason});
+    }
+}
+
+std::optional<DownloadOutcome> download(Fixture& f, const std::shared_ptr<CameraFile>& file,
+                                        bool deleteAfter = false) {
+    std::optional<DownloadOutcome> result;
+    int answers = 0;
+    async::Scope scope(f.rt);
+    scope.spawn(downloadInto(file, {f.dest.path(), deleteAfter, {}}, result, answers));
     f.rt.waitUntil([&] { return result.has_value(); });
+    EXPECT_EQ(answers, 1);
     return result;
 }
 
@@ -298,13 +312,10 @@ TEST(CameraDevice, AHungDownloadLetsItsDeviceGoAndIsAnsweredOnceWithNothingLeft)
     f.hold->wakeMain = [&f] { f.rt.runtime().main().post([] {}); };
     const auto hold = f.hold;
     int answers = 0;
-    std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> result;
-    f.file(QStringLiteral("DSC_0010.NEF"))
-        ->requestDownload({f.dest.path(), QStringLiteral("DSC_0010.NEF"), true},
-                          [&](std::optional<QString> name, std::optional<TransportError> error) {
-                              ++answers;
-                              result.emplace(name, error);
-                          });
+    std::optional<DownloadOutcome> result;
+    async::Scope scope(f.rt);
+    scope.spawn(downloadInto(f.file(QStringLiteral("DSC_0010.NEF")), {f.dest.path(), true, {}},
+                             result, answers));
     ASSERT_TRUE(f.rt.waitUntil([&] { return hold->isHolding(); }));
 
     // Whoever held the device lets it go while the camera does not answer.

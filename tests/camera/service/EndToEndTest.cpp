@@ -78,15 +78,13 @@ public:
         return nullptr;
     }
 
-    std::pair<std::optional<QString>, std::optional<TransportError>> download(const std::shared_ptr<CameraFile>& f,
-                                                                            const QString& dest) {
-        std::optional<std::pair<std::optional<QString>, std::optional<TransportError>>> result;
-        f->requestDownload({dest, f->name(), false}, [&](std::optional<QString> n, std::optional<TransportError> e) {
-            EXPECT_FALSE(result) << "answered twice";
-            result.emplace(std::move(n), std::move(e));
-        });
-        EXPECT_TRUE(rt_.waitUntil([&] { return result.has_value(); }, std::chrono::seconds(60)));
-        return result.value_or(std::pair{std::nullopt, TransportError{QStringLiteral("no answer")}});
+    std::pair<std::optional<QString>, std::optional<TransportError>> download(
+        const std::shared_ptr<CameraFile>& f, const QString& dest) {
+        const auto result = rt_.run(f->download({dest, false, {}}), async::Seconds{60});
+        EXPECT_TRUE(result.has_value());
+        if (!result) return {std::nullopt, TransportError{QStringLiteral("no answer")}};
+        if (!*result) return {std::nullopt, TransportError{result->error().reason}};
+        return {result->value().name, result->value().notDeleted};
     }
 
     std::shared_ptr<VirtualCamera> camera;
@@ -179,18 +177,23 @@ TEST_P(EndToEnd, PartialReadsAndThumbnailsComeFromTheCard) {
     const auto f = c.files.front();
     const QByteArray original = contentOf(smallCard() + u'/' + f->folderPath() + u'/' + f->name());
     std::vector<std::optional<Bytes>> reads;
-    f->requestReadData(0, 2048, [&](std::optional<Bytes> data, auto) { reads.push_back(std::move(data)); });
-    f->requestReadData(static_cast<std::uint64_t>(original.size()) - 10, 4096,
-                       [&](std::optional<Bytes> data, auto) { reads.push_back(std::move(data)); });
-    ASSERT_TRUE(rt.waitUntil([&] { return reads.size() == 2; }));
+    for (const auto& [offset, length] : std::vector<std::pair<std::uint64_t, std::uint32_t>>{
+             {0, 2048}, {static_cast<std::uint64_t>(original.size()) - 10, 4096}}) {
+        const auto read = rt.run(f->readData(offset, length));
+        reads.push_back(read && *read ? std::optional<Bytes>(read->value()) : std::nullopt);
+    }
+    ASSERT_EQ(reads.size(), 2U);
     ASSERT_TRUE(reads[0] && reads[1]);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reads[0]->data()), 2048), original.left(2048));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reads[1]->data()), static_cast<qsizetype>(reads[1]->size())),
-              original.right(10)) << "a read past the end gives what is there";
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reads[0]->data()), 2048),
+              original.left(2048));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reads[1]->data()),
+                         static_cast<qsizetype>(reads[1]->size())),
+              original.right(10))
+        << "a read past the end gives what is there";
 
-    std::optional<Bytes> thumb;
-    f->requestThumbnail(64, [&](std::optional<Bytes> data, auto) { thumb = std::move(data).value_or(Bytes{0}); });
-    ASSERT_TRUE(rt.waitUntil([&] { return thumb.has_value(); }));
+    const auto answer = rt.run(f->thumbnail(64));
+    ASSERT_TRUE(answer && *answer);
+    const Bytes* thumb = &answer->value();
     ASSERT_GE(thumb->size(), 2U);
     EXPECT_EQ((*thumb)[0], 0xFF);
     EXPECT_EQ((*thumb)[1], 0xD8);

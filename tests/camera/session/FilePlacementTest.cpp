@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 #include <turbojpeg.h>
 
 namespace pexil::camera {
@@ -39,7 +41,7 @@ TEST(FilePlacement, ACompleteFileTakesItsNameOrTheNextFreeOne) {
         auto file = PendingFile::create(dir.path(), QStringLiteral("DSC_0001.JPG"));
         ASSERT_TRUE(file);
         writeAll(*file.value(), "new picture");
-        const auto placed = file.value()->place(QStringLiteral("DSC_0001.JPG"));
+        const auto placed = file.value()->place();
         ASSERT_TRUE(placed);
         EXPECT_EQ(placed.value(), QStringLiteral("DSC_0001-%1.JPG").arg(expected));
     }
@@ -62,7 +64,7 @@ TEST(FilePlacement, ANameTakenWhileTheTransferRanIsNotOverwritten) {
     ASSERT_TRUE(rival.open(QIODevice::WriteOnly));
     rival.write("someone else's");
     rival.close();
-    EXPECT_EQ(file.value()->place(QStringLiteral("A.NEF")).value(), QStringLiteral("A-1.NEF"));
+    EXPECT_EQ(file.value()->place().value(), QStringLiteral("A-1.NEF"));
 }
 
 TEST(FilePlacement, AnUnfinishedFileLeavesNothingBehind) {
@@ -87,10 +89,47 @@ TEST(FilePlacement, AnUnfinishedFileLeavesNothingBehind) {
     EXPECT_EQ(entries(dir.path()), QStringList{QStringLiteral("kept.txt")});
 }
 
-TEST(FilePlacement, AFolderThatCannotBeWrittenIsExplained) {
-    const auto file = PendingFile::create(QStringLiteral("/nonexistent/folder"), QStringLiteral("A.JPG"));
-    ASSERT_FALSE(file);
-    EXPECT_TRUE(file.error().message.startsWith(QStringLiteral("保存先に書けません")));
+TEST(FilePlacement, AMissingFolderIsMadeWithItsParentsAndACameraNameCannotLeaveIt) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("2024/06/01"));
+    auto file = PendingFile::create(folder, QStringLiteral("../.profile"));
+    ASSERT_TRUE(file) << file.error().message().toStdString();
+    writeAll(*file.value(), "picture");
+    const auto placed = file.value()->place();
+    ASSERT_TRUE(placed);
+    EXPECT_EQ(placed.value(), QStringLiteral("_._.profile"));
+    EXPECT_EQ(entries(folder), QStringList{QStringLiteral("_._.profile")});
+    EXPECT_EQ(entries(dir.path()), QStringList());
+}
+
+TEST(FilePlacement, AFolderThatCannotBeMadeIsExplained) {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("blocker")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    for (const QString& folder : {blocker.fileName(), blocker.fileName() + QStringLiteral("/sub")}) {
+        const auto file = PendingFile::create(folder, QStringLiteral("A.JPG"));
+        ASSERT_FALSE(file);
+        EXPECT_EQ(file.error().kind, PlacementError::Kind::folder);
+        EXPECT_EQ(file.error().path, folder);
+        EXPECT_TRUE(file.error().message().startsWith(QString::fromUtf8("保存先を作成できません: ") + folder))
+            << file.error().message().toStdString();
+    }
+}
+
+TEST(FilePlacement, AFullDiskIsTheDestinationsFailureAndLeavesNothing) {
+    QTemporaryDir dir;
+    auto file = PendingFile::create(dir.path(), QStringLiteral("A.NEF"), [](int, ByteView) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    });
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(file.value()->write(Bytes(100, 1)));
+    ASSERT_TRUE(file.value()->problem());
+    EXPECT_EQ(file.value()->problem()->kind, PlacementError::Kind::diskFull);
+    EXPECT_TRUE(file.value()->problem()->message().startsWith(QString::fromUtf8("保存先に書けません")));
+    file.value().reset();
+    EXPECT_TRUE(entries(dir.path()).isEmpty());
 }
 
 Bytes makeJpeg(int width, int height) {
