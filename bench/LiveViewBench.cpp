@@ -39,9 +39,9 @@ struct Rig {
         body = made.value();
         source = std::make_unique<VirtualSource>(rt, body);
         bool catalogued = false;
-        CameraDevice::Listener listener;
+        CameraDevice::Callbacks listener;
         listener.catalogComplete = [&catalogued] { catalogued = true; };
-        source->device()->setListener(listener);
+        source->device()->setListener(CameraDevice::listenerFrom(listener));
         source->device()->requestOpenSession();
         if (!rt.waitUntil([&] { return catalogued; })) return false;
         source->device()->setListener({});

@@ -84,29 +84,11 @@ void CameraLink::begin(const DevicePtr& device) {
           QString::fromUtf8("）"));
     resetSession();
     setPhase(Phase::opening(name));
-    std::weak_ptr<camera::CameraDevice> weak = device;
-    const auto watch = lifetime_.watch();
-    // Each notification names its device, so one from a device we have let go of is ignored.
-    camera::CameraDevice::Listener listener;
-    listener.sessionOpened = [this, watch, weak](std::optional<TransportError> error) {
-        if (auto d = weak.lock(); d && watch.alive()) sessionOpened(d, std::move(error));
-    };
-    listener.sessionClosed = [this, watch, weak](std::optional<TransportError> error) {
-        if (auto d = weak.lock(); d && watch.alive()) sessionClosed(d, std::move(error));
-    };
-    listener.itemsAdded = [this, watch, weak](const camera::CameraItems& items) {
-        if (auto d = weak.lock(); d && watch.alive()) itemsAdded(d, items);
-    };
-    listener.catalogComplete = [this, watch, weak] {
-        if (auto d = weak.lock(); d && watch.alive()) catalogComplete(d);
-    };
-    listener.ptpEvent = [this, watch, weak](const Bytes& bytes) {
-        const auto event = PTPEvent::container(bytes);
-        if (!event) return;
-        auto d = weak.lock();
-        if (d && watch.alive() && d == device_ && onPTPEvent) onPTPEvent(*event);
-    };
-    device->setListener(std::move(listener));
+    // The link listens to the device it holds and sets none when it lets go of it or dies,
+    // so the device never owns it; each notification names its device, and one from a device
+    // we have let go of is ignored.
+    camera::CameraDeviceListener* listener = this;
+    device->setListener(std::shared_ptr<camera::CameraDeviceListener>(listener, [](auto*) {}));
     device->requestOpenSession();
 }
 
@@ -264,6 +246,10 @@ void CameraLink::itemsAdded(const DevicePtr& device, const camera::CameraItems& 
         ingest(items.files);
     else
         pendingFiles_.insert(pendingFiles_.end(), items.files.begin(), items.files.end());
+}
+
+void CameraLink::ptpEvent(const DevicePtr& device, const PTPEvent& event) {
+    if (device == device_ && onPTPEvent) onPTPEvent(event);
 }
 
 void CameraLink::catalogComplete(const DevicePtr& device) {

@@ -38,7 +38,7 @@ namespace pexil {
 // inside open(), close() or the constructor.
 // Lifetime: destroying the link abandons its tasks (preparation, settle timer, downloads
 // waiting for their transfer); nothing of it runs afterwards.
-class CameraLink final {
+class CameraLink final : private camera::CameraDeviceListener {
 public:
     struct Phase {
         enum class Kind { closed, searching, detected, opening, preparing, ready };
@@ -144,10 +144,11 @@ private:
     void resetSession();
     void deviceAdded(const DevicePtr& device);
     void deviceRemoved(const DevicePtr& device);
-    void sessionOpened(const DevicePtr& device, std::optional<TransportError> error);
-    void sessionClosed(const DevicePtr& device, std::optional<TransportError> error);
-    void itemsAdded(const DevicePtr& device, const camera::CameraItems& items);
-    void catalogComplete(const DevicePtr& device);
+    void sessionOpened(const DevicePtr& device, std::optional<TransportError> error) override;
+    void sessionClosed(const DevicePtr& device, std::optional<TransportError> error) override;
+    void itemsAdded(const DevicePtr& device, const camera::CameraItems& items) override;
+    void catalogComplete(const DevicePtr& device) override;
+    void ptpEvent(const DevicePtr& device, const PTPEvent& event) override;
     async::Task<void> prepare(std::shared_ptr<PTPCamera> cam, double t0);
 
     // Catalogue and classification.

@@ -15,12 +15,7 @@ namespace pexil::camera {
 
 namespace {
 
-constexpr std::uint16_t getDeviceInfo = 0x1001;
-constexpr std::uint16_t operationNotSupported = 0x2005;
-constexpr std::uint16_t getStorageIDs = 0x1004;
-constexpr std::uint16_t getObjectHandles = 0x1007;
-constexpr std::uint16_t getObjectInfo = 0x1008;
-constexpr std::uint16_t nikonCheckEvent = 0x90C7;
+using PTP::Op;
 constexpr std::size_t batchSize = 200;
 constexpr std::size_t firstBatchSize = 20;
 // GetObjectInfo questions queued ahead of the one awaited; small, so that other callers'
@@ -36,12 +31,6 @@ std::vector<std::uint32_t> readArray(const Bytes& data) {
     out.reserve(*count);
     for (std::uint32_t i = 0; i < *count; ++i) out.push_back(*reader.read<std::uint32_t>());
     return out;
-}
-
-// The operation or response code of a PTP container; none when it is too short.
-std::optional<std::uint16_t> containerCode(const Bytes& container) {
-    if (container.size() < 8) return std::nullopt;
-    return static_cast<std::uint16_t>(container[6] | container[7] << 8);
 }
 
 // GetObjectInfo answers asked for ahead of need: while the main thread handles one object,
@@ -63,17 +52,55 @@ struct InfoWindow {
     }
 };
 
-TransportError noSession() { return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")}; }
+TransportError noSession() {
+    return TransportError{QString::fromUtf8("カメラとのセッションが開いていません")};
+}
+
+// Asks one object's info for the window; the answer goes there whatever it is.
+async::Task<void> askInfo(std::shared_ptr<SessionEngine> engine, std::uint32_t handle,
+                          std::shared_ptr<InfoWindow> window) {
+    std::vector<std::uint32_t> params{handle};
+    auto answer = co_await engine->exchange(PTP::code(Op::getObjectInfo), std::move(params));
+    std::optional<ObjectInfo> info;
+    if (answer && answer.value().response.code == PTP::Response::ok)
+        info = ObjectInfo::parse(answer.value().data);
+    window->deliver(handle, std::move(info));
+}
+
+// The functions of a Callbacks, as a listener.
+class CallbackListener final : public CameraDeviceListener {
+public:
+    explicit CallbackListener(CameraDevice::Callbacks callbacks) : c_(std::move(callbacks)) {}
+    void sessionOpened(const DevicePtr&, std::optional<TransportError> error) override {
+        if (c_.sessionOpened) c_.sessionOpened(std::move(error));
+    }
+    void sessionClosed(const DevicePtr&, std::optional<TransportError> error) override {
+        if (c_.sessionClosed) c_.sessionClosed(std::move(error));
+    }
+    void itemsAdded(const DevicePtr&, const CameraItems& items) override {
+        if (c_.itemsAdded) c_.itemsAdded(items);
+    }
+    void catalogComplete(const DevicePtr&) override {
+        if (c_.catalogComplete) c_.catalogComplete();
+    }
+    void ptpEvent(const DevicePtr&, const PTPEvent& event) override {
+        if (c_.ptpEvent) c_.ptpEvent(event);
+    }
+
+private:
+    CameraDevice::Callbacks c_;
+};
 
 }  // namespace
 
-std::shared_ptr<CameraDevice> CameraDevice::create(async::Runtime& runtime, QString name, QString address,
-                                                   TransportFactory transport) {
+std::shared_ptr<CameraDevice> CameraDevice::create(async::Runtime& runtime, QString name,
+                                                   QString address, TransportFactory transport) {
     return std::shared_ptr<CameraDevice>(
         new CameraDevice(runtime, std::move(name), std::move(address), std::move(transport)));
 }
 
-CameraDevice::CameraDevice(async::Runtime& runtime, QString name, QString address, TransportFactory transport)
+CameraDevice::CameraDevice(async::Runtime& runtime, QString name, QString address,
+                           TransportFactory transport)
     : runtime_(runtime),
       name_(std::move(name)),
       address_(std::move(address)),
@@ -82,67 +109,64 @@ CameraDevice::CameraDevice(async::Runtime& runtime, QString name, QString addres
 
 CameraDevice::~CameraDevice() = default;
 
-void CameraDevice::requestOpenSession() { scope_.spawn(open()); }
+void CameraDevice::requestOpenSession() {
+    scope_.spawn(open());
+}
 
-void CameraDevice::requestCloseSession(std::function<void(std::optional<TransportError>)> completion) {
+void CameraDevice::requestCloseSession(
+    std::function<void(std::optional<TransportError>)> completion) {
     scope_.spawn(close(std::move(completion)));
 }
 
-void CameraDevice::sendPTPCommand(Bytes command, std::optional<Bytes> outData,
-                                  std::function<void(PTPExchange)> completion) {
-    if (!engine_) {
-        completion({{}, {}, noSession()});
-        return;
+std::shared_ptr<CameraDeviceListener> CameraDevice::listenerFrom(Callbacks callbacks) {
+    return std::make_shared<CallbackListener>(std::move(callbacks));
+}
+
+async::Task<Result<PTPAnswer, TransportError>> CameraDevice::transact(PTPRequest request) {
+    using Outcome = Result<PTPAnswer, TransportError>;
+    auto engine = engine_;
+    if (!engine) {
+        // Through the main executor all the same, as the transport's contract says.
+        auto refuse = [](async::Resolver<Outcome> resolver) { resolver.resolve(noSession()); };
+        auto refused = co_await async::waitFor<Outcome>(std::move(refuse));
+        co_return refused;
     }
-    if (containerCode(command) == getDeviceInfo) {
+    // The device may go while the camera answers; the answer still reaches the caller.
+    std::weak_ptr<CameraDevice> weak = weak_from_this();
+    const Op op = request.op;
+    auto exchanged = co_await engine->exchange(PTP::code(op), std::move(request.params),
+                                               std::move(request.data));
+    if (!exchanged) co_return exchanged.error();
+    PTPAnswer answer{exchanged.value().response.code, std::move(exchanged.value().response.params),
+                     std::move(exchanged.value().data)};
+    if (auto self = weak.lock()) self->noteAnswer(op, engine, answer);
+    co_return answer;
+}
+
+void CameraDevice::noteAnswer(Op op, const std::shared_ptr<SessionEngine>& engine,
+                              const PTPAnswer& answer) {
+    if (answer.code != PTP::Response::ok) return;
+    if (op == Op::getDeviceInfo) {
         // Remembered for the catalogue of later sessions: whether the list operation exists.
-        std::weak_ptr<CameraDevice> weak = weak_from_this();
-        completion = [weak, &main = runtime_.main(),
-                      answer = std::move(completion)](PTPExchange exchange) {
-            if (!exchange.error && containerCode(exchange.response) == PTP::Response::ok) {
-                if (const auto info = DeviceInfo::parse(exchange.data)) {
-                    const bool announced =
-                        std::find(info->operations.begin(), info->operations.end(),
-                                  ObjectPropList::getObjectPropList) != info->operations.end();
-                    main.post([weak, announced] {
-                        if (auto self = weak.lock()) self->announcesPropList_ = announced;
-                    });
-                }
-            }
-            answer(std::move(exchange));
-        };
-    } else if (containerCode(command) == nikonCheckEvent) {
+        if (const auto info = DeviceInfo::parse(answer.data))
+            announcesPropList_ =
+                std::find(info->operations.begin(), info->operations.end(),
+                          PTP::code(Op::getObjectPropList)) != info->operations.end();
+    } else if (op == Op::nikonCheckEvent && engine_ == engine) {
         // Nikon bodies may queue ObjectAdded for CheckEvent rather than send it on the event
-        // channel. Whoever polls, the picture must reach the catalogue; one reported on both
-        // channels is already known and skipped by objectAdded().
-        std::weak_ptr<CameraDevice> weak = weak_from_this();
-        std::weak_ptr<SessionEngine> polled = engine_;
-        completion = [weak, polled, &main = runtime_.main(),
-                      answer = std::move(completion)](PTPExchange exchange) {
-            std::vector<std::uint32_t> added;
-            if (!exchange.error && containerCode(exchange.response) == PTP::Response::ok)
-                for (const PTPEvent& event : PTPEvent::checkEvent(exchange.data))
-                    if (event.code == PTP::Event::objectAdded) added.push_back(event.param);
-            // Posted before the answer, so the catalogue hears of the picture first.
-            if (!added.empty()) {
-                main.post([weak, polled, added] {
-                    auto self = weak.lock();
-                    auto engine = polled.lock();
-                    if (!self || !engine || self->engine_ != engine) return;
-                    for (const std::uint32_t handle : added)
-                        self->scope_.spawn(self->objectAdded(engine, handle));
-                });
-            }
-            answer(std::move(exchange));
-        };
+        // channel. Whoever polls, the picture must reach the catalogue, before the answer
+        // reaches the poller; one reported on both channels is already known and skipped by
+        // objectAdded().
+        for (const PTPEvent& event : PTPEvent::checkEvent(answer.data))
+            if (event.code == PTP::Event::objectAdded)
+                scope_.spawn(objectAdded(engine, event.param));
     }
-    engine_->passThrough(std::move(command), std::move(outData), std::move(completion));
 }
 
 async::Task<void> CameraDevice::open() {
     if (engine_) {
         // Already open or opening: answer once, as the service does for a repeated request.
-        if (listener_.sessionOpened) listener_.sessionOpened(std::nullopt);
+        tell([](Listener& l, const DevicePtr& d) { l.sessionOpened(d, std::nullopt); });
         co_return;
     }
     auto engine = SessionEngine::create(runtime_, makeTransport_());
@@ -154,10 +178,10 @@ async::Task<void> CameraDevice::open() {
     std::weak_ptr<CameraDevice> weak = weak_from_this();
     engine->setEventHandler([weak](Bytes container) {
         auto self = weak.lock();
-        if (!self) return;
-        if (self->listener_.ptpEvent) self->listener_.ptpEvent(container);
         const auto event = PTPEvent::container(container);
-        if (event && event->code == PTP::Event::objectAdded && self->engine_)
+        if (!self || !event) return;
+        self->tell([&](Listener& l, const DevicePtr& d) { l.ptpEvent(d, *event); });
+        if (event->code == PTP::Event::objectAdded && self->engine_)
             self->scope_.spawn(self->objectAdded(self->engine_, event->param));
     });
     engine->setLossHandler([weak, raw = engine.get()](TransportError error) {
@@ -168,29 +192,32 @@ async::Task<void> CameraDevice::open() {
     if (engine_ != engine) co_return;  // closed or lost meanwhile: that path answered
     if (!opened) {
         engine_.reset();
-        if (listener_.sessionOpened) listener_.sessionOpened(opened.error());
+        tell([&](Listener& l, const DevicePtr& d) { l.sessionOpened(d, opened.error()); });
         co_return;
     }
-    if (listener_.sessionOpened) listener_.sessionOpened(std::nullopt);
+    tell([](Listener& l, const DevicePtr& d) { l.sessionOpened(d, std::nullopt); });
     co_await catalog(engine);
 }
 
-async::Task<void> CameraDevice::close(std::function<void(std::optional<TransportError>)> completion) {
+async::Task<void> CameraDevice::close(
+    std::function<void(std::optional<TransportError>)> completion) {
     auto engine = std::exchange(engine_, nullptr);
     if (engine) co_await engine->close();
     if (completion) completion(std::nullopt);
-    if (engine && listener_.sessionClosed) listener_.sessionClosed(std::nullopt);
+    if (engine) tell([](Listener& l, const DevicePtr& d) { l.sessionClosed(d, std::nullopt); });
 }
 
 void CameraDevice::endSession(std::optional<TransportError> error) {
     auto engine = std::exchange(engine_, nullptr);
     if (!engine) return;
     // Stop the engine's threads off the main path; the session is over either way.
-    scope_.spawn([](std::shared_ptr<SessionEngine> e) -> async::Task<void> { co_await e->close(); }(engine));
-    if (listener_.sessionClosed) listener_.sessionClosed(std::move(error));
+    scope_.spawn(
+        [](std::shared_ptr<SessionEngine> e) -> async::Task<void> { co_await e->close(); }(engine));
+    tell([&](Listener& l, const DevicePtr& d) { l.sessionClosed(d, std::move(error)); });
 }
 
-async::Task<QString> CameraDevice::folderPath(std::shared_ptr<SessionEngine> engine, std::uint32_t handle) {
+async::Task<QString> CameraDevice::folderPath(std::shared_ptr<SessionEngine> engine,
+                                              std::uint32_t handle) {
     QStringList parts;
     std::set<std::uint32_t> seen;  // a camera that names a folder its own ancestor must not loop us
     while (handle != 0 && handle != 0xFFFFFFFF && seen.insert(handle).second) {
@@ -209,9 +236,9 @@ async::Task<QString> CameraDevice::folderPath(std::shared_ptr<SessionEngine> eng
 }
 
 async::Task<std::optional<ObjectInfo>> CameraDevice::describe(std::shared_ptr<SessionEngine> engine,
-                                                             std::uint32_t handle) {
+                                                              std::uint32_t handle) {
     std::vector<std::uint32_t> params{handle};
-    auto answer = co_await engine->exchange(getObjectInfo, std::move(params));
+    auto answer = co_await engine->exchange(PTP::code(Op::getObjectInfo), std::move(params));
     // An answer from a session that ended meanwhile describes another card's numbering.
     if (engine_ != engine) co_return std::nullopt;
     if (!answer || answer.value().response.code != PTP::Response::ok) co_return std::nullopt;
@@ -235,7 +262,7 @@ async::Task<void> CameraDevice::catalog(std::shared_ptr<SessionEngine> engine) {
     if (!listed) co_await catalogObjectByObject(engine);
     if (engine_ != engine) co_return;
     catalogDone_ = true;
-    if (listener_.catalogComplete) listener_.catalogComplete();
+    tell([](Listener& l, const DevicePtr& d) { l.catalogComplete(d); });
 }
 
 void CameraDevice::report(CameraItems& batch, bool last) {
@@ -244,7 +271,7 @@ void CameraDevice::report(CameraItems& batch, bool last) {
     const std::size_t wanted = reported_ == 0 ? firstBatchSize : batchSize;
     if (size == 0 || (!last && size < wanted)) return;
     reported_ += size;
-    if (listener_.itemsAdded) listener_.itemsAdded(batch);
+    tell([&](Listener& l, const DevicePtr& d) { l.itemsAdded(d, batch); });
     batch = {};
 }
 
@@ -264,7 +291,7 @@ async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngin
     if (propListRefused_ || announcesPropList_ == false) co_return false;
     std::vector<std::uint32_t> params{ObjectPropList::allObjects, 0, ObjectPropList::allProperties,
                                       0, ObjectPropList::allDepths};
-    auto listed = co_await engine->exchange(ObjectPropList::getObjectPropList, std::move(params));
+    auto listed = co_await engine->exchange(PTP::code(Op::getObjectPropList), std::move(params));
     if (engine_ != engine) co_return false;
     std::optional<ObjectPropList::Objects> objects;
     QString problem;
@@ -278,7 +305,8 @@ async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngin
         // Some bodies announce the operation and then fail it; asking again in every session
         // would only cost time. One that never announced it just does not have it.
         propListRefused_ = true;
-        const bool unsupported = listed && listed.value().response.code == operationNotSupported;
+        const bool unsupported =
+            listed && listed.value().response.code == PTP::Response::operationNotSupported;
         if (log_ && !(unsupported && announcesPropList_ != true))
             log_(QString::fromUtf8("カードの一覧を一度に読めないため 1 件ずつ読みます: ") +
                  problem);
@@ -313,14 +341,15 @@ async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngin
 
 async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEngine> engine) {
     std::vector<std::uint32_t> none;
-    auto storages = co_await engine->exchange(getStorageIDs, std::move(none));
+    auto storages = co_await engine->exchange(PTP::code(Op::getStorageIDs), std::move(none));
     std::vector<std::uint32_t> handles;
     if (storages && storages.value().response.code == PTP::Response::ok) {
         for (std::uint32_t storage : readArray(storages.value().data)) {
             // Format 0 and association 0: every object of the storage, folders included
             // (0xFFFFFFFF would ask for the root objects alone).
             std::vector<std::uint32_t> params{storage, 0, 0};
-            auto listed = co_await engine->exchange(getObjectHandles, std::move(params));
+            auto listed =
+                co_await engine->exchange(PTP::code(Op::getObjectHandles), std::move(params));
             if (engine_ != engine) co_return;
             if (!listed || listed.value().response.code != PTP::Response::ok) continue;
             const auto more = readArray(listed.value().data);
@@ -337,17 +366,7 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
         for (; asked < std::min(upTo, handles.size()); ++asked) {
             const std::uint32_t handle = handles[asked];
             if (known_.count(handle) > 0 || folders_.count(handle) > 0) continue;
-            std::vector<std::uint32_t> param{handle};
-            engine->passThrough(
-                PTP::command(PTP::Op::getObjectInfo, param), std::nullopt,
-                [window, handle, &main = runtime_.main()](PTPExchange answer) {
-                    std::optional<ObjectInfo> info;
-                    if (!answer.error && containerCode(answer.response) == PTP::Response::ok)
-                        info = ObjectInfo::parse(answer.data);
-                    main.post([window, handle, info = std::move(info)]() mutable {
-                        window->deliver(handle, std::move(info));
-                    });
-                });
+            scope_.spawn(askInfo(engine, handle, window));
         }
     };
     CameraItems batch;
@@ -392,7 +411,8 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
     finish(batch, std::move(folders));
 }
 
-async::Task<void> CameraDevice::objectAdded(std::shared_ptr<SessionEngine> engine, std::uint32_t handle) {
+async::Task<void> CameraDevice::objectAdded(std::shared_ptr<SessionEngine> engine,
+                                            std::uint32_t handle) {
     if (!known_.insert(handle).second) co_return;
     const auto info = co_await describe(engine, handle);
     if (engine_ != engine || !info) co_return;
@@ -404,7 +424,7 @@ async::Task<void> CameraDevice::objectAdded(std::shared_ptr<SessionEngine> engin
     } else {
         items.files.push_back(fileFor(handle, *info, path));
     }
-    if (listener_.itemsAdded) listener_.itemsAdded(items);
+    tell([&](Listener& l, const DevicePtr& d) { l.itemsAdded(d, items); });
 }
 
 }  // namespace pexil::camera

@@ -7,6 +7,7 @@
 #include "kit/async/Spawn.h"
 #include "kit/async/WorkQueue.h"
 #include "kit/ptp/CommandTransport.h"
+#include "kit/ptp/PTPEvent.h"
 
 #include <QString>
 
@@ -18,8 +19,25 @@
 
 namespace pexil::camera {
 
-// One camera the service knows: opens and closes its PTP session, carries raw PTP
-// commands for PTPCamera, reports its card's contents and its events.
+class CameraDevice;
+
+// Whoever watches a device: what it tells, in the order CameraDevice describes. Each call
+// names the device, so a watcher of several (or of one it has let go of) can tell them apart.
+// Main thread only.
+class CameraDeviceListener {
+public:
+    using DevicePtr = std::shared_ptr<CameraDevice>;
+    virtual ~CameraDeviceListener() = default;
+    virtual void sessionOpened(const DevicePtr& device, std::optional<TransportError> error) = 0;
+    virtual void sessionClosed(const DevicePtr& device, std::optional<TransportError> error) = 0;
+    virtual void itemsAdded(const DevicePtr& device, const CameraItems& items) = 0;
+    virtual void catalogComplete(const DevicePtr& device) = 0;
+    // An event of the event channel.
+    virtual void ptpEvent(const DevicePtr& device, const PTPEvent& event) = 0;
+};
+
+// One camera the service knows: opens and closes its PTP session, carries PTPCamera's
+// operations, reports its card's contents and its events to its listener.
 //
 // Notifications, in this order for a session: sessionOpened (exactly once per
 // requestOpenSession, with an error when it failed), then itemsAdded batches and one
@@ -33,20 +51,26 @@ namespace pexil::camera {
 // transaction; one that does not (or fails it: not asked again, logged once) is read with
 // GetObjectHandles and one GetObjectInfo per object, newest handle first, so that the newest
 // pictures are reported first.
-class CameraDevice final : public CommandTransport, public std::enable_shared_from_this<CameraDevice> {
+class CameraDevice final : public CommandTransport,
+                           public std::enable_shared_from_this<CameraDevice> {
 public:
     using TransportFactory = std::function<std::unique_ptr<Transport>()>;
-    struct Listener {
+    using Listener = CameraDeviceListener;
+    using DevicePtr = std::shared_ptr<CameraDevice>;
+    // A listener made of functions, any of them empty, for callers that need no device
+    // argument (tools, tests, benchmarks): see listenerFrom().
+    struct Callbacks {
         std::function<void(std::optional<TransportError>)> sessionOpened;
         std::function<void(std::optional<TransportError>)> sessionClosed;
         std::function<void(const CameraItems&)> itemsAdded;
         std::function<void()> catalogComplete;
-        std::function<void(const Bytes&)> ptpEvent;
+        std::function<void(const PTPEvent&)> ptpEvent;
     };
+    static std::shared_ptr<Listener> listenerFrom(Callbacks callbacks);
 
     // `name` may be empty when the device does not tell (the link then says "カメラ").
-    static std::shared_ptr<CameraDevice> create(async::Runtime& runtime, QString name, QString address,
-                                                TransportFactory transport);
+    static std::shared_ptr<CameraDevice> create(async::Runtime& runtime, QString name,
+                                                QString address, TransportFactory transport);
     ~CameraDevice() override;
     CameraDevice(const CameraDevice&) = delete;
     CameraDevice& operator=(const CameraDevice&) = delete;
@@ -54,7 +78,9 @@ public:
     const QString& name() const { return name_; }
     const QString& address() const { return address_; }
     bool hasOpenSession() const { return engine_ && engine_->isOpen(); }
-    void setListener(Listener listener) { listener_ = std::move(listener); }
+    // The device keeps the listener until another (or none) is set; whoever may die first
+    // sets none before it goes.
+    void setListener(std::shared_ptr<Listener> listener) { listener_ = std::move(listener); }
     // Where the device's own diagnostic lines go (a camera that refuses a catalogue read);
     // main thread. Without one they are dropped.
     void setLog(std::function<void(const QString&)> log) { log_ = std::move(log); }
@@ -62,9 +88,11 @@ public:
     void requestOpenSession();
     void requestCloseSession(std::function<void(std::optional<TransportError>)> completion);
 
-    // Raw PTP pass-through (CommandTransport); fails with a TransportError without a session.
-    void sendPTPCommand(Bytes command, std::optional<Bytes> outData,
-                        std::function<void(PTPExchange)> completion) override;
+    // One operation of the open session (CommandTransport); fails with a TransportError
+    // without one. The answers to GetDeviceInfo and Nikon CheckEvent are read on the way:
+    // whether the list operation exists, and new pictures, which reach the catalogue before
+    // the answer reaches the caller.
+    async::Task<Result<PTPAnswer, TransportError>> transact(PTPRequest request) override;
 
     // For CameraFile: the open session, or none.
     std::shared_ptr<SessionEngine> engine() const { return engine_; }
@@ -73,7 +101,8 @@ public:
     async::Scope& tasks() { return scope_; }
 
 private:
-    CameraDevice(async::Runtime& runtime, QString name, QString address, TransportFactory transport);
+    CameraDevice(async::Runtime& runtime, QString name, QString address,
+                 TransportFactory transport);
     async::Task<void> open();
     async::Task<void> close(std::function<void(std::optional<TransportError>)> completion);
     async::Task<void> catalog(std::shared_ptr<SessionEngine> engine);
@@ -85,16 +114,26 @@ private:
     void finish(CameraItems& batch, std::vector<CameraFolder> folders);
     async::Task<void> objectAdded(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
     // Reads an object's info; folders are remembered so files can name their folder.
-    async::Task<std::optional<ObjectInfo>> describe(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
+    async::Task<std::optional<ObjectInfo>> describe(std::shared_ptr<SessionEngine> engine,
+                                                    std::uint32_t handle);
     async::Task<QString> folderPath(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
-    std::shared_ptr<CameraFile> fileFor(std::uint32_t handle, const ObjectInfo& info, const QString& folderPath);
+    // Reads the answer of an operation carried for PTPCamera (see transact()).
+    void noteAnswer(PTP::Op op, const std::shared_ptr<SessionEngine>& engine,
+                    const PTPAnswer& answer);
+    // The listener, held for the call, and this device as the calls name it.
+    template <class Call>
+    void tell(Call call) {
+        if (auto listener = listener_) call(*listener, shared_from_this());
+    }
+    std::shared_ptr<CameraFile> fileFor(std::uint32_t handle, const ObjectInfo& info,
+                                        const QString& folderPath);
     void endSession(std::optional<TransportError> error);
 
     async::Runtime& runtime_;
     QString name_;
     QString address_;
     TransportFactory makeTransport_;
-    Listener listener_;
+    std::shared_ptr<Listener> listener_;
     std::shared_ptr<SessionEngine> engine_;
     std::map<std::uint32_t, CameraFolder> folders_;
     std::map<std::uint32_t, std::uint32_t> parentOf_;  // folder → its parent folder

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kit/ptp/Bytes.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <QDateTime>
 #include <QString>
@@ -13,9 +14,10 @@ namespace pexil::camera {
 // What GetObjectInfo says of one object on the card: a picture, or a folder (an
 // association) that pictures name as their parent.
 struct ObjectInfo {
-    static constexpr std::uint16_t associationFormat = 0x3001;
-    static constexpr std::uint16_t genericFolder = 0x0001;  // associationType of a folder
-    static constexpr std::uint16_t jfifThumbnail = 0x3808;
+    static constexpr std::uint16_t associationFormat = PTP::code(PTP::ObjectFormat::association);
+    static constexpr std::uint16_t genericFolder =
+        PTP::genericFolder;  // associationType of a folder
+    static constexpr std::uint16_t jfifThumbnail = PTP::code(PTP::ObjectFormat::jfif);
 
     std::uint32_t storageId = 0;
     std::uint16_t format = 0;

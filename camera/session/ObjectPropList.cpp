@@ -10,11 +10,8 @@ namespace pexil::camera::ObjectPropList {
 
 namespace {
 
-constexpr std::uint16_t typeUint16 = 0x0004;
-constexpr std::uint16_t typeUint32 = 0x0006;
-constexpr std::uint16_t typeUint64 = 0x0008;
-constexpr std::uint16_t typeString = 0xFFFF;
-constexpr std::uint16_t arrayFlag = 0x4000;
+using PTP::DataType;
+using PTP::ObjectProp;
 
 // Bytes of one value of an integer datatype (INT8 … UINT128); none for anything else.
 std::optional<std::int64_t> integerWidth(std::uint16_t type) {
@@ -42,14 +39,14 @@ std::optional<std::int64_t> integerWidth(std::uint16_t type) {
 // Moves past a value of `type` that is not read; false when it cannot be (cut short, or a
 // datatype whose length is unknown).
 bool skip(PTPReader& reader, std::uint16_t type) {
-    if (type == typeString) return reader.readString().has_value();
+    if (type == DataType::string) return reader.readString().has_value();
     if (const auto width = integerWidth(type)) {
         for (std::int64_t i = 0; i < *width; ++i)
             if (!reader.read<std::uint8_t>()) return false;
         return true;
     }
-    if ((type & arrayFlag) != 0) {
-        const auto width = integerWidth(static_cast<std::uint16_t>(type & ~arrayFlag));
+    if ((type & PTP::arrayTypeFlag) != 0) {
+        const auto width = integerWidth(static_cast<std::uint16_t>(type & ~PTP::arrayTypeFlag));
         const auto count = reader.read<std::uint32_t>();
         if (!width || !count || reader.remaining() < *width * static_cast<std::int64_t>(*count))
             return false;
@@ -63,13 +60,13 @@ bool skip(PTPReader& reader, std::uint16_t type) {
 // An unsigned integer of any width up to 64 bits; none for other datatypes or when cut short.
 std::optional<std::uint64_t> readUnsigned(PTPReader& reader, std::uint16_t type) {
     switch (type) {
-        case 0x0002:
+        case PTP::code(DataType::uint8):
             return reader.read<std::uint8_t>();
-        case 0x0004:
+        case PTP::code(DataType::uint16):
             return reader.read<std::uint16_t>();
-        case 0x0006:
+        case PTP::code(DataType::uint32):
             return reader.read<std::uint32_t>();
-        case 0x0008:
+        case PTP::code(DataType::uint64):
             return reader.read<std::uint64_t>();
         default:
             return std::nullopt;
@@ -88,57 +85,59 @@ void appendString(Bytes& out, const QString& text) {
 }  // namespace
 
 std::optional<Bytes> encode(const Objects& objects, std::optional<std::uint16_t> only) {
-    static constexpr std::uint16_t all[] = {storageId,   objectFormat,    protectionStatus,
-                                            objectSize,  associationType, objectFileName,
-                                            dateCreated, dateModified,    parentObject};
-    if (only && std::find(std::begin(all), std::end(all), *only) == std::end(all))
+    static constexpr ObjectProp all[] = {
+        ObjectProp::storageId,   ObjectProp::objectFormat,    ObjectProp::protectionStatus,
+        ObjectProp::objectSize,  ObjectProp::associationType, ObjectProp::objectFileName,
+        ObjectProp::dateCreated, ObjectProp::dateModified,    ObjectProp::parentObject};
+    if (only &&
+        std::none_of(std::begin(all), std::end(all), [&](ObjectProp p) { return *only == p; }))
         return std::nullopt;
     Bytes out;
     std::uint32_t count = 0;
     PTP::appendLE(out, count);
     for (const auto& [handle, info] : objects) {
-        for (const std::uint16_t property : all) {
-            if (only && property != *only) continue;
+        for (const ObjectProp property : all) {
+            if (only && PTP::code(property) != *only) continue;
             PTP::appendLE(out, handle);
-            PTP::appendLE(out, property);
+            PTP::appendLE(out, PTP::code(property));
             const auto date = [](const std::optional<QDateTime>& d) {
                 return d ? formatPTPDate(*d) : QString();
             };
             switch (property) {
-                case storageId:
-                    PTP::appendLE(out, typeUint32);
+                case ObjectProp::storageId:
+                    PTP::appendLE(out, PTP::code(DataType::uint32));
                     PTP::appendLE(out, info.storageId);
                     break;
-                case objectFormat:
-                    PTP::appendLE(out, typeUint16);
+                case ObjectProp::objectFormat:
+                    PTP::appendLE(out, PTP::code(DataType::uint16));
                     PTP::appendLE(out, info.format);
                     break;
-                case protectionStatus:
-                    PTP::appendLE(out, typeUint16);
+                case ObjectProp::protectionStatus:
+                    PTP::appendLE(out, PTP::code(DataType::uint16));
                     PTP::appendLE(out, info.protection);
                     break;
-                case objectSize:
-                    PTP::appendLE(out, typeUint64);
+                case ObjectProp::objectSize:
+                    PTP::appendLE(out, PTP::code(DataType::uint64));
                     PTP::appendLE(out, info.size);
                     break;
-                case associationType:
-                    PTP::appendLE(out, typeUint16);
+                case ObjectProp::associationType:
+                    PTP::appendLE(out, PTP::code(DataType::uint16));
                     PTP::appendLE(out, info.associationType);
                     break;
-                case objectFileName:
-                    PTP::appendLE(out, typeString);
+                case ObjectProp::objectFileName:
+                    PTP::appendLE(out, PTP::code(DataType::string));
                     appendString(out, info.filename);
                     break;
-                case dateCreated:
-                    PTP::appendLE(out, typeString);
+                case ObjectProp::dateCreated:
+                    PTP::appendLE(out, PTP::code(DataType::string));
                     appendString(out, date(info.captureDate));
                     break;
-                case dateModified:
-                    PTP::appendLE(out, typeString);
+                case ObjectProp::dateModified:
+                    PTP::appendLE(out, PTP::code(DataType::string));
                     appendString(out, date(info.modificationDate));
                     break;
-                case parentObject:
-                    PTP::appendLE(out, typeUint32);
+                case ObjectProp::parentObject:
+                    PTP::appendLE(out, PTP::code(DataType::uint32));
                     PTP::appendLE(out, info.parent);
                     break;
                 default:
@@ -166,40 +165,44 @@ std::optional<Objects> parse(ByteView bytes) {
         if (added) out.emplace_back(*handle, ObjectInfo{});
         ObjectInfo& info = out[at->second].second;
 
-        const bool text = *type == typeString;
-        const bool number = integerWidth(*type) && (*type % 2 == 0) && *type <= typeUint64;
-        switch (*property) {
-            case objectFileName:
-            case dateCreated:
-            case dateModified: {
+        const bool text = *type == DataType::string;
+        const bool number =
+            integerWidth(*type) && (*type % 2 == 0) && *type <= PTP::code(DataType::uint64);
+        switch (static_cast<ObjectProp>(*property)) {
+            case ObjectProp::objectFileName:
+            case ObjectProp::dateCreated:
+            case ObjectProp::dateModified: {
                 if (!text) break;
                 const auto value = reader.readString();
                 if (!value) return std::nullopt;
-                if (*property == objectFileName)
+                if (*property == ObjectProp::objectFileName)
                     info.filename = *value;
-                else if (*property == dateCreated)
+                else if (*property == ObjectProp::dateCreated)
                     info.captureDate = parsePTPDate(*value);
                 else
                     info.modificationDate = parsePTPDate(*value);
                 continue;
             }
-            case storageId:
-            case objectFormat:
-            case protectionStatus:
-            case objectSize:
-            case associationType:
-            case parentObject: {
+            case ObjectProp::storageId:
+            case ObjectProp::objectFormat:
+            case ObjectProp::protectionStatus:
+            case ObjectProp::objectSize:
+            case ObjectProp::associationType:
+            case ObjectProp::parentObject: {
                 if (!number) break;
                 const auto value = readUnsigned(reader, *type);
                 if (!value) return std::nullopt;
-                if (*property == storageId) info.storageId = static_cast<std::uint32_t>(*value);
-                if (*property == objectFormat) info.format = static_cast<std::uint16_t>(*value);
-                if (*property == protectionStatus)
+                if (*property == ObjectProp::storageId)
+                    info.storageId = static_cast<std::uint32_t>(*value);
+                if (*property == ObjectProp::objectFormat)
+                    info.format = static_cast<std::uint16_t>(*value);
+                if (*property == ObjectProp::protectionStatus)
                     info.protection = static_cast<std::uint16_t>(*value);
-                if (*property == objectSize) info.size = *value;
-                if (*property == associationType)
+                if (*property == ObjectProp::objectSize) info.size = *value;
+                if (*property == ObjectProp::associationType)
                     info.associationType = static_cast<std::uint16_t>(*value);
-                if (*property == parentObject) info.parent = static_cast<std::uint32_t>(*value);
+                if (*property == ObjectProp::parentObject)
+                    info.parent = static_cast<std::uint32_t>(*value);
                 continue;
             }
             default:

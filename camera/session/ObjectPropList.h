@@ -2,6 +2,7 @@
 
 #include "camera/session/ObjectInfo.h"
 #include "kit/ptp/Bytes.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,37 +11,24 @@
 
 namespace pexil::camera {
 
-// The data phase of GetObjectPropList (0x9805, from MTP), with which a camera describes many
-// objects in one transaction instead of one GetObjectInfo each: a 32-bit element count, then
-// per element the object handle (32 bits), the property code and datatype (16 bits each) and
-// the value in that datatype.
+// The data phase of GetObjectPropList (PTP::Op::getObjectPropList, from MTP), with which a camera
+// describes many objects in one transaction instead of one GetObjectInfo each: a 32-bit element
+// count, then per element the object handle (32 bits), the property code and datatype (16 bits
+// each) and the value in that datatype.
 //
-// Only the properties that stand in for GetObjectInfo's fields are written and read; other
-// properties are skipped by their datatype. Strings are PTP strings; dates PTP dates.
+// Only the properties (PTP::ObjectProp) that stand in for GetObjectInfo's fields are written and
+// read; other properties are skipped by their datatype. Strings are PTP strings; dates PTP dates.
 namespace ObjectPropList {
 
-inline constexpr std::uint16_t getObjectPropList = 0x9805;
 // Parameters asking for every property of every object on every storage.
 inline constexpr std::uint32_t allObjects = 0xFFFFFFFF;
 inline constexpr std::uint32_t allProperties = 0xFFFFFFFF;
 inline constexpr std::uint32_t allDepths = 0xFFFFFFFF;
 
-enum Property : std::uint16_t {
-    storageId = 0xDC01,
-    objectFormat = 0xDC02,
-    protectionStatus = 0xDC03,
-    objectSize = 0xDC04,
-    associationType = 0xDC05,
-    objectFileName = 0xDC07,
-    dateCreated = 0xDC08,
-    dateModified = 0xDC09,
-    parentObject = 0xDC0B,
-};
-
 using Objects = std::vector<std::pair<std::uint32_t, ObjectInfo>>;
 
-// The list a camera sends for `objects`, in their order: every property above, or only
-// `only` when one is given (none when it is not one of them).
+// The list a camera sends for `objects`, in their order: every property it reads, or only
+// the property coded `only` when one is given (none when it is not one of them).
 std::optional<Bytes> encode(const Objects& objects,
                             std::optional<std::uint16_t> only = std::nullopt);
 

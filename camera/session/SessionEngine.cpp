@@ -3,7 +3,6 @@
 #include "kit/async/Completion.h"
 #include "kit/ptp/Localized.h"
 #include "kit/ptp/PTP.h"
-#include "kit/ptp/PTPReader.h"
 
 #include <algorithm>
 #include <utility>
@@ -11,10 +10,6 @@
 namespace pexil::camera {
 
 namespace {
-
-constexpr std::uint16_t openSessionCode = 0x1002;
-constexpr std::uint16_t closeSessionCode = 0x1003;
-constexpr std::uint16_t sessionAlreadyOpen = 0x201E;
 
 // Remembers whether the consumer, not the link, stopped a data phase.
 class GuardedSink final : public DataSink {
@@ -52,16 +47,6 @@ async::Seconds watchPeriod(std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-Bytes responseContainer(const Response& response) {
-    Bytes out;
-    PTP::appendLE(out, static_cast<std::uint32_t>(12 + 4 * response.params.size()));
-    PTP::appendLE(out, std::uint16_t{3});
-    PTP::appendLE(out, response.code);
-    PTP::appendLE(out, response.transactionId);
-    for (auto p : response.params) PTP::appendLE(out, p);
-    return out;
-}
-
 std::shared_ptr<SessionEngine> SessionEngine::create(async::Runtime& runtime,
                                                      std::unique_ptr<Transport> transport) {
     return std::shared_ptr<SessionEngine>(new SessionEngine(runtime, std::move(transport)));
@@ -88,7 +73,7 @@ Result<Response, TransportError> SessionEngine::run(std::uint16_t code,
                                                     DataSink& sink) {
     if (stopping_) return closedError();
     // OpenSession is transaction 0; every later transaction takes the next number.
-    const std::uint32_t id = code == openSessionCode ? 0 : nextTransaction_++;
+    const std::uint32_t id = code == PTP::Op::openSession ? 0 : nextTransaction_++;
     GuardedSink guarded(sink);
     const std::optional<ByteView> out =
         outData ? std::optional<ByteView>(ByteView(*outData)) : std::nullopt;
@@ -148,45 +133,6 @@ async::Task<Result<Exchange, TransportError>> SessionEngine::exchange(
     co_return Exchange{result.value(), sink->take()};
 }
 
-void SessionEngine::passThrough(Bytes command, std::optional<Bytes> outData,
-                                std::function<void(PTPExchange)> completion) {
-    PTPReader reader(command);
-    const auto length = reader.read<std::uint32_t>();
-    reader.read<std::uint16_t>();
-    const auto code = reader.read<std::uint16_t>();
-    reader.read<std::uint32_t>();
-    if (!length || !code) {
-        completion({{}, {}, TransportError{QString::fromUtf8("PTP の命令コンテナが短すぎます")}});
-        return;
-    }
-    std::vector<std::uint32_t> params;
-    while (params.size() < 5) {
-        const auto p = reader.read<std::uint32_t>();
-        if (!p) break;
-        params.push_back(*p);
-    }
-    auto pending = std::make_shared<async::ExternalWork>(runtime_.externalWork());
-    ++queued_;
-    armWatchdog();
-    io_->post([this, code = *code, params = std::move(params), outData = std::move(outData),
-               completion = std::move(completion), pending]() mutable {
-        BufferSink sink;
-        auto result = run(code, std::move(params), outData, sink);
-        --queued_;
-        // Before the completion, so that the external work still covers it.
-        runtime_.main().post([weak = weak_from_this(), alive = alive_] {
-            auto self = weak.lock();
-            if (self && alive->load()) self->disarmIfIdle();
-        });
-        if (!result) {
-            completion({{}, {}, result.error()});
-        } else {
-            completion({sink.take(), responseContainer(result.value()), std::nullopt});
-        }
-        pending->release();
-    });
-}
-
 async::Task<Result<Done, TransportError>> SessionEngine::open() {
     using Outcome = Result<Done, TransportError>;
     auto self = shared_from_this();
@@ -200,10 +146,10 @@ async::Task<Result<Done, TransportError>> SessionEngine::open() {
     });
     if (!connected) co_return connected.error();
     std::vector<std::uint32_t> params{1};
-    auto opened = co_await exchange(openSessionCode, std::move(params));
+    auto opened = co_await exchange(PTP::code(PTP::Op::openSession), std::move(params));
     if (!opened) co_return opened.error();
     const std::uint16_t code = opened.value().response.code;
-    if (code != PTP::Response::ok && code != sessionAlreadyOpen)
+    if (code != PTP::Response::ok && code != PTP::Response::sessionAlreadyOpen)
         co_return TransportError{QString::fromUtf8("カメラがセッションを開きません: ") +
                                  PTP::responseName(code)};
     open_ = true;
@@ -234,7 +180,7 @@ async::Task<Done> SessionEngine::close() {
     if (open_) {
         std::vector<std::uint32_t> none;
         // The camera may already be gone; closing goes on regardless.
-        (void)co_await exchange(closeSessionCode, std::move(none));
+        (void)co_await exchange(PTP::code(PTP::Op::closeSession), std::move(none));
     }
     open_ = false;
     stopping_ = true;

@@ -4,7 +4,8 @@
 #include "kit/async/Runtime.h"
 #include "kit/async/Task.h"
 #include "kit/async/WorkQueue.h"
-#include "kit/ptp/CommandTransport.h"
+#include "kit/ptp/PTPError.h"
+#include "kit/ptp/Result.h"
 
 #include <atomic>
 #include <functional>
@@ -54,7 +55,7 @@ public:
     void setLossHandler(LossHandler handler) { lossHandler_ = std::move(handler); }
 
     // Connects the transport and opens session 1; a camera that says a session is
-    // already open (0x201E) is taken as open. Starts the event reader.
+    // already open (SessionAlreadyOpen) is taken as open. Starts the event reader.
     async::Task<Result<Done, TransportError>> open();
     // Closes the session (errors ignored: the camera may be gone) and stops everything.
     async::Task<Done> close();
@@ -69,11 +70,6 @@ public:
     async::Task<Result<Exchange, TransportError>> exchange(
         std::uint16_t code, std::vector<std::uint32_t> params,
         std::optional<Bytes> outData = std::nullopt);
-
-    // The raw pass-through of a command container: its transaction ID is replaced by the
-    // engine's, the completion runs once on the I/O thread.
-    void passThrough(Bytes command, std::optional<Bytes> outData,
-                     std::function<void(PTPExchange)> completion);
 
 private:
     SessionEngine(async::Runtime& runtime, std::unique_ptr<Transport> transport);
@@ -112,8 +108,5 @@ private:
     // Shared with posted work so that nothing is delivered after destruction.
     std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
 };
-
-// The 12-byte response container a pass-through caller expects.
-Bytes responseContainer(const Response& response);
 
 }  // namespace pexil::camera

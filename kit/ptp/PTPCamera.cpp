@@ -7,9 +7,25 @@
 namespace pexil {
 
 PTPCamera::PTPCamera(async::Runtime& runtime, std::shared_ptr<CommandTransport> device, LogFn log)
-    : runtime_(runtime), device_(std::move(device)), log_(std::move(log)), watchdogs_(runtime) {}
+    : runtime_(runtime),
+      device_(std::move(device)),
+      log_(std::move(log)),
+      watchdogs_(runtime),
+      deliveries_(runtime) {}
 
 PTPCamera::~PTPCamera() = default;
+
+CameraResult<Bytes> PTPCamera::outcomeOf(Result<PTPAnswer, TransportError> answer) {
+    if (!answer) return CameraError(answer.error());
+    if (answer.value().code == PTP::Response::ok) return std::move(answer).value().data;
+    return CameraError(PTPError::response(answer.value().code));
+}
+
+async::Task<void> PTPCamera::deliver(std::shared_ptr<CommandTransport> device, PTPRequest request,
+                                     async::Resolver<CameraResult<Bytes>> resolver) {
+    auto answer = co_await device->transact(std::move(request));
+    resolver.resolve(outcomeOf(std::move(answer)));
+}
 
 async::Task<void> PTPCamera::watchdog(QString opText) {
     co_await async::sleep(watchdogSeconds);
@@ -43,31 +59,30 @@ async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::ui
     async::TaskHandle watchdogTask;
     if (!timeout) watchdogTask = watchdogs_.spawn(watchdog(opText));
 
-    std::optional<async::TimerId> timer;
     const auto watch = lifetime_.watch();
-    auto result = co_await async::waitFor<CameraResult<Bytes>>(
-        [&](async::Resolver<CameraResult<Bytes>> resolver) {
-            device_->sendPTPCommand(
-                PTP::command(op, params), std::move(outData), [resolver](PTPExchange exchange) {
-                    if (exchange.error) {
-                        resolver.resolve(CameraResult<Bytes>(*exchange.error));
-                        return;
-                    }
-                    const std::uint16_t code = PTP::responseCode(exchange.response);
-                    if (code == PTP::Response::ok) {
-                        resolver.resolve(CameraResult<Bytes>(std::move(exchange.data)));
-                    } else {
-                        resolver.resolve(
-                            CameraResult<Bytes>(CameraError(PTPError::response(code))));
-                    }
-                });
-            if (timeout) {
-                timer = runtime.clock().startTimer(async::Seconds(*timeout), [resolver, opText] {
-                    resolver.resolve(CameraResult<Bytes>(CameraError(PTPError::timedOut(opText))));
-                });
-            }
-        });
-    if (timer) runtime.clock().cancelTimer(*timer);
+    PTPRequest request{op, std::move(params), std::move(outData)};
+    std::optional<CameraResult<Bytes>> outcome;
+    if (!timeout) {
+        // The transport stays for the answer even if this camera goes meanwhile.
+        auto device = device_;
+        auto answer = co_await device->transact(std::move(request));
+        outcome.emplace(outcomeOf(std::move(answer)));
+    } else {
+        // The request runs as a task of its own, so that the time limit can end the wait
+        // while the transport still owes the answer (then dropped). It goes with the camera;
+        // the timer still answers the caller.
+        std::optional<async::TimerId> timer;
+        auto start = [&](async::Resolver<CameraResult<Bytes>> resolver) {
+            deliveries_.spawn(deliver(device_, std::move(request), resolver));
+            timer = runtime.clock().startTimer(async::Seconds(*timeout), [resolver, opText] {
+                resolver.resolve(CameraResult<Bytes>(CameraError(PTPError::timedOut(opText))));
+            });
+        };
+        auto timed = co_await async::waitFor<CameraResult<Bytes>>(std::move(start));
+        if (timer) runtime.clock().cancelTimer(*timer);
+        outcome.emplace(std::move(timed));
+    }
+    auto result = std::move(*outcome);
     if (!watch.alive()) co_return result;
 
     --inFlight_;

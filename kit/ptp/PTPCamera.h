@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/async/Completion.h"
 #include "kit/async/Lifetime.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/Task.h"
@@ -107,6 +108,10 @@ private:
         return out;
     }
     async::Task<void> watchdog(QString opText);
+    static CameraResult<Bytes> outcomeOf(Result<PTPAnswer, TransportError> answer);
+    // Runs one request on the transport and hands its outcome to `resolver`.
+    static async::Task<void> deliver(std::shared_ptr<CommandTransport> device, PTPRequest request,
+                                     async::Resolver<CameraResult<Bytes>> resolver);
     void writeLog(const QString& line) const {
         if (log_) log_(line);
     }
@@ -120,6 +125,7 @@ private:
     std::set<QString> refusalsLogged_;
     async::Lifetime lifetime_;
     async::Scope watchdogs_;
+    async::Scope deliveries_;  // requests with a time limit
 };
 
 }  // namespace pexil

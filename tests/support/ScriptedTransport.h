@@ -1,9 +1,9 @@
 #pragma once
 
 #include "kit/async/Clock.h"
+#include "kit/async/Completion.h"
 #include "kit/ptp/CommandTransport.h"
 #include "kit/ptp/PTP.h"
-#include "kit/ptp/PTPReader.h"
 #include "support/Datasets.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +15,14 @@
 
 namespace pexil::testing {
 
-// One command as it reached the wire, decoded from the container bytes.
+// One command as it reached the transport.
 struct SentCommand {
     std::uint16_t op = 0;
     std::vector<std::uint32_t> params;
     std::optional<Bytes> outData;
 };
 
-// A camera that follows a script at the container level: each expected command (by
+// A camera that follows a script: each expected command (by
 // operation code, optionally parameters) gets a canned answer: a data phase and a
 // response code, a transport error, an answer after some (virtual) seconds, or none at
 // all. A command outside the script fails the test and is answered GeneralError.
@@ -36,7 +36,6 @@ public:
         std::optional<TransportError> error;
         double delay = 0;    // seconds on the clock before answering
         bool never = false;  // keep the completion, never answer
-        Bytes rawResponse;   // when not empty, sent instead of a built response container
     };
 
     explicit ScriptedTransport(async::Clock* clock = nullptr) : clock_(clock) {}
@@ -60,52 +59,44 @@ public:
         return n;
     }
 
-
-    void sendPTPCommand(Bytes command, std::optional<Bytes> outData,
-                        std::function<void(PTPExchange)> completion) override {
-        PTPReader reader(command);
-        const auto length = reader.read<std::uint32_t>();
-        const auto type = reader.read<std::uint16_t>();
-        const auto op = reader.read<std::uint16_t>();
-        reader.read<std::uint32_t>();
-        EXPECT_TRUE(length && *length == command.size()) << "container length";
-        EXPECT_EQ(type.value_or(0), 1) << "container type";
-        SentCommand sent{op.value_or(0), {}, outData};
-        while (auto p = reader.read<std::uint32_t>()) sent.params.push_back(*p);
+    // Answers, like a transport on a wire, through the main executor even when at once.
+    async::Task<Result<PTPAnswer, TransportError>> transact(PTPRequest request) override {
+        using Outcome = Result<PTPAnswer, TransportError>;
+        SentCommand sent{PTP::code(request.op), std::move(request.params), std::move(request.data)};
         sent_.push_back(sent);
 
+        Step step{.op = sent.op, .response = PTP::code(PTP::Response::generalError)};
         if (script_.empty()) {
             ADD_FAILURE() << "unexpected command 0x" << std::hex << sent.op;
-            completion({{}, responseContainer(0x2002), std::nullopt});
-            return;
+        } else {
+            step = std::move(script_.front());
+            script_.pop_front();
+            EXPECT_EQ(step.op, sent.op) << "command out of script";
+            if (step.params) {
+                EXPECT_EQ(*step.params, sent.params) << "parameters of 0x" << std::hex << sent.op;
+            }
         }
-        Step step = std::move(script_.front());
-        script_.pop_front();
-        EXPECT_EQ(step.op, sent.op) << "command out of script";
-        if (step.params) {
-            EXPECT_EQ(*step.params, sent.params) << "parameters of 0x" << std::hex << sent.op;
-        }
-        if (step.never) {
-            held_.push_back(std::move(completion));
-            return;
-        }
-        PTPExchange exchange{
-            step.data,
-            step.rawResponse.empty() ? responseContainer(step.response) : step.rawResponse,
-            step.error};
-        if (step.delay > 0 && clock_) {
-            clock_->startTimer(async::Seconds(step.delay), [completion = std::move(completion),
-                                                            exchange] { completion(exchange); });
-            return;
-        }
-        completion(std::move(exchange));
+        const Outcome outcome =
+            step.error ? Outcome(*step.error) : Outcome(PTPAnswer{step.response, {}, step.data});
+        auto answer = [this, &step, &outcome](async::Resolver<Outcome> resolver) {
+            if (step.never) {
+                held_.push_back(std::move(resolver));
+            } else if (step.delay > 0 && clock_) {
+                clock_->startTimer(async::Seconds(step.delay),
+                                   [resolver, outcome] { resolver.resolve(outcome); });
+            } else {
+                resolver.resolve(outcome);
+            }
+        };
+        auto answered = co_await async::waitFor<Outcome>(std::move(answer));
+        co_return answered;
     }
 
 private:
     async::Clock* clock_;
     std::deque<Step> script_;
     std::vector<SentCommand> sent_;
-    std::vector<std::function<void(PTPExchange)>> held_;
+    std::vector<async::Resolver<Result<PTPAnswer, TransportError>>> held_;
 };
 
 }  // namespace pexil::testing

@@ -146,7 +146,7 @@ struct Fixture {
                 transport = t.get();
                 return t;
             });
-        CameraDevice::Listener listener;
+        CameraDevice::Callbacks listener;
         listener.sessionOpened = [this](std::optional<TransportError> e) { opened.push_back(e); };
         listener.sessionClosed = [this](std::optional<TransportError> e) { closed.push_back(e); };
         listener.itemsAdded = [this](const CameraItems& items) {
@@ -155,8 +155,8 @@ struct Fixture {
             folders.insert(folders.end(), items.folders.begin(), items.folders.end());
         };
         listener.catalogComplete = [this] { ++completes; };
-        listener.ptpEvent = [this](const Bytes& e) { events.push_back(e); };
-        device->setListener(listener);
+        listener.ptpEvent = [this](const PTPEvent& e) { events.push_back(e); };
+        device->setListener(CameraDevice::listenerFrom(listener));
     }
     ~Fixture() {
         if (hold) hold->release();  // a held camera must not keep the engine from stopping
@@ -179,7 +179,7 @@ struct Fixture {
     std::vector<std::optional<TransportError>> opened, closed;
     std::vector<std::shared_ptr<CameraFile>> files;
     std::vector<CameraFolder> folders;
-    std::vector<Bytes> events;
+    std::vector<PTPEvent> events;
     int batches = 0, completes = 0;
     QTemporaryDir dest;
 };
@@ -296,10 +296,8 @@ TEST(CameraDevice, ClosingAnswersOnceThenReportsTheSessionClosed) {
     EXPECT_EQ(completions, 1);
     EXPECT_FALSE(f.closed[0]);
     EXPECT_FALSE(f.device->hasOpenSession());
-    std::optional<PTPExchange> after;
-    f.device->sendPTPCommand(PTP::command(PTP::Op::getDeviceInfo, {}), std::nullopt,
-                             [&](PTPExchange x) { after = std::move(x); });
-    ASSERT_TRUE(after && after->error);
+    const auto after = f.rt.run(f.device->transact({PTP::Op::getDeviceInfo, {}, std::nullopt}));
+    ASSERT_TRUE(after && !after->ok());
 }
 
 TEST(CameraDevice, AHungDownloadLetsItsDeviceGoAndIsAnsweredOnceWithNothingLeft) {

@@ -49,12 +49,12 @@ protected:
         browser.onDeviceAdded = [this](const auto& d) { device = d; };
         browser.start();
         ASSERT_TRUE(rt.waitUntil([this] { return device != nullptr; }));
-        CameraDevice::Listener listener;
+        CameraDevice::Callbacks listener;
         listener.itemsAdded = [this](const CameraItems& items) {
             files.insert(files.end(), items.files.begin(), items.files.end());
         };
         listener.catalogComplete = [this] { complete = true; };
-        device->setListener(listener);
+        device->setListener(CameraDevice::listenerFrom(listener));
         device->requestOpenSession();
         ASSERT_TRUE(rt.waitUntil([this] { return complete; }, std::chrono::seconds(60)));
     }

@@ -60,7 +60,7 @@ protected:
     // Opens a session, waits for the whole catalogue, closes again.
     void read(CameraDevice& d, Catalogue& seen) {
         bool complete = false;
-        CameraDevice::Listener listener;
+        CameraDevice::Callbacks listener;
         listener.itemsAdded = [&](const CameraItems& items) {
             seen.batches.push_back(items.files.size() + items.folders.size());
             for (const auto& f : items.files)
@@ -69,7 +69,7 @@ protected:
             for (const auto& folder : items.folders) seen.folders.push_back(folder.path);
         };
         listener.catalogComplete = [&] { complete = true; };
-        d.setListener(listener);
+        d.setListener(CameraDevice::listenerFrom(listener));
         d.requestOpenSession();
         ASSERT_TRUE(rt.waitUntil([&] { return complete; }, std::chrono::seconds(60)));
         bool closed = false;
@@ -216,7 +216,7 @@ TEST(ObjectPropListData, RoundTripsWhatGetObjectInfoWouldSay) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(*parsed, objects);  // the 64-bit size too, which ObjectInfo's dataset cannot carry
 
-    const auto names = ObjectPropList::encode(objects, ObjectPropList::objectFileName);
+    const auto names = ObjectPropList::encode(objects, PTP::code(PTP::ObjectProp::objectFileName));
     ASSERT_TRUE(names);
     const auto parsedNames = ObjectPropList::parse(*names);
     ASSERT_TRUE(parsedNames);

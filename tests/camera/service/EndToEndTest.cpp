@@ -52,18 +52,20 @@ public:
         browser.onDeviceRemoved = [this](const auto& d) { removals += d == device; };
         browser.start();
         EXPECT_TRUE(rt.waitUntil([this] { return device != nullptr; }));
-        CameraDevice::Listener listener;
-        listener.sessionOpened = [this](std::optional<TransportError> e) { opened.push_back(std::move(e)); };
-        listener.sessionClosed = [this](std::optional<TransportError> e) { closed.push_back(std::move(e)); };
+        CameraDevice::Callbacks listener;
+        listener.sessionOpened = [this](std::optional<TransportError> e) {
+            opened.push_back(std::move(e));
+        };
+        listener.sessionClosed = [this](std::optional<TransportError> e) {
+            closed.push_back(std::move(e));
+        };
         listener.itemsAdded = [this](const CameraItems& items) {
             files.insert(files.end(), items.files.begin(), items.files.end());
             folders.insert(folders.end(), items.folders.begin(), items.folders.end());
         };
         listener.catalogComplete = [this] { ++completes; };
-        listener.ptpEvent = [this](const Bytes& e) {
-            if (const auto event = PTPEvent::container(e)) events.push_back(*event);
-        };
-        device->setListener(listener);
+        listener.ptpEvent = [this](const PTPEvent& e) { events.push_back(e); };
+        device->setListener(CameraDevice::listenerFrom(listener));
         device->requestOpenSession();
         EXPECT_TRUE(rt.waitUntil([this] { return completes == 1; }, std::chrono::seconds(60)));
     }
@@ -146,7 +148,8 @@ TEST_P(EndToEnd, CataloguesTwoThousandFilesInTwoFoldersCompleteAndCorrect) {
     }
     ASSERT_EQ(onCard.size(), 2000U);
     std::map<QString, qint64> reported;
-    for (const auto& f : c.files) reported[f->folderPath() + u'/' + f->name()] = static_cast<qint64>(f->fileSize());
+    for (const auto& f : c.files)
+        reported[f->folderPath() + u'/' + f->name()] = static_cast<qint64>(f->fileSize());
     EXPECT_EQ(reported, onCard);
     QStringList folderPaths;
     for (const auto& folder : c.folders) folderPaths << folder.path;
@@ -218,10 +221,12 @@ TEST_P(EndToEnd, ACaptureIsReportedAsANewFileWithItsEvents) {
     const auto shot = c.files.back();
     EXPECT_TRUE(QFile::exists(smallCard() + u'/' + shot->folderPath() + u'/' + shot->name()));
     ASSERT_TRUE(rt.waitUntil([&] {
-        return std::any_of(c.events.begin(), c.events.end(), [](const PTPEvent& e) { return e.code == 0x400D; });
+        return std::any_of(c.events.begin(), c.events.end(),
+                           [](const PTPEvent& e) { return e.code == 0x400D; });
     }));
-    EXPECT_TRUE(std::any_of(c.events.begin(), c.events.end(),
-                            [&](const PTPEvent& e) { return e.code == 0x4002 && e.param == shot->handle(); }));
+    EXPECT_TRUE(std::any_of(c.events.begin(), c.events.end(), [&](const PTPEvent& e) {
+        return e.code == 0x4002 && e.param == shot->handle();
+    }));
 }
 
 TEST_P(EndToEnd, UnpluggingEndsTheSessionAndIsReportedOnce) {
@@ -240,7 +245,8 @@ TEST_P(EndToEnd, UnpluggingEndsTheSessionAndIsReportedOnce) {
     EXPECT_FALSE(c.device->hasOpenSession());
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, EndToEnd, ::testing::Values(Link::inProcess, Link::ptpip), linkName);
+INSTANTIATE_TEST_SUITE_P(Links, EndToEnd, ::testing::Values(Link::inProcess, Link::ptpip),
+                         linkName);
 
 }  // namespace
 }  // namespace pexil::camera

@@ -1,11 +1,14 @@
 #include "camera/session/SessionEngine.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/VirtualRuntime.h"
+#include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPReader.h"
 #include "support/FakeTransport.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace pexil::camera {
@@ -37,7 +40,9 @@ struct Engine {
 };
 
 TEST(SessionEngine, OpensSessionOneAsTransactionZeroThenNumbersFromOne) {
-    Engine e([](const Operation& op, std::optional<ByteView>, DataSink& sink) { return okWith(op, sink); });
+    Engine e([](const Operation& op, std::optional<ByteView>, DataSink& sink) {
+        return okWith(op, sink);
+    });
     ASSERT_TRUE(e.open());
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(e.rt.run(e.engine->exchange(0x1001, {}))->ok());
     const auto ops = e.transport->operations();
@@ -48,22 +53,27 @@ TEST(SessionEngine, OpensSessionOneAsTransactionZeroThenNumbersFromOne) {
 }
 
 TEST(SessionEngine, ACameraWithASessionAlreadyOpenIsTakenAsOpen) {
-    Engine e([](const Operation& op, std::optional<ByteView>, DataSink&) -> Result<Response, TransportError> {
-        return Response{static_cast<std::uint16_t>(op.code == 0x1002 ? 0x201E : 0x2001), op.transactionId, {}};
+    Engine e([](const Operation& op, std::optional<ByteView>,
+                DataSink&) -> Result<Response, TransportError> {
+        return Response{
+            static_cast<std::uint16_t>(op.code == 0x1002 ? 0x201E : 0x2001), op.transactionId, {}};
     });
     EXPECT_TRUE(e.open());
     EXPECT_TRUE(e.engine->isOpen());
 }
 
 TEST(SessionEngine, OpenFailuresAreReported) {
-    Engine refused([](const Operation& op, std::optional<ByteView>, DataSink&) -> Result<Response, TransportError> {
+    Engine refused([](const Operation& op, std::optional<ByteView>,
+                      DataSink&) -> Result<Response, TransportError> {
         return Response{0x2002, op.transactionId, {}};
     });
     const auto result = refused.rt.run(refused.engine->open());
     ASSERT_TRUE(result && !result->ok());
     EXPECT_TRUE(result->error().message.contains(QStringLiteral("GeneralError")));
 
-    Engine unplugged([](const Operation& op, std::optional<ByteView>, DataSink& sink) { return okWith(op, sink); });
+    Engine unplugged([](const Operation& op, std::optional<ByteView>, DataSink& sink) {
+        return okWith(op, sink);
+    });
     unplugged.transport->connectError = TransportError{QStringLiteral("権限がありません")};
     const auto failed = unplugged.rt.run(unplugged.engine->open());
     ASSERT_TRUE(failed && !failed->ok());
@@ -82,13 +92,13 @@ async::Task<void> askMany(std::shared_ptr<SessionEngine> engine, std::uint16_t c
 
 TEST(SessionEngine, ConcurrentCallersShareTheWireOneTransactionAtATime) {
     Engine e([](const Operation& op, std::optional<ByteView>, DataSink& sink) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
         return okWith(op, sink, Bytes{1, 2, 3});
     });
     ASSERT_TRUE(e.open());
     std::vector<std::uint16_t> finished;
     async::Scope scope(e.rt);
-    for (std::uint16_t code : {0x90C7, 0x9203, 0x1009, 0x1008}) scope.spawn(askMany(e.engine, code, 10, finished));
+    for (std::uint16_t code : {0x90C7, 0x9203, 0x1009, 0x1008})
+        scope.spawn(askMany(e.engine, code, 10, finished));
     ASSERT_TRUE(e.rt.waitUntil([&] { return finished.size() == 40; }));
     EXPECT_EQ(finished.size(), 40U);
     EXPECT_FALSE(e.transport->overlapped);
@@ -96,32 +106,38 @@ TEST(SessionEngine, ConcurrentCallersShareTheWireOneTransactionAtATime) {
     for (std::size_t i = 1; i < ops.size(); ++i) EXPECT_EQ(ops[i].transactionId, i);
 }
 
-TEST(SessionEngine, PassThroughReplacesTheTransactionIdAndAnswersWithAResponseContainer) {
+async::Task<void> exchangeNoting(std::shared_ptr<SessionEngine> engine, std::uint16_t code,
+                                 std::vector<std::uint32_t> params, std::optional<Bytes> out,
+                                 std::optional<Result<Exchange, TransportError>>& result,
+                                 std::thread::id& resumedOn) {
+    auto answer = co_await engine->exchange(code, std::move(params), std::move(out));
+    resumedOn = std::this_thread::get_id();
+    result.emplace(std::move(answer));
+}
+
+TEST(SessionEngine, AnExchangeCarriesTheHostDataAndIsAnsweredOnTheMainThread) {
     Engine e([](const Operation& op, std::optional<ByteView> out, DataSink& sink) {
         Bytes echo = out ? Bytes(out->begin(), out->end()) : Bytes{9};
         return okWith(op, sink, echo);
     });
     ASSERT_TRUE(e.open());
-    Bytes command = PTP::command(PTP::Op::setDevicePropValue, {0x5007});
-    std::optional<PTPExchange> got;
-    std::thread::id answeredOn;
-    e.engine->passThrough(command, Bytes{0x30, 0x02}, [&](PTPExchange x) {
-        answeredOn = std::this_thread::get_id();
-        got = std::move(x);
-    });
-    // The completion runs on the I/O thread; wait for it there, not on the main queue.
-    for (int i = 0; i < 1000 && !got; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(got);
-    EXPECT_FALSE(got->error);
-    EXPECT_EQ(got->data, (Bytes{0x30, 0x02}));
-    EXPECT_EQ(PTP::responseCode(got->response), 0x2001);
-    EXPECT_NE(answeredOn, std::this_thread::get_id());
+    std::optional<Result<Exchange, TransportError>> got;
+    std::thread::id resumedOn;
+    std::vector<std::uint32_t> params{0x5007};
+    e.rt.run(exchangeNoting(e.engine, PTP::code(PTP::Op::setDevicePropValue), std::move(params),
+                            Bytes{0x30, 0x02}, got, resumedOn));
+    ASSERT_TRUE(got && got->ok());
+    EXPECT_EQ(got->value().data, (Bytes{0x30, 0x02}));
+    EXPECT_EQ(got->value().response.code, 0x2001);
+    EXPECT_EQ(resumedOn, std::this_thread::get_id());
     const auto ops = e.transport->operations();
     EXPECT_EQ(ops.back(), (Operation{0x1016, 1, {0x5007}}));
 }
 
 TEST(SessionEngine, EventsReachTheMainThreadAndALostLinkIsReportedOnce) {
-    Engine e([](const Operation& op, std::optional<ByteView>, DataSink& sink) { return okWith(op, sink); });
+    Engine e([](const Operation& op, std::optional<ByteView>, DataSink& sink) {
+        return okWith(op, sink);
+    });
     std::vector<Bytes> events;
     std::vector<QString> losses;
     e.engine->setEventHandler([&](Bytes b) { events.push_back(std::move(b)); });
@@ -138,20 +154,70 @@ TEST(SessionEngine, EventsReachTheMainThreadAndALostLinkIsReportedOnce) {
     EXPECT_EQ(losses, std::vector<QString>{QStringLiteral("ケーブルが抜けた")});
 }
 
+// Where the test and a held camera meet; it outlives the transport the engine destroys.
+struct Holding {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int calls = 0;
+    bool interrupted = false;
+};
+
+// A camera that keeps every transaction after OpenSession until the transport is
+// interrupted, so that whatever is asked after the first stays queued.
+class HeldTransport final : public Transport {
+public:
+    explicit HeldTransport(std::shared_ptr<Holding> holding)
+        : holding_(std::move(holding)),
+          inner_([](const Operation& op, std::optional<ByteView>, DataSink& sink) {
+              return okWith(op, sink);
+          }) {}
+    Result<Done, TransportError> connect() override { return inner_.connect(); }
+    Result<Response, TransportError> transact(const Operation& op, std::optional<ByteView> out,
+                                              DataSink& sink) override {
+        if (op.code != PTP::Op::openSession) {
+            std::unique_lock lock(holding_->mutex);
+            ++holding_->calls;
+            holding_->changed.notify_all();
+            holding_->changed.wait(lock, [this] { return holding_->interrupted; });
+        }
+        return inner_.transact(op, out, sink);
+    }
+    Result<std::optional<Bytes>, TransportError> waitEvent(
+        std::chrono::milliseconds timeout) override {
+        return inner_.waitEvent(timeout);
+    }
+    void interrupt() override {
+        inner_.interrupt();
+        std::lock_guard lock(holding_->mutex);
+        holding_->interrupted = true;
+        holding_->changed.notify_all();
+    }
+
+private:
+    std::shared_ptr<Holding> holding_;
+    FakeTransport inner_;
+};
+
 TEST(SessionEngine, DestroyingTheEngineWithWorkQueuedDeliversNothingLate) {
-    std::atomic<int> calls = 0;
-    Engine e([&](const Operation& op, std::optional<ByteView>, DataSink& sink) {
-        ++calls;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return okWith(op, sink);
-    });
-    ASSERT_TRUE(e.open());
-    int answered = 0;
-    for (int i = 0; i < 20; ++i)
-        e.engine->passThrough(PTP::command(PTP::Op::getDeviceInfo, {}), std::nullopt, [&](PTPExchange) { ++answered; });
-    e.engine.reset();
-    EXPECT_EQ(answered, 20) << "every pass-through is answered exactly once, with an error if need be";
-    EXPECT_LT(calls.load(), 21);
+    async::VirtualRuntime rt;
+    auto holding = std::make_shared<Holding>();
+    auto engine = SessionEngine::create(rt, std::make_unique<HeldTransport>(holding));
+    const auto opened = rt.run(engine->open());
+    ASSERT_TRUE(opened && opened->ok());
+    std::vector<std::uint16_t> finished;
+    {
+        async::Scope scope(rt);
+        for (int i = 0; i < 20; ++i)
+            scope.spawn(askMany(engine, PTP::code(PTP::Op::getDeviceInfo), 1, finished));
+        rt.runReady();
+        std::unique_lock lock(holding->mutex);
+        holding->changed.wait(lock, [&] { return holding->calls > 0; });
+    }  // the askers go, and with them their hold on the engine
+    engine.reset();
+    rt.runFor(async::Seconds{1});
+    EXPECT_TRUE(finished.empty()) << "nothing may be delivered after the engine is gone";
+    std::lock_guard lock(holding->mutex);
+    EXPECT_EQ(holding->calls, 1) << "queued work must not reach the camera";
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ protected:
         body = made.value();
         source = std::make_unique<VirtualSource>(rt, body);
         device = source->device();
-        CameraDevice::Listener listener;
+        CameraDevice::Callbacks listener;
         listener.sessionOpened = [this](std::optional<TransportError> e) {
             opened = !e.has_value();
         };
@@ -39,7 +39,7 @@ protected:
             if (!catalogued) return;
             for (const auto& f : items.files) shots.push_back(f->name());
         };
-        device->setListener(listener);
+        device->setListener(CameraDevice::listenerFrom(listener));
         device->requestOpenSession();
         EXPECT_TRUE(rt.waitUntil([this] { return catalogued; }));
         camera = std::make_unique<PTPCamera>(rt, device, [this](const QString& l) { log << l; });

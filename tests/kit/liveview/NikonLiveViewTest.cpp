@@ -1,9 +1,9 @@
 // NikonLiveView against a reactive fake Nikon body on the virtual clock.
+#include "kit/async/Completion.h"
 #include "kit/async/Sleep.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/liveview/NikonLiveView.h"
 #include "kit/ptp/PTP.h"
-#include "kit/ptp/PTPReader.h"
 #include "support/Datasets.h"
 #include "support/LiveViewMemoryFake.h"
 
@@ -34,25 +34,25 @@ class FakeBody final : public CommandTransport {
 public:
     explicit FakeBody(async::Clock& clock) : clock_(clock) {}
 
-    void sendPTPCommand(Bytes command, std::optional<Bytes> outData,
-                        std::function<void(PTPExchange)> completion) override {
-        PTPReader reader(command);
-        reader.read<std::uint32_t>();
-        reader.read<std::uint16_t>();
-        Sent sent{reader.read<std::uint16_t>().value_or(0), {}, outData};
-        reader.read<std::uint32_t>();
-        while (auto p = reader.read<std::uint32_t>()) sent.params.push_back(*p);
+    async::Task<Result<PTPAnswer, TransportError>> transact(PTPRequest request) override {
+        using Outcome = Result<PTPAnswer, TransportError>;
+        Sent sent{PTP::code(request.op), std::move(request.params), std::move(request.data)};
         sent_.push_back(sent);
         if (onCommand) onCommand(sent);
         const Answer answer = answerFor(sent);
-        PTPExchange exchange{answer.data, testing::responseContainer(answer.response),
-                             std::nullopt};
-        if (sent.op == PTP::code(Op::nikonGetLiveViewImg)) {
+        const PTPAnswer reply{answer.response, {}, answer.data};
+        const bool frame = sent.op == PTP::code(Op::nikonGetLiveViewImg);
+        // Through the main executor even when at once, as a transport on a wire answers.
+        auto deliver = [this, &reply, frame](async::Resolver<Outcome> resolver) {
+            if (!frame) {
+                resolver.resolve(reply);
+                return;
+            }
             clock_.startTimer(async::Seconds(1.0 / 30),
-                              [completion, exchange] { completion(exchange); });
-            return;
-        }
-        completion(std::move(exchange));
+                              [resolver, reply] { resolver.resolve(reply); });
+        };
+        auto answered = co_await async::waitFor<Outcome>(std::move(deliver));
+        co_return answered;
     }
 
     static Bytes frame(std::size_t header = 384) {

@@ -1,3 +1,4 @@
+#include "kit/async/Completion.h"
 #include "kit/async/Spawn.h"
 #include "support/CameraFixture.h"
 
@@ -87,7 +88,7 @@ class PTPCameraSend : public CameraFixture {};
 TEST_F(PTPCameraSend, GivesTheDataPhaseOrTheResponseCodeAndKeepsCount) {
     transport->ok(PTP::Op::getDeviceInfo, Bytes{9, 8, 7});
     transport->answer(PTP::Op::initiateCapture, 0x2019);
-    transport->expect({.op = 0x100E, .rawResponse = Bytes{1, 2, 3, 4, 5, 6, 7}});
+    transport->expect({.op = 0x100E, .response = 0x0000});  // no response at all
     transport->expect({.op = 0x100E, .error = TransportError{QStringLiteral("ケーブルが抜けた")}});
     EXPECT_EQ(run(camera->send(PTP::Op::getDeviceInfo)).value(), (Bytes{9, 8, 7}));
     EXPECT_EQ(codeOf(run(camera->send(PTP::Op::initiateCapture, {0, 0}))), 0x2019);
@@ -173,11 +174,15 @@ public:
     ~ThreadedTransport() override {
         for (auto& t : threads_) t.join();
     }
-    void sendPTPCommand(Bytes, std::optional<Bytes>,
-                        std::function<void(PTPExchange)> completion) override {
-        threads_.emplace_back([completion = std::move(completion)] {
-            completion({Bytes{42}, testing::responseContainer(0x2001), std::nullopt});
-        });
+    async::Task<Result<PTPAnswer, TransportError>> transact(PTPRequest) override {
+        using Outcome = Result<PTPAnswer, TransportError>;
+        auto answerLater = [this](async::Resolver<Outcome> resolver) {
+            threads_.emplace_back([resolver] {
+                resolver.resolve(PTPAnswer{0x2001, {}, Bytes{42}});
+            });
+        };
+        auto answer = co_await async::waitFor<Outcome>(std::move(answerLater));
+        co_return answer;
     }
 
 private:
