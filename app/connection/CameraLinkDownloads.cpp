@@ -41,7 +41,9 @@ async::Task<CameraLink::DownloadResult> CameraLink::download(CameraFilePtr file,
     const double start = runtime_.clock().monotonic().count();
     // Callers await this from tasks of their own, which may outlive the link.
     const auto watch = lifetime_.watch();
-    auto transfer = co_await file->download({folder, deleteFromCard, {}});
+    // A local, not a braced temporary: g++ 12 destroys such a temporary twice in co_await.
+    camera::CameraFile::DownloadOptions options{folder, deleteFromCard, {}};
+    auto transfer = co_await file->download(std::move(options));
     if (!watch.alive()) {
         co_return DownloadFailure::camera(DownloadFailure::Kind::sessionEnded, wanted,
                                           localized("カメラとの接続が終わりました"));

@@ -140,7 +140,9 @@ async::Task<int> getFiles(const Request& request, const Observed& seen, CommandI
             progress.update(done, total, bytesDone, bytesTotal);
             continue;
         }
-        auto result = co_await file->download({request.dest, false, {}});
+        // A local, not a braced temporary: g++ 12 destroys such a temporary twice in co_await.
+        CameraFile::DownloadOptions options{request.dest, false, {}};
+        auto result = co_await file->download(std::move(options));
         bytesDone += file->fileSize();
         progress.clear();
         if (result) {
