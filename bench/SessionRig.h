@@ -6,6 +6,7 @@
 // camera JPEG from the virtual camera's picture factory.
 #include "app/session/Log.h"
 #include "app/session/SessionModel.h"
+#include "app/shots/PictureMemory.h"
 #include "camera/service/CameraSources.h"
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/VirtualCamera.h"
@@ -114,7 +115,8 @@ inline std::optional<QString> feedShots(SessionModel& model, const QString& pict
 
 class SessionRig {
 public:
-    SessionRig() = default;
+    // Memory behaves as in the application, which sets this first thing in main().
+    SessionRig() { returnPictureMemoryToSystem(); }
     ~SessionRig() {
         model.reset();
         if (device && device->hasOpenSession()) {

@@ -1,5 +1,6 @@
 #include "app/shell/LaunchOptions.h"
 #include "app/shell/PexilApp.h"
+#include "app/shots/PictureMemory.h"
 #include "ui/theme/Theme.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    pexil::returnPictureMemoryToSystem();
     QApplication app(argc, argv);
     // Where the preferences (QSettings) and the application's folders land.
     QApplication::setOrganizationName(QStringLiteral("Pexil"));
