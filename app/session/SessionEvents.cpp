@@ -10,8 +10,6 @@
 namespace pexil {
 
 namespace {
-// Nikon's vendor "operation not supported" answer to CheckEvent.
-constexpr std::uint16_t operationNotSupported = 0x2005;
 // The Nikon meter counts sixths of a stop.
 constexpr double meterSteps = 6.0;
 }  // namespace
@@ -94,7 +92,8 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
     camera.reset();
     if (!current(weak)) co_return false;
     if (!events) {
-        if (responseCodeOf(events.error()) == std::optional<std::uint16_t>(operationNotSupported)) {
+        if (responseCodeOf(events.error()) ==
+            std::optional<std::uint16_t>(PTP::code(PTP::Response::operationNotSupported))) {
             checkEventUsable_ = false;
             write(QString::fromUtf8("CheckEvent 非対応。露出計を直接読む方式に切り替え"));
         }
@@ -139,8 +138,12 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
 
 void SessionModel::handle(const PTPEvent& event) {
     switch (event.code) {
-        case PTP::code(PTP::Event::objectAdded): ++shotNotifications_; break;
-        case PTP::code(PTP::Event::captureComplete): scope_.spawn(refreshCounters()); break;
+        case PTP::code(PTP::Event::objectAdded):
+            ++shotNotifications_;
+            break;
+        case PTP::code(PTP::Event::captureComplete):
+            scope_.spawn(refreshCounters());
+            break;
         case PTP::code(PTP::Event::devicePropChanged): {
             const CameraPtr camera = link_->camera();
             // The poll loop reports these where CheckEvent works.
@@ -153,7 +156,8 @@ void SessionModel::handle(const PTPEvent& event) {
                 scope_.spawn(describeOne(*prop));
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 

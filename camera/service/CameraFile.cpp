@@ -304,10 +304,11 @@ DownloadError DownloadError::destination(const PlacementError& error) {
 }
 
 QString DownloadError::message() const {
-    const char* text = fromCamera() ? "カメラから読めません（%1）: %2。写真はカードに残っています"
-                       : kind == Kind::folder
-                           ? "保存先を作成できません（%1）: %2。写真はカードに残っています"
-                           : "保存先に書けません（%1）: %2。写真はカードに残っています";
+    // Whoever shows it to the user adds that the picture is still on the card (the session's
+    // alert already says so; saying it twice reads badly).
+    const char* text = fromCamera()           ? "カメラから読めません（%1）: %2"
+                       : kind == Kind::folder ? "保存先を作成できません（%1）: %2"
+                                              : "保存先に書けません（%1）: %2";
     return localized(text).arg(path, reason);
 }
 

@@ -42,7 +42,7 @@ struct DownloadError {
     static DownloadError camera(Kind kind, QString path, QString reason);
     static DownloadError destination(const PlacementError& error);
     bool fromCamera() const { return kind <= Kind::sessionEnded; }
-    // For the user: which side failed, where, why, and that the card still has the picture.
+    // For the user: which side failed, where and why.
     QString message() const;
     friend bool operator==(const DownloadError&, const DownloadError&) = default;
 };

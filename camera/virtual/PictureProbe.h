@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kit/ptp/Bytes.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <QStringView>
 
@@ -15,7 +16,7 @@ namespace pexil::camera {
 // is read outside `head`, and a malformed or cut structure just leaves the facts it holds
 // unknown (0 or none). Pure; any thread.
 struct PictureFacts {
-    std::uint16_t format = 0x3000;  // Undefined
+    std::uint16_t format = PTP::code(PTP::ObjectFormat::undefined);
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::uint32_t bitDepth = 0;

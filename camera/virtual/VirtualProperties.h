@@ -2,6 +2,7 @@
 
 #include "camera/virtual/VirtualModel.h"
 #include "kit/ptp/Bytes.h"
+#include "kit/ptp/PTPCodes.h"
 
 #include <QString>
 
@@ -32,7 +33,7 @@ public:
     std::optional<Bytes> value(std::uint16_t code) const;
 
     struct WriteResult {
-        std::uint16_t response = 0x2001;
+        std::uint16_t response = PTP::code(PTP::Response::ok);
         std::vector<std::uint16_t> changed;  // properties whose value or form changed
     };
     // A SetDevicePropValue from the host. Responses: 0x200A for a property the body does not

@@ -223,7 +223,6 @@ TEST_P(CameraLinkDownload, ACutTransferFailsLeavesTheCardCopyAndNoFileUnderAReal
     EXPECT_TRUE(message.startsWith(QString::fromUtf8("カメラから読めません（") +
                                    h.link->destination + u'/' + name + QString::fromUtf8("）: ")))
         << message.toStdString();
-    EXPECT_TRUE(message.endsWith(QString::fromUtf8("。写真はカードに残っています")));
     EXPECT_TRUE(h.lines().contains(QString::fromUtf8("転送失敗 ") + name + QString::fromUtf8(": ") +
                                    message));
     EXPECT_TRUE(h.saved.empty());
@@ -247,7 +246,6 @@ TEST_P(CameraLinkDownload, AnUncreatableDestinationFailsWithItsPath) {
     EXPECT_TRUE(h.failed[0].second.startsWith(QString::fromUtf8("保存先を作成できません（") +
                                               h.link->destination + QString::fromUtf8("）: ")))
         << h.failed[0].second.toStdString();
-    EXPECT_TRUE(h.failed[0].second.endsWith(QString::fromUtf8("。写真はカードに残っています")));
     EXPECT_EQ(h.link->downloading(), 0);
     EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(h.failed[0].first));
 }
