@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -61,9 +62,13 @@ inline double residentMB() {
 // Runs the event loop until `done` holds or `limit` passes; whether it held.
 inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = SteadyClock::now() + limit;
+    // Waits in the event loop as the application does: processEvents with a time limit
+    // ignores WaitForMoreEvents and would keep a core busy that the decoders measured need.
+    QTimer wake;
+    wake.start(1);
     while (!done()) {
         if (SteadyClock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

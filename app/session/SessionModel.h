@@ -120,6 +120,9 @@ public:
     const QStringList& failedTransfers() const { return failedTransfers_; }
     const std::optional<QString>& destinationProblem() const { return destinationProblem_; }
     const QImage& fullPreview() const { return fullPreview_; }  // null: none
+    // The shot the full preview is loading or shown for; a new shot is selected before its
+    // preview is asked for, so the preview held may still be the previous shot's.
+    const std::optional<QUuid>& fullPreviewID() const { return fullPreviewID_; }
     const QString& baseDestination() const { return prefs_.baseDestination; }
     bool useDateSubfolder() const { return prefs_.useDateSubfolder; }
     bool autoConnect() const { return prefs_.autoConnect; }
@@ -264,6 +267,7 @@ private:
     async::Task<void> write(CameraPtr camera, PTP::Prop prop, PropDesc desc, std::int64_t value);
     async::Task<void> decodeThumbnail(QUuid id, QString path);
     async::Task<void> decodePreview(QUuid id, QString path);
+    async::Task<void> sharpenThumbnail(QUuid id, QString path);
     async::Task<void> liveViewTask(bool start);
     void liveViewChanged();
     void clearLiveFrames();

@@ -46,7 +46,8 @@ PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent
 
 QImage PreviewPane::image() const {
     if (model_.isLive()) return model_.liveFrame();
-    if (!model_.fullPreview().isNull()) return model_.fullPreview();
+    if (!model_.fullPreview().isNull() && model_.fullPreviewID() == model_.selection())
+        return model_.fullPreview();
     const Shot* shot = selectedShot(model_.shots(), model_.selection());
     return shot ? shot->thumbnail : QImage();
 }

@@ -22,4 +22,19 @@ QImage ImageFit::shrunk(const QImage& image, int maxPixel) {
     return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+QImage ImageFit::matchedAspect(const QImage& image, QSize picture) {
+    if (image.isNull() || picture.isEmpty()) return image;
+    const double wanted = static_cast<double>(picture.width()) / picture.height();
+    const double stored = static_cast<double>(image.width()) / image.height();
+    if (std::abs(stored - wanted) <= 0.02 * wanted) return image;
+    if (stored < wanted) {  // bars above and below
+        const int height = std::clamp(static_cast<int>(std::lround(image.width() / wanted)), 1,
+                                      image.height());
+        return image.copy(0, (image.height() - height) / 2, image.width(), height);
+    }
+    const int width =
+        std::clamp(static_cast<int>(std::lround(image.height() * wanted)), 1, image.width());
+    return image.copy((image.width() - width) / 2, 0, width, image.height());
+}
+
 }  // namespace pexil

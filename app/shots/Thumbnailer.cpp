@@ -1,6 +1,7 @@
 #include "app/shots/Thumbnailer.h"
 
 #include "app/shots/ExifOrientation.h"
+#include "app/shots/ImageFit.h"
 #include "app/shots/PictureDecoder.h"
 #include "app/shots/PictureMetadata.h"
 
@@ -20,15 +21,15 @@ int longSide(QSize size) {
 // is no large preview: take it only when it is big enough for what was asked, at least as big
 // as the picture itself, or all there is (a raw file that nothing here can develop).
 bool preferEmbedded(const EmbeddedImage& embedded, const std::optional<QSize>& picture,
-                    int maxPixel) {
+                    int minEmbedded) {
     if (!picture) return true;
-    if (maxPixel > 0 && longSide(embedded.size) >= maxPixel) return true;
+    if (minEmbedded > 0 && longSide(embedded.size) >= minEmbedded) return true;
     return longSide(embedded.size) >= longSide(*picture);
 }
 
 }  // namespace
 
-std::optional<Thumbnail> Thumbnailer::load(const QString& path, int maxPixel) {
+std::optional<Thumbnail> Thumbnailer::load(const QString& path, int maxPixel, int minEmbedded) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     // Mapped rather than read: a raw file is tens of megabytes of which only the preview near
@@ -49,12 +50,21 @@ std::optional<Thumbnail> Thumbnailer::load(const QString& path, int maxPixel) {
     const EmbeddedImage* embedded =
         metadata && metadata->largestEmbedded ? &*metadata->largestEmbedded : nullptr;
 
+    // The metadata's size is the picture's even for a raw file, whose first image as a TIFF
+    // reader sees it is the small thumbnail.
+    const QSize stated = metadata ? QSize(metadata->meta.pixelWidth, metadata->meta.pixelHeight)
+                                  : QSize();
+    const QSize picture = stated.isEmpty() ? pictureSize.value_or(QSize()) : stated;
+    const auto decodeEmbedded = [&]() -> std::optional<QImage> {
+        auto decoded = PictureDecoder::decode(embedded->data, maxPixel);
+        if (decoded) *decoded = ImageFit::matchedAspect(*decoded, picture);
+        return decoded;
+    };
     std::optional<QImage> image;
-    if (embedded && preferEmbedded(*embedded, pictureSize, maxPixel)) {
-        image = PictureDecoder::decode(embedded->data, maxPixel);
-    }
+    if (embedded && preferEmbedded(*embedded, pictureSize, minEmbedded > 0 ? minEmbedded : maxPixel))
+        image = decodeEmbedded();
     if (!image && pictureSize) image = PictureDecoder::decode(data, maxPixel);
-    if (!image && embedded) image = PictureDecoder::decode(embedded->data, maxPixel);
+    if (!image && embedded) image = decodeEmbedded();
     if (!image) return std::nullopt;
 
     Thumbnail result;

@@ -76,9 +76,10 @@ TEST(SessionCamera, ShotsArriveNewestFirstSelectedWithThumbnailPreviewAndLedgerK
         return !h.model->shots()[0].thumbnail.isNull() && !h.model->shots()[1].thumbnail.isNull();
     }));
     EXPECT_GT(h.model->shots()[0].meta.pixelWidth, 0);
-    EXPECT_LE(std::max(shots[0].thumbnail.width(), shots[0].thumbnail.height()), 1200);
     // The selected shot's thumbnail asked for its large preview.
-    ASSERT_TRUE(h.settle([&] { return !h.model->fullPreview().isNull(); }));
+    ASSERT_TRUE(h.settle([&] {
+        return !h.model->fullPreview().isNull() && h.model->fullPreviewID() == shots[0].id;
+    }));
 
     const QString name = QFileInfo(shots[0].path).fileName();
     bool recorded = false;
@@ -86,6 +87,44 @@ TEST(SessionCamera, ShotsArriveNewestFirstSelectedWithThumbnailPreviewAndLedgerK
         recorded |= key.startsWith(h.camera->serialNumber() + u'|' + name + u'|');
     EXPECT_TRUE(recorded);
     EXPECT_EQ(calls(h, PTP::Op::initiateCapture), 2);
+}
+
+TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {
+    SessionHarness h;
+    h.connectReady();
+    std::map<QUuid, std::vector<int>> sides;  // each shot's thumbnail sizes, in order
+    QObject::connect(h.model.get(), &SessionModel::shotUpdated, [&](const QUuid& id) {
+        for (const Shot& s : h.model->shots())
+            if (s.id == id) sides[id].push_back(std::max(s.thumbnail.width(), s.thumbnail.height()));
+    });
+    h.model->shoot();
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1 && !h.model->busy(); }));
+    const QUuid first = h.model->shots().front().id;
+    ASSERT_TRUE(h.settle([&] { return !h.model->fullPreview().isNull(); }));
+    ASSERT_GE(sides[first].size(), 2u);
+    EXPECT_LE(sides[first].front(), 160);  // the camera's own, at once
+    EXPECT_EQ(sides[first].back(), 1200);   // the picture, for the pane until the preview is in
+
+    // A shot left for another just as its pictures were asked for keeps the small one: the
+    // older shot is chosen the moment the newer one's preview is cleared for loading.
+    bool switched = false;
+    QObject::connect(h.model.get(), &SessionModel::fullPreviewChanged, [&] {
+        const auto& shots = h.model->shots();
+        if (switched || shots.size() != 2 || h.model->fullPreviewID() != shots.front().id) return;
+        switched = true;
+        h.model->select(first);
+    });
+    h.model->shoot();
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 2 && !h.model->busy(); }));
+    const QUuid second = h.model->shots().front().id;
+    ASSERT_TRUE(h.settle([&] {
+        return switched && h.model->fullPreviewID() == first && !h.model->fullPreview().isNull();
+    }));
+    h.thumbs.drain();
+    (void)h.settle([] { return false; }, 0.5);  // whatever the queue still delivers
+    ASSERT_FALSE(sides[second].empty());
+    EXPECT_LE(sides[second].back(), 160);
+    EXPECT_EQ(h.model->selection(), first);
 }
 
 TEST(SessionCamera, ASecondPressWhileBusyIsIgnoredAndAFailedFocusStillReleases) {

@@ -126,8 +126,20 @@ TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
     EXPECT_TRUE(window.infoRow()->shownTexts().contains(QStringLiteral("フォルダで表示")));
     EXPECT_TRUE(QFile::exists(first.path));
 
+    // From the moment the newer shot is selected the pane shows it, never the older shot's
+    // preview under the newer shot's name.
+    ASSERT_TRUE(h.until([&] { return h.model->fullPreviewID() == first.id && !h.model->fullPreview().isNull(); }));
+    const qint64 olderPreview = h.model->fullPreview().cacheKey();
+    int stale = 0;
+    auto sample = [&] {
+        if (h.model->selection() != first.id && window.preview()->image().cacheKey() == olderPreview) ++stale;
+    };
+    QObject::connect(h.model.get(), &SessionModel::selectionChanged, &window, sample);
+    QObject::connect(h.model.get(), &SessionModel::shotUpdated, &window, sample);
+    QObject::connect(h.model.get(), &SessionModel::fullPreviewChanged, &window, sample);
     QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier);
     ASSERT_TRUE(h.until([&] { return shotsReady(2); }));
+    EXPECT_EQ(stale, 0);
     ASSERT_EQ(strip->rowCount(), 2);
     EXPECT_EQ(strip->index(0, 0).data(ShotListModel::IdRole).toUuid(), h.model->shots().front().id);
     EXPECT_TRUE(strip->index(0, 0).data(ShotListModel::SelectedRole).toBool());

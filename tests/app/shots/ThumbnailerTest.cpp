@@ -78,6 +78,7 @@ struct SizeCase {
     int maxPixel;
     QSize image;  // upright
     QSize pixels;
+    int minEmbedded = 0;
 };
 
 TEST_F(ThumbnailerFiles, ImagesAreUprightAndBoundedByMaxPixel) {
@@ -95,14 +96,23 @@ TEST_F(ThumbnailerFiles, ImagesAreUprightAndBoundedByMaxPixel) {
         // The largest preview even when smaller than asked, never the 160-pixel one.
         {"raw", 1, 4288, {1600, 1067}, {8256, 5504}},
         {"raw", 6, 100, {67, 100}, {8256, 5504}},
+        // A filmstrip cell takes the EXIF thumbnail, upright, with the picture's pixel size;
+        // one smaller than the least asked for is passed over.
+        {"jpeg", 1, 1200, {160, 107}, {1600, 1067}, 160},
+        {"jpeg", 6, 1200, {107, 160}, {1600, 1067}, 160},
+        {"jpeg", 1, 1200, {1200, 801}, {1600, 1067}, 200},
+        {"raw", 1, 1200, {1200, 801}, {8256, 5504}, 160},
     };
     for (const auto& c : cases) {
-        const QString name =
-            QStringLiteral("%1-%2-%3").arg(c.kind).arg(c.orientation).arg(c.maxPixel);
+        const QString name = QStringLiteral("%1-%2-%3-%4")
+                                 .arg(c.kind)
+                                 .arg(c.orientation)
+                                 .arg(c.maxPixel)
+                                 .arg(c.minEmbedded);
         const QString path = QByteArray(c.kind) == "raw"
                                  ? raw(name + ".NEF", sampleMeta(c.orientation))
                                  : jpeg(name + ".JPG", sampleMeta(c.orientation));
-        const auto thumb = Thumbnailer::load(path, c.maxPixel);
+        const auto thumb = Thumbnailer::load(path, c.maxPixel, c.minEmbedded);
         ASSERT_TRUE(thumb) << name.toStdString();
         EXPECT_EQ(thumb->image.size(), c.image) << name.toStdString();
         EXPECT_EQ(thumb->meta.pixelWidth, c.pixels.width()) << name.toStdString();
