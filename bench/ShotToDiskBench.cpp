@@ -96,7 +96,7 @@ struct Rig {
             saved = SteadyClock::now();
             savedPath = path;
         };
-        link->onDownloadFailed = [this](const QString& name, const QString& message) {
+        link->onDownloadFailed = [this](const QString& name, const QString& message, bool) {
             failure = name + QStringLiteral(": ") + message;
         };
         link->open();

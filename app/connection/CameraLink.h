@@ -88,7 +88,10 @@ public:
     std::function<void(const PTPEvent&)> onPTPEvent;
     // A fresh shot was saved at `path`.
     std::function<void(const QString& path, const CameraFilePtr& file)> onFileSaved;
-    std::function<void(const QString& name, const QString& message)> onDownloadFailed;
+    // A fresh shot could not be saved; fromCamera tells a failed read from the camera (the
+    // destination is not to blame) from a destination that refused the file.
+    std::function<void(const QString& name, const QString& message, bool fromCamera)>
+        onDownloadFailed;
     // The card catalogue changed; coalesced to at most one call per 0.3 s.
     std::function<void()> onCardChanged;
 
@@ -164,7 +167,7 @@ private:
     // Downloads of fresh shots.
     async::Task<void> drainQueue();
     async::Task<void> save(CameraFilePtr file);
-    void fail(const QString& name, const QString& message);
+    void fail(const QString& name, const QString& message, bool fromCamera);
 
     async::Runtime& runtime_;
     Log& log_;

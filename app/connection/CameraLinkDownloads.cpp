@@ -22,16 +22,16 @@ async::Task<void> CameraLink::save(CameraFilePtr file) {
     const bool remove = deleteAfterDownload;
     auto result = co_await download(file, folder, remove);
     if (!result) {
-        fail(name, result.error().message());
+        fail(name, result.error().message(), result.error().fromCamera());
         co_return;
     }
     savedFiles_.insert(file->name() + u'#' + QString::number(file->fileSize()));
     if (onFileSaved) onFileSaved(result.value(), file);
 }
 
-void CameraLink::fail(const QString& name, const QString& message) {
+void CameraLink::fail(const QString& name, const QString& message, bool fromCamera) {
     write(QString::fromUtf8("転送失敗 ") + name + QString::fromUtf8(": ") + message);
-    if (onDownloadFailed) onDownloadFailed(name, message);
+    if (onDownloadFailed) onDownloadFailed(name, message, fromCamera);
 }
 
 async::Task<CameraLink::DownloadResult> CameraLink::download(CameraFilePtr file, QString folder,

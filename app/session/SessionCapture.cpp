@@ -158,10 +158,12 @@ void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePt
     emit shotSaved(path);
 }
 
-void SessionModel::downloadFailed(const QString& name, const QString& reason) {
+void SessionModel::downloadFailed(const QString& name, const QString& reason, bool fromCamera) {
     failedTransfers_ << name;
     emit failedTransfersChanged();
-    setDestinationProblem(reason);
+    // A read the camera broke off says nothing about the folder; the settings window would
+    // otherwise send the photographer to choose another destination for a cable fault.
+    if (!fromCamera) setDestinationProblem(reason);
     setLastError(QString::fromUtf8("「") + name + QString::fromUtf8("」を保存できませんでした。\n") +
                  reason + QString::fromUtf8("\n\nカメラのカードには残っています。"));
     emit transferFailed(name, reason);

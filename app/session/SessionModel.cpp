@@ -59,8 +59,8 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     link_->onFileSaved = [this](const QString& path, const CameraLink::CameraFilePtr& file) {
         fileSaved(path, file);
     };
-    link_->onDownloadFailed = [this](const QString& name, const QString& reason) {
-        downloadFailed(name, reason);
+    link_->onDownloadFailed = [this](const QString& name, const QString& reason, bool fromCamera) {
+        downloadFailed(name, reason, fromCamera);
     };
     link_->onCardChanged = [this] { card_->refresh(); };
 }

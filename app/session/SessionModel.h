@@ -242,7 +242,7 @@ private:
     void cameraLost(const std::optional<QString>& reason);
     void handle(const PTPEvent& event);
     void fileSaved(const QString& path, const CameraLink::CameraFilePtr& file);
-    void downloadFailed(const QString& name, const QString& reason);
+    void downloadFailed(const QString& name, const QString& reason, bool fromCamera);
 
     void beginWarmup(Warmup warmup, std::optional<QDateTime> since);
     void clearWarmup();

@@ -219,7 +219,8 @@ TEST_P(CameraLinkDownload, ACutTransferFailsLeavesTheCardCopyAndNoFileUnderAReal
     // Not shoot(): the cut ends the session, which empties the catalogue again at once.
     h.camera->pressShutter();
     ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
-    const auto [name, message] = h.failed[0];
+    const auto [name, message, fromCamera] = h.failed[0];
+    EXPECT_TRUE(fromCamera);
     EXPECT_TRUE(message.startsWith(QString::fromUtf8("カメラから読めません（") +
                                    h.link->destination + u'/' + name + QString::fromUtf8("）: ")))
         << message.toStdString();
@@ -243,11 +244,12 @@ TEST_P(CameraLinkDownload, AnUncreatableDestinationFailsWithItsPath) {
     h.link->destination = h.dir.filePath(QStringLiteral("blocker/dest"));
     shoot(h);
     ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
-    EXPECT_TRUE(h.failed[0].second.startsWith(QString::fromUtf8("保存先を作成できません（") +
-                                              h.link->destination + QString::fromUtf8("）: ")))
-        << h.failed[0].second.toStdString();
+    EXPECT_TRUE(h.failed[0].message.startsWith(QString::fromUtf8("保存先を作成できません（") +
+                                               h.link->destination + QString::fromUtf8("）: ")))
+        << h.failed[0].message.toStdString();
+    EXPECT_FALSE(h.failed[0].fromCamera);
     EXPECT_EQ(h.link->downloading(), 0);
-    EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(h.failed[0].first));
+    EXPECT_TRUE(LinkHarness::filesUnder(h.cardDir()).contains(h.failed[0].name));
 }
 
 TEST_P(CameraLinkDownload, ACameraThirtySecondsBehindStillHasItsShotsTakenAsFresh) {

@@ -56,8 +56,9 @@ public:
         link->onFileSaved = [this](const QString& path, const CameraLink::CameraFilePtr&) {
             saved.push_back(path);
         };
-        link->onDownloadFailed = [this](const QString& name, const QString& message) {
-            failed.push_back({name, message});
+        link->onDownloadFailed = [this](const QString& name, const QString& message,
+                                        bool fromCamera) {
+            failed.push_back({name, message, fromCamera});
         };
         link->onCardChanged = [this] { ++cardChanges; };
         syncWall();
@@ -189,7 +190,12 @@ public:
     int readies = 0;
     std::vector<std::optional<QString>> lost;
     std::vector<QString> saved;
-    std::vector<std::pair<QString, QString>> failed;
+    struct Failure {
+        QString name;
+        QString message;
+        bool fromCamera = false;
+    };
+    std::vector<Failure> failed;
     int cardChanges = 0;
 };
 

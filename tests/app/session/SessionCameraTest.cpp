@@ -140,6 +140,26 @@ TEST(SessionCamera, ASecondPressWhileBusyIsIgnoredAndAFailedFocusStillReleases) 
     EXPECT_FALSE(h.model->lastError());
 }
 
+TEST(SessionCamera, OnlyAFailureOfTheDestinationMakesItTheDestinationsProblem) {
+    struct Case {
+        const char* what;
+        bool fromCamera;
+        std::optional<QString> problem;
+    };
+    const QString reason = QString::fromUtf8("転送が途中で終わりました");
+    const Case cases[] = {{"the camera broke the read off", true, std::nullopt},
+                          {"the destination refused the file", false, reason}};
+    for (const Case& c : cases) {
+        SessionHarness h;
+        h.connectReady();
+        ASSERT_FALSE(h.model->destinationProblem()) << c.what;
+        SessionModelProbe::failed(*h.model, QStringLiteral("DSC_0001.JPG"), reason, c.fromCamera);
+        EXPECT_EQ(h.model->destinationProblem(), c.problem) << c.what;
+        EXPECT_EQ(h.model->failedTransfers(), QStringList{QStringLiteral("DSC_0001.JPG")}) << c.what;
+        EXPECT_TRUE(h.model->lastError().value_or(QString()).contains(reason)) << c.what;
+    }
+}
+
 TEST(SessionCamera, AFailedTransferNamesTheFileAndSaysItIsStillOnTheCard) {
     SessionHarness h;
     h.connectReady();

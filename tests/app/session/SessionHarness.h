@@ -35,8 +35,9 @@ struct SessionModelProbe {
     static void lost(SessionModel& m, std::optional<QString> reason) { m.cameraLost(reason); }
     static void event(SessionModel& m, PTPEvent e) { m.handle(e); }
     static void setState(SessionModel& m, ConnectionState s) { m.setState(std::move(s)); }
-    static void failed(SessionModel& m, const QString& name, const QString& why) {
-        m.downloadFailed(name, why);
+    static void failed(SessionModel& m, const QString& name, const QString& why,
+                       bool fromCamera = false) {
+        m.downloadFailed(name, why, fromCamera);
     }
     static int writing(const SessionModel& m) { return m.writing_; }
     static bool checkEventUsable(const SessionModel& m) { return m.checkEventUsable_; }
