@@ -83,6 +83,8 @@ private:
     int fd_ = -1;
     Writer writer_;
     std::uint64_t written_ = 0;
+    std::uint64_t writeBackFrom_ = 0;
+    static constexpr std::uint64_t writeBackStep = 4 << 20;
     std::optional<PlacementError> problem_;
     bool placed_ = false;
 };
