@@ -127,6 +127,7 @@ struct VirtualBodyState {
     double bandwidth = 0;
     double drift = 0;
     std::atomic<bool> unplugged{false};
+    int eventReaders = 0;  // threads blocked in waitEvent
     std::deque<std::pair<std::uint16_t, std::uint32_t>> events;
     std::deque<std::pair<std::uint16_t, std::uint32_t>> checkEvents;
     std::map<std::uint16_t, int> calls;

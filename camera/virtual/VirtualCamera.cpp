@@ -292,4 +292,9 @@ bool VirtualCamera::waitUntilIdle(std::chrono::milliseconds timeout) const {
     return state_->changed.wait_for(lock, timeout, [this] { return state_->capturesPending == 0; });
 }
 
+bool VirtualCamera::waitForEventReader(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout, [this] { return state_->eventReaders > 0; });
+}
+
 }  // namespace pexil::camera

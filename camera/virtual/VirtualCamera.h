@@ -201,6 +201,9 @@ public:
     // in memory, its events raised), for at most `timeout` of real time; whether it is so.
     // On a ManualBodyClock a capture finishes only once the clock has passed its time.
     bool waitUntilIdle(std::chrono::milliseconds timeout) const;
+    // Blocks until a thread waits in waitEvent, for at most `timeout` of real time; whether
+    // one does. Tests that must wake a blocked reader know then that it is blocked.
+    bool waitForEventReader(std::chrono::milliseconds timeout) const;
 
 private:
     explicit VirtualCamera(std::unique_ptr<VirtualBodyState> state);

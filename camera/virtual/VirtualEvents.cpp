@@ -33,9 +33,12 @@ Result<std::optional<Bytes>, TransportError> waitForEvent(VirtualBodyState& s,
                                                           std::chrono::milliseconds timeout,
                                                           const std::atomic<bool>* closed) {
     std::unique_lock lock(s.mutex);
+    ++s.eventReaders;
+    s.changed.notify_all();
     // A stalled body is out of reach: its events wait until it is back.
     s.changed.wait_for(lock, timeout,
                        [&] { return s.over(closed) || (!s.events.empty() && !s.stalled); });
+    --s.eventReaders;
     if (s.unplugged) return TransportError{linkGone()};
     if (closed && closed->load()) return TransportError{linkClosed()};
     if (s.events.empty() || s.stalled) return std::optional<Bytes>{};

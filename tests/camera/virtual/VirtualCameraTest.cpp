@@ -982,13 +982,9 @@ TEST(VirtualCameraFaults, BusyForAnswersBusyToTheNextCommandsButNotToPolls) {
 TEST(VirtualCameraFaults, UnplugFailsEverythingAndWakesTheEventReader) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
-    std::promise<void> waiting;
-    auto reader = std::async(std::launch::async, [cam, &waiting] {
-        waiting.set_value();
-        return cam->waitEvent(std::chrono::seconds(20));
-    });
-    // The reader is at its wait (or about to be: either way the unplugging must end it).
-    waiting.get_future().wait();
+    auto reader = std::async(std::launch::async,
+                             [cam] { return cam->waitEvent(std::chrono::seconds(20)); });
+    ASSERT_TRUE(cam->waitForEventReader(std::chrono::seconds(5)));
     const auto start = std::chrono::steady_clock::now();
     cam->unplug();
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
@@ -1022,13 +1018,9 @@ TEST(VirtualTransportTest, CarriesTransactionsAndEventsAndClosesOnInterrupt) {
     ASSERT_TRUE(none.ok());
     EXPECT_FALSE(none.value().has_value());
 
-    std::promise<void> waiting;
-    auto reader = std::async(std::launch::async, [&link, &waiting] {
-        waiting.set_value();
-        return link.waitEvent(std::chrono::seconds(20));
-    });
-    // The reader is at its wait (or about to be: either way the interrupt must end it).
-    waiting.get_future().wait();
+    auto reader = std::async(std::launch::async,
+                             [&link] { return link.waitEvent(std::chrono::seconds(20)); });
+    ASSERT_TRUE(cam->waitForEventReader(std::chrono::seconds(5)));
     link.interrupt();
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_FALSE(reader.get().ok());
