@@ -20,20 +20,22 @@ constexpr int previewPixels = 4288;
 // a second: the shot is on screen at once, and the preview pane gets a 1200-pixel picture
 // (sharp at the pane's fit) before the full preview, which takes a third of a second.
 constexpr int filmstripPixels = 160;
-// A shot keeps its 1200-pixel thumbnail (the preview pane's picture until the full preview is
-// in) while it is among the newest few or selected; older shots keep a copy of the filmstrip
-// cell's size. At 3.8 MB a thumbnail, a day's thousand shots would otherwise hold gigabytes.
+// A shot the pane has shown keeps its 1200-pixel thumbnail (the pane's picture until the full
+// preview is in) while it is among the newest few or selected; older shots keep a copy of the
+// filmstrip cell's size. At 3.8 MB a thumbnail, a day's thousand shots would otherwise hold
+// gigabytes.
 constexpr std::size_t largeThumbnailShots = 3;
 constexpr int agedThumbnailPixels = 128;
-
-int longSide(const QImage& image) {
-    return std::max(image.width(), image.height());
-}
 // How long an autofocus result stays on screen.
 constexpr double afResultSeconds = 2.0;
 // How often a body that tells of new pictures only through CheckEvent is asked while the
 // shot is being stored.
 constexpr double storingPollSeconds = 0.35;
+
+int longSide(const QImage& image) {
+    return std::max(image.width(), image.height());
+}
+
 }  // namespace
 
 double SessionModel::captureWaitSeconds() const {
@@ -200,7 +202,8 @@ async::Task<void> SessionModel::decodeThumbnail(QUuid id, QString path) {
     for (Shot& s : shots_) {
         if (s.id != id) continue;
         // A shot selected before its thumbnail came may hold its sharper picture already.
-        if (longSide(s.thumbnail) < longSide(decoded->image)) s.thumbnail = std::move(decoded->image);
+        if (longSide(s.thumbnail) < longSide(decoded->image))
+            s.thumbnail = std::move(decoded->image);
         s.meta = std::move(decoded->meta);
         emit shotUpdated(id);
         emit shotsChanged();

@@ -28,8 +28,8 @@ QImage ImageFit::matchedAspect(const QImage& image, QSize picture) {
     const double stored = static_cast<double>(image.width()) / image.height();
     if (std::abs(stored - wanted) <= 0.02 * wanted) return image;
     if (stored < wanted) {  // bars above and below
-        const int height = std::clamp(static_cast<int>(std::lround(image.width() / wanted)), 1,
-                                      image.height());
+        const int height =
+            std::clamp(static_cast<int>(std::lround(image.width() / wanted)), 1, image.height());
         return image.copy(0, (image.height() - height) / 2, image.width(), height);
     }
     const int width =

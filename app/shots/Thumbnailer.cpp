@@ -52,8 +52,8 @@ std::optional<Thumbnail> Thumbnailer::load(const QString& path, int maxPixel, in
 
     // The metadata's size is the picture's even for a raw file, whose first image as a TIFF
     // reader sees it is the small thumbnail.
-    const QSize stated = metadata ? QSize(metadata->meta.pixelWidth, metadata->meta.pixelHeight)
-                                  : QSize();
+    const QSize stated =
+        metadata ? QSize(metadata->meta.pixelWidth, metadata->meta.pixelHeight) : QSize();
     const QSize picture = stated.isEmpty() ? pictureSize.value_or(QSize()) : stated;
     const auto decodeEmbedded = [&]() -> std::optional<QImage> {
         auto decoded = PictureDecoder::decode(embedded->data, maxPixel);
@@ -61,7 +61,8 @@ std::optional<Thumbnail> Thumbnailer::load(const QString& path, int maxPixel, in
         return decoded;
     };
     std::optional<QImage> image;
-    if (embedded && preferEmbedded(*embedded, pictureSize, minEmbedded > 0 ? minEmbedded : maxPixel))
+    if (embedded &&
+        preferEmbedded(*embedded, pictureSize, minEmbedded > 0 ? minEmbedded : maxPixel))
         image = decodeEmbedded();
     if (!image && pictureSize) image = PictureDecoder::decode(data, maxPixel);
     if (!image && embedded) image = decodeEmbedded();

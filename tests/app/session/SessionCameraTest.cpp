@@ -95,7 +95,8 @@ TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {
     std::map<QUuid, std::vector<int>> sides;  // each shot's thumbnail sizes, in order
     QObject::connect(h.model.get(), &SessionModel::shotUpdated, [&](const QUuid& id) {
         for (const Shot& s : h.model->shots())
-            if (s.id == id) sides[id].push_back(std::max(s.thumbnail.width(), s.thumbnail.height()));
+            if (s.id == id)
+                sides[id].push_back(std::max(s.thumbnail.width(), s.thumbnail.height()));
     });
     h.model->shoot();
     ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1 && !h.model->busy(); }));
@@ -103,7 +104,7 @@ TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {
     ASSERT_TRUE(h.settle([&] { return !h.model->fullPreview().isNull(); }));
     ASSERT_GE(sides[first].size(), 2u);
     EXPECT_LE(sides[first].front(), 160);  // the camera's own, at once
-    EXPECT_EQ(sides[first].back(), 1200);   // the picture, for the pane until the preview is in
+    EXPECT_EQ(sides[first].back(), 1200);  // the picture, for the pane until the preview is in
 
     // A shot left for another just as its pictures were asked for keeps the small one: the
     // older shot is chosen the moment the newer one's preview is cleared for loading.
@@ -155,7 +156,8 @@ TEST(SessionCamera, OnlyAFailureOfTheDestinationMakesItTheDestinationsProblem) {
         ASSERT_FALSE(h.model->destinationProblem()) << c.what;
         SessionModelProbe::failed(*h.model, QStringLiteral("DSC_0001.JPG"), reason, c.fromCamera);
         EXPECT_EQ(h.model->destinationProblem(), c.problem) << c.what;
-        EXPECT_EQ(h.model->failedTransfers(), QStringList{QStringLiteral("DSC_0001.JPG")}) << c.what;
+        EXPECT_EQ(h.model->failedTransfers(), QStringList{QStringLiteral("DSC_0001.JPG")})
+            << c.what;
         EXPECT_TRUE(h.model->lastError().value_or(QString()).contains(reason)) << c.what;
     }
 }

@@ -128,11 +128,14 @@ TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
 
     // From the moment the newer shot is selected the pane shows it, never the older shot's
     // preview under the newer shot's name.
-    ASSERT_TRUE(h.until([&] { return h.model->fullPreviewID() == first.id && !h.model->fullPreview().isNull(); }));
+    ASSERT_TRUE(h.until(
+        [&] { return h.model->fullPreviewID() == first.id && !h.model->fullPreview().isNull(); }));
     const qint64 olderPreview = h.model->fullPreview().cacheKey();
     int stale = 0;
     auto sample = [&] {
-        if (h.model->selection() != first.id && window.preview()->image().cacheKey() == olderPreview) ++stale;
+        if (h.model->selection() != first.id &&
+            window.preview()->image().cacheKey() == olderPreview)
+            ++stale;
     };
     QObject::connect(h.model.get(), &SessionModel::selectionChanged, &window, sample);
     QObject::connect(h.model.get(), &SessionModel::shotUpdated, &window, sample);

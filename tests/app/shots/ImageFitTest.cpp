@@ -41,13 +41,14 @@ TEST(ImageFit, AnEmbeddedThumbnailLosesItsBarsAndKeepsThePicturesProportions) {
         {"picture size unknown", {160, 120}, 7, true, {}, {160, 120}},
     };
     for (const Case& c : cases) {
-        const QImage cropped = ImageFit::matchedAspect(letterboxed(c.stored, c.bar, c.aboveAndBelow),
-                                                       c.picture);
+        const QImage cropped =
+            ImageFit::matchedAspect(letterboxed(c.stored, c.bar, c.aboveAndBelow), c.picture);
         EXPECT_EQ(cropped.size(), c.expected) << c.what;
         if (c.bar == 0 || c.picture.isEmpty()) continue;
         // What is left is the picture: no black row or column at its edges.
         EXPECT_NE(cropped.pixel(0, 0), qRgb(0, 0, 0)) << c.what;
-        EXPECT_NE(cropped.pixel(cropped.width() - 1, cropped.height() - 1), qRgb(0, 0, 0)) << c.what;
+        EXPECT_NE(cropped.pixel(cropped.width() - 1, cropped.height() - 1), qRgb(0, 0, 0))
+            << c.what;
     }
     EXPECT_TRUE(ImageFit::matchedAspect(QImage(), {6048, 4024}).isNull());
 }

@@ -982,8 +982,8 @@ TEST(VirtualCameraFaults, BusyForAnswersBusyToTheNextCommandsButNotToPolls) {
 TEST(VirtualCameraFaults, UnplugFailsEverythingAndWakesTheEventReader) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
-    auto reader = std::async(std::launch::async,
-                             [cam] { return cam->waitEvent(std::chrono::seconds(20)); });
+    auto reader =
+        std::async(std::launch::async, [cam] { return cam->waitEvent(std::chrono::seconds(20)); });
     ASSERT_TRUE(cam->waitForEventReader(std::chrono::seconds(5)));
     const auto start = std::chrono::steady_clock::now();
     cam->unplug();
