@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPainter>
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,9 @@ namespace {
 QImage letterboxed(QSize size, int bar, bool aboveAndBelow) {
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::black);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x) {
-            const int inset = aboveAndBelow ? y : x;
-            const int length = aboveAndBelow ? size.height() : size.width();
-            if (inset >= bar && inset < length - bar) image.setPixel(x, y, qRgb(128, 128, 128));
-        }
+    const QRect picture = aboveAndBelow ? QRect(0, bar, size.width(), size.height() - 2 * bar)
+                                        : QRect(bar, 0, size.width() - 2 * bar, size.height());
+    QPainter(&image).fillRect(picture, QColor(128, 128, 128));
     return image;
 }
 
