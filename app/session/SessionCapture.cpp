@@ -184,6 +184,7 @@ void SessionModel::loadFullPreview(const QUuid& id) {
     const Shot* wanted = shot(id);
     if (!wanted || fullPreviewID_ == id) return;
     fullPreviewID_ = id;
+    const std::uint64_t generation = ++*previewGeneration_;
     if (!fullPreview_.isNull()) {
         fullPreview_ = QImage();
         emit fullPreviewChanged();
@@ -191,8 +192,8 @@ void SessionModel::loadFullPreview(const QUuid& id) {
     // An EXIF thumbnail is too small for the pane: a 1200-pixel picture, decoded beside the
     // full preview, is sharp at the pane's fit long before the full preview is in.
     if (longSide(wanted->thumbnail) < thumbnailPixels)
-        scope_.spawn(sharpenThumbnail(id, wanted->path));
-    scope_.spawn(decodePreview(id, wanted->path));
+        scope_.spawn(sharpenThumbnail(id, wanted->path, generation));
+    scope_.spawn(decodePreview(id, wanted->path, generation));
 }
 
 async::Task<void> SessionModel::decodeThumbnail(QUuid id, QString path) {
@@ -232,17 +233,26 @@ async::Task<void> SessionModel::decodeThumbnail(QUuid id, QString path) {
     }
 }
 
-async::Task<void> SessionModel::decodePreview(QUuid id, QString path) {
-    auto load = [path] { return Thumbnailer::load(path, previewPixels); };
-    auto decoded = co_await async::runOn(*thumbQueue_, std::move(load));
+async::Task<std::optional<Thumbnail>> SessionModel::loadForPane(QString path, int maxPixel,
+                                                                std::uint64_t generation) {
+    auto load = [path, maxPixel, generation,
+                 current = previewGeneration_]() -> std::optional<Thumbnail> {
+        if (current->load() != generation) return std::nullopt;
+        return Thumbnailer::load(path, maxPixel);
+    };
+    auto loaded = co_await async::runOn(*thumbQueue_, std::move(load));
+    co_return loaded;
+}
+
+async::Task<void> SessionModel::decodePreview(QUuid id, QString path, std::uint64_t generation) {
+    auto decoded = co_await loadForPane(std::move(path), previewPixels, generation);
     if (!decoded || fullPreviewID_ != id) co_return;  // another shot is wanted now
     fullPreview_ = std::move(decoded->image);
     emit fullPreviewChanged();
 }
 
-async::Task<void> SessionModel::sharpenThumbnail(QUuid id, QString path) {
-    auto load = [path] { return Thumbnailer::load(path, thumbnailPixels); };
-    auto sharp = co_await async::runOn(*thumbQueue_, std::move(load));
+async::Task<void> SessionModel::sharpenThumbnail(QUuid id, QString path, std::uint64_t generation) {
+    auto sharp = co_await loadForPane(std::move(path), thumbnailPixels, generation);
     if (!sharp || fullPreviewID_ != id) co_return;  // no longer on screen: the small one does
     for (Shot& s : shots_) {
         if (s.id != id || longSide(s.thumbnail) >= longSide(sharp->image)) continue;

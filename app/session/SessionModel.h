@@ -7,6 +7,7 @@
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
 #include "app/shots/Shot.h"
+#include "app/shots/Thumbnailer.h"
 #include "kit/async/Completion.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Runtime.h"
@@ -22,6 +23,8 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <atomic>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -266,8 +269,12 @@ private:
     async::Task<void> runAutofocus(CameraPtr camera);
     async::Task<void> write(CameraPtr camera, PTP::Prop prop, PropDesc desc, std::int64_t value);
     async::Task<void> decodeThumbnail(QUuid id, QString path);
-    async::Task<void> decodePreview(QUuid id, QString path);
-    async::Task<void> sharpenThumbnail(QUuid id, QString path);
+    async::Task<void> decodePreview(QUuid id, QString path, std::uint64_t generation);
+    async::Task<void> sharpenThumbnail(QUuid id, QString path, std::uint64_t generation);
+    // Thumbnailer::load on the thumbnail queue, unless another shot is wanted in the pane
+    // by the time the queue gets to it.
+    async::Task<std::optional<Thumbnail>> loadForPane(QString path, int maxPixel,
+                                                      std::uint64_t generation);
     async::Task<void> liveViewTask(bool start);
     void liveViewChanged();
     void clearLiveFrames();
@@ -317,6 +324,10 @@ private:
 
     std::deque<double> frameTimes_;  // monotonic seconds of frames shown, the last second's
     std::optional<QUuid> fullPreviewID_;
+    // Counts the shots asked for in the pane; a decode queued for an earlier one is skipped
+    // when its turn comes, so a burst of shots does not queue a third of a second of work each.
+    std::shared_ptr<std::atomic<std::uint64_t>> previewGeneration_ =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
     bool checkEventUsable_ = true;
     int shotNotifications_ = 0;
     int writing_ = 0;

@@ -2,6 +2,8 @@
 // and results that arrive after their camera went away.
 #include "SessionHarness.h"
 
+#include "app/shots/JpegDecoder.h"
+
 #include <QBuffer>
 #include <QImage>
 
@@ -126,6 +128,35 @@ TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {
     ASSERT_FALSE(sides[second].empty());
     EXPECT_LE(sides[second].back(), 160);
     EXPECT_EQ(h.model->selection(), first);
+}
+
+TEST(SessionCamera, PicturesNoLongerWantedInThePaneAreNotDecoded) {
+    SessionHarness h(SessionHarness::Via::inProcess, false, /*manualThumbs=*/true);
+    h.connectReady();
+    for (std::size_t n = 1; n <= 3; ++n) {
+        h.model->shoot();
+        ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == n && !h.model->busy(); }));
+    }
+    // Spawned decodes start on the main queue before they reach the thumbnail queue.
+    const auto drainThumbs = [&h] {
+        do h.rt.runReady();
+        while (h.heldThumbs.runAll() > 0);
+    };
+    // The camera's thumbnails first: the newest asks for its pictures for the pane.
+    drainThumbs();
+    ASSERT_TRUE(std::all_of(h.model->shots().begin(), h.model->shots().end(),
+                            [](const Shot& s) { return !s.thumbnail.isNull(); }));
+    // The photographer runs through the older two before any of it is decoded.
+    const QUuid oldest = h.model->shots().back().id;
+    h.model->select(h.model->shots()[1].id);
+    h.model->select(oldest);
+    const auto before = JpegDecoder::mainThreadDecodes();
+    drainThumbs();
+    // Only the shot now shown is decoded: its 1200-pixel picture and its full preview.
+    EXPECT_EQ(JpegDecoder::mainThreadDecodes() - before, 2u);
+    EXPECT_EQ(h.model->fullPreviewID(), oldest);
+    EXPECT_FALSE(h.model->fullPreview().isNull());
+    EXPECT_EQ(h.model->shot(oldest)->thumbnail.width(), 1200);
 }
 
 TEST(SessionCamera, ASecondPressWhileBusyIsIgnoredAndAFailedFocusStillReleases) {

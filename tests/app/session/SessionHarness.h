@@ -53,8 +53,11 @@ class SessionHarness {
 public:
     enum class Via { inProcess, ptpip };
 
-    // Frames decode on a queue the test drains by hand (manualFrames), or on a worker.
-    explicit SessionHarness(Via via = Via::inProcess, bool manualFrames = false) : via(via) {
+    // Frames decode on a queue the test drains by hand (manualFrames), or on a worker; so do
+    // thumbnails and previews (manualThumbs).
+    explicit SessionHarness(Via via = Via::inProcess, bool manualFrames = false,
+                            bool manualThumbs = false)
+        : via(via) {
         log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
         auto settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("prefs.ini")),
                                                     QSettings::IniFormat);
@@ -66,7 +69,7 @@ public:
         env.settings = std::move(settings);
         env.supportFolder = dir.filePath(QStringLiteral("support"));
         env.advertiseGeo = false;
-        env.thumbQueue = &thumbs;
+        env.thumbQueue = manualThumbs ? static_cast<async::Executor*>(&heldThumbs) : &thumbs;
         env.frameQueue = manualFrames ? static_cast<async::Executor*>(&heldFrames) : &frames;
         env.liveViewSettingsFile = dir.filePath(QStringLiteral("liveview.ini"));
         model = std::make_unique<SessionModel>(rt, *log, std::move(env));
@@ -205,6 +208,7 @@ public:
     async::WorkQueue thumbs{QStringLiteral("test.thumb")};
     async::WorkQueue frames{QStringLiteral("test.frame")};
     async::ManualExecutor heldFrames;
+    async::ManualExecutor heldThumbs;
     camera::ManualSource* source = nullptr;
     std::shared_ptr<camera::VirtualCamera> camera;
     std::shared_ptr<camera::CameraDevice> device;
