@@ -1,6 +1,7 @@
 #include "app/card/CardModel.h"
 
 #include "app/geo/GeoStore.h"
+#include "app/geo/GeoWriter.h"
 #include "app/session/Preferences.h"
 #include "camera/service/CameraFileSource.h"
 #include "kit/async/WorkQueue.h"
@@ -115,7 +116,37 @@ bool CardModel::existsInDestination(const CardItem& item) const {
     // a path as it stands.
     const QFileInfo info(
         QDir(folderFor(item.captured)).filePath(CameraLink::savedNameFor(item.name)));
-    return info.isFile() && info.size() == item.size;
+    if (!info.isFile() || info.size() != item.size) return false;
+    // Name and size alone are often shared: two bodies numbering alike, a counter that wrapped.
+    // Marking another picture's twin as imported would let the card be formatted with this
+    // one never copied, so the capture time must agree too, where both sides have one.
+    if (!item.captured) return true;
+    const auto taken = takenAt(info);
+    return !taken || sameSecond(*taken, *item.captured);
+}
+
+std::optional<QDateTime> CardModel::takenAt(const QFileInfo& info) const {
+    const QString path = info.absoluteFilePath();
+    const QDateTime modified = info.lastModified();
+    // Rewritten in place or replaced by another file, it changes at least one of these.
+    const Taken::Version version{info.size(), modified, info.metadataChangeTime()};
+    if (const auto it = takenCache_.find(path); it != takenCache_.end() && it->second.version == version)
+        return it->second.at;
+    std::optional<QDateTime> at = GeoWriter::captureDate(path);
+    if (!at && modified.isValid()) at = modified;
+    takenCache_[path] = Taken{version, at};
+    return at;
+}
+
+bool CardModel::sameSecond(const QDateTime& a, const QDateTime& b) {
+    // The camera's clock reads as local time and so does EXIF; a value that came with a zone
+    // of its own is compared by its clock reading as well, so the same moment written down in
+    // two zones still agrees.
+    if (a.toSecsSinceEpoch() == b.toSecsSinceEpoch()) return true;
+    const auto wall = [](const QDateTime& t) {
+        return QDateTime(t.date(), t.time(), Qt::UTC).toSecsSinceEpoch();
+    };
+    return wall(a) == wall(b);
 }
 
 void CardModel::refresh() {
@@ -145,9 +176,11 @@ void CardModel::refresh() {
         item.captured = file ? file->creationDate() : std::nullopt;
         if (auto thumb = thumbnails.find(key); thumb != thumbnails.end())
             item.thumbnail = std::move(thumb->second);
+        // A fresh shot the link is saving counts from the moment it was taken on: importing
+        // it again would put a second copy beside the one tethering writes.
         item.imported = ledger_.contains(
                             ImportLedger::key(serialNumber, item.name, item.size, item.captured)) ||
-                        existsInDestination(item);
+                        (file && link_.isClaimed(*file)) || existsInDestination(item);
         item.locatable = writer && writer->canLocate(item.name, item.captured);
         built.push_back(std::move(item));
     }

@@ -14,6 +14,7 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QFileInfo>
 #include <QObject>
 #include <QSettings>
 #include <QString>
@@ -177,6 +178,9 @@ public:
     // The list's order: by (captured, id) descending, an item without a date older than any
     // dated one; stable.
     static void sortNewestFirst(CardItems& items);
+    // Whether two capture times name the same second: as moments, or by their clock readings
+    // (the same time written down in two zones).
+    static bool sameSecond(const QDateTime& a, const QDateTime& b);
 
     // The text of a finished import: how many were saved, how many positions were written
     // when that was asked for with a record at hand (and anything was saved), and how many
@@ -206,6 +210,10 @@ private:
     CardItem* findItem(const QString& id);
     std::optional<GeoWriter> geoWriter() const;
     bool existsInDestination(const CardItem& item) const;
+    // When the picture in the destination file at `info` was taken: its EXIF capture time,
+    // else the file's time (which an import sets to the capture time). Read once per file
+    // version.
+    std::optional<QDateTime> takenAt(const QFileInfo& info) const;
     QString folderFor(const std::optional<QDateTime>& captured) const;
     std::shared_ptr<CardFileSource> sourceOf(const CameraLink::CameraFilePtr& file) const;
     void setSelection(std::set<QString> selection);
@@ -251,6 +259,18 @@ private:
     std::uint64_t thumbnailGeneration_ = 0;  // bumped whenever a worker starts or is dropped
     std::optional<QString> anchor_;
     std::optional<async::TaskHandle> previewTask_;
+
+    struct Taken {
+        struct Version {
+            qint64 size = 0;
+            QDateTime modified;
+            QDateTime changed;
+            friend bool operator==(const Version&, const Version&) = default;
+        };
+        Version version;
+        std::optional<QDateTime> at;
+    };
+    mutable std::map<QString, Taken> takenCache_;  // by path; a changed file is read again
 
     std::unique_ptr<async::WorkQueue> ownDecodeQueue_;
     std::unique_ptr<async::WorkQueue> ownWriteQueue_;

@@ -116,6 +116,9 @@ void CameraLink::resetSession() {
     pendingFiles_.clear();
     seenNames_.clear();
     queue_.clear();
+    claimed_.clear();
+    madeBy_.clear();
+    openRelease_.reset();
     cardFiles_.clear();
     cardSettled_ = false;
     cardExpected_.reset();
@@ -221,7 +224,7 @@ async::Task<void> CameraLink::prepare(std::shared_ptr<PTPCamera> cam, double t0)
     }
     classifyReady_ = true;
     auto held = std::exchange(pendingFiles_, {});
-    ingest(held);
+    ingest(held, false);
     setPhase(Phase::ready(nameOr(device_ ? device_->name() : QString(), "カメラ")));
     if (onReady) onReady(cam);
 }
@@ -243,7 +246,7 @@ void CameraLink::itemsAdded(const DevicePtr& device, const camera::CameraItems& 
     if (device != device_ || !openedAt_) return;
     cardFilesArrived(items.files);
     if (classifyReady_)
-        ingest(items.files);
+        ingest(items.files, items.added);
     else
         pendingFiles_.insert(pendingFiles_.end(), items.files.begin(), items.files.end());
 }

@@ -103,6 +103,20 @@ public:
     QString destination;
     // Whether fresh shots leave the card once they are safely on disk (read per file).
     bool deleteAfterDownload = false;
+    // Whether a picture on the card was saved before, by an earlier run into the destination
+    // (the import record knows it): such a picture is never saved again as a fresh shot. May
+    // be empty.
+    std::function<bool(const camera::CameraFile& file)> alreadySaved;
+
+    // A release is being sent: the objects the camera announces as new from now on are what
+    // it made, saved whatever the camera's clock says of them. Each call starts a new release.
+    void expectRelease();
+    // Whether `file` was announced after a release of this session, i.e. made by one.
+    bool madeByRelease(const camera::CameraFile& file) const;
+    // Whether `file` is a fresh shot the link has taken on: waiting, saving or saved. It
+    // counts as imported from that moment; a save that fails gives it up again.
+    bool isClaimed(const camera::CameraFile& file) const;
+
     // Whether the service's catalogue-complete notice settles the catalogue at once when the
     // camera's object count agrees; off, only 1.5 s without reports after the notice does.
     bool settleOnCatalogComplete = true;
@@ -115,7 +129,7 @@ public:
     std::optional<int> cardExpected() const { return cardExpected_; }
     // Transfers in flight, fresh shots and card imports together.
     int downloading() const { return downloading_; }
-    // Camera clock behind ours, in seconds, measured when the session was prepared; none before
+    // Camera clock behind ours, in seconds (negative when ahead), measured when the session was prepared; none before
     // or when the camera's clock could not be read.
     std::optional<double> clockDrift() const { return clockDrift_; }
     // When the USB watcher saw the camera now plugged in appear; none without one.
@@ -156,7 +170,9 @@ private:
 
     // Catalogue and classification.
     void cardFilesArrived(const std::vector<CameraFilePtr>& files);
-    void ingest(const std::vector<CameraFilePtr>& files);
+    void ingest(const std::vector<CameraFilePtr>& files, bool added);
+    bool isFresh(const camera::CameraFile& file) const;
+    static QString shotKey(const camera::CameraFile& file);
     void scheduleSettle();
     async::Task<void> settle();
     void settleNow();
@@ -190,6 +206,10 @@ private:
     std::vector<CameraFilePtr> pendingFiles_;
     std::set<QString> seenNames_;
     std::set<QString> savedFiles_;
+    std::set<QString> claimed_;  // shotKey of fresh shots queued or saving
+    std::optional<int> openRelease_;  // the release whose products arrive now
+    int releases_ = 0;
+    std::map<QString, int> madeBy_;  // shotKey → release, this session
     std::deque<CameraFilePtr> queue_;
     bool draining_ = false;
     async::Lifetime lifetime_;

@@ -25,7 +25,7 @@ bool countAgrees(std::size_t catalogued, std::optional<int> expected) {
 
 void CameraLink::cardFilesArrived(const std::vector<CameraFilePtr>& files) {
     for (const auto& file : files) {
-        if (!file || file->name().isEmpty()) continue;
+        if (!file || file->name().isEmpty()) continue;  // ingest() tells of it
         cardFiles_[file->parentFolder() + u'/' + file->name()] = file;
     }
     scheduleSettle();
@@ -100,21 +100,59 @@ async::Task<void> CameraLink::deliverCardChanged() {
     if (onCardChanged) onCardChanged();
 }
 
-void CameraLink::ingest(const std::vector<CameraFilePtr>& files) {
+QString CameraLink::shotKey(const camera::CameraFile& file) {
+    return file.name() + u'#' + QString::number(file.fileSize());
+}
+
+bool CameraLink::isFresh(const camera::CameraFile& file) const {
+    const auto created = file.creationDate();
+    if (!created || !openedAt_) return false;
+    // The camera's time read on our clock: a camera clock ahead would otherwise make every
+    // picture of the last minutes look as if it had been taken just now.
+    const double drift = clockDrift_.value_or(0.0);
+    const QDateTime ours = created->addMSecs(std::llround(drift * 1000));
+    return ours >= openedAt_->addMSecs(-std::llround(freshMarginSeconds * 1000));
+}
+
+void CameraLink::expectRelease() {
+    openRelease_ = ++releases_;
+}
+
+bool CameraLink::madeByRelease(const camera::CameraFile& file) const {
+    return madeBy_.count(shotKey(file)) > 0;
+}
+
+bool CameraLink::isClaimed(const camera::CameraFile& file) const {
+    const QString key = shotKey(file);
+    return claimed_.count(key) > 0 || savedFiles_.count(key) > 0;
+}
+
+void CameraLink::ingest(const std::vector<CameraFilePtr>& files, bool added) {
     for (const auto& file : files) {
-        if (!file || file->name().isEmpty()) continue;
+        if (!file) continue;
+        if (file->name().isEmpty()) {
+            // Nothing to name the picture by, nor to tell it from the next one: said, not dropped.
+            write(QString::fromUtf8("名前のないファイルを受け取った（ハンドル %1, %2 バイト）")
+                      .arg(file->handle())
+                      .arg(file->fileSize()));
+            if (added && openRelease_)
+                fail(QStringLiteral("?"), QString::fromUtf8("カメラがファイル名を告げませんでした"),
+                     true);
+            continue;
+        }
         if (!seenNames_.insert(file->name()).second) continue;
-        const auto created = file->creationDate();
-        if (!created || !openedAt_) continue;
-        // A camera clock running ahead of ours does not shrink the margin.
-        const double margin =
-            freshMarginSeconds + (clockDrift_ && *clockDrift_ > 0 ? *clockDrift_ : 0.0);
-        const QDateTime threshold = openedAt_->addMSecs(-std::llround(margin * 1000));
-        if (*created < threshold) continue;
-        const QString key = file->name() + u'#' + QString::number(file->fileSize());
-        if (savedFiles_.contains(key)) continue;
+        const QString key = shotKey(*file);
+        const bool released = added && openRelease_.has_value();
+        if (released) madeBy_[key] = *openRelease_;
+        if (!released && !isFresh(*file)) continue;
+        if (savedFiles_.contains(key) || claimed_.contains(key)) continue;
+        if (!released && alreadySaved && alreadySaved(*file)) {
+            write(QString::fromUtf8("保存済みのため保存しない: ") + file->name());
+            continue;
+        }
         write(QString::fromUtf8("撮影ファイル: %1 %2 バイト")
                   .arg(file->name(), QString::number(file->fileSize())));
+        claimed_.insert(key);
         queue_.push_back(file);
     }
     if (!draining_ && !queue_.empty()) {

@@ -21,11 +21,14 @@ async::Task<void> CameraLink::save(CameraFilePtr file) {
     const QString folder = destination;
     const bool remove = deleteAfterDownload;
     auto result = co_await download(file, folder, remove);
+    // Given up either way: saved files are known by savedFiles_, failed ones are not taken.
+    claimed_.erase(shotKey(*file));
     if (!result) {
         fail(name, result.error().message(), result.error().fromCamera());
+        notifyCardChanged();
         co_return;
     }
-    savedFiles_.insert(file->name() + u'#' + QString::number(file->fileSize()));
+    savedFiles_.insert(shotKey(*file));
     if (onFileSaved) onFileSaved(result.value(), file);
 }
 

@@ -95,6 +95,8 @@ async::Task<bool> SessionModel::release(CameraPtr camera, bool autofocusFirst) {
         const auto focused = co_await camera->autofocus();
         (void)focused;  // a shot out of focus is still a shot
     }
+    // Before the command goes out: a fast body announces its picture before the answer.
+    link_->expectRelease();
     const auto released = co_await camera->releaseShutter();
     camera.reset();
     if (released) co_return true;
@@ -158,6 +160,7 @@ void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePt
     const qint64 size = file ? static_cast<qint64>(file->fileSize()) : QFileInfo(path).size();
     ledger_->record(cameraSerial(), name, size, file ? file->creationDate() : std::nullopt);
     emit shotSaved(path);
+    if (file && link_->madeByRelease(*file)) emit releasedShotSaved(path);
 }
 
 void SessionModel::downloadFailed(const QString& name, const QString& reason, bool fromCamera) {

@@ -21,6 +21,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     const QString support = environment.supportFolder.isEmpty() ? ImportLedger::defaultFolder()
                                                                  : environment.supportFolder;
     ledger_ = std::make_unique<ImportLedger>(support, log_.writer());
+    ledger_->onProblemChanged = [this] { emit ledgerProblemChanged(); };
     GeoStore::Options geoOptions;
     geoOptions.folder = support;
     geoOptions.receiver.advertise = environment.advertiseGeo;
@@ -63,6 +64,11 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
         downloadFailed(name, reason, fromCamera);
     };
     link_->onCardChanged = [this] { card_->refresh(); };
+    link_->alreadySaved = [this](const camera::CameraFile& file) {
+        return ledger_->contains(ImportLedger::key(cameraSerial(), file.name(),
+                                                   static_cast<qint64>(file.fileSize()),
+                                                   file.creationDate()));
+    };
 }
 
 SessionModel::~SessionModel() {

@@ -70,6 +70,7 @@ class SessionModel final : public QObject {
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(QStringList failedTransfers READ failedTransfers NOTIFY failedTransfersChanged)
     Q_PROPERTY(std::optional<QString> destinationProblem READ destinationProblem NOTIFY destinationProblemChanged)
+    Q_PROPERTY(std::optional<QString> ledgerProblem READ ledgerProblem NOTIFY ledgerProblemChanged)
     Q_PROPERTY(QImage fullPreview READ fullPreview NOTIFY fullPreviewChanged)
     Q_PROPERTY(QString baseDestination READ baseDestination WRITE setBaseDestination NOTIFY preferencesChanged)
     Q_PROPERTY(bool useDateSubfolder READ useDateSubfolder WRITE setUseDateSubfolder NOTIFY preferencesChanged)
@@ -122,6 +123,8 @@ public:
     const std::optional<QString>& lastError() const { return lastError_; }
     const QStringList& failedTransfers() const { return failedTransfers_; }
     const std::optional<QString>& destinationProblem() const { return destinationProblem_; }
+    // The import record is damaged (and set aside) or cannot be written; none while all is well.
+    const std::optional<QString>& ledgerProblem() const { return ledger_->problem(); }
     const QImage& fullPreview() const { return fullPreview_; }  // null: none
     // The shot the full preview is loading or shown for; a new shot is selected before its
     // preview is asked for, so the preview held may still be the previous shot's.
@@ -221,6 +224,7 @@ signals:
     void lastErrorChanged();
     void failedTransfersChanged();
     void destinationProblemChanged();
+    void ledgerProblemChanged();
     void fullPreviewChanged();
     void preferencesChanged();
     // The link's phases and losses as they come, for headless users (pexilctl tether).
@@ -228,6 +232,8 @@ signals:
     void sessionLost(const std::optional<QString>& reason);
     // A saved shot (for pexilctl tether and tests) and a failed one.
     void shotSaved(const QString& path);
+    // A saved shot that one of this session's releases made (after shotSaved).
+    void releasedShotSaved(const QString& path);
     void transferFailed(const QString& name, const QString& message);
 
 public:

@@ -80,8 +80,11 @@ QString inspectorPlaceholder(const ConnectionState& state) {
 }
 
 std::optional<QString> warning(const std::optional<QString>& destinationProblem,
-                               const QStringList& failedTransfers) {
+                               const QStringList& failedTransfers,
+                               const std::optional<QString>& ledgerProblem) {
     if (destinationProblem) return *destinationProblem;
+    // After the pictures themselves: a record that cannot be kept loses marks, not pictures.
+    if (ledgerProblem && failedTransfers.isEmpty()) return *ledgerProblem;
     if (failedTransfers.isEmpty()) return std::nullopt;
     return QStringLiteral("転送できなかったコマ: ") + failedTransfers.join(QStringLiteral(", ")) +
            QStringLiteral("  — カメラのカードには残っています");

@@ -31,10 +31,11 @@ QString previewEmpty(const ConnectionState& state);
 // The inspector's text while no settings can be shown.
 QString inspectorPlaceholder(const ConnectionState& state);
 
-// The warning strip's one line: the destination problem first, else the failed files; none
-// when there is nothing to warn about.
+// The warning strip's one line: the destination problem first, else the failed files, else a
+// problem of the import record; none when there is nothing to warn about.
 std::optional<QString> warning(const std::optional<QString>& destinationProblem,
-                               const QStringList& failedTransfers);
+                               const QStringList& failedTransfers,
+                               const std::optional<QString>& ledgerProblem = std::nullopt);
 
 // Battery: the symbol of the design by level, danger at 20 and below, and the help text
 // ("カメラの電池 31〜50%", "カメラの電池 満充電").

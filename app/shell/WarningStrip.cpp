@@ -34,6 +34,7 @@ WarningStrip::WarningStrip(SessionModel& model, QWidget* parent)
     connect(button_, &QToolButton::clicked, this, &WarningStrip::destinationRequested);
     connect(&model_, &SessionModel::destinationProblemChanged, this, &WarningStrip::update);
     connect(&model_, &SessionModel::failedTransfersChanged, this, &WarningStrip::update);
+    connect(&model_, &SessionModel::ledgerProblemChanged, this, &WarningStrip::update);
     update();
 }
 
@@ -48,7 +49,8 @@ void WarningStrip::paintEvent(QPaintEvent*) {
 }
 
 void WarningStrip::update() {
-    const auto warning = ShellTexts::warning(model_.destinationProblem(), model_.failedTransfers());
+    const auto warning = ShellTexts::warning(model_.destinationProblem(), model_.failedTransfers(),
+                                             model_.ledgerProblem());
     setVisible(warning.has_value());
     text_->setText(warning.value_or(QString()));
     text_->setToolTip(warning.value_or(QString()));

@@ -68,8 +68,9 @@ public:
         std::chrono::milliseconds timeout) override;
     void close(bool first) override;
     TransportError turnAway(const QString& message, const QString& detail) override;
-    // Counted on the connections themselves, so that a probe's answer shows.
-    std::optional<std::uint64_t> ownProgress() const override;
+    // Progress is what LinkTransport counts: the transaction's own request, data and
+    // response. A camera that answers probes or sends events while a transaction hangs is
+    // alive, but that transaction is not moving, and it must still end.
     void probe() override;
 
     const std::optional<InitCommandAck>& camera() const { return camera_; }
@@ -508,13 +509,6 @@ Result<std::optional<Bytes>, TransportError> PtpIpLink::nextEvent(
         }
         // Probe Responses and Cancel carry nothing for the event stream.
     }
-}
-
-std::optional<std::uint64_t> PtpIpLink::ownProgress() const {
-    std::lock_guard lock(mutex_);
-    // Our own probes on the event connection are no sign of the camera's life.
-    return (command_ ? command_->received() + command_->sent() : 0) +
-           (events_ ? events_->received() : 0);
 }
 
 void PtpIpLink::probe() {

@@ -30,12 +30,13 @@ namespace pexil::camera {
 // itself an error, which is then returned.
 //
 // Waits: transact() waits for the camera's answer as long as it makes progress. The session
-// engine's watchdog bounds it: it reads progress() (every byte either way on the command
-// connection, every byte received on the event connection) and,
-// while a transaction is silent, calls probe(); the Probe Request then goes out on the event
-// connection from the thread in waitEvent(), which the request wakes at once. A camera that
-// neither moves a byte nor answers a probe for ioTimeout (20 s by default) is given up with
-// interrupt(). Without a waitEvent() call running, probes wait for the next one.
+// engine's watchdog bounds it: it reads progress() (the bytes of the transaction's own
+// request, data and response phases) and, while a transaction is silent, calls probe(); the
+// Probe Request then goes out on the event connection from the thread in waitEvent(), which
+// the request wakes at once. A transaction that moves no byte of its own for ioTimeout (20 s
+// by default) is given up with interrupt(), whether or not the camera answers probes or sends
+// events meanwhile: those show a camera alive, not a transaction moving. Without a
+// waitEvent() call running, probes wait for the next one.
 // waitEvent() waits at most its timeout. The camera's Probe Requests are answered by
 // whichever call is reading the connection they arrive on.
 //

@@ -419,6 +419,7 @@ async::Task<void> CameraDevice::objectAdded(std::shared_ptr<SessionEngine> engin
     const QString path = co_await folderPath(engine, info->isFolder() ? handle : info->parent);
     if (engine_ != engine) co_return;
     CameraItems items;
+    items.added = true;
     if (info->isFolder()) {
         items.folders.push_back(CameraFolder{handle, info->filename, path});
     } else {

@@ -74,17 +74,29 @@ async::Task<T> onDevice(std::weak_ptr<CameraDevice> weak, T withoutSession, Star
 // The download's file on its way to the disk, which the I/O thread writes while the task may
 // give up: a task abandoned with its device removes the file while the transaction may still
 // be out, so writing and discarding take turns.
+//
+// The object's announced size is also a ceiling: a camera that keeps sending past it would
+// otherwise grow the temporary file until the disk is full, for a picture that is refused
+// at the end anyway. 0xFFFFFFFF announces "4 GiB or more" and sets no ceiling.
 class DownloadSink final : public DataSink {
 public:
-    explicit DownloadSink(std::unique_ptr<PendingFile> file) : file_(std::move(file)) {}
+    DownloadSink(std::unique_ptr<PendingFile> file, std::uint64_t announced)
+        : file_(std::move(file)), announced_(announced) {}
 
     bool begin(std::optional<std::uint64_t> total) override {
         std::lock_guard lock(mutex_);
-        return !discarded_ && file_->begin(total);
+        if (total && beyondAnnounced(*total)) overlong_ = true;
+        return !discarded_ && !overlong_ && file_->begin(total);
     }
     bool write(ByteView piece) override {
         std::lock_guard lock(mutex_);
-        return !discarded_ && file_->write(piece);
+        if (beyondAnnounced(file_->written() + piece.size())) overlong_ = true;
+        return !discarded_ && !overlong_ && file_->write(piece);
+    }
+    // Whether the camera sent (or announced) more than the object's announced size.
+    bool overlong() {
+        std::lock_guard lock(mutex_);
+        return overlong_;
     }
     // The name written; none when the download was given up first.
     std::optional<Result<QString, PlacementError>> place() {
@@ -112,8 +124,13 @@ public:
     }
 
 private:
+    bool beyondAnnounced(std::uint64_t size) const {
+        return announced_ < 0xFFFFFFFF && size > announced_;
+    }
     std::mutex mutex_;
     std::unique_ptr<PendingFile> file_;
+    std::uint64_t announced_;
+    bool overlong_ = false;
     bool discarded_ = false;
     std::optional<QString> placed_;
 };
@@ -167,25 +184,37 @@ async::Task<void> failDownload(async::Executor& files, DownloadAnswer& answer,
 // Every touch of the disk runs on that queue.
 async::Task<void> downloadTask(async::Executor& files, std::shared_ptr<SessionEngine> engine,
                                std::uint32_t handle, std::uint64_t expected, QString cameraName,
+                               std::optional<QDateTime> captured,
                                CameraFile::DownloadOptions options,
                                async::Resolver<DownloadResult> resolver) {
     DownloadAnswer answer(std::move(resolver),
                           QDir(options.folder).filePath(safeFileName(cameraName)));
-    auto open = [folder = options.folder, name = cameraName, writer = options.writer] {
-        return PendingFile::create(folder, name, writer);
+    auto open = [folder = options.folder, name = cameraName, writer = options.writer,
+                 captured = std::move(captured)] {
+        auto file = PendingFile::create(folder, name, writer);
+        if (file) file.value()->setCaptured(captured);
+        return file;
     };
     auto created = co_await async::runOn(files, std::move(open));
     if (!created) {
         answer(DownloadError::destination(created.error()));
         co_return;
     }
-    auto sink = std::make_shared<DownloadSink>(std::move(created).value());
+    auto sink = std::make_shared<DownloadSink>(std::move(created).value(), expected);
     answer.adopt(sink);
     std::vector<std::uint32_t> params{handle};
     auto got = co_await engine->transact(PTP::code(PTP::Op::getObject), std::move(params),
                                          std::nullopt, sink);
     // Each failure is built in a local first: g++ 12 destroys a temporary twice when it is
     // converted to a coroutine's parameter inside a co_await expression.
+    if (sink->overlong()) {
+        DownloadError overlong = DownloadError::camera(
+            Kind::transport, answer.wanted(),
+            QString::fromUtf8("告げた大きさ（%1 バイト）を超えるデータが届いたため受け取りを止めました")
+                .arg(expected));
+        co_await failDownload(files, answer, std::move(overlong));
+        co_return;
+    }
     if (!got) {
         // A sink that refused (a full disk) fails the transaction: the disk's word decides.
         const auto problem = sink->problem();
@@ -327,10 +356,10 @@ async::Task<Result<CameraFile::Downloaded, DownloadError>> CameraFile::download(
     DownloadOptions options) const {
     const QString wanted = QDir(options.folder).filePath(safeFileName(info_.filename));
     auto start = [handle = handle_, expected = info_.size, name = info_.filename,
-                  options = std::move(options)](async::Executor& files,
+                  captured = info_.captureDate, options = std::move(options)](async::Executor& files,
                                                 std::shared_ptr<SessionEngine> engine,
                                                 async::Resolver<DownloadResult> resolver) {
-        return downloadTask(files, std::move(engine), handle, expected, name, options,
+        return downloadTask(files, std::move(engine), handle, expected, name, captured, options,
                             std::move(resolver));
     };
     return onDevice<DownloadResult>(

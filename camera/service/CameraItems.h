@@ -23,6 +23,9 @@ struct CameraFolder {
 struct CameraItems {
     std::vector<std::shared_ptr<CameraFile>> files;
     std::vector<CameraFolder> folders;
+    // Announced by the camera as new (ObjectAdded, on either event channel) rather than found
+    // by reading the card: what a release just made arrives this way.
+    bool added = false;
 };
 
 }  // namespace pexil::camera

@@ -4,12 +4,16 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -52,6 +56,31 @@ int renameNoReplace(const QByteArray& from, const QByteArray& to) {
     return 0;
 }
 
+// `text` cut at a character boundary so that its encoded form has at most `bytes` bytes.
+QString fitBytes(QString text, qsizetype bytes) {
+    while (!text.isEmpty() && QFile::encodeName(text).size() > bytes) {
+        text.chop(1);
+        if (!text.isEmpty() && text.back().isHighSurrogate()) text.chop(1);
+    }
+    return text;
+}
+
+// The temporaries' shape: "." NAME "." six characters of mkostemps ".part".
+bool isTemporaryName(const char* name) {
+    const std::size_t n = std::strlen(name);
+    return n > 13 && name[0] == '.' && std::strcmp(name + n - 5, ".part") == 0 &&
+           name[n - 12] == '.';
+}
+
+constexpr qsizetype temporaryExtra = 13;  // "." + ".XXXXXX" + ".part"
+
+// Taken once, at the first download: a temporary older than that belongs to no transfer
+// of this process.
+std::time_t firstDownloadTime() {
+    static const std::time_t started = std::time(nullptr);
+    return started;
+}
+
 }  // namespace
 
 QString PlacementError::message() const {
@@ -77,10 +106,43 @@ void syncFolder(const QString& folder) {
     ::close(fd);
 }
 
-QString numberedName(const QString& name, int n) {
+namespace {
+
+// NAME + suffix + .EXT, the stem cut so that the whole fits a file name.
+QString withSuffix(const QString& name, const QString& suffix) {
     const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot <= 0) return name + QStringLiteral("-%1").arg(n);
-    return name.left(dot) + QStringLiteral("-%1").arg(n) + name.mid(dot);
+    const QString extension = dot <= 0 ? QString() : name.mid(dot);
+    const QString stem = dot <= 0 ? name : name.left(dot);
+    const qsizetype room = maxFileNameBytes - QFile::encodeName(suffix + extension).size();
+    return fitBytes(stem, std::max<qsizetype>(room, 1)) + suffix + extension;
+}
+
+}  // namespace
+
+QString numberedName(const QString& name, int n) {
+    return withSuffix(name, QStringLiteral("-%1").arg(n));
+}
+
+int removeStaleTemporaries(const QString& folder) {
+    const std::time_t before = firstDownloadTime();
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir) return 0;
+    int removed = 0;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name)) continue;
+        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat info {};
+        // A writer holds its lock until the file is placed or given up; what nobody holds
+        // and is older than our first download was left by a run that died.
+        const bool stale = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                           info.st_mtime < before && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale && ::unlinkat(dirFd, entry->d_name, 0) == 0) ++removed;
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 Result<std::unique_ptr<PendingFile>, PlacementError> PendingFile::create(const QString& folder,
@@ -94,13 +156,20 @@ Result<std::unique_ptr<PendingFile>, PlacementError> PendingFile::create(const Q
         return PlacementError{PlacementError::Kind::folder, folder,
                               QString::fromLocal8Bit(made.message())};
     }
-    const QString name = safeFileName(cameraName);
-    QByteArray pattern =
-        QFile::encodeName(QDir(folder).filePath(QStringLiteral(".%1.XXXXXX.part").arg(name)));
+    firstDownloadTime();
+    removeStaleTemporaries(folder);
+    const QString name = withSuffix(safeFileName(cameraName), QString());
+    // The temporary's name is longer than the final one; a camera name near the limit must
+    // still get a temporary.
+    const QString shortName = fitBytes(name, maxFileNameBytes - temporaryExtra);
+    QByteArray pattern = QFile::encodeName(
+        QDir(folder).filePath(QStringLiteral(".%1.XXXXXX.part").arg(shortName)));
     const int fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
     if (fd < 0)
         return destinationError(errno, PlacementError::Kind::write, folder,
                                 QString::fromUtf8("ファイルを作れません"));
+    // Tells a sweep in another process that this temporary is alive.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     return std::unique_ptr<PendingFile>(
         new PendingFile(folder, name, QFile::decodeName(pattern), fd, std::move(writer)));
 }
@@ -157,6 +226,13 @@ bool PendingFile::write(ByteView piece) {
 
 Result<QString, PlacementError> PendingFile::place() {
     const QString target = QDir(folder_).filePath(name_);
+    if (captured_ && captured_->isValid()) {
+        // Best effort: a filesystem without settable times keeps the picture all the same.
+        const qint64 ms = captured_->toMSecsSinceEpoch();
+        const timespec times[2] = {{static_cast<time_t>(ms / 1000), 0},
+                                   {static_cast<time_t>(ms / 1000), 0}};
+        ::futimens(fd_, times);
+    }
     if (::fsync(fd_) != 0 || ::fchmod(fd_, 0644) != 0 || ::close(fd_) != 0) {
         const int error = errno;
         fd_ = -1;

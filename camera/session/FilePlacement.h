@@ -2,6 +2,7 @@
 
 #include "camera/transport/Transport.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <sys/types.h>
@@ -35,8 +36,18 @@ struct PlacementError {
 // an empty name becomes "_". The camera is outside data; its names are not trusted.
 QString safeFileName(const QString& cameraName);
 
-// NAME-n.EXT for n ≥ 1 ("DSC_0001.JPG" → "DSC_0001-1.JPG"; no extension: "NAME-1").
+// NAME-n.EXT for n ≥ 1 ("DSC_0001.JPG" → "DSC_0001-1.JPG"; no extension: "NAME-1"). The
+// stem is shortened where needed so the result still fits a file name (255 bytes).
 QString numberedName(const QString& name, int n);
+
+// The longest file name, in bytes of its encoded form, that Linux filesystems take.
+inline constexpr int maxFileNameBytes = 255;
+
+// Removes the temporaries (".NAME.XXXXXX.part") that an earlier run killed mid-download left
+// in `folder`: only those older than this process's first download and not held by a
+// writer (each writer keeps a lock on its own), so another Pexil downloading into the
+// same folder keeps its files. Touches the disk: file queue only. Returns how many went.
+int removeStaleTemporaries(const QString& folder);
 
 // A picture being written: a hidden temporary file in the target folder that becomes a
 // real name only once it is complete, and never replaces an existing file. Until place()
@@ -49,8 +60,9 @@ public:
     // set on failure. Empty: the disk.
     using Writer = std::function<ssize_t(int fd, ByteView piece)>;
 
-    // Makes `folder` with its parents when missing and creates ".NAME.XXXXXX.part" in it,
-    // NAME being safeFileName(cameraName).
+    // Makes `folder` with its parents when missing, sweeps it of stale temporaries, and
+    // creates ".NAME.XXXXXX.part" in it, NAME being safeFileName(cameraName) cut short
+    // enough for the temporary's name to fit where the final name fits.
     static Result<std::unique_ptr<PendingFile>, PlacementError> create(const QString& folder,
                                                                        const QString& cameraName,
                                                                        Writer writer = {});
@@ -66,6 +78,10 @@ public:
     const QString& folder() const { return folder_; }
     // The name it is meant to have; place() may number it.
     const QString& name() const { return name_; }
+
+    // The time the file's modification time is set to when it is placed: the picture's
+    // capture time, so that a copy can later be recognised as this picture. None: now.
+    void setCaptured(std::optional<QDateTime> when) { captured_ = std::move(when); }
 
     // Flushes to disk, makes it readable by the other programs of the workflow whatever
     // our umask (0644), and gives it its name, or NAME-1.EXT, NAME-2.EXT … when taken (also
@@ -86,6 +102,7 @@ private:
     std::uint64_t writeBackFrom_ = 0;
     static constexpr std::uint64_t writeBackStep = 4 << 20;
     std::optional<PlacementError> problem_;
+    std::optional<QDateTime> captured_;
     bool placed_ = false;
 };
 

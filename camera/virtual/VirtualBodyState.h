@@ -73,6 +73,7 @@ struct Reply {
         std::uint64_t offset = 0;
         std::optional<std::uint64_t> length;  // none: to the end
         std::optional<std::uint64_t> cutAfter;
+        std::uint64_t overlong = 0;  // bytes sent after the file, beyond its announced size
     };
     std::optional<FileRange> file;
     std::optional<double> liveViewSeconds;  // a frame to make, this far into live view
@@ -120,6 +121,7 @@ struct VirtualBodyState {
     std::uint32_t prohibition = 0;
     bool noFramesOnCard = false;
     std::optional<std::uint64_t> cutAfter;
+    std::uint64_t overlong = 0;
     std::optional<std::uint64_t> stallAfter;
     bool stalled = false;
     std::uint64_t initiatorsGone = 0;  // counts initiatorGone(): a stall waits for the next

@@ -206,6 +206,11 @@ void VirtualCamera::cutTransferAfter(std::uint64_t bytes) {
     state_->cutAfter = bytes;
 }
 
+void VirtualCamera::sendPastObjectEnd(std::uint64_t bytes) {
+    std::lock_guard lock(state_->mutex);
+    state_->overlong = bytes;
+}
+
 void VirtualCamera::stallAfter(std::uint64_t bytes) {
     std::lock_guard lock(state_->mutex);
     state_->stallAfter = bytes;

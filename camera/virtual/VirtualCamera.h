@@ -167,6 +167,9 @@ public:
     // The next GetObject stops after `bytes` bytes of its data phase with a TransportError,
     // and the connection is gone from then on, as with a pulled cable.
     void cutTransferAfter(std::uint64_t bytes);
+    // The next GetObject sends `bytes` more after the file than its ObjectInfo announced, as
+    // a confused body may (the data phase announces the longer length).
+    void sendPastObjectEnd(std::uint64_t bytes);
     // The first data phase longer than `bytes` stops after that many of its bytes without
     // closing anything, as a body that walks out of Wi-Fi range mid-transfer: it sends
     // nothing more, raises no event and is out of reach (inReach(): a PTP/IP server answers

@@ -107,7 +107,7 @@ Result<Response, TransportError> deliverReply(VirtualBodyState& s, const Operati
         const std::uint64_t available = size > reply.file->offset ? size - reply.file->offset : 0;
         const std::uint64_t total = std::min(available, reply.file->length.value_or(available));
         const auto stallAt = takeStall(s, total);
-        if (!sink.begin(total)) return refused();
+        if (!sink.begin(total + reply.file->overlong)) return refused();
         Bytes piece;
         for (std::uint64_t sent = 0; sent < total;) {
             if (const auto error = stopped()) return *error;
@@ -130,6 +130,16 @@ Result<Response, TransportError> deliverReply(VirtualBodyState& s, const Operati
                 return TransportError{QString::fromUtf8("転送の途中で接続が切れました")};
             }
             if (stallAt && sent == *stallAt) return stall(s, closed);
+            if (!throttle(n)) return *stopped();
+        }
+        // A body gone wrong keeps sending past the end of the object it announced.
+        const Bytes filler(kPiece, 0);
+        for (std::uint64_t sent = 0; sent < reply.file->overlong;) {
+            if (const auto error = stopped()) return *error;
+            const auto n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(kPiece, reply.file->overlong - sent));
+            if (!sink.write(ByteView(filler).first(n))) return refused();
+            sent += n;
             if (!throttle(n)) return *stopped();
         }
     }

@@ -99,6 +99,7 @@ Reply getObject(VirtualBodyState& s, const OperationCall& call) {
             failing != s.options.failObjects.end())
             return Reply::answer(failing->second);
         range.cutAfter = std::exchange(s.cutAfter, std::nullopt);
+        range.overlong = std::exchange(s.overlong, 0);
     }
     r.file = std::move(range);
     return r;

@@ -9,6 +9,7 @@
 #include "camera/service/CameraSources.h"
 #include "tools/pexilctl/CommandLine.h"
 #include "tools/pexilctl/EventLoop.h"
+#include "tools/pexilctl/LineText.h"
 #include "tools/pexilctl/StopSignals.h"
 #include "tools/pexilctl/TerminalProgress.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
@@ -44,7 +45,7 @@ QString serialOf(const CameraLink& link) {
 
 void printList(const CardModel& model, CommandIO io) {
     for (const CardItem& item : model.items()) {
-        io.out << item.name << ' ' << item.size << ' ' << capturedText(item.captured);
+        io.out << lineSafe(item.name) << ' ' << item.size << ' ' << capturedText(item.captured);
         if (item.imported) io.out << " imported";
         if (item.locatable) io.out << " locatable";
         io.out << '\n';
@@ -118,6 +119,14 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
     geoOptions.receiver.address = QHostAddress::LocalHost;
     auto geo = std::make_unique<GeoStore>(runtime.clock(), log.writer(), geoOptions);
     auto ledger = std::make_unique<ImportLedger>(support, log.writer());
+    // The record of imports is what keeps a formatted card from losing a picture: its trouble
+    // is said on the terminal, not only in the log.
+    if (ledger->problem()) io.err << "pexilctl card: " << *ledger->problem() << "\n";
+    ImportLedger* ledgerPtr = ledger.get();
+    ledger->onProblemChanged = [io, ledgerPtr]() mutable {
+        if (ledgerPtr->problem()) io.err << "pexilctl card: " << *ledgerPtr->problem() << "\n";
+        io.err.flush();
+    };
     // The run's choice of writing positions must not become the application's preference.
     QTemporaryDir scratch;
     auto settings = std::make_unique<QSettings>(
@@ -130,15 +139,24 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
     model->serial = [linkPtr] { return serialOf(*linkPtr); };
     CardModel* modelPtr = model.get();
     link->onCardChanged = [modelPtr] { modelPtr->refresh(); };
+    // A camera that cannot be reached says why at once, rather than after the catalogue's
+    // whole allowance of waiting.
+    std::optional<QString> lost;
+    link->onLost = [&lost](const std::optional<QString>& reason) {
+        if (!lost) lost = reason.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
+    };
     link->open();
 
     // Named first: g++ 12 destroys a capturing lambda written inside co_await twice.
-    std::function<bool()> ready = [linkPtr] {
-        return linkPtr->phase().kind == CameraLink::Phase::Kind::ready && linkPtr->cardSettled();
+    std::function<bool()> ready = [linkPtr, &lost] {
+        return lost || (linkPtr->phase().kind == CameraLink::Phase::Kind::ready &&
+                        linkPtr->cardSettled());
     };
     const bool settled = co_await pollUntil(std::move(ready), settleLimitSeconds);
-    if (!settled) {
-        io.err << "pexilctl card: カメラの準備ができません（" << request.address << "）\n";
+    if (!settled || lost) {
+        io.err << "pexilctl card: カメラの準備ができません（" << request.address << "）";
+        if (lost) io.err << ": " << *lost;
+        io.err << "\n";
         link->close();
         co_return exitFailed;
     }
@@ -169,10 +187,10 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
                          [io, &failed, progress](int done, int total, const QString& name,
                                                  const std::optional<QString>& failure) mutable {
                              progress->bar.clear();
-                             io.out << "import: " << done << '/' << total << ' ' << name;
+                             io.out << "import: " << done << '/' << total << ' ' << lineSafe(name);
                              if (failure) {
                                  ++failed;
-                                 io.out << " failed: " << *failure;
+                                 io.out << " failed: " << lineSafe(*failure);
                              }
                              io.out << '\n';
                              io.out.flush();

@@ -9,6 +9,7 @@
 #include "kit/async/Sleep.h"
 #include "kit/liveview/NikonLiveView.h"
 #include "tools/pexilctl/EventLoop.h"
+#include "tools/pexilctl/LineText.h"
 #include "tools/pexilctl/StopSignals.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
 
@@ -121,6 +122,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     SessionModel model(runtime, log, std::move(env));
 
     int saved = 0, failed = 0;
+    int made = 0;  // saved shots that this run's releases made
     bool lost = false;
     auto line = [io](const QString& text) mutable {
         io.out << text << "\n";
@@ -131,16 +133,18 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     });
     QObject::connect(&model, &SessionModel::sessionLost, [line, &lost](const std::optional<QString>& text) mutable {
         lost = true;
-        line(QStringLiteral("lost: ") + text.value_or(QString()));
+        line(QStringLiteral("lost: ") + lineSafe(text.value_or(QString())));
     });
+    QObject::connect(&model, &SessionModel::releasedShotSaved, [&made](const QString&) { ++made; });
     QObject::connect(&model, &SessionModel::shotSaved, [line, &saved](const QString& path) mutable {
         ++saved;
-        line(QStringLiteral("saved: ") + path);
+        line(QStringLiteral("saved: ") + lineSafe(path));
     });
     QObject::connect(&model, &SessionModel::transferFailed,
                      [line, &failed](const QString& name, const QString& message) mutable {
                          ++failed;
-                         line(QStringLiteral("failed: ") + name + QStringLiteral(": ") + message);
+                         line(QStringLiteral("failed: ") + lineSafe(name) + QStringLiteral(": ") +
+                              lineSafe(message));
                      });
     // Every setting once, then each one again when its text or lock changes.
     std::map<PTP::Prop, QString> shownSettings;
@@ -166,11 +170,22 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     }
 
     int status = exitOK;
+    // A camera that cannot be reached ends the run at once with the connection's own reason.
+    std::optional<QString> lostReason;
+    QObject::connect(&model, &SessionModel::sessionLost, [&lostReason](const std::optional<QString>& text) {
+        if (!lostReason) lostReason = text.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
+    });
     const bool ready = co_await pollUntil(
-        [&model] { return model.state().is(ConnectionState::Kind::connected) && !model.props().empty(); },
+        [&model, &lostReason] {
+            return lostReason ||
+                   (model.state().is(ConnectionState::Kind::connected) && !model.props().empty());
+        },
         request.seconds < 0 ? 60 : request.seconds);
-    if (!ready) {
-        io.err << "pexilctl tether: カメラの準備ができません（" << request.address << "）\n";
+    if (!ready || lostReason) {
+        io.err << "pexilctl tether: カメラの準備ができません（" << request.address << "）";
+        if (lostReason) io.err << ": " << *lostReason;
+        io.err << "\n";
+        model.disconnectCamera();
         co_return exitFailed;
     }
     CameraLink& link = model.link();
@@ -237,8 +252,10 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         if (problem) status = exitFailed;
     }
     if (request.shots > 0) {
-        const bool all = co_await pollUntil([&] { return saved + failed >= request.shots || lost; }, 60);
-        if (!all || failed > 0 || saved < request.shots) status = exitFailed;
+        // Done when each release's own picture is saved: a picture already on the card that
+        // looked fresh is saved too, but is not what was asked for.
+        const bool all = co_await pollUntil([&] { return made + failed >= request.shots || lost; }, 60);
+        if (!all || failed > 0 || made < request.shots) status = exitFailed;
     }
 
     if (live) {

@@ -246,5 +246,62 @@ TEST(CardImport, CameraLostDuringImportFailsTheRest) {
     EXPECT_EQ(h.ledger->keys().size(), 1u);
 }
 
+// A file of the same name and size in the destination is the same picture only when it was
+// taken at the same second; otherwise it is another body's or another roll's, and the
+// picture on the card must still be imported (beside it) rather than be marked done.
+TEST(CardImport, ASameNamedSameSizedFileCountsOnlyWhenTakenAtTheSameSecond) {
+    CardHarness h;
+    h.connectSettled(1);
+    const CardItem item = h.card->items().front();
+    ASSERT_TRUE(item.captured);
+    const QString original = h.cardDir() + "/DCIM/" + item.id;
+    const QString there = QDir(h.destination()).filePath(item.name);
+    QFile card(original);
+    ASSERT_TRUE(card.open(QIODevice::ReadOnly));
+    const QByteArray bytes = card.readAll();
+    const QByteArray stamp = item.captured->toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1();
+    ASSERT_TRUE(bytes.contains(stamp)) << "the picture carries its capture time in EXIF";
+    QByteArray otherYear = bytes;
+    otherYear.replace(stamp, QByteArray(stamp).replace(0, 4, "1999"));
+    const QByteArray noExif(bytes.size(), 'x');
+
+    struct Row {
+        const char* what;
+        QByteArray content;
+        QDateTime modified;  // the file's time; EXIF, where there is one, decides
+        bool imported;
+    };
+    const Row rows[] = {
+        {"the picture itself", bytes, item.captured->addSecs(-7201), true},
+        {"another picture's EXIF time", otherYear, item.captured->addSecs(-7202), false},
+        {"no EXIF, file time of the capture", noExif, *item.captured, true},
+        {"no EXIF, file time of another moment", noExif, item.captured->addSecs(-3600), false},
+    };
+    for (const Row& row : rows) {
+        QDir().mkpath(h.destination());
+        QFile file(there);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(row.content);
+        file.flush();
+        file.setFileTime(row.modified, QFileDevice::FileModificationTime);
+        file.close();
+        h.card->refresh();
+        EXPECT_EQ(h.card->items().front().imported, row.imported) << row.what;
+    }
+
+    // The last row's file is another picture: importing all puts the card's beside it, and an
+    // import sets the copy's time to the capture time, so the copy is recognised afterwards.
+    h.card->importAll();
+    ASSERT_TRUE(finished(h));
+    const QFileInfo base(item.name);
+    const QString numbered = base.completeBaseName() + "-1." + base.suffix();
+    QStringList expected{item.name, numbered};
+    expected.sort();
+    EXPECT_EQ(destinationFiles(h), expected);
+    EXPECT_EQ(QFileInfo(QDir(h.destination()).filePath(numbered)).lastModified().toSecsSinceEpoch(),
+              item.captured->toSecsSinceEpoch());
+    EXPECT_EQ(*h.card->lastSummary(), QString::fromUtf8("1 枚を取り込みました"));
+}
+
 }  // namespace
 }  // namespace pexil

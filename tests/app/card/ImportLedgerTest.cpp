@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace pexil {
 namespace {
 
@@ -77,8 +79,61 @@ TEST(ImportLedger, ADamagedFileStartsEmptyButIsKeptAsideBeforeTheFirstWrite) {
         ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
         EXPECT_EQ(aside.readAll(), content);
         EXPECT_EQ(fileKeys(path), QStringList{QStringLiteral("S|N.JPG|2|0")});
-        EXPECT_EQ(logged.size(), 1);
+        // Once when found damaged, once when set aside.
+        EXPECT_EQ(logged.size(), 2);
+        ASSERT_TRUE(ledger.problem());
+        EXPECT_TRUE(ledger.problem()->contains(aside.fileName())) << ledger.problem()->toStdString();
     }
+}
+
+TEST(ImportLedger, EveryDamagedCopyIsKeptAndTheUserIsTold) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("imported.json"));
+    const QByteArray copies[] = {"[\"first history\"", "[\"second\", 1]", "{}"};
+    for (const QByteArray& content : copies) {
+        {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(content);
+        }
+        ImportLedger ledger(dir.path(), {});
+        EXPECT_TRUE(ledger.problem());
+        int told = 0;
+        ledger.onProblemChanged = [&told] { ++told; };
+        ledger.record(QStringLiteral("S"), QString::fromLatin1(content.toHex()), 1, std::nullopt);
+        EXPECT_EQ(told, 1);
+    }
+    const QString aside = path + QStringLiteral(".damaged");
+    const QString asides[] = {aside, aside + QStringLiteral(".2"), aside + QStringLiteral(".3")};
+    for (std::size_t i = 0; i < std::size(copies); ++i) {
+        QFile file(asides[i]);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << asides[i].toStdString();
+        EXPECT_EQ(file.readAll(), copies[i]);
+    }
+}
+
+TEST(ImportLedger, TwoWritersAtOnceLoseNoKey) {
+    // Two imports into one destination from two processes: each ledger rewrites the whole
+    // file, so without the lock and the merge one writer's keys vanish under the other's.
+    QTemporaryDir dir;
+    constexpr int perWriter = 40;
+    auto writer = [&dir](const QString& serial) {
+        ImportLedger ledger(dir.path(), {});
+        for (int i = 0; i < perWriter; ++i)
+            ledger.record(serial, QStringLiteral("DSC_%1.JPG").arg(i), 1, std::nullopt);
+    };
+    std::thread a(writer, QStringLiteral("A"));
+    std::thread b(writer, QStringLiteral("B"));
+    a.join();
+    b.join();
+    EXPECT_EQ(fileKeys(dir.filePath(QStringLiteral("imported.json"))).size(), 2 * perWriter);
+    // A ledger that loaded before the other wrote still keeps the other's keys.
+    ImportLedger first(dir.path(), {});
+    ImportLedger second(dir.path(), {});
+    first.record(QStringLiteral("C"), QStringLiteral("1.JPG"), 1, std::nullopt);
+    second.record(QStringLiteral("D"), QStringLiteral("1.JPG"), 1, std::nullopt);
+    EXPECT_EQ(fileKeys(dir.filePath(QStringLiteral("imported.json"))).size(), 2 * perWriter + 2);
+    EXPECT_FALSE(first.problem());
 }
 
 TEST(ImportLedger, AnUnwritableFolderLogsEachNewKeyAndKeepsItInMemory) {
@@ -93,6 +148,9 @@ TEST(ImportLedger, AnUnwritableFolderLogsEachNewKeyAndKeepsItInMemory) {
     EXPECT_EQ(ledger.keys().size(), 2u);
     ASSERT_EQ(logged.size(), 2);
     EXPECT_TRUE(logged.last().startsWith(QString::fromUtf8("取り込みの控えを保存できない: ")));
+    // Said where the user looks, not only in the log.
+    ASSERT_TRUE(ledger.problem());
+    EXPECT_EQ(*ledger.problem(), logged.last());
 }
 
 }  // namespace

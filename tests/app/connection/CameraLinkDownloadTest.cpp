@@ -280,6 +280,103 @@ TEST_P(CameraLinkDownload, AShotDatedBeyondTheDriftAdjustedMarginIsOldContent) {
     EXPECT_EQ(h.linesStarting("撮影ファイル: ").size(), 1);
 }
 
+// A booth runs one pexilctl after another. The picture the previous run took sits on the
+// card, just taken; a camera clock minutes ahead made it look even newer than the session.
+TEST_P(CameraLinkDownload, APreviousRunsPictureIsNotFreshWhateverTheCameraClock) {
+    LinkHarness h{GetParam()};
+    h.makeCamera(0, 300);
+    h.camera->pressShutter();  // the previous run's shot, a minute before this session
+    h.advance(60);
+    h.plug();
+    h.openAndWaitReady(1);
+    ASSERT_TRUE(h.link->clockDrift());
+    EXPECT_NEAR(*h.link->clockDrift(), -300, 2);
+    shoot(h);  // this session's own shot, on the same clock
+    ASSERT_TRUE(h.waitUntil([&] { return !h.saved.empty(); }));
+    h.drain();
+    EXPECT_EQ(h.saved.size(), 1u);
+    EXPECT_EQ(h.linesStarting("撮影ファイル: ").size(), 1);
+}
+
+TEST_P(CameraLinkDownload, AReleasesPictureIsSavedAndAnAlreadySavedOneIsNot) {
+    LinkHarness h{GetParam()};
+    h.makeCamera();
+    h.syncWall();
+    h.camera->pressShutter();  // taken a moment before the session: fresh by its time
+    ASSERT_TRUE(h.camera->waitUntilIdle(std::chrono::seconds(10)));
+    const QString previous = LinkHarness::filesUnder(h.cardDir()).value(0);
+    ASSERT_FALSE(previous.isEmpty());
+    // The import record knows it: an earlier run saved it into this destination.
+    h.link->alreadySaved = [previous](const camera::CameraFile& f) { return f.name() == previous; };
+    h.plug();
+    h.openAndWaitReady(1);
+    h.drain();
+    EXPECT_TRUE(h.saved.empty());
+    EXPECT_EQ(h.linesStarting("保存済みのため保存しない: "),
+              QStringList{QString::fromUtf8("保存済みのため保存しない: ") + previous});
+
+    // The camera's clock jumps an hour back: by its date the new picture is old content,
+    // but it is what the release made.
+    h.camera->setClockDrift(-3600);
+    h.link->expectRelease();
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 1; }));
+    const auto made = std::find_if(h.link->cardFiles().begin(), h.link->cardFiles().end(),
+                                   [&](const auto& entry) {
+                                       return QFileInfo(h.saved[0]).fileName() == entry.second->name();
+                                   });
+    ASSERT_NE(made, h.link->cardFiles().end());
+    EXPECT_TRUE(h.link->madeByRelease(*made->second));
+    EXPECT_TRUE(h.link->isClaimed(*made->second));
+    const auto old = std::find_if(h.link->cardFiles().begin(), h.link->cardFiles().end(),
+                                  [&](const auto& entry) { return entry.second->name() == previous; });
+    ASSERT_NE(old, h.link->cardFiles().end());
+    EXPECT_FALSE(h.link->madeByRelease(*old->second));
+    EXPECT_FALSE(h.link->isClaimed(*old->second));
+}
+
+TEST_P(CameraLinkDownload, AFreshShotIsClaimedUntilItsSaveFails) {
+    LinkHarness h{GetParam()};
+    h.makeCamera();
+    h.plug();
+    h.openAndWaitReady(0);
+    h.camera->refuse(PTP::code(PTP::Op::getObject), PTP::code(PTP::Response::accessDenied));
+    std::vector<bool> claimedWhileListed;
+    h.link->onCardChanged = [&] {
+        for (const auto& [key, file] : h.link->cardFiles())
+            claimedWhileListed.push_back(h.link->isClaimed(*file) || !h.failed.empty());
+    };
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
+    h.runTimers(1);
+    ASSERT_FALSE(claimedWhileListed.empty());
+    EXPECT_TRUE(std::all_of(claimedWhileListed.begin(), claimedWhileListed.end(),
+                            [](bool claimed) { return claimed; }))
+        << "counted as imported from the moment the link took it on";
+    ASSERT_EQ(h.link->cardFiles().size(), 1u);
+    EXPECT_FALSE(h.link->isClaimed(*h.link->cardFiles().begin()->second))
+        << "a failed save leaves the picture to be imported";
+}
+
+TEST_P(CameraLinkDownload, AnObjectLongerThanAnnouncedIsRefusedAtItsAnnouncedSize) {
+    LinkHarness h{GetParam()};
+    h.makeCamera();
+    h.plug();
+    h.openAndWaitReady(0);
+    h.camera->sendPastObjectEnd(8 << 20);
+    h.syncWall();
+    h.camera->pressShutter();
+    ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
+    EXPECT_TRUE(h.failed[0].fromCamera);
+    EXPECT_TRUE(h.failed[0].message.contains(QString::fromUtf8("を超えるデータが届いたため")))
+        << h.failed[0].message.toStdString();
+    EXPECT_TRUE(QDir(h.link->destination).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(h.lost.empty()) << "the camera answered; only the object was refused";
+    // The next picture arrives as it should.
+    shoot(h);
+    ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 1; }));
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, CameraLinkDownload,
                          ::testing::Values(LinkHarness::Via::inProcess, LinkHarness::Via::ptpip),
                          [](const ::testing::TestParamInfo<LinkHarness::Via>& info) {

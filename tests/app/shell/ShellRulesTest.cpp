@@ -70,6 +70,11 @@ TEST(ShellTexts, warningPrefersTheDestinationProblem) {
               "転送できなかったコマ: DSC_0001.JPG, DSC_0002.NEF  — カメラのカードには残っています");
     EXPECT_EQ(str(*ShellTexts::warning(QStringLiteral("保存先に書き込めません: /x"), {QStringLiteral("A.JPG")})),
               "保存先に書き込めません: /x");
+    // A damaged import record is told when no picture is at stake.
+    const QString ledger = QStringLiteral("取り込みの控えを保存できない: x");
+    EXPECT_EQ(str(*ShellTexts::warning(std::nullopt, {}, ledger)), str(ledger));
+    EXPECT_EQ(str(*ShellTexts::warning(std::nullopt, {QStringLiteral("A.JPG")}, ledger)),
+              "転送できなかったコマ: A.JPG  — カメラのカードには残っています");
 }
 
 TEST(ShellTexts, batteryThresholds) {

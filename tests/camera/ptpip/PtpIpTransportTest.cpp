@@ -805,6 +805,73 @@ TEST_F(RawCamera, ACameraSilentOnBothConnectionsIsProbedThenGivenUp) {
     EXPECT_LE(probes.load(), 3);
 }
 
+// A transaction that hangs while the camera stays chatty elsewhere: it answers every probe,
+// or sends an event again and again. That shows a live camera, not a moving transaction: the
+// time-out must still end it, or a wedged body keeps every caller waiting for ever.
+TEST_F(RawCamera, AHungTransactionEndsAtTheTimeOutWhateverTheEventConnectionSays) {
+    struct Row {
+        const char* what;
+        bool answersProbes;
+        bool sendsEvents;
+    };
+    const Row rows[] = {{"answers probes", true, false},
+                        {"sends events", false, true},
+                        {"both", true, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (peer.joinable()) peer.join();
+        auto options = optionsFor(portOf(listener.fd));
+        options.ioTimeout = 5s;
+        transport = std::make_unique<PtpIpTransport>(options, log.sink());
+        std::atomic<bool> requested = false;
+        run([&] {
+            const auto open = nextRequest();
+            sendPacket(command.fd, OperationResponse{{OK, open.transactionId, {}}});
+            nextRequest();  // never answered
+            requested = true;
+            for (;;) {
+                pollfd waiting{events.fd, POLLIN, 0};
+                if (::poll(&waiting, 1, 30) < 0) return;
+                if (waiting.revents != 0) {
+                    const auto packet = readPacket(events.fd);
+                    if (!packet) return;  // the initiator gave up
+                    const Bytes answer = encode(ProbeResponse{});
+                    if (row.answersProbes && std::holds_alternative<ProbeRequest>(*packet) &&
+                        ::send(events.fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0)
+                        return;
+                }
+                const Bytes event = encode(Event{0x4006, 0, {}});
+                if (row.sendsEvents && ::send(events.fd, event.data(), event.size(), MSG_NOSIGNAL) < 0)
+                    return;
+            }
+        });
+        async::VirtualRuntime rt;
+        auto engine = SessionEngine::create(rt, std::move(transport));
+        const auto opened = rt.run(engine->open(), async::Seconds{30});
+        ASSERT_TRUE(opened && opened->ok());
+        std::optional<Result<Exchange, TransportError>> result;
+        async::Scope scope(rt);
+        scope.spawn(exchangeInto(engine, 0x100E, result));
+        for (int i = 0; i < 2000 && !requested; ++i)
+            rt.waitUntil([&] { return requested.load(); }, 5ms);
+        ASSERT_TRUE(requested);
+        const auto start = rt.clock().monotonic();
+        while (!result && rt.clock().monotonic() - start < async::Seconds{30}) {
+            rt.clock().advance(async::Seconds{0.25});
+            rt.runReady();
+            rt.waitUntil([&] { return result.has_value(); }, 20ms);
+        }
+        ASSERT_TRUE(result);
+        EXPECT_LE((rt.clock().monotonic() - start).count(), 6.5);
+        ASSERT_FALSE(result->ok());
+        EXPECT_TRUE(
+            result->error().message.startsWith(QStringLiteral("カメラが 5 秒間応答しませんでした")));
+        scope.cancelAll();
+        engine.reset();
+        peer.join();
+    }
+}
+
 TEST_F(RawCamera, ASilentCameraTimesOutTheHandshake) {
     auto options = optionsFor(portOf(listener.fd));
     options.initTimeout = 200ms;

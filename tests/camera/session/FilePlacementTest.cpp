@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
+
 #include <cerrno>
 #include <turbojpeg.h>
 
@@ -151,6 +153,70 @@ std::pair<int, int> sizeOf(const Bytes& jpeg) {
     tjDecompressHeader3(handle, const_cast<unsigned char*>(jpeg.data()), jpeg.size(), &w, &h, &s, &c);
     tjDestroy(handle);
     return {w, h};
+}
+
+// A camera may name a file up to the filesystem's limit; the temporary, longer by its
+// decorations, and the numbered names must still fit.
+TEST(FilePlacement, NamesAtTheLengthLimitStillSaveAndNumber) {
+    QTemporaryDir dir;
+    const QString names[] = {QString(250, u'A') + QStringLiteral(".JPG"),
+                             QString(83, QChar(0x5199)) + QStringLiteral(".NEF")};  // 3 bytes each
+    for (const QString& name : names) {
+        for (int copy = 0; copy < 2; ++copy) {
+            auto file = PendingFile::create(dir.path(), name);
+            ASSERT_TRUE(file) << file.error().message().toStdString();
+            writeAll(*file.value(), QByteArray(10, 'x'));
+            auto placed = file.value()->place();
+            ASSERT_TRUE(placed) << placed.error().message().toStdString();
+            EXPECT_LE(QFile::encodeName(placed.value()).size(), maxFileNameBytes);
+            EXPECT_TRUE(placed.value().endsWith(name.right(4)));
+            if (copy == 0) {
+                EXPECT_EQ(placed.value(), name);
+            }
+        }
+    }
+    EXPECT_EQ(entries(dir.path()).size(), 4);
+}
+
+// What a killed run left: temporaries nobody writes any more. A temporary of a download still
+// running (in this process, or held by another) stays, and so does every real file.
+TEST(FilePlacement, StaleTemporariesGoWhenTheFolderIsUsedAgain) {
+    QTemporaryDir dir;
+    auto running = PendingFile::create(dir.path(), QStringLiteral("DSC_0009.JPG"));
+    ASSERT_TRUE(running);
+    const QDateTime longAgo = QDateTime::currentDateTime().addDays(-1);
+    auto make = [&dir, &longAgo](const QString& name) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("partial");
+        file.flush();
+        file.setFileTime(longAgo, QFileDevice::FileModificationTime);
+    };
+    make(QStringLiteral(".DSC_0001.JPG.a1B2c3.part"));  // left by a killed run
+    make(QStringLiteral(".DSC_0002.NEF.Zz9Yy8.part"));  // likewise
+    make(QStringLiteral("DSC_0003.JPG"));               // a picture
+    make(QStringLiteral(".notes.part"));                // not of our pattern
+    const QString heldName = QStringLiteral(".DSC_0004.JPG.q1w2e3.part");
+    make(heldName);
+    // Another process's download in progress holds its lock on its temporary.
+    QFile held(dir.filePath(heldName));
+    ASSERT_TRUE(held.open(QIODevice::ReadWrite));
+    ASSERT_EQ(::flock(held.handle(), LOCK_EX | LOCK_NB), 0);
+
+    EXPECT_EQ(removeStaleTemporaries(dir.path()), 2);
+    const QStringList left = entries(dir.path());
+    EXPECT_FALSE(left.contains(QStringLiteral(".DSC_0001.JPG.a1B2c3.part")));
+    EXPECT_FALSE(left.contains(QStringLiteral(".DSC_0002.NEF.Zz9Yy8.part")));
+    EXPECT_TRUE(left.contains(QStringLiteral("DSC_0003.JPG")));
+    EXPECT_TRUE(left.contains(QStringLiteral(".notes.part")));
+    EXPECT_TRUE(left.contains(heldName));
+    EXPECT_EQ(left.filter(QStringLiteral(".DSC_0009.JPG.")).size(), 1) << "our own download stays";
+    held.close();
+
+    // Creating a file is the moment a destination is used: the sweep happens then.
+    auto next = PendingFile::create(dir.path(), QStringLiteral("DSC_0010.JPG"));
+    ASSERT_TRUE(next);
+    EXPECT_FALSE(entries(dir.path()).contains(heldName));
 }
 
 TEST(JpegScaling, ThumbnailsLargerThanAskedAreScaledDownToFit) {
