@@ -1,5 +1,7 @@
 #include "app/geo/ExifTool.h"
 
+#include "app/geo/GeoPosition.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -34,7 +36,14 @@ bool needsCString(const QString& argument) {
            argument.contains(u'\n') || argument.contains(u'\r');
 }
 
-enum class Run { file, direct };
+enum class Run { file, direct, refused };
+
+// The last guard before a file the user keeps: whatever let a point out of range into a
+// record, ExifTool would write it as it is (GPSLatitude 91.5).
+std::optional<QString> refusal(const GeoPoint& point) {
+    if (auto fault = GeoPosition::fault(point)) return QStringLiteral("書き込みません: ") + *fault;
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -165,7 +174,8 @@ GeoWriter::Report ExifTool::apply(const std::vector<GeoWriter::Match>& matches,
     if (progress) progress(0, total);
     for (const auto& match : matches)
         report.failed.push_back(
-            {QFileInfo(match.url).fileName(), QStringLiteral("exiftool が見つかりません")});
+            {QFileInfo(match.url).fileName(),
+             refusal(match.point).value_or(QStringLiteral("exiftool が見つかりません"))});
     if (progress) progress(total, total);
     return report;
 }
@@ -190,6 +200,10 @@ GeoWriter::Report ExifTool::write(const std::vector<GeoWriter::Match>& matches,
     std::vector<Run> runOf;
     runOf.reserve(matches.size());
     for (const auto& match : matches) {
+        if (refusal(match.point)) {
+            runOf.push_back(Run::refused);
+            continue;
+        }
         const QString path = QFileInfo(match.url).absoluteFilePath();
         const QStringList tags = tagArguments(match.point);
         if (const auto line = argumentFileLine(path)) {
@@ -227,7 +241,8 @@ GeoWriter::Report ExifTool::write(const std::vector<GeoWriter::Match>& matches,
                 file.errorString() + QStringLiteral(")"));
             for (const auto& match : matches)
                 report.failed.push_back(
-                    {QFileInfo(match.url).fileName(), QStringLiteral("作業ファイルを作れません")});
+                    {QFileInfo(match.url).fileName(),
+                     refusal(match.point).value_or(QStringLiteral("作業ファイルを作れません"))});
             return finish();
         }
     }
@@ -249,6 +264,11 @@ GeoWriter::Report ExifTool::write(const std::vector<GeoWriter::Match>& matches,
     // ExifTool's status says little about single pictures; what counts is what they carry now.
     for (std::size_t i = 0; i < matches.size(); ++i) {
         const QString name = QFileInfo(matches[i].url).fileName();
+        // Checked before the GPS test: a picture tagged before still did not get this point.
+        if (runOf[i] == Run::refused) {
+            report.failed.push_back({name, *refusal(matches[i].point)});
+            continue;
+        }
         if (GeoWriter::hasGPS(matches[i].url)) {
             report.written << name;
             continue;

@@ -57,8 +57,10 @@ struct ExifTool {
     using LogSink = std::function<void(const QString&)>;
 
     // Writes each match's position into its picture and reports, per picture, whether it
-    // carries GPS data afterwards; reasons are Japanese. No ExifTool: every picture fails
-    // with "exiftool が見つかりません" and nothing is logged. An empty list gives an empty
+    // carries GPS data afterwards; reasons are Japanese. A point out of range
+    // (GeoPosition::fault) is never handed to ExifTool: its picture fails with "書き込みません: "
+    // and the fault, whatever it carried before. No ExifTool: every other picture fails with
+    // "exiftool が見つかりません" and nothing is logged. An empty list gives an empty
     // report. `progress` hears (0, n) before and (n, n) after the run, nothing in between.
     static GeoWriter::Report apply(const std::vector<GeoWriter::Match>& matches,
                                    const Progress& progress, const LogSink& log,

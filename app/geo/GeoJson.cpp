@@ -1,5 +1,7 @@
 #include "app/geo/GeoJson.h"
 
+#include "app/geo/GeoPosition.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -403,7 +405,18 @@ QString formatTime(const QDateTime& time) {
 Result<GeoPayload, QString> decodePayload(ByteView json) {
     RecordReader reader(RecordReader::Root::payload);
     if (auto error = readRecord(reader, json)) return std::move(*error);
+    if (auto fault = positionFault(reader.payload())) return std::move(*fault);
     return std::move(reader.payload());
+}
+
+std::optional<QString> positionFault(const GeoPayload& payload) {
+    for (const auto& [name, point] : payload.shots)
+        if (auto fault = GeoPosition::fault(point))
+            return QStringLiteral("「shots」の「%1」: ").arg(name) + *fault;
+    for (std::size_t i = 0; i < payload.track.size(); ++i)
+        if (auto fault = GeoPosition::fault(payload.track[i]))
+            return QStringLiteral("「track」の %1 点目: ").arg(i + 1) + *fault;
+    return std::nullopt;
 }
 
 QByteArray encodePayload(const GeoPayload& payload) {

@@ -23,10 +23,16 @@ QString failureText(Failure failure) {
             return QStringLiteral("形式が違います");
         case Failure::length:
             return QStringLiteral("大きさが不正です");
+        case Failure::busy:
+            return QStringLiteral("受信中のデータが多すぎます");
         case Failure::body:
             return QStringLiteral("本体を受信できませんでした");
         case Failure::decode:
             return QStringLiteral("内容を解釈できませんでした");
+        case Failure::position:
+            return QStringLiteral("範囲外の位置が含まれています");
+        case Failure::evicted:
+            return QStringLiteral("接続が混み合っているため打ち切りました");
     }
     return QStringLiteral("内容を解釈できませんでした");
 }
@@ -48,6 +54,7 @@ Result<Envelope, Failure> decodeEnvelope(ByteView body) {
     auto decoded = GeoJson::detail::decodeEnvelope(body);
     if (!decoded) return Failure::decode;
     auto& [sender, payload] = decoded.value();
+    if (GeoJson::positionFault(payload)) return Failure::position;
     return Envelope{std::move(sender), std::move(payload)};
 }
 

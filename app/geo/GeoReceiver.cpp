@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <utility>
 
 namespace pexil {
@@ -24,9 +25,18 @@ constexpr async::Seconds failureShown{3.0};
 constexpr async::Seconds acceptRetry{1.0};
 // How long a message may pause before the connection counts as broken.
 constexpr async::Seconds silenceLimit{60.0};
+// The whole message's deadline: a base for connecting and the header, plus the body at a rate
+// far below any real network's (a phone on poor Wi-Fi still sends megabytes a second).
+constexpr async::Seconds deadlineBase{30.0};
+constexpr double slowestRate = 64 * 1024;  // bytes per second
+// How old a connection must be before it may be cut for a newcomer: a burst of real senders
+// is accepted in a moment and finishes in a moment.
+constexpr async::Seconds evictionGrace{5.0};
 // Connections served at once: the phone sends one message at a time, yet a busy studio
 // network (and the load test) may have dozens in flight.
 constexpr std::size_t connectionLimit = 64;
+static_assert(GeoReceiver::bodyBudget >= 2 * std::size_t{GeoLink::maximumBody},
+              "a body of the largest size must fit beside another");
 // Senders the system keeps waiting while every slot is taken. Qt's default of 50 would make
 // a burst beyond it fall back on SYN retries, which take seconds.
 constexpr int listenBacklog = 256;
@@ -89,12 +99,14 @@ GeoReceiver::GeoReceiver(async::Clock& clock, LogSink log, Options options, QObj
 
 GeoReceiver::~GeoReceiver() {
     for (const async::TimerId timer : timers_) clock_.cancelTimer(timer);
+    if (evictionCheck_) clock_.cancelTimer(*evictionCheck_);
     // The sockets die with this object; none of their last signals may reach it half gone.
-    for (const auto& entry : connections_) {
+    for (auto& entry : connections_) {
         entry.first->disconnect(this);
-        if (entry.second.silence) clock_.cancelTimer(*entry.second.silence);
+        stopReading(entry.second);
     }
     connections_.clear();
+    if (held_) ::close(static_cast<int>(*held_));
 }
 
 void GeoReceiver::start() {
@@ -140,6 +152,18 @@ quint16 GeoReceiver::port() const {
 }
 
 void GeoReceiver::accept(qintptr descriptor) {
+    if (connections_.size() >= connectionLimit && !evictSlowest()) {
+        // Qt's accept loop stops after this one (updateAccepting()); the sender waits unread
+        // for a slot, the ones after it in the system's queue.
+        held_ = descriptor;
+        updateAccepting();
+        watchForEviction();
+        return;
+    }
+    serve(descriptor);
+}
+
+void GeoReceiver::serve(qintptr descriptor) {
     // Qt closes its socket in both directions when the peer ends its sending side, yet a
     // sender that half-closes before its message is whole still waits for its "NG". A second
     // descriptor on the connection keeps the answering direction open after Qt let go.
@@ -155,15 +179,15 @@ void GeoReceiver::accept(qintptr descriptor) {
     QTcpSocket* socket = owned.release();
     Connection& connection = connections_.emplace(socket, Connection{}).first->second;
     connection.replyChannel = std::move(replyChannel);
+    connection.accepted = clock_.monotonic();
     watchSilence(socket, connection);
-    updateAccepting();
+    watchDeadline(socket, connection);
     setState(Receiving{});
 
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readable(socket); });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
         const auto it = connections_.find(socket);
-        if (it != connections_.end() && it->second.phase == Phase::closing &&
-            socket->bytesToWrite() == 0)
+        if (it != connections_.end() && it->second.closing && socket->bytesToWrite() == 0)
             close(socket);
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { lost(socket); });
@@ -172,104 +196,129 @@ void GeoReceiver::accept(qintptr descriptor) {
     readable(socket);
 }
 
+bool GeoReceiver::evictSlowest() {
+    const async::Seconds now = clock_.monotonic();
+    QTcpSocket* slowest = nullptr;
+    double lowestRate = 0;
+    async::Seconds slowestAge{0};
+    for (const auto& [socket, connection] : connections_) {
+        const async::Seconds age = now - connection.accepted;
+        if (connection.closing || age < evictionGrace) continue;
+        const double rate = static_cast<double>(connection.frame.received()) / age.count();
+        if (slowest == nullptr || rate < lowestRate || (rate == lowestRate && age > slowestAge)) {
+            slowest = socket;
+            lowestRate = rate;
+            slowestAge = age;
+        }
+    }
+    if (slowest == nullptr) return false;
+    const std::size_t received = connections_.at(slowest).frame.received();
+    finish(slowest, GeoLink::Failure::evicted,
+           QStringLiteral(
+               "%1 本すべて使用中、%2 秒で %3 バイトの送信元を切り、新しい接続を受け付けます")
+               .arg(connectionLimit)
+               .arg(QString::number(slowestAge.count(), 'f', 0))
+               .arg(received));
+    // The reply was handed over (or not) inside finish(); the slot is wanted now.
+    close(slowest);
+    return true;
+}
+
+void GeoReceiver::watchForEviction() {
+    if (evictionCheck_ || !held_) return;
+    // The next moment a connection may become old enough to be cut.
+    const async::Seconds now = clock_.monotonic();
+    async::Seconds wait = evictionGrace;
+    for (const auto& entry : connections_)
+        if (!entry.second.closing)
+            wait = std::min(wait, entry.second.accepted + evictionGrace - now);
+    evictionCheck_ = clock_.startTimer(std::max(wait, async::Seconds{0}), [this] {
+        evictionCheck_.reset();
+        if (!held_) return;
+        // Cutting one frees a slot, and close() serves the held sender in it.
+        if (connections_.size() < connectionLimit || evictSlowest()) {
+            if (held_ && connections_.size() < connectionLimit) {
+                const qintptr descriptor = *std::exchange(held_, std::nullopt);
+                serve(descriptor);
+                updateAccepting();
+            }
+            return;
+        }
+        watchForEviction();
+    });
+}
+
 void GeoReceiver::watchSilence(QTcpSocket* socket, Connection& connection) {
     if (connection.silence) clock_.cancelTimer(*connection.silence);
-    connection.silence = clock_.startTimer(silenceLimit, [this, socket] { silent(socket); });
+    connection.silence =
+        clock_.startTimer(silenceLimit, [this, socket] { overdue(socket, &Connection::silence); });
 }
 
-void GeoReceiver::silent(QTcpSocket* socket) {
+void GeoReceiver::watchDeadline(QTcpSocket* socket, Connection& connection) {
+    if (connection.deadline) clock_.cancelTimer(*connection.deadline);
+    const async::Seconds due = connection.accepted + deadlineBase +
+                               async::Seconds{connection.frame.length() / slowestRate};
+    connection.deadline =
+        clock_.startTimer(std::max(due - clock_.monotonic(), async::Seconds{0}),
+                          [this, socket] { overdue(socket, &Connection::deadline); });
+}
+
+void GeoReceiver::overdue(QTcpSocket* socket, std::optional<async::TimerId> Connection::*timer) {
     const auto it = connections_.find(socket);
     if (it == connections_.end()) return;
-    it->second.silence.reset();
-    if (it->second.phase != Phase::closing) finish(socket, readFailure(it->second.phase));
+    (it->second.*timer).reset();
+    if (!it->second.closing) finish(socket, readFailure(it->second));
 }
 
-GeoLink::Failure GeoReceiver::readFailure(Phase phase) {
-    return phase == Phase::header ? GeoLink::Failure::header : GeoLink::Failure::body;
+GeoLink::Failure GeoReceiver::readFailure(const Connection& connection) {
+    return connection.frame.step() == GeoFrameReader::Step::header ? GeoLink::Failure::header
+                                                                   : GeoLink::Failure::body;
 }
 
 void GeoReceiver::readable(QTcpSocket* socket) {
     const auto it = connections_.find(socket);
-    if (it == connections_.end()) return;
-    if (it->second.phase != Phase::closing && socket->bytesAvailable() > 0)
-        watchSilence(socket, it->second);
-    // Each step may finish the exchange and forget the connection: nothing after them.
-    switch (it->second.phase) {
-        case Phase::header:
-            readHeader(socket, it->second);
-            return;
-        case Phase::body:
-            readBody(socket, it->second);
-            return;
-        case Phase::closing:
-            return;
-    }
-}
-
-void GeoReceiver::lost(QTcpSocket* socket) {
-    // Whatever arrived before the peer left still counts.
-    readable(socket);
-    const auto it = connections_.find(socket);
-    if (it == connections_.end()) return;
-    if (it->second.phase == Phase::closing) {
-        // The reply may not have left; there is nobody to give it to any more.
-        close(socket);
-        return;
-    }
-    finish(socket, readFailure(it->second.phase));
-}
-
-void GeoReceiver::readHeader(QTcpSocket* socket, Connection& connection) {
-    if (socket->bytesAvailable() <= 0) return;
-    const auto have = static_cast<qint64>(connection.header.size());
-    const qint64 need = GeoLink::headerSize - have;
-    connection.header.resize(GeoLink::headerSize);
-    const qint64 got = socket->read(reinterpret_cast<char*>(connection.header.data()) + have, need);
-    connection.header.resize(static_cast<std::size_t>(have + std::max<qint64>(got, 0)));
-    if (static_cast<qint64>(connection.header.size()) < GeoLink::headerSize) return;
-
-    const auto checked = GeoLink::checkHeader(connection.header);
-    if (!checked) {
-        finish(socket, checked.error());
-        return;
-    }
-    connection.length = checked.value();
-    connection.phase = Phase::body;
-    limitReading(socket, connection.length);
-    readBody(socket, connection);
-}
-
-void GeoReceiver::readBody(QTcpSocket* socket, Connection& connection) {
-    Bytes& body = connection.body;
-    while (body.size() < connection.length) {
+    if (it == connections_.end() || it->second.closing) return;
+    Connection& connection = it->second;
+    GeoFrameReader& frame = connection.frame;
+    if (socket->bytesAvailable() > 0) watchSilence(socket, connection);
+    while (frame.wanted() > 0) {
         const qint64 available = socket->bytesAvailable();
         if (available <= 0) break;
-        const std::size_t filled = body.size();
-        // One byte more than Qt holds, when the body needs it: a read that empties Qt's buffer
-        // without asking past it leaves the socket's read notification off, and the rest of
-        // the body would sit in the kernel.
-        const std::size_t take = std::min<std::size_t>(connection.length - filled,
-                                                       static_cast<std::size_t>(available) + 1);
-        if (body.capacity() < filled + take) {
-            // Grow geometrically, but never past the announced length.
-            body.reserve(std::min<std::size_t>(connection.length,
-                                               std::max(filled + take, 2 * body.capacity())));
-        }
-        body.resize(filled + take);
+        const bool inHeader = frame.step() == GeoFrameReader::Step::header;
+        // One byte more than Qt holds, when the message needs it: a read that empties Qt's
+        // buffer without asking past it leaves the socket's read notification off, and the
+        // rest would sit in the kernel.
+        const std::span<std::uint8_t> room = frame.room(static_cast<std::size_t>(available) + 1);
         const qint64 got =
-            socket->read(reinterpret_cast<char*>(body.data()) + filled, static_cast<qint64>(take));
-        body.resize(filled + static_cast<std::size_t>(std::max<qint64>(got, 0)));
+            socket->read(reinterpret_cast<char*>(room.data()), static_cast<qint64>(room.size()));
+        frame.commit(static_cast<std::size_t>(std::max<qint64>(got, 0)));
+        if (frame.step() == GeoFrameReader::Step::failed) {
+            finish(socket, *frame.failure());
+            return;
+        }
+        if (inHeader && frame.step() != GeoFrameReader::Step::header) {
+            // The header has passed: the body is admitted only if it fits the budget.
+            if (frame.length() > bodyBudget - reserved_) {
+                finish(socket, GeoLink::Failure::busy,
+                       QStringLiteral("%1 バイトの本体、残り %2 バイト")
+                           .arg(frame.length())
+                           .arg(bodyBudget - reserved_));
+                return;
+            }
+            connection.reserved = frame.length();
+            reserved_ += connection.reserved;
+            watchDeadline(socket, connection);
+        }
         if (got <= 0) break;
     }
-    if (body.size() < connection.length) {
-        limitReading(socket, connection.length - static_cast<std::uint32_t>(body.size()));
+    if (frame.step() != GeoFrameReader::Step::complete) {
+        limitReading(socket, frame.wanted());
         return;
     }
     // Zero would mean "no limit"; one byte is the least Qt can be told to hold.
     limitReading(socket, 1);
-    connection.phase = Phase::closing;
-    auto decoded = GeoLink::decodeEnvelope(withoutOuterSpace(body));
-    Bytes().swap(body);
+    connection.closing = true;
+    auto decoded = GeoLink::decodeEnvelope(withoutOuterSpace(frame.body()));
     if (!decoded) {
         finish(socket, decoded.error());
         return;
@@ -277,9 +326,23 @@ void GeoReceiver::readBody(QTcpSocket* socket, Connection& connection) {
     succeed(socket, std::move(decoded).value());
 }
 
-void GeoReceiver::limitReading(QTcpSocket* socket, std::uint32_t wanted) {
+void GeoReceiver::lost(QTcpSocket* socket) {
+    // Whatever arrived before the peer left still counts.
+    readable(socket);
+    const auto it = connections_.find(socket);
+    if (it == connections_.end()) return;
+    if (it->second.closing) {
+        // The reply may not have left; there is nobody to give it to any more.
+        close(socket);
+        return;
+    }
+    finish(socket, readFailure(it->second));
+}
+
+void GeoReceiver::limitReading(QTcpSocket* socket, std::size_t wanted) {
     // A socket whose peer has just gone has no descriptor left to limit.
-    if (socket->isValid()) socket->setReadBufferSize(std::min(wanted, bodyChunk));
+    if (socket->isValid())
+        socket->setReadBufferSize(static_cast<qint64>(std::min<std::size_t>(wanted, bodyChunk)));
 }
 
 void GeoReceiver::succeed(QTcpSocket* socket, GeoLink::Envelope envelope) {
@@ -295,9 +358,11 @@ void GeoReceiver::succeed(QTcpSocket* socket, GeoLink::Envelope envelope) {
     reply(socket, "OK");
 }
 
-void GeoReceiver::finish(QTcpSocket* socket, GeoLink::Failure failure) {
+void GeoReceiver::finish(QTcpSocket* socket, GeoLink::Failure failure, const QString& detail) {
     const QString text = GeoLink::failureText(failure);
-    if (log_) log_(QStringLiteral("受信に失敗: ") + text);
+    if (log_)
+        log_(QStringLiteral("受信に失敗: ") + text +
+             (detail.isEmpty() ? QString() : QStringLiteral("（") + detail + QStringLiteral("）")));
     setState(Failed{text});
     reply(socket, "NG");
     // Every failure has its own timer; an earlier one may end a later failure's display.
@@ -309,10 +374,8 @@ void GeoReceiver::finish(QTcpSocket* socket, GeoLink::Failure failure) {
 void GeoReceiver::reply(QTcpSocket* socket, const char* bytes) {
     const auto it = connections_.find(socket);
     if (it == connections_.end()) return;
-    it->second.phase = Phase::closing;
-    Bytes().swap(it->second.body);
-    if (it->second.silence) clock_.cancelTimer(*it->second.silence);
-    it->second.silence.reset();
+    it->second.closing = true;
+    stopReading(it->second);
     // A peer that has just gone leaves the socket "connected" with no descriptor behind it.
     if (socket->isValid() && socket->state() == QAbstractSocket::ConnectedState) {
         socket->write(bytes, 2);
@@ -329,22 +392,38 @@ void GeoReceiver::reply(QTcpSocket* socket, const char* bytes) {
     close(socket);
 }
 
+void GeoReceiver::stopReading(Connection& connection) {
+    reserved_ -= std::exchange(connection.reserved, 0);
+    connection.frame.releaseBody();
+    if (connection.silence) clock_.cancelTimer(*connection.silence);
+    if (connection.deadline) clock_.cancelTimer(*connection.deadline);
+    connection.silence.reset();
+    connection.deadline.reset();
+}
+
 void GeoReceiver::close(QTcpSocket* socket) {
     const auto it = connections_.find(socket);
     if (it == connections_.end()) return;
-    if (it->second.silence) clock_.cancelTimer(*it->second.silence);
+    stopReading(it->second);
     connections_.erase(it);  // closes the reply channel: the connection ends here
-    updateAccepting();
     socket->disconnect(this);
     socket->close();
     // Never deleted inside one of its own signals.
     socket->deleteLater();
+    // The sender held unread has waited longest: it takes the free slot before the listener
+    // takes anyone from the system's queue.
+    if (held_ && connections_.size() < connectionLimit) {
+        const qintptr descriptor = *std::exchange(held_, std::nullopt);
+        if (evictionCheck_) clock_.cancelTimer(*std::exchange(evictionCheck_, std::nullopt));
+        serve(descriptor);
+    }
+    updateAccepting();
 }
 
 void GeoReceiver::updateAccepting() {
     if (!listener_) return;
-    const bool full = connections_.size() >= connectionLimit;
-    if (full && !full_) {
+    const bool full = held_.has_value();
+    if (full && !heldBack_) {
         // Pausing alone is not enough: Qt's accept loop drains the whole queue of the current
         // notification. A pending-connection bound of zero stops it before the next accept.
         listener_->setMaxPendingConnections(0);
@@ -353,12 +432,12 @@ void GeoReceiver::updateAccepting() {
             log_(
                 QStringLiteral("同時の接続が上限（%1）に達したため、空くまで新しい接続を待たせます")
                     .arg(connectionLimit));
-    } else if (!full && full_) {
+    } else if (!full && heldBack_) {
         listener_->setMaxPendingConnections(pendingWhileAccepting);
     }
-    full_ = full;
+    heldBack_ = full;
     // An accept error holds the listener back for its own pause (see start()).
-    if (!full_ && !acceptBroken_) listener_->resumeAccepting();
+    if (!heldBack_ && !acceptBroken_) listener_->resumeAccepting();
 }
 
 void GeoReceiver::returnToWaiting(async::TimerId timer) {

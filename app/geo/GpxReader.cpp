@@ -1,6 +1,7 @@
 #include "app/geo/GpxReader.h"
 
 #include "app/geo/GeoJson.h"
+#include "app/geo/GeoPosition.h"
 
 #include <QByteArray>
 #include <QXmlStreamReader>
@@ -165,6 +166,11 @@ private:
         }
         if (xml_.hasError()) return false;
         if (!timed) return fail(QStringLiteral("GPX の %1 点目に時刻がありません").arg(number));
+        // Refused, not skipped, as an unreadable number is: no logger writes latitude 91, so
+        // the file is damaged or made up, and the user is better told so than handed a track
+        // with holes nobody mentioned.
+        if (const auto fault = GeoPosition::fault(point))
+            return fail(QStringLiteral("GPX の %1 点目: ").arg(number) + *fault);
         payload_.track.push_back(point);
         return true;
     }

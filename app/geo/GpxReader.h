@@ -16,8 +16,9 @@ namespace pexil::Gpx {
 // skipped. Any thread; no I/O.
 //
 // Fails, with a Japanese description, on XML that does not parse, a root that is not gpx,
-// a point without a readable time or with unreadable lat, lon or ele, a file without a
-// single track point, and a file too large to be a plausible track.
+// a point without a readable time or with unreadable lat, lon or ele, a point out of range
+// (GeoPosition::fault: the whole file is refused, no point is silently dropped), a file
+// without a single track point, and a file too large to be a plausible track.
 Result<GeoPayload, QString> read(ByteView xml);
 
 }  // namespace pexil::Gpx

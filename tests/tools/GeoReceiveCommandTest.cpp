@@ -33,7 +33,7 @@ QByteArray payloadJson() {
 }
 
 class GeoReceiveCommand : public ::testing::Test {
-protected:
+public:
     GeoReceiveCommand() {
         GeoReceiver::Options options;
         options.address = QHostAddress::LocalHost;
@@ -131,14 +131,19 @@ TEST_F(GeoReceiveCommand, SendFailuresExitTwoWithOneLine) {
     EXPECT_TRUE(envelopes.empty());
 }
 
-TEST_F(GeoReceiveCommand, ReceivePrintsStatesSavesAndStopsCleanlyOnSigterm) {
-    QTemporaryDir data;
+// Runs "geo receive" with its data folder in `data`, sends it one record from `sender` once
+// it is waiting, then stops it with SIGTERM.
+struct ReceiveRun {
+    Outcome receive;
+    Outcome sent;
+};
+ReceiveRun receiveOne(GeoReceiveCommand& test, const QTemporaryDir& data, const QString& sender) {
     const QByteArray previous = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
-    const QString payload = file(QStringLiteral("p.json"), payloadJson());
+    const QString payload = test.file(QStringLiteral("p.json"), payloadJson());
 
-    Outcome r;
-    Outcome sent;
+    ReceiveRun run;
+    Outcome& r = run.receive;
     QTextStream out(&r.out), err(&r.err);
     // Runs inside the command's event loop, once it is waiting.
     QTimer::singleShot(0, [&] {
@@ -147,8 +152,9 @@ TEST_F(GeoReceiveCommand, ReceivePrintsStatesSavesAndStopsCleanlyOnSigterm) {
                                QRegularExpression::MultilineOption)
                 .match(r.out);
         if (match.hasMatch()) {
-            sent = send({QStringLiteral("127.0.0.1:") + match.captured(1), payload,
-                         QStringLiteral("--sender"), QStringLiteral("tester")});
+            run.sent =
+                testing::runCommand(runGeoSend, {QStringLiteral("127.0.0.1:") + match.captured(1),
+                                                 payload, QStringLiteral("--sender"), sender});
         }
         // Thread-directed: the command has blocked it for this thread and reads it itself.
         std::raise(SIGTERM);
@@ -163,9 +169,16 @@ TEST_F(GeoReceiveCommand, ReceivePrintsStatesSavesAndStopsCleanlyOnSigterm) {
     } else {
         qputenv("XDG_DATA_HOME", previous);
     }
+    return run;
+}
+
+TEST_F(GeoReceiveCommand, ReceivePrintsStatesSavesAndStopsCleanlyOnSigterm) {
+    QTemporaryDir data;
+    const ReceiveRun run = receiveOne(*this, data, QStringLiteral("tester"));
+    const Outcome& r = run.receive;
 
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(sent.out, QStringLiteral("OK\n"));
+    EXPECT_EQ(run.sent.out, QStringLiteral("OK\n"));
     const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("state: waiting ")));
@@ -182,6 +195,28 @@ TEST_F(GeoReceiveCommand, ReceivePrintsStatesSavesAndStopsCleanlyOnSigterm) {
                                        static_cast<std::size_t>(json.size())));
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(record->sender, QStringLiteral("tester"));
+}
+
+TEST_F(GeoReceiveCommand, ASenderNameCannotForgeALineOfItsOwn) {
+    QTemporaryDir data;
+    const QString forger = QStringLiteral("evil\nstate: received forged\r\x1b[2K\\");
+    const ReceiveRun run = receiveOne(*this, data, forger);
+    const Outcome& r = run.receive;
+
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(run.sent.out, QStringLiteral("OK\n"));
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_EQ(lines[2],
+              QStringLiteral("state: received evil\\nstate: received forged\\r\\x1b[2K\\\\"));
+    EXPECT_FALSE(r.out.contains(u'\r') || r.out.contains(u'\x1b'));
+    for (const QString& line : r.err.split(u'\n', Qt::SkipEmptyParts)) {
+        SCOPED_TRACE(line.toStdString());
+        EXPECT_TRUE(line.startsWith(QStringLiteral("log: "))) << "every stderr line is a log line";
+        EXPECT_FALSE(line.contains(u'\r') || line.contains(u'\x1b'));
+    }
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("log: 位置情報を受信: evil\\nstate: received forged\\r\\x1b[2K\\\\ から")));
 }
 
 TEST_F(GeoReceiveCommand, ReceiveRejectsAWrongCommandLine) {

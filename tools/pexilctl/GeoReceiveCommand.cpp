@@ -6,6 +6,7 @@
 #include "app/geo/GeoReceiver.h"
 #include "app/geo/GeoStore.h"
 #include "kit/async/Clock.h"
+#include "tools/pexilctl/LineText.h"
 #include "tools/pexilctl/StopSignals.h"
 
 #include <QEventLoop>
@@ -27,6 +28,9 @@ constexpr qint64 payloadFileLimit = 2LL * GeoLink::maximumBody;
 constexpr std::chrono::seconds connectTimeout{10};
 constexpr std::chrono::seconds progressTimeout{30};
 
+// Every text in these lines but our own words may come from outside: the sender's name from
+// any device on the network, the computer's name, a listener error. lineSafe keeps each on
+// its one line, so a name cannot forge a "state:" line of its own.
 QString stateLine(const GeoReceiver::State& state, quint16 port) {
     struct Line {
         quint16 port;
@@ -34,17 +38,17 @@ QString stateLine(const GeoReceiver::State& state, quint16 port) {
             return QStringLiteral("state: stopped");
         }
         QString operator()(const GeoReceiver::Waiting& waiting) const {
-            return QStringLiteral("state: waiting ") + waiting.name +
+            return QStringLiteral("state: waiting ") + lineSafe(waiting.name) +
                    QStringLiteral(" (port %1)").arg(port);
         }
         QString operator()(const GeoReceiver::Receiving&) const {
             return QStringLiteral("state: receiving");
         }
         QString operator()(const GeoReceiver::Received& received) const {
-            return QStringLiteral("state: received ") + received.sender;
+            return QStringLiteral("state: received ") + lineSafe(received.sender);
         }
         QString operator()(const GeoReceiver::Failed& failed) const {
-            return QStringLiteral("state: failed ") + failed.message;
+            return QStringLiteral("state: failed ") + lineSafe(failed.message);
         }
     };
     return std::visit(Line{port}, state);
@@ -176,6 +180,8 @@ QString geoReceiveHelp() {
         "  state: received SENDER         a record from SENDER was accepted and saved\n"
         "  state: failed TEXT             a message was rejected (or the port could not be\n"
         "                                 opened); back to waiting 3 seconds later\n"
+        "In NAME, SENDER and TEXT, and in the log lines, control characters are written as\n"
+        "\\n, \\r, \\t or \\xHH and a backslash as \\\\, so each stays on its one line.\n"
         "The diagnostic log lines (receipts, failures, the network announcement) go to\n"
         "stderr, prefixed \"log: \".\n"
         "\n"
@@ -217,8 +223,9 @@ int runGeoReceive(const QStringList& args, CommandIO io) {
     }
 
     async::SystemClock clock;
+    // Log lines quote the sender's name too.
     const auto log = [&io](const QString& line) {
-        io.err << "log: " << line << "\n";
+        io.err << "log: " << lineSafe(line) << "\n";
         io.err.flush();
     };
     GeoStore::Options storeOptions;
@@ -235,7 +242,7 @@ int runGeoReceive(const QStringList& args, CommandIO io) {
     print(receiver.state());
     if (std::holds_alternative<GeoReceiver::Failed>(receiver.state())) {
         io.err << "pexilctl geo receive: "
-               << std::get<GeoReceiver::Failed>(receiver.state()).message << "\n";
+               << lineSafe(std::get<GeoReceiver::Failed>(receiver.state()).message) << "\n";
         return exitFailed;
     }
     QObject::connect(&receiver, &GeoReceiver::stateChanged, &receiver, print);
@@ -304,8 +311,8 @@ int runGeoSend(const QStringList& args, CommandIO io) {
         GeoJson::decodePayload(ByteView(reinterpret_cast<const std::uint8_t*>(json.constData()),
                                         static_cast<std::size_t>(json.size())));
     if (!payload) {
-        io.err << "pexilctl geo send: 位置情報として読めません: " << path << "（" << payload.error()
-               << "）\n";
+        io.err << "pexilctl geo send: 位置情報として読めません: " << lineSafe(path) << "（"
+               << lineSafe(payload.error()) << "）\n";
         return exitUnreadable;
     }
 

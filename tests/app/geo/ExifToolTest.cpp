@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 namespace pexil {
@@ -399,6 +400,61 @@ TEST_F(ExifToolTest, PositionsReadBackAsWrittenInJpegAndTiff) {
                                       QStringLiteral("exiftool 終了: status 0"),
                                       QStringLiteral("書き込み完了: 成功 3 / 失敗 0")}));
     EXPECT_TRUE(QDir(scratch.path()).isEmpty());
+}
+
+TEST_F(ExifToolTest, APositionOffTheEarthIsNeverWrittenAndTheReportSaysWhy) {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        GeoPoint point;
+        const char16_t* reason;
+    };
+    const std::vector<Case> refused{
+        {"lat91.jpg", at(91.5, 1), u"書き込みません: 緯度 91.5 が範囲外です（-90〜90）"},
+        {"south.jpg", at(-90.0001, 1), u"書き込みません: 緯度 -90.0001 が範囲外です（-90〜90）"},
+        {"lon181.jpg", at(1, 181), u"書き込みません: 経度 181 が範囲外です（-180〜180）"},
+        {"far-west.jpg", at(1, -1e300), u"書き込みません: 経度 -1e+300 が範囲外です（-180〜180）"},
+        {"nan.jpg", at(nan, 1), u"書き込みません: 緯度 nan が範囲外です（-90〜90）"},
+        {"inf.jpg", at(1, inf), u"書き込みません: 経度 inf が範囲外です（-180〜180）"},
+        {"deep.jpg", at(1, 1, -inf), u"書き込みません: 標高 -inf が数ではありません"},
+    };
+    testing::PictureSpec tagged;
+    tagged.gps = true;
+    std::vector<GeoWriter::Match> matches{
+        matchOf(picture(QStringLiteral("good.jpg")), at(90, -180))};
+    std::vector<GeoWriter::Failure> expected;
+    for (const Case& c : refused) {
+        matches.push_back(matchOf(picture(QString::fromUtf8(c.name)), c.point));
+        expected.push_back({QString::fromUtf8(c.name), QString::fromUtf16(c.reason)});
+    }
+    // A picture tagged before does not count as written with a point that was refused.
+    matches.push_back(
+        matchOf(picture(QStringLiteral("tagged.jpg"), testing::jpeg(tagged)), at(91.5, 1)));
+    expected.push_back({QStringLiteral("tagged.jpg"),
+                        QStringLiteral("書き込みません: 緯度 91.5 が範囲外です（-90〜90）")});
+
+    Heard heard;
+    const auto report = real().write(matches, heard.onProgress(), heard.sink(), scratch.path());
+    EXPECT_EQ(report.written, QStringList{QStringLiteral("good.jpg")});
+    EXPECT_EQ(report.failed, expected);
+    for (std::size_t i = 1; i + 1 < matches.size(); ++i) {
+        SCOPED_TRACE(matches[i].url.toStdString());
+        EXPECT_FALSE(GeoWriter::hasGPS(matches[i].url)) << "nothing may have been written";
+    }
+    EXPECT_EQ(heard.log.last(), QStringLiteral("書き込み完了: 成功 1 / 失敗 8"));
+
+    {
+        SCOPED_TRACE("only refused points: ExifTool is not run at all");
+        const ExifTool marker =
+            fake(QStringLiteral("marker"), "open(my $f, '>', \"$0.ran\"); exit 0;");
+        Heard alone;
+        const auto onlyRefused =
+            marker.write({matches[1]}, alone.onProgress(), alone.sink(), scratch.path());
+        EXPECT_EQ(onlyRefused.failed, std::vector<GeoWriter::Failure>{expected[0]});
+        EXPECT_FALSE(QFile::exists(marker.script + QStringLiteral(".ran")));
+        EXPECT_TRUE(alone.log.filter(QStringLiteral("exiftool 終了")).isEmpty());
+    }
 }
 
 TEST_F(ExifToolTest, PicturesExifToolCannotWriteFailWithItsMessage) {

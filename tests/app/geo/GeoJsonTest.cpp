@@ -324,19 +324,53 @@ TEST(GeoJsonDecode, InputThatIsNotOneJsonObjectFails) {
 }
 
 TEST(GeoJsonDecode, NumbersInEveryJsonFormReadAsDouble) {
-    const auto result = decode(
-        withTrackPoint(R"({"time":"2024-05-01T12:00:00Z","lat":-0.0,"lon":18446744073709551615,)"
-                       R"("alt":-9223372036854775808,"accuracy":1.5E+2})"));
+    const auto result =
+        decode(withTrackPoint(R"({"time":"2024-05-01T12:00:00Z","lat":-0.0,"lon":1.5E+2,)"
+                              R"("alt":-9223372036854775808,"accuracy":18446744073709551615})"));
     ASSERT_TRUE(result.ok());
     const GeoPoint& point = result.value().track.at(0);
     EXPECT_EQ(point.lat, 0);
-    EXPECT_EQ(point.lon, 18446744073709551615.0);
+    EXPECT_EQ(point.lon, 150);
     EXPECT_EQ(point.alt, -9223372036854775808.0);
-    EXPECT_EQ(point.accuracy, 150);
+    EXPECT_EQ(point.accuracy, 18446744073709551615.0);
     const auto huge = decode(withTrackPoint(
-        R"({"time":"2024-05-01T12:00:00Z","lat":1,"lon":123456789012345678901234567890})"));
+        R"({"time":"2024-05-01T12:00:00Z","lat":1,"lon":1,"alt":123456789012345678901234567890})"));
     ASSERT_TRUE(huge.ok());
-    EXPECT_DOUBLE_EQ(huge.value().track.at(0).lon, 1.2345678901234568e29);
+    EXPECT_DOUBLE_EQ(*huge.value().track.at(0).alt, 1.2345678901234568e29);
+}
+
+TEST(GeoJsonDecode, APositionOffTheEarthFailsTheWholeDocumentAndSaysWhere) {
+    const QByteArray good = R"({"time":"2024-05-01T12:00:00Z","lat":1,"lon":1})";
+    struct Case {
+        QByteArray json;
+        const char16_t* error;  // none: decodes
+    };
+    const std::vector<Case> cases{
+        {withTrackPoint(R"({"time":"2024-05-01T12:00:00Z","lat":91,"lon":1})"),
+         u"「track」の 1 点目: 緯度 91 が範囲外です（-90〜90）"},
+        {withTrackPoint(good + R"(,{"time":"2024-05-01T12:00:00Z","lat":-90.0001,"lon":1})"),
+         u"「track」の 2 点目: 緯度 -90.0001 が範囲外です（-90〜90）"},
+        {withTrackPoint(R"({"time":"2024-05-01T12:00:00Z","lat":1,"lon":181})"),
+         u"「track」の 1 点目: 経度 181 が範囲外です（-180〜180）"},
+        {withTrackPoint(R"({"time":"2024-05-01T12:00:00Z","lat":1,"lon":-1e300})"),
+         u"「track」の 1 点目: 経度 -1e+300 が範囲外です（-180〜180）"},
+        {R"({"generated":"2024-05-01T12:00:00Z","track":[],"shots":{"A.JPG":)"
+         R"({"time":"2024-05-01T12:00:00Z","lat":91.5,"lon":1}}})",
+         u"「shots」の「A.JPG」: 緯度 91.5 が範囲外です（-90〜90）"},
+        {withTrackPoint(R"({"time":"2024-05-01T12:00:00Z","lat":90,"lon":-180},)"
+                        R"({"time":"2024-05-01T12:00:00Z","lat":-90,"lon":180,"alt":-1e300})"),
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.json.toStdString());
+        const auto result = decode(c.json);
+        if (c.error == nullptr) {
+            EXPECT_TRUE(result.ok()) << result.error().toStdString();
+        } else {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), QString::fromUtf16(c.error));
+        }
+    }
 }
 
 TEST(GeoJsonDecode, ARepeatedMemberReplacesTheEarlierOne) {
@@ -371,8 +405,8 @@ TEST(GeoJsonEncode, RoundTripKeepsEveryValue) {
     payload.track = {
         GeoPoint{utc(2024, 5, 1, 11, 0, 0), 0.1, 0.2, -400.0, {}},
         GeoPoint{utc(2024, 5, 1, 10, 0, 0), -90, 180, {}, {}},
-        GeoPoint{utc(2024, 5, 1, 12, 0, 0), std::numeric_limits<double>::min(),
-                 std::numeric_limits<double>::max(), 0.0, 0.0},
+        GeoPoint{utc(2024, 5, 1, 12, 0, 0), std::numeric_limits<double>::min(), -180,
+                 std::numeric_limits<double>::max(), 0.0},
     };
     const auto decoded = decode(GeoJson::encodePayload(payload));
     ASSERT_TRUE(decoded.ok()) << decoded.error().toStdString();

@@ -48,6 +48,10 @@ TEST(GeoLinkFailure, EveryCheckHasItsText) {
     EXPECT_EQ(GeoLink::failureText(length), QStringLiteral("大きさが不正です"));
     EXPECT_EQ(GeoLink::failureText(body), QStringLiteral("本体を受信できませんでした"));
     EXPECT_EQ(GeoLink::failureText(decode), QStringLiteral("内容を解釈できませんでした"));
+    EXPECT_EQ(GeoLink::failureText(busy), QStringLiteral("受信中のデータが多すぎます"));
+    EXPECT_EQ(GeoLink::failureText(position), QStringLiteral("範囲外の位置が含まれています"));
+    EXPECT_EQ(GeoLink::failureText(evicted),
+              QStringLiteral("接続が混み合っているため打ち切りました"));
 }
 
 TEST(GeoLinkHeader, ShortHeadersAreReceptionFailures) {

@@ -76,7 +76,8 @@ GeoLink::Envelope envelope() {
     GeoPayload payload;
     payload.generated = time;
     payload.shots[QStringLiteral("DSC_0001.NEF")] = GeoPoint{time, 35.681, 139.767, 40.0, {}};
-    for (int i = 0; i < 50; ++i) payload.track.push_back(GeoPoint{time, 35.0, 139.0 + i, {}, 5.0});
+    for (int i = 0; i < 50; ++i)
+        payload.track.push_back(GeoPoint{time, 35.0, 139.0 + i / 100.0, {}, 5.0});
     return {QStringLiteral("iPhone"), payload};
 }
 
@@ -129,6 +130,7 @@ protected:
             [this](const QString& line) {
                 if (line.startsWith(QStringLiteral("位置情報を受信"))) ++accepted;
                 if (line.startsWith(QStringLiteral("受信に失敗"))) ++rejected;
+                if (line.contains(GeoLink::failureText(GeoLink::Failure::busy))) ++busy;
             },
             options);
         receiver->start();
@@ -164,6 +166,7 @@ protected:
 
     struct Outcome {
         int wrongReplies = 0;
+        int largeRefused = 0;  // 32 MiB bodies refused for want of budget
         int valid = 0, malformed = 0, truncated = 0, large = 0;
         bool finished = false;
     };
@@ -175,6 +178,7 @@ protected:
         std::size_t next = 0;
         const int acceptedBefore = accepted;
         const int rejectedBefore = rejected;
+        const int busyBefore = busy;
         QElapsedTimer elapsed;
         elapsed.start();
         while ((next < kinds.size() || !active.empty()) &&
@@ -204,13 +208,20 @@ protected:
             loop.exec();
             std::erase_if(active, [&](const std::unique_ptr<Phone>& phone) {
                 if (!phone->done) return false;
-                if (phone->reply != phone->expected()) ++outcome.wrongReplies;
+                // Two 32 MiB bodies fill the budget: one arriving while another is still in
+                // progress, with anything else beside it, is refused at once. Its "NG" may be
+                // lost: the receiver closes on a body it never read, and the reset that causes
+                // can overtake the reply.
+                if (phone->kind == Kind::large && phone->reply != "OK")
+                    ++outcome.largeRefused;
+                else if (phone->reply != phone->expected())
+                    ++outcome.wrongReplies;
                 return true;
             });
         }
         // Hang-ups are noticed by the receiver after the phone has moved on: wait for its count.
-        const int expectedAccepted = outcome.valid + outcome.large;
-        const int expectedRejected = outcome.malformed + outcome.truncated;
+        const int expectedAccepted = outcome.valid + outcome.large - outcome.largeRefused;
+        const int expectedRejected = outcome.malformed + outcome.truncated + outcome.largeRefused;
         while ((accepted - acceptedBefore < expectedAccepted ||
                 rejected - rejectedBefore < expectedRejected) &&
                elapsed.elapsed() < limit.count() * 1000) {
@@ -223,6 +234,7 @@ protected:
         clock.advance(5s);
         EXPECT_EQ(accepted - acceptedBefore, expectedAccepted);
         EXPECT_EQ(rejected - rejectedBefore, expectedRejected);
+        EXPECT_EQ(busy - busyBefore, outcome.largeRefused) << "only for want of budget";
         return outcome;
     }
 
@@ -230,6 +242,7 @@ protected:
     std::unique_ptr<GeoReceiver> receiver;
     int accepted = 0;
     int rejected = 0;
+    int busy = 0;
     QByteArray valid, large, truncated;
     std::vector<QByteArray> malformed;
 };
@@ -269,6 +282,7 @@ TEST_F(GeoLoadTest, ThousandConnectionsFiftyAtATimeEachGetTheirReplyAndMemoryRet
     ASSERT_TRUE(outcome.finished) << "stalled after " << elapsed.elapsed() << " ms";
     EXPECT_EQ(outcome.wrongReplies, 0);
     EXPECT_EQ(outcome.large, 4);
+    EXPECT_LT(outcome.largeRefused, 4) << "the first arrives with no other in progress";
     EXPECT_EQ(outcome.valid + outcome.malformed + outcome.truncated + outcome.large, 1000);
 
     {

@@ -187,6 +187,9 @@ TEST_F(GeoReceiverTest, EachFailedCheckRepliesNgWithItsText) {
     start();
     const QByteArray body = GeoLink::encodeEnvelope(envelope(QStringLiteral("iPhone")));
     const QByteArray withoutSender = "{\"payload\":" + GeoJson::encodePayload(payload(1, 1)) + "}";
+    GeoLink::Envelope farNorth = envelope(QStringLiteral("iPhone"));
+    farNorth.payload.track.back().lat = 91;
+    const QByteArray outOfRange = GeoLink::encodeEnvelope(farNorth);
     struct Case {
         const char* what;
         QByteArray bytes;
@@ -198,6 +201,8 @@ TEST_F(GeoReceiverTest, EachFailedCheckRepliesNgWithItsText) {
         {"valid JSON without a sender", header("PEXIL1", withoutSender.size()) + withoutSender,
          GeoLink::Failure::decode},
         {"not JSON", header("PEXIL1", 5) + "hello", GeoLink::Failure::decode},
+        {"latitude 91", header("PEXIL1", outOfRange.size()) + outOfRange,
+         GeoLink::Failure::position},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -318,38 +323,65 @@ TEST_F(GeoReceiverTest, FailureShowsForThreeSecondsOnTheClock) {
     }
 }
 
-TEST_F(GeoReceiverTest, AConnectionSilentForAMinuteFailsLikeABrokenRead) {
+TEST_F(GeoReceiverTest, SilenceAndTheMessageDeadlineFailLikeABrokenRead) {
+    // The deadline is 30 s from the accept plus the announced body at 64 KiB/s; silence is
+    // 60 s since the last byte. Whichever comes first ends the connection, never before.
     start();
-    {
-        SCOPED_TRACE("nothing at all: the header read fails");
+    constexpr quint32 eightMiB = 8 * 1024 * 1024;  // 30 + 128 s
+    struct Send {
+        double at;  // seconds after the accept
+        QByteArray bytes;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Send> sends;
+        double endsAt;
+        GeoLink::Failure failure;
+    };
+    const QByteArray small = header("PEXIL1", 100);
+    const QByteArray big = header("PEXIL1", eightMiB);
+    const std::vector<Case> cases{
+        {"nothing at all", {}, 30, GeoLink::Failure::header},
+        {"a header byte every 20 s", {{0, "P"}, {20, "E"}}, 30, GeoLink::Failure::header},
+        {"a small body trickling",
+         {{0, small + " "}, {20, " "}, {29, " "}},
+         30.0015,
+         GeoLink::Failure::body},
+        {"a large body, then silence",
+         {{0, big + QByteArray(50, ' ')}},
+         60,
+         GeoLink::Failure::body},
+        {"a large body trickling past its deadline",
+         {{0, big}, {50, " "}, {100, " "}, {150, " "}},
+         158,
+         GeoLink::Failure::body},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         Peer peer(receiver->port());
-        ASSERT_TRUE(
-            pumpUntil([&] { return receiver->state() == State{GeoReceiver::Receiving{}}; }));
-        clock.advance(59s);
+        ASSERT_TRUE(pumpUntil([&] { return receiver->openConnections() == 1; }));
+        double now = 0;
+        const auto until = [&](double at) {
+            clock.advance(async::Seconds{at - now});
+            now = at;
+        };
+        for (const Send& send : c.sends) {
+            until(send.at);
+            peer.send(send.bytes);
+            pumpUntil([] { return false; }, 20ms);  // the bytes are in before time moves
+        }
+        until(c.endsAt - 0.5);
         pumpUntil([] { return false; }, 20ms);
-        EXPECT_EQ(receiver->state(), State{GeoReceiver::Receiving{}});
-        EXPECT_FALSE(peer.closed());
-        clock.advance(1s);
+        EXPECT_FALSE(peer.closed()) << "cut before its time";
+        until(c.endsAt + 0.5);
         ASSERT_TRUE(peer.waitUntilClosed());
         EXPECT_EQ(peer.reply(), QByteArray("NG"));
-        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::header));
-        EXPECT_EQ(log.last(), QStringLiteral("受信に失敗: 受信できませんでした"));
-    }
-    {
-        SCOPED_TRACE("a body that stops half-way: the body read fails");
-        Peer peer(receiver->port());
-        peer.send(header("PEXIL1", 100) + QByteArray(50, ' '));
-        ASSERT_TRUE(
-            pumpUntil([&] { return receiver->state() == State{GeoReceiver::Receiving{}}; }));
-        pumpUntil([] { return false; }, 20ms);  // the bytes are in before time moves
-        clock.advance(60s);
-        ASSERT_TRUE(peer.waitUntilClosed());
-        EXPECT_EQ(peer.reply(), QByteArray("NG"));
-        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::body));
+        EXPECT_EQ(receiver->state(), failed(c.failure));
+        EXPECT_EQ(receiver->bodiesInProgress(), 0u);
     }
 }
 
-TEST_F(GeoReceiverTest, ASlowMessageIsNotCutWhileBytesKeepComing) {
+TEST_F(GeoReceiverTest, ASlowMessageWithinItsDeadlineIsNotCut) {
     start();
     const GeoLink::Envelope sent = envelope(QStringLiteral("slow"));
     const QByteArray bytes = GeoLink::frame(sent);
@@ -357,16 +389,56 @@ TEST_F(GeoReceiverTest, ASlowMessageIsNotCutWhileBytesKeepComing) {
     for (int i = 0; i < 4; ++i) {
         peer.send(bytes.mid(i, 1));
         pumpUntil([] { return false; }, 20ms);
-        clock.advance(50s);  // three minutes and more in all, never a minute of silence
+        clock.advance(7s);  // 28 s in all, within the 30 s and never a minute of silence
     }
     EXPECT_FALSE(peer.closed());
     peer.send(bytes.mid(4));
     ASSERT_TRUE(peer.waitUntilClosed());
     EXPECT_EQ(peer.reply(), QByteArray("OK"));
     ASSERT_EQ(envelopes.size(), 1u);
-    clock.advance(120s);  // the finished connection's limit is gone with it
+    clock.advance(600s);  // the finished connection's limits are gone with it
     EXPECT_TRUE(std::holds_alternative<GeoReceiver::Received>(receiver->state()));
     EXPECT_EQ(log.filter(QStringLiteral("受信に失敗")).size(), 0);
+}
+
+TEST_F(GeoReceiverTest, BodiesInProgressShareOneBudgetAndASenderBeyondItIsRefusedAtOnce) {
+    start();
+    constexpr quint32 mib = 1024 * 1024;
+    // Three senders announce 20 MiB each and send a little: 60 of the 64 MiB are taken.
+    std::vector<std::unique_ptr<Peer>> large;
+    for (int i = 0; i < 3; ++i) {
+        large.push_back(std::make_unique<Peer>(receiver->port()));
+        large.back()->send(header("PEXIL1", 20 * mib) + QByteArray(1024, ' '));
+    }
+    ASSERT_TRUE(pumpUntil([&] { return receiver->bodiesInProgress() == 60u * mib; }));
+
+    {
+        SCOPED_TRACE("5 MiB more does not fit: NG before any body byte");
+        log.clear();
+        Peer peer(receiver->port());
+        peer.send(header("PEXIL1", 5 * mib));
+        ASSERT_TRUE(peer.waitUntilClosed());
+        EXPECT_EQ(peer.reply(), QByteArray("NG"));
+        EXPECT_EQ(receiver->state(), failed(GeoLink::Failure::busy));
+        EXPECT_EQ(log, QStringList{QStringLiteral("受信に失敗: 受信中のデータが多すぎます（5242880 "
+                                                  "バイトの本体、残り 4194304 バイト）")});
+    }
+    {
+        SCOPED_TRACE("a real record fits in what is left");
+        EXPECT_EQ(exchange(GeoLink::frame(envelope(QStringLiteral("iPhone")))), "OK");
+        EXPECT_EQ(envelopes.size(), 1u);
+    }
+    for (const auto& peer : large) EXPECT_FALSE(peer->closed());
+
+    {
+        SCOPED_TRACE("a sender that leaves gives its share back");
+        large.front()->hangUp();
+        ASSERT_TRUE(pumpUntil([&] { return receiver->bodiesInProgress() == 40u * mib; }));
+        Peer peer(receiver->port());
+        peer.send(header("PEXIL1", 20 * mib));
+        ASSERT_TRUE(pumpUntil([&] { return receiver->bodiesInProgress() == 60u * mib; }));
+        EXPECT_FALSE(peer.closed());
+    }
 }
 
 TEST_F(GeoReceiverTest, ASenderThatEndsItsSideEarlyStillHearsNgWithItsFailure) {
@@ -448,6 +520,64 @@ TEST_F(GeoReceiverTest, WhileSixtyFourAreOpenFurtherSendersWaitForASlotAndAreAns
     for (const auto& peer : idle) EXPECT_EQ(peer->reply(), QByteArray("NG"));
     for (const auto& peer : waiting) EXPECT_EQ(peer->reply(), QByteArray("OK"));
     EXPECT_EQ(envelopes.size(), 136u);
+}
+
+TEST_F(GeoReceiverTest, WithEverySlotHeldByTricklersANewSenderIsStillServed) {
+    start();
+    std::vector<std::unique_ptr<Peer>> tricklers;
+    for (int i = 0; i < 64; ++i) {
+        tricklers.push_back(std::make_unique<Peer>(receiver->port()));
+        tricklers.back()->send("P");
+    }
+    ASSERT_TRUE(pumpUntil([this] { return receiver->openConnections() == 64; }));
+    // One trickler sends more than the others: it is not the slowest.
+    tricklers.front()->send("EXIL1");
+    pumpUntil([] { return false; }, 20ms);
+    clock.advance(10s);
+    for (const auto& peer : tricklers) peer->send("E");
+    pumpUntil([] { return false; }, 20ms);
+    log.clear();
+
+    const GeoLink::Envelope sent = envelope(QStringLiteral("iPhone"));
+    EXPECT_EQ(exchange(GeoLink::frame(sent)), QByteArray("OK"));
+    ASSERT_EQ(envelopes.size(), 1u);
+    EXPECT_EQ(envelopes[0], sent);
+
+    const auto cut = std::count_if(tricklers.begin(), tricklers.end(),
+                                   [](const auto& peer) { return peer->closed(); });
+    EXPECT_EQ(cut, 1) << "one slot was wanted, one sender cut";
+    EXPECT_FALSE(tricklers.front()->closed());
+    for (const auto& peer : tricklers) {
+        if (peer->closed()) {
+            EXPECT_EQ(peer->reply(), QByteArray("NG"));
+        }
+    }
+    const QStringList evictions = log.filter(GeoLink::failureText(GeoLink::Failure::evicted));
+    ASSERT_EQ(evictions.size(), 1) << log.join(u'\n').toStdString();
+    EXPECT_TRUE(evictions[0].contains(QStringLiteral("10 秒で 2 バイト")))
+        << evictions[0].toStdString();
+}
+
+TEST_F(GeoReceiverTest, ANewSenderHeldForASlotIsServedOnceAConnectionIsOldEnoughToCut) {
+    start();
+    std::vector<std::unique_ptr<Peer>> idle;
+    for (int i = 0; i < 64; ++i) idle.push_back(std::make_unique<Peer>(receiver->port()));
+    ASSERT_TRUE(pumpUntil([this] { return receiver->openConnections() == 64; }));
+    clock.advance(3s);
+
+    // All 64 are younger than the 5 s a connection is spared: the newcomer waits.
+    Peer late(receiver->port());
+    late.send(GeoLink::frame(envelope(QStringLiteral("late"))));
+    pumpUntil([] { return false; }, 100ms);
+    EXPECT_FALSE(late.closed());
+    EXPECT_TRUE(envelopes.empty());
+
+    clock.advance(2s);
+    ASSERT_TRUE(late.waitUntilClosed());
+    EXPECT_EQ(late.reply(), QByteArray("OK"));
+    EXPECT_EQ(
+        std::count_if(idle.begin(), idle.end(), [](const auto& peer) { return peer->closed(); }),
+        1);
 }
 
 TEST_F(GeoReceiverTest, TwoHundredSendersAtOnceAllGetTheirAnswer) {

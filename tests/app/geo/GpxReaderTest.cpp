@@ -149,6 +149,15 @@ TEST(GpxReader, ABadPointFailsTheWholeFile) {
               "GPX の 2 点目の緯度経度が読めません"},
              {R"(<trkpt lat="1" lon="1"><time>2024-05-01T10:00:00Z</time><ele>high</ele></trkpt>)",
               "GPX の 2 点目の標高が読めません: high"},
+             // Out of range: refused like unreadable numbers, never dropped quietly.
+             {R"(<trkpt lat="91" lon="1"><time>2024-05-01T10:00:00Z</time></trkpt>)",
+              "GPX の 2 点目: 緯度 91 が範囲外です（-90〜90）"},
+             {R"(<trkpt lat="-90.0001" lon="1"><time>2024-05-01T10:00:00Z</time></trkpt>)",
+              "GPX の 2 点目: 緯度 -90.0001 が範囲外です（-90〜90）"},
+             {R"(<trkpt lat="1" lon="181"><time>2024-05-01T10:00:00Z</time></trkpt>)",
+              "GPX の 2 点目: 経度 181 が範囲外です（-180〜180）"},
+             {R"(<trkpt lat="1" lon="-1e300"><time>2024-05-01T10:00:00Z</time></trkpt>)",
+              "GPX の 2 点目: 経度 -1e+300 が範囲外です（-180〜180）"},
          }) {
         SCOPED_TRACE(c.point);
         const QByteArray good =
@@ -157,6 +166,16 @@ TEST(GpxReader, ABadPointFailsTheWholeFile) {
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error(), QString::fromUtf8(c.error));
     }
+}
+
+TEST(GpxReader, TheEdgesOfTheMapAreOnIt) {
+    const auto result = read(gpx11(oneSegment(
+        R"(<trkpt lat="90" lon="-180"><time>2024-05-01T10:00:00Z</time><ele>-1e300</ele></trkpt>)"
+        R"(<trkpt lat="-90" lon="180"><time>2024-05-01T10:00:01Z</time></trkpt>)")));
+    ASSERT_TRUE(result.ok()) << result.error().toStdString();
+    ASSERT_EQ(result.value().track.size(), 2U);
+    EXPECT_EQ(result.value().track[0].lat, 90);
+    EXPECT_EQ(result.value().track[1].lon, 180);
 }
 
 TEST(GpxReader, FilesWithoutTrackPointsOrNotWholeFail) {
