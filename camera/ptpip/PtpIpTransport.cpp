@@ -239,13 +239,20 @@ Result<PtpIpLink::Handshake, TransportError> PtpIpLink::handshake(
     const auto connectDeadline = deadlineAfter(options_.connectTimeout);
     int lastError = ECONNREFUSED;
     for (const auto& endpoint : endpoints) {
-        auto opened = PtpIpConnection::open(endpoint, wake_, connectDeadline);
-        if (!opened) {
-            lastError = opened.error();
-            if (lastError == EINTR || lastError == ETIMEDOUT) break;
-            continue;
+        std::unique_ptr<PtpIpConnection> connection;
+        if (options_.dial) {
+            const int fd = options_.dial(endpoint);
+            if (fd < 0) continue;
+            connection = std::make_unique<PtpIpConnection>(fd, wake_);
+        } else {
+            auto opened = PtpIpConnection::open(endpoint, wake_, connectDeadline);
+            if (!opened) {
+                lastError = opened.error();
+                if (lastError == EINTR || lastError == ETIMEDOUT) break;
+                continue;
+            }
+            connection = std::make_unique<PtpIpConnection>(std::move(opened).value());
         }
-        auto connection = std::make_unique<PtpIpConnection>(std::move(opened).value());
         const auto deadline = deadlineAfter(options_.initTimeout);
         auto status = connection->send(encode(init), deadline);
         Header header;

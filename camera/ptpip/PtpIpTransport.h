@@ -59,6 +59,10 @@ public:
         QString friendlyName = PtpIpTransport::defaultFriendlyName();
         std::chrono::milliseconds connectTimeout{5000};
         std::chrono::milliseconds initTimeout{10000};
+        // Where the bytes come from instead of TCP (fuzzing, tests): a connected socket for
+        // each connection in turn (command first), owned by the transport from then on; -1
+        // as a refused connection. Empty: TCP to host and port.
+        std::function<int(const ptpip::Endpoint&)> dial;
         std::chrono::milliseconds ioTimeout = defaultIoTimeout;
     };
 

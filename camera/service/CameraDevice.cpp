@@ -174,12 +174,19 @@ async::Task<void> CameraDevice::open() {
     folders_.clear();
     parentOf_.clear();
     known_.clear();
+    droppedTold_ = 0;
     catalogDone_ = false;
     std::weak_ptr<CameraDevice> weak = weak_from_this();
     engine->setEventHandler([weak](Bytes container) {
         auto self = weak.lock();
         const auto event = PTPEvent::container(container);
         if (!self || !event) return;
+        if (const auto dropped = self->engine_ ? self->engine_->droppedEvents() : 0;
+            dropped > self->droppedTold_ && self->log_) {
+            self->log_(QString::fromUtf8("カメラからの知らせが多すぎるため %1 件を読み飛ばしました")
+                           .arg(dropped - self->droppedTold_));
+            self->droppedTold_ = dropped;
+        }
         self->tell([&](Listener& l, const DevicePtr& d) { l.ptpEvent(d, *event); });
         if (event->code == PTP::Event::objectAdded && self->engine_)
             self->scope_.spawn(self->objectAdded(self->engine_, event->param));
@@ -360,6 +367,15 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
     // which the browser shows first. A full card takes minutes this way; this order lets
     // the top of the list fill at once.
     std::sort(handles.begin(), handles.end(), std::greater<>());
+    // No real card holds more; a camera that says otherwise would have us ask for, and hold,
+    // millions of objects. The newest are kept: they are the ones a photographer is after.
+    if (handles.size() > ObjectPropList::maxObjects) {
+        if (log_)
+            log_(QString::fromUtf8("カードのオブジェクトが多すぎます（%1 件）。新しい %2 件だけを一覧にします")
+                     .arg(handles.size())
+                     .arg(ObjectPropList::maxObjects));
+        handles.resize(ObjectPropList::maxObjects);
+    }
     auto window = std::make_shared<InfoWindow>();
     std::size_t asked = 0;
     auto askAhead = [&](std::size_t upTo) {
@@ -413,7 +429,24 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
 
 async::Task<void> CameraDevice::objectAdded(std::shared_ptr<SessionEngine> engine,
                                             std::uint32_t handle) {
-    if (!known_.insert(handle).second) co_return;
+    if (known_.count(handle) > 0) co_return;
+    // A body that floods us with new objects must not queue questions without end: the
+    // ones beyond the bound are dropped, said once per flood.
+    if (addedPending_ >= maxAddedPending) {
+        if (!floodLogged_ && log_)
+            log_(QString::fromUtf8("新しいファイルの知らせが多すぎるため読み飛ばします（ハンドル %1 から）")
+                     .arg(handle));
+        floodLogged_ = true;
+        co_return;
+    }
+    known_.insert(handle);
+    ++addedPending_;
+    struct Done {
+        CameraDevice& device;
+        ~Done() {
+            if (--device.addedPending_ == 0) device.floodLogged_ = false;
+        }
+    } done{*this};
     const auto info = co_await describe(engine, handle);
     if (engine_ != engine || !info) co_return;
     const QString path = co_await folderPath(engine, info->isFolder() ? handle : info->parent);

@@ -138,6 +138,11 @@ private:
     std::map<std::uint32_t, CameraFolder> folders_;
     std::map<std::uint32_t, std::uint32_t> parentOf_;  // folder → its parent folder
     std::set<std::uint32_t> known_;
+    // New objects being described at once; beyond the bound, announcements are dropped.
+    static constexpr int maxAddedPending = 256;
+    int addedPending_ = 0;
+    bool floodLogged_ = false;
+    std::uint64_t droppedTold_ = 0;  // the engine's dropped events already logged
     bool catalogDone_ = false;
     bool propListRefused_ = false;           // for the life of the device: a refusal is not retried
     std::optional<bool> announcesPropList_;  // from a DeviceInfo read through this device

@@ -150,7 +150,7 @@ std::optional<Bytes> encode(const Objects& objects, std::optional<std::uint16_t>
     return out;
 }
 
-std::optional<Objects> parse(ByteView bytes) {
+std::optional<Objects> parse(ByteView bytes, std::size_t most) {
     PTPReader reader(bytes);
     const auto count = reader.read<std::uint32_t>();
     if (!count) return std::nullopt;
@@ -162,6 +162,7 @@ std::optional<Objects> parse(ByteView bytes) {
         const auto type = reader.read<std::uint16_t>();
         if (!handle || !property || !type) return std::nullopt;
         auto [at, added] = index.try_emplace(*handle, out.size());
+        if (added && out.size() == most) return std::nullopt;
         if (added) out.emplace_back(*handle, ObjectInfo{});
         ObjectInfo& info = out[at->second].second;
 

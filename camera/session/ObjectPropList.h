@@ -4,6 +4,7 @@
 #include "kit/ptp/Bytes.h"
 #include "kit/ptp/PTPCodes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -27,6 +28,10 @@ inline constexpr std::uint32_t allDepths = 0xFFFFFFFF;
 
 using Objects = std::vector<std::pair<std::uint32_t, ObjectInfo>>;
 
+// The most objects a list may name: more than any card a real body holds. A list naming
+// more is refused, so that a camera's answer cannot make us hold millions of objects.
+inline constexpr std::size_t maxObjects = 100'000;
+
 // The list a camera sends for `objects`, in their order: every property it reads, or only
 // the property coded `only` when one is given (none when it is not one of them).
 std::optional<Bytes> encode(const Objects& objects,
@@ -35,8 +40,8 @@ std::optional<Bytes> encode(const Objects& objects,
 // Each object the list names, in order of first appearance, with the fields its properties
 // give (the others stay at ObjectInfo's defaults; DateCreated is the capture date). None when
 // the list is cut short or holds a datatype whose length is unknown: nothing after such an
-// element could be trusted.
-std::optional<Objects> parse(ByteView bytes);
+// element could be trusted; none too when it names more than `most` objects.
+std::optional<Objects> parse(ByteView bytes, std::size_t most = maxObjects);
 
 }  // namespace ObjectPropList
 

@@ -166,7 +166,14 @@ void SessionEngine::startEvents() {
                 return;
             }
             if (!event.value()) continue;
-            runtime_.main().post([weak, alive, bytes = std::move(*event.value())]() mutable {
+            if (eventsWaiting_->load() >= maxEventsWaiting) {
+                dropped_->fetch_add(1);
+                continue;
+            }
+            eventsWaiting_->fetch_add(1);
+            runtime_.main().post([weak, alive, waiting = eventsWaiting_,
+                                  bytes = std::move(*event.value())]() mutable {
+                waiting->fetch_sub(1);
                 auto self = weak.lock();
                 if (!self || !alive->load() || !self->open_) return;
                 if (self->eventHandler_) self->eventHandler_(std::move(bytes));

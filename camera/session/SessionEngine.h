@@ -28,11 +28,14 @@ struct Exchange {
 // Threads: the API is for the main thread; transactions run on the engine's own I/O
 // thread and events are read on a second thread; results, events and the loss notice come
 // back on the runtime's main executor. The engine may be destroyed with work queued: that
-// work fails with a TransportError, and nothing is delivered after destruction.
+// work fails with a TransportError, and nothing is delivered after destruction. At most
+// maxEventsWaiting events wait for the main thread at a time; a body that floods us with
+// more has the rest dropped (droppedEvents() counts them) rather than fill memory.
 //
 // Waits: when the transport has an I/O time-out, a watchdog on the runtime's clock runs
 // while transactions are queued. A transaction that makes no progress (Transport::
-// progress(): not one byte either way) is probed (Transport::probe()) after a quarter of the
+// progress(): not one byte of its own either way; events show a live camera, not a moving
+// transaction) is probed (Transport::probe()) after a quarter of the
 // time-out and again at each further quarter; once the whole time-out passes without
 // progress, the transport is interrupted: that transaction, every queued one and the loss
 // handler all get one TransportError that says the camera did not answer for so long. The
@@ -53,6 +56,10 @@ public:
     // once, when the transport fails outside a close().
     void setEventHandler(EventHandler handler) { eventHandler_ = std::move(handler); }
     void setLossHandler(LossHandler handler) { lossHandler_ = std::move(handler); }
+
+    static constexpr int maxEventsWaiting = 4096;
+    // Events dropped so far because too many were waiting; any thread.
+    std::uint64_t droppedEvents() const { return dropped_->load(); }
 
     // Connects the transport and opens session 1; a camera that says a session is
     // already open (SessionAlreadyOpen) is taken as open. Starts the event reader.
@@ -107,6 +114,10 @@ private:
     LossHandler lossHandler_;
     // Shared with posted work so that nothing is delivered after destruction.
     std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+    // Events posted to the main thread and not yet handled there; shared with what is posted.
+    std::shared_ptr<std::atomic<int>> eventsWaiting_ = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<std::uint64_t>> dropped_ =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
 };
 
 }  // namespace pexil::camera

@@ -3,13 +3,22 @@
 #include "app/geo/ExifTool.h"
 #include "app/geo/GeoStore.h"
 #include "kit/async/VirtualRuntime.h"
+#include "tools/pexilctl/LineText.h"
 
 #include <QDir>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
 
 namespace pexil::cli {
 namespace {
@@ -156,6 +165,90 @@ TEST_F(CardCommand, UnknownNameFailsWithoutImporting) {
     EXPECT_EQ(r.code, exitFailed);
     EXPECT_TRUE(r.err.contains(QStringLiteral("DSC_0099.JPG")));
     EXPECT_FALSE(QDir(dest()).exists() && !QDir(dest()).entryList(QDir::Files).isEmpty());
+}
+
+// Nothing listens at the address: list and import both say the connection's own reason at
+// once, rather than after the catalogue's ten-minute allowance.
+TEST_F(CardCommand, AnUnreachableCameraFailsAtOnceWithItsReason) {
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QString address = QStringLiteral("ptpip://127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    for (const QStringList& action : {QStringList{QStringLiteral("list")},
+                                      QStringList{QStringLiteral("import"), QStringLiteral("--all")}}) {
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        auto request = parseCard(QStringList{QStringLiteral("--camera"), address} + action, {o, e});
+        ASSERT_TRUE(request);
+        request->supportFolder = support();
+        request->dest = dest();
+        async::VirtualRuntime rt;
+        const auto code = rt.run(card(rt, std::move(*request), {o, e}), async::Seconds(3600));
+        e.flush();
+        EXPECT_EQ(code, std::optional<int>(exitFailed)) << action.join(u' ').toStdString();
+        EXPECT_TRUE(err.startsWith(QStringLiteral("pexilctl card: カメラの準備ができません（") + address +
+                                   QStringLiteral("）: ")))
+            << err.toStdString();
+        // The virtual clock would have run the whole allowance had the run waited for it.
+        EXPECT_LT(rt.clock().monotonic().count(), 60.0);
+    }
+}
+
+// A camera that answers the handshake with garbage or a refusal, or never finishes it: the
+// run ends within the handshake's own bounds with the camera's reason, as camera summary does.
+TEST_F(CardCommand, AHostileHandshakeEndsTheRunWithItsReason) {
+    struct Row {
+        const char* what;
+        QByteArray reply;  // to the Init Command Request
+        const char* says;
+    };
+    const QByteArray busy = QByteArray::fromHex("0c00000005000000" "02000000");
+    const Row rows[] = {
+        {"Init Fail: busy", busy, "別の機器と接続中です"},
+        {"a length of 0xFFFFFFFF", QByteArray::fromHex("ffffffff02000000") + QByteArray(40, 0), "解釈できない"},
+        {"a length of 3", QByteArray::fromHex("0300000002000000"), "解釈できない"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTcpServer server;
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+        const int listener = static_cast<int>(server.socketDescriptor());
+        std::thread camera([listener, reply = row.reply] {
+            pollfd waiting{listener, POLLIN, 0};
+            if (::poll(&waiting, 1, 10000) <= 0) return;
+            const int peer = ::accept(listener, nullptr, nullptr);
+            if (peer < 0) return;
+            char request[512];
+            (void)::recv(peer, request, sizeof request, 0);
+            (void)::send(peer, reply.constData(), static_cast<std::size_t>(reply.size()), MSG_NOSIGNAL);
+            ::shutdown(peer, SHUT_WR);
+            while (::recv(peer, request, sizeof request, 0) > 0) {
+            }
+            ::close(peer);
+        });
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        auto request = parseCard({QStringLiteral("--camera"),
+                                  QStringLiteral("ptpip://127.0.0.1:%1").arg(server.serverPort()),
+                                  QStringLiteral("list")},
+                                 {o, e});
+        ASSERT_TRUE(request);
+        request->supportFolder = support();
+        async::VirtualRuntime rt;
+        const auto code = rt.run(card(rt, std::move(*request), {o, e}), async::Seconds(3600));
+        camera.join();
+        e.flush();
+        EXPECT_EQ(code, std::optional<int>(exitFailed));
+        EXPECT_TRUE(err.contains(QString::fromUtf8(row.says))) << err.toStdString();
+    }
+}
+
+// A camera's file name is outside data: it can neither forge an output line nor split one.
+TEST_F(CardCommand, NamesWithControlCharactersStayOnTheirLine) {
+    EXPECT_EQ(lineSafe(QStringLiteral("DSC_0001.JPG\ncard: 0 items")),
+              QStringLiteral("DSC_0001.JPG\\ncard: 0 items"));
+    EXPECT_EQ(lineSafe(QStringLiteral("a\tb\rc\\d\x01\x7F")), QStringLiteral("a\\tb\\rc\\\\d\\x01\\x7f"));
+    EXPECT_EQ(lineSafe(QString::fromUtf8("日本語.JPG")), QString::fromUtf8("日本語.JPG"));
 }
 
 TEST_F(CardCommand, WrongCommandLines) {

@@ -1,6 +1,10 @@
 #include "tools/pexilctl/TetherCommand.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -109,6 +113,59 @@ TEST_F(TetherCommand, TethersACameraOnTheNetwork) {
     // Deleted from the card only once saved; the old pictures stay.
     const QString folder = dir.filePath(QStringLiteral("netcard/DCIM/100NCD850"));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{QStringLiteral("DSC_0001.JPG"), QStringLiteral("DSC_0002.NEF")}));
+}
+
+// A photo booth: one run per guest, back to back, on a camera whose clock is five minutes
+// ahead. Each run must save its own guest's picture, once, and nothing of the run before.
+TEST_F(TetherCommand, BackToBackBoothRunsEachSaveTheirOwnShotOnce) {
+    QProcess vcam;
+    vcam.start(QStringLiteral(PEXILCTL_PATH),
+               {QStringLiteral("vcam"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--card"),
+                dir.filePath(QStringLiteral("booth")), QStringLiteral("--photos"), QStringLiteral("1"),
+                QStringLiteral("--clock-drift"), QStringLiteral("300")});
+    ASSERT_TRUE(vcam.waitForStarted(10000));
+    QByteArray first;
+    while (!first.contains('\n') && vcam.waitForReadyRead(20000)) first += vcam.readAllStandardOutput();
+    const auto port = QRegularExpression(QStringLiteral(R"(listening on 127\.0\.0\.1:(\d+))")).match(QString::fromUtf8(first));
+    ASSERT_TRUE(port.hasMatch()) << first.toStdString();
+    const QString dest = dir.filePath(QStringLiteral("guests"));
+    QStringList saved;
+    for (int guest = 0; guest < 3; ++guest) {
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        const int code = runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:") + port.captured(1),
+                                    QStringLiteral("--dest"), dest, QStringLiteral("--shoot"), QStringLiteral("1")},
+                                   {o, e});
+        o.flush();
+        EXPECT_EQ(code, 0) << err.toStdString() << out.toStdString();
+        for (const QString& line : out.split(u'\n'))
+            if (line.startsWith(QStringLiteral("saved: "))) saved << QFileInfo(line.mid(7)).fileName();
+    }
+    ::kill(static_cast<pid_t>(vcam.processId()), SIGTERM);
+    vcam.waitForFinished(20000);
+    const QStringList guests{QStringLiteral("DSC_0002.JPG"), QStringLiteral("DSC_0003.JPG"), QStringLiteral("DSC_0004.JPG")};
+    EXPECT_EQ(saved, guests);
+    EXPECT_EQ(QDir(dest).entryList(QDir::Files), guests);
+}
+
+// Nothing listens at the address: the run says the connection's own reason at once.
+TEST_F(TetherCommand, AnUnreachableCameraFailsAtOnceWithItsReason) {
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    QElapsedTimer took;
+    took.start();
+    const int code = runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:%1").arg(port),
+                                QStringLiteral("--shoot"), QStringLiteral("1")},
+                               {o, e});
+    e.flush();
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(err.contains(QStringLiteral("カメラの準備ができません（ptpip://127.0.0.1:%1）: ").arg(port)))
+        << err.toStdString();
+    EXPECT_LT(took.elapsed(), 20000) << "not the minute-long wait for a camera that never comes";
 }
 
 TEST_F(TetherCommand, SettingsAreListedChangedThroughTheModelAndRefusalsFailTheRun) {

@@ -226,6 +226,19 @@ TEST(ObjectPropListData, RoundTripsWhatGetObjectInfoWouldSay) {
     EXPECT_FALSE(ObjectPropList::encode(objects, 0xDC44));
 }
 
+// A list naming millions of tiny objects would have us hold millions of ObjectInfos: a list
+// naming more objects than any card holds is refused whole, however many properties each has.
+TEST(ObjectPropListData, AListOfMoreObjectsThanACardHoldsIsRefused) {
+    ObjectPropList::Objects objects;
+    for (std::uint32_t handle = 1; handle <= 5; ++handle)
+        objects.emplace_back(handle, picture("X.JPG", handle));
+    const auto encoded = ObjectPropList::encode(objects);
+    ASSERT_TRUE(encoded);
+    EXPECT_TRUE(ObjectPropList::parse(*encoded, 5));
+    EXPECT_FALSE(ObjectPropList::parse(*encoded, 4));
+    EXPECT_GE(ObjectPropList::maxObjects, 100'000u);
+}
+
 TEST(ObjectPropListData, UnusedPropertiesAreSkippedAndDamageIsRefused) {
     Bytes u32(4, 0);
     u32[0] = 9;

@@ -154,6 +154,27 @@ TEST(SessionEngine, EventsReachTheMainThreadAndALostLinkIsReportedOnce) {
     EXPECT_EQ(losses, std::vector<QString>{QStringLiteral("ケーブルが抜けた")});
 }
 
+// A body that floods the event channel while the main thread is busy must not make us queue
+// without end: beyond the bound, events are dropped and counted; once the main thread has
+// caught up, events flow again.
+TEST(SessionEngine, AnEventFloodIsBoundedWhileTheMainThreadIsBusy) {
+    Engine e([](const Operation& op, std::optional<ByteView>, DataSink& sink) {
+        return okWith(op, sink);
+    });
+    int delivered = 0;
+    e.engine->setEventHandler([&](Bytes) { ++delivered; });
+    ASSERT_TRUE(e.open());
+    const int flood = SessionEngine::maxEventsWaiting + 500;
+    for (int i = 0; i < flood; ++i) e.transport->pushEvent(testing::eventContainer(0x4002, i));
+    // The reader runs on while the main thread does nothing: it must stop queueing at the bound.
+    for (int i = 0; i < 500 && e.engine->droppedEvents() < 500; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(e.engine->droppedEvents(), 500u);
+    ASSERT_TRUE(e.rt.waitUntil([&] { return delivered == SessionEngine::maxEventsWaiting; }));
+    e.transport->pushEvent(testing::eventContainer(0x4002, 1));
+    ASSERT_TRUE(e.rt.waitUntil([&] { return delivered == SessionEngine::maxEventsWaiting + 1; }));
+}
+
 // Where the test and a held camera meet; it outlives the transport the engine destroys.
 struct Holding {
     std::mutex mutex;
