@@ -146,6 +146,15 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
                          line(QStringLiteral("failed: ") + lineSafe(name) + QStringLiteral(": ") +
                               lineSafe(message));
                      });
+    // The record of imports keeps later imports from saving a picture twice: its trouble is
+    // said where the user looks, not only in the log.
+    auto ledgerTrouble = [io, &model]() mutable {
+        if (!model.ledgerProblem()) return;
+        io.err << "pexilctl tether: " << *model.ledgerProblem() << "\n";
+        io.err.flush();
+    };
+    ledgerTrouble();
+    QObject::connect(&model, &SessionModel::ledgerProblemChanged, ledgerTrouble);
     // Every setting once, then each one again when its text or lock changes.
     std::map<PTP::Prop, QString> shownSettings;
     if (request.settings) {
