@@ -5,6 +5,11 @@
 #include "app/geo/GeoLink.h"
 #include "app/geo/GeoStore.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
 namespace pexil {
 namespace {
 
@@ -41,6 +46,36 @@ TEST(CardSession, SessionModelDrivesTheCardModel) {
     ASSERT_TRUE(h.settle([&] { return h.model->state().is(ConnectionState::Kind::disconnected); }));
     EXPECT_FALSE(card.active());
     EXPECT_TRUE(h.settle([&] { return card.items().empty(); }));
+}
+
+// A shot that tethering is saving counts as imported from the moment the link takes it on:
+// the card view must not offer it, nor "import all new" write a second copy beside it, while
+// a slow link is still carrying it.
+TEST(CardSession, ATetheredShotCountsAsImportedWhileItsTransferRuns) {
+    SessionHarness h;
+    CardModel& card = h.model->card();
+    h.connectReady(camera::VirtualCamera::Model::d850, 2);
+    ASSERT_TRUE(h.settle([&] { return card.items().size() == 2 && !card.loading(); }));
+    card.setActive(true);
+    h.camera->setBandwidth(0.1);  // the transfer outlasts the catalogue's change notice
+    std::vector<bool> markedWhileSaving;
+    QObject::connect(&card, &CardModel::itemsChanged, [&] {
+        if (card.items().size() == 3 && h.model->shots().empty())
+            markedWhileSaving.push_back(card.items().front().imported);
+    });
+    h.model->shoot();
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1; }, 120));
+    ASSERT_FALSE(markedWhileSaving.empty()) << "the card listed the shot before it was saved";
+    EXPECT_TRUE(std::all_of(markedWhileSaving.begin(), markedWhileSaving.end(),
+                            [](bool imported) { return imported; }));
+
+    h.camera->setBandwidth(0);
+    card.importAll();
+    ASSERT_TRUE(h.settle([&] { return card.lastSummary().has_value(); }));
+    EXPECT_EQ(*card.lastSummary(), QString::fromUtf8("2 枚を取り込みました"));
+    const QDir folder = QFileInfo(h.model->shots().front().path).dir();
+    EXPECT_EQ(folder.entryList(QDir::Files).filter(QStringLiteral("-1.")), QStringList{});
+    EXPECT_EQ(folder.entryList(QDir::Files).size(), 3);
 }
 
 }  // namespace
