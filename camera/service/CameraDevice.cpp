@@ -181,10 +181,12 @@ async::Task<void> CameraDevice::open() {
         auto self = weak.lock();
         const auto event = PTPEvent::container(container);
         if (!self || !event) return;
+        // Said at the first drop of a flood and then every 10,000, not once per event.
         if (const auto dropped = self->engine_ ? self->engine_->droppedEvents() : 0;
-            dropped > self->droppedTold_ && self->log_) {
-            self->log_(QString::fromUtf8("カメラからの知らせが多すぎるため %1 件を読み飛ばしました")
-                           .arg(dropped - self->droppedTold_));
+            dropped > self->droppedTold_ && (self->droppedTold_ == 0 || dropped >= self->droppedTold_ + 10000) &&
+            self->log_) {
+            self->log_(QString::fromUtf8("カメラからの知らせが多すぎるため読み飛ばしました（計 %1 件）")
+                           .arg(dropped));
             self->droppedTold_ = dropped;
         }
         self->tell([&](Listener& l, const DevicePtr& d) { l.ptpEvent(d, *event); });

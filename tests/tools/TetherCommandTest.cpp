@@ -1,5 +1,10 @@
 #include "tools/pexilctl/TetherCommand.h"
 
+#include "camera/ptpip/PtpIpServer.h"
+#include "camera/virtual/VirtualCamera.h"
+#include "kit/ptp/PTPEvent.h"
+#include "support/HostileResponder.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -146,6 +151,33 @@ TEST_F(TetherCommand, BackToBackBoothRunsEachSaveTheirOwnShotOnce) {
     const QStringList guests{QStringLiteral("DSC_0002.JPG"), QStringLiteral("DSC_0003.JPG"), QStringLiteral("DSC_0004.JPG")};
     EXPECT_EQ(saved, guests);
     EXPECT_EQ(QDir(dest).entryList(QDir::Files), guests);
+}
+
+// A body that floods the event channel with new objects: the run must keep its own time and
+// end when asked, not drown in questions about objects that do not exist.
+TEST_F(TetherCommand, AnEventFloodDoesNotKeepTheRunFromEnding) {
+    auto made = camera::VirtualCamera::create({.cardDir = dir.filePath(QStringLiteral("flood")), .photos = 1});
+    ASSERT_TRUE(made) << made.error().toStdString();
+    auto hostile = std::make_shared<testing::HostileResponder>(made.value());
+    hostile->flood([](std::uint32_t n) { return PTPEvent{0x4002, 1000 + n}.toContainer(); });
+    camera::PtpIpServer server(hostile, "127.0.0.1", 0);
+    ASSERT_TRUE(server.start());
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    QElapsedTimer took;
+    took.start();
+    const int code = runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:%1").arg(server.port()),
+                                QStringLiteral("--dest"), dir.filePath(QStringLiteral("flooded")),
+                                QStringLiteral("--for"), QStringLiteral("3")},
+                               {o, e});
+    const qint64 elapsed = took.elapsed();
+    const std::uint32_t sent = hostile->floodSent();
+    server.stop();
+    o.flush();
+    EXPECT_EQ(code, 0) << err.toStdString() << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("phase: ready"))) << out.toStdString();
+    EXPECT_GT(sent, 5000u) << "a flood, not a trickle";
+    EXPECT_LT(elapsed, 30000) << "--for 3 was not honoured";
 }
 
 // Nothing listens at the address: the run says the connection's own reason at once.
