@@ -1,6 +1,9 @@
 // Fresh shots from the virtual camera landing in the destination folder.
 #include "LinkHarness.h"
 
+#include "camera/session/ObjectInfo.h"
+#include "support/HostileResponder.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -375,6 +378,44 @@ TEST_P(CameraLinkDownload, AnObjectLongerThanAnnouncedIsRefusedAtItsAnnouncedSiz
     // The next picture arrives as it should.
     shoot(h);
     ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 1; }));
+}
+
+// A body that names a new picture with an empty name: nothing can be saved under it, but the
+// photographer must hear of it rather than see the release silently come to nothing.
+TEST(CameraLinkNames, AReleasedPictureWithoutANameIsReportedNotDropped) {
+    LinkHarness h{LinkHarness::Via::ptpip};
+    h.makeCamera();
+    auto hostile = std::make_shared<testing::HostileResponder>(h.camera);
+    hostile->replace(PTP::code(PTP::Op::getObjectInfo),
+                     [camera = h.camera](const camera::Operation& op, std::optional<ByteView> out,
+                                         camera::DataSink& sink)
+                         -> std::optional<Result<camera::Response, TransportError>> {
+                         camera::BufferSink info;
+                         auto answer = camera->handle(op, out, info);
+                         auto parsed = camera::ObjectInfo::parse(info.data());
+                         if (!answer || !parsed || parsed->isFolder()) {
+                             if (!sink.begin(info.data().size()) || !sink.write(info.data()))
+                                 return TransportError{QStringLiteral("refused")};
+                             return answer;
+                         }
+                         parsed->filename.clear();
+                         const Bytes nameless = parsed->encode();
+                         if (!sink.begin(nameless.size()) || !sink.write(nameless))
+                             return TransportError{QStringLiteral("refused")};
+                         return answer;
+                     });
+    h.responder = hostile;
+    h.plug();
+    h.link->open();
+    ASSERT_TRUE(h.waitUntil([&] { return h.isReady() && h.hasLine("一覧の完了通知"); }));
+    h.link->expectRelease();
+    h.syncWall();
+    h.camera->pressShutter();
+    ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
+    EXPECT_EQ(h.failed[0].name, QStringLiteral("?"));
+    EXPECT_TRUE(h.failed[0].message.contains(QString::fromUtf8("ファイル名")));
+    EXPECT_EQ(h.linesStarting("名前のないファイルを受け取った").size(), 1);
+    EXPECT_TRUE(h.saved.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, CameraLinkDownload,

@@ -95,7 +95,8 @@ public:
     void plug() {
         if (via == Via::ptpip) {
             if (server) server->stop();
-            server = std::make_unique<camera::PtpIpServer>(camera, "127.0.0.1", 0);
+            server = std::make_unique<camera::PtpIpServer>(
+                responder ? responder : std::shared_ptr<camera::Responder>(camera), "127.0.0.1", 0);
             ASSERT_TRUE(server->start());
             camera::CameraAddress address;
             address.kind = camera::CameraAddress::Kind::ptpip;
@@ -183,6 +184,8 @@ public:
     camera::ManualSource* source = nullptr;
     std::unique_ptr<CameraLink> link;
     std::shared_ptr<camera::VirtualCamera> camera;
+    // Over PTP/IP, what the server serves in the camera's place when set (a hostile camera).
+    std::shared_ptr<camera::Responder> responder;
     std::shared_ptr<camera::CameraDevice> device;
     std::unique_ptr<camera::PtpIpServer> server;
 
