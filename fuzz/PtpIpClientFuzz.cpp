@@ -55,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         options.connectTimeout = std::chrono::milliseconds(100);
         options.initTimeout = std::chrono::milliseconds(100);
         options.ioTimeout = std::chrono::milliseconds(100);
+        // Small pieces: a data phase then spans several reads, and each run stays cheap.
+        options.bufferCapacity = 4096;
         int dialled = 0;
         options.dial = [&](const ptpip::Endpoint&) {
             return dialled++ == 0 ? commandPair[0] : dialled == 2 ? eventPair[0] : -1;

@@ -243,9 +243,10 @@ Result<PtpIpLink::Handshake, TransportError> PtpIpLink::handshake(
         if (options_.dial) {
             const int fd = options_.dial(endpoint);
             if (fd < 0) continue;
-            connection = std::make_unique<PtpIpConnection>(fd, wake_);
+            connection = std::make_unique<PtpIpConnection>(fd, wake_, options_.bufferCapacity);
         } else {
-            auto opened = PtpIpConnection::open(endpoint, wake_, connectDeadline);
+            auto opened =
+                PtpIpConnection::open(endpoint, wake_, connectDeadline, options_.bufferCapacity);
             if (!opened) {
                 lastError = opened.error();
                 if (lastError == EINTR || lastError == ETIMEDOUT) break;

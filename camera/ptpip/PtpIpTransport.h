@@ -63,6 +63,8 @@ public:
         // each connection in turn (command first), owned by the transport from then on; -1
         // as a refused connection. Empty: TCP to host and port.
         std::function<int(const ptpip::Endpoint&)> dial;
+        // Each connection's read buffer: the most of a data phase read in one piece.
+        std::size_t bufferCapacity = ptpip::PtpIpConnection::defaultCapacity;
         std::chrono::milliseconds ioTimeout = defaultIoTimeout;
     };
 
