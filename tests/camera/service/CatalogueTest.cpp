@@ -7,6 +7,7 @@
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/ptp/PTP.h"
+#include "kit/ptp/PTPReader.h"
 
 #include <QTemporaryDir>
 
@@ -169,6 +170,58 @@ TEST_F(CatalogueTest, ACameraThatFailsTheListIsReadObjectByObjectAndNotAskedAgai
         EXPECT_EQ(seen.log.size(), c.logLines) << c.what;
         cam->unplug();
     }
+}
+
+// The virtual camera with a card that claims more objects than any card holds: its handle
+// list names `extra` objects beyond its own, which it then cannot describe.
+class OverfullCard final : public Transport {
+public:
+    OverfullCard(std::shared_ptr<VirtualCamera> camera, std::uint32_t extra)
+        : inner_(std::move(camera)), extra_(extra) {}
+    Result<Done, TransportError> connect() override { return inner_.connect(); }
+    Result<Response, TransportError> transact(const Operation& op, std::optional<ByteView> out,
+                                              DataSink& sink) override {
+        if (op.code != PTP::code(PTP::Op::getObjectHandles)) return inner_.transact(op, out, sink);
+        BufferSink own;
+        auto answer = inner_.transact(op, out, own);
+        if (!answer) return answer;
+        PTPReader reader(own.data());
+        const std::uint32_t count = reader.read<std::uint32_t>().value_or(0);
+        Bytes list;
+        PTP::appendLE(list, count + extra_);
+        for (std::uint32_t i = 0; i < count; ++i) PTP::appendLE(list, *reader.read<std::uint32_t>());
+        for (std::uint32_t i = 0; i < extra_; ++i) PTP::appendLE(list, 0x01000000u + i);
+        if (!sink.begin(list.size()) || !sink.write(list)) return TransportError{QStringLiteral("refused")};
+        return answer;
+    }
+    Result<std::optional<Bytes>, TransportError> waitEvent(std::chrono::milliseconds t) override {
+        return inner_.waitEvent(t);
+    }
+    void interrupt() override { inner_.interrupt(); }
+    std::optional<std::chrono::milliseconds> ioTimeout() const override { return inner_.ioTimeout(); }
+
+private:
+    VirtualTransport inner_;
+    std::uint32_t extra_;
+};
+
+TEST_F(CatalogueTest, ACardClaimingMoreObjectsThanAnyCardHoldsIsCutToTheNewest) {
+    Catalogue seen;
+    auto cam = camera(false, 2);
+    const std::uint32_t extra = ObjectPropList::maxObjects + 3;
+    auto d = CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"),
+                                  [cam, extra] { return std::make_unique<OverfullCard>(cam, extra); });
+    d->setLog([&seen](const QString& line) { seen.log << line; });
+    read(*d, seen);
+    // The card's own objects are the oldest handles: only the claimed newest were asked for.
+    EXPECT_LE(cam->callCount(kGetObjectInfo), static_cast<int>(ObjectPropList::maxObjects) + 4);
+    // The card's own objects: two pictures and their folders.
+    EXPECT_TRUE(seen.log.contains(
+        QString::fromUtf8("カードのオブジェクトが多すぎます（%1 件）。新しい %2 件だけを一覧にします")
+            .arg(extra + 4)
+            .arg(ObjectPropList::maxObjects)))
+        << seen.log.join(u'\n').toStdString();
+    cam->unplug();
 }
 
 // --- the dataset itself ---
