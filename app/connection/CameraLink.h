@@ -206,7 +206,7 @@ private:
     std::vector<CameraFilePtr> pendingFiles_;
     std::set<QString> seenNames_;
     std::set<QString> savedFiles_;
-    std::set<QString> claimed_;  // shotKey of fresh shots queued or saving
+    std::set<QString> claimed_;  // shotKey of this session's fresh shots queued, saving or saved
     std::optional<int> openRelease_;  // the release whose products arrive now
     int releases_ = 0;
     std::map<QString, int> madeBy_;  // shotKey → release, this session

@@ -123,8 +123,9 @@ bool CameraLink::madeByRelease(const camera::CameraFile& file) const {
 }
 
 bool CameraLink::isClaimed(const camera::CameraFile& file) const {
-    const QString key = shotKey(file);
-    return claimed_.count(key) > 0 || savedFiles_.count(key) > 0;
+    // This session's only: a picture of another card that shares a name and size with one
+    // saved earlier is not the same picture.
+    return claimed_.count(shotKey(file)) > 0;
 }
 
 void CameraLink::ingest(const std::vector<CameraFilePtr>& files, bool added) {

@@ -21,9 +21,9 @@ async::Task<void> CameraLink::save(CameraFilePtr file) {
     const QString folder = destination;
     const bool remove = deleteAfterDownload;
     auto result = co_await download(file, folder, remove);
-    // Given up either way: saved files are known by savedFiles_, failed ones are not taken.
-    claimed_.erase(shotKey(*file));
     if (!result) {
+        // Not saved: the picture is the card's again, to be imported like any other.
+        claimed_.erase(shotKey(*file));
         fail(name, result.error().message(), result.error().fromCamera());
         notifyCardChanged();
         co_return;
