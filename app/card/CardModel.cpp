@@ -130,7 +130,8 @@ std::optional<QDateTime> CardModel::takenAt(const QFileInfo& info) const {
     const QDateTime modified = info.lastModified();
     // Rewritten in place or replaced by another file, it changes at least one of these.
     const Taken::Version version{info.size(), modified, info.metadataChangeTime()};
-    if (const auto it = takenCache_.find(path); it != takenCache_.end() && it->second.version == version)
+    if (const auto it = takenCache_.find(path);
+        it != takenCache_.end() && it->second.version == version)
         return it->second.at;
     std::optional<QDateTime> at = GeoWriter::captureDate(path);
     if (!at && modified.isValid()) at = modified;

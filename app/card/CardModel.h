@@ -13,8 +13,8 @@
 #include "kit/cardfile/CardFileSource.h"
 
 #include <QDateTime>
-#include <QImage>
 #include <QFileInfo>
+#include <QImage>
 #include <QObject>
 #include <QSettings>
 #include <QString>

@@ -42,8 +42,9 @@ ImportLedger::ImportLedger(QString folder, LogFn log) : log_(std::move(log)) {
     path_ = QDir(folder).filePath(QStringLiteral("imported.json"));
     if (read(keys_) == Disk::damaged) {
         keys_.clear();
-        problem_ = QString::fromUtf8("取り込みの控えが壊れていて読めません（%1）。"
-                                     "取り込み済みの印は付きません")
+        problem_ = QString::fromUtf8(
+                       "取り込みの控えが壊れていて読めません（%1）。"
+                       "取り込み済みの印は付きません")
                        .arg(path_);
         if (log_) log_(*problem_);
     }
@@ -118,7 +119,8 @@ void ImportLedger::record(const QString& serial, const QString& name, qint64 siz
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(QJsonDocument(array).toJson(QJsonDocument::Compact)) < 0 || !file.commit()) {
-        const QString text = QString::fromUtf8("取り込みの控えを保存できない: ") + file.errorString();
+        const QString text =
+            QString::fromUtf8("取り込みの控えを保存できない: ") + file.errorString();
         if (log_) log_(text);
         setProblem(text);
         unwritten_ = true;

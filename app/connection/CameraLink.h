@@ -129,8 +129,8 @@ public:
     std::optional<int> cardExpected() const { return cardExpected_; }
     // Transfers in flight, fresh shots and card imports together.
     int downloading() const { return downloading_; }
-    // Camera clock behind ours, in seconds (negative when ahead), measured when the session was prepared; none before
-    // or when the camera's clock could not be read.
+    // Camera clock behind ours, in seconds (negative when ahead), measured when the session was
+    // prepared; none before or when the camera's clock could not be read.
     std::optional<double> clockDrift() const { return clockDrift_; }
     // When the USB watcher saw the camera now plugged in appear; none without one.
     std::optional<QDateTime> usbCameraSince() const;

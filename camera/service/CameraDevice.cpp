@@ -183,10 +183,11 @@ async::Task<void> CameraDevice::open() {
         if (!self || !event) return;
         // Said at the first drop of a flood and then every 10,000, not once per event.
         if (const auto dropped = self->engine_ ? self->engine_->droppedEvents() : 0;
-            dropped > self->droppedTold_ && (self->droppedTold_ == 0 || dropped >= self->droppedTold_ + 10000) &&
-            self->log_) {
-            self->log_(QString::fromUtf8("カメラからの知らせが多すぎるため読み飛ばしました（計 %1 件）")
-                           .arg(dropped));
+            dropped > self->droppedTold_ &&
+            (self->droppedTold_ == 0 || dropped >= self->droppedTold_ + 10000) && self->log_) {
+            self->log_(
+                QString::fromUtf8("カメラからの知らせが多すぎるため読み飛ばしました（計 %1 件）")
+                    .arg(dropped));
             self->droppedTold_ = dropped;
         }
         self->tell([&](Listener& l, const DevicePtr& d) { l.ptpEvent(d, *event); });
@@ -373,7 +374,8 @@ async::Task<void> CameraDevice::catalogObjectByObject(std::shared_ptr<SessionEng
     // millions of objects. The newest are kept: they are the ones a photographer is after.
     if (handles.size() > ObjectPropList::maxObjects) {
         if (log_)
-            log_(QString::fromUtf8("カードのオブジェクトが多すぎます（%1 件）。新しい %2 件だけを一覧にします")
+            log_(QString::fromUtf8(
+                     "カードのオブジェクトが多すぎます（%1 件）。新しい %2 件だけを一覧にします")
                      .arg(handles.size())
                      .arg(ObjectPropList::maxObjects));
         handles.resize(ObjectPropList::maxObjects);
@@ -436,7 +438,8 @@ async::Task<void> CameraDevice::objectAdded(std::shared_ptr<SessionEngine> engin
     // ones beyond the bound are dropped, said once per flood.
     if (addedPending_ >= maxAddedPending) {
         if (!floodLogged_ && log_)
-            log_(QString::fromUtf8("新しいファイルの知らせが多すぎるため読み飛ばします（ハンドル %1 から）")
+            log_(QString::fromUtf8(
+                     "新しいファイルの知らせが多すぎるため読み飛ばします（ハンドル %1 から）")
                      .arg(handle));
         floodLogged_ = true;
         co_return;

@@ -210,7 +210,8 @@ async::Task<void> downloadTask(async::Executor& files, std::shared_ptr<SessionEn
     if (sink->overlong()) {
         DownloadError overlong = DownloadError::camera(
             Kind::transport, answer.wanted(),
-            QString::fromUtf8("告げた大きさ（%1 バイト）を超えるデータが届いたため受け取りを止めました")
+            QString::fromUtf8(
+                "告げた大きさ（%1 バイト）を超えるデータが届いたため受け取りを止めました")
                 .arg(expected));
         co_await failDownload(files, answer, std::move(overlong));
         co_return;
@@ -356,9 +357,9 @@ async::Task<Result<CameraFile::Downloaded, DownloadError>> CameraFile::download(
     DownloadOptions options) const {
     const QString wanted = QDir(options.folder).filePath(safeFileName(info_.filename));
     auto start = [handle = handle_, expected = info_.size, name = info_.filename,
-                  captured = info_.captureDate, options = std::move(options)](async::Executor& files,
-                                                std::shared_ptr<SessionEngine> engine,
-                                                async::Resolver<DownloadResult> resolver) {
+                  captured = info_.captureDate, options = std::move(options)](
+                     async::Executor& files, std::shared_ptr<SessionEngine> engine,
+                     async::Resolver<DownloadResult> resolver) {
         return downloadTask(files, std::move(engine), handle, expected, name, captured, options,
                             std::move(resolver));
     };

@@ -162,8 +162,8 @@ Result<std::unique_ptr<PendingFile>, PlacementError> PendingFile::create(const Q
     // The temporary's name is longer than the final one; a camera name near the limit must
     // still get a temporary.
     const QString shortName = fitBytes(name, maxFileNameBytes - temporaryExtra);
-    QByteArray pattern = QFile::encodeName(
-        QDir(folder).filePath(QStringLiteral(".%1.XXXXXX.part").arg(shortName)));
+    QByteArray pattern =
+        QFile::encodeName(QDir(folder).filePath(QStringLiteral(".%1.XXXXXX.part").arg(shortName)));
     const int fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
     if (fd < 0)
         return destinationError(errno, PlacementError::Kind::write, folder,

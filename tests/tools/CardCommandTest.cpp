@@ -6,10 +6,10 @@
 #include "tools/pexilctl/LineText.h"
 
 #include <QDir>
-#include <QHostAddress>
-#include <QTcpServer>
 #include <QFile>
+#include <QHostAddress>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -174,8 +174,9 @@ TEST_F(CardCommand, AnUnreachableCameraFailsAtOnceWithItsReason) {
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const QString address = QStringLiteral("ptpip://127.0.0.1:%1").arg(closed.serverPort());
     closed.close();
-    for (const QStringList& action : {QStringList{QStringLiteral("list")},
-                                      QStringList{QStringLiteral("import"), QStringLiteral("--all")}}) {
+    for (const QStringList& action :
+         {QStringList{QStringLiteral("list")},
+          QStringList{QStringLiteral("import"), QStringLiteral("--all")}}) {
         QString out, err;
         QTextStream o(&out), e(&err);
         auto request = parseCard(QStringList{QStringLiteral("--camera"), address} + action, {o, e});
@@ -186,8 +187,8 @@ TEST_F(CardCommand, AnUnreachableCameraFailsAtOnceWithItsReason) {
         const auto code = rt.run(card(rt, std::move(*request), {o, e}), async::Seconds(3600));
         e.flush();
         EXPECT_EQ(code, std::optional<int>(exitFailed)) << action.join(u' ').toStdString();
-        EXPECT_TRUE(err.startsWith(QStringLiteral("pexilctl card: カメラの準備ができません（") + address +
-                                   QStringLiteral("）: ")))
+        EXPECT_TRUE(err.startsWith(QStringLiteral("pexilctl card: カメラの準備ができません（") +
+                                   address + QStringLiteral("）: ")))
             << err.toStdString();
         // The virtual clock would have run the whole allowance had the run waited for it.
         EXPECT_LT(rt.clock().monotonic().count(), 60.0);
@@ -202,10 +203,13 @@ TEST_F(CardCommand, AHostileHandshakeEndsTheRunWithItsReason) {
         QByteArray reply;  // to the Init Command Request
         const char* says;
     };
-    const QByteArray busy = QByteArray::fromHex("0c00000005000000" "02000000");
+    const QByteArray busy = QByteArray::fromHex(
+        "0c00000005000000"
+        "02000000");
     const Row rows[] = {
         {"Init Fail: busy", busy, "別の機器と接続中です"},
-        {"a length of 0xFFFFFFFF", QByteArray::fromHex("ffffffff02000000") + QByteArray(40, 0), "解釈できない"},
+        {"a length of 0xFFFFFFFF", QByteArray::fromHex("ffffffff02000000") + QByteArray(40, 0),
+         "解釈できない"},
         {"a length of 3", QByteArray::fromHex("0300000002000000"), "解釈できない"},
     };
     for (const Row& row : rows) {
@@ -220,7 +224,8 @@ TEST_F(CardCommand, AHostileHandshakeEndsTheRunWithItsReason) {
             if (peer < 0) return;
             char request[512];
             (void)::recv(peer, request, sizeof request, 0);
-            (void)::send(peer, reply.constData(), static_cast<std::size_t>(reply.size()), MSG_NOSIGNAL);
+            (void)::send(peer, reply.constData(), static_cast<std::size_t>(reply.size()),
+                         MSG_NOSIGNAL);
             ::shutdown(peer, SHUT_WR);
             while (::recv(peer, request, sizeof request, 0) > 0) {
             }
@@ -247,7 +252,8 @@ TEST_F(CardCommand, AHostileHandshakeEndsTheRunWithItsReason) {
 TEST_F(CardCommand, NamesWithControlCharactersStayOnTheirLine) {
     EXPECT_EQ(lineSafe(QStringLiteral("DSC_0001.JPG\ncard: 0 items")),
               QStringLiteral("DSC_0001.JPG\\ncard: 0 items"));
-    EXPECT_EQ(lineSafe(QStringLiteral("a\tb\rc\\d\x01\x7F")), QStringLiteral("a\\tb\\rc\\\\d\\x01\\x7f"));
+    EXPECT_EQ(lineSafe(QStringLiteral("a\tb\rc\\d\x01\x7F")),
+              QStringLiteral("a\\tb\\rc\\\\d\\x01\\x7f"));
     EXPECT_EQ(lineSafe(QString::fromUtf8("日本語.JPG")), QString::fromUtf8("日本語.JPG"));
 }
 

@@ -7,12 +7,12 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QTcpServer>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -125,30 +125,36 @@ TEST_F(TetherCommand, TethersACameraOnTheNetwork) {
 TEST_F(TetherCommand, BackToBackBoothRunsEachSaveTheirOwnShotOnce) {
     QProcess vcam;
     vcam.start(QStringLiteral(PEXILCTL_PATH),
-               {QStringLiteral("vcam"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--card"),
-                dir.filePath(QStringLiteral("booth")), QStringLiteral("--photos"), QStringLiteral("1"),
-                QStringLiteral("--clock-drift"), QStringLiteral("300")});
+               {QStringLiteral("vcam"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                QStringLiteral("--card"), dir.filePath(QStringLiteral("booth")),
+                QStringLiteral("--photos"), QStringLiteral("1"), QStringLiteral("--clock-drift"),
+                QStringLiteral("300")});
     ASSERT_TRUE(vcam.waitForStarted(10000));
     QByteArray first;
-    while (!first.contains('\n') && vcam.waitForReadyRead(20000)) first += vcam.readAllStandardOutput();
-    const auto port = QRegularExpression(QStringLiteral(R"(listening on 127\.0\.0\.1:(\d+))")).match(QString::fromUtf8(first));
+    while (!first.contains('\n') && vcam.waitForReadyRead(20000))
+        first += vcam.readAllStandardOutput();
+    const auto port = QRegularExpression(QStringLiteral(R"(listening on 127\.0\.0\.1:(\d+))"))
+                          .match(QString::fromUtf8(first));
     ASSERT_TRUE(port.hasMatch()) << first.toStdString();
     const QString dest = dir.filePath(QStringLiteral("guests"));
     QStringList saved;
     for (int guest = 0; guest < 3; ++guest) {
         QString out, err;
         QTextStream o(&out), e(&err);
-        const int code = runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:") + port.captured(1),
-                                    QStringLiteral("--dest"), dest, QStringLiteral("--shoot"), QStringLiteral("1")},
-                                   {o, e});
+        const int code = runTether(
+            {QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:") + port.captured(1),
+             QStringLiteral("--dest"), dest, QStringLiteral("--shoot"), QStringLiteral("1")},
+            {o, e});
         o.flush();
         EXPECT_EQ(code, 0) << err.toStdString() << out.toStdString();
         for (const QString& line : out.split(u'\n'))
-            if (line.startsWith(QStringLiteral("saved: "))) saved << QFileInfo(line.mid(7)).fileName();
+            if (line.startsWith(QStringLiteral("saved: ")))
+                saved << QFileInfo(line.mid(7)).fileName();
     }
     ::kill(static_cast<pid_t>(vcam.processId()), SIGTERM);
     vcam.waitForFinished(20000);
-    const QStringList guests{QStringLiteral("DSC_0002.JPG"), QStringLiteral("DSC_0003.JPG"), QStringLiteral("DSC_0004.JPG")};
+    const QStringList guests{QStringLiteral("DSC_0002.JPG"), QStringLiteral("DSC_0003.JPG"),
+                             QStringLiteral("DSC_0004.JPG")};
     EXPECT_EQ(saved, guests);
     EXPECT_EQ(QDir(dest).entryList(QDir::Files), guests);
 }
@@ -156,7 +162,8 @@ TEST_F(TetherCommand, BackToBackBoothRunsEachSaveTheirOwnShotOnce) {
 // A body that floods the event channel with new objects: the run must keep its own time and
 // end when asked, not drown in questions about objects that do not exist.
 TEST_F(TetherCommand, AnEventFloodDoesNotKeepTheRunFromEnding) {
-    auto made = camera::VirtualCamera::create({.cardDir = dir.filePath(QStringLiteral("flood")), .photos = 1});
+    auto made = camera::VirtualCamera::create(
+        {.cardDir = dir.filePath(QStringLiteral("flood")), .photos = 1});
     ASSERT_TRUE(made) << made.error().toStdString();
     auto hostile = std::make_shared<testing::HostileResponder>(made.value());
     hostile->flood([](std::uint32_t n) { return PTPEvent{0x4002, 1000 + n}.toContainer(); });
@@ -166,10 +173,11 @@ TEST_F(TetherCommand, AnEventFloodDoesNotKeepTheRunFromEnding) {
     QTextStream o(&out), e(&err);
     QElapsedTimer took;
     took.start();
-    const int code = runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:%1").arg(server.port()),
-                                QStringLiteral("--dest"), dir.filePath(QStringLiteral("flooded")),
-                                QStringLiteral("--for"), QStringLiteral("3")},
-                               {o, e});
+    const int code = runTether(
+        {QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:%1").arg(server.port()),
+         QStringLiteral("--dest"), dir.filePath(QStringLiteral("flooded")), QStringLiteral("--for"),
+         QStringLiteral("3")},
+        {o, e});
     const qint64 elapsed = took.elapsed();
     const std::uint32_t sent = hostile->floodSent();
     server.stop();
@@ -190,12 +198,14 @@ TEST_F(TetherCommand, AnUnreachableCameraFailsAtOnceWithItsReason) {
     QTextStream o(&out), e(&err);
     QElapsedTimer took;
     took.start();
-    const int code = runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:%1").arg(port),
-                                QStringLiteral("--shoot"), QStringLiteral("1")},
-                               {o, e});
+    const int code =
+        runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:%1").arg(port),
+                   QStringLiteral("--shoot"), QStringLiteral("1")},
+                  {o, e});
     e.flush();
     EXPECT_EQ(code, 1);
-    EXPECT_TRUE(err.contains(QStringLiteral("カメラの準備ができません（ptpip://127.0.0.1:%1）: ").arg(port)))
+    EXPECT_TRUE(err.contains(
+        QStringLiteral("カメラの準備ができません（ptpip://127.0.0.1:%1）: ").arg(port)))
         << err.toStdString();
     EXPECT_LT(took.elapsed(), 20000) << "not the minute-long wait for a camera that never comes";
 }

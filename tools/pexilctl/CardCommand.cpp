@@ -149,8 +149,8 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
 
     // Named first: g++ 12 destroys a capturing lambda written inside co_await twice.
     std::function<bool()> ready = [linkPtr, &lost] {
-        return lost || (linkPtr->phase().kind == CameraLink::Phase::Kind::ready &&
-                        linkPtr->cardSettled());
+        return lost ||
+               (linkPtr->phase().kind == CameraLink::Phase::Kind::ready && linkPtr->cardSettled());
     };
     const bool settled = co_await pollUntil(std::move(ready), settleLimitSeconds);
     if (!settled || lost) {

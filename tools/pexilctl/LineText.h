@@ -13,14 +13,20 @@ inline QString lineSafe(const QString& text) {
     out.reserve(text.size());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == u'\\') out += QStringLiteral("\\\\");
-        else if (u == u'\n') out += QStringLiteral("\\n");
-        else if (u == u'\r') out += QStringLiteral("\\r");
-        else if (u == u'\t') out += QStringLiteral("\\t");
+        if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u == u'\n')
+            out += QStringLiteral("\\n");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
+        else if (u == u'\t')
+            out += QStringLiteral("\\t");
         // C0, DEL, C1 and the line and paragraph separators some terminals break on.
         else if (u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x2028 || u == 0x2029)
-            out += QStringLiteral("\\x%1").arg(static_cast<uint>(u), u > 0xFF ? 4 : 2, 16, QChar(u'0'));
-        else out += c;
+            out += QStringLiteral("\\x%1").arg(static_cast<uint>(u), u > 0xFF ? 4 : 2, 16,
+                                               QChar(u'0'));
+        else
+            out += c;
     }
     return out;
 }

@@ -1,9 +1,9 @@
 #include "tools/pexilctl/TetherCommand.h"
 
 #include "app/connection/CameraLink.h"
-#include "app/session/SessionModel.h"
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
+#include "app/session/SessionModel.h"
 #include "camera/service/CameraSources.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Sleep.h"
@@ -181,9 +181,11 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     int status = exitOK;
     // A camera that cannot be reached ends the run at once with the connection's own reason.
     std::optional<QString> lostReason;
-    QObject::connect(&model, &SessionModel::sessionLost, [&lostReason](const std::optional<QString>& text) {
-        if (!lostReason) lostReason = text.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
-    });
+    QObject::connect(
+        &model, &SessionModel::sessionLost, [&lostReason](const std::optional<QString>& text) {
+            if (!lostReason)
+                lostReason = text.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
+        });
     const bool ready = co_await pollUntil(
         [&model, &lostReason] {
             return lostReason ||
@@ -263,7 +265,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (request.shots > 0) {
         // Done when each release's own picture is saved: a picture already on the card that
         // looked fresh is saved too, but is not what was asked for.
-        const bool all = co_await pollUntil([&] { return made + failed >= request.shots || lost; }, 60);
+        const bool all =
+            co_await pollUntil([&] { return made + failed >= request.shots || lost; }, 60);
         if (!all || failed > 0 || made < request.shots) status = exitFailed;
     }
 

@@ -259,7 +259,8 @@ TEST(CardImport, ASameNamedSameSizedFileCountsOnlyWhenTakenAtTheSameSecond) {
     QFile card(original);
     ASSERT_TRUE(card.open(QIODevice::ReadOnly));
     const QByteArray bytes = card.readAll();
-    const QByteArray stamp = item.captured->toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1();
+    const QByteArray stamp =
+        item.captured->toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1();
     ASSERT_TRUE(bytes.contains(stamp)) << "the picture carries its capture time in EXIF";
     QByteArray otherYear = bytes;
     otherYear.replace(stamp, QByteArray(stamp).replace(0, 4, "1999"));

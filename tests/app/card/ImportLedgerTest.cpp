@@ -82,7 +82,8 @@ TEST(ImportLedger, ADamagedFileStartsEmptyButIsKeptAsideBeforeTheFirstWrite) {
         // Once when found damaged, once when set aside.
         EXPECT_EQ(logged.size(), 2);
         ASSERT_TRUE(ledger.problem());
-        EXPECT_TRUE(ledger.problem()->contains(aside.fileName())) << ledger.problem()->toStdString();
+        EXPECT_TRUE(ledger.problem()->contains(aside.fileName()))
+            << ledger.problem()->toStdString();
     }
 }
 

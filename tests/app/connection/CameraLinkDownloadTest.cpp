@@ -324,15 +324,16 @@ TEST_P(CameraLinkDownload, AReleasesPictureIsSavedAndAnAlreadySavedOneIsNot) {
     h.link->expectRelease();
     shoot(h);
     ASSERT_TRUE(h.waitUntil([&] { return h.saved.size() == 1; }));
-    const auto made = std::find_if(h.link->cardFiles().begin(), h.link->cardFiles().end(),
-                                   [&](const auto& entry) {
-                                       return QFileInfo(h.saved[0]).fileName() == entry.second->name();
-                                   });
+    const auto made = std::find_if(
+        h.link->cardFiles().begin(), h.link->cardFiles().end(), [&](const auto& entry) {
+            return QFileInfo(h.saved[0]).fileName() == entry.second->name();
+        });
     ASSERT_NE(made, h.link->cardFiles().end());
     EXPECT_TRUE(h.link->madeByRelease(*made->second));
     EXPECT_TRUE(h.link->isClaimed(*made->second));
-    const auto old = std::find_if(h.link->cardFiles().begin(), h.link->cardFiles().end(),
-                                  [&](const auto& entry) { return entry.second->name() == previous; });
+    const auto old =
+        std::find_if(h.link->cardFiles().begin(), h.link->cardFiles().end(),
+                     [&](const auto& entry) { return entry.second->name() == previous; });
     ASSERT_NE(old, h.link->cardFiles().end());
     EXPECT_FALSE(h.link->madeByRelease(*old->second));
     EXPECT_FALSE(h.link->isClaimed(*old->second));
@@ -353,9 +354,9 @@ TEST_P(CameraLinkDownload, AFreshShotIsClaimedUntilItsSaveFails) {
     ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
     h.runTimers(1);
     ASSERT_FALSE(claimedWhileListed.empty());
-    EXPECT_TRUE(std::all_of(claimedWhileListed.begin(), claimedWhileListed.end(),
-                            [](bool claimed) { return claimed; }))
-        << "counted as imported from the moment the link took it on";
+    EXPECT_TRUE(std::all_of(claimedWhileListed.begin(), claimedWhileListed.end(), [](bool claimed) {
+        return claimed;
+    })) << "counted as imported from the moment the link took it on";
     ASSERT_EQ(h.link->cardFiles().size(), 1u);
     EXPECT_FALSE(h.link->isClaimed(*h.link->cardFiles().begin()->second))
         << "a failed save leaves the picture to be imported";
@@ -386,24 +387,25 @@ TEST(CameraLinkNames, AReleasedPictureWithoutANameIsReportedNotDropped) {
     LinkHarness h{LinkHarness::Via::ptpip};
     h.makeCamera();
     auto hostile = std::make_shared<testing::HostileResponder>(h.camera);
-    hostile->replace(PTP::code(PTP::Op::getObjectInfo),
-                     [camera = h.camera](const camera::Operation& op, std::optional<ByteView> out,
-                                         camera::DataSink& sink)
-                         -> std::optional<Result<camera::Response, TransportError>> {
-                         camera::BufferSink info;
-                         auto answer = camera->handle(op, out, info);
-                         auto parsed = camera::ObjectInfo::parse(info.data());
-                         if (!answer || !parsed || parsed->isFolder()) {
-                             if (!sink.begin(info.data().size()) || !sink.write(info.data()))
-                                 return TransportError{QStringLiteral("refused")};
-                             return answer;
-                         }
-                         parsed->filename.clear();
-                         const Bytes nameless = parsed->encode();
-                         if (!sink.begin(nameless.size()) || !sink.write(nameless))
-                             return TransportError{QStringLiteral("refused")};
-                         return answer;
-                     });
+    hostile->replace(
+        PTP::code(PTP::Op::getObjectInfo),
+        [camera = h.camera](
+            const camera::Operation& op, std::optional<ByteView> out,
+            camera::DataSink& sink) -> std::optional<Result<camera::Response, TransportError>> {
+            camera::BufferSink info;
+            auto answer = camera->handle(op, out, info);
+            auto parsed = camera::ObjectInfo::parse(info.data());
+            if (!answer || !parsed || parsed->isFolder()) {
+                if (!sink.begin(info.data().size()) || !sink.write(info.data()))
+                    return TransportError{QStringLiteral("refused")};
+                return answer;
+            }
+            parsed->filename.clear();
+            const Bytes nameless = parsed->encode();
+            if (!sink.begin(nameless.size()) || !sink.write(nameless))
+                return TransportError{QStringLiteral("refused")};
+            return answer;
+        });
     h.responder = hostile;
     h.plug();
     h.link->open();

@@ -814,9 +814,8 @@ TEST_F(RawCamera, AHungTransactionEndsAtTheTimeOutWhateverTheEventConnectionSays
         bool answersProbes;
         bool sendsEvents;
     };
-    const Row rows[] = {{"answers probes", true, false},
-                        {"sends events", false, true},
-                        {"both", true, true}};
+    const Row rows[] = {
+        {"answers probes", true, false}, {"sends events", false, true}, {"both", true, true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         if (peer.joinable()) peer.join();
@@ -841,7 +840,8 @@ TEST_F(RawCamera, AHungTransactionEndsAtTheTimeOutWhateverTheEventConnectionSays
                         return;
                 }
                 const Bytes event = encode(Event{0x4006, 0, {}});
-                if (row.sendsEvents && ::send(events.fd, event.data(), event.size(), MSG_NOSIGNAL) < 0)
+                if (row.sendsEvents &&
+                    ::send(events.fd, event.data(), event.size(), MSG_NOSIGNAL) < 0)
                     return;
             }
         });
@@ -864,8 +864,8 @@ TEST_F(RawCamera, AHungTransactionEndsAtTheTimeOutWhateverTheEventConnectionSays
         ASSERT_TRUE(result);
         EXPECT_LE((rt.clock().monotonic() - start).count(), 6.5);
         ASSERT_FALSE(result->ok());
-        EXPECT_TRUE(
-            result->error().message.startsWith(QStringLiteral("カメラが 5 秒間応答しませんでした")));
+        EXPECT_TRUE(result->error().message.startsWith(
+            QStringLiteral("カメラが 5 秒間応答しませんでした")));
         scope.cancelAll();
         engine.reset();
         peer.join();

@@ -189,16 +189,20 @@ public:
         const std::uint32_t count = reader.read<std::uint32_t>().value_or(0);
         Bytes list;
         PTP::appendLE(list, count + extra_);
-        for (std::uint32_t i = 0; i < count; ++i) PTP::appendLE(list, *reader.read<std::uint32_t>());
+        for (std::uint32_t i = 0; i < count; ++i)
+            PTP::appendLE(list, *reader.read<std::uint32_t>());
         for (std::uint32_t i = 0; i < extra_; ++i) PTP::appendLE(list, 0x01000000u + i);
-        if (!sink.begin(list.size()) || !sink.write(list)) return TransportError{QStringLiteral("refused")};
+        if (!sink.begin(list.size()) || !sink.write(list))
+            return TransportError{QStringLiteral("refused")};
         return answer;
     }
     Result<std::optional<Bytes>, TransportError> waitEvent(std::chrono::milliseconds t) override {
         return inner_.waitEvent(t);
     }
     void interrupt() override { inner_.interrupt(); }
-    std::optional<std::chrono::milliseconds> ioTimeout() const override { return inner_.ioTimeout(); }
+    std::optional<std::chrono::milliseconds> ioTimeout() const override {
+        return inner_.ioTimeout();
+    }
 
 private:
     VirtualTransport inner_;
@@ -209,15 +213,17 @@ TEST_F(CatalogueTest, ACardClaimingMoreObjectsThanAnyCardHoldsIsCutToTheNewest) 
     Catalogue seen;
     auto cam = camera(false, 2);
     const std::uint32_t extra = ObjectPropList::maxObjects + 3;
-    auto d = CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"),
-                                  [cam, extra] { return std::make_unique<OverfullCard>(cam, extra); });
+    auto d =
+        CameraDevice::create(rt, QStringLiteral("D850"), QStringLiteral("virtual"),
+                             [cam, extra] { return std::make_unique<OverfullCard>(cam, extra); });
     d->setLog([&seen](const QString& line) { seen.log << line; });
     read(*d, seen);
     // The card's own objects are the oldest handles: only the claimed newest were asked for.
     EXPECT_LE(cam->callCount(kGetObjectInfo), static_cast<int>(ObjectPropList::maxObjects) + 4);
     // The card's own objects: two pictures and their folders.
     EXPECT_TRUE(seen.log.contains(
-        QString::fromUtf8("カードのオブジェクトが多すぎます（%1 件）。新しい %2 件だけを一覧にします")
+        QString::fromUtf8(
+            "カードのオブジェクトが多すぎます（%1 件）。新しい %2 件だけを一覧にします")
             .arg(extra + 4)
             .arg(ObjectPropList::maxObjects)))
         << seen.log.join(u'\n').toStdString();
