@@ -66,7 +66,7 @@ struct Rig {
 
     std::optional<QString> open() {
         VirtualCamera::Options options;
-        options.model = VirtualBody::z6;
+        options.model = QStringLiteral("z6");
         options.cardDir = (memoryDir.isValid() ? memoryDir : dir).filePath(QStringLiteral("card"));
         options.fullSizePictures = true;
         auto made = VirtualCamera::create(options);

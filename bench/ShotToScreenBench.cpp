@@ -33,7 +33,7 @@ void ShotToScreen(benchmark::State& state) {
     for (auto _ : state) {
         SessionRig rig;
         camera::VirtualCamera::Options options;
-        options.model = camera::VirtualCamera::Model::z6;
+        options.model = QStringLiteral("z6");
         options.fullSizePictures = true;
         if (const auto problem = rig.connect(options)) {
             state.SkipWithError(problem->toStdString().c_str());

@@ -22,8 +22,9 @@ VirtualBodyState::VirtualBodyState(VirtualCamera::Options o, const VirtualModel&
 }
 
 Result<std::shared_ptr<VirtualCamera>, QString> VirtualCamera::create(Options options) {
-    const VirtualBody body = options.model;
-    auto state = std::make_unique<VirtualBodyState>(std::move(options), virtualModel(body));
+    const VirtualModel* body = findVirtualModel(options.model);
+    if (!body) return QString::fromUtf8("知らない機種です: ") + options.model;
+    auto state = std::make_unique<VirtualBodyState>(std::move(options), *body);
     const VirtualModel& model = state->model;
     QString dir = state->options.cardDir;
     if (dir.isEmpty()) {

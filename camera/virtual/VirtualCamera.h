@@ -70,8 +70,6 @@ struct VirtualBodyState;
 // it, only the dates follow the wall clock.
 class VirtualCamera final : public Responder {
 public:
-    using Model = VirtualBody;
-
     struct Timings {
         std::chrono::milliseconds capture{40};  // shutter to the picture on the card
         std::chrono::milliseconds autofocus{30};
@@ -79,7 +77,8 @@ public:
     };
 
     struct Options {
-        Model model = Model::d850;
+        // The body, by its name in virtualModelNames().
+        QString model = QStringLiteral("d850");
         // The card; empty makes a private temporary folder that goes with the camera.
         QString cardDir;
         // Pictures to put on an empty card (a card with content keeps it as it is).

@@ -33,8 +33,9 @@ std::optional<PTP::DataType> typeFromName(QStringView name) {
     return std::nullopt;
 }
 
-// Splits one logical line into words; a word in double quotes keeps its spaces.
-QStringList words(QStringView line) {
+}  // namespace
+
+QStringList tableWords(QStringView line) {
     QStringList out;
     qsizetype i = 0;
     while (i < line.size()) {
@@ -57,6 +58,8 @@ QStringList words(QStringView line) {
     }
     return out;
 }
+
+namespace {
 
 bool isQuoted(const QString& word) {
     return word.size() >= 2 && word.startsWith(u'"') && word.endsWith(u'"');
@@ -141,6 +144,7 @@ std::vector<std::uint16_t> concat(std::vector<std::uint16_t> a,
 VirtualModel makeD850() {
     VirtualModel m;
     m.body = VirtualBody::d850;
+    m.name = QStringLiteral("d850");
     m.vendorExtensionId = 6;
     m.vendorExtensionVersion = 100;
     m.vendorExtensionDesc = QStringLiteral("Microsoft.com/DeviceServices: 1.0");
@@ -178,6 +182,7 @@ VirtualModel makeD850() {
 VirtualModel makeZ6() {
     VirtualModel m;
     m.body = VirtualBody::z6;
+    m.name = QStringLiteral("z6");
     m.vendorExtensionId = 0xFFFFFFFF;
     m.vendorExtensionVersion = 110;
     m.vendorExtensionDesc = QStringLiteral("Microsoft.com/DeviceServices: 1.0");
@@ -216,6 +221,7 @@ VirtualModel makeZ6() {
 VirtualModel makeJ5() {
     VirtualModel m;
     m.body = VirtualBody::j5;
+    m.name = QStringLiteral("j5");
     m.vendorExtensionId = 6;
     m.vendorExtensionVersion = 100;
     m.vendorExtensionDesc = QStringLiteral("Microsoft.com/DeviceServices:1.0");
@@ -257,6 +263,7 @@ VirtualModel makeJ5() {
 VirtualModel makeGeneric() {
     VirtualModel m;
     m.body = VirtualBody::generic;
+    m.name = QStringLiteral("generic");
     m.vendorExtensionId = 0x0B;
     m.vendorExtensionVersion = 100;
     m.vendorExtensionDesc = QString();
@@ -333,7 +340,7 @@ std::vector<PropertySpec> parsePropertyTable(QStringView table) {
     }
     std::vector<PropertySpec> specs;
     for (const QString& line : logical) {
-        const auto spec = parseLine(words(line));
+        const auto spec = parseLine(tableWords(line));
         assert(spec && "malformed property table line");
         if (spec) specs.push_back(*spec);
     }

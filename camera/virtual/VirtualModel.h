@@ -4,6 +4,7 @@
 #include "kit/ptp/PTP.h"
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <cstdint>
@@ -23,6 +24,14 @@ enum class VirtualBody {
 // "d850", "z6", "j5", "generic"; none for anything else.
 std::optional<VirtualBody> virtualBodyFromName(QStringView name);
 QString virtualBodyName(VirtualBody body);
+
+struct VirtualModel;
+
+// Every body the virtual camera can be, by the name `--model` takes: the four above and the
+// bodies read off real cameras (camera/virtual/bodies), sorted. Thread-safe.
+QStringList virtualModelNames();
+// The body of that name; none for a name not in virtualModelNames().
+const VirtualModel* findVirtualModel(QStringView name);
 
 // One device property as a model's table declares it: type, access, form and the value at
 // power-on. Numeric values are held widened to 64 bits (a uint32 0xFFFFFFFF stays
@@ -53,10 +62,17 @@ struct PropertySpec {
 // in release builds (asserted in debug builds).
 std::vector<PropertySpec> parsePropertyTable(QStringView table);
 
+// The words of one table line; a word in double quotes keeps its spaces and its quotes (so
+// that an empty string is still a word).
+QStringList tableWords(QStringView line);
+
 // What one body announces and how it behaves: the DeviceInfo lists read off the real
 // camera, its property table, its card layout and its quirks. Immutable, shared.
 struct VirtualModel {
+    // The line the body belongs to, whose behaviour it shares (a reference body without
+    // one, such as a Coolpix, counts as generic), and its own name.
     VirtualBody body = VirtualBody::d850;
+    QString name = QStringLiteral("d850");
 
     // DeviceInfo
     std::uint32_t vendorExtensionId = 6;

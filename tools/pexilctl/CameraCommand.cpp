@@ -283,7 +283,7 @@ QString cameraHelp() {
         "  --io-timeout SECONDS  a transaction without progress for this long (1 to 3600,\n"
         "                     default 20) loses the camera; over PTP/IP a silent camera is\n"
         "                     probed first\n"
-        "  With --camera virtual: --model d850|z6|j5|generic, --card DIR, --photos N,\n"
+        "  With --camera virtual: --model NAME (--model list), --card DIR, --photos N,\n"
         "  --seed S, --clock-drift SECONDS, --latency MS, --bandwidth MBPS, --full-size,\n"
         "  --stall-after BYTES, and\n"
         "  --check-event-only (events queued for CheckEvent alone, none on the event channel).\n"
@@ -348,7 +348,7 @@ int runCamera(const QStringList& arguments, CommandIO io) {
 
 QString vcamHelp() {
     return QStringLiteral(
-        "usage: pexilctl vcam [--listen ADDR[:PORT]] [--model d850|z6|j5|generic] [--card DIR]\n"
+        "usage: pexilctl vcam [--listen ADDR[:PORT]] [--model NAME (--model list)] [--card DIR]\n"
         "                     [--photos N] [--seed S] [--clock-drift SECONDS] [--latency MS]\n"
         "                     [--bandwidth MBPS] [--check-event-only] [--for SECONDS]\n"
         "                     [--gps-every N] [--no-prop-list] [--fail-object NAME:RESPONSE]...\n"

@@ -20,12 +20,11 @@ std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& ar
     const auto model = takeValue(args, QStringLiteral("--model"), io);
     if (!model) return std::nullopt;
     if (!model->isEmpty()) {
-        const auto body = camera::virtualBodyFromName(*model);
-        if (!body) {
-            io.err << "pexilctl: 知らない機種です: " << *model << "（d850, z6, j5, generic）\n";
+        if (!camera::findVirtualModel(*model)) {
+            io.err << "pexilctl: 知らない機種です: " << *model << "（--model list で一覧）\n";
             return std::nullopt;
         }
-        options.model = *body;
+        options.model = *model;
     }
     options.eventChannel = args.removeAll(QStringLiteral("--check-event-only")) == 0;
     const auto card = takeValue(args, QStringLiteral("--card"), io);

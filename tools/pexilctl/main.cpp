@@ -1,3 +1,4 @@
+#include "camera/virtual/VirtualModel.h"
 #include "tools/pexilctl/CameraCommand.h"
 #include "tools/pexilctl/CardCommand.h"
 #include "tools/pexilctl/DoctorCommand.h"
@@ -79,6 +80,12 @@ int main(int argc, char** argv) {
         return pexil::cli::exitOK;
     }
     const QString command = args.takeFirst();
+    // "--model list" answers before the rest is read: the other arguments do not matter to it.
+    if (const qsizetype at = args.indexOf(QLatin1String("--model"));
+        at >= 0 && at + 1 < args.size() && args[at + 1] == QLatin1String("list")) {
+        for (const QString& name : pexil::camera::virtualModelNames()) out << name << "\n";
+        return pexil::cli::exitOK;
+    }
     if (command == QLatin1String("inspect")) return pexil::cli::runInspect(args, io);
     if (command == QLatin1String("camera")) return pexil::cli::runCamera(args, io);
     if (command == QLatin1String("vcam")) return pexil::cli::runVcam(args, io);

@@ -19,7 +19,7 @@ TEST(CardSession, SessionModelDrivesTheCardModel) {
     SessionHarness h;
     CardModel& card = h.model->card();
     EXPECT_FALSE(card.active());
-    h.connectReady(camera::VirtualCamera::Model::d850, 3);
+    h.connectReady(QStringLiteral("d850"), 3);
     ASSERT_TRUE(h.settle([&] { return card.items().size() == 3 && !card.loading(); }));
     EXPECT_EQ(card.serial(), h.camera->serialNumber());
     const QDateTime date = *card.items().front().captured;
@@ -54,7 +54,7 @@ TEST(CardSession, SessionModelDrivesTheCardModel) {
 TEST(CardSession, ATetheredShotCountsAsImportedWhileItsTransferRuns) {
     SessionHarness h;
     CardModel& card = h.model->card();
-    h.connectReady(camera::VirtualCamera::Model::d850, 2);
+    h.connectReady(QStringLiteral("d850"), 2);
     ASSERT_TRUE(h.settle([&] { return card.items().size() == 2 && !card.loading(); }));
     card.setActive(true);
     h.camera->setBandwidth(0.1);  // the transfer outlasts the catalogue's change notice

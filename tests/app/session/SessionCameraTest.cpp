@@ -10,7 +10,6 @@
 namespace pexil::testing {
 namespace {
 
-using Body = camera::VirtualCamera::Model;
 using State = ConnectionState;
 
 int calls(const SessionHarness& h, PTP::Op op) {
@@ -412,14 +411,14 @@ TEST(SessionCamera, LiveViewStreamsIntoTheModelAndStoppingClearsTheFrame) {
 
 TEST(SessionCamera, LiveViewIsRefusedWithATextOnBodiesWithoutIt) {
     SessionHarness h;
-    h.connectReady(Body::j5);
+    h.connectReady(QStringLiteral("j5"));
     h.model->toggleLiveView();
     EXPECT_EQ(h.model->lastError(), QString::fromUtf8("この機種ではライブビューを使えません。"));
 }
 
 TEST(SessionCamera, AShotInLiveViewOnABodyThatTellsOnlyThroughCheckEventDoesNotWaitItsWholeBound) {
     SessionHarness h;
-    h.connectReady(Body::d850, 0, false);
+    h.connectReady(QStringLiteral("d850"), 0, false);
     h.model->toggleLiveView();
     ASSERT_TRUE(h.settle([&] { return h.model->liveViewState() == NikonLiveView::State::on; }));
     const double start = h.rt.clock().monotonic().count();

@@ -90,7 +90,7 @@ public:
 
     QString destination() const { return dir.filePath(QStringLiteral("dest")); }
 
-    void makeCamera(camera::VirtualCamera::Model body = camera::VirtualCamera::Model::d850,
+    void makeCamera(QString body = QStringLiteral("d850"),
                     int photos = 0, bool eventChannel = true) {
         camera::VirtualCamera::Options options;
         options.model = body;
@@ -130,7 +130,7 @@ public:
     }
 
     // Connects and waits until the settings are read and the poll loop runs.
-    void connectReady(camera::VirtualCamera::Model body = camera::VirtualCamera::Model::d850,
+    void connectReady(QString body = QStringLiteral("d850"),
                       int photos = 0, bool eventChannel = true) {
         makeCamera(body, photos, eventChannel);
         plug();

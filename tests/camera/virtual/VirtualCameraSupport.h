@@ -68,8 +68,7 @@ inline Answer call(camera::VirtualCamera& cam, std::uint16_t code,
     return {result.value().code, result.value().params, std::move(sink.data)};
 }
 
-inline camera::VirtualCamera::Options quickOptions(
-    camera::VirtualCamera::Model model = camera::VirtualBody::d850) {
+inline camera::VirtualCamera::Options quickOptions(QString model = QStringLiteral("d850")) {
     camera::VirtualCamera::Options options;
     options.model = model;
     options.wallClock = fixedNow;
@@ -97,6 +96,10 @@ inline std::shared_ptr<camera::VirtualCamera> openedCamera(camera::VirtualCamera
                   PTP::code(PTP::Response::ok));
     }
     return cam;
+}
+
+inline camera::VirtualCamera::Options quickOptions(camera::VirtualBody body) {
+    return quickOptions(camera::virtualBodyName(body));
 }
 
 // The clock that quickOptions() gives the camera.
