@@ -24,11 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto desc = pexil::PropDesc::parse(pexil::ByteView(data + 1, size - 1), vendor);
     if (!desc) return 0;
     (void)desc->currentText();
+    // A text property's choices are the positions of its texts.
+    if (desc->isString() && desc->choices.size() != static_cast<std::size_t>(desc->strings.size())) __builtin_trap();
     (void)pexil::PropFormat::whiteBalanceSymbol(desc->current, vendor);
     const std::size_t count = desc->choices.size();
     const std::size_t head = std::min(count, formattedChoices / 2);
     const std::size_t tail = std::min(count - head, formattedChoices / 2);
-    for (const pexil::PTP::Prop prop : pexil::PTP::mirroredProps) {
+    for (const pexil::PTP::Prop prop : pexil::PTP::allProps) {
         (void)pexil::PropFormat::text(prop, desc->current, vendor);
         for (std::size_t i = 0; i < head; ++i)
             (void)pexil::PropFormat::text(prop, desc->choices[i], vendor);

@@ -51,6 +51,21 @@ std::vector<std::int64_t> enumerationChoices(PTPReader& reader, PTP::DataType ty
     return choices;
 }
 
+// The texts of a string property's enumeration, read from just after its current value; a
+// range of texts means nothing and gives none.
+QStringList stringChoices(PTPReader& reader, std::uint8_t form) {
+    if (!reader.read<std::uint8_t>() || form != formEnumeration) return {};
+    const auto count = reader.read<std::uint16_t>();
+    if (!count) return {};
+    QStringList texts;
+    for (int i = 0; i < *count; ++i) {
+        const auto text = reader.readString();
+        if (!text) break;
+        texts.append(*text);
+    }
+    return texts;
+}
+
 }  // namespace
 
 std::optional<PropDesc> PropDesc::parse(ByteView bytes, std::uint32_t vendor) {
@@ -77,6 +92,21 @@ std::optional<PropDesc> PropDesc::parse(ByteView bytes, std::uint32_t vendor) {
     desc.dataType = *type;
     desc.writable = *getSet == 1;
     desc.current = *current;
+    if (*type == PTP::DataType::string) {
+        // Read again as texts from the same place: readValue only stepped over them.
+        PTPReader texts(bytes);
+        texts.read<std::uint16_t>();
+        texts.read<std::uint16_t>();
+        texts.read<std::uint8_t>();
+        if (!texts.readString()) return std::nullopt;
+        const auto currentString = texts.readString();
+        if (!currentString) return std::nullopt;
+        desc.currentString = *currentString;
+        desc.strings = stringChoices(texts, *form);
+        desc.current = desc.strings.indexOf(desc.currentString);
+        for (qsizetype i = 0; i < desc.strings.size(); ++i) desc.choices.push_back(i);
+        return desc;
+    }
     switch (*form) {
         case formRange: {
             const auto minimum = reader.readValue(*type);
@@ -96,10 +126,12 @@ std::optional<PropDesc> PropDesc::parse(ByteView bytes, std::uint32_t vendor) {
 }
 
 QString PropDesc::currentText() const {
+    if (isString()) return currentString;
     return PropFormat::text(code, current, vendor);
 }
 
 QStringList PropDesc::choiceTexts() const {
+    if (isString()) return strings;
     QStringList texts;
     texts.reserve(static_cast<qsizetype>(choices.size()));
     for (const std::int64_t value : choices) texts.append(PropFormat::text(code, value, vendor));

@@ -20,6 +20,11 @@ struct PropDesc {
     bool writable = false;
     std::int64_t current = 0;           // widened as PTPReader::readValue does
     std::vector<std::int64_t> choices;  // in camera order; empty when none
+    // A string property (an image size such as "6048x4024") is held as its texts: `strings`
+    // are the values the camera offers, `choices` their positions, `current` the position of
+    // `currentString` among them (−1 when it is not one of them).
+    QStringList strings;
+    QString currentString;
     // The vendor of the camera that described it, whose conventions its texts follow
     // (DeviceInfo::effectiveVendor(); 0: the standard's alone).
     std::uint32_t vendor = 0;
@@ -31,6 +36,7 @@ struct PropDesc {
 
     QString currentText() const;
     QStringList choiceTexts() const;
+    bool isString() const { return dataType == PTP::DataType::string; }
 
     friend bool operator==(const PropDesc&, const PropDesc&) = default;
 };

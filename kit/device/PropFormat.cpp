@@ -2,8 +2,10 @@
 
 #include "kit/ptp/Localized.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
+#include <span>
 
 namespace pexil::PropFormat {
 
@@ -23,6 +25,88 @@ QString decimal(std::int64_t value) {
 QString hex(std::int64_t value) {
     return QString::asprintf("0x%04llX", static_cast<unsigned long long>(value));
 }
+
+// One named value of a table below. Latin names ("AF-S", "U1") are shown as they are;
+// Japanese ones go through the string table.
+struct Named {
+    std::int64_t value;
+    const char* text;
+    bool latin = false;
+};
+
+std::optional<QString> lookUp(std::span<const Named> table, std::int64_t value) {
+    const auto it = std::find_if(table.begin(), table.end(), [value](const Named& n) { return n.value == value; });
+    if (it == table.end()) return std::nullopt;
+    return it->latin ? QString::fromUtf8(it->text) : localized(it->text);
+}
+
+// Nikon's names, in the camera's own wording. Each table covers every value that the Nikon
+// bodies we know of offer.
+constexpr Named nikonCompression[] = {
+    {0, "JPEG Basic", true},         {1, "JPEG Normal", true},         {2, "JPEG Fine", true},
+    {3, "TIFF (RGB)", true},         {4, "NEF (RAW)", true},           {5, "NEF + Basic", true},
+    {6, "NEF + Normal", true},       {7, "NEF + Fine", true},
+    // The ★ qualities: JPEG compressed for the best picture rather than a steady size.
+    {8, "JPEG Basic★", true},        {9, "JPEG Normal★", true},        {10, "JPEG Fine★", true},
+    {11, "NEF + Basic★", true},      {12, "NEF + Normal★", true},      {13, "NEF + Fine★", true},
+};
+
+constexpr Named nikonPrograms[] = {
+    {0x8010, "AUTO", true},   {0x8011, "ポートレート"}, {0x8012, "風景"},
+    {0x8013, "クローズアップ"}, {0x8014, "スポーツ"},     {0x8015, "夜景ポートレート"},
+    {0x8016, "発光禁止オート"}, {0x8017, "こども"},       {0x8018, "SCENE", true},
+    {0x8019, "EFFECTS", true}, {0x8050, "U1", true},      {0x8051, "U2", true},
+    {0x8052, "U3", true},
+};
+
+constexpr Named standardMetering[] = {
+    {1, "平均測光"}, {2, "中央部重点測光"}, {3, "マルチスポット測光"}, {4, "スポット測光"},
+};
+constexpr Named nikonMetering[] = {
+    {2, "中央部重点測光"}, {3, "マルチパターン測光"}, {4, "スポット測光"}, {0x8010, "ハイライト重点測光"},
+};
+
+constexpr Named standardFlash[] = {
+    {1, "オート"}, {2, "発光禁止"}, {3, "強制発光"}, {4, "赤目軽減"}, {5, "赤目軽減強制発光"}, {6, "外部シンクロ"},
+};
+constexpr Named nikonFlash[] = {
+    {0x8010, "通常発光"}, {0x8011, "スローシンクロ"}, {0x8012, "後幕シンクロ"}, {0x8013, "赤目軽減スローシンクロ"},
+};
+
+constexpr Named standardCapture[] = {
+    {1, "1コマ撮影"}, {2, "連続撮影"}, {3, "インターバル撮影"},
+};
+constexpr Named nikonCapture[] = {
+    {2, "高速連続撮影"},
+    {0x8010, "低速連続撮影"},
+    {0x8011, "セルフタイマー"},
+    {0x8012, "ミラーアップ撮影"},
+    {0x8013, "リモコン"},
+    {0x8014, "即時リモコン"},
+    {0x8015, "2秒リモコン"},
+    {0x8016, "静音撮影"},
+    {0x8018, "静音連続撮影"},
+    {0x8019, "高速連続撮影（拡張）"},
+    {0x8100, "ハイスピードフレームキャプチャー"},
+};
+
+constexpr Named standardFocusMetering[] = {
+    {1, "中央スポット"}, {2, "マルチスポット"},
+};
+// The AF-area modes; the dynamic ones are named by the D850's point counts.
+constexpr Named nikonFocusMetering[] = {
+    {2, "ダイナミック AF（9点）"},
+    {0x8010, "シングルポイント AF"},
+    {0x8011, "オートエリア AF"},
+    {0x8012, "3D トラッキング"},
+    {0x8013, "ダイナミック AF（25点）"},
+    {0x8014, "ダイナミック AF（72点）"},
+    {0x8015, "ダイナミック AF（153点）"},
+    {0x8016, "グループエリア AF"},
+    {0x8017, "ピンポイント AF"},
+    {0x8018, "ワイドエリア AF（S）"},
+    {0x8019, "ワイドエリア AF（L）"},
+};
 
 std::optional<QString> standardWhiteBalanceName(std::int64_t value) {
     switch (value) {
@@ -73,29 +157,25 @@ std::optional<QString> vendorWhiteBalanceName(std::int64_t value, std::uint32_t 
 }
 
 QString compressionSetting(std::int64_t value, std::uint32_t vendor) {
-    if (vendor == vendorNikon) {
-        switch (value) {
-            case 0:
-                return QStringLiteral("JPEG Basic");
-            case 1:
-                return QStringLiteral("JPEG Normal");
-            case 2:
-                return QStringLiteral("JPEG Fine");
-            case 3:
-                return QStringLiteral("TIFF (RGB)");
-            case 4:
-                return QStringLiteral("NEF (RAW)");
-            case 5:
-                return QStringLiteral("NEF + Basic");
-            case 6:
-                return QStringLiteral("NEF + Normal");
-            case 7:
-                return QStringLiteral("NEF + Fine");
-            default:
-                break;
-        }
-    }
+    if (vendor == vendorNikon)
+        if (auto name = lookUp(nikonCompression, value)) return *name;
     return decimal(value);
+}
+
+// A vendor's table first, then the standard's; a value named by neither shows as `fallback`.
+QString named(std::int64_t value, std::uint32_t vendor, std::span<const Named> standard,
+              std::span<const Named> nikon, QString fallback) {
+    if (vendor == vendorNikon)
+        if (auto name = lookUp(nikon, value)) return *name;
+    if (auto name = lookUp(standard, value)) return *name;
+    return fallback;
+}
+
+QString stillCaptureMode(std::int64_t value, std::uint32_t vendor) {
+    // The high-speed frame captures (C15, C30, C60, C120) count their rate from 0x8100.
+    if (vendor == vendorNikon && value > 0x8100 && value <= 0x81FF)
+        return QStringLiteral("C") + decimal(value - 0x8100);
+    return named(value, vendor, standardCapture, nikonCapture, hex(value));
 }
 
 QString whiteBalance(std::int64_t value, std::uint32_t vendor) {
@@ -123,6 +203,8 @@ QString focusMode(std::int64_t value, std::uint32_t vendor) {
                 return QStringLiteral("AF-C");
             case 0x8012:
                 return QStringLiteral("AF-A");
+            case 0x8013:
+                return QStringLiteral("AF-F");
             default:
                 break;
         }
@@ -181,7 +263,9 @@ QString nikonExposureTime(std::int64_t value) {
     return QString::asprintf("1/%.1f", static_cast<double>(denominator) / numerator);
 }
 
-QString exposureProgram(std::int64_t value) {
+QString exposureProgram(std::int64_t value, std::uint32_t vendor) {
+    if (vendor == vendorNikon)
+        if (auto name = lookUp(nikonPrograms, value)) return *name;
     switch (value) {
         case 1:
             return QStringLiteral("M");
@@ -225,13 +309,21 @@ QString text(PTP::Prop prop, std::int64_t value, std::uint32_t vendor) {
         case Prop::exposureTime:
             return exposureTime(value);
         case Prop::exposureProgram:
-            return exposureProgram(value);
+            return exposureProgram(value, vendor);
         case Prop::iso:
             return decimal(value);
         case Prop::exposureBias:
             return exposureBias(value);
         case Prop::nikonExposureTime:
             return nikonExposureTime(value);
+        case Prop::exposureMetering:
+            return named(value, vendor, standardMetering, nikonMetering, hex(value));
+        case Prop::flashMode:
+            return named(value, vendor, standardFlash, nikonFlash, hex(value));
+        case Prop::stillCaptureMode:
+            return stillCaptureMode(value, vendor);
+        case Prop::focusMetering:
+            return named(value, vendor, standardFocusMetering, nikonFocusMetering, hex(value));
         default:
             return decimal(value);
     }

@@ -37,8 +37,14 @@ async::Task<CameraResult<Done>> PTPCamera::write(PropDesc desc, std::int64_t val
         case PTP::DataType::uint64:
             PTP::appendLE(data, static_cast<std::uint64_t>(value));
             break;
-        case PTP::DataType::string:
-            co_return CameraError(PTPError::response(PTP::Response::parameterNotSupported));
+        case PTP::DataType::string: {
+            // A text property is set to one of the texts it offers, by its position.
+            if (value < 0 || value >= desc.strings.size())
+                co_return CameraError(PTPError::response(PTP::Response::parameterNotSupported));
+            const Bytes text = PTP::encodeString(desc.strings[static_cast<qsizetype>(value)]);
+            data.insert(data.end(), text.begin(), text.end());
+            break;
+        }
     }
     auto sent =
         co_await send(PTP::Op::setDevicePropValue, args(PTP::code(desc.code)), std::move(data));

@@ -73,6 +73,14 @@ QString label(Prop prop) {
             return localized("露出補正");
         case Prop::nikonExposureTime:
             return localized("シャッター");
+        case Prop::exposureMetering:
+            return localized("測光");
+        case Prop::flashMode:
+            return localized("フラッシュ");
+        case Prop::stillCaptureMode:
+            return localized("レリーズモード");
+        case Prop::focusMetering:
+            return localized("AF エリア");
         default:
             return name(prop);
     }

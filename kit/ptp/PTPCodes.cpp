@@ -134,6 +134,14 @@ QString name(Prop prop) {
             return QStringLiteral("Nikon:LiveViewProhibitCondition");
         case Prop::nikonLightMeter:
             return QStringLiteral("Nikon:LightMeter");
+        case Prop::exposureMetering:
+            return QStringLiteral("ExposureMeteringMode");
+        case Prop::flashMode:
+            return QStringLiteral("FlashMode");
+        case Prop::stillCaptureMode:
+            return QStringLiteral("StillCaptureMode");
+        case Prop::focusMetering:
+            return QStringLiteral("FocusMeteringMode");
     }
     return hex(code(prop));
 }

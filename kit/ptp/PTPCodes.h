@@ -140,6 +140,11 @@ enum class Prop : std::uint16_t {
     nikonLiveViewStatus = 0xD1A2,    // 1 = live view on
     nikonLiveViewProhibit = 0xD1A4,  // why live view cannot start (bits)
     nikonLightMeter = 0xD1B1,        // signed, sixths of an EV
+    // Settings the program names but does not mirror.
+    exposureMetering = 0x500B,
+    flashMode = 0x500C,
+    stillCaptureMode = 0x5013,
+    focusMetering = 0x501C,  // the AF-area mode
 };
 
 // The settings the program mirrors and shows, in inspector order.
@@ -149,7 +154,7 @@ inline constexpr std::array<Prop, 12> mirroredProps{
     Prop::exposureProgram, Prop::iso,         Prop::exposureBias,       Prop::nikonExposureTime,
 };
 
-inline constexpr std::array<Prop, 18> allProps{
+inline constexpr std::array<Prop, 22> allProps{
     Prop::batteryLevel,
     Prop::imageSize,
     Prop::compressionSetting,
@@ -168,6 +173,10 @@ inline constexpr std::array<Prop, 18> allProps{
     Prop::nikonLiveViewStatus,
     Prop::nikonLiveViewProhibit,
     Prop::nikonLightMeter,
+    Prop::exposureMetering,
+    Prop::flashMode,
+    Prop::stillCaptureMode,
+    Prop::focusMetering,
 };
 
 // Object formats (ObjectInfo's ObjectFormat; Nikon raw files are "undefined").

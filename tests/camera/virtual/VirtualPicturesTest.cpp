@@ -288,10 +288,10 @@ TEST(VirtualCardTest, CardFilesNeverReplaceAFileAndLeaveNothingWhenTheyFail) {
 // ---- Property tables ----
 
 TEST(VirtualPropertyTables, EveryDescriptorIsConsistentWithItsOwnForm) {
-    for (const VirtualBody body :
-         {VirtualBody::d850, VirtualBody::z6, VirtualBody::j5, VirtualBody::generic}) {
-        const VirtualModel& model = virtualModel(body);
-        ASSERT_GT(model.properties.size(), 5U);
+    for (const QString& name : virtualModelNames()) {
+        const VirtualModel& model = *findVirtualModel(name);
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_GE(model.properties.size(), 2U);
         const VirtualProperties props(model);
         for (const PropertySpec& spec : model.properties) {
             const auto bytes = props.descriptor(spec.code);
@@ -317,7 +317,7 @@ TEST(VirtualPropertyTables, EveryDescriptorIsConsistentWithItsOwnForm) {
                 if (spec.form == PropertySpec::Form::enumeration && !spec.choices.empty()) {
                     EXPECT_NE(std::find(spec.choices.begin(), spec.choices.end(), current),
                               spec.choices.end())
-                        << virtualBodyName(body).toStdString() << " " << std::hex << spec.code;
+                        << std::hex << spec.code;
                 }
                 if (spec.form == PropertySpec::Form::range) {
                     EXPECT_GE(current, spec.minimum) << std::hex << spec.code;
@@ -327,7 +327,10 @@ TEST(VirtualPropertyTables, EveryDescriptorIsConsistentWithItsOwnForm) {
             if (PTP::toMirroredProp(spec.code)) {
                 const auto parsed = PropDesc::parse(*bytes);
                 ASSERT_TRUE(parsed) << std::hex << spec.code;
-                EXPECT_EQ(parsed->current, spec.isString() ? 0 : props.number(spec.code));
+                if (spec.isString())
+                    EXPECT_EQ(parsed->currentText(), props.text(spec.code));
+                else
+                    EXPECT_EQ(parsed->current, props.number(spec.code));
             }
         }
     }

@@ -47,6 +47,11 @@ public:
         }
         return *this;
     }
+    Desc& text(const QString& t) {
+        const Bytes encoded = PTP::encodeString(t);
+        bytes_.insert(bytes_.end(), encoded.begin(), encoded.end());
+        return *this;
+    }
     Desc& u8(std::uint8_t v) {
         bytes_.push_back(v);
         return *this;
@@ -240,21 +245,36 @@ TEST(PropDescTest, OtherFormFlagsHaveNoChoices) {
     }
 }
 
-TEST(PropDescTest, StringPropertyReadsAsZeros) {
-    const auto desc = parse(
-        Desc(0x5003, DataType::string).str(4).str(5).u8(2).u16(3).str(3).str(0).str(6).bytes());
+TEST(PropDescTest, StringPropertyHoldsItsTexts) {
+    const QString large = QStringLiteral("6048x4024"), medium = QStringLiteral("4528x3016");
+    const auto desc = parse(Desc(0x5003, DataType::string)
+                                .text(large)
+                                .text(medium)
+                                .u8(2)
+                                .u16(3)
+                                .text(large)
+                                .text(medium)
+                                .text(QStringLiteral("3024x2016"))
+                                .bytes());
     ASSERT_TRUE(desc);
     EXPECT_EQ(desc->dataType, DataType::string);
-    EXPECT_EQ(desc->current, 0);
-    EXPECT_EQ(desc->choices, (std::vector<std::int64_t>{0, 0, 0}));
-    EXPECT_EQ(desc->currentText(), "0");
-    EXPECT_EQ(desc->choiceTexts(), (QStringList{"0", "0", "0"}));
+    EXPECT_EQ(desc->currentText(), medium);
+    EXPECT_EQ(desc->current, 1);
+    EXPECT_EQ(desc->choices, (std::vector<std::int64_t>{0, 1, 2}));
+    EXPECT_EQ(desc->choiceTexts(), (QStringList{large, medium, QStringLiteral("3024x2016")}));
 
-    // A string range reads 0 for every bound, hence step 0 and no choices.
+    // A current text the camera does not offer is still shown; it is at no position.
+    const auto odd = parse(Desc(0x5003, DataType::string).text(large).text(QStringLiteral("1x1")).u8(2).u16(1).text(large).bytes());
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->currentText(), "1x1");
+    EXPECT_EQ(odd->current, -1);
+
+    // A range of texts means nothing: no choices.
     const auto range =
         parse(Desc(0x5003, DataType::string).str(2).str(2).u8(1).str(2).str(2).str(2).bytes());
     ASSERT_TRUE(range);
     EXPECT_TRUE(range->choices.empty());
+    EXPECT_EQ(range->currentText(), "A");
 
     // A current string announcing more units than remain moves the reader past the end; the
     // missing form flag then makes the descriptor none instead of reading beyond the buffer.
@@ -263,7 +283,7 @@ TEST(PropDescTest, StringPropertyReadsAsZeros) {
     const auto overrun =
         parse(Desc(0x5003, DataType::string).str(2).str(2).u8(2).u16(4).str(2).u8(100).bytes());
     ASSERT_TRUE(overrun);
-    EXPECT_EQ(overrun->choices, (std::vector<std::int64_t>{0, 0}));
+    EXPECT_EQ(overrun->choiceTexts(), (QStringList{"A"}));
 }
 
 TEST(PropDescText, TextsFollowPropertyAndTheDescribingCamerasVendor) {

@@ -51,7 +51,9 @@ TEST_F(PropFormatTest, CompressionNamesOnlyForNikon) {
     EXPECT_EQ(text(Prop::compressionSetting, 5), "NEF + Basic");
     EXPECT_EQ(text(Prop::compressionSetting, 6), "NEF + Normal");
     EXPECT_EQ(text(Prop::compressionSetting, 7), "NEF + Fine");
-    EXPECT_EQ(text(Prop::compressionSetting, 8), "8");
+    EXPECT_EQ(text(Prop::compressionSetting, 8), "JPEG Basic★");
+    EXPECT_EQ(text(Prop::compressionSetting, 13), "NEF + Fine★");
+    EXPECT_EQ(text(Prop::compressionSetting, 14), "14");
     EXPECT_EQ(text(Prop::compressionSetting, -1), "-1");
     vendor = PropFormat::vendorSony;
     EXPECT_EQ(text(Prop::compressionSetting, 4), "4");
@@ -127,7 +129,8 @@ TEST_F(PropFormatTest, FocusModeNikonNamesOnlyForNikon) {
     EXPECT_EQ(text(Prop::focusMode, 0x8010), "AF-S");
     EXPECT_EQ(text(Prop::focusMode, 0x8011), "AF-C");
     EXPECT_EQ(text(Prop::focusMode, 0x8012), "AF-A");
-    EXPECT_EQ(text(Prop::focusMode, 0x8013), "0x8013");
+    EXPECT_EQ(text(Prop::focusMode, 0x8013), "AF-F");
+    EXPECT_EQ(text(Prop::focusMode, 0x8014), "0x8014");
     EXPECT_EQ(text(Prop::focusMode, 4), "0x0004");
     vendor = 0;
     EXPECT_EQ(text(Prop::focusMode, 1), "MF");
