@@ -1,5 +1,6 @@
 #include "app/connection/CameraLink.h"
 
+#include "camera/service/CameraAddress.h"
 #include "kit/async/Sleep.h"
 #include "kit/liveview/NikonLiveView.h"
 
@@ -8,6 +9,11 @@
 namespace pexil {
 
 namespace {
+
+bool onNetwork(const camera::CameraDevice& device) {
+    const auto address = camera::CameraAddress::parse(device.address());
+    return address.ok() && address.value().kind == camera::CameraAddress::Kind::ptpip;
+}
 
 QString nameOr(const QString& name, const char* fallback) {
     return name.isEmpty() ? QString::fromUtf8(fallback) : name;
@@ -123,6 +129,7 @@ void CameraLink::resetSession() {
     cardSettled_ = false;
     cardExpected_.reset();
     serviceCatalogComplete_ = false;
+    modelName_.clear();
     if (settleTask_) settleTask_->cancel();
     settleTask_.reset();
     notifyCardChanged();
@@ -201,6 +208,12 @@ async::Task<void> CameraLink::prepare(std::shared_ptr<PTPCamera> cam, double t0)
         if (cam->capabilities() && cam->capabilities()->isNikon1)
             line += QString::fromUtf8("（Nikon 1）");
         write(line);
+        // A camera on the network is known by its address only until it says what it is; from
+        // then on it has its model's name, as a camera on USB has.
+        if (device_ && onNetwork(*device_) && !info->model.trimmed().isEmpty()) {
+            modelName_ = info->model.trimmed();
+            setPhase(Phase::preparing(modelName_));
+        }
     } else {
         write(QString::fromUtf8("DeviceInfo を読めない。独自命令は送らない"));
     }
@@ -225,7 +238,7 @@ async::Task<void> CameraLink::prepare(std::shared_ptr<PTPCamera> cam, double t0)
     classifyReady_ = true;
     auto held = std::exchange(pendingFiles_, {});
     ingest(held, false);
-    setPhase(Phase::ready(nameOr(device_ ? device_->name() : QString(), "カメラ")));
+    setPhase(Phase::ready(!modelName_.isEmpty() ? modelName_ : nameOr(device_ ? device_->name() : QString(), "カメラ")));
     if (onReady) onReady(cam);
 }
 

@@ -202,6 +202,7 @@ private:
     bool wantsSession_ = false;
     std::optional<QDateTime> openedAt_;
     std::optional<double> clockDrift_;
+    QString modelName_;  // a network camera's model, once its DeviceInfo is read
     bool classifyReady_ = false;
     std::vector<CameraFilePtr> pendingFiles_;
     std::set<QString> seenNames_;

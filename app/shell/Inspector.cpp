@@ -5,7 +5,7 @@
 #include "app/shell/CameraCommand.h"
 #include "app/shell/ShellTexts.h"
 #include "kit/device/ExposureLayout.h"
-#include "kit/device/PropFormat.h"
+#include "ui/components/ElidedLabel.h"
 #include "ui/components/LightMeterView.h"
 #include "ui/components/SegmentedControl.h"
 #include "ui/components/ShutterButton.h"
@@ -26,6 +26,19 @@
 namespace pexil::shell {
 
 namespace {
+
+constexpr int kMinimumWidth = 280;
+constexpr int kMargin = 16;
+// What the settings have at the narrowest: nothing in them may ask for more.
+constexpr int kNarrowestContent = kMinimumWidth - 2 * kMargin;
+
+// A picker that never widens the column for a long value: the value is elided and shown
+// whole in the tool tip.
+void keepNarrow(QComboBox* box) {
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(6);
+    box->setFocusPolicy(Qt::NoFocus);
+}
 
 QLabel* sectionHeader(const QString& title, QWidget* parent) {
     auto* header = new QLabel(title, parent);
@@ -53,19 +66,20 @@ QWidget* row(const QString& caption, QWidget* control, QWidget* parent) {
 Inspector::Inspector(SessionModel& model, QWidget* parent)
     : QWidget(parent),
       model_(model),
-      title_(new QLabel(this)),
+      title_(new ui::ElidedLabel(this)),
       battery_(new BatteryIcon(this)),
       placeholder_(new QLabel(this)),
       settings_(new QWidget(this)),
       program_(new ui::SegmentedControl(settings_)),
+      programMenu_(new QComboBox(settings_)),
       meter_(new ui::LightMeterView(settings_)),
       scrubberColumn_(new QVBoxLayout),
       whiteBalance_(new QComboBox(settings_)),
       quality_(new QComboBox(settings_)),
-      focusMode_(new QLabel(settings_)),
+      focusMode_(new ui::ElidedLabel(settings_)),
       autofocusFirst_(new QCheckBox(QStringLiteral("撮影前に AF"), settings_)),
       shutter_(new ui::ShutterButton(64, this)) {
-    setMinimumWidth(280);
+    setMinimumWidth(kMinimumWidth);
     setMaximumWidth(380);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -76,7 +90,7 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget(scroll);
     auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(16, 22, 16, 12);
+    column->setContentsMargins(kMargin, 22, kMargin, 12);
     column->setSpacing(10);
 
     auto* summary = new QHBoxLayout;
@@ -95,11 +109,15 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
     settingsColumn->addWidget(sectionHeader(QStringLiteral("露出"), settings_));
     program_->setToolTip(QStringLiteral("露出モード"));
     settingsColumn->addWidget(program_, 0, Qt::AlignLeft);
+    keepNarrow(programMenu_);
+    programMenu_->setToolTip(program_->toolTip());
+    programMenu_->hide();
+    settingsColumn->addWidget(programMenu_);
     settingsColumn->addWidget(row(QStringLiteral("露出計"), meter_, settings_));
     scrubberColumn_->setSpacing(10);
     settingsColumn->addLayout(scrubberColumn_);
     settingsColumn->addWidget(sectionHeader(QStringLiteral("画質とフォーカス"), settings_));
-    for (QComboBox* box : {whiteBalance_, quality_}) box->setFocusPolicy(Qt::NoFocus);
+    for (QComboBox* box : {whiteBalance_, quality_}) keepNarrow(box);
     settingsColumn->addWidget(row(QStringLiteral("白バランス"), whiteBalance_, settings_));
     settingsColumn->addWidget(row(QStringLiteral("画質"), quality_, settings_));
     auto* focus = new QWidget(settings_);
@@ -108,9 +126,8 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
     auto* lock = new QLabel(focus);
     lock->setPixmap(ui::GlyphIconEngine::icon(u"lock.fill", ui::Theme::dimmer()).pixmap(12, 12));
     focusMode_->setFont(ui::Theme::font(12));
-    focusRow->addWidget(focusMode_);
+    focusRow->addWidget(focusMode_, 1);
     focusRow->addWidget(lock);
-    focusRow->addStretch(1);
     focus->setToolTip(QStringLiteral("本体の AF モードスイッチで切り替えます"));
     settingsColumn->addWidget(row(QStringLiteral("AF モード"), focus, settings_));
     autofocusFirst_->setFocusPolicy(Qt::NoFocus);
@@ -130,6 +147,10 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
         if (index >= 0 && index < static_cast<int>(programChoices_.size()))
             model_.setProp(PTP::Prop::exposureProgram, programChoices_[static_cast<std::size_t>(index)]);
     });
+    connect(programMenu_, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && index < static_cast<int>(programChoices_.size()))
+            model_.setProp(PTP::Prop::exposureProgram, programChoices_[static_cast<std::size_t>(index)]);
+    });
     connect(whiteBalance_, &QComboBox::activated, this,
             [this] { model_.setText(PTP::Prop::whiteBalance, whiteBalance_->currentText()); });
     connect(quality_, &QComboBox::activated, this,
@@ -146,7 +167,7 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
     updateProps();
 }
 
-QString Inspector::title() const { return title_->text(); }
+QString Inspector::title() const { return title_->fullText(); }
 
 QString Inspector::placeholder() const { return placeholder_->isHidden() ? QString() : placeholder_->text(); }
 
@@ -158,13 +179,14 @@ ui::ScrubberControl* Inspector::scrubber(PTP::Prop prop) const {
 QComboBox* Inspector::picker(PTP::Prop prop) const {
     if (prop == PTP::Prop::whiteBalance) return whiteBalance_;
     if (prop == PTP::Prop::compressionSetting) return quality_;
+    if (prop == PTP::Prop::exposureProgram && programAsMenu_) return programMenu_;
     return nullptr;
 }
 
 void Inspector::updateState() {
     const auto& state = model_.state();
     const bool connected = state.is(ConnectionState::Kind::connected);
-    title_->setText(ShellTexts::summaryTitle(state, model_.warmup()));
+    title_->setFullText(ShellTexts::summaryTitle(state, model_.warmup()));
     placeholder_->setText(ShellTexts::inspectorPlaceholder(state));
     placeholder_->setVisible(!connected);
     settings_->setVisible(connected);
@@ -188,6 +210,7 @@ void Inspector::fillPicker(QComboBox* box, PTP::Prop prop) {
     }
     box->setCurrentIndex(static_cast<int>(choices.indexOf(model_.text(prop))));
     box->setEnabled(model_.isWritable(prop));
+    box->setToolTip(model_.text(prop));
 }
 
 void Inspector::updateProps() {
@@ -202,7 +225,8 @@ void Inspector::updateProps() {
         programChoices_ = choices;
         auto* fresh = new ui::SegmentedControl(settings_);
         fresh->setToolTip(program_->toolTip());
-        for (const std::int64_t value : programChoices_) fresh->addSegment(PropFormat::text(PTP::Prop::exposureProgram, value));
+        if (program != props.end())
+            for (const QString& text : program->second.choiceTexts()) fresh->addSegment(text);
         // The layout hands back the item that held the old picker; it is ours to free.
         std::unique_ptr<QLayoutItem>(settings_->layout()->replaceWidget(program_, fresh));
         program_->deleteLater();
@@ -211,6 +235,12 @@ void Inspector::updateProps() {
             if (index >= 0 && index < static_cast<int>(programChoices_.size()))
                 model_.setProp(PTP::Prop::exposureProgram, programChoices_[static_cast<std::size_t>(index)]);
         });
+        const QSignalBlocker menuBlocker(programMenu_);
+        programMenu_->clear();
+        for (int i = 0; i < program_->count(); ++i) programMenu_->addItem(program_->segmentText(i));
+        // A strip while every mode fits the narrowest column; a menu for bodies with scene
+        // and effect modes, which would run past its edge.
+        programAsMenu_ = program_->sizeHint().width() > kNarrowestContent;
     }
     const QSignalBlocker blocker(program_);
     int current = -1;
@@ -219,12 +249,19 @@ void Inspector::updateProps() {
             if (programChoices_[i] == program->second.current) current = static_cast<int>(i);
     program_->setCurrentIndex(current);
     program_->setEnabled(model_.isWritable(PTP::Prop::exposureProgram));
-    program_->setVisible(!programChoices_.empty());
+    program_->setVisible(!programChoices_.empty() && !programAsMenu_);
+    {
+        const QSignalBlocker menuBlocker(programMenu_);
+        programMenu_->setCurrentIndex(current);
+        programMenu_->setEnabled(model_.isWritable(PTP::Prop::exposureProgram));
+        programMenu_->setToolTip(program != props.end() ? program->second.currentText() : QString());
+        programMenu_->setVisible(!programChoices_.empty() && programAsMenu_);
+    }
 
     updateScrubbers();
     fillPicker(whiteBalance_, PTP::Prop::whiteBalance);
     fillPicker(quality_, PTP::Prop::compressionSetting);
-    focusMode_->setText(model_.text(PTP::Prop::focusMode).isEmpty() ? QStringLiteral("―") : model_.text(PTP::Prop::focusMode));
+    focusMode_->setFullText(model_.text(PTP::Prop::focusMode).isEmpty() ? QStringLiteral("―") : model_.text(PTP::Prop::focusMode));
 }
 
 void Inspector::updateScrubbers() {

@@ -18,6 +18,7 @@ class LightMeterView;
 class ScrubberControl;
 class SegmentedControl;
 class ShutterButton;
+class ElidedLabel;
 }  // namespace ui
 }  // namespace pexil
 
@@ -41,6 +42,8 @@ public:
     ui::ScrubberControl* scrubber(PTP::Prop prop) const;
     ui::ShutterButton* shutter() const { return shutter_; }
     ui::SegmentedControl* programPicker() const { return program_; }
+    // The modes as a menu, used instead of the strip when the body has more than fit.
+    QComboBox* programMenu() const { return programMenu_; }
     BatteryIcon* battery() const { return battery_; }
     QComboBox* picker(PTP::Prop prop) const;
 
@@ -51,18 +54,20 @@ private:
     void fillPicker(QComboBox* box, PTP::Prop prop);
 
     SessionModel& model_;
-    QLabel* title_;
+    ui::ElidedLabel* title_;
     BatteryIcon* battery_;
     QLabel* placeholder_;
     QWidget* settings_;
     ui::SegmentedControl* program_;
     std::vector<std::int64_t> programChoices_;
+    QComboBox* programMenu_;
+    bool programAsMenu_ = false;
     ui::LightMeterView* meter_;
     QVBoxLayout* scrubberColumn_;
     std::map<PTP::Prop, ui::ScrubberControl*> scrubbers_;
     QComboBox* whiteBalance_;
     QComboBox* quality_;
-    QLabel* focusMode_;
+    ui::ElidedLabel* focusMode_;
     QCheckBox* autofocusFirst_;
     ui::ShutterButton* shutter_;
 };

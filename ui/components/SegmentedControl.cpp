@@ -34,9 +34,12 @@ protected:
         if (isChecked()) {
             QPainterPath pill;
             pill.addRoundedRect(QRectF(rect()).adjusted(2, 2, -2, -2), 5, 5);
-            p.fillPath(pill, isEnabled() ? Theme::amber() : Theme::surfaceRaised());
+            // The body's own dial may hold the choice: then it is shown, but not as a button.
+            QColor locked = Theme::amber();
+            locked.setAlpha(70);
+            p.fillPath(pill, isEnabled() ? Theme::amber() : locked);
         }
-        const QColor ink = !isEnabled() ? Theme::dimmer()
+        const QColor ink = !isEnabled() ? (isChecked() ? Theme::text() : Theme::dimmer())
                            : isChecked() ? Theme::onAmber()
                                          : (underMouse() ? Theme::text() : Theme::dim());
         const int iconW = icon().isNull() ? 0 : iconSize().width() + 4;

@@ -25,9 +25,10 @@ namespace pexil::testing {
 
 class ShellHarness {
 public:
-    explicit ShellHarness(int photos = 3) {
+    explicit ShellHarness(int photos = 3, const QString& body = QStringLiteral("d850")) {
         log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
         camera::VirtualCamera::Options options;
+        options.model = body;
         options.cardDir = dir.filePath(QStringLiteral("card"));
         options.photos = photos;
         options.wallClock = [wall = wallMs] {
