@@ -113,7 +113,9 @@ TEST_F(TetherCommand, TethersACameraOnTheNetwork) {
     ::kill(static_cast<pid_t>(vcam.processId()), SIGTERM);
     vcam.waitForFinished(20000);
     ASSERT_EQ(code, 0) << err.toStdString() << out.toStdString();
-    EXPECT_TRUE(out.contains(QStringLiteral("phase: ready 127.0.0.1\n"))) << out.toStdString();
+    // Known by its address until it says what it is, then by its model.
+    EXPECT_TRUE(out.contains(QStringLiteral("phase: opening 127.0.0.1\n"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("phase: ready D850\n"))) << out.toStdString();
     EXPECT_EQ(QDir(dest).entryList(QDir::Files), (QStringList{QStringLiteral("DSC_0003.JPG"), QStringLiteral("DSC_0004.JPG")}));
     // Deleted from the card only once saved; the old pictures stay.
     const QString folder = dir.filePath(QStringLiteral("netcard/DCIM/100NCD850"));
