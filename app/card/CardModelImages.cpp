@@ -2,6 +2,7 @@
 #include "app/card/CardModel.h"
 
 #include "app/shots/OrientedImage.h"
+#include "app/shots/PictureMetadata.h"
 #include "kit/async/Sleep.h"
 #include "kit/async/WorkQueue.h"
 #include "kit/cardfile/CardFile.h"
@@ -11,6 +12,11 @@
 namespace pexil {
 
 namespace {
+
+bool isJpegName(const QString& name) {
+    return name.endsWith(QStringLiteral(".JPG"), Qt::CaseInsensitive) ||
+           name.endsWith(QStringLiteral(".JPEG"), Qt::CaseInsensitive);
+}
 
 QByteArray bytesOf(const Bytes& data) {
     return QByteArray(reinterpret_cast<const char*>(data.data()),
@@ -114,6 +120,28 @@ async::Task<void> CardModel::loadPreview(QString id) {
     if (!target) co_return;
     const auto source = sourceOf(target->file);
     if (!source) co_return;
+
+    // A JPEG has no larger picture inside than the camera's 160-pixel thumbnail: the file
+    // itself is the preview, decoded at the view's size.
+    if (isJpegName(target->name) && target->size > 0 && target->size <= CardFile::largestPreviewSize) {
+        const auto whole = co_await CardFile::read(source, 0, target->size);
+        const bool cancelledAfterFile = co_await async::isCancelled();
+        if (cancelledAfterFile || focus_ != id) co_return;
+        if (whole) {
+            auto decode = [bytes = bytesOf(*whole)] {
+                const auto metadata = PictureMetadata::read(bytes);
+                return OrientedImage::make(bytes, metadata ? std::optional<int>(metadata->orientation) : std::nullopt,
+                                           previewPixels);
+            };
+            auto image = co_await async::runOn(decodeQueue(), std::move(decode));
+            const bool cancelledAfterDecode = co_await async::isCancelled();
+            if (cancelledAfterDecode || focus_ != id) co_return;
+            if (image) {
+                setPreview(std::move(*image));
+                co_return;
+            }
+        }
+    }
 
     const auto embedded = co_await CardFile::embeddedPreview(source);
     const bool cancelledAfterEmbedded = co_await async::isCancelled();

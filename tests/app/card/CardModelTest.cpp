@@ -123,7 +123,7 @@ TEST(CardModel, StepMovesFocusWithinTheList) {
     EXPECT_EQ(h.card->selection(), std::set<QString>{ids[0]});
 }
 
-TEST(CardModel, PreviewPrefersTheRawFilesEmbeddedJpeg) {
+TEST(CardModel, PreviewIsTheRawFilesEmbeddedJpegOrTheJpegItself) {
     CardHarness h;
     h.connectSettled(2);  // DSC_0001.JPG and DSC_0002.NEF
     const QString raw = h.idOf(QStringLiteral("DSC_0002.NEF"));
@@ -139,9 +139,10 @@ TEST(CardModel, PreviewPrefersTheRawFilesEmbeddedJpeg) {
     h.card->open(jpeg);
     EXPECT_TRUE(h.card->preview().isNull());  // emptied at once
     ASSERT_TRUE(h.waitUntil([&] { return !h.card->preview().isNull(); }));
-    // No embedded preview: the camera's thumbnail, which is all a JPEG offers here.
-    EXPECT_LE(h.card->preview().width(), CardModel::fallbackPreviewPixels);
-    EXPECT_LT(h.card->preview().width(), 1000);
+    // The JPEG itself, not the camera's 160-pixel thumbnail of it.
+    const int longSide = std::max(h.card->preview().width(), h.card->preview().height());
+    EXPECT_GT(longSide, 1000);
+    EXPECT_LE(longSide, CardModel::previewPixels);
 }
 
 TEST(CardModel, StalePreviewIsNeverShown) {
