@@ -92,6 +92,9 @@ public:
     // destination is not to blame) from a destination that refused the file.
     std::function<void(const QString& name, const QString& message, bool fromCamera)>
         onDownloadFailed;
+    // A fresh shot is on its way to the disk: its name, bytes received and the size the
+    // camera announced; first with 0 received when its transfer starts.
+    std::function<void(const QString& name, std::uint64_t received, std::uint64_t total)> onShotProgress;
     // The card catalogue changed; coalesced to at most one call per 0.3 s.
     std::function<void()> onCardChanged;
 
@@ -142,7 +145,10 @@ public:
     // Answers once, on the main thread; there is no time-out of its own (the transfer ends with
     // the session at worst). When only the deletion failed, the file counts as saved and the
     // log says so.
-    async::Task<DownloadResult> download(CameraFilePtr file, QString folder, bool deleteFromCard);
+    // `progress`, when given, hears of the bytes received on the main thread.
+    using Progress = std::function<void(std::uint64_t received, std::uint64_t total)>;
+    async::Task<DownloadResult> download(CameraFilePtr file, QString folder, bool deleteFromCard,
+                                         Progress progress = {});
 
     // The name a camera file is saved under: the camera's own, except that characters that
     // would leave the folder or hide the file (separators, NUL, a leading dot) become "_",

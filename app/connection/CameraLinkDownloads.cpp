@@ -20,7 +20,12 @@ async::Task<void> CameraLink::save(CameraFilePtr file) {
     const QString name = file->name().isEmpty() ? QStringLiteral("?") : file->name();
     const QString folder = destination;
     const bool remove = deleteAfterDownload;
-    auto result = co_await download(file, folder, remove);
+    const std::uint64_t total = file->info().size;
+    if (onShotProgress) onShotProgress(name, 0, total);
+    Progress progress = [this, name](std::uint64_t received, std::uint64_t size) {
+        if (onShotProgress) onShotProgress(name, received, size);
+    };
+    auto result = co_await download(file, folder, remove, std::move(progress));
     if (!result) {
         // Not saved: the picture is the card's again, to be imported like any other.
         claimed_.erase(shotKey(*file));
@@ -38,14 +43,22 @@ void CameraLink::fail(const QString& name, const QString& message, bool fromCame
 }
 
 async::Task<CameraLink::DownloadResult> CameraLink::download(CameraFilePtr file, QString folder,
-                                                             bool deleteFromCard) {
+                                                             bool deleteFromCard, Progress progress) {
     const QString wanted = QDir(folder).filePath(savedNameFor(file->name()));
     ++downloading_;
     const double start = runtime_.clock().monotonic().count();
     // Callers await this from tasks of their own, which may outlive the link.
     const auto watch = lifetime_.watch();
     // A local, not a braced temporary: g++ 12 destroys such a temporary twice in co_await.
-    camera::CameraFile::DownloadOptions options{folder, deleteFromCard, {}};
+    camera::CameraFile::DownloadOptions options{folder, deleteFromCard, {}, {}};
+    if (progress) {
+        // Told on the I/O thread; heard on the main one, while the link lives.
+        options.progress = [&main = runtime_.main(), watch, progress](std::uint64_t received, std::uint64_t total) {
+            main.post([watch, progress, received, total] {
+                if (watch.alive()) progress(received, total);
+            });
+        };
+    }
     auto transfer = co_await file->download(std::move(options));
     if (!watch.alive()) {
         co_return DownloadFailure::camera(DownloadFailure::Kind::sessionEnded, wanted,

@@ -99,7 +99,12 @@ async::Task<bool> SessionModel::release(CameraPtr camera, bool autofocusFirst) {
     link_->expectRelease();
     const auto released = co_await camera->releaseShutter();
     camera.reset();
-    if (released) co_return true;
+    if (released) {
+        // The picture is coming: shown as such until it is saved, fails, or never comes.
+        if (!incoming_) setIncoming(IncomingShot{});
+        scope_.spawn(giveUpIncoming(captureWaitSeconds()));
+        co_return true;
+    }
     if (current(weak))
         setLastError(QString::fromUtf8("撮影できませんでした: ") + describe(released.error()));
     co_return false;
@@ -145,7 +150,21 @@ async::Task<void> SessionModel::runAutofocus(CameraPtr camera) {
         setAFState(AFState::idle());
 }
 
+void SessionModel::setIncoming(std::optional<IncomingShot> incoming) {
+    if (incoming == incoming_) return;
+    incoming_ = std::move(incoming);
+    emit incomingChanged();
+}
+
+async::Task<void> SessionModel::giveUpIncoming(double seconds) {
+    co_await async::sleep(seconds);
+    const bool cancelled = co_await async::isCancelled();
+    // Only the wait for an announcement: a picture on its way is the transfer's to end.
+    if (!cancelled && incoming_ && incoming_->name.isEmpty()) setIncoming(std::nullopt);
+}
+
 void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePtr& file) {
+    setIncoming(std::nullopt);
     Shot shot;
     shot.id = QUuid::createUuid();
     shot.path = path;
@@ -164,6 +183,7 @@ void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePt
 }
 
 void SessionModel::downloadFailed(const QString& name, const QString& reason, bool fromCamera) {
+    setIncoming(std::nullopt);
     failedTransfers_ << name;
     emit failedTransfersChanged();
     // A read the camera broke off says nothing about the folder; the settings window would

@@ -64,6 +64,9 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
         downloadFailed(name, reason, fromCamera);
     };
     link_->onCardChanged = [this] { card_->refresh(); };
+    link_->onShotProgress = [this](const QString& name, std::uint64_t received, std::uint64_t total) {
+        setIncoming(IncomingShot{name, received, total});
+    };
     link_->alreadySaved = [this](const camera::CameraFile& file) {
         return ledger_->contains(ImportLedger::key(cameraSerial(), file.name(),
                                                    static_cast<qint64>(file.fileSize()),
@@ -285,6 +288,7 @@ void SessionModel::cameraLost(const std::optional<QString>& reason) {
 }
 
 void SessionModel::clearCameraState() {
+    setIncoming(std::nullopt);
     liveView_.reset();
     liveCamera_.reset();
     ++liveGeneration_;

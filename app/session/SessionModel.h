@@ -115,6 +115,8 @@ public:
     const std::optional<int>& bufferRemaining() const { return bufferRemaining_; }
     const std::optional<QUuid>& selection() const { return selection_; }
     bool busy() const { return busy_; }
+    // The picture the camera is making or sending; none when nothing is on its way.
+    const std::optional<IncomingShot>& incoming() const { return incoming_; }
     const AFState& afState() const { return afState_; }
     bool isLive() const { return isLive_; }
     const QImage& liveFrame() const { return liveFrame_; }  // null: none
@@ -216,6 +218,7 @@ signals:
     void bufferRemainingChanged();
     void selectionChanged();
     void busyChanged();
+    void incomingChanged();
     void afStateChanged();
     void isLiveChanged();
     void liveFrameChanged();
@@ -291,6 +294,9 @@ private:
 
     void setState(ConnectionState state);
     void setBusy(bool busy);
+    void setIncoming(std::optional<IncomingShot> incoming);
+    // Takes back the wait for a released picture that never came.
+    async::Task<void> giveUpIncoming(double seconds);
     void setAFState(AFState state);
     void setLastError(std::optional<QString> text);
     void setProps(Descriptors props);
@@ -318,6 +324,7 @@ private:
     std::optional<int> bufferRemaining_;
     std::optional<QUuid> selection_;
     bool busy_ = false;
+    std::optional<IncomingShot> incoming_;
     AFState afState_;
     bool isLive_ = false;
     QImage liveFrame_;

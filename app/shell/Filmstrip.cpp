@@ -1,6 +1,7 @@
 #include "app/shell/Filmstrip.h"
 
 #include "app/session/SessionModel.h"
+#include "app/shell/IncomingCell.h"
 #include "app/shell/ShotListModel.h"
 #include "app/shell/SourceToggle.h"
 #include "app/shell/ThumbnailDelegate.h"
@@ -22,7 +23,8 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
       count_(new QLabel(this)),
       buffer_(new QLabel(this)),
       bufferIcon_(new QLabel(this)),
-      view_(new QListView(this)) {
+      view_(new QListView(this)),
+      incoming_(new IncomingCell(this)) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 6, 12, 8);
     column->setSpacing(6);
@@ -57,7 +59,12 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     view_->setFrameShape(QFrame::NoFrame);
     view_->setFixedHeight(84);
     view_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
-    column->addWidget(view_);
+    auto* strip = new QHBoxLayout;
+    strip->setSpacing(3);
+    strip->addWidget(incoming_, 0, Qt::AlignVCenter);
+    strip->addWidget(view_, 1);
+    column->addLayout(strip);
+    connect(&model_, &SessionModel::incomingChanged, this, [this] { incoming_->setIncoming(model_.incoming()); });
 
     connect(view_, &QListView::clicked, this, [this](const QModelIndex& index) {
         model_.select(index.data(ShotListModel::IdRole).toUuid());

@@ -11,6 +11,7 @@ class SessionModel;
 
 namespace pexil::shell {
 
+class IncomingCell;
 class ShotListModel;
 class SourceToggle;
 
@@ -23,6 +24,7 @@ public:
     Q_DISABLE_COPY_MOVE(Filmstrip)
 
     QListView* view() const { return view_; }
+    IncomingCell* incomingCell() const { return incoming_; }
     ShotListModel* shotList() const { return shots_; }
     SourceToggle* sourceToggle() const { return source_; }
     QString countText() const;
@@ -38,6 +40,7 @@ private:
     QLabel* buffer_;
     QLabel* bufferIcon_;
     QListView* view_;
+    IncomingCell* incoming_;
 };
 
 }  // namespace pexil::shell

@@ -41,6 +41,7 @@ PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent
                         &SessionModel::shotsChanged, &SessionModel::selectionChanged, &SessionModel::stateChanged})
         connect(&model_, signal, this, &PreviewPane::refresh);
     connect(&model_, &SessionModel::shotUpdated, this, &PreviewPane::refresh);
+    connect(&model_, &SessionModel::incomingChanged, this, qOverload<>(&QWidget::update));
     connect(&zoom_, &PreviewZoom::changed, this, qOverload<>(&QWidget::update));
 }
 
@@ -62,7 +63,11 @@ QSizeF PreviewPane::pictureSize() const {
     return shown.size();
 }
 
-QString PreviewPane::emptyText() const { return ShellTexts::previewEmpty(model_.state()); }
+QString PreviewPane::emptyText() const {
+    if (model_.incoming() && model_.state().is(ConnectionState::Kind::connected))
+        return ShellTexts::incoming(*model_.incoming());
+    return ShellTexts::previewEmpty(model_.state());
+}
 
 void PreviewPane::refresh() {
     zoom_.setFit(fitScale(size(), pictureSize()));

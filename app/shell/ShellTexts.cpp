@@ -68,6 +68,13 @@ QString elapsedText(double seconds) {
     return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QChar(u'0'));
 }
 
+QString incoming(const IncomingShot& shot) {
+    if (shot.name.isEmpty()) return QStringLiteral("写真を待っています…");
+    const auto percent = shot.percent();
+    return QStringLiteral("%1 を受け取っています…").arg(shot.name) +
+           (percent ? QStringLiteral(" %1%").arg(*percent) : QString());
+}
+
 QString previewEmpty(const ConnectionState& state) {
     if (state.is(Kind::connected)) return QStringLiteral("カメラのシャッターを押すと、ここに表示されます");
     if (state.is(Kind::waiting)) return QStringLiteral("カメラを待っています");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/session/ConnectionState.h"
+#include "app/shots/Shot.h"
 
 #include <QString>
 
@@ -28,6 +29,8 @@ QString elapsedText(double seconds);
 
 // What the preview says when it has no picture.
 QString previewEmpty(const ConnectionState& state);
+// The preview pane with no picture yet while one is coming: what is happening to it.
+QString incoming(const IncomingShot& shot);
 // The inspector's text while no settings can be shown.
 QString inspectorPlaceholder(const ConnectionState& state);
 

@@ -7,6 +7,10 @@
 #include <QString>
 #include <QUuid>
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
 namespace pexil {
 
 // One picture that arrived during the session. A value identified by `id`; the thumbnail and
@@ -17,6 +21,21 @@ struct Shot {
     QDateTime arrived;
     QImage thumbnail;  // null image = none yet
     ShotMeta meta;
+};
+
+// A picture between the shutter and the disk: released and not yet announced (no name), or
+// on its way (name, bytes received of the size the camera announced; total 0 when unknown).
+struct IncomingShot {
+    QString name;
+    std::uint64_t received = 0;
+    std::uint64_t total = 0;
+
+    // 0–100 while the size is known, none otherwise.
+    std::optional<int> percent() const {
+        if (total == 0 || name.isEmpty()) return std::nullopt;
+        return static_cast<int>(std::min<std::uint64_t>(received, total) * 100 / total);
+    }
+    friend bool operator==(const IncomingShot&, const IncomingShot&) = default;
 };
 
 }  // namespace pexil

@@ -80,8 +80,10 @@ async::Task<T> onDevice(std::weak_ptr<CameraDevice> weak, T withoutSession, Star
 // at the end anyway. 0xFFFFFFFF announces "4 GiB or more" and sets no ceiling.
 class DownloadSink final : public DataSink {
 public:
-    DownloadSink(std::unique_ptr<PendingFile> file, std::uint64_t announced)
-        : file_(std::move(file)), announced_(announced) {}
+    using Progress = std::function<void(std::uint64_t, std::uint64_t)>;
+
+    DownloadSink(std::unique_ptr<PendingFile> file, std::uint64_t announced, Progress progress)
+        : file_(std::move(file)), announced_(announced), progress_(std::move(progress)) {}
 
     bool begin(std::optional<std::uint64_t> total) override {
         std::lock_guard lock(mutex_);
@@ -91,7 +93,15 @@ public:
     bool write(ByteView piece) override {
         std::lock_guard lock(mutex_);
         if (beyondAnnounced(file_->written() + piece.size())) overlong_ = true;
-        return !discarded_ && !overlong_ && file_->write(piece);
+        const bool taken = !discarded_ && !overlong_ && file_->write(piece);
+        if (taken && progress_) {
+            const std::uint64_t written = file_->written();
+            if (written - reported_ >= announced_ / 50 || written == announced_) {
+                reported_ = written;
+                progress_(written, announced_);
+            }
+        }
+        return taken;
     }
     // Whether the camera sent (or announced) more than the object's announced size.
     bool overlong() {
@@ -130,6 +140,8 @@ private:
     std::mutex mutex_;
     std::unique_ptr<PendingFile> file_;
     std::uint64_t announced_;
+    Progress progress_;
+    std::uint64_t reported_ = 0;
     bool overlong_ = false;
     bool discarded_ = false;
     std::optional<QString> placed_;
@@ -200,7 +212,7 @@ async::Task<void> downloadTask(async::Executor& files, std::shared_ptr<SessionEn
         answer(DownloadError::destination(created.error()));
         co_return;
     }
-    auto sink = std::make_shared<DownloadSink>(std::move(created).value(), expected);
+    auto sink = std::make_shared<DownloadSink>(std::move(created).value(), expected, options.progress);
     answer.adopt(sink);
     std::vector<std::uint32_t> params{handle};
     auto got = co_await engine->transact(PTP::code(PTP::Op::getObject), std::move(params),

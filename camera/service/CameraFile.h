@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -57,6 +58,9 @@ public:
         QString folder;                    // made with its parents when missing
         bool deleteAfterDownload = false;  // deleted from the card once the file is on disk
         PendingFile::Writer writer;        // tests: a disk that refuses; empty: the disk
+        // Bytes on disk so far and the size the camera announced, as they arrive: on the
+        // I/O thread, about every 1/50 of the file. May be empty.
+        std::function<void(std::uint64_t received, std::uint64_t total)> progress;
     };
     struct Downloaded {
         QString name;  // as written into the folder

@@ -192,6 +192,43 @@ TEST(SessionCamera, OnlyAFailureOfTheDestinationMakesItTheDestinationsProblem) {
     }
 }
 
+// Between the shutter and the disk the model says a picture is coming: first without a name,
+// then by its name with the bytes received; saving or failing ends it.
+TEST(SessionCamera, APictureOnItsWayIsShownUntilItIsSavedOrFails) {
+    for (const bool blockedDestination : {false, true}) {
+        SCOPED_TRACE(blockedDestination ? "destination refuses" : "saved");
+        SessionHarness h;
+        h.connectReady();
+        if (blockedDestination) {
+            const QString blocked = h.dir.filePath(QStringLiteral("blocked"));
+            QFile(blocked).open(QIODevice::WriteOnly);
+            h.model->setBaseDestination(blocked);
+        }
+        std::vector<std::optional<IncomingShot>> seen;
+        QObject::connect(h.model.get(), &SessionModel::incomingChanged, [&] { seen.push_back(h.model->incoming()); });
+        h.model->shoot();
+        ASSERT_TRUE(h.settle([&] {
+            return (h.model->shots().size() == 1 || !h.model->failedTransfers().isEmpty()) && !h.model->busy();
+        }));
+        EXPECT_FALSE(h.model->incoming());
+        ASSERT_GE(seen.size(), 3u);
+        ASSERT_TRUE(seen.front());
+        EXPECT_TRUE(seen.front()->name.isEmpty());
+        EXPECT_FALSE(seen.back());
+        const auto named = std::find_if(seen.begin(), seen.end(), [](const auto& s) { return s && !s->name.isEmpty(); });
+        ASSERT_NE(named, seen.end());
+        EXPECT_TRUE((*named)->name.startsWith(QStringLiteral("DSC_")));
+        EXPECT_EQ((*named)->received, 0u);
+        EXPECT_GT((*named)->total, 0u);
+        if (!blockedDestination) {
+            const auto& last = seen[seen.size() - 2];
+            ASSERT_TRUE(last);
+            EXPECT_EQ(last->received, last->total);
+            EXPECT_EQ(last->percent(), 100);
+        }
+    }
+}
+
 TEST(SessionCamera, AFailedTransferNamesTheFileAndSaysItIsStillOnTheCard) {
     SessionHarness h;
     h.connectReady();

@@ -6,6 +6,7 @@
 #include "app/shell/CameraStatusMenu.h"
 #include "app/shell/CameraWaitView.h"
 #include "app/shell/Filmstrip.h"
+#include "app/shell/IncomingCell.h"
 #include "app/shell/InfoRow.h"
 #include "app/shell/Inspector.h"
 #include "app/shell/MainWindow.h"
@@ -152,6 +153,27 @@ TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
     h.model->select(first.id);
     EXPECT_TRUE(strip->index(1, 0).data(ShotListModel::SelectedRole).toBool());
     EXPECT_TRUE(window.infoRow()->shownTexts().contains(QFileInfo(first.path).fileName()));
+}
+
+TEST_F(MainWindowTest, aPictureOnItsWayHasACellInTheFilmstripAndThePaneSaysItIsComing) {
+    ASSERT_TRUE(h.connectAndWait());
+    QStringList paneTexts, cellTexts;
+    QObject::connect(h.model.get(), &SessionModel::incomingChanged, &window, [&] {
+        if (!h.model->incoming()) return;
+        paneTexts << window.preview()->emptyText();
+        if (window.filmstrip()->incomingCell()->isVisibleTo(&window)) cellTexts << window.filmstrip()->incomingCell()->text();
+        if (qEnvironmentVariableIsSet("PEXIL_GRAB")) window.grab().save(qEnvironmentVariable("PEXIL_GRAB"));
+    });
+    h.model->shoot();
+    ASSERT_TRUE(h.until([&] { return shotCount() == 1 && !h.model->busy(); }));
+    ASSERT_FALSE(paneTexts.isEmpty());
+    EXPECT_EQ(paneTexts.front(), QStringLiteral("写真を待っています…"));
+    EXPECT_TRUE(paneTexts.back().startsWith(QStringLiteral("DSC_0004.JPG を受け取っています…")))
+        << paneTexts.join(u'|').toStdString();
+    EXPECT_EQ(cellTexts, paneTexts);
+    // Saved: the cell goes, the shot is the newest cell.
+    EXPECT_FALSE(window.filmstrip()->incomingCell()->isVisibleTo(&window));
+    EXPECT_EQ(window.filmstrip()->view()->model()->rowCount(), 1);
 }
 
 TEST_F(MainWindowTest, spaceDoesNothingWithoutACamera) {

@@ -63,7 +63,7 @@ protected:
 TEST_P(CameraFileDownload, AFailureNamesItsSideAndLeavesThePictureOnTheCardOnly) {
     const Case c = GetParam();
     QString folder = dir.filePath(QStringLiteral("dest"));
-    CameraFile::DownloadOptions options{folder, true, {}};
+    CameraFile::DownloadOptions options{folder, true, {}, {}};
     ASSERT_FALSE(files.empty());
     const auto target = files.front();
     switch (c.fault) {
