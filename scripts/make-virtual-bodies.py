@@ -6,13 +6,16 @@ usage: scripts/make-virtual-bodies.py READINGS_DIR [OUT_DIR]
 READINGS_DIR holds one text per body, named nikon-NAME.txt: what a standard PTP client printed
 about the camera (its summary, its device info, its property descriptions; English or German).
 Each becomes OUT_DIR/NAME.body (default camera/virtual/bodies), which the virtual camera
-reads (VirtualBodyFile.cpp). Run it again when a reading is added or corrected, and commit
+reads (VirtualBodyFile.cpp), except the bodies whose tables the program keeps itself
+(VirtualModelTables.cpp, tuned for the tests and the demo). Run it again when a reading is added or corrected, and commit
 the output: the build does not need the readings.
 """
 
 import os
 import re
 import sys
+
+BUILT_IN = {"d850", "z6", "j5"}
 
 TYPES = {0x1: "i8", 0x2: "u8", 0x3: "i16", 0x4: "u16", 0x5: "i32", 0x6: "u32",
          0x7: "i64", 0x8: "u64", 0xFFFF: "str"}
@@ -231,7 +234,7 @@ def main():
     os.makedirs(out, exist_ok=True)
     for file in sorted(os.listdir(source)):
         m = re.match(r"nikon-(.+)\.txt$", file)
-        if not m:
+        if not m or m.group(1) in BUILT_IN:
             continue
         body = read(os.path.join(source, file))
         if not body["model"]:

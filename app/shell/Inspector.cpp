@@ -208,6 +208,8 @@ void Inspector::fillPicker(QComboBox* box, PTP::Prop prop) {
         box->clear();
         box->addItems(choices);
     }
+    // A body without the setting (a Nikon 1 has no white balance to set) shows no row for it.
+    box->parentWidget()->setVisible(it != model_.props().end());
     box->setCurrentIndex(static_cast<int>(choices.indexOf(model_.text(prop))));
     box->setEnabled(model_.isWritable(prop));
     box->setToolTip(model_.text(prop));

@@ -13,8 +13,8 @@ namespace {
 
 using Catalogue = std::map<QString, VirtualModel>;
 
-// The built-in bodies keep their tables, which the tests and the demo were written against;
-// every other reading becomes a body of its own.
+// The built-in bodies keep their own tables, which the tests and the demo were written
+// against; every reading of another body becomes a body of its own.
 Catalogue readCatalogue() {
     Catalogue bodies;
     for (const VirtualBody body : {VirtualBody::d850, VirtualBody::z6, VirtualBody::j5, VirtualBody::generic})
@@ -22,7 +22,6 @@ Catalogue readCatalogue() {
     const QDir dir(QStringLiteral(":/virtual-bodies"));
     for (const QString& entry : dir.entryList({QStringLiteral("*.body")}, QDir::Files, QDir::Name)) {
         const QString name = entry.chopped(5);
-        if (bodies.count(name)) continue;
         QFile file(dir.filePath(entry));
         if (!file.open(QIODevice::ReadOnly)) continue;
         const auto reading = parseVirtualBodyFile(QString::fromUtf8(file.readAll()));
