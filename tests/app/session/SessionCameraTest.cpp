@@ -292,6 +292,18 @@ TEST(SessionCamera, WritesAreVerifiedAgainstWhatTheCameraTook) {
     }
 }
 
+// An image size is a text on the wire: it is read, shown and chosen as one.
+TEST(SessionCamera, ATextSettingIsShownAndChosenByItsText) {
+    SessionHarness h;
+    h.connectReady(QStringLiteral("z6-2"));
+    const PropDesc& size = h.model->props().at(PTP::Prop::imageSize);
+    EXPECT_EQ(size.choiceTexts(), (QStringList{"6048x4024", "4528x3016", "3024x2016"}));
+    EXPECT_EQ(h.model->text(PTP::Prop::imageSize), "4528x3016");
+    h.model->setText(PTP::Prop::imageSize, QStringLiteral("3024x2016"));
+    ASSERT_TRUE(h.settle([&] { return h.model->text(PTP::Prop::imageSize) == "3024x2016"; }));
+    EXPECT_FALSE(h.model->lastError());
+}
+
 TEST(SessionCamera, ChoosingTheCurrentValueOrAnUnknownTextSendsNothing) {
     SessionHarness h;
     h.connectReady();
