@@ -1,3 +1,4 @@
+#include "ui/components/ElidedLabel.h"
 #include "ui/components/GlassButton.h"
 #include "ui/components/SegmentedControl.h"
 #include "ui/theme/Theme.h"
@@ -71,6 +72,41 @@ TEST(SegmentedControl, UserPicksAreActivationsProgrammaticChangesAreNot) {
     control.setSegmentText(1, QStringLiteral("カード 読込中"));
     EXPECT_EQ(control.segmentText(1), QStringLiteral("カード 読込中"));
     EXPECT_EQ(control.segment(0)->focusPolicy(), Qt::NoFocus);
+}
+
+TEST(ElidedLabel, ALongTextEndsInAnEllipsisAndIsWholeInTheToolTip) {
+    ElidedLabel label;
+    label.show();  // a hidden widget hears of its size only when shown
+    const QString name = QStringLiteral("Canon EOS 5D Mark IV を準備しています");
+    label.setFullText(name);
+    EXPECT_EQ(label.minimumSizeHint().width(), 0);  // never widens its column
+    for (const int width : {400, 60}) {
+        label.resize(width, 20);
+        const bool fits = label.fontMetrics().horizontalAdvance(name) <= width;
+        EXPECT_EQ(label.isElided(), !fits) << width;
+        EXPECT_EQ(label.text().endsWith(QChar(0x2026)), !fits) << width;
+        EXPECT_EQ(label.toolTip(), fits ? QString() : name) << width;
+        EXPECT_EQ(label.fullText(), name);
+    }
+    // A new text is elided to the room already there.
+    label.setFullText(QStringLiteral("Z 6"));
+    EXPECT_EQ(label.text(), "Z 6");
+    EXPECT_TRUE(label.toolTip().isEmpty());
+}
+
+// A choice the body's own dial holds is still shown as the current one.
+TEST(SegmentedControl, TheChosenSegmentShowsWhenTheControlIsDisabled) {
+    SegmentedControl control;
+    for (const char* text : {"M", "P", "A", "S"}) control.addSegment(QString::fromUtf8(text));
+    control.resize(control.sizeHint());
+    control.setCurrentIndex(1);
+    control.setEnabled(false);
+    const QImage image = test::render(control, Theme::background());
+    const QRect chosen = control.segment(1)->geometry();
+    const QRect other = control.segment(2)->geometry();
+    const QColor inChosen = image.pixelColor(chosen.left() + 4, chosen.center().y());
+    const QColor inOther = image.pixelColor(other.left() + 4, other.center().y());
+    EXPECT_GT(inChosen.red() - inOther.red(), 20) << inChosen.name().toStdString() << " " << inOther.name().toStdString();
 }
 
 }  // namespace

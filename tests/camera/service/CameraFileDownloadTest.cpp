@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <cerrno>
 
 namespace pexil::camera {
@@ -103,6 +105,32 @@ TEST_P(CameraFileDownload, AFailureNamesItsSideAndLeavesThePictureOnTheCardOnly)
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("card/")) + target->folderPath() + u'/' +
                               target->name()))
         << "not deleted from the card";
+}
+
+// The bytes received are told as they arrive, never more than the size, ending at it.
+TEST_F(CameraFileDownload, ProgressIsToldAsTheBytesArrive) {
+    ASSERT_FALSE(files.empty());
+    const auto target = files.front();
+    std::mutex mutex;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> told;
+    CameraFile::DownloadOptions options{dir.filePath(QStringLiteral("dest")), false, {}, {}};
+    options.progress = [&](std::uint64_t received, std::uint64_t total) {
+        std::lock_guard lock(mutex);
+        told.emplace_back(received, total);
+    };
+    const auto result = rt.run(target->download(options), async::Seconds{60});
+    ASSERT_TRUE(result && result->ok());
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(told.empty());
+    for (std::size_t i = 0; i < told.size(); ++i) {
+        EXPECT_EQ(told[i].second, target->fileSize());
+        EXPECT_LE(told[i].first, told[i].second);
+        if (i > 0) {
+            EXPECT_GT(told[i].first, told[i - 1].first);
+        }
+    }
+    EXPECT_EQ(told.back().first, target->fileSize());
+    EXPECT_LE(told.size(), 51u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,4 +1,5 @@
 #include "kit/device/PropFormat.h"
+#include "kit/ptp/PTP.h"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +200,45 @@ TEST_F(PropFormatTest, ExposureProgramLetters) {
     EXPECT_EQ(text(Prop::exposureProgram, 4), "S");
     EXPECT_EQ(text(Prop::exposureProgram, 0), "0");
     EXPECT_EQ(text(Prop::exposureProgram, 0x8010), "32784");
+}
+
+// Nikon's names for its own codes; another maker's camera keeps the standard's names, else
+// the number, since the same code means something else there.
+TEST_F(PropFormatTest, NikonModesAndSettingsByName) {
+    struct Case {
+        Prop prop;
+        std::int64_t value;
+        const char* nikon;
+        const char* other;
+    };
+    const Case cases[] = {
+        {Prop::exposureProgram, 0x8010, "AUTO", "32784"},
+        {Prop::exposureProgram, 0x8016, "発光禁止オート", "32790"},
+        {Prop::exposureProgram, 0x8019, "EFFECTS", "32793"},
+        {Prop::exposureProgram, 0x8050, "U1", "32848"},
+        {Prop::exposureProgram, 0x8052, "U3", "32850"},
+        {Prop::exposureProgram, 0x8053, "32851", "32851"},
+        {Prop::exposureMetering, 3, "マルチパターン測光", "マルチスポット測光"},
+        {Prop::exposureMetering, 0x8010, "ハイライト重点測光", "0x8010"},
+        {Prop::flashMode, 2, "発光禁止", "発光禁止"},
+        {Prop::flashMode, 0x8012, "後幕シンクロ", "0x8012"},
+        {Prop::stillCaptureMode, 1, "1コマ撮影", "1コマ撮影"},
+        {Prop::stillCaptureMode, 2, "高速連続撮影", "連続撮影"},
+        {Prop::stillCaptureMode, 0x8010, "低速連続撮影", "0x8010"},
+        {Prop::stillCaptureMode, 0x8100, "ハイスピードフレームキャプチャー", "0x8100"},
+        {Prop::stillCaptureMode, 0x811E, "C30", "0x811E"},
+        {Prop::stillCaptureMode, 0x8178, "C120", "0x8178"},
+        {Prop::stillCaptureMode, 0x8200, "0x8200", "0x8200"},
+        {Prop::focusMetering, 2, "ダイナミック AF（9点）", "マルチスポット"},
+        {Prop::focusMetering, 0x8017, "ピンポイント AF", "0x8017"},
+        {Prop::focusMetering, 0x801A, "0x801A", "0x801A"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PropFormat::text(c.prop, c.value, PropFormat::vendorNikon), QString::fromUtf8(c.nikon))
+            << PTP::name(c.prop).toStdString() << " " << c.value;
+        EXPECT_EQ(PropFormat::text(c.prop, c.value, PropFormat::vendorSony), QString::fromUtf8(c.other))
+            << PTP::name(c.prop).toStdString() << " " << c.value;
+    }
 }
 
 TEST_F(PropFormatTest, ExposureBiasSignsAndZero) {
