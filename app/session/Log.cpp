@@ -51,10 +51,9 @@ void writeAll(int fd, const QByteArray& bytes) {
 
 class Log::Sink {
 public:
-    Sink(const QString& homeDirectory, Clock clock)
-        : path_(QDir::cleanPath(
-              QDir(homeDirectory).filePath(QStringLiteral("Library/Logs/Pexil.log")))),
-          folder_(QDir::cleanPath(QDir(homeDirectory).filePath(QStringLiteral("Library/Logs")))),
+    Sink(const QString& folder, Clock clock)
+        : path_(QDir::cleanPath(QDir(folder).filePath(QStringLiteral("Pexil.log")))),
+          folder_(QDir::cleanPath(folder)),
           nativePath_(QFile::encodeName(path_)),
           clock_(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTime(); })),
           queue_(QStringLiteral("app.pexil.log")) {}
@@ -113,8 +112,16 @@ private:
     async::WorkQueue queue_;
 };
 
-Log::Log(QString homeDirectory, Clock clock)
-    : sink_(std::make_shared<Sink>(homeDirectory, std::move(clock))) {}
+Log::Log(QString folder, Clock clock) : sink_(std::make_shared<Sink>(folder, std::move(clock))) {}
+
+QString Log::defaultFolder() {
+    // A relative XDG_STATE_HOME is invalid and to be ignored, as the XDG specification says.
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    const QString base = !state.isEmpty() && QDir::isAbsolutePath(state)
+                             ? state
+                             : QDir(QDir::homePath()).filePath(QStringLiteral(".local/state"));
+    return QDir::cleanPath(QDir(base).filePath(QStringLiteral("Pexil")));
+}
 
 Log::~Log() = default;
 

@@ -9,7 +9,8 @@
 
 namespace pexil {
 
-// The application's diagnostic log: one plain-text file, <home>/Library/Logs/Pexil.log,
+// The application's diagnostic log: one plain-text file, Pexil.log in the user's state folder
+// (defaultFolder()),
 // to which every subsystem appends one time-stamped line per noteworthy event, so that a
 // user whose connection fails can hand the file over. No levels, no filtering, no console.
 //
@@ -31,7 +32,8 @@ public:
     // safe to call from any thread. Tests pass a fixed clock; empty means the system clock.
     using Clock = std::function<QDateTime()>;
 
-    explicit Log(QString homeDirectory = QDir::homePath(), Clock clock = {});
+    // The log in `folder` (tests give a folder of their own).
+    explicit Log(QString folder = defaultFolder(), Clock clock = {});
     // Finishes every line already written, then returns.
     ~Log();
     Q_DISABLE_COPY_MOVE(Log)
@@ -44,8 +46,12 @@ public:
     // "\n", "Pexil 起動  " + the UTC date and time "yyyy-MM-dd HH:mm:ss +0000", "\n", 64 "=".
     void startSession();
 
-    // <home>/Library/Logs/Pexil.log. Touches nothing on disk: the folder is created when
-    // the first line is appended (and again should it vanish while the program runs).
+    // Where a log belongs on Linux: $XDG_STATE_HOME/Pexil when that is an absolute path,
+    // else ~/.local/state/Pexil.
+    static QString defaultFolder();
+
+    // <folder>/Pexil.log. Touches nothing on disk: the folder is created when the first line
+    // is appended (and again should it vanish while the program runs).
     QString path() const;
 
     // Blocks until every line written before the call, from any thread, is in the file

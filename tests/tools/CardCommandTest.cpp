@@ -33,8 +33,17 @@ struct Outcome {
 // the ledger live in a temporary home.
 class CardCommand : public ::testing::Test {
 protected:
-    CardCommand() : home_(qgetenv("HOME")) { qputenv("HOME", dir.path().toUtf8()); }
-    ~CardCommand() override { qputenv("HOME", home_); }
+    CardCommand() : home_(qgetenv("HOME")), state_(qgetenv("XDG_STATE_HOME")) {
+        qputenv("HOME", dir.path().toUtf8());
+        qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
+    }
+    ~CardCommand() override {
+        qputenv("HOME", home_);
+        if (state_.isEmpty())
+            qunsetenv("XDG_STATE_HOME");
+        else
+            qputenv("XDG_STATE_HOME", state_);
+    }
 
     QString support() const { return dir.filePath(QStringLiteral("support")); }
     QString dest() const { return dir.filePath(QStringLiteral("pictures")); }
@@ -66,6 +75,7 @@ protected:
 
 private:
     QByteArray home_;
+    QByteArray state_;
 };
 
 TEST_F(CardCommand, ListsTheCardNewestFirst) {

@@ -18,8 +18,8 @@ TEST(DoctorFinding, FormatsOneLinePerFindingAndOneForItsFix) {
         const char* expected;
     };
     const std::vector<Case> cases = {
-        {DoctorFinding::ok(QStringLiteral("log"), QStringLiteral("/home/a/Library/Logs/Pexil.log")),
-         "ok log: /home/a/Library/Logs/Pexil.log\n"},
+        {DoctorFinding::ok(QStringLiteral("log"), QStringLiteral("/home/a/.local/state/Pexil/Pexil.log")),
+         "ok log: /home/a/.local/state/Pexil/Pexil.log\n"},
         {DoctorFinding::warn(QStringLiteral("usb"), QStringLiteral("カメラが見つからない")),
          "warn usb: カメラが見つからない\n"},
         {DoctorFinding::fail(QStringLiteral("holder"), QStringLiteral("gphoto2 が使っている"),

@@ -34,8 +34,10 @@ protected:
     GeoPlanCommand() {
         // The log and the received record live under the user's folders: point them here.
         saved_ = {qgetenv("HOME"), qgetenv("XDG_DATA_HOME")};
+        savedState_ = qgetenv("XDG_STATE_HOME");
         qputenv("HOME", home.path().toUtf8());
         qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+        qputenv("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
 
         photo(QStringLiteral("DSC_0001.JPG"), testing::jpeg());
         photo(QStringLiteral("DSC_0002.JPG"), testing::jpeg(taken("2024:05:01 12:01:30")));
@@ -60,6 +62,7 @@ protected:
         };
         restore("HOME", saved_.first);
         restore("XDG_DATA_HOME", saved_.second);
+        restore("XDG_STATE_HOME", savedState_);
     }
 
     void photo(const QString& name, const QByteArray& bytes) {
@@ -76,6 +79,7 @@ protected:
 
 private:
     std::pair<QByteArray, QByteArray> saved_;
+    QByteArray savedState_;
 };
 
 TEST_F(GeoPlanCommand, PlanPrintsOneStableLinePerPictureInScanOrder) {
@@ -200,7 +204,7 @@ TEST_F(GeoPlanCommand, ApplyWritesThePlanAndReportsEachPicture) {
     EXPECT_EQ(estimated.alt, std::nullopt);
 
     const QString log = [&] {
-        QFile file(home.filePath(QStringLiteral("Library/Logs/Pexil.log")));
+        QFile file(home.filePath(QStringLiteral("state/Pexil/Pexil.log")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }();
     EXPECT_TRUE(log.contains(QStringLiteral("位置情報の書き込み開始: 2 件\n")))

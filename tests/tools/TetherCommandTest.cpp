@@ -28,11 +28,20 @@ struct Outcome {
     QString err;
 };
 
-// The log goes to ~/Library/Logs: the test's home is a temporary folder.
+// The log goes to the state folder: the test's home and state folder are temporary.
 class TetherCommand : public ::testing::Test {
 protected:
-    TetherCommand() : home_(qgetenv("HOME")) { qputenv("HOME", dir.path().toUtf8()); }
-    ~TetherCommand() override { qputenv("HOME", home_); }
+    TetherCommand() : home_(qgetenv("HOME")), state_(qgetenv("XDG_STATE_HOME")) {
+        qputenv("HOME", dir.path().toUtf8());
+        qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
+    }
+    ~TetherCommand() override {
+        qputenv("HOME", home_);
+        if (state_.isEmpty())
+            qunsetenv("XDG_STATE_HOME");
+        else
+            qputenv("XDG_STATE_HOME", state_);
+    }
 
     Outcome run(QStringList args) {
         Outcome r;
@@ -53,6 +62,7 @@ protected:
 
 private:
     QByteArray home_;
+    QByteArray state_;
 };
 
 TEST_F(TetherCommand, ShotsLandInTheDestinationAndTheOldCardStaysOnTheCard) {
@@ -67,7 +77,7 @@ TEST_F(TetherCommand, ShotsLandInTheDestinationAndTheOldCardStaysOnTheCard) {
     EXPECT_EQ(r.lines.last(), QStringLiteral("phase: closed"));
     const QStringList saved = QDir(dir.filePath(QStringLiteral("pictures"))).entryList(QDir::Files);
     EXPECT_EQ(saved, (QStringList{QStringLiteral("DSC_0004.JPG"), QStringLiteral("DSC_0005.JPG"), QStringLiteral("DSC_0006.JPG")}));
-    QFile log(dir.filePath(QStringLiteral("Library/Logs/Pexil.log")));
+    QFile log(dir.filePath(QStringLiteral("state/Pexil/Pexil.log")));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("準備完了")));
 }

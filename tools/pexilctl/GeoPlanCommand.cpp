@@ -249,7 +249,7 @@ QString geoApplyHelp() {
         "  failed NAME: REASON            it does not; REASON is ExifTool's message\n"
         "  summary: written=N failed=N unmatched=N tagged=N\n"
         "NAME and REASON are escaped as in 'pexilctl geo plan'. Progress and ExifTool's exit\n"
-        "status go to Pexil's log file (Library/Logs/Pexil.log in the home folder).\n"
+        "status go to Pexil's log file (~/.local/state/Pexil/Pexil.log).\n"
         "\n"
         "Exit status: 0 every matched picture written, 1 some failed, 2 the command line is\n"
         "wrong or the folder or record cannot be read.\n");

@@ -321,7 +321,7 @@ QString tetherHelp() {
         "                       [--for SECONDS]\n"
         "\n"
         "Headless tethering on the same session model as the application (the diagnostic\n"
-        "log goes to ~/Library/Logs/Pexil.log). One line per event:\n"
+        "log goes to ~/.local/state/Pexil/Pexil.log). One line per event:\n"
         "  phase: searching|detected NAME|opening NAME|preparing NAME|ready NAME|closed\n"
         "  lost: TEXT                        the session ended without being asked to\n"
         "  saved: PATH                       a fresh shot is in the destination\n"

@@ -54,23 +54,52 @@ bool permissionsBind(const QString& path) {
 
 class LogTest : public ::testing::Test {
 protected:
-    QString home() const { return dir_.path(); }
-    QString logPath() const { return home() + QStringLiteral("/Library/Logs/Pexil.log"); }
+    QString home() const { return dir_.path() + QStringLiteral("/state/Pexil"); }
+    QString logPath() const { return home() + QStringLiteral("/Pexil.log"); }
 
     QTemporaryDir dir_;
 };
+
+// The log's place on Linux: the XDG state folder, else ~/.local/state; a relative
+// XDG_STATE_HOME is invalid and ignored.
+TEST_F(LogTest, TheLogLivesInTheUsersStateFolder) {
+    const QByteArray home = qgetenv("HOME"), state = qgetenv("XDG_STATE_HOME");
+    qputenv("HOME", "/home/a");
+    const struct {
+        const char* state;  // null: unset
+        const char* folder;
+    } cases[] = {
+        {nullptr, "/home/a/.local/state/Pexil"},
+        {"/var/tmp/s", "/var/tmp/s/Pexil"},
+        {"relative/s", "/home/a/.local/state/Pexil"},
+        {"", "/home/a/.local/state/Pexil"},
+    };
+    for (const auto& c : cases) {
+        if (c.state)
+            qputenv("XDG_STATE_HOME", c.state);
+        else
+            qunsetenv("XDG_STATE_HOME");
+        EXPECT_EQ(Log::defaultFolder(), QString::fromUtf8(c.folder)) << (c.state ? c.state : "(unset)");
+    }
+    EXPECT_EQ(Log().path(), QStringLiteral("/home/a/.local/state/Pexil/Pexil.log"));
+    qputenv("HOME", home);
+    if (state.isNull())
+        qunsetenv("XDG_STATE_HOME");
+    else
+        qputenv("XDG_STATE_HOME", state);
+}
 
 TEST_F(LogTest, FirstLineCreatesTheFolderAndAFileHoldingExactlyThatLine) {
     ASSERT_TRUE(dir_.isValid());
     Log log(home(), fixedAt(afternoon()));
     EXPECT_EQ(log.path(), logPath());
     // Naming the location must not touch the disk: the folder comes with the first line.
-    EXPECT_FALSE(QFileInfo::exists(home() + QStringLiteral("/Library")));
+    EXPECT_FALSE(QFileInfo::exists(dir_.path() + QStringLiteral("/state")));
 
     log.write(QStringLiteral("hello"));
     log.flush();
 
-    EXPECT_TRUE(QFileInfo(home() + QStringLiteral("/Library/Logs")).isDir());
+    EXPECT_TRUE(QFileInfo(home()).isDir());
     EXPECT_EQ(readAll(logPath()), QByteArray("[14:03:27.512] hello\n"));
 }
 
@@ -213,24 +242,24 @@ TEST_F(LogTest, WriteProtectedLogKeepsItsContents) {
 }
 
 TEST_F(LogTest, FolderThatCannotBeCreatedLosesLinesQuietly) {
-    ASSERT_TRUE(QFile::setPermissions(home(), QFile::ReadOwner | QFile::ExeOwner));
-    const bool binds = permissionsBind(home());
+    ASSERT_TRUE(QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::ExeOwner));
+    const bool binds = permissionsBind(dir_.path());
     if (binds) {
         Log log(home(), fixedAt(afternoon()));
         log.write(QStringLiteral("nowhere to go"));
         log.flush();
-        EXPECT_FALSE(QFileInfo::exists(home() + QStringLiteral("/Library")));
+        EXPECT_FALSE(QFileInfo::exists(dir_.path() + QStringLiteral("/state")));
     }
     // Restored before any skip, or QTemporaryDir could not clean up.
-    QFile::setPermissions(home(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!binds) GTEST_SKIP() << "running as root: a read-only home does not stop mkdir";
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!binds) GTEST_SKIP() << "running as root: a read-only folder does not stop mkdir";
 }
 
 TEST_F(LogTest, FolderRemovedWhileRunningIsCreatedAgain) {
     Log log(home(), fixedAt(afternoon()));
     log.write(QStringLiteral("before"));
     log.flush();
-    ASSERT_TRUE(QDir(home() + QStringLiteral("/Library")).removeRecursively());
+    ASSERT_TRUE(QDir(dir_.path() + QStringLiteral("/state")).removeRecursively());
     log.write(QStringLiteral("after"));
     log.flush();
     EXPECT_EQ(readAll(logPath()), QByteArray("[14:03:27.512] after\n"));
@@ -297,7 +326,7 @@ TEST_F(LogTest, WriteReturnsWhileTheFileBlocks) {
     // A FIFO in place of the file: opening it for writing blocks until a reader comes. The
     // reader only comes after write() has returned, so a write() that touched the file on
     // the caller's thread would never return (the test's time-out reports it).
-    ASSERT_TRUE(QDir().mkpath(home() + QStringLiteral("/Library/Logs")));
+    ASSERT_TRUE(QDir().mkpath(home()));
     ASSERT_EQ(::mkfifo(QFile::encodeName(logPath()).constData(), 0644), 0);
     Log log(home(), fixedAt(afternoon()));
     log.write(QStringLiteral("through the pipe"));
