@@ -71,7 +71,11 @@ void CameraLink::open() {
     wantsSession_ = true;
     if (device_) {
         // While a request is out, asking again would only start a second preparation.
-        if (!device_->hasOpenSession() && phase_.kind != Phase::Kind::opening) begin(device_);
+        if (phase_.kind == Phase::Kind::reconnecting) {
+            reconnectNow();
+        } else if (!device_->hasOpenSession() && phase_.kind != Phase::Kind::opening) {
+            begin(device_);
+        }
         return;
     }
     setPhase(waitingPhase());
@@ -100,6 +104,7 @@ void CameraLink::begin(const DevicePtr& device) {
 
 void CameraLink::close() {
     wantsSession_ = false;
+    stopReconnecting();
     if (device_ && device_->hasOpenSession()) {
         write(QString::fromUtf8("切断: セッションを閉じる"));
         resetSession();
@@ -112,6 +117,40 @@ void CameraLink::close() {
         return;
     }
     setPhase(Phase::closed());
+}
+
+void CameraLink::scheduleReconnect(const QString& name) {
+    const double delay = reconnectDelays[static_cast<std::size_t>(
+        std::min<int>(reconnects_, static_cast<int>(reconnectDelays.size()) - 1))];
+    ++reconnects_;
+    reconnecting_ = true;
+    if (reconnectTask_) reconnectTask_->cancel();
+    const QDateTime next = runtime_.clock().now().addMSecs(std::llround(delay * 1000));
+    write(QString::fromUtf8("再接続: %1 秒後（%2 回目）").arg(delay).arg(reconnects_));
+    setPhase(Phase::reconnecting(nameOr(name, "カメラ"), next));
+    reconnectTask_ = scope_.spawn(reconnectAfter(delay));
+}
+
+async::Task<void> CameraLink::reconnectAfter(double seconds) {
+    co_await async::sleep(seconds);
+    const bool cancelled = co_await async::isCancelled();
+    if (cancelled || !wantsSession_ || !device_ || phase_.kind != Phase::Kind::reconnecting) co_return;
+    begin(device_);
+}
+
+void CameraLink::reconnectNow() {
+    if (phase_.kind != Phase::Kind::reconnecting || !device_ || !wantsSession_) return;
+    if (reconnectTask_) reconnectTask_->cancel();
+    reconnectTask_.reset();
+    begin(device_);
+}
+
+void CameraLink::stopReconnecting() {
+    if (reconnectTask_) reconnectTask_->cancel();
+    reconnectTask_.reset();
+    reconnecting_ = false;
+    reconnects_ = 0;
+    freshSince_.reset();
 }
 
 void CameraLink::resetSession() {
@@ -154,6 +193,7 @@ void CameraLink::deviceAdded(const DevicePtr& device) {
 void CameraLink::deviceRemoved(const DevicePtr& device) {
     if (!device || device != device_) return;
     write(QString::fromUtf8("カメラが外れた"));
+    stopReconnecting();
     device_->setListener({});
     device_.reset();
     const auto kind = phase_.kind;
@@ -172,6 +212,10 @@ void CameraLink::sessionOpened(const DevicePtr& device, std::optional<TransportE
     const QString name = nameOr(device->name(), "カメラ");
     if (error) {
         write(QString::fromUtf8("セッションを開けない: ") + error->message);
+        if (reconnecting_ && wantsSession_) {
+            scheduleReconnect(lostName_);
+            return;
+        }
         setPhase(Phase::closed());
         if (onLost) onLost(QString::fromUtf8("カメラに接続できません: ") + error->message);
         return;
@@ -236,6 +280,9 @@ async::Task<void> CameraLink::prepare(std::shared_ptr<PTPCamera> cam, double t0)
         if (camera_ != cam) co_return;
     }
     classifyReady_ = true;
+    if (reconnecting_) write(QString::fromUtf8("再接続しました"));
+    reconnecting_ = false;
+    reconnects_ = 0;
     auto held = std::exchange(pendingFiles_, {});
     ingest(held, false);
     setPhase(Phase::ready(!modelName_.isEmpty() ? modelName_ : nameOr(device_ ? device_->name() : QString(), "カメラ")));
@@ -246,8 +293,18 @@ void CameraLink::sessionClosed(const DevicePtr& device, std::optional<TransportE
     if (device != device_) return;
     write(QString::fromUtf8("セッションが閉じた"));
     const bool wasClosed = phase_.kind == Phase::Kind::closed;
+    const QString name = phase_.name;
+    const auto opened = openedAt_;
     resetSession();
-    setPhase(Phase::closed());
+    if (!wasClosed && error && wantsSession_ && onNetwork(*device)) {
+        // Pictures taken while the camera is away are still this run's shots.
+        if (opened && (!freshSince_ || *opened < *freshSince_)) freshSince_ = opened;
+        reconnects_ = 0;
+        lostName_ = name;
+        scheduleReconnect(name);
+    } else {
+        setPhase(Phase::closed());
+    }
     if (wasClosed || !onLost) return;
     if (error)
         onLost(error->message);

@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <array>
 #include <deque>
 #include <functional>
 #include <map>
@@ -41,10 +42,10 @@ namespace pexil {
 class CameraLink final : private camera::CameraDeviceListener {
 public:
     struct Phase {
-        enum class Kind { closed, searching, detected, opening, preparing, ready };
+        enum class Kind { closed, searching, detected, opening, preparing, ready, reconnecting };
         Kind kind = Kind::closed;
-        QString name;     // the camera's name for detected, opening, preparing, ready
-        QDateTime since;  // detected: when the camera appeared on USB
+        QString name;     // the camera's name for detected, opening, preparing, ready, reconnecting
+        QDateTime since;  // detected: when the camera appeared on USB; reconnecting: the next try
 
         static Phase closed() { return {}; }
         static Phase searching() { return {Kind::searching, {}, {}}; }
@@ -54,6 +55,9 @@ public:
         static Phase opening(QString name) { return {Kind::opening, std::move(name), {}}; }
         static Phase preparing(QString name) { return {Kind::preparing, std::move(name), {}}; }
         static Phase ready(QString name) { return {Kind::ready, std::move(name), {}}; }
+        static Phase reconnecting(QString name, QDateTime next) {
+            return {Kind::reconnecting, std::move(name), std::move(next)};
+        }
         friend bool operator==(const Phase&, const Phase&) = default;
     };
 
@@ -78,6 +82,11 @@ public:
     void open();
     // The owner no longer wants a session; an open one is closed (errors only logged).
     void close();
+    // A camera on the network that was lost is tried again after 1, 2, 5, 10 and 30 s, then
+    // every 30 s, while the owner wants a session (phase reconnecting, with the time of the
+    // next try). This tries at once.
+    void reconnectNow();
+    static constexpr std::array<double, 5> reconnectDelays{1, 2, 5, 10, 30};
 
     std::function<void(const Phase&)> onPhase;
     // The session is prepared; the camera may be driven.
@@ -173,6 +182,9 @@ private:
     void catalogComplete(const DevicePtr& device) override;
     void ptpEvent(const DevicePtr& device, const PTPEvent& event) override;
     async::Task<void> prepare(std::shared_ptr<PTPCamera> cam, double t0);
+    void scheduleReconnect(const QString& name);
+    async::Task<void> reconnectAfter(double seconds);
+    void stopReconnecting();
 
     // Catalogue and classification.
     void cardFilesArrived(const std::vector<CameraFilePtr>& files);
@@ -207,6 +219,13 @@ private:
     DevicePtr device_;
     bool wantsSession_ = false;
     std::optional<QDateTime> openedAt_;
+    // Reconnection: tries so far, the timer, and since when pictures count as fresh, carried
+    // over from the lost session so that shots taken while away are saved.
+    int reconnects_ = 0;
+    bool reconnecting_ = false;
+    std::optional<async::TaskHandle> reconnectTask_;
+    std::optional<QDateTime> freshSince_;
+    QString lostName_;
     std::optional<double> clockDrift_;
     QString modelName_;  // a network camera's model, once its DeviceInfo is read
     bool classifyReady_ = false;

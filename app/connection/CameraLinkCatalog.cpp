@@ -111,7 +111,8 @@ bool CameraLink::isFresh(const camera::CameraFile& file) const {
     // picture of the last minutes look as if it had been taken just now.
     const double drift = clockDrift_.value_or(0.0);
     const QDateTime ours = created->addMSecs(std::llround(drift * 1000));
-    return ours >= openedAt_->addMSecs(-std::llround(freshMarginSeconds * 1000));
+    const QDateTime since = freshSince_ && *freshSince_ < *openedAt_ ? *freshSince_ : *openedAt_;
+    return ours >= since.addMSecs(-std::llround(freshMarginSeconds * 1000));
 }
 
 void CameraLink::expectRelease() {

@@ -224,9 +224,15 @@ void SessionModel::phaseChanged(const CameraLink::Phase& phase) {
             clearWarmup();
             break;
         case Kind::searching:
+        case Kind::reconnecting:
             if (!state_.is(ConnectionState::Kind::waiting)) setState(ConnectionState::waiting());
             clearWarmup();
             break;
+    }
+    const auto next = phase.kind == Kind::reconnecting ? std::optional<QDateTime>(phase.since) : std::nullopt;
+    if (next != reconnectAt_) {
+        reconnectAt_ = next;
+        emit reconnectAtChanged();
     }
 }
 
@@ -282,7 +288,8 @@ void SessionModel::cameraLost(const std::optional<QString>& reason) {
     using Kind = CameraLink::Phase::Kind;
     switch (link_->phase().kind) {
         case Kind::detected: break;
-        case Kind::searching: setState(ConnectionState::waiting(*reason)); break;
+        case Kind::searching:
+        case Kind::reconnecting: setState(ConnectionState::waiting(*reason)); break;
         default: setState(ConnectionState::failed(*reason)); break;
     }
 }

@@ -115,6 +115,10 @@ public:
     const std::optional<int>& bufferRemaining() const { return bufferRemaining_; }
     const std::optional<QUuid>& selection() const { return selection_; }
     bool busy() const { return busy_; }
+    // When a lost camera on the network is tried again; none when no try is waiting.
+    const std::optional<QDateTime>& reconnectAt() const { return reconnectAt_; }
+    // Tries the lost camera at once instead of at reconnectAt().
+    void reconnectNow() { link_->reconnectNow(); }
     // The picture the camera is making or sending; none when nothing is on its way.
     const std::optional<IncomingShot>& incoming() const { return incoming_; }
     const AFState& afState() const { return afState_; }
@@ -219,6 +223,7 @@ signals:
     void selectionChanged();
     void busyChanged();
     void incomingChanged();
+    void reconnectAtChanged();
     void afStateChanged();
     void isLiveChanged();
     void liveFrameChanged();
@@ -325,6 +330,7 @@ private:
     std::optional<QUuid> selection_;
     bool busy_ = false;
     std::optional<IncomingShot> incoming_;
+    std::optional<QDateTime> reconnectAt_;
     AFState afState_;
     bool isLive_ = false;
     QImage liveFrame_;

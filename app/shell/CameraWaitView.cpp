@@ -64,6 +64,7 @@ CameraWaitView::CameraWaitView(SessionModel& model, QWidget* parent)
     connect(retry_, &QPushButton::clicked, &model_, &SessionModel::connectCamera);
     column->addStretch(1);
     connect(&model_, &SessionModel::stateChanged, this, &CameraWaitView::update);
+    connect(&model_, &SessionModel::reconnectAtChanged, this, &CameraWaitView::update);
     update();
 }
 
@@ -95,13 +96,21 @@ void CameraWaitView::update() {
         fix_->setText(finding.fix);
         fix_->setCursorPosition(0);
         fixRow_->setVisible(!finding.fix.isEmpty());
+        retry_->setText(QStringLiteral("再試行"));
         retry_->setVisible(true);
         return;
     }
     title_->setText(QStringLiteral("カメラを待っています"));
-    detail_->setText(*ShellTexts::menuDetail(ConnectionState::waiting()));
     fixRow_->setVisible(false);
-    retry_->setVisible(false);
+    if (const auto& next = model_.reconnectAt()) {
+        // A camera on the network comes back by itself: say when it is tried next.
+        detail_->setText(ShellTexts::reconnectAt(*next));
+        retry_->setText(QStringLiteral("今すぐ再接続"));
+        retry_->setVisible(true);
+    } else {
+        detail_->setText(*ShellTexts::menuDetail(ConnectionState::waiting()));
+        retry_->setVisible(false);
+    }
     const auto note = state.is(ConnectionState::Kind::waiting) ? state.text : std::nullopt;
     note_->setText(note.value_or(QString()));
     note_->setVisible(note.has_value() && !note->isEmpty());

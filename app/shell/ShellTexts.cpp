@@ -68,6 +68,10 @@ QString elapsedText(double seconds) {
     return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QChar(u'0'));
 }
 
+QString reconnectAt(const QDateTime& next) {
+    return QStringLiteral("接続が切れました。%1 にもう一度つなぎます").arg(next.toString(QStringLiteral("HH:mm:ss")));
+}
+
 QString incoming(const IncomingShot& shot) {
     if (shot.name.isEmpty()) return QStringLiteral("写真を待っています…");
     const auto percent = shot.percent();

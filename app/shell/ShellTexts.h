@@ -3,6 +3,7 @@
 #include "app/session/ConnectionState.h"
 #include "app/shots/Shot.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
@@ -29,6 +30,8 @@ QString elapsedText(double seconds);
 
 // What the preview says when it has no picture.
 QString previewEmpty(const ConnectionState& state);
+// The waiting view while a lost camera on the network is tried again at `next`.
+QString reconnectAt(const QDateTime& next);
 // The preview pane with no picture yet while one is coming: what is happening to it.
 QString incoming(const IncomingShot& shot);
 // The inspector's text while no settings can be shown.

@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,40 @@ TEST_F(TetherCommand, TethersACameraOnTheNetwork) {
     // Deleted from the card only once saved; the old pictures stay.
     const QString folder = dir.filePath(QStringLiteral("netcard/DCIM/100NCD850"));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{QStringLiteral("DSC_0001.JPG"), QStringLiteral("DSC_0002.NEF")}));
+}
+
+// Tethering until stopped outlives a camera that leaves the network: it comes back by itself.
+TEST_F(TetherCommand, ACameraThatLeavesTheNetworkIsReconnected) {
+    const auto startCamera = [&](QProcess& vcam, const QString& listen) {
+        vcam.start(QStringLiteral(PEXILCTL_PATH), {QStringLiteral("vcam"), QStringLiteral("--listen"), listen,
+                                                   QStringLiteral("--card"), dir.filePath(QStringLiteral("netcard"))});
+        EXPECT_TRUE(vcam.waitForStarted(10000));
+        QByteArray first;
+        while (!first.contains('\n') && vcam.waitForReadyRead(20000)) first += vcam.readAllStandardOutput();
+        return QRegularExpression(QStringLiteral(R"(listening on (127\.0\.0\.1:\d+))")).match(QString::fromUtf8(first)).captured(1);
+    };
+    QProcess first, second;
+    const QString address = startCamera(first, QStringLiteral("127.0.0.1:0"));
+    ASSERT_FALSE(address.isEmpty());
+    // Gone a second and a half into the run, back a second later on the same port.
+    QTimer::singleShot(1500, [&] {
+        ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+        first.waitForFinished(5000);
+    });
+    QTimer::singleShot(2500, [&] { startCamera(second, address); });
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    const int code = runTether({QStringLiteral("--camera"), QStringLiteral("ptpip://") + address, QStringLiteral("--dest"),
+                                dir.filePath(QStringLiteral("net")), QStringLiteral("--for"), QStringLiteral("9")},
+                               {o, e});
+    o.flush();
+    ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
+    second.waitForFinished(20000);
+    EXPECT_EQ(code, 0) << err.toStdString();
+    const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.count(QStringLiteral("phase: ready D850")), 2) << out.toStdString();
+    EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^phase: reconnecting D850 at \\d\\d:\\d\\d:\\d\\d$"))).size() > 0, true)
+        << out.toStdString();
 }
 
 // A photo booth: one run per guest, back to back, on a camera whose clock is five minutes

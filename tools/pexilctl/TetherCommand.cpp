@@ -54,6 +54,9 @@ QString phaseText(const CameraLink::Phase& phase) {
         case Kind::opening: return QStringLiteral("opening ") + phase.name;
         case Kind::preparing: return QStringLiteral("preparing ") + phase.name;
         case Kind::ready: return QStringLiteral("ready ") + phase.name;
+        case Kind::reconnecting:
+            return QStringLiteral("reconnecting ") + phase.name + QStringLiteral(" at ") +
+                   phase.since.toString(QStringLiteral("HH:mm:ss"));
     }
     return {};
 }
