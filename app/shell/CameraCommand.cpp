@@ -4,14 +4,14 @@
 
 namespace pexil::shell::CameraCommands {
 
-bool isEnabled(CameraCommand command, const ConnectionState& state) {
+bool isEnabled(CameraCommand command, const ConnectionState& state, bool cardShown) {
     using Kind = ConnectionState::Kind;
     switch (command) {
+        case CameraCommand::liveView: return state.is(Kind::connected) && !cardShown;
         case CameraCommand::connect: return !state.is(Kind::connected);
         case CameraCommand::disconnect: return !state.is(Kind::failed) && !state.is(Kind::disconnected);
         case CameraCommand::geotag:
         case CameraCommand::openDestination: return true;
-        case CameraCommand::liveView:
         case CameraCommand::autofocus:
         case CameraCommand::shoot:
         case CameraCommand::refreshSettings:

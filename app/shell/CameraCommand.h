@@ -33,7 +33,8 @@ inline constexpr std::array<CameraCommand, 10> allCameraCommands{
 
 namespace CameraCommands {
 
-bool isEnabled(CameraCommand command, const ConnectionState& state);
+// `cardShown`: the card browser covers the picture area, where live view would run unseen.
+bool isEnabled(CameraCommand command, const ConnectionState& state, bool cardShown = false);
 // The menu text; the live-view item's follows `isLive`.
 QString title(CameraCommand command, bool isLive = false);
 // Empty when the command has none.

@@ -1,5 +1,6 @@
 #include "app/shell/CameraMenu.h"
 
+#include "app/card/CardModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
 
@@ -35,6 +36,7 @@ CameraMenu::CameraMenu(SessionModel& model, std::function<void(const QString&)> 
     on(CameraCommand::openDestination, [this] { openDestination(); });
     connect(&model_, &SessionModel::stateChanged, this, &CameraMenu::update);
     connect(&model_, &SessionModel::isLiveChanged, this, &CameraMenu::update);
+    connect(&model_.card(), &CardModel::activeChanged, this, &CameraMenu::update);
     update();
 }
 
@@ -50,7 +52,8 @@ void CameraMenu::openDestination() {
 }
 
 void CameraMenu::update() {
-    for (const auto& [command, action] : actions_) action->setEnabled(CameraCommands::isEnabled(command, model_.state()));
+    for (const auto& [command, action] : actions_)
+        action->setEnabled(CameraCommands::isEnabled(command, model_.state(), model_.card().active()));
     actions_.at(CameraCommand::liveView)->setText(CameraCommands::title(CameraCommand::liveView, model_.isLive()));
 }
 

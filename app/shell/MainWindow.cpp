@@ -21,6 +21,8 @@
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -102,6 +104,8 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     space_->setContext(Qt::WindowShortcut);
     space_->setAutoRepeat(false);
     connect(space_, &QShortcut::activated, this, [this] {
+        // A list with the focus has its own use for Space (choosing an item).
+        if (qobject_cast<QAbstractItemView*>(QApplication::focusWidget())) return;
         if (spaceEnabled()) model_.shoot();
     });
 
@@ -117,6 +121,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     connect(&model_, &SessionModel::afStateChanged, this, &MainWindow::updateAFButton);
     connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);
     connect(&model_.card(), &CardModel::activeChanged, this, &MainWindow::updateSource);
+    connect(&model_.card(), &CardModel::activeChanged, this, &MainWindow::updateState);
     updateSource();
     updateState();
     updateLiveButton();
@@ -212,13 +217,15 @@ void MainWindow::updateSource() {
 }
 
 bool MainWindow::spaceEnabled() const {
-    return CameraCommands::isEnabled(CameraCommand::shoot, model_.state()) && !model_.busy();
+    // Space fires the shutter only where its picture is seen: not while browsing the card.
+    return CameraCommands::isEnabled(CameraCommand::shoot, model_.state()) && !model_.busy() &&
+           !model_.card().active();
 }
 
 void MainWindow::updateState() {
     const auto& state = model_.state();
     space_->setEnabled(spaceEnabled());
-    liveButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::liveView, state));
+    liveButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::liveView, state, model_.card().active()));
     afButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::autofocus, state));
     updateCentre();
 }

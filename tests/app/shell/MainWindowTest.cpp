@@ -176,6 +176,23 @@ TEST_F(MainWindowTest, aPictureOnItsWayHasACellInTheFilmstripAndThePaneSaysItIsC
     EXPECT_EQ(window.filmstrip()->view()->model()->rowCount(), 1);
 }
 
+// Behind the card browser a shot or live view would happen where nobody sees it.
+TEST_F(MainWindowTest, spaceAndLiveViewAreOffWhileTheCardIsShown) {
+    ASSERT_TRUE(h.connectAndWait());
+    h.model->card().setActive(true);
+    EXPECT_FALSE(window.spaceEnabled());
+    EXPECT_FALSE(window.liveViewButton()->isEnabled());
+    EXPECT_FALSE(window.cameraMenu()->action(CameraCommand::liveView)->isEnabled());
+    EXPECT_TRUE(window.cameraMenu()->action(CameraCommand::shoot)->isEnabled());  // asked for by name
+    QTest::keyClick(&window, Qt::Key_Space);
+    EXPECT_FALSE(h.model->busy());  // a press would have made it busy at once
+
+    h.model->card().setActive(false);
+    EXPECT_TRUE(window.spaceEnabled());
+    EXPECT_TRUE(window.liveViewButton()->isEnabled());
+    EXPECT_TRUE(window.cameraMenu()->action(CameraCommand::liveView)->isEnabled());
+}
+
 TEST_F(MainWindowTest, spaceDoesNothingWithoutACamera) {
     QTest::keyClick(&window, Qt::Key_Space);
     h.rt.runFor(async::Seconds(2));
