@@ -7,7 +7,7 @@
 namespace pexil::shell {
 
 CameraMenu::CameraMenu(SessionModel& model, std::function<void(const QString&)> report, QWidget* parent)
-    : QMenu(QStringLiteral("カメラ"), parent), model_(model), report_(std::move(report)) {
+    : QMenu(QStringLiteral("カメラ(&C)"), parent), model_(model), report_(std::move(report)) {
     for (const CameraCommand command : allCameraCommands) {
         if (command == CameraCommand::liveView || command == CameraCommand::syncClock ||
             command == CameraCommand::geotag)

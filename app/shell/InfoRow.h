@@ -26,6 +26,7 @@ public:
     // The texts shown, in order, without the hidden ones (for tests and accessibility).
     QStringList shownTexts() const;
     QToolButton* revealButton() const { return reveal_; }
+    ZoomControls* zoomControls() const { return zoomControls_; }
 
 private:
     void update();

@@ -48,7 +48,11 @@ ZoomControls::ZoomControls(PreviewZoom& zoom, QWidget* parent)
     update();
 }
 
-QString ZoomControls::percentText() const { return QString::number(zoom_.percent()) + u'%'; }
+// Without a picture there is no scale to tell: nothing, rather than "0%".
+QString ZoomControls::percentText() const {
+    const int percent = zoom_.percent();
+    return percent > 0 ? QString::number(percent) + u'%' : QString();
+}
 
 void ZoomControls::update() {
     percent_->setText(percentText());

@@ -11,6 +11,8 @@
 #include "app/shell/Inspector.h"
 #include "app/shell/MainWindow.h"
 #include "app/shell/PreviewPane.h"
+#include "app/shell/ZoomControls.h"
+#include "app/shell/PreviewZoom.h"
 #include "app/shell/ShotListModel.h"
 #include "app/shell/WarningStrip.h"
 #include "app/shell/BatteryIcon.h"
@@ -24,6 +26,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QListView>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QTest>
 
@@ -191,6 +194,29 @@ TEST_F(MainWindowTest, spaceAndLiveViewAreOffWhileTheCardIsShown) {
     EXPECT_TRUE(window.spaceEnabled());
     EXPECT_TRUE(window.liveViewButton()->isEnabled());
     EXPECT_TRUE(window.cameraMenu()->action(CameraCommand::liveView)->isEnabled());
+}
+
+TEST_F(MainWindowTest, zoomKeysMenusWithMnemonicsAndNoPercentWithoutAPicture) {
+    QStringList titles;
+    for (QAction* menu : window.menuBar()->actions()) titles << menu->text();
+    EXPECT_EQ(titles, (QStringList{"ファイル(&F)", "カメラ(&C)", "表示(&V)", "ウィンドウ(&W)", "ヘルプ(&H)"}));
+    EXPECT_EQ(window.infoRow()->zoomControls()->percentText(), QString());
+
+    ASSERT_TRUE(h.connectAndWait());
+    h.model->shoot();
+    ASSERT_TRUE(h.until([&] { return shotsReady(1) && !window.preview()->image().isNull(); }));
+    PreviewZoom& zoom = window.zoom();
+    ASSERT_GT(zoom.fit(), 0);
+    EXPECT_FALSE(window.infoRow()->zoomControls()->percentText().isEmpty());
+    QTest::keyClick(&window, Qt::Key_1, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(zoom.targetZoom(), PreviewZoom::actualSizeTarget(zoom.fit()));
+    QTest::keyClick(&window, Qt::Key_0, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(zoom.targetZoom(), 1.0);
+    QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
+    const double in = zoom.targetZoom();
+    EXPECT_GT(in, 1.0);
+    QTest::keyClick(&window, Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_LT(zoom.targetZoom(), in);
 }
 
 TEST_F(MainWindowTest, spaceDoesNothingWithoutACamera) {
