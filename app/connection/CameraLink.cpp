@@ -47,6 +47,11 @@ CameraLink::~CameraLink() {
     if (device_) device_->setListener({});
 }
 
+std::optional<QString> CameraLink::networkAddress() const {
+    if (!device_ || !onNetwork(*device_)) return std::nullopt;
+    return device_->address();
+}
+
 void CameraLink::setPhase(Phase phase) {
     if (phase == phase_) return;
     phase_ = std::move(phase);

@@ -108,6 +108,8 @@ public:
     std::function<void()> onCardChanged;
 
     const Phase& phase() const { return phase_; }
+    // The address of the camera held, when it is reached over the network.
+    std::optional<QString> networkAddress() const;
     // None outside a prepared or preparing session.
     const std::shared_ptr<PTPCamera>& camera() const { return camera_; }
 

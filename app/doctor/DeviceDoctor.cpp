@@ -33,7 +33,18 @@ DeviceDoctor::Environment DeviceDoctor::defaults() {
 }
 
 std::vector<DoctorFinding> DeviceDoctor::examine(const Environment& environment) {
-    std::vector<DoctorFinding> out = UsbDoctor::examine(environment.usb);
+    std::vector<DoctorFinding> out;
+    if (environment.networkCamera)
+        out.push_back(DoctorFinding::ok(QStringLiteral("network"),
+                                        *environment.networkCamera + QStringLiteral(" に PTP/IP でつながっている")));
+    for (DoctorFinding& finding : UsbDoctor::examine(environment.usb)) {
+        // No camera on USB is the USB finding without a command to mend it.
+        const bool noCamera = finding.topic == QStringLiteral("usb") &&
+                              finding.level == DoctorFinding::Level::warn && finding.fix.isEmpty();
+        if (noCamera && environment.networkCamera)
+            finding = DoctorFinding::ok(QStringLiteral("usb"), QStringLiteral("USB のカメラは使っていない"));
+        out.push_back(std::move(finding));
+    }
     out.push_back(exifToolFinding(environment.exifTool));
     if (environment.avahi) out.push_back(environment.avahi());
     out.push_back(destinationFinding(environment.destination));

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace pexil {
@@ -25,6 +26,9 @@ public:
         std::function<DoctorFinding()> avahi;  // empty: the Avahi line is left out
         QString destination;                   // the folder pictures are saved into
         QString logPath;
+        // The camera the session holds over the network ("Z 6（ptpip://…）"); none when it
+        // is not one. A Nikon missing from USB is then no cause for concern.
+        std::optional<QString> networkCamera;
     };
 
     // What the application would use now: the stored preferences' destination (for today),

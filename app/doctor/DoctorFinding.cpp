@@ -42,6 +42,19 @@ QString formatReport(const std::vector<DoctorFinding>& findings) {
     return out;
 }
 
+QString formatReportForPeople(const std::vector<DoctorFinding>& findings) {
+    QString out;
+    for (const DoctorFinding& finding : findings) {
+        const QString level = finding.level == DoctorFinding::Level::ok     ? QStringLiteral("問題なし")
+                              : finding.level == DoctorFinding::Level::warn ? QStringLiteral("注意")
+                                                                            : QStringLiteral("問題");
+        out += QStringLiteral("【%1】%2: %3\n").arg(level, oneLine(finding.topic), oneLine(finding.text));
+        if (const QString command = oneLine(finding.fix); !command.isEmpty())
+            out += QStringLiteral("　直し方: ") + command + u'\n';
+    }
+    return out;
+}
+
 bool anyFailed(const std::vector<DoctorFinding>& findings) {
     return std::any_of(findings.begin(), findings.end(), [](const DoctorFinding& f) {
         return f.level == DoctorFinding::Level::fail;

@@ -44,6 +44,9 @@ struct DoctorFinding {
 
 // Every finding formatted, in order.
 QString formatReport(const std::vector<DoctorFinding>& findings);
+// The same for the diagnosis window, in the program's words: "問題なし", "注意", "問題"
+// before each finding, and "直し方: " before its command.
+QString formatReportForPeople(const std::vector<DoctorFinding>& findings);
 // Whether any finding is a failure (the doctor's exit status is 1 then).
 bool anyFailed(const std::vector<DoctorFinding>& findings);
 

@@ -24,12 +24,12 @@ DiagnosisWindow::DiagnosisWindow(Examine examine, QWidget* parent)
     auto* intro = new QLabel(
         QStringLiteral(
             "カメラが Pexil に届くまでに要るものを調べた結果です（pexilctl doctor と同じ）。"
-            "問題の下の fix: の行が、それを直すコマンドです。"),
+            "問題の下の「直し方:」の行が、それを直すコマンドです。"),
         this);
     intro->setWordWrap(true);
     column->addWidget(intro);
     text_->setReadOnly(true);
-    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     text_->setPlainText(QStringLiteral("調べています…"));
     column->addWidget(text_, 1);
@@ -38,6 +38,10 @@ DiagnosisWindow::DiagnosisWindow(Examine examine, QWidget* parent)
     buttons->addButton(refresh_, QDialogButtonBox::ActionRole);
     column->addWidget(buttons);
     copy_->setEnabled(false);
+    // Enter closes the window; copying is asked for by name.
+    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("閉じる"));
+    buttons->button(QDialogButtonBox::Close)->setDefault(true);
+    for (QPushButton* button : {copy_, refresh_}) button->setAutoDefault(false);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
     connect(copy_, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(report_); });
@@ -46,7 +50,7 @@ DiagnosisWindow::DiagnosisWindow(Examine examine, QWidget* parent)
 
 void DiagnosisWindow::refresh() {
     examined_ = true;
-    report_ = formatReport(examine_());
+    report_ = formatReportForPeople(examine_());
     text_->setPlainText(report_);
     copy_->setEnabled(!report_.isEmpty());
 }

@@ -99,7 +99,16 @@ void PexilApp::openLog() {
 
 void PexilApp::showDiagnosis() {
     if (!diagnosis_)
-        diagnosis_ = new DiagnosisWindow([] { return DeviceDoctor::examine(DeviceDoctor::defaults()); }, window_.get());
+        diagnosis_ = new DiagnosisWindow(
+            [this] {
+                auto environment = DeviceDoctor::defaults();
+                const auto address = model_->link().networkAddress();
+                if (model_->state().is(ConnectionState::Kind::connected) && address)
+                    environment.networkCamera = model_->state().text.value_or(QString()) +
+                                                QStringLiteral("（") + *address + QStringLiteral("）");
+                return DeviceDoctor::examine(environment);
+            },
+            window_.get());
     diagnosis_->show();
     diagnosis_->raise();
     diagnosis_->activateWindow();

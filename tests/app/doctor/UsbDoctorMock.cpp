@@ -3,6 +3,7 @@
 // (see Extra.cmake), which redirects /sys and /dev; /proc stays the real one, so holders are
 // real child processes.
 
+#include "app/doctor/DeviceDoctor.h"
 #include "app/doctor/UsbDoctor.h"
 
 #include "UsbTestbed.h"
@@ -169,6 +170,27 @@ TEST_F(UsbDoctorTest, WithoutCameraOrRuleItWarnsAndGivesTheRuleCommand) {
     EXPECT_EQ(findings[1].topic, QStringLiteral("usb"));
     EXPECT_TRUE(findings[1].fix.isEmpty());
     EXPECT_FALSE(anyFailed(findings));
+}
+
+// A camera held over the network: no Nikon on USB is then no cause for concern.
+TEST_F(UsbDoctorTest, ACameraOnTheNetworkIsNamedAndNoneOnUsbIsNoWarning) {
+    DeviceDoctor::Environment environment;
+    environment.usb = places;
+    environment.destination = rules.filePath(QStringLiteral("pictures"));
+    environment.logPath = rules.filePath(QStringLiteral("Pexil.log"));
+    for (const bool network : {false, true}) {
+        environment.networkCamera =
+            network ? std::optional<QString>(QStringLiteral("Z 6（ptpip://127.0.0.1:15740）")) : std::nullopt;
+        const auto findings = DeviceDoctor::examine(environment);
+        const auto usb = std::find_if(findings.begin(), findings.end(),
+                                      [](const DoctorFinding& f) { return f.topic == QLatin1String("usb"); });
+        ASSERT_NE(usb, findings.end());
+        EXPECT_EQ(usb->level, network ? Level::ok : Level::warn);
+        EXPECT_EQ(findings.front().topic == QLatin1String("network"), network);
+        if (network) {
+            EXPECT_EQ(findings.front().format(), "ok network: Z 6（ptpip://127.0.0.1:15740） に PTP/IP でつながっている\n");
+        }
+    }
 }
 
 // The node exists but this user may not open it; the fix depends on why.

@@ -35,15 +35,19 @@ TEST(DiagnosisWindow, ShowsTheWholeReportCopiesItAndExaminesAgain) {
     EXPECT_FALSE(window.copyButton()->isEnabled());
     window.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return examined == 1; }));
-    const QString first = QStringLiteral("ok usb: run 1\n") + held.format();
+    // In the program's words, the command on a line of its own; Enter closes the window.
+    const QString first = QStringLiteral("【問題なし】usb: run 1\n【問題】holder: ") + held.text +
+                          QStringLiteral("\n　直し方: gio mount -s gphoto2\n");
     EXPECT_EQ(window.report(), first);
+    EXPECT_FALSE(window.copyButton()->isDefault());
+    EXPECT_FALSE(window.copyButton()->autoDefault());
     ASSERT_TRUE(window.copyButton()->isEnabled());
     window.copyButton()->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), first);
 
     window.refreshButton()->click();
     EXPECT_EQ(examined, 2);
-    EXPECT_TRUE(window.report().startsWith(QStringLiteral("ok usb: run 2\n")));
+    EXPECT_TRUE(window.report().startsWith(QStringLiteral("【問題なし】usb: run 2\n")));
 }
 
 // A camera whose transport refuses to open, as a USB camera held by GVfs does.
