@@ -163,6 +163,7 @@ GeotagWindow::GeotagWindow(GeoStore& store, async::Runtime& runtime, GeoTagModel
     setWindowTitle(QStringLiteral("位置情報を付与"));
     setMinimumSize(620, 460);
     setSizeGripEnabled(true);
+    resize(700, 520);  // its own size, not the smallest the layout allows
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
     column->setSpacing(14);

@@ -93,6 +93,7 @@ protected:
 
 TEST_F(GeotagWindowTest, OpenedWithNothingBothPanelsAreUnchosenAndWritingIsOff) {
     auto window = open(inline_);
+    EXPECT_EQ(window->size(), QSize(700, 520));
     EXPECT_EQ(window->payloadDetail(), QStringLiteral("未選択"));
     EXPECT_EQ(window->folderDetail(), QStringLiteral("未選択"));
     EXPECT_EQ(window->payloadSubtitle(), QString());
