@@ -4,13 +4,16 @@
 #include "app/doctor/DeviceDoctor.h"
 #include "app/session/Log.h"
 #include "app/session/SessionModel.h"
-#include "app/shell/FileReveal.h"
 #include "app/shell/MainWindow.h"
 #include "app/shell/SettingsWindow.h"
 #include "camera/service/CameraSources.h"
 #include "camera/usb/UsbCameraWatcher.h"
 
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QUrl>
 #include <QTimer>
 
 namespace pexil::shell {
@@ -94,7 +97,12 @@ void PexilApp::openGeotag() {
 
 void PexilApp::openLog() {
     log_->flush();
-    FileReveal::showFile(log_->path());
+    // The desktop's viewer for text files; without one, a window of our own that follows it.
+    if (QFileInfo::exists(log_->path()) && QDesktopServices::openUrl(QUrl::fromLocalFile(log_->path()))) return;
+    if (!logWindow_) logWindow_ = new LogWindow(log_->path(), window_.get());
+    logWindow_->show();
+    logWindow_->raise();
+    logWindow_->activateWindow();
 }
 
 void PexilApp::showDiagnosis() {
@@ -114,9 +122,29 @@ void PexilApp::showDiagnosis() {
     diagnosis_->activateWindow();
 }
 
+QString PexilApp::aboutText() const {
+    const QString log = log_->path();
+    return QStringLiteral(
+               "<h3>Pexil %1</h3>"
+               "<p>Nikon カメラのテザー撮影</p>"
+               "<p>使っているライブラリとその使用許諾：<br>"
+               "Qt %2（LGPL 3）、libusb（LGPL 2.1）、libudev（LGPL 2.1）、"
+               "libjpeg-turbo（IJG / 修正 BSD）、Avahi（LGPL 2.1）、"
+               "ExifTool（別プログラムとして実行。Perl と同じ Artistic / GPL）</p>"
+               "<p>診断ログ：<a href=\"%3\">%4</a><br>"
+               "コマンドの使い方：<code>man pexilctl</code></p>")
+        .arg(QStringLiteral(PEXIL_VERSION), QString::fromLatin1(qVersion()),
+             QUrl::fromLocalFile(log).toString().toHtmlEscaped(), log.toHtmlEscaped());
+}
+
 void PexilApp::showAbout() {
-    QMessageBox::about(window_.get(), QStringLiteral("Pexil"),
-                       QStringLiteral("Pexil %1\nNikon カメラのテザー撮影").arg(QStringLiteral(PEXIL_VERSION)));
+    QMessageBox box(window_.get());
+    box.setWindowTitle(QStringLiteral("Pexil について"));
+    box.setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    box.setTextFormat(Qt::RichText);
+    box.setTextInteractionFlags(Qt::TextBrowserInteraction);
+    box.setText(aboutText());
+    box.exec();
 }
 
 }  // namespace pexil::shell

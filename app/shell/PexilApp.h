@@ -3,6 +3,7 @@
 #include "app/shell/DiagnosisWindow.h"
 #include "app/shell/GeotagWindow.h"
 #include "app/shell/LaunchOptions.h"
+#include "app/shell/LogWindow.h"
 #include "app/shell/SettingsWindow.h"
 #include "kit/async/Clock.h"
 #include "kit/async/Executor.h"
@@ -53,6 +54,8 @@ public:
     void openGeotag();
     // Opens the device doctor's report ("ヘルプ" → "診断"), or brings the open one forward.
     void showDiagnosis();
+    // The About box's text: version, the libraries and their licences, where the log is.
+    QString aboutText() const;
 
 private:
     PexilApp();
@@ -72,6 +75,7 @@ private:
     std::unique_ptr<MainWindow> window_;
     QPointer<SettingsWindow> settings_;
     QPointer<DiagnosisWindow> diagnosis_;
+    QPointer<LogWindow> logWindow_;
     QPointer<GeotagWindow> geotag_;
     // Scans and writes of the geotag window; it outlives every window, so closing the window
     // never waits for ExifTool. Declared last: joined first, while the runtime still exists.

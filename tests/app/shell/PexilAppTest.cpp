@@ -1,8 +1,10 @@
 #include "app/session/SessionModel.h"
 #include "app/shell/LaunchOptions.h"
+#include "app/shell/LogWindow.h"
 #include "app/shell/PexilApp.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -20,6 +22,7 @@ TEST(PexilApp, TheFirstShowConnectsOnlyWhenAutoConnectIsOn) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     qputenv("HOME", home.path().toUtf8());  // the diagnostic log goes below it
+    qunsetenv("XDG_STATE_HOME");
     for (const bool autoConnect : {false, true}) {
         SCOPED_TRACE(autoConnect ? "on" : "off");
         QSettings().setValue(QStringLiteral("autoConnect"), autoConnect);
@@ -38,6 +41,38 @@ TEST(PexilApp, TheFirstShowConnectsOnlyWhenAutoConnectIsOn) {
         else
             EXPECT_EQ(app.model().state().kind, Kind::disconnected);
     }
+}
+
+TEST(PexilApp, TheAboutBoxNamesTheVersionTheLibrariesTheirLicencesAndTheLog) {
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qunsetenv("XDG_STATE_HOME");
+    LaunchOptions options;
+    options.camera = QStringLiteral("virtual");
+    auto made = PexilApp::create(options);
+    ASSERT_TRUE(made) << made.error().toStdString();
+    const QString about = made.value()->aboutText();
+    for (const char* part : {"Pexil ", "Qt ", "libusb", "libjpeg-turbo", "ExifTool", "LGPL"})
+        EXPECT_TRUE(about.contains(QString::fromUtf8(part))) << part;
+    EXPECT_TRUE(about.contains(home.path() + QStringLiteral("/.local/state/Pexil/Pexil.log"))) << about.toStdString();
+}
+
+// Without a viewer for text files the log opens inside the application and follows the file.
+TEST(LogWindow, ShowsTheLogAndWhatIsAddedToIt) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("Pexil.log"));
+    LogWindow window(path);
+    EXPECT_EQ(window.text(), QStringLiteral("（まだ何も書かれていません）"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("[09:00:00.000] 接続: D850\n");
+    file.flush();
+    window.reload();
+    EXPECT_EQ(window.text(), QStringLiteral("[09:00:00.000] 接続: D850\n"));
+    file.write("[09:00:01.000] 準備完了\n");
+    file.flush();
+    window.reload();
+    EXPECT_TRUE(window.text().endsWith(QStringLiteral("準備完了\n")));
 }
 
 }  // namespace
