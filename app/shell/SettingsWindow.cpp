@@ -75,8 +75,9 @@ QWidget* SettingsWindow::generalTab() {
     connect(autoConnect_, &QCheckBox::toggled, &model_, &SessionModel::setAutoConnect);
     column->addWidget(autoConnect_);
     column->addWidget(caption(
-        QStringLiteral("カメラとのやり取りは Pexil 自身の PTP エンジン（USB・PTP/IP）で行います。USB のカメラを開けないときは "
-                       "packaging/udev/60-pexil-camera.rules の udev ルールを入れてください。"),
+        // An installed user has no source tree: the doctor names what to run for this machine.
+        QStringLiteral("カメラとのやり取りは Pexil 自身の PTP エンジン（USB・PTP/IP）で行います。USB のカメラを開けないときは、"
+                       "ヘルプ → 診断 に直し方のコマンドが出ます。"),
         tab));
 
     auto* status = new QGroupBox(QStringLiteral("接続状態"), tab);
