@@ -121,6 +121,8 @@ public:
     const std::optional<ImportPhase>& importPhase() const { return importPhase_; }
     // What the last finished import did, for the user.
     const std::optional<QString>& lastSummary() const { return lastSummary_; }
+    // Whether some file of the last finished import was not imported.
+    bool lastImportFailed() const { return lastImportFailed_; }
     bool writeLocations() const { return writeLocations_; }
 
     // --- derived ---
@@ -251,6 +253,7 @@ private:
     std::optional<int> expected_;
     std::optional<ImportPhase> importPhase_;
     std::optional<QString> lastSummary_;
+    bool lastImportFailed_ = false;
     bool writeLocations_ = true;
 
     std::set<QString> thumbnailRequested_;

@@ -78,6 +78,7 @@ async::Task<void> CardModel::runImport(CardItems list) {
 
     const QString text = summary(static_cast<int>(saved.size()),
                                  saved.isEmpty() ? std::nullopt : written, failedNames);
+    lastImportFailed_ = !failedNames.isEmpty();
     setLastSummary(text);
     write(text);
 }

@@ -156,6 +156,16 @@ void CardActionBar::refresh() {
         progress_->setValue(phase->done);
     }
     spinner_->setVisible(status_ == Status::geotagging);
+    // A mark of success only for an import that lost nothing; otherwise a warning.
+    const bool failed = status_ == Status::summary && card_.lastImportFailed();
+    if (failed != summaryWarns_) {
+        summaryWarns_ = failed;
+        summaryMark_->setPixmap(failed ? ui::GlyphIconEngine::icon(u"exclamationmark.triangle.fill", ui::Theme::orange())
+                                             .pixmap(14, 14)
+                                       : ui::GlyphIconEngine::icon(u"checkmark.circle.fill", ui::Theme::amber())
+                                             .pixmap(14, 14));
+    }
+    summaryMark_->setAccessibleName(failed ? QStringLiteral("一部失敗") : QStringLiteral("完了"));
     summaryMark_->setVisible(status_ == Status::summary);
     statusLabel_->setText(CardTexts::statusText(phase, card_.lastSummary(), card_.loading(),
                                                 items.size(), card_.expected(), unimported));

@@ -59,6 +59,7 @@ private:
     QProgressBar* progress_;
     CardSpinner* spinner_;
     QLabel* summaryMark_;
+    bool summaryWarns_ = false;  // the mark shown is the warning
     QLabel* statusLabel_;
     QLabel* geoIcon_;
     QLabel* geoLabel_;

@@ -409,6 +409,8 @@ TEST_F(CardBrowserTest, actionBarBeforeDuringAndAfterAnImportWithOneFailure) {
     EXPECT_EQ(bar()->status(), S::summary);
     EXPECT_EQ(bar()->statusText(), summary);
     EXPECT_TRUE(bar()->summaryMark()->isVisibleTo(bar()));
+    // A picture was left behind: a warning, not a mark of success.
+    EXPECT_EQ(bar()->summaryMark()->accessibleName(), QStringLiteral("一部失敗"));
     EXPECT_FALSE(bar()->progressBar()->isVisibleTo(bar()));
     // The failed one is still selected and still to import; the other two are marked.
     EXPECT_EQ(selected->text(), QStringLiteral("選んだ 1 枚を取り込む"));
