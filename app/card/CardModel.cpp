@@ -153,7 +153,8 @@ bool CardModel::sameSecond(const QDateTime& a, const QDateTime& b) {
 void CardModel::refresh() {
     const auto& files = link_.cardFiles();
     const bool wasLoading = loading_;
-    setLoading(!link_.cardSettled());
+    // Only a camera that is there can be loading its card; without one there is nothing to wait for.
+    setLoading(link_.camera() != nullptr && !link_.cardSettled());
     setExpected(link_.cardExpected());
     if (files.empty()) {
         if (!items_.empty()) reset();

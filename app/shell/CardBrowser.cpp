@@ -16,7 +16,7 @@
 namespace pexil::shell {
 
 namespace {
-QWidget* emptyCard(QWidget* parent) {
+QWidget* emptyCard(QWidget* parent, QLabel*& label) {
     auto* page = new QWidget(parent);
     auto* column = new QVBoxLayout(page);
     column->setSpacing(10);
@@ -26,6 +26,8 @@ QWidget* emptyCard(QWidget* parent) {
     symbol->setAlignment(Qt::AlignCenter);
     column->addWidget(symbol);
     auto* text = new QLabel(CardTexts::emptyCard(), page);
+    label = text;
+    text->setWordWrap(true);
     text->setFont(ui::Theme::font(14));
     text->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
     text->setAlignment(Qt::AlignCenter);
@@ -42,12 +44,13 @@ CardBrowser::CardBrowser(SessionModel& model, CardModel& card, QWidget* parent)
       warmup_(new WarmupOverlay(model, this)),
       large_(new CardPreviewView(card, this)),
       loading_(new CardLoadingView(this)),
-      empty_(emptyCard(this)),
+      empty_(emptyCard(this, emptyText_)),
       grid_(new CardGridView(card, this)) {
     for (QWidget* page : {static_cast<QWidget*>(warmup_), static_cast<QWidget*>(large_),
                           static_cast<QWidget*>(loading_), empty_, static_cast<QWidget*>(grid_)})
         addWidget(page);
     connect(&model_, &SessionModel::warmupChanged, this, &CardBrowser::choose);
+    connect(&model_, &SessionModel::stateChanged, this, &CardBrowser::choose);
     for (auto signal : {&CardModel::focusChanged, &CardModel::loadingChanged,
                         &CardModel::itemsChanged, &CardModel::expectedChanged})
         connect(&card_, signal, this, &CardBrowser::choose);
@@ -63,6 +66,8 @@ CardBrowser::Page CardBrowser::page() const {
     return Page::grid;
 }
 
+QString CardBrowser::emptyText() const { return emptyText_->text(); }
+
 void CardBrowser::choose() {
     loading_->setProgress(card_.items().size(), card_.expected());
     QWidget* shown = grid_;
@@ -74,6 +79,8 @@ void CardBrowser::choose() {
         shown = loading_;
     else if (card_.items().empty())
         shown = empty_;
+    emptyText_->setText(model_.state().is(ConnectionState::Kind::connected) ? CardTexts::emptyCard()
+                                                                           : CardTexts::noCamera());
     setCurrentWidget(shown);
 }
 

@@ -2,6 +2,8 @@
 
 #include <QStackedWidget>
 
+class QLabel;
+
 namespace pexil {
 class CardModel;
 class SessionModel;
@@ -30,6 +32,7 @@ public:
     CardPreviewView* large() const { return large_; }
     CardLoadingView* loadingView() const { return loading_; }
     QWidget* emptyView() const { return empty_; }
+    QString emptyText() const;
     WarmupOverlay* warmupView() const { return warmup_; }
 
 private:
@@ -40,6 +43,7 @@ private:
     WarmupOverlay* warmup_;
     CardPreviewView* large_;
     CardLoadingView* loading_;
+    QLabel* emptyText_ = nullptr;  // declared before empty_, which sets it
     QWidget* empty_;
     CardGridView* grid_;
 };

@@ -95,6 +95,9 @@ QString importedHelp() {
 QString emptyCard() {
     return QStringLiteral("カードに写真がありません");
 }
+QString noCamera() {
+    return QStringLiteral("カメラがつながっていません。つながると、カードの写真がここに並びます");
+}
 QString closeHelp() {
     return QStringLiteral("一覧へ戻る（Esc）");
 }

@@ -54,6 +54,8 @@ QString locatableHelp();
 QString importedHelp();
 
 // The empty card and the large view's close button.
+// The card browser without a camera: not an empty card, but no card to show.
+QString noCamera();
 QString emptyCard();
 QString closeHelp();
 

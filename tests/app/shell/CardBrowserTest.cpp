@@ -231,6 +231,19 @@ TEST_F(CardBrowserTest, sourceSwitchNeedsTheCameraAndShowsTheCard) {
     EXPECT_FALSE(window.showsCard());
 }
 
+// A camera that is gone leaves no card to show: the browser says so, and does not claim an
+// empty card nor keep loading.
+TEST_F(CardBrowserTest, withTheCameraGoneTheBrowserSaysSoInsteadOfAnEmptyCard) {
+    openCard(24);
+    h.unplug();
+    ASSERT_TRUE(h.until([&] { return !h.model->state().is(ConnectionState::Kind::connected) && card().items().empty(); }));
+    QApplication::sendPostedEvents();
+    EXPECT_FALSE(card().loading());
+    EXPECT_EQ(browser()->page(), CardBrowser::Page::empty);
+    EXPECT_EQ(browser()->emptyText(), CardTexts::noCamera());
+    EXPECT_EQ(window.filmstrip()->sourceToggle()->cardText(), QStringLiteral("カード 0"));
+}
+
 TEST_F(CardBrowserTest, onlyCellsInViewAskForThumbnailsAndThoseScrolledAwayAreWithdrawn) {
     window.resize(MainWindow::minimumContent);
     openCard(24);
