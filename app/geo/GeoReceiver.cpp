@@ -3,6 +3,7 @@
 #include "app/geo/ComputerName.h"
 #include "app/geo/ServiceAdvertiser.h"
 
+#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -113,7 +114,16 @@ void GeoReceiver::start() {
     if (listener_) return;
     auto listener = std::make_unique<Listener>([this](qintptr descriptor) { accept(descriptor); });
     listener->setListenBacklogSize(listenBacklog);
-    if (!listener->listen(options_.address, options_.port)) {
+    bool listening = listener->listen(options_.address, options_.port);
+    if (!listening && options_.port != 0 && options_.anyPortWhenTaken) {
+        // The port of the last run keeps a phone's entry valid; taken, any port beats none.
+        if (log_)
+            log_(QStringLiteral("ポート %1 で待ち受けられない（%2）。空いているポートにする")
+                     .arg(options_.port)
+                     .arg(listener->errorString()));
+        listening = listener->listen(options_.address, 0);
+    }
+    if (!listening) {
         const QString message =
             QStringLiteral("待ち受けを始められません（%1）").arg(listener->errorString());
         if (log_) log_(QStringLiteral("受信に失敗: ") + message);
@@ -142,9 +152,10 @@ void GeoReceiver::start() {
         auto advertiser = std::make_unique<ServiceAdvertiser>(serviceType, log_);
         advertiser->setParent(this);
         advertiser_ = advertiser.release();
+        connect(advertiser_, &ServiceAdvertiser::statusChanged, this, [this] { announcementChanged(); });
         advertiser_->publish(name, port());
     }
-    setState(Waiting{name});
+    setState(waiting());
 }
 
 quint16 GeoReceiver::port() const {
@@ -442,7 +453,33 @@ void GeoReceiver::updateAccepting() {
 
 void GeoReceiver::returnToWaiting(async::TimerId timer) {
     timers_.erase(timer);
-    if (std::holds_alternative<Failed>(state_)) setState(Waiting{computerName()});
+    if (std::holds_alternative<Failed>(state_)) setState(waiting());
+}
+
+GeoReceiver::Waiting GeoReceiver::waiting() const {
+    Waiting out{computerName(), true, {}};
+    if (!advertiser_) return out;
+    const auto status = advertiser_->status();
+    if (status == ServiceAdvertiser::Status::unavailable || status == ServiceAdvertiser::Status::failed) {
+        out.findable = false;
+        out.address = typedAddress(port());
+    }
+    return out;
+}
+
+void GeoReceiver::announcementChanged() {
+    if (std::holds_alternative<Waiting>(state_)) setState(waiting());
+}
+
+QString GeoReceiver::typedAddress(quint16 port) {
+    // The first address of this computer on a network: the one a phone on the same Wi-Fi
+    // would type. Loopback and link-local addresses reach no phone.
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() != QAbstractSocket::IPv4Protocol || address.isLoopback() || address.isLinkLocal())
+            continue;
+        return QStringLiteral("%1:%2").arg(address.toString()).arg(port);
+    }
+    return QStringLiteral("（この PC の IP アドレス）:%1").arg(port);
 }
 
 void GeoReceiver::setState(State state) {
@@ -459,6 +496,10 @@ QString GeoReceiver::displayText(const State& state) {
     struct Text {
         QString operator()(const Stopped&) const { return QStringLiteral("待ち受けていません"); }
         QString operator()(const Waiting& waiting) const {
+            if (!waiting.findable)
+                return QStringLiteral("iPhone からはこの PC を自動で見つけられません（Avahi が動いていません）。"
+                                      "iPhone の Pexil で %1 を入力して送信してください")
+                    .arg(waiting.address);
             return QStringLiteral("「%1」として待ち受け中。iPhone の Pexil から送信してください")
                 .arg(waiting.name);
         }

@@ -86,6 +86,10 @@ public:
     };
     struct Waiting {
         QString name;  // the advertised computer name
+        // False when the announcement could not be made (no Avahi daemon): the phone cannot
+        // find the computer by itself and needs `address` ("192.168.1.20:51234") typed in.
+        bool findable = true;
+        QString address;
         friend bool operator==(const Waiting&, const Waiting&) = default;
     };
     struct Receiving {
@@ -104,6 +108,9 @@ public:
 
     struct Options {
         quint16 port = 0;  // 0: any free port
+        // A taken `port` is a failure, unless this allows any free port instead (the port
+        // remembered from an earlier run is a wish, not a must).
+        bool anyPortWhenTaken = false;
         QHostAddress address = QHostAddress::Any;
         bool advertise = true;  // tests leave the network alone
         // The advertised name, asked afresh each time it is needed; empty: ComputerName.
@@ -132,6 +139,8 @@ public:
     const std::optional<GeoPayload>& lastPayload() const { return lastPayload_; }
     // The port listened on; 0 before start() succeeded.
     quint16 port() const;
+    // "ADDRESS:PORT" of this computer, for a phone that cannot find it by itself.
+    static QString typedAddress(quint16 port);
     // The advertiser, once start() succeeded with advertising on; else null.
     ServiceAdvertiser* advertiser() const { return advertiser_; }
     // Connections being served and not yet closed; never more than 64. A sender held unread
@@ -206,6 +215,9 @@ private:
     // Stops the listener while a sender is held unread, resumes it once none is.
     void updateAccepting();
     void returnToWaiting(async::TimerId timer);
+    // The waiting state as it stands: findable or not, by the announcement's fate.
+    Waiting waiting() const;
+    void announcementChanged();
     void setState(State state);
     QString computerName() const;
 

@@ -25,7 +25,13 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     GeoStore::Options geoOptions;
     geoOptions.folder = support;
     geoOptions.receiver.advertise = environment.advertiseGeo;
+    // The same port as last time: a phone that was told it keeps it.
+    const QString portKey = QStringLiteral("geoReceiverPort");
+    geoOptions.receiver.port = static_cast<quint16>(settings_->value(portKey, 0).toUInt());
+    geoOptions.receiver.anyPortWhenTaken = true;
     geo_ = std::make_unique<GeoStore>(runtime_.clock(), log_.writer(), geoOptions);
+    if (const quint16 port = geo_->receiver().port(); port != 0 && port != geoOptions.receiver.port)
+        settings_->setValue(portKey, port);
     link_ = std::make_unique<CameraLink>(runtime_, log_, std::move(environment.sources),
                                          std::move(environment.usb));
 

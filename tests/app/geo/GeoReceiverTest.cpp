@@ -659,6 +659,41 @@ TEST_F(GeoReceiverTest, PortInUseFailsTheListenerWithAReasonAndALogLine) {
         << "a listener failure has no return timer";
 }
 
+// The port remembered from an earlier run is kept when free, and given up when taken.
+TEST_F(GeoReceiverTest, ARememberedPortIsKeptWhenFreeAndAnyPortTakenWhenNot) {
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost));
+    GeoReceiver::Options options;
+    options.port = occupant.serverPort();
+    options.anyPortWhenTaken = true;
+    make(options);
+    receiver->start();
+    EXPECT_TRUE(std::holds_alternative<GeoReceiver::Waiting>(receiver->state()));
+    EXPECT_NE(receiver->port(), 0);
+    EXPECT_NE(receiver->port(), occupant.serverPort());
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_TRUE(log.front().startsWith(QStringLiteral("ポート %1 で待ち受けられない").arg(occupant.serverPort())));
+
+    const quint16 free = occupant.serverPort();
+    occupant.close();
+    options.port = free;
+    make(options);
+    receiver->start();
+    EXPECT_EQ(receiver->port(), free);
+}
+
+// Without an announcement the phone cannot find the computer: the bar says what to type.
+TEST(GeoReceiverText, WithoutAnAnnouncementTheAddressToTypeIsShown) {
+    const QString typed = GeoReceiver::typedAddress(51234);
+    EXPECT_TRUE(typed.endsWith(QStringLiteral(":51234")));
+    EXPECT_FALSE(typed.startsWith(QStringLiteral("127.")));
+    const QString text = GeoReceiver::displayText(GeoReceiver::Waiting{QStringLiteral("vm"), false, typed});
+    EXPECT_TRUE(text.contains(typed)) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("「vm」"))) << text.toStdString();
+    EXPECT_EQ(GeoReceiver::displayText(GeoReceiver::Waiting{QStringLiteral("vm")}),
+              QStringLiteral("「vm」として待ち受け中。iPhone の Pexil から送信してください"));
+}
+
 TEST_F(GeoReceiverTest, DestroyingTheReceiverMidMessageClosesWithoutReply) {
     start();
     Peer peer(receiver->port());
