@@ -6,6 +6,7 @@
 #include "app/shell/CardTexts.h"
 #include "app/shell/SourceToggle.h"
 #include "app/shell/TintedLabel.h"
+#include "ui/components/ElidedLabel.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -27,21 +28,24 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
       progress_(new QProgressBar(this)),
       spinner_(new CardSpinner(12, this)),
       summaryMark_(new QLabel(this)),
-      statusLabel_(new QLabel(this)),
+      statusLabel_(new ui::ElidedLabel(this)),
       geoIcon_(new QLabel(this)),
-      geoLabel_(new QLabel(this)),
+      geoLabel_(new ui::ElidedLabel(this)),
       writeLocations_(new QCheckBox(QStringLiteral("取り込み時に書き込む"), this)),
       importSelected_(new QPushButton(this)),
       importAll_(new QPushButton(this)),
       geoLine_(new QHBoxLayout) {
     setFixedHeight(barHeight);
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(14, 0, 14, 0);
+    // Two rows, so that nothing is cut at the window's smallest widths: what the import
+    // does, beside the buttons; below, the source switch and the geo advice, which is
+    // elided with its whole text in the tool tip.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(14, 8, 14, 8);
+    column->setSpacing(6);
+    auto* row = new QHBoxLayout;
     row->setSpacing(14);
-    row->addWidget(source_);
+    column->addLayout(row);
 
-    auto* lines = new QVBoxLayout;
-    lines->setSpacing(6);
     auto* statusLine = new QHBoxLayout;
     statusLine->setSpacing(6);
     progress_->setFixedSize(120, 6);
@@ -54,31 +58,30 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
         ui::GlyphIconEngine::icon(u"checkmark.circle.fill", ui::Theme::amber()).pixmap(14, 14));
     statusLabel_->setFont(ui::Theme::digitsFont(12));
     statusLabel_->setStyleSheet(textColourStyle(ui::Theme::text()));
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{progress_, spinner_, summaryMark_, statusLabel_})
+    for (QWidget* w : std::initializer_list<QWidget*>{progress_, spinner_, summaryMark_})
         statusLine->addWidget(w, 0, Qt::AlignVCenter);
-    statusLine->addStretch(1);
-    lines->addLayout(statusLine);
+    statusLine->addWidget(statusLabel_, 1, Qt::AlignVCenter);
+    row->addLayout(statusLine, 1);
 
     auto* geoLine = geoLine_;
     geoLine->setSpacing(6);
+    geoLine->addWidget(source_);
+    geoLine->addSpacing(8);
     geoLabel_->setFont(ui::Theme::font(11));
-    // The advice without a record is long: beside the buttons it takes a second line.
-    geoLabel_->setWordWrap(true);
     geoLabel_->setStyleSheet(textColourStyle(ui::Theme::dim()));
     writeLocations_->setFont(ui::Theme::font(11));
     writeLocations_->setFocusPolicy(Qt::NoFocus);
     geoLine->addWidget(geoIcon_, 0, Qt::AlignVCenter);
     geoLine->addWidget(geoLabel_, 1, Qt::AlignVCenter);
     geoLine->addWidget(writeLocations_, 0, Qt::AlignVCenter);
-    geoLine->addStretch(0);
-    lines->addLayout(geoLine);
-    row->addLayout(lines, 1);
+    column->addLayout(geoLine);
 
     for (QPushButton* b : {importSelected_, importAll_}) {
         b->setFocusPolicy(Qt::NoFocus);
         b->setFont(ui::Theme::font(12, QFont::Medium));
         b->setMinimumHeight(28);
+        // A button keeps its whole text; the status beside it gives way.
+        b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
         row->addWidget(b);
     }
     // The prominent button: amber with dark text, greyed while it cannot be used.
@@ -113,13 +116,13 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
 }
 
 QString CardActionBar::statusText() const {
-    return statusLabel_->text();
+    return statusLabel_->fullText();
 }
 QString CardActionBar::geoText() const {
-    return geoLabel_->text();
+    return geoLabel_->fullText();
 }
 QString CardActionBar::geoHelp() const {
-    return geoLabel_->toolTip();
+    return geoHelp_;
 }
 
 void CardActionBar::refresh() {
@@ -167,7 +170,7 @@ void CardActionBar::refresh() {
     }
     summaryMark_->setAccessibleName(failed ? QStringLiteral("一部失敗") : QStringLiteral("完了"));
     summaryMark_->setVisible(status_ == Status::summary);
-    statusLabel_->setText(CardTexts::statusText(phase, card_.lastSummary(), card_.loading(),
+    statusLabel_->setFullText(CardTexts::statusText(phase, card_.lastSummary(), card_.loading(),
                                                 items.size(), card_.expected(), unimported));
 }
 
@@ -176,18 +179,14 @@ void CardActionBar::refreshGeo() {
     geoIcon_->setPixmap(
         ui::GlyphIconEngine::icon(u"location", payload ? ui::Theme::amber() : ui::Theme::dim())
             .pixmap(13, 13));
-    geoLabel_->setText(
+    geoLabel_->setFullText(
         CardTexts::geoText(payload.has_value(), payload ? card_.locatableCount() : 0));
-    geoLabel_->setToolTip(payload ? CardTexts::geoHelp(geo_.sender(), geo_.receivedAt(),
-                                                       payload->shots.size(), payload->track.size())
-                                  : QString());
+    geoHelp_ = payload ? CardTexts::geoHelp(geo_.sender(), geo_.receivedAt(), payload->shots.size(),
+                                            payload->track.size())
+                       : QString();
+    // The record's details when there is one; else the whole advice, should it be cut.
+    if (!geoHelp_.isEmpty()) geoLabel_->setToolTip(geoHelp_);
     writeLocations_->setVisible(payload.has_value());
-    // The long advice without a record wraps in all the room there is; the short count
-    // keeps the check box beside it.
-    geoLabel_->setSizePolicy(payload ? QSizePolicy::Preferred : QSizePolicy::Ignored,
-                             QSizePolicy::Preferred);
-    geoLine_->setStretch(1, payload ? 0 : 1);
-    geoLine_->setStretch(3, payload ? 1 : 0);
     const QSignalBlocker quiet(writeLocations_);
     writeLocations_->setChecked(card_.writeLocations());
 }

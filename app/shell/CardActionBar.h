@@ -14,6 +14,10 @@ class GeoStore;
 class SessionModel;
 }  // namespace pexil
 
+namespace pexil::ui {
+class ElidedLabel;
+}  // namespace pexil::ui
+
 namespace pexil::shell {
 
 class CardSpinner;
@@ -44,6 +48,7 @@ public:
     CardSpinner* geotagSpinner() const { return spinner_; }
     QLabel* summaryMark() const { return summaryMark_; }
     QCheckBox* writeLocationsBox() const { return writeLocations_; }
+    ui::ElidedLabel* geoLabel() const { return geoLabel_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -60,9 +65,10 @@ private:
     CardSpinner* spinner_;
     QLabel* summaryMark_;
     bool summaryWarns_ = false;  // the mark shown is the warning
-    QLabel* statusLabel_;
+    ui::ElidedLabel* statusLabel_;
     QLabel* geoIcon_;
-    QLabel* geoLabel_;
+    ui::ElidedLabel* geoLabel_;
+    QString geoHelp_;
     QCheckBox* writeLocations_;
     QPushButton* importSelected_;
     QPushButton* importAll_;

@@ -11,6 +11,7 @@
 #include "app/shell/CardInfoRow.h"
 #include "app/shell/CardLoadingView.h"
 #include "app/shell/CardPreviewView.h"
+#include "ui/components/ElidedLabel.h"
 #include "app/shell/CardSpinner.h"
 #include "app/shell/CardTexts.h"
 #include "app/shell/Filmstrip.h"
@@ -242,6 +243,28 @@ TEST_F(CardBrowserTest, withTheCameraGoneTheBrowserSaysSoInsteadOfAnEmptyCard) {
     EXPECT_EQ(browser()->page(), CardBrowser::Page::empty);
     EXPECT_EQ(browser()->emptyText(), CardTexts::noCamera());
     EXPECT_EQ(window.filmstrip()->sourceToggle()->cardText(), QStringLiteral("カード 0"));
+}
+
+// At the smallest sizes a photographer uses, every button shows its whole text and the geo
+// advice keeps a readable width.
+TEST_F(CardBrowserTest, theActionBarFitsAtTheSmallSizes) {
+    openCard(24);
+    for (const QSize size : {QSize(1024, 700), window.minimumSize()}) {
+        window.resize(size);
+        QApplication::sendPostedEvents();
+        QApplication::processEvents();
+        if (qEnvironmentVariableIsSet("PEXIL_GRAB"))
+            window.grab().save(qEnvironmentVariable("PEXIL_GRAB") + QStringLiteral("-%1.png").arg(size.width()));
+        for (QPushButton* button : bar()->findChildren<QPushButton*>()) {
+            if (!button->isVisibleTo(bar())) continue;
+            EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString() << " at " << size.width();
+        }
+        EXPECT_GE(bar()->geoLabel()->width(), 160) << size.width();
+        // Cut texts show whole in the tool tip.
+        if (bar()->geoLabel()->isElided()) {
+            EXPECT_EQ(bar()->geoLabel()->toolTip(), bar()->geoText());
+        }
+    }
 }
 
 TEST_F(CardBrowserTest, onlyCellsInViewAskForThumbnailsAndThoseScrolledAwayAreWithdrawn) {
