@@ -2,6 +2,7 @@
 
 #include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
+#include "ui/components/ElidedLabel.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -13,7 +14,7 @@
 namespace pexil::shell {
 
 WarningStrip::WarningStrip(SessionModel& model, QWidget* parent)
-    : QWidget(parent), model_(model), text_(new QLabel(this)), button_(new QToolButton(this)) {
+    : QWidget(parent), model_(model), text_(new ui::ElidedLabel(this)), button_(new QToolButton(this)) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 6, 10, 6);
     row->setSpacing(8);
@@ -38,7 +39,7 @@ WarningStrip::WarningStrip(SessionModel& model, QWidget* parent)
     update();
 }
 
-QString WarningStrip::text() const { return text_->text(); }
+QString WarningStrip::text() const { return text_->fullText(); }
 
 void WarningStrip::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -52,8 +53,8 @@ void WarningStrip::update() {
     const auto warning = ShellTexts::warning(model_.destinationProblem(), model_.failedTransfers(),
                                              model_.ledgerProblem());
     setVisible(warning.has_value());
-    text_->setText(warning.value_or(QString()));
-    text_->setToolTip(warning.value_or(QString()));
+    // Cut with "…" when the window is narrow, and whole in the tool tip.
+    text_->setFullText(warning.value_or(QString()));
     // Failed files stay on the card and are listed until the next connection; only a
     // destination problem has something to change.
     button_->setVisible(model_.destinationProblem().has_value());

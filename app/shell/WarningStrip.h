@@ -9,6 +9,10 @@ namespace pexil {
 class SessionModel;
 }
 
+namespace pexil::ui {
+class ElidedLabel;
+}  // namespace pexil::ui
+
 namespace pexil::shell {
 
 // A strip across the top of the window while the destination has a problem or files could not
@@ -33,7 +37,7 @@ private:
     void update();
 
     SessionModel& model_;
-    QLabel* text_;
+    ui::ElidedLabel* text_;
     QToolButton* button_;
 };
 
