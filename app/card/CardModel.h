@@ -176,6 +176,9 @@ public:
     void importAll();
     // Starts importing `list`; false (and nothing happens) when it is empty or an import runs.
     bool startImport(CardItems list);
+    // Stops a running import after the file in transfer: that one is finished and kept, the
+    // rest stay on the card as they were, the summary says how many.
+    void cancelImport();
 
     // The list's order: by (captured, id) descending, an item without a date older than any
     // dated one; stable.
@@ -254,6 +257,7 @@ private:
     std::optional<ImportPhase> importPhase_;
     std::optional<QString> lastSummary_;
     bool lastImportFailed_ = false;
+    bool cancelRequested_ = false;
     bool writeLocations_ = true;
 
     std::set<QString> thumbnailRequested_;

@@ -20,9 +20,16 @@ void CardModel::importAll() {
     startImport(unimported());
 }
 
+void CardModel::cancelImport() {
+    if (!importPhase_ || cancelRequested_) return;
+    cancelRequested_ = true;
+    write(QString::fromUtf8("取り込みの中止を受け付けた"));
+}
+
 bool CardModel::startImport(CardItems list) {
     if (list.empty() || importPhase_) return false;
     setLastSummary(std::nullopt);
+    cancelRequested_ = false;
     // Set before the task starts, so that a second request in the same turn is refused too.
     setImportPhase(ImportPhase::downloading(0, static_cast<int>(list.size())));
     scope_.spawn(runImport(std::move(list)));
@@ -43,7 +50,12 @@ async::Task<void> CardModel::runImport(CardItems list) {
 
     QStringList saved;
     QStringList failedNames;
+    int left = 0;
     for (int i = 0; i < total; ++i) {
+        if (cancelRequested_) {
+            left = total - i;
+            break;
+        }
         const CardItem& item = list[static_cast<std::size_t>(i)];
         std::optional<QString> failure;
         if (!item.file) {
@@ -76,9 +88,11 @@ async::Task<void> CardModel::runImport(CardItems list) {
     if (writeLocations_ && payload) written = co_await writePositions(saved, *payload);
     setImportPhase(std::nullopt);
 
-    const QString text = summary(static_cast<int>(saved.size()),
-                                 saved.isEmpty() ? std::nullopt : written, failedNames);
-    lastImportFailed_ = !failedNames.isEmpty();
+    QString text = summary(static_cast<int>(saved.size()),
+                           saved.isEmpty() ? std::nullopt : written, failedNames);
+    if (left > 0) text += localized("。中止しました（%1 枚はカードに残っています）").arg(left);
+    cancelRequested_ = false;
+    lastImportFailed_ = !failedNames.isEmpty() || left > 0;
     setLastSummary(text);
     write(text);
 }

@@ -34,6 +34,7 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
       writeLocations_(new QCheckBox(QStringLiteral("取り込み時に書き込む"), this)),
       importSelected_(new QPushButton(this)),
       importAll_(new QPushButton(this)),
+      cancel_(new QPushButton(QStringLiteral("中止"), this)),
       geoLine_(new QHBoxLayout) {
     setFixedHeight(barHeight);
     // Two rows, so that nothing is cut at the window's smallest widths: what the import
@@ -76,7 +77,7 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
     geoLine->addWidget(writeLocations_, 0, Qt::AlignVCenter);
     column->addLayout(geoLine);
 
-    for (QPushButton* b : {importSelected_, importAll_}) {
+    for (QPushButton* b : {cancel_, importSelected_, importAll_}) {
         b->setFocusPolicy(Qt::NoFocus);
         b->setFont(ui::Theme::font(12, QFont::Medium));
         b->setMinimumHeight(28);
@@ -103,6 +104,14 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
 
     connect(importSelected_, &QPushButton::clicked, &card_, &CardModel::importSelected);
     connect(importAll_, &QPushButton::clicked, &card_, &CardModel::importAll);
+    cancel_->setToolTip(QStringLiteral("転送中のファイルを保存したところで止めます。残りはカードに残ります"));
+    cancel_->setStyleSheet(importSelected_->styleSheet());
+    cancel_->hide();
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+        card_.cancelImport();
+        cancel_->setEnabled(false);
+        cancel_->setText(QStringLiteral("中止しています…"));
+    });
     connect(writeLocations_, &QCheckBox::toggled, &card_, &CardModel::setWriteLocations);
     for (auto signal : {&CardModel::itemsChanged, &CardModel::selectionChanged,
                         &CardModel::loadingChanged, &CardModel::expectedChanged,
@@ -154,6 +163,11 @@ void CardActionBar::refresh() {
     else
         status_ = Status::counts;
     progress_->setVisible(status_ == Status::downloading);
+    if (status_ != Status::downloading) {
+        cancel_->setEnabled(true);
+        cancel_->setText(QStringLiteral("中止"));
+    }
+    cancel_->setVisible(status_ == Status::downloading);
     if (status_ == Status::downloading) {
         progress_->setRange(0, std::max(1, phase->total));
         progress_->setValue(phase->done);

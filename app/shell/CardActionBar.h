@@ -44,6 +44,7 @@ public:
     SourceToggle* sourceToggle() const { return source_; }
     QPushButton* importSelectedButton() const { return importSelected_; }
     QPushButton* importAllButton() const { return importAll_; }
+    QPushButton* cancelButton() const { return cancel_; }
     QProgressBar* progressBar() const { return progress_; }
     CardSpinner* geotagSpinner() const { return spinner_; }
     QLabel* summaryMark() const { return summaryMark_; }
@@ -72,6 +73,7 @@ private:
     QCheckBox* writeLocations_;
     QPushButton* importSelected_;
     QPushButton* importAll_;
+    QPushButton* cancel_;
     QHBoxLayout* geoLine_;
 };
 

@@ -230,7 +230,18 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
             std::function<bool()> summarised = [modelPtr] {
                 return modelPtr->lastSummary().has_value();
             };
-            const bool done = co_await pollUntil(std::move(summarised), -1);
+            bool done = co_await pollUntil(summarised, -1);
+            if (!done && request.stop) {
+                // Stopped: the file in transfer is finished, the rest left on the card; a
+                // second signal gives up at once.
+                request.stop->drain();
+                progress->bar.clear();
+                io.err << "pexilctl card: 中止します（転送中のファイルを保存してから）\n";
+                io.err.flush();
+                model->cancelImport();
+                done = co_await pollUntil(summarised, -1);
+                if (done) status = exitInterrupted;
+            }
             progress->bar.clear();
             if (done) {
                 io.out << *model->lastSummary() << '\n';
@@ -238,7 +249,7 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
                 io.err << "pexilctl card: 取り込みを中断しました\n";
                 status = exitFailed;
             }
-            if (failed > 0) status = exitFailed;
+            if (failed > 0 && status != exitInterrupted) status = exitFailed;
         }
     }
     io.out.flush();
@@ -320,7 +331,8 @@ QString cardHelp() {
         "own position), --no-prop-list (a body without GetObjectPropList) and\n"
         "--fail-object NAME:RESPONSE (that file's transfer is refused with RESPONSE).\n"
         "Exit status: 0 done, 1 a picture could not be imported or the camera failed,\n"
-        "2 wrong command line.\n");
+        "2 wrong command line, 130 stopped by Ctrl+C (after the file in transfer, with the\n"
+        "summary line; the rest stays on the card).\n");
 }
 
 int runCard(const QStringList& arguments, CommandIO io) {
@@ -328,6 +340,7 @@ int runCard(const QStringList& arguments, CommandIO io) {
     auto request = parseCard(arguments, io);
     if (!request) return exitUnreadable;
     StopSignals stopSignals;
+    request->stop = &stopSignals;
     return runOnEventLoop(io, [&request, io](async::Runtime& runtime) {
         return card(runtime, std::move(*request), io);
     });

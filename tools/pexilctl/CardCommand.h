@@ -14,6 +14,8 @@ namespace pexil::cli {
 // pexilctl card [--camera ADDRESS] list | import (--all | NAME...) [--dest DIR] [--no-locations]:
 // the card browser's model, headless. Lists the card as the browser shows it, or imports as
 // its buttons do (the application's ledger and last geo record, never deleting from the card).
+class StopSignals;
+
 struct CardRequest {
     enum class Action { list, import };
     Action action = Action::list;
@@ -25,6 +27,9 @@ struct CardRequest {
     // Where imported.json and geo-latest.json live; empty: the application's folder.
     QString supportFolder;
     camera::VirtualCamera::Options virtualOptions;
+    // Ctrl+C and SIGTERM, when they are taken: an import then stops after its file in
+    // transfer and says what it did. May be null.
+    const StopSignals* stop = nullptr;
 };
 
 // The request a command line asks for; none (with one line on err) when it is wrong.

@@ -17,6 +17,7 @@ enum ExitCode : int {
     exitOK = 0,
     exitFailed = 1,      // the data did not parse, or the work failed
     exitUnreadable = 2,  // a file is missing or unreadable, or the command line is wrong
+    exitInterrupted = 130,  // stopped by Ctrl+C (128 + SIGINT), after finishing cleanly
 };
 
 // Whether the command line asks for help (--help or -h anywhere); if so, prints `help`.

@@ -246,6 +246,34 @@ TEST(CardImport, CameraLostDuringImportFailsTheRest) {
     EXPECT_EQ(h.ledger->keys().size(), 1u);
 }
 
+// Stopped after the first file: that file is kept, the rest stays on the card, the ledger
+// knows only what arrived, and a second import takes exactly the rest.
+TEST(CardImport, ACancelledImportKeepsWhatArrivedAndASecondRunTakesTheRest) {
+    CardHarness h;
+    h.connectSettled(4);
+    QObject::connect(h.card.get(), &CardModel::fileImported,
+                     [&](int done, int, const QString&, const std::optional<QString>&) {
+                         if (done == 1) h.card->cancelImport();
+                     });
+    h.card->importAll();
+    ASSERT_TRUE(finished(h));
+    EXPECT_EQ(*h.card->lastSummary(), QString::fromUtf8("1 枚を取り込みました。中止しました（3 枚はカードに残っています）"));
+    EXPECT_TRUE(h.card->lastImportFailed());
+    EXPECT_EQ(destinationFiles(h).size(), 1);
+    EXPECT_EQ(h.ledger->keys().size(), 1u);
+    EXPECT_EQ(h.card->unimported().size(), 3u);
+    EXPECT_EQ(h.camera->callCount(kDeleteObject), 0);
+
+    QObject::disconnect(h.card.get(), &CardModel::fileImported, nullptr, nullptr);
+    h.card->importAll();
+    ASSERT_TRUE(finished(h));
+    EXPECT_EQ(*h.card->lastSummary(), QString::fromUtf8("3 枚を取り込みました"));
+    EXPECT_FALSE(h.card->lastImportFailed());
+    EXPECT_EQ(destinationFiles(h).size(), 4);
+    EXPECT_EQ(h.ledger->keys().size(), 4u);
+    EXPECT_TRUE(h.card->unimported().empty());
+}
+
 // A file of the same name and size in the destination is the same picture only when it was
 // taken at the same second; otherwise it is another body's or another roll's, and the
 // picture on the card must still be imported (beside it) rather than be marked done.
