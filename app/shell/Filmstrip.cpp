@@ -9,6 +9,7 @@
 #include "ui/theme/Theme.h"
 
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
 #include <QVBoxLayout>
@@ -55,7 +56,10 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     view_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view_->setSelectionMode(QAbstractItemView::NoSelection);
-    view_->setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the strip; the arrows (Home, End) then step through the shots, each shown
+    // as it is reached.
+    view_->setFocusPolicy(Qt::StrongFocus);
+    view_->setAccessibleName(QStringLiteral("撮影した写真"));
     view_->setFrameShape(QFrame::NoFrame);
     view_->setFixedHeight(84);
     view_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
@@ -66,6 +70,17 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     column->addLayout(strip);
     connect(&model_, &SessionModel::incomingChanged, this, [this] { incoming_->setIncoming(model_.incoming()); });
 
+    connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                const QUuid id = current.data(ShotListModel::IdRole).toUuid();
+                if (current.isValid() && view_->hasFocus() && model_.selection() != id) model_.select(id);
+            });
+    connect(&model_, &SessionModel::selectionChanged, this, [this] {
+        // The keyboard continues from the shot shown, however it was chosen.
+        const int row = model_.selection() ? shots_->rowOf(*model_.selection()) : -1;
+        if (row >= 0 && view_->currentIndex().row() != row)
+            view_->selectionModel()->setCurrentIndex(shots_->index(row), QItemSelectionModel::NoUpdate);
+    });
     connect(view_, &QListView::clicked, this, [this](const QModelIndex& index) {
         model_.select(index.data(ShotListModel::IdRole).toUuid());
     });

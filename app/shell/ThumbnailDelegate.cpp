@@ -29,6 +29,11 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setPen(QPen(ui::Theme::amber(), 2));
         painter->drawRoundedRect(cell, 4, 4);
     }
+    // Where the keyboard is, while the strip has it: a ring outside the cell's outline.
+    if (option.state.testFlag(QStyle::State_HasFocus)) {
+        painter->setPen(QPen(ui::Theme::text(), 1, Qt::DashLine));
+        painter->drawRoundedRect(QRectF(option.rect).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
+    }
     painter->restore();
 }
 

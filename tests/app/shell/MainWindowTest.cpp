@@ -219,6 +219,34 @@ TEST_F(MainWindowTest, zoomKeysMenusWithMnemonicsAndNoPercentWithoutAPicture) {
     EXPECT_LT(zoom.targetZoom(), in);
 }
 
+// From the keyboard alone: the strip takes the focus and the arrows show shot after shot.
+TEST_F(MainWindowTest, theArrowsStepThroughTheFilmstrip) {
+    ASSERT_TRUE(h.connectAndWait());
+    for (std::size_t n = 1; n <= 3; ++n) {
+        h.model->shoot();
+        ASSERT_TRUE(h.until([&] { return shotsReady(n); }));
+    }
+    const auto ids = [&] {
+        std::vector<QUuid> out;
+        for (const Shot& shot : h.model->shots()) out.push_back(shot.id);
+        return out;
+    }();  // newest first
+    QListView* strip = window.filmstrip()->view();
+    EXPECT_EQ(strip->focusPolicy(), Qt::StrongFocus);
+    strip->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return strip->hasFocus(); }));
+    EXPECT_EQ(strip->currentIndex().row(), 0);  // where the newest shot is shown
+    QTest::keyClick(strip, Qt::Key_Right);
+    EXPECT_EQ(h.model->selection(), ids[1]);
+    QTest::keyClick(strip, Qt::Key_Right);
+    EXPECT_EQ(h.model->selection(), ids[2]);
+    QTest::keyClick(strip, Qt::Key_Home);
+    EXPECT_EQ(h.model->selection(), ids[0]);
+    // Space in the strip chooses, it does not release the shutter.
+    QTest::keyClick(strip, Qt::Key_Space);
+    EXPECT_FALSE(h.model->busy());
+}
+
 TEST_F(MainWindowTest, spaceDoesNothingWithoutACamera) {
     QTest::keyClick(&window, Qt::Key_Space);
     h.rt.runFor(async::Seconds(2));
