@@ -21,8 +21,6 @@
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
-#include <QAbstractItemView>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -104,8 +102,6 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     space_->setContext(Qt::WindowShortcut);
     space_->setAutoRepeat(false);
     connect(space_, &QShortcut::activated, this, [this] {
-        // A list with the focus has its own use for Space (choosing an item).
-        if (qobject_cast<QAbstractItemView*>(QApplication::focusWidget())) return;
         if (spaceEnabled()) model_.shoot();
     });
 
