@@ -1,5 +1,7 @@
 #include "app/shell/ShellTexts.h"
 
+#include <QRegularExpression>
+
 #include <QStringList>
 
 #include <algorithm>
@@ -66,6 +68,15 @@ QString elapsedText(double seconds) {
     const long long h = total / 3600, m = total / 60 % 60, s = total % 60;
     if (h > 0) return QStringLiteral("%1:%2:%3").arg(h).arg(m, 2, 10, QChar(u'0')).arg(s, 2, 10, QChar(u'0'));
     return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QChar(u'0'));
+}
+
+QString lost(const QString& reason, const std::optional<QDateTime>& next) {
+    QString text = QStringLiteral("カメラとの接続が切れました（%1）。").arg(reason.trimmed().remove(QRegularExpression(QStringLiteral("[。.]$"))));
+    if (next)
+        text += QStringLiteral("%1 にもう一度つなぎます").arg(next->toString(QStringLiteral("HH:mm:ss")));
+    else
+        text += QStringLiteral("カメラが戻ると自動でつながります");
+    return text;
 }
 
 QString reconnectAt(const QDateTime& next) {

@@ -30,6 +30,9 @@ QString elapsedText(double seconds);
 
 // What the preview says when it has no picture.
 QString previewEmpty(const ConnectionState& state);
+// The warning strip after the camera was lost for `reason`: when it is tried again (a camera
+// on the network), or that it reconnects by itself when it comes back.
+QString lost(const QString& reason, const std::optional<QDateTime>& next);
 // The waiting view while a lost camera on the network is tried again at `next`.
 QString reconnectAt(const QDateTime& next);
 // The preview pane with no picture yet while one is coming: what is happening to it.

@@ -36,6 +36,8 @@ WarningStrip::WarningStrip(SessionModel& model, QWidget* parent)
     connect(&model_, &SessionModel::destinationProblemChanged, this, &WarningStrip::update);
     connect(&model_, &SessionModel::failedTransfersChanged, this, &WarningStrip::update);
     connect(&model_, &SessionModel::ledgerProblemChanged, this, &WarningStrip::update);
+    connect(&model_, &SessionModel::stateChanged, this, &WarningStrip::update);
+    connect(&model_, &SessionModel::reconnectAtChanged, this, &WarningStrip::update);
     update();
 }
 
@@ -50,8 +52,15 @@ void WarningStrip::paintEvent(QPaintEvent*) {
 }
 
 void WarningStrip::update() {
-    const auto warning = ShellTexts::warning(model_.destinationProblem(), model_.failedTransfers(),
-                                             model_.ledgerProblem());
+    auto warning = ShellTexts::warning(model_.destinationProblem(), model_.failedTransfers(),
+                                       model_.ledgerProblem());
+    // A camera lost while working is said here too, where it is seen with the pictures
+    // still on screen, and what happens next.
+    const auto& state = model_.state();
+    if (state.is(ConnectionState::Kind::waiting) && state.text && !state.text->isEmpty()) {
+        const QString lost = ShellTexts::lost(*state.text, model_.reconnectAt());
+        warning = warning ? lost + QStringLiteral("　／　") + *warning : lost;
+    }
     setVisible(warning.has_value());
     // Cut with "…" when the window is narrow, and whole in the tool tip.
     text_->setFullText(warning.value_or(QString()));

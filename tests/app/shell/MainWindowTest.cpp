@@ -304,6 +304,11 @@ TEST_F(MainWindowTest, unpluggingReturnsToTheWaitingView) {
     EXPECT_TRUE(enabled(CameraCommand::disconnect));
     EXPECT_FALSE(window.spaceEnabled());
     EXPECT_EQ(window.inspector()->placeholder(), QStringLiteral("カメラをつなぐと、ここで露出や画質を変えられます。"));
+    // The loss is said where the pictures are, with what happens next.
+    EXPECT_TRUE(window.warningStrip()->isVisibleTo(&window));
+    EXPECT_TRUE(window.warningStrip()->text().startsWith(QStringLiteral("カメラとの接続が切れました（")))
+        << window.warningStrip()->text().toStdString();
+    EXPECT_TRUE(window.warningStrip()->text().endsWith(QStringLiteral("カメラが戻ると自動でつながります")));
 
     // Stopping the wait leaves the camera unconnected, with "接続" offered again.
     ASSERT_TRUE(window.statusMenu()->trigger(QStringLiteral("待つのをやめる")));
