@@ -18,10 +18,6 @@ struct HandleDeleter {
 };
 using DecompressHandle = std::unique_ptr<void, HandleDeleter>;
 
-// A corrupt header can claim 65535 × 65535 pixels; refuse what no camera writes rather than
-// try to allocate 16 GB.
-constexpr qint64 maxDecodedPixels = 200'000'000;
-
 // QImage::Format_RGB32 is 0xffRRGGBB in native order; libjpeg-turbo writes 0xff into X.
 constexpr int nativePixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
 

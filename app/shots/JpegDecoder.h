@@ -1,12 +1,23 @@
 #pragma once
 
 #include <QImage>
+#include <QtGlobal>
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
 namespace pexil {
+
+// A corrupt header can claim 65535 × 65535 pixels; refuse what no camera writes rather than
+// try to allocate 16 GB. The fuzzing build refuses far less: every input there claims a huge
+// size, and a full-size decode of 200 megapixels of nothing takes a second, which would leave
+// the fuzzer measuring memset instead of the parsers.
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+inline constexpr qint64 maxDecodedPixels = 4'000'000;
+#else
+inline constexpr qint64 maxDecodedPixels = 200'000'000;
+#endif
 
 // JPEG decoding with libjpeg-turbo, scaled in the DCT domain so that a thumbnail never costs a
 // full-size decode. Stateless; safe to call from any thread at once.

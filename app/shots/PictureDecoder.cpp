@@ -18,9 +18,6 @@ const std::uint8_t* bytes(const QByteArray& data) {
     return reinterpret_cast<const std::uint8_t*>(data.constData());
 }
 
-// Other decoders do not guard against absurd header sizes the way JpegDecoder does.
-constexpr qint64 maxDecodedPixels = 200'000'000;
-
 struct JpegHeader {
     QSize size;
     int colorspace = 0;
