@@ -81,7 +81,17 @@ void CardBrowser::choose() {
         shown = empty_;
     emptyText_->setText(model_.state().is(ConnectionState::Kind::connected) ? CardTexts::emptyCard()
                                                                            : CardTexts::noCamera());
+    // A page that had the keyboard hands it to the next one: Esc in the large view leaves
+    // it on the grid, Enter on the grid in the large view.
+    QWidget* before = currentWidget();
+    const bool hadKeyboard = before && (before->hasFocus() || before->isAncestorOf(focusWidget()));
     setCurrentWidget(shown);
+    if (hadKeyboard && shown != before) takeKeyboard();
+}
+
+void CardBrowser::takeKeyboard() {
+    QWidget* shown = currentWidget();
+    shown->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace pexil::shell

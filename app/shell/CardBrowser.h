@@ -34,6 +34,8 @@ public:
     QWidget* emptyView() const { return empty_; }
     QString emptyText() const;
     WarmupOverlay* warmupView() const { return warmup_; }
+    // Gives the keyboard to the page shown.
+    void takeKeyboard();
 
 private:
     void choose();

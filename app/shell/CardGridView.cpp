@@ -5,6 +5,7 @@
 #include "ui/theme/Theme.h"
 
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -22,7 +23,7 @@ CardGridView::CardGridView(CardModel& card, QWidget* parent)
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
     viewport()->setAutoFillBackground(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     verticalScrollBar()->setSingleStep(40);
@@ -31,6 +32,10 @@ CardGridView::CardGridView(CardModel& card, QWidget* parent)
     connect(&card_, &CardModel::itemsChanged, this, &CardGridView::itemsChanged);
     connect(&card_, &CardModel::itemUpdated, this, &CardGridView::itemUpdated);
     connect(&card_, &CardModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
+    // Back from the large view, the ring is on the picture last shown there.
+    connect(&card_, &CardModel::focusChanged, this, [this] {
+        if (const auto& focus = card_.focus()) current_ = *focus;
+    });
     itemsChanged();
 }
 
@@ -70,6 +75,44 @@ void CardGridView::scrollToIndex(int index) {
         bar->setValue(cell.top() - CardGridLayout::padding);
     else if (cell.bottom() > bar->value() + viewport()->height() - CardGridLayout::padding)
         bar->setValue(cell.bottom() - viewport()->height() + CardGridLayout::padding);
+}
+
+int CardGridView::currentIndex() const {
+    if (layout_.count == 0) return -1;
+    const auto it = rows_.constFind(current_);
+    return it == rows_.constEnd() ? 0 : *it;
+}
+
+QRect CardGridView::ringRect(int index) const {
+    return visualRect(index).adjusted(-4, -4, 4, 4);
+}
+
+void CardGridView::setCurrent(int index) {
+    const int before = currentIndex();
+    current_ = card_.items()[static_cast<std::size_t>(index)].id;
+    if (before >= 0) viewport()->update(ringRect(before));
+    viewport()->update(ringRect(index));
+    scrollToIndex(index);
+}
+
+std::optional<int> CardGridView::target(int key, int from) const {
+    const int columns = std::max(1, layout_.columns);
+    const int pageRows = std::max(1, viewport()->height() / std::max(1, layout_.cellHeight()));
+    int to = from;
+    switch (key) {
+        case Qt::Key_Left: to = from - 1; break;
+        case Qt::Key_Right: to = from + 1; break;
+        case Qt::Key_Up: to = from - columns; break;
+        case Qt::Key_Down: to = from + columns; break;
+        case Qt::Key_PageUp: to = from - columns * pageRows; break;
+        case Qt::Key_PageDown: to = from + columns * pageRows; break;
+        case Qt::Key_Home: return 0;
+        case Qt::Key_End: return layout_.count - 1;
+        default: return std::nullopt;
+    }
+    // Up and down stop at the first and last row rather than wrapping or doing nothing at
+    // a short last row; left and right stop at the ends.
+    return std::clamp(to, 0, layout_.count - 1);
 }
 
 void CardGridView::itemsChanged() {
@@ -176,6 +219,17 @@ void CardGridView::paintEvent(QPaintEvent* event) {
                       selection.count(item.id) > 0};
         view.paint(p, cell, badges_, spinnerStep_);
     }
+    // Where the keyboard is, while the grid has it: a ring outside the cell, as the filmstrip
+    // draws its own.
+    if (const int current = currentIndex(); hasFocus() && current >= 0) {
+        const QRect cell = ringRect(current);
+        if (cell.intersects(dirty)) {
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(ui::Theme::text(), 1, Qt::DashLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(QRectF(cell).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+        }
+    }
 }
 
 void CardGridView::resizeEvent(QResizeEvent* event) {
@@ -194,8 +248,58 @@ void CardGridView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
     const int index = indexAt(event->position().toPoint());
     if (index < 0) return;
+    setCurrent(index);
     card_.click(card_.items()[static_cast<std::size_t>(index)].id,
                 event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier));
+}
+
+void CardGridView::keyPressEvent(QKeyEvent* event) {
+    const int from = currentIndex();
+    if (from < 0) return QAbstractScrollArea::keyPressEvent(event);
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const bool ctrl = modifiers.testFlag(Qt::ControlModifier);
+    const auto idAt = [this](int index) { return card_.items()[static_cast<std::size_t>(index)].id; };
+    if (const auto to = target(event->key(), from)) {
+        setCurrent(*to);
+        // Ctrl moves only the ring; Shift extends from the anchor; alone, the cell is chosen.
+        if (!ctrl) card_.click(idAt(*to), modifiers & Qt::ShiftModifier);
+        return event->accept();
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        std::set<QString> all;
+        for (const CardItem& item : card_.items()) all.insert(item.id);
+        card_.select(all);
+        return event->accept();
+    }
+    switch (event->key()) {
+        case Qt::Key_Space:
+            card_.click(idAt(from), ctrl ? Qt::ControlModifier : Qt::NoModifier);
+            return event->accept();
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            card_.open(idAt(from));
+            return event->accept();
+        case Qt::Key_Escape:
+            if (card_.selection().empty()) break;
+            card_.select({});
+            return event->accept();
+        default:
+            break;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void CardGridView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    if (const int index = currentIndex(); index >= 0) {
+        viewport()->update(ringRect(index));
+        scrollToIndex(index);
+    }
+}
+
+void CardGridView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    if (const int index = currentIndex(); index >= 0) viewport()->update(ringRect(index));
 }
 
 void CardGridView::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -9,6 +9,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <optional>
+
 namespace pexil {
 class CardModel;
 }
@@ -23,6 +25,11 @@ namespace pexil::shell {
 //
 // A click selects through CardModel::click with the Ctrl and Shift keys held; a double click
 // opens the picture large. Tool tips: a badge's help over a badge, else the capture date.
+//
+// The keyboard has a cell of its own, the current one, ringed while the grid has focus: the
+// arrows, Home, End and the page keys move it and select it alone, with Shift they extend the
+// selection from the anchor, with Ctrl they move only the ring (Ctrl+Space then toggles the
+// cell); Ctrl+A selects all, Enter opens the current cell large, Esc empties the selection.
 class CardGridView final : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -41,6 +48,8 @@ public:
     // Ids of the cells in view whose thumbnails this view asked for and has not withdrawn.
     const QSet<QString>& requested() const { return requested_; }
     void scrollToIndex(int index);
+    // The keyboard's cell, -1 when the card has no pictures.
+    int currentIndex() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -48,6 +57,9 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -60,12 +72,18 @@ private:
     void withdrawAll();
     void tickSpinners();
     QPixmap frameOf(int index);
+    // Where a key moves the current cell; none for a key that does not move it.
+    std::optional<int> target(int key, int from) const;
+    void setCurrent(int index);
+    // The current cell's ring, in the gap around the cell.
+    QRect ringRect(int index) const;
     int top() const;
 
     CardModel& card_;
     CardGridLayout layout_;
     QHash<QString, int> rows_;  // id → position in the card's list
     QSet<QString> requested_;
+    QString current_;  // by id, so that a rebuilt list keeps the ring on the same picture
     QCache<qint64, QPixmap> frames_;  // by the thumbnail's cache key, at the current width
     CardCell::Badges badges_;
     qreal badgesRatio_ = 0;

@@ -21,7 +21,9 @@
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QListView>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
@@ -186,6 +188,14 @@ void MainWindow::buildMenus() {
     zoomAction(QStringLiteral("縮小"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, &PreviewZoom::zoomOut);
     zoomAction(QStringLiteral("全体表示"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, &PreviewZoom::fitToPane);
     zoomAction(QStringLiteral("等倍"), {QKeySequence(Qt::CTRL | Qt::Key_1)}, &PreviewZoom::actualSize);
+    // The filmstrip's switch, from the keyboard: the card needs the camera, as the switch does.
+    view->addSeparator();
+    QAction* tether = view->addAction(QStringLiteral("撮影した写真"));
+    tether->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
+    connect(tether, &QAction::triggered, this, [this] { model_.card().setActive(false); });
+    cardAction_ = view->addAction(QStringLiteral("カードの写真"));
+    cardAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K));
+    connect(cardAction_, &QAction::triggered, this, [this] { model_.card().setActive(true); });
 
     QMenu* window = menuBar()->addMenu(QStringLiteral("ウィンドウ(&W)"));
     QAction* geotag = window->addAction(CameraCommands::title(CameraCommand::geotag, false));
@@ -230,7 +240,15 @@ void MainWindow::setCameraTrouble(CameraTrouble* trouble) {
 bool MainWindow::showsCard() const { return sourceStack_->currentWidget() == cardPage_; }
 
 void MainWindow::updateSource() {
-    sourceStack_->setCurrentWidget(model_.card().active() ? cardPage_ : tetherPage_);
+    const bool card = model_.card().active();
+    // The keyboard follows the switch: the grid takes it when shown, and the tether view
+    // takes it back from a card page that had it (else it would be left on a hidden widget).
+    const bool hadKeyboard = sourceStack_->currentWidget()->isAncestorOf(QApplication::focusWidget());
+    sourceStack_->setCurrentWidget(card ? cardPage_ : tetherPage_);
+    if (card)
+        cardBrowser_->takeKeyboard();
+    else if (hadKeyboard)
+        filmstrip_->view()->setFocus(Qt::OtherFocusReason);
 }
 
 bool MainWindow::spaceEnabled() const {
@@ -242,6 +260,7 @@ bool MainWindow::spaceEnabled() const {
 void MainWindow::updateState() {
     const auto& state = model_.state();
     space_->setEnabled(spaceEnabled());
+    if (cardAction_) cardAction_->setEnabled(state.is(ConnectionState::Kind::connected) || model_.card().active());
     liveButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::liveView, state, model_.card().active()));
     afButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::autofocus, state));
     updateCentre();

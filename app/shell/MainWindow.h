@@ -113,6 +113,7 @@ private:
     ui::GlassButton* liveButton_ = nullptr;
     ui::GlassButton* afButton_ = nullptr;
     QAction* inspectorToggle_ = nullptr;
+    QAction* cardAction_ = nullptr;
     CameraMenu* cameraMenu_ = nullptr;
     WarningStrip* warning_;
     QStackedWidget* centreStack_;

@@ -346,6 +346,65 @@ TEST_F(CardBrowserTest, clicksSelectWithCtrlAndShiftAndTheInfoRowFollows) {
     EXPECT_TRUE(bar()->importSelectedButton()->isEnabled());
 }
 
+TEST_F(CardBrowserTest, theKeyboardMovesSelectsExtendsAndOpensInTheGrid) {
+    openCard(24);
+    window.resize(1024, 700);
+    QApplication::sendPostedEvents();
+    ASSERT_TRUE(grid()->hasFocus()) << "the grid takes the keyboard when the card is shown";
+    const int columns = grid()->gridLayout().columns;
+    ASSERT_GE(columns, 2);
+    struct Step {
+        QKeyCombination key;
+        int current;
+        std::vector<int> selected;
+    };
+    const std::vector<Step> steps{
+        {Qt::Key_Right, 1, {1}},
+        {Qt::Key_Down, 1 + columns, {1 + columns}},
+        {QKeyCombination(Qt::ShiftModifier, Qt::Key_Left), columns, {columns, 1 + columns}},
+        {QKeyCombination(Qt::ShiftModifier, Qt::Key_Left), columns - 1, {columns - 1, columns, 1 + columns}},
+        {QKeyCombination(Qt::ControlModifier, Qt::Key_Home), 0, {columns - 1, columns, 1 + columns}},
+        {QKeyCombination(Qt::ControlModifier, Qt::Key_Space), 0, {0, columns - 1, columns, 1 + columns}},
+        {Qt::Key_Up, 0, {0}},  // the first row stops there
+        {Qt::Key_End, 23, {23}},
+        {Qt::Key_Right, 23, {23}},
+        {QKeyCombination(Qt::ControlModifier, Qt::Key_A), 23, {}},  // all, checked below
+        {Qt::Key_Escape, 23, {}},
+    };
+    for (const Step& s : steps) {
+        QTest::keyClick(grid(), s.key.key(), s.key.keyboardModifiers());
+        EXPECT_EQ(grid()->currentIndex(), s.current) << QKeySequence(s.key).toString().toStdString();
+        if (s.key == QKeyCombination(Qt::ControlModifier, Qt::Key_A))
+            EXPECT_EQ(card().selection().size(), 24u);
+        else
+            EXPECT_EQ(card().selection(), ids(s.selected)) << QKeySequence(s.key).toString().toStdString();
+    }
+    // The current cell is scrolled into view, and Enter opens it; Esc comes back to it.
+    EXPECT_TRUE(grid()->viewport()->rect().intersects(grid()->visualRect(23)));
+    QTest::keyClick(grid(), Qt::Key_Home);
+    QTest::keyClick(grid(), Qt::Key_Right);
+    QTest::keyClick(grid(), Qt::Key_Return);
+    ASSERT_EQ(browser()->page(), CardBrowser::Page::large);
+    EXPECT_EQ(card().focus(), idAt(1));
+    EXPECT_TRUE(browser()->large()->hasFocus());
+    QTest::keyClick(browser()->large(), Qt::Key_Right);
+    QTest::keyClick(browser()->large(), Qt::Key_Escape);
+    ASSERT_EQ(browser()->page(), CardBrowser::Page::grid);
+    EXPECT_TRUE(grid()->hasFocus());
+    EXPECT_EQ(grid()->currentIndex(), 2);
+    // Space is the grid's own there, never the shutter.
+    const std::size_t shots = h.model->shots().size();
+    QTest::keyClick(grid(), Qt::Key_Space);
+    EXPECT_EQ(card().selection(), ids({2}));
+    EXPECT_EQ(h.model->shots().size(), shots);
+    // Back to the tether view by the menu's key, and the filmstrip has the keyboard.
+    QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(window.showsCard());
+    QTest::keyClick(&window, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(window.showsCard());
+    EXPECT_TRUE(grid()->hasFocus());
+}
+
 TEST_F(CardBrowserTest, largeViewStepsWithArrowsShowsChevronsWhereThereIsMoreAndEscapeReturns) {
     openCard(24);
     QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, Qt::NoModifier,
