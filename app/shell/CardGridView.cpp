@@ -1,9 +1,11 @@
 #include "app/shell/CardGridView.h"
 
 #include "app/card/CardModel.h"
+#include "app/shell/CardGridAccessible.h"
 #include "app/shell/CardTexts.h"
 #include "ui/theme/Theme.h"
 
+#include <QAccessible>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -20,6 +22,9 @@ constexpr int frameCachePixels = 12'000'000;
 
 CardGridView::CardGridView(CardModel& card, QWidget* parent)
     : QAbstractScrollArea(parent), card_(card), frames_(frameCachePixels) {
+    // Once per process: the painted cells have no widgets a screen reader could find.
+    static const bool accessible = (QAccessible::installFactory(&CardGridAccessible::create), true);
+    Q_UNUSED(accessible);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -32,6 +37,11 @@ CardGridView::CardGridView(CardModel& card, QWidget* parent)
     connect(&card_, &CardModel::itemsChanged, this, &CardGridView::itemsChanged);
     connect(&card_, &CardModel::itemUpdated, this, &CardGridView::itemUpdated);
     connect(&card_, &CardModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&card_, &CardModel::selectionChanged, this, [this] {
+        if (!QAccessible::isActive()) return;
+        QAccessibleEvent event(this, QAccessible::SelectionWithin);
+        QAccessible::updateAccessibility(&event);
+    });
     // Back from the large view, the ring is on the picture last shown there.
     connect(&card_, &CardModel::focusChanged, this, [this] {
         if (const auto& focus = card_.focus()) current_ = *focus;
@@ -93,6 +103,15 @@ void CardGridView::setCurrent(int index) {
     if (before >= 0) viewport()->update(ringRect(before));
     viewport()->update(ringRect(index));
     scrollToIndex(index);
+    announceCurrent();
+}
+
+void CardGridView::announceCurrent() {
+    const int index = currentIndex();
+    if (!hasFocus() || index < 0 || !QAccessible::isActive()) return;
+    QAccessibleEvent event(this, QAccessible::Focus);
+    event.setChild(index);
+    QAccessible::updateAccessibility(&event);
 }
 
 std::optional<int> CardGridView::target(int key, int from) const {
@@ -121,6 +140,10 @@ void CardGridView::itemsChanged() {
     rows_.reserve(static_cast<int>(items.size()));
     for (std::size_t i = 0; i < items.size(); ++i) rows_.insert(items[i].id, static_cast<int>(i));
     if (items.empty()) frames_.clear();
+    if (QAccessible::isActive()) {
+        if (auto* accessible = dynamic_cast<CardGridAccessible*>(QAccessible::queryAccessibleInterface(this)))
+            accessible->listRebuilt();
+    }
     relayout();
 }
 
@@ -294,6 +317,7 @@ void CardGridView::focusInEvent(QFocusEvent* event) {
     if (const int index = currentIndex(); index >= 0) {
         viewport()->update(ringRect(index));
         scrollToIndex(index);
+        announceCurrent();
     }
 }
 

@@ -36,6 +36,7 @@ public:
     explicit CardGridView(CardModel& card, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(CardGridView)
 
+    CardModel& card() const { return card_; }
     const CardGridLayout& gridLayout() const { return layout_; }
     // The cells in view: [first, last) in the card's list.
     std::pair<int, int> visibleRange() const;
@@ -75,6 +76,8 @@ private:
     // Where a key moves the current cell; none for a key that does not move it.
     std::optional<int> target(int key, int from) const;
     void setCurrent(int index);
+    // Tells a screen reader that the current cell has the keyboard.
+    void announceCurrent();
     // The current cell's ring, in the gap around the cell.
     QRect ringRect(int index) const;
     int top() const;

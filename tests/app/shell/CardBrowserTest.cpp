@@ -21,6 +21,7 @@
 #include "ui/components/SegmentedControl.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -403,6 +404,42 @@ TEST_F(CardBrowserTest, theKeyboardMovesSelectsExtendsAndOpensInTheGrid) {
     QTest::keyClick(&window, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_TRUE(window.showsCard());
     EXPECT_TRUE(grid()->hasFocus());
+}
+
+TEST_F(CardBrowserTest, aScreenReaderSeesTheCellsWithTheirNamesStatesAndTheKeyboardsCell) {
+    openCard(24);
+    window.resize(1024, 700);
+    QApplication::sendPostedEvents();
+    ASSERT_LT(grid()->visibleRange().second, 24) << "the last cells are scrolled away";
+    card().click(idAt(3));
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(grid());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->role(), QAccessible::List);
+    EXPECT_EQ(list->text(QAccessible::Name), QStringLiteral("カードの写真"));
+    ASSERT_EQ(list->childCount(), 24);
+    for (int i : {0, 3, 23}) {
+        QAccessibleInterface* cell = list->child(i);
+        ASSERT_NE(cell, nullptr) << i;
+        const CardItem& item = card().items()[static_cast<std::size_t>(i)];
+        EXPECT_EQ(cell->role(), QAccessible::ListItem);
+        EXPECT_EQ(cell->text(QAccessible::Name), item.name);
+        EXPECT_EQ(cell->parent(), list);
+        EXPECT_EQ(list->indexOfChild(cell), i);
+        EXPECT_EQ(cell->state().selected, i == 3) << i;
+        const QString description = cell->text(QAccessible::Description);
+        EXPECT_TRUE(description.contains(CardTexts::dateTime(item.captured))) << description.toStdString();
+        EXPECT_TRUE(description.contains(item.imported ? QStringLiteral("取り込み済み") : QStringLiteral("未取り込み")));
+        // Hit testing agrees with the painted cell.
+        if (cell->state().offscreen) continue;
+        EXPECT_EQ(list->childAt(cell->rect().center().x(), cell->rect().center().y()), cell) << i;
+    }
+    EXPECT_TRUE(list->child(23)->state().offscreen);
+    // The keyboard's cell is the focused child.
+    grid()->setFocus();
+    QTest::keyClick(grid(), Qt::Key_Right);
+    ASSERT_NE(list->focusChild(), nullptr);
+    EXPECT_EQ(list->focusChild()->text(QAccessible::Name), card().items()[1].name);
+    EXPECT_TRUE(list->focusChild()->state().focused);
 }
 
 TEST_F(CardBrowserTest, largeViewStepsWithArrowsShowsChevronsWhereThereIsMoreAndEscapeReturns) {
