@@ -1,5 +1,7 @@
 #include "app/doctor/UsbDoctor.h"
 
+#include "camera/usb/UdevRule.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -320,23 +322,11 @@ std::vector<UsbDoctor::Holder> UsbDoctor::holders(const QString& node, const Pla
 }
 
 QString UsbDoctor::installedRule(const Places& places) {
-    for (const QString& directory : places.ruleDirectories) {
-        const QString path = QDir(directory).filePath(places.ruleName);
-        if (QFileInfo(path).isFile()) return path;
-    }
-    return {};
+    return camera::UdevRule::installed(places.ruleDirectories, places.ruleName);
 }
 
 QString UsbDoctor::ruleInstallCommand(const Places& places) {
-    return QStringLiteral(
-               "printf '%s\\n' 'SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", "
-               "ATTR{idVendor}==\"04b0\", "
-               "TAG+=\"uaccess\"' 'SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", "
-               "ENV{ID_USB_INTERFACES}==\"*:0601??:*\", TAG+=\"uaccess\"' | sudo tee "
-               "/etc/udev/rules.d/%1 "
-               ">/dev/null && sudo udevadm control --reload && sudo udevadm trigger --action=add "
-               "--subsystem-match=usb")
-        .arg(places.ruleName);
+    return camera::UdevRule::installCommand(places.ruleName);
 }
 
 std::vector<DoctorFinding> UsbDoctor::examine(const Camera& camera, const Places& places) {

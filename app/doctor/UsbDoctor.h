@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/doctor/DoctorFinding.h"
+#include "camera/usb/UdevRule.h"
 #include "camera/usb/UsbTransport.h"
 
 #include <QCoreApplication>
@@ -24,12 +25,8 @@ public:
     struct Places {
         QString devices = QStringLiteral("/sys/bus/usb/devices");
         QString proc = QStringLiteral("/proc");
-        // Where udev reads rules from, in its own order of precedence.
-        QStringList ruleDirectories = {
-            QStringLiteral("/etc/udev/rules.d"), QStringLiteral("/run/udev/rules.d"),
-            QStringLiteral("/usr/local/lib/udev/rules.d"), QStringLiteral("/usr/lib/udev/rules.d"),
-            QStringLiteral("/lib/udev/rules.d")};
-        QString ruleName = QStringLiteral("60-pexil-camera.rules");
+        QStringList ruleDirectories = camera::UdevRule::directories();
+        QString ruleName = camera::UdevRule::fileName;
         // The group the rule gives the device to, for sessions without a seat.
         QString ruleGroup = QStringLiteral("plugdev");
         // The asking program: its own hold on a camera is no problem.

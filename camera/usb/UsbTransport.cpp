@@ -1,5 +1,6 @@
 #include "camera/usb/UsbTransport.h"
 
+#include "camera/usb/UdevRule.h"
 #include "camera/usb/UsbContainer.h"
 #include "camera/usb/UsbDescriptors.h"
 
@@ -118,10 +119,7 @@ QString addressText(UsbAddress address) {
 }
 
 QString permissionMessage() {
-    return QStringLiteral(
-        "USB のカメラを開く権限がない。Pexil の udev ルールを入れ、カメラをつなぎ直してください: "
-        "sudo cp packaging/udev/60-pexil-camera.rules /etc/udev/rules.d/ && "
-        "sudo udevadm control --reload && sudo udevadm trigger");
+    return UdevRule::permissionHint(UdevRule::installed());
 }
 
 QString busyMessage() {
