@@ -179,6 +179,11 @@ public:
     // Stops a running import after the file in transfer: that one is finished and kept, the
     // rest stay on the card as they were, the summary says how many.
     void cancelImport();
+    // What an import cut by the camera's loss left on the card, as far as this card still has
+    // it and it is not imported yet: offered when the same camera is back.
+    CardItems resumable() const;
+    // Imports resumable().
+    void resumeImport();
 
     // The list's order: by (captured, id) descending, an item without a date older than any
     // dated one; stable.
@@ -258,6 +263,8 @@ private:
     std::optional<QString> lastSummary_;
     bool lastImportFailed_ = false;
     bool cancelRequested_ = false;
+    std::set<QString> cut_;  // ids an import cut by the camera's loss did not reach
+    QString cutSerial_;      // of the camera that import was reading
     bool writeLocations_ = true;
 
     std::set<QString> thumbnailRequested_;

@@ -20,6 +20,18 @@ void CardModel::importAll() {
     startImport(unimported());
 }
 
+CardItems CardModel::resumable() const {
+    CardItems out;
+    if (cut_.empty() || serial() != cutSerial_) return out;
+    for (const CardItem& item : items_)
+        if (!item.imported && cut_.count(item.id) > 0) out.push_back(item);
+    return out;
+}
+
+void CardModel::resumeImport() {
+    startImport(resumable());
+}
+
 void CardModel::cancelImport() {
     if (!importPhase_ || cancelRequested_) return;
     cancelRequested_ = true;
@@ -30,6 +42,7 @@ bool CardModel::startImport(CardItems list) {
     if (list.empty() || importPhase_) return false;
     setLastSummary(std::nullopt);
     cancelRequested_ = false;
+    cut_.clear();
     // Set before the task starts, so that a second request in the same turn is refused too.
     setImportPhase(ImportPhase::downloading(0, static_cast<int>(list.size())));
     scope_.spawn(runImport(std::move(list)));
@@ -51,6 +64,7 @@ async::Task<void> CardModel::runImport(CardItems list) {
     QStringList saved;
     QStringList failedNames;
     int left = 0;
+    std::set<QString> failedIds;
     for (int i = 0; i < total; ++i) {
         if (cancelRequested_) {
             left = total - i;
@@ -70,6 +84,7 @@ async::Task<void> CardModel::runImport(CardItems list) {
         }
         if (failure) {
             failedNames << item.name;
+            failedIds.insert(item.id);
             write(QString::fromUtf8("取り込み失敗 ") + item.name + QString::fromUtf8(": ") +
                   *failure);
         } else {
@@ -91,6 +106,13 @@ async::Task<void> CardModel::runImport(CardItems list) {
     QString text = summary(static_cast<int>(saved.size()),
                            saved.isEmpty() ? std::nullopt : written, failedNames);
     if (left > 0) text += localized("。中止しました（%1 枚はカードに残っています）").arg(left);
+    // Files that failed because the camera went away stay on the card; the same camera back,
+    // the import goes on with them alone.
+    if (!failedIds.empty() && !link_.camera()) {
+        cut_ = std::move(failedIds);
+        cutSerial_ = serialNumber;
+        text += localized("。カメラがつながると続きを取り込めます");
+    }
     cancelRequested_ = false;
     lastImportFailed_ = !failedNames.isEmpty() || left > 0;
     setLastSummary(text);

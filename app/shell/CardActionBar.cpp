@@ -35,6 +35,7 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
       importSelected_(new QPushButton(this)),
       importAll_(new QPushButton(this)),
       cancel_(new QPushButton(QStringLiteral("中止"), this)),
+      resume_(new QPushButton(this)),
       geoLine_(new QHBoxLayout) {
     setFixedHeight(barHeight);
     // Two rows, so that nothing is cut at the window's smallest widths: what the import
@@ -77,8 +78,9 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
     geoLine->addWidget(writeLocations_, 0, Qt::AlignVCenter);
     column->addLayout(geoLine);
 
-    for (QPushButton* b : {cancel_, importSelected_, importAll_}) {
-        b->setFocusPolicy(Qt::NoFocus);
+    for (QPushButton* b : {cancel_, resume_, importSelected_, importAll_}) {
+        // Reached with Tab from the grid; Space is theirs while the card is shown.
+        b->setFocusPolicy(Qt::StrongFocus);
         b->setFont(ui::Theme::font(12, QFont::Medium));
         b->setMinimumHeight(28);
         // A button keeps its whole text; the status beside it gives way.
@@ -90,6 +92,7 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
         QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px;"
                        " padding: 4px 14px; }"
                        "QPushButton:hover { background: %3; }"
+                       "QPushButton:focus { border: 2px solid %2; }"
                        "QPushButton:disabled { background: %4; color: %5; }")
             .arg(ui::Theme::amber().name(), ui::Theme::onAmber().name(),
                  ui::Theme::amber().lighter(112).name(), ui::Theme::surfaceRaised().name(),
@@ -98,14 +101,20 @@ CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo
         QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px;"
                        " padding: 4px 14px; }"
                        "QPushButton:hover { background: %3; }"
+                       "QPushButton:focus { border: 1px solid %5; }"
                        "QPushButton:disabled { color: %4; }")
             .arg(ui::Theme::surfaceRaised().name(), ui::Theme::text().name(),
-                 ui::Theme::surfaceRaised().lighter(130).name(), ui::Theme::dimmer().name()));
+                 ui::Theme::surfaceRaised().lighter(130).name(), ui::Theme::dimmer().name(),
+                 ui::Theme::amber().name()));
 
     connect(importSelected_, &QPushButton::clicked, &card_, &CardModel::importSelected);
     connect(importAll_, &QPushButton::clicked, &card_, &CardModel::importAll);
     cancel_->setToolTip(QStringLiteral("転送中のファイルを保存したところで止めます。残りはカードに残ります"));
     cancel_->setStyleSheet(importSelected_->styleSheet());
+    resume_->setStyleSheet(importSelected_->styleSheet());
+    resume_->setToolTip(QStringLiteral("カメラとの接続が切れて取り込めなかった写真だけを取り込みます"));
+    resume_->hide();
+    connect(resume_, &QPushButton::clicked, &card_, &CardModel::resumeImport);
     cancel_->hide();
     connect(cancel_, &QPushButton::clicked, this, [this] {
         card_.cancelImport();
@@ -168,6 +177,9 @@ void CardActionBar::refresh() {
         cancel_->setText(QStringLiteral("中止"));
     }
     cancel_->setVisible(status_ == Status::downloading);
+    const std::size_t resumable = importing ? 0 : card_.resumable().size();
+    resume_->setText(CardTexts::resumeText(resumable));
+    resume_->setVisible(resumable > 0);
     if (status_ == Status::downloading) {
         progress_->setRange(0, std::max(1, phase->total));
         progress_->setValue(phase->done);

@@ -45,6 +45,7 @@ public:
     QPushButton* importSelectedButton() const { return importSelected_; }
     QPushButton* importAllButton() const { return importAll_; }
     QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* resumeButton() const { return resume_; }
     QProgressBar* progressBar() const { return progress_; }
     CardSpinner* geotagSpinner() const { return spinner_; }
     QLabel* summaryMark() const { return summaryMark_; }
@@ -74,6 +75,7 @@ private:
     QPushButton* importSelected_;
     QPushButton* importAll_;
     QPushButton* cancel_;
+    QPushButton* resume_;
     QHBoxLayout* geoLine_;
 };
 

@@ -49,6 +49,10 @@ QString importAllText(std::size_t count) {
     return QStringLiteral("未取り込みをすべて取り込む（") + n(qint64(count)) + QStringLiteral("）");
 }
 
+QString resumeText(std::size_t count) {
+    return QStringLiteral("続きを取り込む（") + n(qint64(count)) + QStringLiteral(" 枚）");
+}
+
 QString importAllWaitHelp() {
     return QStringLiteral("カードの一覧が出そろってから使えます");
 }

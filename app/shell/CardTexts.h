@@ -37,6 +37,8 @@ QString selectedCount(std::size_t selected);
 QString importSelectedText(int count);
 QString importAllText(std::size_t count);
 QString importAllWaitHelp();
+// The offer after an import cut by the camera's loss, when the camera is back.
+QString resumeText(std::size_t count);
 
 // The status line's text for the case that applies (the summary itself in its case).
 QString statusText(const std::optional<ImportPhase>& phase, const std::optional<QString>& summary,

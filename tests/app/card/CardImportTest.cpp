@@ -246,6 +246,50 @@ TEST(CardImport, CameraLostDuringImportFailsTheRest) {
     EXPECT_EQ(h.ledger->keys().size(), 1u);
 }
 
+// The same camera back, the import goes on with what the loss left, and only that: a picture
+// taken meanwhile is not part of it.
+TEST(CardImport, AnImportCutByALossGoesOnWithTheRestWhenTheCameraIsBack) {
+    CardHarness h;
+    h.connectSettled(5);
+    // Three of the five chosen: the offer afterwards is about those alone.
+    std::set<QString> chosen;
+    for (std::size_t i = 0; i < 3; ++i) chosen.insert(h.card->items()[i].id);
+    h.card->select(chosen);
+    QObject::connect(h.card.get(), &CardModel::fileImported,
+                     [&](int done, int, const QString&, const std::optional<QString>&) {
+                         if (done != 1) return;
+                         h.source->remove(h.device);
+                         h.camera->unplug();
+                     });
+    h.card->importSelected();
+    ASSERT_TRUE(finished(h));
+    QObject::disconnect(h.card.get(), &CardModel::fileImported, nullptr, nullptr);
+    const QString summary = *h.card->lastSummary();
+    EXPECT_TRUE(summary.endsWith(QString::fromUtf8("。カメラがつながると続きを取り込めます")))
+        << summary.toStdString();
+    EXPECT_TRUE(h.card->lastImportFailed());
+    EXPECT_EQ(destinationFiles(h).size(), 1) << "no partial file of the one in transfer";
+    EXPECT_EQ(h.ledger->keys().size(), 1u);
+    ASSERT_TRUE(h.settle([&] { return h.card->items().empty(); }));
+    EXPECT_TRUE(h.card->resumable().empty()) << "nothing to offer without the camera";
+
+    // The same camera and card back.
+    h.makeCamera(h.cameraOptions(5));
+    h.plug();
+    ASSERT_TRUE(h.settle([&] { return h.link->cardSettled() && h.card->items().size() == 5u; }));
+    std::set<QString> offered;
+    for (const CardItem& item : h.card->resumable()) offered.insert(item.id);
+    EXPECT_EQ(offered.size(), 2u);
+    EXPECT_TRUE(std::includes(chosen.begin(), chosen.end(), offered.begin(), offered.end()));
+    h.card->resumeImport();
+    ASSERT_TRUE(finished(h));
+    EXPECT_EQ(*h.card->lastSummary(), QString::fromUtf8("2 枚を取り込みました"));
+    EXPECT_EQ(destinationFiles(h).size(), 3);
+    EXPECT_EQ(h.ledger->keys().size(), 3u);
+    EXPECT_EQ(h.card->unimported().size(), 2u) << "the two never chosen";
+    EXPECT_TRUE(h.card->resumable().empty());
+}
+
 // Stopped after the first file: that file is kept, the rest stays on the card, the ledger
 // knows only what arrived, and a second import takes exactly the rest.
 TEST(CardImport, ACancelledImportKeepsWhatArrivedAndASecondRunTakesTheRest) {
