@@ -98,5 +98,32 @@ TEST_F(CameraLinkUsb, ARemovedSessionFallsBackToDetectedWhileUsbStillShowsTheCam
     EXPECT_EQ(h.lost.front(), QString::fromUtf8("カメラが取り外されました"));
 }
 
+// Pulled out while working and plugged in again: the watcher's news reopens it, with nobody
+// choosing 接続 again.
+TEST_F(CameraLinkUsb, ACameraPulledOutAndPluggedInAgainIsReopenedByItself) {
+    auto plugged = testbed.add(nikon(5, 1));
+    ASSERT_TRUE(until([&] { return h.hasLine("USB にカメラ: D850"); }));
+    h.makeCamera();
+    h.plug();
+    h.link->open();
+    ASSERT_TRUE(h.waitUntil([&] { return h.isReady(); }));
+
+    h.unplug();
+    testbed.unplug(plugged);
+    ASSERT_TRUE(until([&] { return h.link->phase().kind == Kind::searching; }));
+    ASSERT_EQ(h.lost.size(), 1U);
+    const std::size_t before = h.phases.size();
+
+    plugged = testbed.add(nikon(7, 0));
+    ASSERT_TRUE(until([&] { return h.link->phase().kind == Kind::detected; }));
+    h.makeCamera();
+    h.plug();
+    ASSERT_TRUE(h.waitUntil([&] { return h.isReady(); }));
+    EXPECT_EQ(h.readies, 2);
+    std::vector<Kind> seen;
+    for (std::size_t i = before; i < h.phases.size(); ++i) seen.push_back(h.phases[i].kind);
+    EXPECT_EQ(seen, (std::vector<Kind>{Kind::detected, Kind::opening, Kind::preparing, Kind::ready}));
+}
+
 }  // namespace
 }  // namespace pexil::testing
