@@ -3,6 +3,7 @@
 #include "app/geo/ExifTool.h"
 #include "app/geo/GeoStore.h"
 #include "kit/async/VirtualRuntime.h"
+#include "support/ScopedEnvironment.h"
 #include "tools/pexilctl/LineText.h"
 
 #include <QDir>
@@ -33,17 +34,6 @@ struct Outcome {
 // the ledger live in a temporary home.
 class CardCommand : public ::testing::Test {
 protected:
-    CardCommand() : home_(qgetenv("HOME")), state_(qgetenv("XDG_STATE_HOME")) {
-        qputenv("HOME", dir.path().toUtf8());
-        qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
-    }
-    ~CardCommand() override {
-        qputenv("HOME", home_);
-        if (state_.isEmpty())
-            qunsetenv("XDG_STATE_HOME");
-        else
-            qputenv("XDG_STATE_HOME", state_);
-    }
 
     QString support() const { return dir.filePath(QStringLiteral("support")); }
     QString dest() const { return dir.filePath(QStringLiteral("pictures")); }
@@ -74,8 +64,9 @@ protected:
     QTemporaryDir dir;
 
 private:
-    QByteArray home_;
-    QByteArray state_;
+    testing::ScopedEnvironment environment_{
+        {"HOME", dir.path().toUtf8()},
+        {"XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8()}};
 };
 
 TEST_F(CardCommand, ListsTheCardNewestFirst) {

@@ -1,6 +1,7 @@
 #include "app/geo/GeoJson.h"
 #include "app/geo/GeoStore.h"
 #include "support/CommandRun.h"
+#include "support/ScopedEnvironment.h"
 #include "tests/app/geo/PictureFiles.h"
 #include "tools/pexilctl/GeoPlanCommand.h"
 
@@ -32,13 +33,6 @@ testing::PictureSpec taken(const char* text, bool gps = false) {
 class GeoPlanCommand : public ::testing::Test {
 protected:
     GeoPlanCommand() {
-        // The log and the received record live under the user's folders: point them here.
-        saved_ = {qgetenv("HOME"), qgetenv("XDG_DATA_HOME")};
-        savedState_ = qgetenv("XDG_STATE_HOME");
-        qputenv("HOME", home.path().toUtf8());
-        qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-        qputenv("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
-
         photo(QStringLiteral("DSC_0001.JPG"), testing::jpeg());
         photo(QStringLiteral("DSC_0002.JPG"), testing::jpeg(taken("2024:05:01 12:01:30")));
         photo(QStringLiteral("DSC_0003.JPG"), testing::jpeg(taken("2024:05:01 12:00:00", true)));
@@ -51,18 +45,6 @@ protected:
                          at(localNoon.addSecs(3600), 36.123456789, -0.5)};
         payloadFile = home.filePath(QStringLiteral("payload.json"));
         EXPECT_TRUE(testing::writeFile(payloadFile, GeoJson::encodePayload(payload)));
-    }
-    ~GeoPlanCommand() override {
-        const auto restore = [](const char* name, const QByteArray& value) {
-            if (value.isNull()) {
-                qunsetenv(name);
-            } else {
-                qputenv(name, value);
-            }
-        };
-        restore("HOME", saved_.first);
-        restore("XDG_DATA_HOME", saved_.second);
-        restore("XDG_STATE_HOME", savedState_);
     }
 
     void photo(const QString& name, const QByteArray& bytes) {
@@ -78,8 +60,11 @@ protected:
     QString payloadFile;
 
 private:
-    std::pair<QByteArray, QByteArray> saved_;
-    QByteArray savedState_;
+    // The log and the received record live under the user's folders: point them here.
+    testing::ScopedEnvironment environment_{
+        {"HOME", home.path().toUtf8()},
+        {"XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8()},
+        {"XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8()}};
 };
 
 TEST_F(GeoPlanCommand, PlanPrintsOneStableLinePerPictureInScanOrder) {

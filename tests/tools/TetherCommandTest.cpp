@@ -4,6 +4,7 @@
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/ptp/PTPEvent.h"
 #include "support/HostileResponder.h"
+#include "support/ScopedEnvironment.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,17 +33,6 @@ struct Outcome {
 // The log goes to the state folder: the test's home and state folder are temporary.
 class TetherCommand : public ::testing::Test {
 protected:
-    TetherCommand() : home_(qgetenv("HOME")), state_(qgetenv("XDG_STATE_HOME")) {
-        qputenv("HOME", dir.path().toUtf8());
-        qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
-    }
-    ~TetherCommand() override {
-        qputenv("HOME", home_);
-        if (state_.isEmpty())
-            qunsetenv("XDG_STATE_HOME");
-        else
-            qputenv("XDG_STATE_HOME", state_);
-    }
 
     Outcome run(QStringList args) {
         Outcome r;
@@ -62,8 +52,9 @@ protected:
     QTemporaryDir dir;
 
 private:
-    QByteArray home_;
-    QByteArray state_;
+    testing::ScopedEnvironment environment_{
+        {"HOME", dir.path().toUtf8()},
+        {"XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8()}};
 };
 
 TEST_F(TetherCommand, ShotsLandInTheDestinationAndTheOldCardStaysOnTheCard) {
