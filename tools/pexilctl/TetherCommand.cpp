@@ -6,6 +6,7 @@
 #include "app/session/SessionModel.h"
 #include "camera/service/CameraSources.h"
 #include "kit/async/Executor.h"
+#include "kit/async/NextSignal.h"
 #include "kit/async/Sleep.h"
 #include "kit/liveview/NikonLiveView.h"
 #include "tools/pexilctl/EventLoop.h"
@@ -177,7 +178,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         // Tethering as the application does it: every fresh shot is saved until stopped.
         co_await pollUntil([] { return false; }, request.seconds);
         model.disconnectCamera();
-        co_await pollUntil([&model] { return model.state() == ConnectionState::disconnected(); }, 10);
+        co_await async::until([&model] { return model.state() == ConnectionState::disconnected(); }, &model,
+                              &SessionModel::stateChanged, async::Seconds{10});
         co_return failed == 0 ? exitOK : exitFailed;
     }
 
@@ -297,7 +299,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (lost) status = exitFailed;
     co_await pollUntil([&link] { return link.downloading() == 0; }, 10);
     model.disconnectCamera();
-    co_await pollUntil([&model] { return model.state() == ConnectionState::disconnected(); }, 10);
+    co_await async::until([&model] { return model.state() == ConnectionState::disconnected(); }, &model,
+                          &SessionModel::stateChanged, async::Seconds{10});
     co_return status;
 }
 
