@@ -3,7 +3,7 @@
 // peak resident memory reported (goal: under 64 MB whatever the object's size).
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/service/CameraFile.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/VirtualRuntime.h"

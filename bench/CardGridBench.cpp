@@ -10,7 +10,7 @@
 #include "app/session/SessionModel.h"
 #include "app/shell/CardGridView.h"
 #include "camera/service/CameraAddress.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "kit/async/Clock.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Runtime.h"

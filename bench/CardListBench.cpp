@@ -5,7 +5,7 @@
 // GetObjectPropList, ≤ 1.0 without it.
 #include "app/connection/CameraLink.h"
 #include "camera/ptpip/PtpIpServer.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/Clock.h"
 #include "kit/async/Executor.h"

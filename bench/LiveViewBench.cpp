@@ -2,7 +2,7 @@
 // same virtual camera: the live view object must add next to nothing per frame (goal: a
 // ratio of at least 0.95).
 #include "camera/service/CameraDevice.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/liveview/NikonLiveView.h"

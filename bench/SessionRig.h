@@ -7,7 +7,7 @@
 #include "app/session/Log.h"
 #include "app/session/SessionModel.h"
 #include "app/shots/PictureMemory.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "camera/virtual/VirtualTransport.h"

@@ -5,7 +5,7 @@
 // application; the shutter is pressed on the camera body.
 #include "app/connection/CameraLink.h"
 #include "camera/ptpip/PtpIpServer.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "kit/async/Executor.h"
 #include "kit/ptp/PTPEvent.h"
 

@@ -6,7 +6,7 @@
 #include "app/session/SessionModel.h"
 #include "app/shell/MainWindow.h"
 #include "app/shell/SettingsWindow.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/usb/UsbCameraWatcher.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/service/CameraFile.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Sleep.h"
 #include "kit/ptp/PTPCamera.h"

@@ -6,7 +6,7 @@
 #include "app/geo/GeoStore.h"
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "tools/pexilctl/CommandLine.h"
 #include "tools/pexilctl/EventLoop.h"
 #include "tools/pexilctl/LineText.h"

@@ -4,7 +4,7 @@
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
 #include "app/session/SessionModel.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "kit/async/Executor.h"
 #include "kit/async/NextSignal.h"
 #include "kit/async/Sleep.h"

@@ -7,7 +7,7 @@
 #include "app/card/CardModel.h"
 #include "app/geo/GeoStore.h"
 #include "camera/service/CameraFileSource.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"

@@ -5,7 +5,7 @@
 // waitUntil (time stands still), and move time only while the camera is idle.
 #include "app/connection/CameraLink.h"
 #include "camera/ptpip/PtpIpServer.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"
 

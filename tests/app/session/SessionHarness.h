@@ -6,7 +6,7 @@
 // still), and move time with runFor.
 #include "app/session/SessionModel.h"
 #include "camera/ptpip/PtpIpServer.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"

@@ -5,7 +5,7 @@
 // preference store, support folder and destination in a temporary folder.
 #include "app/session/Log.h"
 #include "app/session/SessionModel.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"
 
@@ -34,6 +34,7 @@ public:
         options.wallClock = [wall = wallMs] {
             return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
         };
+        vcamOptions = options;
         auto made = camera::VirtualCamera::create(options);
         if (!made) throw std::runtime_error(made.error().toStdString());
         vcam = made.value();
@@ -73,6 +74,13 @@ public:
     void unplug() {
         source->remove(device);
         vcam->unplug();
+    }
+    // The same body and card plugged in again after unplug().
+    void plugAgain() {
+        auto made = camera::VirtualCamera::create(vcamOptions);
+        if (!made) throw std::runtime_error(made.error().toStdString());
+        vcam = made.value();
+        plug();
     }
 
     void syncWall() { wallMs->store(rt.clock().now().toMSecsSinceEpoch()); }
@@ -115,6 +123,7 @@ public:
     std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
     std::unique_ptr<Log> log;
     std::shared_ptr<camera::VirtualCamera> vcam;
+    camera::VirtualCamera::Options vcamOptions;
     camera::ManualSource* source = nullptr;
     std::shared_ptr<camera::CameraDevice> device;
     std::unique_ptr<SessionModel> model;

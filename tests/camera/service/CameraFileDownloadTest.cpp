@@ -1,6 +1,6 @@
 // Which side a failed download blames: the camera's or the destination's.
 #include "camera/service/CameraFile.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/VirtualRuntime.h"
 

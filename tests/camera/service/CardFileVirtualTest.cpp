@@ -1,7 +1,7 @@
 // Card file reads through the camera service against the virtual camera in process.
 #include "camera/service/CameraFile.h"
 #include "camera/service/CameraFileSource.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/VirtualRuntime.h"

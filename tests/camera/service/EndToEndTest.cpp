@@ -2,7 +2,7 @@
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/ptpip/PtpIpTransport.h"
 #include "camera/service/CameraFile.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/ptp/PTPEvent.h"

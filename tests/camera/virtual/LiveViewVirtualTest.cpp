@@ -1,7 +1,7 @@
 // NikonLiveView against the virtual Nikon body, through the whole camera service.
 #include "camera/service/CameraDevice.h"
 #include "camera/service/CameraFile.h"
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/liveview/NikonLiveView.h"

@@ -1,4 +1,4 @@
-#include "camera/service/CameraSources.h"
+#include "camera/sources/CameraSources.h"
 
 #include "camera/ptpip/PtpIpTransport.h"
 #include "camera/usb/UsbCameraList.h"
