@@ -11,6 +11,7 @@
 #include "ui/components/ShutterButton.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/scrubber/ScrubberControl.h"
+#include "ui/theme/FocusRing.h"
 #include "ui/theme/Theme.h"
 
 #include <QCheckBox>
@@ -55,6 +56,8 @@ QWidget* row(const QString& caption, QWidget* control, QWidget* parent) {
     label->setFont(ui::Theme::font(12));
     label->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
     label->setFixedWidth(74);
+    // Screen readers take a control's label from its buddy.
+    label->setBuddy(control);
     layout->addWidget(label);
     layout->addWidget(control, 1);
     w->setMinimumHeight(26);
@@ -88,6 +91,8 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Not a stop of its own for Tab: the dials in it take the focus, and it scrolls to them.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget(scroll);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(kMargin, 22, kMargin, 12);
@@ -108,9 +113,11 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
     settingsColumn->setSpacing(10);
     settingsColumn->addWidget(sectionHeader(QStringLiteral("露出"), settings_));
     program_->setToolTip(QStringLiteral("露出モード"));
+    program_->setAccessibleName(program_->toolTip());
     settingsColumn->addWidget(program_, 0, Qt::AlignLeft);
     keepNarrow(programMenu_);
     programMenu_->setToolTip(program_->toolTip());
+    programMenu_->setAccessibleName(program_->toolTip());
     programMenu_->hide();
     settingsColumn->addWidget(programMenu_);
     settingsColumn->addWidget(row(QStringLiteral("露出計"), meter_, settings_));
@@ -138,9 +145,9 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
     outer->addWidget(scroll, 1);
 
     shutter_->setToolTip(QStringLiteral("シャッター（スペース / Ctrl+T）"));
-    shutter_->setFocusPolicy(Qt::NoFocus);
     outer->addWidget(shutter_, 0, Qt::AlignHCenter);
-    outer->addSpacing(16);
+    // The button's own edge leaves room for its focus ring: the face keeps its distance.
+    outer->addSpacing(16 - ui::FocusRing::margin);
 
     connect(shutter_, &ui::ShutterButton::clicked, &model_, &SessionModel::shoot);
     connect(program_, &ui::SegmentedControl::activated, this, [this](int index) {
@@ -227,6 +234,7 @@ void Inspector::updateProps() {
         programChoices_ = choices;
         auto* fresh = new ui::SegmentedControl(settings_);
         fresh->setToolTip(program_->toolTip());
+        fresh->setAccessibleName(program_->accessibleName());
         if (program != props.end())
             for (const QString& text : program->second.choiceTexts()) fresh->addSegment(text);
         // The layout hands back the item that held the old picker; it is ours to free.
@@ -276,6 +284,7 @@ void Inspector::updateScrubbers() {
     // Dials that stay keep their widget, so a drag or an animation in progress is not cut off.
     for (auto it = scrubbers_.begin(); it != scrubbers_.end();) {
         if (std::find(shown.begin(), shown.end(), it->first) == shown.end()) {
+            scrubberColumn_->removeWidget(it->second);
             it->second->hide();
             it->second->deleteLater();
             it = scrubbers_.erase(it);
@@ -302,6 +311,26 @@ void Inspector::updateScrubbers() {
         dial->setEnabled(model_.isWritable(prop) &&
                          std::find(adjustable.begin(), adjustable.end(), prop) != adjustable.end());
     }
+    orderTabs();
+}
+
+void Inspector::setTabOrderAfter(QWidget* previous) {
+    tabPrevious_ = previous;
+    orderTabs();
+}
+
+void Inspector::orderTabs() {
+    // Dials are made after the rest of the window, so they would come last; a disabled one
+    // takes no focus and cannot be placed, so the order is laid again whenever one changes.
+    QWidget* previous = tabPrevious_;
+    const auto follow = [&previous](QWidget* next) {
+        if (next->focusPolicy() == Qt::NoFocus) return;
+        if (previous) QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    for (int i = 0; i < scrubberColumn_->count(); ++i)
+        if (QWidget* dial = scrubberColumn_->itemAt(i)->widget()) follow(dial);
+    follow(shutter_);
 }
 
 }  // namespace pexil::shell

@@ -2,6 +2,7 @@
 
 #include "kit/ptp/PTP.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <map>
@@ -46,12 +47,16 @@ public:
     QComboBox* programMenu() const { return programMenu_; }
     BatteryIcon* battery() const { return battery_; }
     QComboBox* picker(PTP::Prop prop) const;
+    // Tab goes from `previous` down the column: the dials that can be turned, in their order,
+    // then the shutter. Kept as dials come, go and are enabled.
+    void setTabOrderAfter(QWidget* previous);
 
 private:
     void updateState();
     void updateProps();
     void updateScrubbers();
     void fillPicker(QComboBox* box, PTP::Prop prop);
+    void orderTabs();
 
     SessionModel& model_;
     ui::ElidedLabel* title_;
@@ -70,6 +75,7 @@ private:
     ui::ElidedLabel* focusMode_;
     QCheckBox* autofocusFirst_;
     ui::ShutterButton* shutter_;
+    QPointer<QWidget> tabPrevious_;
 };
 
 }  // namespace pexil::shell

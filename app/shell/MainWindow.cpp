@@ -10,11 +10,13 @@
 #include "app/shell/CardActionBar.h"
 #include "app/shell/CardBrowser.h"
 #include "app/shell/CardInfoRow.h"
+#include "app/shell/DesktopNotifier.h"
 #include "app/shell/Filmstrip.h"
 #include "app/shell/InfoRow.h"
 #include "app/shell/Inspector.h"
 #include "app/shell/PreviewPane.h"
 #include "app/shell/PreviewZoom.h"
+#include "app/shell/ShellTexts.h"
 #include "app/shell/WarmupOverlay.h"
 #include "app/shell/WarningStrip.h"
 #include "ui/components/GlassButton.h"
@@ -59,7 +61,8 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
       cardBar_(new CardActionBar(model, model.card(), model.geo(), cardPage_)),
       inspector_(new Inspector(model, this)),
       splitter_(new QSplitter(Qt::Horizontal, this)),
-      space_(new QShortcut(QKeySequence(Qt::Key_Space), this)) {
+      space_(new QShortcut(QKeySequence(Qt::Key_Space), this)),
+      notifier_(new DesktopNotifier(QDBusConnection::sessionBus(), this)) {
     setWindowTitle(QStringLiteral("Pexil"));
     setMinimumSize(minimumContent);
     resize(defaultSize);
@@ -98,9 +101,14 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
 
     buildToolbar();
     buildMenus();
+    // Tab goes from the picture to the strip, then down the inspector to the shutter.
+    QWidget::setTabOrder(preview_, filmstrip_->view());
+    inspector_->setTabOrderAfter(filmstrip_->view());
+    // The window opens with the keyboard on the strip, where the arrows step through the shots.
+    filmstrip_->view()->setFocus();
 
-    // Space is a window shortcut: a focused text field takes the key first, and no button
-    // takes focus, so nothing else is pressed by it.
+    // Space is a window shortcut: a focused text field takes the key first, and the only
+    // button that takes focus is the shutter, so nothing else is pressed by it.
     space_->setContext(Qt::WindowShortcut);
     space_->setAutoRepeat(false);
     connect(space_, &QShortcut::activated, this, [this] {
@@ -118,6 +126,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     connect(&model_, &SessionModel::isLiveChanged, this, &MainWindow::updateLiveButton);
     connect(&model_, &SessionModel::afStateChanged, this, &MainWindow::updateAFButton);
     connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);
+    connect(&model_, &SessionModel::stateChanged, this, &MainWindow::tellLoss);
     connect(&model_.card(), &CardModel::activeChanged, this, &MainWindow::updateSource);
     connect(&model_.card(), &CardModel::activeChanged, this, &MainWindow::updateState);
     updateSource();
@@ -144,6 +153,7 @@ void MainWindow::buildToolbar() {
     connect(liveButton_, &ui::GlassButton::clicked, &model_, &SessionModel::toggleLiveView);
     bar->addWidget(liveButton_);
     afButton_ = new ui::GlassButton(ui::GlassButton::Shape::Circle, bar);
+    afButton_->setAccessibleName(CameraCommands::title(CameraCommand::autofocus));
     afButton_->setToolTip(QStringLiteral("AF を実行（シャッター半押し相当、Ctrl+F）"));
     connect(afButton_, &ui::GlassButton::clicked, &model_, &SessionModel::autofocus);
     bar->addWidget(afButton_);
@@ -198,9 +208,9 @@ void MainWindow::buildMenus() {
     connect(cardAction_, &QAction::triggered, this, [this] { model_.card().setActive(true); });
 
     QMenu* window = menuBar()->addMenu(QStringLiteral("ウィンドウ(&W)"));
-    QAction* geotag = window->addAction(CameraCommands::title(CameraCommand::geotag, false));
-    geotag->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
-    connect(geotag, &QAction::triggered, this, &MainWindow::geotagRequested);
+    // The camera menu's own action: two actions with one key would make the key ambiguous,
+    // and Qt then runs neither.
+    window->addAction(cameraMenu_->action(CameraCommand::geotag));
     QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
     connect(f10, &QShortcut::activated, this, [this, file] {
@@ -235,6 +245,22 @@ void MainWindow::setCameraTrouble(CameraTrouble* trouble) {
         trouble_->update(model_.state());
     }
     updateCentre();
+}
+
+void MainWindow::tellLoss() {
+    const auto& state = model_.state();
+    if (state.is(ConnectionState::Kind::connected)) {
+        lossSaid_ = false;
+        notifier_->withdraw();
+        return;
+    }
+    const bool lost = state.is(ConnectionState::Kind::waiting) && state.text && !state.text->isEmpty();
+    if (!lost || lossSaid_) return;
+    lossSaid_ = true;
+    // The warning strip says it in the window; a photographer working in another program
+    // hears of it from the desktop.
+    if (!isActiveWindow())
+        notifier_->show(QStringLiteral("カメラとの接続が切れました"), ShellTexts::lost(*state.text, model_.reconnectAt()));
 }
 
 bool MainWindow::showsCard() const { return sourceStack_->currentWidget() == cardPage_; }
@@ -282,6 +308,7 @@ void MainWindow::updateLiveButton() {
     const bool live = model_.isLive();
     liveButton_->setIcon(ui::GlyphIconEngine::icon(live ? u"eye.fill" : u"eye", live ? ui::Theme::amber() : ui::Theme::text()));
     liveButton_->setTint(live ? ui::Theme::amber() : QColor());
+    liveButton_->setAccessibleDescription(live ? QStringLiteral("表示中") : QString());
     liveButton_->update();
 }
 

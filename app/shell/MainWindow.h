@@ -40,6 +40,8 @@ class WarningStrip;
 // information row and the filmstrip; the inspector at the right; the menus. It renders the
 // session model and calls its operations; the only state of its own is the zoom and whether
 // the inspector is shown.
+class DesktopNotifier;
+
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
@@ -53,6 +55,7 @@ public:
     // What the centre shows.
     enum class Centre { preview, waiting, warmup };
     Centre centre() const;
+    DesktopNotifier* notifier() const { return notifier_; }
     // Whether the card source (browser, information row, action bar) is shown instead of the
     // preview, its information row and the filmstrip.
     bool showsCard() const;
@@ -106,6 +109,8 @@ private:
     void updateLiveButton();
     void updateAFButton();
     void updateAlert();
+    // Once per loss: a desktop notification when the window is not the active one.
+    void tellLoss();
 
     SessionModel& model_;
     PreviewZoom* zoom_;
@@ -131,6 +136,8 @@ private:
     Inspector* inspector_;
     QSplitter* splitter_;
     QShortcut* space_;
+    DesktopNotifier* notifier_;
+    bool lossSaid_ = false;  // the current loss was told, in the window and outside it
     QMessageBox* alert_ = nullptr;
     QPointer<CameraTrouble> trouble_;
 };

@@ -4,8 +4,11 @@
 #include "app/shell/PreviewZoom.h"
 #include "app/shell/ShellTexts.h"
 #include "app/shell/ShotSelection.h"
+#include "ui/components/AccessibleRole.h"
 #include "ui/theme/Theme.h"
 
+#include <QFileInfo>
+#include <QFocusEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
@@ -35,14 +38,21 @@ double PreviewPane::wheelSteps(QPoint pixelDelta, QPoint angleDelta) {
 
 PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
     : QWidget(parent), model_(model), zoom_(zoom) {
+    ui::registerAccessibleRole<PreviewPane, QAccessible::Graphic>();
+    setAccessibleName(QStringLiteral("プレビュー"));
+    setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 150);
     for (auto signal : {&SessionModel::liveFrameChanged, &SessionModel::isLiveChanged, &SessionModel::fullPreviewChanged,
                         &SessionModel::shotsChanged, &SessionModel::selectionChanged, &SessionModel::stateChanged})
         connect(&model_, signal, this, &PreviewPane::refresh);
     connect(&model_, &SessionModel::shotUpdated, this, &PreviewPane::refresh);
-    connect(&model_, &SessionModel::incomingChanged, this, qOverload<>(&QWidget::update));
+    connect(&model_, &SessionModel::incomingChanged, this, [this] {
+        update();
+        describe();
+    });
     connect(&zoom_, &PreviewZoom::changed, this, qOverload<>(&QWidget::update));
+    describe();
 }
 
 QImage PreviewPane::image() const {
@@ -69,9 +79,19 @@ QString PreviewPane::emptyText() const {
     return ShellTexts::previewEmpty(model_.state());
 }
 
+QString PreviewPane::shownText() const {
+    if (model_.isLive()) return QStringLiteral("ライブビュー");
+    const Shot* shot = selectedShot(model_.shots(), model_.selection());
+    if (shot && !image().isNull()) return QFileInfo(shot->path).fileName();
+    return emptyText();
+}
+
+void PreviewPane::describe() { setAccessibleDescription(shownText()); }
+
 void PreviewPane::refresh() {
     zoom_.setFit(fitScale(size(), pictureSize()));
     update();
+    describe();
 }
 
 void PreviewPane::resizeEvent(QResizeEvent* event) {
@@ -87,10 +107,16 @@ void PreviewPane::paintEvent(QPaintEvent*) {
         painter.setPen(ui::Theme::dim());
         painter.setFont(ui::Theme::font(14));
         painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, emptyText());
-        return;
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset()), shown);
     }
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset()), shown);
+    ring_.paint(painter, *this, QRectF(rect()), 0);
+}
+
+void PreviewPane::focusInEvent(QFocusEvent* event) {
+    ring_.focusIn(event->reason());
+    QWidget::focusInEvent(event);
 }
 
 void PreviewPane::mouseDoubleClickEvent(QMouseEvent* event) {

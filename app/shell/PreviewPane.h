@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/theme/FocusRing.h"
+
 #include <QImage>
 #include <QPointF>
 #include <QWidget>
@@ -17,6 +19,10 @@ class PreviewZoom;
 // The large picture: the live frame while live view runs, else the selected shot's full
 // preview, else its thumbnail. Double click toggles 1:1 at the clicked point, Ctrl+wheel and
 // pinch zoom, a drag pans while zoomed in. Without a picture it says why.
+//
+// Tab reaches it (a click leaves the focus where it was). To screen readers it is a picture
+// named "プレビュー" whose description says what is shown: "ライブビュー", the shot's file
+// name, or why there is nothing.
 class PreviewPane final : public QWidget {
     Q_OBJECT
 public:
@@ -45,14 +51,19 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     bool event(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void refresh();
+    // What is shown, for the accessible description.
+    QString shownText() const;
+    void describe();
 
     SessionModel& model_;
     PreviewZoom& zoom_;
     std::optional<QPointF> dragFrom_;
     double pinch_ = 1;  // the running pinch's magnification, applied when it ends
+    ui::FocusRing ring_;
 };
 
 }  // namespace pexil::shell

@@ -1,6 +1,7 @@
 #include "app/shell/ShotListModel.h"
 
 #include "app/session/SessionModel.h"
+#include "app/shell/CardTexts.h"
 #include "app/shell/ShotSelection.h"
 
 #include <QFileInfo>
@@ -8,6 +9,26 @@
 #include <algorithm>
 
 namespace pexil::shell {
+
+namespace {
+QString accessibleText(const Shot& shot) {
+    const QString name = QFileInfo(shot.path).fileName();
+    // Until the picture is read, the time it arrived stands in for the time it was taken.
+    const bool read = shot.meta.captured.has_value();
+    const QString when =
+        CardTexts::dateTime(read ? shot.meta.captured : std::optional(shot.arrived));
+    if (when.isEmpty()) return name;
+    return name + QStringLiteral("、") + when +
+           (read ? QStringLiteral(" 撮影") : QStringLiteral(" 受信"));
+}
+
+QString accessibleDescription(const Shot& shot, bool shown) {
+    QStringList parts;
+    if (const QString summary = shot.meta.summary(); !summary.isEmpty()) parts << summary;
+    if (shown) parts << QStringLiteral("表示中");
+    return parts.join(QStringLiteral("、"));
+}
+}  // namespace
 
 ShotListModel::ShotListModel(SessionModel& model, QObject* parent) : QAbstractListModel(parent), model_(model) {
     for (const Shot& shot : model_.shots()) ids_.push_back(shot.id);
@@ -29,6 +50,9 @@ QVariant ShotListModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
         case Qt::ToolTipRole: return QFileInfo(shot->path).fileName();
         case Qt::DecorationRole: return shot->thumbnail;
+        case Qt::AccessibleTextRole: return accessibleText(*shot);
+        case Qt::AccessibleDescriptionRole:
+            return accessibleDescription(*shot, index.row() == selectedRow_);
         case IdRole: return shot->id;
         case PathRole: return shot->path;
         case SelectedRole: return index.row() == selectedRow_;
@@ -63,7 +87,11 @@ void ShotListModel::shotsChanged() {
 
 void ShotListModel::shotUpdated(const QUuid& id) {
     const int row = rowOf(id);
-    if (row >= 0) emit dataChanged(index(row), index(row), {Qt::DecorationRole});
+    // The picture read brings the time it was taken and its exposure with the thumbnail.
+    if (row >= 0)
+        emit dataChanged(
+            index(row), index(row),
+            {Qt::DecorationRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
 }
 
 void ShotListModel::selectionChanged() {
@@ -73,7 +101,8 @@ void ShotListModel::selectionChanged() {
     const int before = selectedRow_;
     selectedRow_ = row;
     for (const int r : {before, row})
-        if (r >= 0 && r < rowCount()) emit dataChanged(index(r), index(r), {SelectedRole});
+        if (r >= 0 && r < rowCount())
+            emit dataChanged(index(r), index(r), {SelectedRole, Qt::AccessibleDescriptionRole});
 }
 
 }  // namespace pexil::shell

@@ -14,6 +14,10 @@ namespace pexil::shell {
 // The session's shots as rows for the filmstrip, newest first. New shots arrive as inserted
 // rows at the top (the view keeps its scroll position and needs no full relayout); a shot
 // whose thumbnail arrives changes only its row.
+//
+// For screen readers a row's text is its file name and when it was taken ("DSC_0004.JPG、
+// 2026年12月8日 10:15:30 撮影"; the time it arrived, "受信", until its picture is read), its
+// description the exposure and whether the preview shows it ("表示中").
 class ShotListModel final : public QAbstractListModel {
     Q_OBJECT
 public:

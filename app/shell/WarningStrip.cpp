@@ -31,6 +31,7 @@ WarningStrip::WarningStrip(SessionModel& model, QWidget* parent)
     row->addWidget(button_);
     button_->setIcon(ui::GlyphIconEngine::icon(u"gearshape", ui::Theme::text()));
     button_->setToolTip(QStringLiteral("設定…"));
+    button_->setAccessibleName(button_->toolTip());
     button_->setAutoRaise(true);
     connect(button_, &QToolButton::clicked, this, &WarningStrip::destinationRequested);
     connect(&model_, &SessionModel::destinationProblemChanged, this, &WarningStrip::update);

@@ -18,6 +18,7 @@ QToolButton* button(QWidget* parent, QStringView symbol, const QString& help) {
     b->setAutoRaise(true);
     b->setFocusPolicy(Qt::NoFocus);
     b->setToolTip(help);
+    b->setAccessibleName(help);  // an icon alone says nothing to a screen reader
     return b;
 }
 }  // namespace

@@ -26,9 +26,9 @@ protected:
     // The ring's middle at `degrees` clockwise from twelve o'clock.
     QColor ringAt(const QImage& image, double degrees) {
         const double a = degrees * std::numbers::pi / 180;
-        const double r = button.width() / 2.0 - ShutterFace::lineWidth / 2;
-        return image.pixelColor(int(button.width() / 2.0 + r * std::sin(a)),
-                                int(button.height() / 2.0 - r * std::cos(a)));
+        const QRectF face = button.faceRect();
+        const double r = face.width() / 2 - ShutterFace::lineWidth / 2;
+        return image.pixelColor(int(face.center().x() + r * std::sin(a)), int(face.center().y() - r * std::cos(a)));
     }
     int clicks(QEvent::Type last = QEvent::MouseButtonRelease) {
         QSignalSpy spy(&button, &QAbstractButton::clicked);

@@ -1,5 +1,6 @@
 #include "ui/components/SegmentedControl.h"
 
+#include "ui/components/AccessibleRole.h"
 #include "ui/theme/Theme.h"
 
 #include <QAbstractButton>
@@ -16,6 +17,9 @@ class Segment final : public QAbstractButton {
 public:
     explicit Segment(QWidget* parent) : QAbstractButton(parent) {
         setCheckable(true);
+        // Read as radio buttons rather than check boxes; the control's exclusive group
+        // decides which one is on either way.
+        setAutoExclusive(true);
         setFocusPolicy(Qt::NoFocus);
         setFont(Theme::font(12, QFont::Medium));
         setIconSize(QSize(14, 14));
@@ -59,12 +63,17 @@ protected:
 
 SegmentedControl::SegmentedControl(QWidget* parent)
     : QWidget(parent), layout_(new QHBoxLayout(this)) {
+    registerAccessibleRole<SegmentedControl, QAccessible::Grouping>();
     layout_->setContentsMargins(1, 1, 1, 1);
     layout_->setSpacing(0);
     group_.setExclusive(true);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     connect(&group_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked) emit currentIndexChanged(id);
+        if (checked) {
+            // Here rather than on currentIndexChanged, which owners block while they set it.
+            setAccessibleDescription(segmentText(id));
+            emit currentIndexChanged(id);
+        }
         update();
     });
     connect(&group_, &QButtonGroup::idClicked, this, &SegmentedControl::activated);
@@ -85,6 +94,7 @@ void SegmentedControl::setSegmentText(int index, const QString& text) {
     if (QAbstractButton* b = segment(index)) {
         b->setText(text);
         b->updateGeometry();
+        if (index == currentIndex()) setAccessibleDescription(text);
     }
 }
 
@@ -106,6 +116,7 @@ void SegmentedControl::setCurrentIndex(int index) {
         group_.setExclusive(false);
         checked->setChecked(false);
         group_.setExclusive(true);
+        setAccessibleDescription(QString());
         emit currentIndexChanged(-1);
     }
 }

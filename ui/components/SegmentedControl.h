@@ -10,6 +10,9 @@ namespace pexil::ui {
 // A row of mutually exclusive segments on a rounded backing; the chosen one sits on an amber
 // pill. Segments are checkable buttons of one exclusive QButtonGroup; they take no keyboard
 // focus. currentIndexChanged() fires on every change, activated() only when the user picks.
+//
+// Screen readers meet a group (named by its owner with setAccessibleName) whose description
+// is the chosen segment's text, holding the segments as radio buttons.
 class SegmentedControl final : public QWidget {
     Q_OBJECT
     Q_PROPERTY(int currentIndex READ currentIndex WRITE setCurrentIndex NOTIFY currentIndexChanged)

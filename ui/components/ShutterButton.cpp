@@ -1,13 +1,14 @@
 #include "ui/components/ShutterButton.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 
 namespace pexil::ui {
 
 ShutterButton::ShutterButton(int size, QWidget* parent)
     : QAbstractButton(parent), size_(size), clock_(new FrameClock(FrameClock::Mode::Real, this)) {
-    setFixedSize(size, size);
-    setFocusPolicy(Qt::NoFocus);  // Space belongs to the window's shutter shortcut
+    setFixedSize(sizeHint());
+    setFocusPolicy(Qt::TabFocus);
     setAccessibleName(QStringLiteral("シャッター"));
     connect(this, &QAbstractButton::pressed, this, [this] { updateState(); });
     connect(this, &QAbstractButton::released, this, [this] { updateState(); });
@@ -50,7 +51,13 @@ void ShutterButton::onFrame() {
 void ShutterButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setOpacity(faceOpacity());
-    ShutterFace::paint(p, QRectF(rect()), look());
+    ShutterFace::paint(p, faceRect(), look());
+    ring_.paint(p, *this, faceRect(), faceRect().width() / 2);
+}
+
+void ShutterButton::focusInEvent(QFocusEvent* event) {
+    ring_.focusIn(event->reason());
+    QAbstractButton::focusInEvent(event);
 }
 
 }  // namespace pexil::ui

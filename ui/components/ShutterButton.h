@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/components/ShutterFace.h"
+#include "ui/theme/FocusRing.h"
 #include "ui/theme/FrameClock.h"
 #include "ui/theme/FrameDemand.h"
 
@@ -8,11 +9,15 @@
 
 namespace pexil::ui {
 
-// The round shutter button: no label, its whole look is a ShutterFace of size × size.
+// The round shutter button: no label, its whole look is a ShutterFace of size × size, centred
+// in a widget that leaves FocusRing::margin around it for the focus ring.
 //
 // It cannot be pressed while busy or while shutter-enabled is false (the widget is disabled
 // then). It is drawn at opacity 0.35 only when neither busy nor enabled: a busy button stays
 // bright. Accessible name "シャッター", description "撮影中" while busy.
+//
+// Tab reaches it (a click does not take the focus); Space then is still the window's shutter
+// shortcut where there is one, which does what the button does.
 //
 // Use setShutterEnabled(), not QWidget::setEnabled(), for the model's "may shoot" flag. Pressing
 // emits QAbstractButton::clicked(). Animations follow the frame clock (its own real clock unless
@@ -37,10 +42,17 @@ public:
     void setFrameClock(FrameClock* clock);
     FrameClock* frameClock() const { return clock_; }
 
-    QSize sizeHint() const override { return {size_, size_}; }
+    // Where the face is drawn.
+    QRectF faceRect() const {
+        return {FocusRing::margin, FocusRing::margin, double(size_), double(size_)};
+    }
+    QSize sizeHint() const override {
+        return {size_ + 2 * FocusRing::margin, size_ + 2 * FocusRing::margin};
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void updateState();
@@ -51,6 +63,7 @@ private:
     ShutterFace face_;
     FrameClock* clock_;
     FrameDemand demand_;
+    FocusRing ring_;
 };
 
 }  // namespace pexil::ui

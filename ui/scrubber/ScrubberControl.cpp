@@ -2,8 +2,11 @@
 
 #include "ui/theme/Theme.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEnterEvent>
+#include <QFocusEvent>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLinearGradient>
@@ -12,12 +15,14 @@
 #include <QPainterPath>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace pexil::ui {
 
 namespace {
 constexpr double slideDuration = 0.12;
+constexpr double cornerRadius = 9;
 
 // Draws `text` on one line in `rect`, shrinking the font down to `minScale` before eliding.
 void drawFitted(QPainter& p, const QRectF& rect, QFont font, const QString& text,
@@ -31,10 +36,50 @@ void drawFitted(QPainter& p, const QRectF& rect, QFont font, const QString& text
     const QString shown = QFontMetricsF(font).elidedText(text, Qt::ElideRight, rect.width());
     p.drawText(rect, align | Qt::AlignVCenter | Qt::TextSingleLine, shown);
 }
+
+// A slider to assistive tools. Its value is a text ("1/250"), which the value interface's
+// numbers cannot carry: they are the selection's index, the text is the Value text.
+class AccessibleScrubber final : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit AccessibleScrubber(ScrubberControl* dial)
+        : QAccessibleWidget(dial, QAccessible::Slider) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? dial()->selection() : QAccessibleWidget::text(t);
+    }
+
+    QVariant currentValue() const override { return dial()->baseIndex(); }
+    void setCurrentValue(const QVariant& value) override {
+        if (dial()->isEnabled()) dial()->step(value.toInt() - dial()->baseIndex());
+    }
+    QVariant minimumValue() const override { return 0; }
+    QVariant maximumValue() const override {
+        return std::max(0, int(dial()->options().size()) - 1);
+    }
+    QVariant minimumStepSize() const override { return 1; }
+
+private:
+    ScrubberControl* dial() const { return static_cast<ScrubberControl*>(object()); }
+};
+
+QAccessibleInterface* accessibleScrubber(const QString& className, QObject* object) {
+    if (className != QLatin1StringView(ScrubberControl::staticMetaObject.className()))
+        return nullptr;
+    // Qt's accessibility cache owns the interface and deletes it with the widget.
+    return new AccessibleScrubber(static_cast<ScrubberControl*>(object));
+}
 }  // namespace
 
 ScrubberControl::ScrubberControl(QWidget* parent)
     : QWidget(parent), clock_(new FrameClock(FrameClock::Mode::Real, this)) {
+    // Before anything can ask for this widget's interface and cache Qt's generic one.
+    static const bool accessible = (QAccessible::installFactory(accessibleScrubber), true);
+    (void)accessible;
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::SizeHorCursor);
     setMouseTracking(false);
@@ -76,6 +121,8 @@ void ScrubberControl::setSelection(const QString& selection) {
     const int before = baseIndex();
     selection_ = selection;
     setAccessibleDescription(selection);
+    QAccessibleValueChangeEvent valueChanged(this, baseIndex());
+    QAccessible::updateAccessibility(&valueChanged);
     if (baseIndex() != before) {
         basePosition_.animate(baseIndex(), clock_->now(), slideDuration);
         animateFrame();
@@ -178,6 +225,11 @@ void ScrubberControl::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+void ScrubberControl::focusInEvent(QFocusEvent* event) {
+    ring_.focusIn(event->reason());
+    QWidget::focusInEvent(event);
+}
+
 void ScrubberControl::enterEvent(QEnterEvent* event) {
     QWidget::enterEvent(event);
     if (!isEnabled()) return;
@@ -248,7 +300,7 @@ void ScrubberControl::paintEvent(QPaintEvent*) {
     const double h = bounds.height();
     const double now = clock_->now();
     QPainterPath shape;
-    shape.addRoundedRect(bounds, 9, 9);
+    shape.addRoundedRect(bounds, cornerRadius, cornerRadius);
     p.setClipPath(shape);
     p.fillRect(bounds, Theme::surface());
 
@@ -291,6 +343,7 @@ void ScrubberControl::paintEvent(QPaintEvent*) {
     p.setPen(isEnabled() ? Theme::dim() : Theme::dimmer());
     drawFitted(p, QRectF(10, 0, labelWidth_ - 14, h), Theme::font(11, QFont::Medium), title_,
                Qt::AlignLeft, 0.75);
+    ring_.paint(p, *this, bounds, cornerRadius);
 }
 
 }  // namespace pexil::ui

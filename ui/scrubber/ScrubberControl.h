@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/scrubber/ScrubberGeometry.h"
+#include "ui/theme/FocusRing.h"
 #include "ui/theme/FrameClock.h"
 #include "ui/theme/FrameDemand.h"
 #include "ui/theme/Tween.h"
@@ -26,6 +27,11 @@ namespace pexil::ui {
 // `selection` is the model's value: setSelection() shows it (a text not in the list shows the
 // first value). selectionChanged() fires on every change, selectionActivated() only when the
 // user picked. A change of the selected index slides the strip (ease-out 0.12 s).
+//
+// Screen readers meet it as a slider named after its title: its value text is the selection
+// ("1/250", also its accessible description), its numeric value the selection's index in
+// the list, which an assistive tool may set as a user's pick. The focus ring shows while the
+// keyboard brought the focus, not while the pointer borrows it.
 class ScrubberControl final : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString title READ title WRITE setTitle)
@@ -79,6 +85,7 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void choose(const QString& value);
@@ -99,6 +106,7 @@ private:
     double travelled_ = 0;
     ScrubberGeometry::WheelCarry wheel_;
     QPointer<QWidget> previousFocus_;
+    FocusRing ring_;
 
     Tween basePosition_;  // the strip's centred index, animated between selections
     Tween lineWidth_{1.5};

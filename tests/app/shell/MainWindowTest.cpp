@@ -28,6 +28,7 @@
 #include <QListView>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QShortcut>
 #include <QTest>
 
 namespace pexil::shell {
@@ -73,6 +74,25 @@ TEST_F(MainWindowTest, beforeConnectingTheWindowSaysNoCameraAndOffersConnect) {
     EXPECT_EQ(window.preview()->emptyText(), QStringLiteral("カメラを USB で接続してください"));
     EXPECT_EQ(window.inspector()->placeholder(), QStringLiteral("カメラをつなぐと、ここで露出や画質を変えられます。"));
     EXPECT_FALSE(window.warningStrip()->isVisibleTo(&window));
+}
+
+// A key given to two actions is ambiguous and Qt runs neither: every key has one owner, and
+// the keyboard's way to each place works.
+TEST_F(MainWindowTest, everyKeyHasOneOwnerAndTheGeotagKeyOpensTheWindow) {
+    std::map<QString, QAction*> owners;
+    for (QAction* action : window.findChildren<QAction*>()) {
+        for (const QKeySequence& key : action->shortcuts()) {
+            const auto [it, added] = owners.emplace(key.toString(), action);
+            EXPECT_TRUE(added) << key.toString().toStdString() << ": " << it->second->text().toStdString()
+                               << " / " << action->text().toStdString();
+        }
+    }
+    for (QShortcut* shortcut : window.findChildren<QShortcut*>())
+        EXPECT_FALSE(owners.count(shortcut->key().toString())) << shortcut->key().toString().toStdString();
+    int requested = 0;
+    QObject::connect(&window, &MainWindow::geotagRequested, [&] { ++requested; });
+    QTest::keyClick(&window, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(requested, 1);
 }
 
 TEST_F(MainWindowTest, connectingShowsTheCameraItsSettingsAndItsCommands) {
