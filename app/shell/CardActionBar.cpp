@@ -143,6 +143,13 @@ QString CardActionBar::geoHelp() const {
     return geoHelp_;
 }
 
+void CardActionBar::enable(QPushButton* button, bool on) {
+    // A button that had the keyboard and goes grey would hand it on to the next in the chain,
+    // the inspector's dials, where the arrows change the exposure: back to the grid instead.
+    if (!on && button->hasFocus()) focusPreviousChild();
+    button->setEnabled(on);
+}
+
 void CardActionBar::refresh() {
     const CardItems& items = card_.items();
     const std::set<QString>& selection = card_.selection();
@@ -157,9 +164,9 @@ void CardActionBar::refresh() {
     const bool importing = phase.has_value();
 
     importSelected_->setText(CardTexts::importSelectedText(selectedNew));
-    importSelected_->setEnabled(selectedNew > 0 && !importing);
+    enable(importSelected_, selectedNew > 0 && !importing);
     importAll_->setText(CardTexts::importAllText(unimported));
-    importAll_->setEnabled(unimported > 0 && !importing && !card_.loading());
+    enable(importAll_, unimported > 0 && !importing && !card_.loading());
     importAll_->setToolTip(card_.loading() ? CardTexts::importAllWaitHelp() : QString());
 
     using Kind = ImportPhase::Kind;

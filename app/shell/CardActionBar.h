@@ -58,6 +58,7 @@ protected:
 private:
     void refresh();
     void refreshGeo();
+    void enable(QPushButton* button, bool on);
 
     CardModel& card_;
     GeoStore& geo_;

@@ -283,8 +283,12 @@ void CardGridView::keyPressEvent(QKeyEvent* event) {
     const bool ctrl = modifiers.testFlag(Qt::ControlModifier);
     const auto idAt = [this](int index) { return card_.items()[static_cast<std::size_t>(index)].id; };
     if (const auto to = target(event->key(), from)) {
+        // Shift extends from the anchor, or from the cell the keyboard leaves when there is
+        // none yet; Ctrl moves only the ring; alone, the cell is chosen.
+        const bool shift = modifiers.testFlag(Qt::ShiftModifier);
+        const auto& anchor = card_.anchor();
+        if (shift && !ctrl && (!anchor || !card_.indexOf(*anchor))) card_.click(idAt(from));
         setCurrent(*to);
-        // Ctrl moves only the ring; Shift extends from the anchor; alone, the cell is chosen.
         if (!ctrl) card_.click(idAt(*to), modifiers & Qt::ShiftModifier);
         return event->accept();
     }

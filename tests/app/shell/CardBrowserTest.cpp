@@ -406,6 +406,22 @@ TEST_F(CardBrowserTest, theKeyboardMovesSelectsExtendsAndOpensInTheGrid) {
     EXPECT_TRUE(grid()->hasFocus());
 }
 
+// Chosen and imported without the mouse; when the button goes grey the keyboard comes back
+// to the grid rather than passing on to the exposure dials.
+TEST_F(CardBrowserTest, theKeyboardImportsTheChosenPicturesAndComesBackToTheGrid) {
+    openCard(24);
+    ASSERT_TRUE(grid()->hasFocus());
+    QTest::keyClick(grid(), Qt::Key_Right, Qt::ShiftModifier);
+    ASSERT_EQ(card().selection(), ids({0, 1}));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), bar()->importSelectedButton());
+    QTest::keyClick(bar()->importSelectedButton(), Qt::Key_Space);
+    ASSERT_TRUE(h.until([&] { return card().lastSummary().has_value(); }));
+    EXPECT_EQ(*card().lastSummary(), QStringLiteral("2 枚を取り込みました"));
+    EXPECT_FALSE(bar()->importSelectedButton()->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), grid());
+}
+
 TEST_F(CardBrowserTest, aScreenReaderSeesTheCellsWithTheirNamesStatesAndTheKeyboardsCell) {
     openCard(24);
     window.resize(1024, 700);
