@@ -3,6 +3,7 @@
 #include "app/geo/GeoStore.h"
 #include "app/shell/ReceiverBar.h"
 #include "ui/icons/GlyphIconEngine.h"
+#include "ui/components/ElidedLabel.h"
 #include "ui/theme/Theme.h"
 
 #include <QCheckBox>
@@ -74,33 +75,6 @@ QFont monospaced(int pixelSize) {
     font.setPixelSize(pixelSize);
     return font;
 }
-
-// One line, cut in the middle when it does not fit: a name's start and its extension say most.
-class MiddleElidedLabel final : public QLabel {
-public:
-    explicit MiddleElidedLabel(QWidget* parent) : QLabel(parent) {
-        setTextFormat(Qt::PlainText);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
-    void setFullText(const QString& text) {
-        full_ = text;
-        setToolTip(text);
-        refit();
-    }
-    const QString& fullText() const { return full_; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        refit();
-    }
-
-private:
-    void refit() {
-        setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, std::max(20, width())));
-    }
-    QString full_;
-};
 
 // A match row: a dot (green exact, blue estimated), the file name, then flush right the gap of
 // an estimated match and the position.
@@ -213,7 +187,7 @@ QWidget* GeotagWindow::sources() {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    const auto box = [&](const QString& title, QLabel*& detail, QLabel*& subtitle,
+    const auto box = [&](const QString& title, ui::ElidedLabel*& detail, QLabel*& subtitle,
                          QFileDialog* (GeotagWindow::*action)()) {
         auto* frame = new QFrame(row);
         frame->setObjectName(QStringLiteral("sourceBox"));
@@ -226,7 +200,8 @@ QWidget* GeotagWindow::sources() {
         column->setSpacing(3);
         column->addWidget(
             label(title, ui::Theme::font(11, QFont::Medium), ui::Theme::secondaryText(), frame));
-        auto* elided = new MiddleElidedLabel(frame);
+        // Cut in the middle: a name's start and its extension say most.
+        auto* elided = new ui::ElidedLabel(frame, Qt::ElideMiddle);
         elided->setFont(ui::Theme::font(12, QFont::Medium));
         detail = elided;
         column->addWidget(detail);
@@ -409,12 +384,12 @@ void GeotagWindow::adoptStored() {
 
 void GeotagWindow::update() {
     const GeoTagModel& m = *model_;
-    static_cast<MiddleElidedLabel*>(payloadDetail_)
+    payloadDetail_
         ->setFullText(m.payloadName().value_or(QStringLiteral("未選択")));
     const auto payloadSummary = m.payloadSummary();
     payloadSubtitle_->setText(payloadSummary.value_or(QString()));
     payloadSubtitle_->setVisible(payloadSummary.has_value());
-    static_cast<MiddleElidedLabel*>(folderDetail_)
+    folderDetail_
         ->setFullText(m.folder() ? QFileInfo(*m.folder()).fileName() : QStringLiteral("未選択"));
     const auto folderSummary = m.folderSummary();
     folderSubtitle_->setText(folderSummary.value_or(QString()));
@@ -495,13 +470,13 @@ void GeotagWindow::updateAlert() {
 }
 
 QString GeotagWindow::payloadDetail() const {
-    return static_cast<MiddleElidedLabel*>(payloadDetail_)->fullText();
+    return payloadDetail_->fullText();
 }
 QString GeotagWindow::payloadSubtitle() const {
     return payloadSubtitle_->isHidden() ? QString() : payloadSubtitle_->text();
 }
 QString GeotagWindow::folderDetail() const {
-    return static_cast<MiddleElidedLabel*>(folderDetail_)->fullText();
+    return folderDetail_->fullText();
 }
 QString GeotagWindow::folderSubtitle() const {
     return folderSubtitle_->isHidden() ? QString() : folderSubtitle_->text();

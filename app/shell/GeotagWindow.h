@@ -18,6 +18,10 @@ namespace pexil {
 class GeoStore;
 }
 
+namespace pexil::ui {
+class ElidedLabel;
+}  // namespace pexil::ui
+
 namespace pexil::shell {
 
 class ReceiverBar;
@@ -81,9 +85,9 @@ private:
     GeoStore& store_;
     GeoTagModel* model_;  // child
     ReceiverBar* receiverBar_ = nullptr;
-    QLabel* payloadDetail_ = nullptr;
+    ui::ElidedLabel* payloadDetail_ = nullptr;
     QLabel* payloadSubtitle_ = nullptr;
-    QLabel* folderDetail_ = nullptr;
+    ui::ElidedLabel* folderDetail_ = nullptr;
     QLabel* folderSubtitle_ = nullptr;
     QComboBox* tolerance_ = nullptr;
     QCheckBox* overwrite_ = nullptr;

@@ -3,6 +3,7 @@
 #include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
 #include "ui/icons/GlyphIconEngine.h"
+#include "ui/components/ElidedLabel.h"
 #include "ui/theme/Theme.h"
 
 #include <QCheckBox>
@@ -29,27 +30,6 @@ QLabel* caption(const QString& text, QWidget* parent) {
     return label;
 }
 
-// A path on one line, cut in the middle when it does not fit: both ends say the most.
-class PathLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-    void setPath(const QString& path) {
-        path_ = path;
-        setToolTip(path);
-        refit();
-    }
-    const QString& path() const { return path_; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        refit();
-    }
-
-private:
-    void refit() { setText(fontMetrics().elidedText(path_, Qt::ElideMiddle, std::max(40, width()))); }
-    QString path_;
-};
 
 }  // namespace
 
@@ -124,9 +104,9 @@ QWidget* SettingsWindow::saveTab() {
     auto* box = new QGroupBox(QStringLiteral("テザー保存先"), tab);
     auto* inner = new QVBoxLayout(box);
     auto* pathRow = new QHBoxLayout;
-    destination_ = new PathLabel(box);
+    // A path cut in the middle when it does not fit: both ends say the most.
+    destination_ = new ui::ElidedLabel(box, Qt::ElideMiddle);
     destination_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    destination_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto* change = new QPushButton(QStringLiteral("変更…"), box);
     connect(change, &QPushButton::clicked, this, &SettingsWindow::chooseDestination);
     pathRow->addWidget(destination_, 1);
@@ -169,7 +149,7 @@ QFileDialog* SettingsWindow::chooseDestination() {
     return dialog;
 }
 
-QString SettingsWindow::destinationText() const { return static_cast<PathLabel*>(destination_)->path(); }
+QString SettingsWindow::destinationText() const { return destination_->fullText(); }
 QString SettingsWindow::actualDestinationText() const { return actual_->text(); }
 QString SettingsWindow::problemText() const { return problem_->isHidden() ? QString() : problem_->text(); }
 QString SettingsWindow::clockText() const { return clock_->text(); }
@@ -195,7 +175,7 @@ void SettingsWindow::update() {
                               .arg(far ? ui::Theme::orange().name() : ui::Theme::dim().name()));
     syncClock_->setEnabled(model_.state().is(ConnectionState::Kind::connected));
 
-    static_cast<PathLabel*>(destination_)->setPath(model_.baseDestination());
+    destination_->setFullText(model_.baseDestination());
     actual_->setText(QStringLiteral("実際の保存先: ") + model_.destination(model_.runtime().clock().now()));
     problem_->setText(model_.destinationProblem().value_or(QString()));
     problem_->setVisible(model_.destinationProblem().has_value());

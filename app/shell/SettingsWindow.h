@@ -12,6 +12,10 @@ namespace pexil {
 class SessionModel;
 }
 
+namespace pexil::ui {
+class ElidedLabel;
+}  // namespace pexil::ui
+
 namespace pexil::shell {
 
 // The preferences, in two tabs: "一般" (automatic connection, what is known of the connected
@@ -52,7 +56,7 @@ private:
     QLabel* firmware_;
     QLabel* clock_;
     QPushButton* syncClock_;
-    QLabel* destination_;
+    ui::ElidedLabel* destination_;
     QLabel* actual_;
     QLabel* problem_;
     QCheckBox* dateSubfolder_;

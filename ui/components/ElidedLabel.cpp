@@ -4,7 +4,8 @@
 
 namespace pexil::ui {
 
-ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
+ElidedLabel::ElidedLabel(QWidget* parent, Qt::TextElideMode mode) : QLabel(parent), mode_(mode) {
+    setTextFormat(Qt::PlainText);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
@@ -29,7 +30,7 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
 }
 
 void ElidedLabel::elide() {
-    const QString shown = fontMetrics().elidedText(full_, Qt::ElideRight, width());
+    const QString shown = fontMetrics().elidedText(full_, mode_, width());
     setText(shown);
     setToolTip(shown == full_ ? QString() : full_);
 }

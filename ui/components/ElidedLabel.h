@@ -5,11 +5,12 @@
 namespace pexil::ui {
 
 // A one-line label that never widens its column: a text longer than the room it is given
-// ends in "…" and is shown whole in the tool tip.
+// ends in "…" (or has it in the middle, for names and paths whose both ends say the most)
+// and is shown whole in the tool tip.
 class ElidedLabel final : public QLabel {
     Q_OBJECT
 public:
-    explicit ElidedLabel(QWidget* parent = nullptr);
+    explicit ElidedLabel(QWidget* parent = nullptr, Qt::TextElideMode mode = Qt::ElideRight);
     Q_DISABLE_COPY_MOVE(ElidedLabel)
 
     void setFullText(const QString& text);
@@ -26,6 +27,7 @@ private:
     void elide();
 
     QString full_;
+    Qt::TextElideMode mode_;
 };
 
 }  // namespace pexil::ui
