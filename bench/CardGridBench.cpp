@@ -8,7 +8,7 @@
 #include "app/card/CardModel.h"
 #include "app/session/Log.h"
 #include "app/session/SessionModel.h"
-#include "app/shell/CardGridView.h"
+#include "app/shell/card/CardGridView.h"
 #include "camera/service/CameraAddress.h"
 #include "camera/sources/CameraSources.h"
 #include "kit/async/Clock.h"

@@ -4,8 +4,8 @@
 // It brings its own main: widgets need a QApplication.
 #include "WindowRig.h"
 
-#include "app/shell/Filmstrip.h"
-#include "app/shell/ShotListModel.h"
+#include "app/shell/main/Filmstrip.h"
+#include "app/shell/main/ShotListModel.h"
 
 #include <QListView>
 

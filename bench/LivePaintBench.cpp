@@ -5,7 +5,7 @@
 // It brings its own main: widgets need a QApplication.
 #include "WindowRig.h"
 
-#include "app/shell/PreviewPane.h"
+#include "app/shell/main/PreviewPane.h"
 #include "app/shots/JpegDecoder.h"
 
 namespace pexil::bench {

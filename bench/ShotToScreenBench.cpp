@@ -11,8 +11,8 @@
 // It brings its own main: widgets need a QApplication.
 #include "WindowRig.h"
 
-#include "app/shell/Filmstrip.h"
-#include "app/shell/PreviewPane.h"
+#include "app/shell/main/Filmstrip.h"
+#include "app/shell/main/PreviewPane.h"
 
 #include <QListView>
 

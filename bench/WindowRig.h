@@ -3,7 +3,7 @@
 // The main window on the session rig, offscreen unless a platform is asked for, and a watch on
 // a widget's paints: what a benchmark of the window needs besides the model.
 #include "SessionRig.h"
-#include "app/shell/MainWindow.h"
+#include "app/shell/main/MainWindow.h"
 #include "ui/theme/Theme.h"
 
 #include <QApplication>

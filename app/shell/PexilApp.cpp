@@ -4,8 +4,8 @@
 #include "app/doctor/DeviceDoctor.h"
 #include "app/session/Log.h"
 #include "app/session/SessionModel.h"
-#include "app/shell/MainWindow.h"
-#include "app/shell/SettingsWindow.h"
+#include "app/shell/main/MainWindow.h"
+#include "app/shell/settings/SettingsWindow.h"
 #include "camera/sources/CameraSources.h"
 #include "camera/usb/UsbCameraWatcher.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/shell/DiagnosisWindow.h"
-#include "app/shell/GeotagWindow.h"
+#include "app/shell/diagnosis/DiagnosisWindow.h"
+#include "app/shell/geotag/GeotagWindow.h"
 #include "app/shell/LaunchOptions.h"
-#include "app/shell/LogWindow.h"
-#include "app/shell/SettingsWindow.h"
+#include "app/shell/diagnosis/LogWindow.h"
+#include "app/shell/settings/SettingsWindow.h"
 #include "kit/async/Clock.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Runtime.h"

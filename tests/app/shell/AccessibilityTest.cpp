@@ -3,12 +3,12 @@
 // says which picture it is, and Tab runs picture → strip → inspector → shutter.
 #include "ShellHarness.h"
 
-#include "app/shell/CardTexts.h"
-#include "app/shell/Filmstrip.h"
-#include "app/shell/Inspector.h"
-#include "app/shell/MainWindow.h"
-#include "app/shell/PreviewPane.h"
-#include "app/shell/SourceToggle.h"
+#include "app/shell/card/CardTexts.h"
+#include "app/shell/main/Filmstrip.h"
+#include "app/shell/main/Inspector.h"
+#include "app/shell/main/MainWindow.h"
+#include "app/shell/main/PreviewPane.h"
+#include "app/shell/main/SourceToggle.h"
 #include "kit/device/ExposureLayout.h"
 #include "ui/components/SegmentedControl.h"
 #include "ui/components/ShutterButton.h"

@@ -3,7 +3,7 @@
 #include "ShellHarness.h"
 
 #include "app/shell/DesktopNotifier.h"
-#include "app/shell/MainWindow.h"
+#include "app/shell/main/MainWindow.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -3,10 +3,10 @@
 #include "ShellHarness.h"
 
 #include "app/doctor/CameraTrouble.h"
-#include "app/shell/CameraStatusMenu.h"
-#include "app/shell/CameraWaitView.h"
-#include "app/shell/DiagnosisWindow.h"
-#include "app/shell/MainWindow.h"
+#include "app/shell/main/CameraStatusMenu.h"
+#include "app/shell/main/CameraWaitView.h"
+#include "app/shell/diagnosis/DiagnosisWindow.h"
+#include "app/shell/main/MainWindow.h"
 #include "support/FakeTransport.h"
 
 #include <QClipboard>

@@ -2,9 +2,9 @@
 // offers, shows its current mode and fits the inspector at the window's smallest sizes.
 #include "ShellHarness.h"
 
-#include "app/shell/CameraStatusMenu.h"
-#include "app/shell/Inspector.h"
-#include "app/shell/MainWindow.h"
+#include "app/shell/main/CameraStatusMenu.h"
+#include "app/shell/main/Inspector.h"
+#include "app/shell/main/MainWindow.h"
 #include "camera/virtual/VirtualModel.h"
 #include "kit/device/PropFormat.h"
 #include "ui/components/SegmentedControl.h"

@@ -6,8 +6,8 @@
 #include "app/geo/GeoJson.h"
 #include "app/geo/GeoLink.h"
 #include "app/geo/GeoStore.h"
-#include "app/shell/GeotagWindow.h"
-#include "app/shell/ReceiverBar.h"
+#include "app/shell/geotag/GeotagWindow.h"
+#include "app/shell/geotag/ReceiverBar.h"
 #include "kit/async/WorkQueue.h"
 
 #include <QCheckBox>

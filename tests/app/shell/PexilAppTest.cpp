@@ -1,6 +1,6 @@
 #include "app/session/SessionModel.h"
 #include "app/shell/LaunchOptions.h"
-#include "app/shell/LogWindow.h"
+#include "app/shell/diagnosis/LogWindow.h"
 #include "app/shell/PexilApp.h"
 
 #include <QCoreApplication>

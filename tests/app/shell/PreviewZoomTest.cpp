@@ -1,7 +1,7 @@
 // Zoom and pan of the preview: the double-click target, clamping, limits, and the pane's
 // geometry. Animations run on a manual frame clock.
-#include "app/shell/PreviewPane.h"
-#include "app/shell/PreviewZoom.h"
+#include "app/shell/main/PreviewPane.h"
+#include "app/shell/main/PreviewZoom.h"
 
 #include <gtest/gtest.h>
 

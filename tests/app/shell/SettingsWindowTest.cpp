@@ -2,7 +2,7 @@
 // window shows of the destination and the camera.
 #include "ShellHarness.h"
 
-#include "app/shell/SettingsWindow.h"
+#include "app/shell/settings/SettingsWindow.h"
 
 #include <QCheckBox>
 #include <QDate>

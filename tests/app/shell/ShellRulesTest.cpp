@@ -1,5 +1,5 @@
 // The main window's texts and the camera menu's enabling rules, as tables.
-#include "app/shell/CameraCommand.h"
+#include "app/shell/main/CameraCommand.h"
 #include "app/shell/LaunchOptions.h"
 #include "app/shell/ShellTexts.h"
 

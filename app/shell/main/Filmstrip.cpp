@@ -1,0 +1,109 @@
+#include "app/shell/main/Filmstrip.h"
+
+#include "app/session/SessionModel.h"
+#include "app/shell/main/IncomingCell.h"
+#include "app/shell/main/ShotListModel.h"
+#include "app/shell/main/SourceToggle.h"
+#include "app/shell/main/ThumbnailDelegate.h"
+#include "ui/icons/GlyphIconEngine.h"
+#include "ui/theme/Theme.h"
+
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListView>
+#include <QVBoxLayout>
+
+namespace pexil::shell {
+
+Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
+    : QWidget(parent),
+      model_(model),
+      shots_(new ShotListModel(model, this)),
+      source_(new SourceToggle(model, model.card(), this)),
+      count_(new QLabel(this)),
+      buffer_(new QLabel(this)),
+      bufferIcon_(new QLabel(this)),
+      view_(new QListView(this)),
+      incoming_(new IncomingCell(this)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 6, 12, 8);
+    column->setSpacing(6);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(10);
+    header->addWidget(source_);
+    count_->setFont(ui::Theme::digitsFont(12));
+    count_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
+    header->addWidget(count_);
+    header->addStretch(1);
+    bufferIcon_->setPixmap(ui::GlyphIconEngine::icon(u"square.stack.3d.up", ui::Theme::dim()).pixmap(14, 14));
+    buffer_->setFont(ui::Theme::digitsFont(12));
+    buffer_->setStyleSheet(count_->styleSheet());
+    for (QLabel* label : {bufferIcon_, buffer_}) {
+        label->setToolTip(QStringLiteral("連写であと何コマ撮れるか"));
+        header->addWidget(label);
+    }
+    column->addLayout(header);
+
+    view_->setModel(shots_);
+    view_->setItemDelegate(new ThumbnailDelegate(view_));
+    view_->setViewMode(QListView::IconMode);
+    view_->setFlow(QListView::LeftToRight);
+    view_->setWrapping(false);
+    view_->setUniformItemSizes(true);
+    view_->setMovement(QListView::Static);
+    view_->setSpacing(3);  // between cells: 2 × 3 = the row's spacing of 6
+    view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view_->setSelectionMode(QAbstractItemView::NoSelection);
+    // Tab reaches the strip; the arrows (Home, End) then step through the shots, each shown
+    // as it is reached.
+    view_->setFocusPolicy(Qt::StrongFocus);
+    view_->setAccessibleName(QStringLiteral("撮影した写真"));
+    view_->setFrameShape(QFrame::NoFrame);
+    view_->setFixedHeight(84);
+    view_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    auto* strip = new QHBoxLayout;
+    strip->setSpacing(3);
+    strip->addWidget(incoming_, 0, Qt::AlignVCenter);
+    strip->addWidget(view_, 1);
+    column->addLayout(strip);
+    connect(&model_, &SessionModel::incomingChanged, this, [this] { incoming_->setIncoming(model_.incoming()); });
+
+    connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                const QUuid id = current.data(ShotListModel::IdRole).toUuid();
+                if (current.isValid() && view_->hasFocus() && model_.selection() != id) model_.select(id);
+            });
+    connect(&model_, &SessionModel::selectionChanged, this, [this] {
+        // The keyboard continues from the shot shown, however it was chosen.
+        const int row = model_.selection() ? shots_->rowOf(*model_.selection()) : -1;
+        if (row >= 0 && view_->currentIndex().row() != row)
+            view_->selectionModel()->setCurrentIndex(shots_->index(row), QItemSelectionModel::NoUpdate);
+    });
+    connect(view_, &QListView::clicked, this, [this](const QModelIndex& index) {
+        model_.select(index.data(ShotListModel::IdRole).toUuid());
+    });
+    // The newest shot arrives on the left: bring it into view.
+    connect(shots_, &QAbstractItemModel::rowsInserted, this, [this] { view_->scrollToTop(); });
+    connect(&model_, &SessionModel::shotsChanged, this, &Filmstrip::update);
+    connect(&model_, &SessionModel::bufferRemainingChanged, this, &Filmstrip::update);
+    update();
+}
+
+QString Filmstrip::countText() const { return QString::number(model_.shots().size()) + QStringLiteral(" 枚"); }
+
+QString Filmstrip::bufferText() const {
+    const auto remaining = model_.bufferRemaining();
+    return remaining ? QStringLiteral("バッファ ") + QString::number(*remaining) : QString();
+}
+
+void Filmstrip::update() {
+    count_->setText(countText());
+    const QString buffer = bufferText();
+    buffer_->setText(buffer);
+    buffer_->setVisible(!buffer.isEmpty());
+    bufferIcon_->setVisible(!buffer.isEmpty());
+}
+
+}  // namespace pexil::shell

@@ -1,0 +1,89 @@
+#include "app/shell/main/InfoRow.h"
+
+#include "app/session/SessionModel.h"
+#include "app/shell/FileReveal.h"
+#include "app/shell/main/ShotSelection.h"
+#include "app/shell/main/TintedLabel.h"
+#include "app/shell/main/ZoomControls.h"
+#include "ui/icons/GlyphIconEngine.h"
+#include "ui/theme/Theme.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QToolButton>
+
+namespace pexil::shell {
+
+InfoRow::InfoRow(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
+    : QWidget(parent),
+      model_(model),
+      liveDot_(new QWidget(this)),
+      live_(tintedLabel(this, ui::Theme::font(11, QFont::Bold), ui::Theme::live())),
+      fps_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dim())),
+      name_(tintedLabel(this, ui::Theme::font(12, QFont::Medium), ui::Theme::text())),
+      summary_(tintedLabel(this, ui::Theme::digitsFont(12), ui::Theme::dim())),
+      pixels_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dimmer())),
+      reveal_(new QToolButton(this)),
+      zoomControls_(new ZoomControls(zoom, this)) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 4, 10, 4);
+    row->setSpacing(10);
+    liveDot_->setFixedSize(7, 7);
+    liveDot_->setStyleSheet(
+        QStringLiteral("background: %1; border-radius: 3px;").arg(ui::Theme::live().name()));
+    live_->setText(QStringLiteral("LIVE"));
+    reveal_->setText(QStringLiteral("フォルダで表示"));
+    reveal_->setIcon(ui::GlyphIconEngine::icon(u"folder", ui::Theme::dim()));
+    reveal_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    reveal_->setAutoRaise(true);
+    reveal_->setFocusPolicy(Qt::NoFocus);
+    reveal_->setFont(ui::Theme::font(11));
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{liveDot_, live_, fps_, name_, summary_, pixels_, reveal_})
+        row->addWidget(w);
+    row->addStretch(1);
+    row->addWidget(zoomControls_);
+    setFixedHeight(34);
+
+    connect(reveal_, &QToolButton::clicked, this, [this] {
+        if (const Shot* shot = selectedShot(model_.shots(), model_.selection()))
+            FileReveal::showFile(shot->path);
+    });
+    for (auto signal : {&SessionModel::isLiveChanged, &SessionModel::liveFPSChanged,
+                        &SessionModel::shotsChanged, &SessionModel::selectionChanged})
+        connect(&model_, signal, this, &InfoRow::update);
+    connect(&model_, &SessionModel::shotUpdated, this, &InfoRow::update);
+    update();
+}
+
+QStringList InfoRow::shownTexts() const {
+    QStringList out;
+    for (QLabel* l : {live_, fps_, name_, summary_, pixels_})
+        if (!l->isHidden() && !l->text().isEmpty()) out << l->text();
+    if (!reveal_->isHidden()) out << reveal_->text();
+    return out;
+}
+
+void InfoRow::update() {
+    const bool live = model_.isLive();
+    liveDot_->setVisible(live);
+    live_->setVisible(live);
+    fps_->setVisible(live && model_.liveFPS() >= 1);
+    fps_->setText(QString::number(model_.liveFPS()) + QStringLiteral(" fps"));
+    const Shot* shot = live ? nullptr : selectedShot(model_.shots(), model_.selection());
+    for (QWidget* w : std::initializer_list<QWidget*>{name_, summary_, pixels_, reveal_})
+        w->setVisible(shot != nullptr);
+    if (!shot) return;
+    name_->setText(QFileInfo(shot->path).fileName());
+    const QString summary = shot->meta.summary();
+    summary_->setText(summary);
+    summary_->setVisible(!summary.isEmpty());
+    const bool sized = shot->meta.pixelWidth > 0 && shot->meta.pixelHeight > 0;
+    pixels_->setText(
+        sized ? QStringLiteral("%1×%2").arg(shot->meta.pixelWidth).arg(shot->meta.pixelHeight)
+              : QString());
+    pixels_->setVisible(sized);
+}
+
+}  // namespace pexil::shell

@@ -1,0 +1,168 @@
+#include "app/shell/main/PreviewPane.h"
+
+#include "app/session/SessionModel.h"
+#include "app/shell/main/PreviewZoom.h"
+#include "app/shell/ShellTexts.h"
+#include "app/shell/main/ShotSelection.h"
+#include "ui/components/AccessibleRole.h"
+#include "ui/theme/Theme.h"
+
+#include <QFileInfo>
+#include <QFocusEvent>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace pexil::shell {
+
+double PreviewPane::fitScale(QSizeF pane, QSizeF picture) {
+    if (picture.width() <= 0 || picture.height() <= 0) return 0;
+    return std::min(pane.width() / picture.width(), pane.height() / picture.height());
+}
+
+QRectF PreviewPane::pictureRect(QSizeF pane, QSizeF picture, double zoom, QPointF offset) {
+    const double scale = fitScale(pane, picture) * zoom;
+    const QSizeF size(picture.width() * scale, picture.height() * scale);
+    const QPointF centre = QPointF(pane.width() / 2, pane.height() / 2) + offset;
+    return {centre - QPointF(size.width() / 2, size.height() / 2), size};
+}
+
+double PreviewPane::wheelSteps(QPoint pixelDelta, QPoint angleDelta) {
+    if (!pixelDelta.isNull()) return std::trunc(pixelDelta.y() / 10.0);
+    return std::trunc(angleDelta.y() / 120.0);
+}
+
+PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
+    : QWidget(parent), model_(model), zoom_(zoom) {
+    ui::registerAccessibleRole<PreviewPane, QAccessible::Graphic>();
+    setAccessibleName(QStringLiteral("プレビュー"));
+    setFocusPolicy(Qt::TabFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(200, 150);
+    for (auto signal : {&SessionModel::liveFrameChanged, &SessionModel::isLiveChanged, &SessionModel::fullPreviewChanged,
+                        &SessionModel::shotsChanged, &SessionModel::selectionChanged, &SessionModel::stateChanged})
+        connect(&model_, signal, this, &PreviewPane::refresh);
+    connect(&model_, &SessionModel::shotUpdated, this, &PreviewPane::refresh);
+    connect(&model_, &SessionModel::incomingChanged, this, [this] {
+        update();
+        describe();
+    });
+    connect(&zoom_, &PreviewZoom::changed, this, qOverload<>(&QWidget::update));
+    describe();
+}
+
+QImage PreviewPane::image() const {
+    if (model_.isLive()) return model_.liveFrame();
+    if (!model_.fullPreview().isNull() && model_.fullPreviewID() == model_.selection())
+        return model_.fullPreview();
+    const Shot* shot = selectedShot(model_.shots(), model_.selection());
+    return shot ? shot->thumbnail : QImage();
+}
+
+QSizeF PreviewPane::pictureSize() const {
+    const QImage shown = image();
+    if (!model_.isLive()) {
+        const Shot* shot = selectedShot(model_.shots(), model_.selection());
+        if (shot && shot->meta.pixelWidth > 0 && shot->meta.pixelHeight > 0 && !shown.isNull())
+            return QSizeF(shot->meta.pixelWidth, shot->meta.pixelHeight);
+    }
+    return shown.size();
+}
+
+QString PreviewPane::emptyText() const {
+    if (model_.incoming() && model_.state().is(ConnectionState::Kind::connected))
+        return ShellTexts::incoming(*model_.incoming());
+    return ShellTexts::previewEmpty(model_.state());
+}
+
+QString PreviewPane::shownText() const {
+    if (model_.isLive()) return QStringLiteral("ライブビュー");
+    const Shot* shot = selectedShot(model_.shots(), model_.selection());
+    if (shot && !image().isNull()) return QFileInfo(shot->path).fileName();
+    return emptyText();
+}
+
+void PreviewPane::describe() { setAccessibleDescription(shownText()); }
+
+void PreviewPane::refresh() {
+    zoom_.setFit(fitScale(size(), pictureSize()));
+    update();
+    describe();
+}
+
+void PreviewPane::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    zoom_.setFit(fitScale(size(), pictureSize()));
+}
+
+void PreviewPane::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), ui::Theme::background());
+    const QImage shown = image();
+    if (shown.isNull()) {
+        painter.setPen(ui::Theme::dim());
+        painter.setFont(ui::Theme::font(14));
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, emptyText());
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset()), shown);
+    }
+    ring_.paint(painter, *this, QRectF(rect()), 0);
+}
+
+void PreviewPane::focusInEvent(QFocusEvent* event) {
+    ring_.focusIn(event->reason());
+    QWidget::focusInEvent(event);
+}
+
+void PreviewPane::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (image().isNull()) return;
+    zoom_.doubleClick(event->position(), pictureSize(), size());
+}
+
+void PreviewPane::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) dragFrom_ = event->position();
+}
+
+void PreviewPane::mouseMoveEvent(QMouseEvent* event) {
+    if (dragFrom_) zoom_.drag(event->position() - *dragFrom_);
+}
+
+void PreviewPane::mouseReleaseEvent(QMouseEvent*) {
+    if (!dragFrom_) return;
+    dragFrom_.reset();
+    zoom_.endDrag(pictureSize(), size());
+}
+
+void PreviewPane::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        event->ignore();
+        return;
+    }
+    const double steps = wheelSteps(event->pixelDelta(), event->angleDelta());
+    if (steps != 0) zoom_.magnify(std::pow(PreviewZoom::stepFactor, steps));
+    event->accept();
+}
+
+bool PreviewPane::event(QEvent* event) {
+    if (event->type() == QEvent::NativeGesture) {
+        auto* gesture = static_cast<QNativeGestureEvent*>(event);
+        switch (gesture->gestureType()) {
+            case Qt::BeginNativeGesture: pinch_ = 1; break;
+            case Qt::ZoomNativeGesture: pinch_ *= 1 + gesture->value(); break;
+            case Qt::EndNativeGesture:
+                if (pinch_ != 1) zoom_.magnify(pinch_);
+                pinch_ = 1;
+                break;
+            default: break;
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+}  // namespace pexil::shell

@@ -1,0 +1,47 @@
+#include "app/shell/main/SourceToggle.h"
+
+#include "app/card/CardModel.h"
+#include "app/session/SessionModel.h"
+#include "app/shell/card/CardTexts.h"
+#include "ui/components/SegmentedControl.h"
+
+#include <QHBoxLayout>
+
+namespace pexil::shell {
+
+SourceToggle::SourceToggle(SessionModel& model, CardModel& card, QWidget* parent)
+    : QWidget(parent), model_(model), card_(card), control_(new ui::SegmentedControl(this)) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(control_);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    control_->addSegment(QString());
+    control_->addSegment(QString());
+    control_->setAccessibleName(QStringLiteral("表示するもの"));
+    connect(control_, &ui::SegmentedControl::activated, &card_,
+            [this](int index) { card_.setActive(index == 1); });
+    connect(&model_, &SessionModel::stateChanged, this, &SourceToggle::refresh);
+    connect(&model_, &SessionModel::shotsChanged, this, &SourceToggle::refresh);
+    for (auto signal :
+         {&CardModel::activeChanged, &CardModel::itemsChanged, &CardModel::loadingChanged})
+        connect(&card_, signal, this, &SourceToggle::refresh);
+    refresh();
+}
+
+QString SourceToggle::tetherText() const {
+    return control_->segmentText(0);
+}
+
+QString SourceToggle::cardText() const {
+    return control_->segmentText(1);
+}
+
+void SourceToggle::refresh() {
+    control_->setSegmentText(0, CardTexts::tetherLabel(model_.shots().size()));
+    control_->setSegmentText(1, CardTexts::cardLabel(card_.loading(), card_.items().size()));
+    control_->setCurrentIndex(card_.active() ? 1 : 0);
+    setEnabled(model_.state().is(ConnectionState::Kind::connected) || card_.active());
+    updateGeometry();
+}
+
+}  // namespace pexil::shell

@@ -1,0 +1,184 @@
+#include "app/shell/settings/SettingsWindow.h"
+
+#include "app/session/SessionModel.h"
+#include "app/shell/FileReveal.h"
+#include "ui/icons/GlyphIconEngine.h"
+#include "ui/components/ElidedLabel.h"
+#include "ui/theme/Theme.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace pexil::shell {
+
+namespace {
+
+QLabel* caption(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setFont(ui::Theme::font(11));
+    label->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
+    return label;
+}
+
+
+}  // namespace
+
+SettingsWindow::SettingsWindow(SessionModel& model, QWidget* parent)
+    : QDialog(parent), model_(model), tabs_(new QTabWidget(this)) {
+    setWindowTitle(QStringLiteral("設定"));
+    setFixedWidth(width);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_);
+    tabs_->addTab(generalTab(), ui::GlyphIconEngine::icon(u"gearshape"), QStringLiteral("一般"));
+    tabs_->addTab(saveTab(), ui::GlyphIconEngine::icon(u"externaldrive"), QStringLiteral("保存"));
+    for (auto signal : {&SessionModel::preferencesChanged, &SessionModel::stateChanged,
+                        &SessionModel::deviceInfoChanged, &SessionModel::clockOffsetChanged,
+                        &SessionModel::destinationProblemChanged})
+        connect(&model_, signal, this, &SettingsWindow::update);
+    update();
+}
+
+QWidget* SettingsWindow::generalTab() {
+    auto* tab = new QWidget(this);
+    auto* column = new QVBoxLayout(tab);
+    autoConnect_ = new QCheckBox(QStringLiteral("起動時にカメラへ自動接続する"), tab);
+    connect(autoConnect_, &QCheckBox::toggled, &model_, &SessionModel::setAutoConnect);
+    column->addWidget(autoConnect_);
+    column->addWidget(caption(
+        // An installed user has no source tree: the doctor names what to run for this machine.
+        QStringLiteral("カメラとのやり取りは Pexil 自身の PTP エンジン（USB・PTP/IP）で行います。USB のカメラを開けないときは、"
+                       "ヘルプ → 診断 に直し方のコマンドが出ます。"),
+        tab));
+
+    auto* status = new QGroupBox(QStringLiteral("接続状態"), tab);
+    auto* form = new QFormLayout(status);
+    camera_ = new QLabel(status);
+    serialCaption_ = new QLabel(QStringLiteral("シリアル番号"), status);
+    serial_ = new QLabel(status);
+    firmwareCaption_ = new QLabel(QStringLiteral("ファームウェア"), status);
+    firmware_ = new QLabel(status);
+    form->addRow(QStringLiteral("カメラ"), camera_);
+    form->addRow(serialCaption_, serial_);
+    form->addRow(firmwareCaption_, firmware_);
+    auto* clockRow = new QHBoxLayout;
+    clock_ = new QLabel(status);
+    clock_->setFont(ui::Theme::digitsFont(13));
+    syncClock_ = new QPushButton(QStringLiteral("PC に合わせる"), status);
+    connect(syncClock_, &QPushButton::clicked, &model_, &SessionModel::syncClock);
+    clockRow->addWidget(clock_);
+    clockRow->addStretch(1);
+    clockRow->addWidget(syncClock_);
+    form->addRow(QStringLiteral("カメラ時計"), clockRow);
+    column->addWidget(status);
+
+    auto* logBox = new QGroupBox(tab);
+    auto* logColumn = new QVBoxLayout(logBox);
+    auto* logRow = new QHBoxLayout;
+    logRow->addWidget(new QLabel(QStringLiteral("ログ"), logBox));
+    logRow->addStretch(1);
+    auto* reveal = new QPushButton(QStringLiteral("フォルダで表示"), logBox);
+    connect(reveal, &QPushButton::clicked, this, [this] { FileReveal::showFile(model_.log().path()); });
+    logRow->addWidget(reveal);
+    logColumn->addLayout(logRow);
+    logColumn->addWidget(caption(QStringLiteral("接続に失敗したときは ") + model_.log().path() +
+                                     QStringLiteral(" に原因が残ります。"),
+                                 logBox));
+    column->addWidget(logBox);
+    column->addStretch(1);
+    return tab;
+}
+
+QWidget* SettingsWindow::saveTab() {
+    auto* tab = new QWidget(this);
+    auto* column = new QVBoxLayout(tab);
+    auto* box = new QGroupBox(QStringLiteral("テザー保存先"), tab);
+    auto* inner = new QVBoxLayout(box);
+    auto* pathRow = new QHBoxLayout;
+    // A path cut in the middle when it does not fit: both ends say the most.
+    destination_ = new ui::ElidedLabel(box, Qt::ElideMiddle);
+    destination_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* change = new QPushButton(QStringLiteral("変更…"), box);
+    connect(change, &QPushButton::clicked, this, &SettingsWindow::chooseDestination);
+    pathRow->addWidget(destination_, 1);
+    pathRow->addWidget(change);
+    inner->addLayout(pathRow);
+    problem_ = new QLabel(box);
+    problem_->setWordWrap(true);
+    problem_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::danger().name()));
+    inner->addWidget(problem_);
+    dateSubfolder_ = new QCheckBox(QStringLiteral("日付ごとのサブフォルダを作る"), box);
+    connect(dateSubfolder_, &QCheckBox::toggled, &model_, &SessionModel::setUseDateSubfolder);
+    inner->addWidget(dateSubfolder_);
+    actual_ = caption(QString(), box);
+    inner->addWidget(actual_);
+    inner->addWidget(caption(QStringLiteral("撮影ファイルはカメラ側の名前のまま保存され、同名があれば連番を付けます。"), box));
+    column->addWidget(box);
+
+    deleteAfter_ = new QCheckBox(QStringLiteral("転送後にカメラのカードから削除する"), tab);
+    connect(deleteAfter_, &QCheckBox::toggled, &model_, &SessionModel::setDeleteAfterDownload);
+    column->addWidget(deleteAfter_);
+    column->addWidget(caption(QStringLiteral("既定はオフです。オンにすると転送に成功したファイルをカードから消します。"), tab));
+    column->addStretch(1);
+    return tab;
+}
+
+QFileDialog* SettingsWindow::chooseDestination() {
+    auto* dialog = new QFileDialog(this, QStringLiteral("テザー撮影した画像の保存先を選んでください"), model_.baseDestination());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Qt's own dialog: the confirm label is ours and it works the same offscreen.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setLabelText(QFileDialog::Accept, QStringLiteral("ここに保存"));
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+        if (!folder.isEmpty()) model_.setBaseDestination(folder);
+    });
+    dialog->open();
+    return dialog;
+}
+
+QString SettingsWindow::destinationText() const { return destination_->fullText(); }
+QString SettingsWindow::actualDestinationText() const { return actual_->text(); }
+QString SettingsWindow::problemText() const { return problem_->isHidden() ? QString() : problem_->text(); }
+QString SettingsWindow::clockText() const { return clock_->text(); }
+
+void SettingsWindow::update() {
+    for (auto [box, on] : {std::pair{autoConnect_, model_.autoConnect()}, std::pair{dateSubfolder_, model_.useDateSubfolder()},
+                           std::pair{deleteAfter_, model_.deleteAfterDownload()}}) {
+        const QSignalBlocker blocker(box);
+        box->setChecked(on);
+    }
+    camera_->setText(model_.modelName());
+    const auto& device = model_.deviceInfo();
+    const bool hasSerial = device && !device->serialNumber.isEmpty();
+    const bool hasFirmware = device && !device->version.isEmpty();
+    serial_->setText(hasSerial ? device->serialNumber : QString());
+    firmware_->setText(hasFirmware ? device->version : QString());
+    for (QWidget* w : std::initializer_list<QWidget*>{serialCaption_, serial_}) w->setVisible(hasSerial);
+    for (QWidget* w : std::initializer_list<QWidget*>{firmwareCaption_, firmware_}) w->setVisible(hasFirmware);
+    clock_->setText(model_.clockOffsetDescription().value_or(QStringLiteral("―")));
+    const auto offset = model_.clockOffset();
+    const bool far = offset && std::fabs(*offset) > 60;
+    clock_->setStyleSheet(QStringLiteral("color: %1")
+                              .arg(far ? ui::Theme::orange().name() : ui::Theme::dim().name()));
+    syncClock_->setEnabled(model_.state().is(ConnectionState::Kind::connected));
+
+    destination_->setFullText(model_.baseDestination());
+    actual_->setText(QStringLiteral("実際の保存先: ") + model_.destination(model_.runtime().clock().now()));
+    problem_->setText(model_.destinationProblem().value_or(QString()));
+    problem_->setVisible(model_.destinationProblem().has_value());
+}
+
+}  // namespace pexil::shell
