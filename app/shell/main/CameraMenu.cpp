@@ -1,60 +1,16 @@
 #include "app/shell/main/CameraMenu.h"
 
-#include "app/card/CardModel.h"
-#include "app/session/SessionModel.h"
-#include "app/shell/FileReveal.h"
-
 namespace pexil::shell {
 
-CameraMenu::CameraMenu(SessionModel& model, std::function<void(const QString&)> report, QWidget* parent)
-    : QMenu(QStringLiteral("カメラ(&C)"), parent), model_(model), report_(std::move(report)) {
+CameraMenu::CameraMenu(CameraActions& actions, QWidget* parent)
+    : QMenu(QStringLiteral("カメラ(&C)"), parent), actions_(actions) {
     for (const CameraCommand command : allCameraCommands) {
         if (command == CameraCommand::liveView || command == CameraCommand::syncClock ||
             command == CameraCommand::geotag)
             addSeparator();
-        QAction* action = addAction(CameraCommands::title(command));
-        action->setShortcut(CameraCommands::shortcut(command));
-        // The shortcuts work anywhere in the window, not only while the menu is open.
-        action->setShortcutContext(Qt::WindowShortcut);
-        action->setToolTip(CameraCommands::help(command));
-        action->setStatusTip(CameraCommands::help(command));
-        actions_[command] = action;
+        addAction(actions_.action(command));
     }
     setToolTipsVisible(true);
-    const auto on = [this](CameraCommand command, auto slot) {
-        connect(actions_.at(command), &QAction::triggered, this, slot);
-    };
-    on(CameraCommand::connect, [this] { model_.connectCamera(); });
-    on(CameraCommand::disconnect, [this] { model_.disconnectCamera(); });
-    on(CameraCommand::liveView, [this] { model_.toggleLiveView(); });
-    on(CameraCommand::autofocus, [this] { model_.autofocus(); });
-    on(CameraCommand::shoot, [this] { model_.shoot(); });
-    on(CameraCommand::refreshSettings, [this] { model_.refreshSettings(); });
-    on(CameraCommand::releaseControl, [this] { model_.releaseCameraControl(); });
-    on(CameraCommand::syncClock, [this] { model_.syncClock(); });
-    on(CameraCommand::geotag, [this] { emit geotagRequested(); });
-    on(CameraCommand::openDestination, [this] { openDestination(); });
-    connect(&model_, &SessionModel::stateChanged, this, &CameraMenu::update);
-    connect(&model_, &SessionModel::isLiveChanged, this, &CameraMenu::update);
-    connect(&model_.card(), &CardModel::activeChanged, this, &CameraMenu::update);
-    update();
-}
-
-void CameraMenu::openDestination() {
-    // With date subfolders the folder of today may not exist yet (a session that began
-    // yesterday still saves into yesterday's): make sure it does before asking to open it.
-    if (const auto problem = model_.checkDestination()) {
-        report_(*problem);
-        return;
-    }
-    const QString folder = model_.destination(model_.runtime().clock().now());
-    if (!FileReveal::openFolder(folder)) report_(QStringLiteral("保存先を開けません: ") + folder);
-}
-
-void CameraMenu::update() {
-    for (const auto& [command, action] : actions_)
-        action->setEnabled(CameraCommands::isEnabled(command, model_.state(), model_.card().active()));
-    actions_.at(CameraCommand::liveView)->setText(CameraCommands::title(CameraCommand::liveView, model_.isLive()));
 }
 
 }  // namespace pexil::shell

@@ -2,6 +2,7 @@
 
 #include "app/session/SessionModel.h"
 #include "app/shell/main/BatteryIcon.h"
+#include "app/shell/main/CameraActions.h"
 #include "app/shell/main/CameraCommand.h"
 #include "app/shell/ShellTexts.h"
 #include "kit/device/ExposureLayout.h"
@@ -66,7 +67,7 @@ QWidget* row(const QString& caption, QWidget* control, QWidget* parent) {
 
 }  // namespace
 
-Inspector::Inspector(SessionModel& model, QWidget* parent)
+Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* parent)
     : QWidget(parent),
       model_(model),
       title_(new ui::ElidedLabel(this)),
@@ -149,15 +150,9 @@ Inspector::Inspector(SessionModel& model, QWidget* parent)
     // The button's own edge leaves room for its focus ring: the face keeps its distance.
     outer->addSpacing(16 - ui::FocusRing::margin);
 
-    connect(shutter_, &ui::ShutterButton::clicked, &model_, &SessionModel::shoot);
-    connect(program_, &ui::SegmentedControl::activated, this, [this](int index) {
-        if (index >= 0 && index < static_cast<int>(programChoices_.size()))
-            model_.setProp(PTP::Prop::exposureProgram, programChoices_[static_cast<std::size_t>(index)]);
-    });
-    connect(programMenu_, &QComboBox::activated, this, [this](int index) {
-        if (index >= 0 && index < static_cast<int>(programChoices_.size()))
-            model_.setProp(PTP::Prop::exposureProgram, programChoices_[static_cast<std::size_t>(index)]);
-    });
+    connect(shutter_, &ui::ShutterButton::clicked, actions.action(CameraCommand::shoot), &QAction::trigger);
+    connect(program_, &ui::SegmentedControl::activated, this, &Inspector::chooseProgram);
+    connect(programMenu_, &QComboBox::activated, this, &Inspector::chooseProgram);
     connect(whiteBalance_, &QComboBox::activated, this,
             [this] { model_.setText(PTP::Prop::whiteBalance, whiteBalance_->currentText()); });
     connect(quality_, &QComboBox::activated, this,
@@ -241,10 +236,7 @@ void Inspector::updateProps() {
         std::unique_ptr<QLayoutItem>(settings_->layout()->replaceWidget(program_, fresh));
         program_->deleteLater();
         program_ = fresh;
-        connect(program_, &ui::SegmentedControl::activated, this, [this](int index) {
-            if (index >= 0 && index < static_cast<int>(programChoices_.size()))
-                model_.setProp(PTP::Prop::exposureProgram, programChoices_[static_cast<std::size_t>(index)]);
-        });
+        connect(program_, &ui::SegmentedControl::activated, this, &Inspector::chooseProgram);
         const QSignalBlocker menuBlocker(programMenu_);
         programMenu_->clear();
         for (int i = 0; i < program_->count(); ++i) programMenu_->addItem(program_->segmentText(i));
@@ -331,6 +323,11 @@ void Inspector::orderTabs() {
     for (int i = 0; i < scrubberColumn_->count(); ++i)
         if (QWidget* dial = scrubberColumn_->itemAt(i)->widget()) follow(dial);
     follow(shutter_);
+}
+
+void Inspector::chooseProgram(int index) {
+    if (index >= 0 && index < static_cast<int>(programChoices_.size()))
+        model_.setProp(PTP::Prop::exposureProgram, programChoices_[static_cast<std::size_t>(index)]);
 }
 
 }  // namespace pexil::shell

@@ -25,6 +25,8 @@ class ElidedLabel;
 
 namespace pexil::shell {
 
+class CameraActions;
+
 class BatteryIcon;
 
 // The column at the right: the camera's name and battery, the exposure settings (program,
@@ -34,7 +36,8 @@ class BatteryIcon;
 class Inspector final : public QWidget {
     Q_OBJECT
 public:
-    explicit Inspector(SessionModel& model, QWidget* parent = nullptr);
+    // The shutter runs the shoot action of `actions`.
+    Inspector(SessionModel& model, CameraActions& actions, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(Inspector)
 
     QString title() const;
@@ -52,6 +55,8 @@ public:
     void setTabOrderAfter(QWidget* previous);
 
 private:
+    // The exposure program at `index` of the strip or the menu, written to the camera.
+    void chooseProgram(int index);
     void updateState();
     void updateProps();
     void updateScrubbers();

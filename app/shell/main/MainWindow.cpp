@@ -3,6 +3,7 @@
 #include "app/card/CardModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/session/SessionModel.h"
+#include "app/shell/main/CameraActions.h"
 #include "app/shell/main/CameraCommand.h"
 #include "app/shell/main/CameraMenu.h"
 #include "app/shell/main/CameraStatusMenu.h"
@@ -38,6 +39,15 @@
 namespace pexil::shell {
 
 namespace {
+// A toolbar button of a camera command: it runs the action and is enabled when it is.
+void follow(ui::GlassButton* button, QAction* action) {
+    QObject::connect(button, &ui::GlassButton::clicked, action, &QAction::trigger);
+    QObject::connect(action, &QAction::changed, button, [button, action] { button->setEnabled(action->isEnabled()); });
+    button->setEnabled(action->isEnabled());
+}
+}  // namespace
+
+namespace {
 const QString geometryKey = QStringLiteral("mainWindow/geometry");
 const QString splitterKey = QStringLiteral("mainWindow/splitter");
 }  // namespace
@@ -45,6 +55,7 @@ const QString splitterKey = QStringLiteral("mainWindow/splitter");
 MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     : QMainWindow(parent),
       model_(model),
+      actions_(new CameraActions(model, [this](const QString& text) { reportError(text); }, this)),
       zoom_(new PreviewZoom(this)),
       warning_(new WarningStrip(model, this)),
       centreStack_(new QStackedWidget(this)),
@@ -59,7 +70,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
       cardBrowser_(new CardBrowser(model, model.card(), cardPage_)),
       cardInfo_(new CardInfoRow(model.card(), cardPage_)),
       cardBar_(new CardActionBar(model, model.card(), model.geo(), cardPage_)),
-      inspector_(new Inspector(model, this)),
+      inspector_(new Inspector(model, *actions_, this)),
       splitter_(new QSplitter(Qt::Horizontal, this)),
       space_(new QShortcut(QKeySequence(Qt::Key_Space), this)),
       notifier_(new DesktopNotifier(QDBusConnection::sessionBus(), this)) {
@@ -150,12 +161,12 @@ void MainWindow::buildToolbar() {
     liveButton_ = new ui::GlassButton(ui::GlassButton::Shape::Capsule, bar);
     liveButton_->setText(QStringLiteral("ライブビュー"));
     liveButton_->setToolTip(QStringLiteral("ミラーアップして映像を受け取ります（Ctrl+L）"));
-    connect(liveButton_, &ui::GlassButton::clicked, &model_, &SessionModel::toggleLiveView);
+    follow(liveButton_, actions_->action(CameraCommand::liveView));
     bar->addWidget(liveButton_);
     afButton_ = new ui::GlassButton(ui::GlassButton::Shape::Circle, bar);
     afButton_->setAccessibleName(CameraCommands::title(CameraCommand::autofocus));
     afButton_->setToolTip(QStringLiteral("AF を実行（シャッター半押し相当、Ctrl+F）"));
-    connect(afButton_, &ui::GlassButton::clicked, &model_, &SessionModel::autofocus);
+    follow(afButton_, actions_->action(CameraCommand::autofocus));
     bar->addWidget(afButton_);
     auto* spacer = new QWidget(bar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -182,9 +193,9 @@ void MainWindow::buildMenus() {
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
-    cameraMenu_ = new CameraMenu(model_, [this](const QString& text) { reportError(text); }, this);
+    cameraMenu_ = new CameraMenu(*actions_, this);
     menuBar()->addMenu(cameraMenu_);
-    connect(cameraMenu_, &CameraMenu::geotagRequested, this, &MainWindow::geotagRequested);
+    connect(actions_, &CameraActions::geotagRequested, this, &MainWindow::geotagRequested);
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     const auto zoomAction = [this, view](const QString& text, QList<QKeySequence> keys, void (PreviewZoom::*slot)()) {
@@ -210,7 +221,7 @@ void MainWindow::buildMenus() {
     QMenu* window = menuBar()->addMenu(QStringLiteral("ウィンドウ(&W)"));
     // The camera menu's own action: two actions with one key would make the key ambiguous,
     // and Qt then runs neither.
-    window->addAction(cameraMenu_->action(CameraCommand::geotag));
+    window->addAction(actions_->action(CameraCommand::geotag));
     QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
     connect(f10, &QShortcut::activated, this, [this, file] {
@@ -287,8 +298,6 @@ void MainWindow::updateState() {
     const auto& state = model_.state();
     space_->setEnabled(spaceEnabled());
     if (cardAction_) cardAction_->setEnabled(state.is(ConnectionState::Kind::connected) || model_.card().active());
-    liveButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::liveView, state, model_.card().active()));
-    afButton_->setEnabled(CameraCommands::isEnabled(CameraCommand::autofocus, state));
     updateCentre();
 }
 

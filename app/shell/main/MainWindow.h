@@ -40,6 +40,7 @@ class WarningStrip;
 // information row and the filmstrip; the inspector at the right; the menus. It renders the
 // session model and calls its operations; the only state of its own is the zoom and whether
 // the inspector is shown.
+class CameraActions;
 class DesktopNotifier;
 
 class MainWindow final : public QMainWindow {
@@ -113,6 +114,7 @@ private:
     void tellLoss();
 
     SessionModel& model_;
+    CameraActions* actions_;
     PreviewZoom* zoom_;
     CameraStatusMenu* status_ = nullptr;
     ui::GlassButton* liveButton_ = nullptr;
