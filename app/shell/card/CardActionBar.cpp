@@ -150,6 +150,11 @@ void CardActionBar::enable(QPushButton* button, bool on) {
     button->setEnabled(on);
 }
 
+void CardActionBar::place(QPushButton* button, bool shown) {
+    if (!shown && button->hasFocus()) focusPreviousChild();
+    button->setVisible(shown);
+}
+
 void CardActionBar::refresh() {
     const CardItems& items = card_.items();
     const std::set<QString>& selection = card_.selection();
@@ -163,10 +168,15 @@ void CardActionBar::refresh() {
     const auto& phase = card_.importPhase();
     const bool importing = phase.has_value();
 
+    const std::size_t resumable = importing ? 0 : card_.resumable().size();
     importSelected_->setText(CardTexts::importSelectedText(selectedNew));
     enable(importSelected_, selectedNew > 0 && !importing);
     importAll_->setText(CardTexts::importAllText(unimported));
     enable(importAll_, unimported > 0 && !importing && !card_.loading());
+    // While an import runs its progress and 中止 take their place, and an offer to go on
+    // replaces the greyed "0 枚": the summary beside them keeps room to be read.
+    place(importSelected_, !importing && (selectedNew > 0 || resumable == 0));
+    place(importAll_, !importing);
     importAll_->setToolTip(card_.loading() ? CardTexts::importAllWaitHelp() : QString());
 
     using Kind = ImportPhase::Kind;
@@ -184,7 +194,6 @@ void CardActionBar::refresh() {
         cancel_->setText(QStringLiteral("中止"));
     }
     cancel_->setVisible(status_ == Status::downloading);
-    const std::size_t resumable = importing ? 0 : card_.resumable().size();
     resume_->setText(CardTexts::resumeText(resumable));
     resume_->setVisible(resumable > 0);
     if (status_ == Status::downloading) {

@@ -58,7 +58,9 @@ protected:
 private:
     void refresh();
     void refreshGeo();
+    // Greys or hides a button; one that had the keyboard gives it back to the grid.
     void enable(QPushButton* button, bool on);
+    void place(QPushButton* button, bool shown);
 
     CardModel& card_;
     GeoStore& geo_;

@@ -529,13 +529,15 @@ TEST_F(CardBrowserTest, actionBarBeforeDuringAndAfterAnImportWithOneFailure) {
         QString text;
         int progress;
         bool selectedEnabled, allEnabled;
+        bool importButtonsShown, cancelShown;
     };
     std::vector<Seen> seen;
     QObject::connect(&card(), &CardModel::importPhaseChanged, bar(), [&] {
         seen.push_back(
             {bar()->status(), bar()->statusText(),
              bar()->progressBar()->isVisibleTo(bar()) ? bar()->progressBar()->value() : -1,
-             selected->isEnabled(), all->isEnabled()});
+             selected->isEnabled(), all->isEnabled(),
+             selected->isVisibleTo(bar()) || all->isVisibleTo(bar()), bar()->cancelButton()->isVisibleTo(bar())});
     });
     QTest::mouseClick(selected, Qt::LeftButton);
     ASSERT_TRUE(h.until([&] { return card().lastSummary().has_value(); }, 600));
@@ -548,6 +550,9 @@ TEST_F(CardBrowserTest, actionBarBeforeDuringAndAfterAnImportWithOneFailure) {
         EXPECT_EQ(seen[k].progress, int(k));
         EXPECT_FALSE(seen[k].selectedEnabled);
         EXPECT_FALSE(seen[k].allEnabled);
+        // Progress and 中止 in their place, so the count beside them has room.
+        EXPECT_FALSE(seen[k].importButtonsShown);
+        EXPECT_TRUE(seen[k].cancelShown);
     }
     const QString summary =
         QStringLiteral("2 枚を取り込みました。1 枚は取り込めませんでした（%1）").arg(failing);
@@ -563,6 +568,7 @@ TEST_F(CardBrowserTest, actionBarBeforeDuringAndAfterAnImportWithOneFailure) {
     // The failed one is still selected and still to import; the other two are marked.
     EXPECT_EQ(selected->text(), QStringLiteral("選んだ 1 枚を取り込む"));
     EXPECT_TRUE(selected->isEnabled());
+    EXPECT_TRUE(selected->isVisibleTo(bar()) && all->isVisibleTo(bar()));
     EXPECT_EQ(all->text(), QStringLiteral("未取り込みをすべて取り込む（22）"));
     EXPECT_TRUE(card().items()[21].imported);
     EXPECT_FALSE(card().items()[22].imported);
