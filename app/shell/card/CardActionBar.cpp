@@ -175,8 +175,10 @@ void CardActionBar::refresh() {
     enable(importAll_, unimported > 0 && !importing && !card_.loading());
     // While an import runs its progress and 中止 take their place, and an offer to go on
     // replaces the greyed "0 枚": the summary beside them keeps room to be read.
-    place(importSelected_, !importing && (selectedNew > 0 || resumable == 0));
-    place(importAll_, !importing);
+    // Without pictures (no camera, an empty card) there is nothing to offer at all.
+    const bool offers = !importing && !items.empty();
+    place(importSelected_, offers && (selectedNew > 0 || resumable == 0));
+    place(importAll_, offers);
     importAll_->setToolTip(card_.loading() ? CardTexts::importAllWaitHelp() : QString());
 
     using Kind = ImportPhase::Kind;

@@ -598,6 +598,7 @@ TEST_F(EmptyCardTest, anEmptyCardSaysSoAndOffersNothingToImport) {
     EXPECT_FALSE(bar()->importAllButton()->isEnabled());
     EXPECT_FALSE(bar()->importSelectedButton()->isEnabled());
     EXPECT_EQ(bar()->importAllButton()->text(), QStringLiteral("未取り込みをすべて取り込む（0）"));
+    EXPECT_FALSE(bar()->importAllButton()->isVisibleTo(bar())) << "nothing to offer on an empty card";
 }
 
 }  // namespace
