@@ -24,6 +24,16 @@ protected:
     QDateTime ago(double seconds) {
         return h.rt.clock().now().addMSecs(-static_cast<qint64>(seconds * 1000));
     }
+    // A D850 on USB and in the service, its session open and ready.
+    UsbTestbed::Added openOnUsb() {
+        auto plugged = testbed.add(nikon(5, 1));
+        EXPECT_TRUE(until([&] { return h.hasLine("USB にカメラ: D850"); }));
+        h.makeCamera();
+        h.plug();
+        h.link->open();
+        EXPECT_TRUE(h.waitUntil([&] { return h.isReady(); }));
+        return plugged;
+    }
     // The watcher hears udev on the Qt event loop, the link answers on the runtime's queue.
     bool until(const std::function<bool()>& done) {
         return processEventsUntil([&] {
@@ -83,12 +93,7 @@ TEST_F(CameraLinkUsb, OpenWithACameraAlreadyOnUsbSaysSoAndFollowsItsDeparture) {
 }
 
 TEST_F(CameraLinkUsb, ARemovedSessionFallsBackToDetectedWhileUsbStillShowsTheCamera) {
-    testbed.add(nikon(5, 1));
-    ASSERT_TRUE(until([&] { return h.hasLine("USB にカメラ: D850"); }));
-    h.makeCamera();
-    h.plug();
-    h.link->open();
-    ASSERT_TRUE(h.waitUntil([&] { return h.isReady(); }));
+    openOnUsb();
 
     // The service lets go of the device (a reset, say) while the interface is still there.
     h.unplug();
@@ -101,12 +106,7 @@ TEST_F(CameraLinkUsb, ARemovedSessionFallsBackToDetectedWhileUsbStillShowsTheCam
 // Pulled out while working and plugged in again: the watcher's news reopens it, with nobody
 // choosing 接続 again.
 TEST_F(CameraLinkUsb, ACameraPulledOutAndPluggedInAgainIsReopenedByItself) {
-    auto plugged = testbed.add(nikon(5, 1));
-    ASSERT_TRUE(until([&] { return h.hasLine("USB にカメラ: D850"); }));
-    h.makeCamera();
-    h.plug();
-    h.link->open();
-    ASSERT_TRUE(h.waitUntil([&] { return h.isReady(); }));
+    auto plugged = openOnUsb();
 
     h.unplug();
     testbed.unplug(plugged);
