@@ -37,6 +37,7 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     header->addWidget(count_);
     header->addStretch(1);
     bufferIcon_->setPixmap(ui::GlyphIconEngine::icon(u"square.stack.3d.up", ui::Theme::dim()).pixmap(14, 14));
+    bufferIcon_->setAccessibleName(QStringLiteral("バッファ"));
     buffer_->setFont(ui::Theme::digitsFont(12));
     buffer_->setStyleSheet(count_->styleSheet());
     for (QLabel* label : {bufferIcon_, buffer_}) {

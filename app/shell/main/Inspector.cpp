@@ -133,6 +133,7 @@ Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* paren
     focusRow->setContentsMargins(0, 0, 0, 0);
     auto* lock = new QLabel(focus);
     lock->setPixmap(ui::GlyphIconEngine::icon(u"lock.fill", ui::Theme::dimmer()).pixmap(12, 12));
+    lock->setAccessibleName(QStringLiteral("ここでは変えられません"));
     focusMode_->setFont(ui::Theme::font(12));
     focusRow->addWidget(focusMode_, 1);
     focusRow->addWidget(lock);
