@@ -14,7 +14,7 @@ namespace pexil {
 // size, and a full-size decode of 200 megapixels of nothing takes a second, which would leave
 // the fuzzer measuring memset instead of the parsers.
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-inline constexpr qint64 maxDecodedPixels = 4'000'000;
+inline constexpr qint64 maxDecodedPixels = 1'000'000;
 #else
 inline constexpr qint64 maxDecodedPixels = 200'000'000;
 #endif
