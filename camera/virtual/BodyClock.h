@@ -40,6 +40,9 @@ public:
         (void)wake;
     }
     virtual void unwatch(const void* owner) { (void)owner; }
+
+    // Whether time passes without anyone moving it (real time does).
+    virtual bool runsByItself() const { return true; }
 };
 
 // Real time.
@@ -59,6 +62,7 @@ public:
                    TimePoint due, const std::function<bool()>& done) const override;
     void watch(const void* owner, std::function<void()> wake) override;
     void unwatch(const void* owner) override;
+    bool runsByItself() const override { return false; }
 
     // Moves time on by `by` and wakes every watcher; any thread.
     void advance(Duration by);

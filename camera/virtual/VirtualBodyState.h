@@ -162,6 +162,11 @@ struct VirtualBodyState {
     }
     QDateTime cameraNow() const { return wallNow().addMSecs(std::llround(drift * 1000.0)); }
     bool bodyBusy() const { return capturesPending > 0 || now() < busyUntil; }
+    // A capture has fallen due and is not finished yet (queued or being written).
+    bool captureDue() const {
+        return capturesPending > static_cast<int>(jobs.size()) ||
+               (!jobs.empty() && jobs.front().due <= now());
+    }
     void log(const QString& line) const {
         if (options.log) options.log(line);
     }

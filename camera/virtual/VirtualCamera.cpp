@@ -127,7 +127,12 @@ Result<Response, TransportError> VirtualCamera::run(const Operation& operation,
         return TransportError{s.unplugged ? linkGone() : linkClosed()};
     Reply reply;
     {
-        std::lock_guard lock(s.mutex);
+        std::unique_lock lock(s.mutex);
+        // On time that moves only when told, a capture that has fallen due is finished before
+        // the camera answers anything else: what a host sees at a given moment then never
+        // depends on how fast the body thread happened to run.
+        if (!s.clock->runsByItself())
+            s.changed.wait(lock, [&] { return !s.captureDue() || s.stopping || s.over(closed); });
         const auto refusal = s.refusals.find(operation.code);
         if (refusal == s.refusals.end() || refusal->second.afterDoing)
             reply = dispatchOperation(s, OperationCall{operation, outData});

@@ -35,7 +35,7 @@ bool VirtualClock::fireNext() {
     if (timers_.empty()) return false;
     auto node = timers_.extract(timers_.begin());
     dueOf_.erase(node.key().second);
-    elapsed_ = std::max(elapsed_, node.key().first);
+    moveTo(node.key().first);
     node.mapped()();
     return true;
 }
@@ -43,7 +43,14 @@ bool VirtualClock::fireNext() {
 void VirtualClock::advance(Seconds by) {
     const Seconds until = elapsed_ + by;
     while (!timers_.empty() && timers_.begin()->first.first <= until) fireNext();
-    elapsed_ = std::max(elapsed_, until);
+    moveTo(until);
+}
+
+void VirtualClock::moveTo(Seconds to) {
+    if (to <= elapsed_) return;
+    const Seconds by = to - elapsed_;
+    elapsed_ = to;
+    if (onMoved) onMoved(by);
 }
 
 void VirtualClock::setWallTime(const QDateTime& wall) {

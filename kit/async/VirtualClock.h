@@ -2,6 +2,7 @@
 
 #include "kit/async/Clock.h"
 
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -31,7 +32,13 @@ public:
     // Sets the wall time without moving the monotonic time (the user changed the clock).
     void setWallTime(const QDateTime& wall);
 
+    // Told how far time moved each time it does, before any timer due then fires: for a
+    // clock of another kind (a virtual camera's) that must keep step.
+    std::function<void(Seconds by)> onMoved;
+
 private:
+    void moveTo(Seconds to);
+
     using Key = std::pair<Seconds, TimerId>;
     QDateTime wallBase_;
     Seconds wallOffset_{0};

@@ -1,4 +1,6 @@
 // NikonLiveView against the virtual Nikon body, through the whole camera service.
+#include "VirtualCameraSupport.h"
+
 #include "camera/service/CameraDevice.h"
 #include "camera/service/CameraFile.h"
 #include "camera/sources/CameraSources.h"
@@ -21,8 +23,8 @@ protected:
         VirtualCamera::Options options;
         options.cardDir = dir.filePath(QStringLiteral("card"));
         options.photos = 2;
-        // Live view starts within a millisecond: the first-frame wait counts virtual time,
-        // which does not move while the camera is answering.
+        // The camera's busy periods pass in the runtime's virtual time, as its waits do.
+        options.clock = testing::bodyClockFollowing(rt);
         options.timings.liveViewStart = std::chrono::milliseconds(1);
         options.timings.capture = std::chrono::milliseconds(5);
         auto made = VirtualCamera::create(options);

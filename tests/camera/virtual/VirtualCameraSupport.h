@@ -2,6 +2,7 @@
 
 #include "camera/virtual/BodyClock.h"
 #include "camera/virtual/VirtualCamera.h"
+#include "kit/async/VirtualRuntime.h"
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPCodes.h"
 #include "kit/ptp/PTPEvent.h"
@@ -12,6 +13,7 @@
 #include <turbojpeg.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -100,6 +102,18 @@ inline std::shared_ptr<camera::VirtualCamera> openedCamera(camera::VirtualCamera
 
 inline camera::VirtualCamera::Options quickOptions(camera::VirtualBody body) {
     return quickOptions(camera::virtualBodyName(body));
+}
+
+// A camera clock that keeps step with the runtime's virtual clock: the camera's busy periods,
+// the start of its live view and its captures take virtual time, as the program's waits do,
+// so a loaded machine changes nothing of what a test sees. One per runtime.
+inline std::shared_ptr<camera::ManualBodyClock> bodyClockFollowing(async::VirtualRuntime& rt) {
+    auto clock = std::make_shared<camera::ManualBodyClock>();
+    rt.clock().onMoved = [weak = std::weak_ptr<camera::ManualBodyClock>(clock)](async::Seconds by) {
+        if (auto body = weak.lock())
+            body->advance(std::chrono::duration_cast<camera::BodyClock::Duration>(by));
+    };
+    return clock;
 }
 
 // The clock that quickOptions() gives the camera.
