@@ -85,20 +85,22 @@ struct Rig {
         log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
         link = std::make_unique<CameraLink>(runtime, *log, std::move(sources), nullptr);
         link->destination = dir.filePath(QStringLiteral("dest"));
-        link->onPTPEvent = [this](const PTPEvent& event) {
+        QObject::connect(link.get(), &CameraLink::cameraEvent, [this](const PTPEvent& event) {
             // A first shot also announces its new folder, before the picture.
             if (event.code == PTP::Event::objectAdded && !saved) {
                 added = SteadyClock::now();
                 handle = event.param;
             }
-        };
-        link->onFileSaved = [this](const QString& path, const CameraLink::CameraFilePtr&) {
-            saved = SteadyClock::now();
-            savedPath = path;
-        };
-        link->onDownloadFailed = [this](const QString& name, const QString& message, bool) {
-            failure = name + QStringLiteral(": ") + message;
-        };
+        });
+        QObject::connect(link.get(), &CameraLink::fileSaved,
+                         [this](const QString& path, const CameraLink::CameraFilePtr&) {
+                             saved = SteadyClock::now();
+                             savedPath = path;
+                         });
+        QObject::connect(link.get(), &CameraLink::downloadFailed,
+                         [this](const QString& name, const QString& message, bool) {
+                             failure = name + QStringLiteral(": ") + message;
+                         });
         link->open();
         if (!spinUntil(
                 [this] {

@@ -55,7 +55,7 @@ std::optional<QString> CameraLink::networkAddress() const {
 void CameraLink::setPhase(Phase phase) {
     if (phase == phase_) return;
     phase_ = std::move(phase);
-    if (onPhase) onPhase(phase_);
+    emit phaseChanged(phase_);
 }
 
 CameraLink::Phase CameraLink::waitingPhase() const {
@@ -206,7 +206,7 @@ void CameraLink::deviceRemoved(const DevicePtr& device) {
                          kind == Phase::Kind::ready;
     resetSession();
     setPhase(wantsSession_ ? waitingPhase() : Phase::closed());
-    if (wasLive && onLost) onLost(QString::fromUtf8("カメラが取り外されました"));
+    if (wasLive) emit cameraLost(QString::fromUtf8("カメラが取り外されました"));
 }
 
 void CameraLink::sessionOpened(const DevicePtr& device, std::optional<TransportError> error) {
@@ -222,7 +222,7 @@ void CameraLink::sessionOpened(const DevicePtr& device, std::optional<TransportE
             return;
         }
         setPhase(Phase::closed());
-        if (onLost) onLost(QString::fromUtf8("カメラに接続できません: ") + error->message);
+        emit cameraLost(QString::fromUtf8("カメラに接続できません: ") + error->message);
         return;
     }
     if (!wantsSession_) {
@@ -291,7 +291,7 @@ async::Task<void> CameraLink::prepare(std::shared_ptr<PTPCamera> cam, double t0)
     auto held = std::exchange(pendingFiles_, {});
     ingest(held, false);
     setPhase(Phase::ready(!modelName_.isEmpty() ? modelName_ : nameOr(device_ ? device_->name() : QString(), "カメラ")));
-    if (onReady) onReady(cam);
+    emit cameraReady(cam);
 }
 
 void CameraLink::sessionClosed(const DevicePtr& device, std::optional<TransportError> error) {
@@ -310,11 +310,11 @@ void CameraLink::sessionClosed(const DevicePtr& device, std::optional<TransportE
     } else {
         setPhase(Phase::closed());
     }
-    if (wasClosed || !onLost) return;
+    if (wasClosed) return;
     if (error)
-        onLost(error->message);
+        emit cameraLost(error->message);
     else
-        onLost(std::nullopt);
+        emit cameraLost(std::nullopt);
 }
 
 void CameraLink::itemsAdded(const DevicePtr& device, const camera::CameraItems& items) {
@@ -327,7 +327,7 @@ void CameraLink::itemsAdded(const DevicePtr& device, const camera::CameraItems& 
 }
 
 void CameraLink::ptpEvent(const DevicePtr& device, const PTPEvent& event) {
-    if (device == device_ && onPTPEvent) onPTPEvent(event);
+    if (device == device_) emit cameraEvent(event);
 }
 
 void CameraLink::catalogComplete(const DevicePtr& device) {

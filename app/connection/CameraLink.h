@@ -14,6 +14,7 @@
 #include "kit/ptp/Result.h"
 
 #include <QDateTime>
+#include <QObject>
 #include <QString>
 
 #include <array>
@@ -33,13 +34,13 @@ namespace pexil {
 // camera's events, keeps the catalogue of the card and saves every fresh shot into the
 // destination folder, one at a time and in the order they were taken.
 //
-// Threads: main thread only: construction, every call, every callback. The camera service
+// Threads: main thread only: construction, every call, every signal. The camera service
 // answers on the main thread too.
-// Callbacks: each may be empty, in which case its event is dropped. None is called from
-// inside open(), close() or the constructor.
+// Signals: none is emitted from inside open(), close() or the constructor.
 // Lifetime: destroying the link abandons its tasks (preparation, settle timer, downloads
 // waiting for their transfer); nothing of it runs afterwards.
-class CameraLink final : private camera::CameraDeviceListener {
+class CameraLink final : public QObject, private camera::CameraDeviceListener {
+    Q_OBJECT
 public:
     struct Phase {
         enum class Kind { closed, searching, detected, opening, preparing, ready, reconnecting };
@@ -87,25 +88,6 @@ public:
     // next try). This tries at once.
     void reconnectNow();
     static constexpr std::array<double, 5> reconnectDelays{1, 2, 5, 10, 30};
-
-    std::function<void(const Phase&)> onPhase;
-    // The session is prepared; the camera may be driven.
-    std::function<void(const std::shared_ptr<PTPCamera>&)> onReady;
-    // A live or starting session ended without the owner asking; the text, when there is
-    // one, is for the user.
-    std::function<void(const std::optional<QString>&)> onLost;
-    std::function<void(const PTPEvent&)> onPTPEvent;
-    // A fresh shot was saved at `path`.
-    std::function<void(const QString& path, const CameraFilePtr& file)> onFileSaved;
-    // A fresh shot could not be saved; fromCamera tells a failed read from the camera (the
-    // destination is not to blame) from a destination that refused the file.
-    std::function<void(const QString& name, const QString& message, bool fromCamera)>
-        onDownloadFailed;
-    // A fresh shot is on its way to the disk: its name, bytes received and the size the
-    // camera announced; first with 0 received when its transfer starts.
-    std::function<void(const QString& name, std::uint64_t received, std::uint64_t total)> onShotProgress;
-    // The card catalogue changed; coalesced to at most one call per 0.3 s.
-    std::function<void()> onCardChanged;
 
     const Phase& phase() const { return phase_; }
     // The address of the camera held, when it is reached over the network.
@@ -167,6 +149,29 @@ public:
     static QString savedNameFor(const QString& cameraName) {
         return camera::safeFileName(cameraName);
     }
+
+signals:
+    void phaseChanged(const pexil::CameraLink::Phase& phase);
+    // The session is prepared; the camera may be driven.
+    void cameraReady(const std::shared_ptr<pexil::PTPCamera>& camera);
+    // A live or starting session ended without the owner asking; the text, when there is
+    // one, is for the user.
+    void cameraLost(const std::optional<QString>& reason);
+    void cameraEvent(const pexil::PTPEvent& event);
+    // A fresh shot was saved at `path`.
+    void fileSaved(const QString& path, const pexil::CameraLink::CameraFilePtr& file);
+    // A fresh shot could not be saved; fromCamera tells a failed read from the camera (the
+    // destination is not to blame) from a destination that refused the file.
+    void downloadFailed(const QString& name, const QString& message, bool fromCamera);
+    // A fresh shot is on its way to the disk: its name, bytes received and the size the
+    // camera announced; first with 0 received when its transfer starts.
+    void shotProgress(const QString& name, quint64 received, quint64 total);
+    // The card catalogue changed; coalesced to at most one per 0.3 s.
+    void cardChanged();
+    // The catalogue was judged complete (cardSettled() turned true), at once.
+    void cardSettledNow();
+    // downloading() changed.
+    void downloadingChanged();
 
 private:
     using DevicePtr = std::shared_ptr<camera::CameraDevice>;

@@ -63,6 +63,7 @@ async::Task<void> CameraLink::settle() {
 
 void CameraLink::settleNow() {
     cardSettled_ = true;
+    emit cardSettledNow();
     const QString counted = cardExpected_ ? QString::number(*cardExpected_) : QStringLiteral("?");
     write(QString::fromUtf8("カードの一覧が出そろった: %1 件（数えたオブジェクト %2 件）")
               .arg(QString::number(cardFiles_.size()), counted));
@@ -97,7 +98,7 @@ void CameraLink::notifyCardChanged() {
 async::Task<void> CameraLink::deliverCardChanged() {
     co_await async::sleep(notifyDelaySeconds);
     cardNotifyPending_ = false;
-    if (onCardChanged) onCardChanged();
+    emit cardChanged();
 }
 
 QString CameraLink::shotKey(const camera::CameraFile& file) {

@@ -21,9 +21,9 @@ async::Task<void> CameraLink::save(CameraFilePtr file) {
     const QString folder = destination;
     const bool remove = deleteAfterDownload;
     const std::uint64_t total = file->info().size;
-    if (onShotProgress) onShotProgress(name, 0, total);
+    emit shotProgress(name, 0, total);
     Progress progress = [this, name](std::uint64_t received, std::uint64_t size) {
-        if (onShotProgress) onShotProgress(name, received, size);
+        emit shotProgress(name, received, size);
     };
     auto result = co_await download(file, folder, remove, std::move(progress));
     if (!result) {
@@ -34,18 +34,19 @@ async::Task<void> CameraLink::save(CameraFilePtr file) {
         co_return;
     }
     savedFiles_.insert(shotKey(*file));
-    if (onFileSaved) onFileSaved(result.value(), file);
+    emit fileSaved(result.value(), file);
 }
 
 void CameraLink::fail(const QString& name, const QString& message, bool fromCamera) {
     write(QString::fromUtf8("転送失敗 ") + name + QString::fromUtf8(": ") + message);
-    if (onDownloadFailed) onDownloadFailed(name, message, fromCamera);
+    emit downloadFailed(name, message, fromCamera);
 }
 
 async::Task<CameraLink::DownloadResult> CameraLink::download(CameraFilePtr file, QString folder,
                                                              bool deleteFromCard, Progress progress) {
     const QString wanted = QDir(folder).filePath(savedNameFor(file->name()));
     ++downloading_;
+    emit downloadingChanged();
     const double start = runtime_.clock().monotonic().count();
     // Callers await this from tasks of their own, which may outlive the link.
     const auto watch = lifetime_.watch();
@@ -65,6 +66,7 @@ async::Task<CameraLink::DownloadResult> CameraLink::download(CameraFilePtr file,
                                           localized("カメラとの接続が終わりました"));
     }
     --downloading_;
+    emit downloadingChanged();
     if (!transfer) co_return transfer.error();
     const camera::CameraFile::Downloaded& saved = transfer.value();
     if (saved.notDeleted) {

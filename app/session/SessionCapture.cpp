@@ -2,6 +2,7 @@
 // and the shots' thumbnails and large previews.
 #include "app/session/SessionModel.h"
 
+#include "app/card/ImportLedger.h"
 #include "app/shots/Thumbnailer.h"
 #include "kit/async/Sleep.h"
 #include "kit/async/WorkQueue.h"

@@ -34,6 +34,7 @@ void SessionModel::liveViewChanged() {
     const bool live = liveView_->state() != NikonLiveView::State::off;
     setLive(live);
     if (!live) clearLiveFrames();
+    emit liveViewStateChanged();
 }
 
 void SessionModel::clearLiveFrames() {

@@ -1,5 +1,7 @@
 #include "app/session/SessionModel.h"
 
+#include "app/card/CardModel.h"
+#include "app/card/ImportLedger.h"
 #include "app/geo/GeoStore.h"
 #include "kit/async/WorkQueue.h"
 
@@ -58,26 +60,27 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     connect(geo_.get(), &GeoStore::recordChanged, card_.get(), &CardModel::geoChanged);
     applyDestination();
 
-    // The link dies with the model, so these never run into a destroyed model.
-    link_->onPhase = [this](const CameraLink::Phase& phase) { phaseChanged(phase); };
-    link_->onReady = [this](const CameraPtr& camera) { cameraReady(camera); };
-    link_->onLost = [this](const std::optional<QString>& reason) { cameraLost(reason); };
-    link_->onPTPEvent = [this](const PTPEvent& event) { handle(event); };
-    link_->onFileSaved = [this](const QString& path, const CameraLink::CameraFilePtr& file) {
-        fileSaved(path, file);
-    };
-    link_->onDownloadFailed = [this](const QString& name, const QString& reason, bool fromCamera) {
-        downloadFailed(name, reason, fromCamera);
-    };
-    link_->onCardChanged = [this] { card_->refresh(); };
-    link_->onShotProgress = [this](const QString& name, std::uint64_t received, std::uint64_t total) {
-        setIncoming(IncomingShot{name, received, total});
-    };
+    const CameraLink* link = link_.get();
+    connect(link, &CameraLink::phaseChanged, this, &SessionModel::phaseChanged);
+    connect(link, &CameraLink::cameraReady, this, &SessionModel::cameraReady);
+    connect(link, &CameraLink::cameraLost, this, &SessionModel::cameraLost);
+    connect(link, &CameraLink::cameraEvent, this, &SessionModel::handle);
+    connect(link, &CameraLink::fileSaved, this, &SessionModel::fileSaved);
+    connect(link, &CameraLink::downloadFailed, this, &SessionModel::downloadFailed);
+    connect(link, &CameraLink::cardChanged, card_.get(), &CardModel::refresh);
+    connect(link, &CameraLink::shotProgress, this,
+            [this](const QString& name, quint64 received, quint64 total) {
+                setIncoming(IncomingShot{name, received, total});
+            });
     link_->alreadySaved = [this](const camera::CameraFile& file) {
         return ledger_->contains(ImportLedger::key(cameraSerial(), file.name(),
                                                    static_cast<qint64>(file.fileSize()),
                                                    file.creationDate()));
     };
+}
+
+const std::optional<QString>& SessionModel::ledgerProblem() const {
+    return ledger_->problem();
 }
 
 SessionModel::~SessionModel() {

@@ -1,19 +1,13 @@
 #pragma once
 
-#include "app/card/CardModel.h"
-#include "app/card/ImportLedger.h"
 #include "app/connection/CameraLink.h"
 #include "app/session/ConnectionState.h"
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
 #include "app/shots/Shot.h"
-#include "app/shots/Thumbnailer.h"
-#include "kit/async/Completion.h"
-#include "kit/async/Executor.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
 #include "kit/device/DeviceInfo.h"
-#include "kit/device/ExposureLayout.h"
 #include "kit/liveview/NikonLiveView.h"
 
 #include <QDateTime>
@@ -32,8 +26,12 @@
 
 namespace pexil {
 
+class CardModel;
 class GeoStore;
+class ImportLedger;
+struct Thumbnail;
 namespace async {
+class Executor;
 class WorkQueue;
 }
 
@@ -130,7 +128,7 @@ public:
     const QStringList& failedTransfers() const { return failedTransfers_; }
     const std::optional<QString>& destinationProblem() const { return destinationProblem_; }
     // The import record is damaged (and set aside) or cannot be written; none while all is well.
-    const std::optional<QString>& ledgerProblem() const { return ledger_->problem(); }
+    const std::optional<QString>& ledgerProblem() const;
     const QImage& fullPreview() const { return fullPreview_; }  // null: none
     // The shot the full preview is loading or shown for; a new shot is selected before its
     // preview is asked for, so the preview held may still be the previous shot's.
@@ -226,6 +224,7 @@ signals:
     void reconnectAtChanged();
     void afStateChanged();
     void isLiveChanged();
+    void liveViewStateChanged();
     void liveFrameChanged();
     void liveFPSChanged();
     void clockOffsetChanged();

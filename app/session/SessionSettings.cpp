@@ -3,6 +3,7 @@
 #include "app/session/SessionModel.h"
 
 #include "kit/async/Sleep.h"
+#include "kit/device/ExposureLayout.h"
 
 namespace pexil {
 

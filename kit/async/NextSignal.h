@@ -4,12 +4,18 @@
 
 #include <QObject>
 
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <tuple>
 #include <type_traits>
 
 namespace pexil::async {
+
+// A time-out that never passes: no timer is started, so a virtual clock is not moved on to it
+// while other threads still have work to answer with.
+inline constexpr Seconds noTimeLimit{std::numeric_limits<double>::infinity()};
 
 namespace detail {
 template <class Values>
@@ -45,8 +51,9 @@ struct SignalState {
 
 // co_await NextSignal(sender, &Sender::signal, timeout): suspends until the sender emits the
 // signal and resumes with its arguments as a tuple; none when the time-out passes first on
-// the runtime's clock (virtual in tests), when the task is cancelled, or when the sender is
-// destroyed. Only the first emission after the await counts; nothing stays connected after.
+// the runtime's clock (virtual in tests; `noTimeLimit` for none), when the task is cancelled, or
+// when the sender is destroyed. Only the first emission after the await counts; nothing stays
+// connected after.
 //
 // The sender must live on the main thread, as the awaiting task does: its signal is heard
 // directly, and the task resumes on the next turn of the main queue.
@@ -80,12 +87,14 @@ public:
         state_->gone = QObject::connect(sender_, &QObject::destroyed, [weak] {
             if (auto state = weak.lock()) state->finish(std::nullopt);
         });
-        state_->timer = context->runtime().clock().startTimer(timeout_, [weak] {
-            if (auto state = weak.lock()) {
-                state->timer.reset();
-                state->finish(std::nullopt);
-            }
-        });
+        if (std::isfinite(timeout_.count())) {
+            state_->timer = context->runtime().clock().startTimer(timeout_, [weak] {
+                if (auto state = weak.lock()) {
+                    state->timer.reset();
+                    state->finish(std::nullopt);
+                }
+            });
+        }
         state_->cancelHook = context->onCancel([weak] {
             if (auto state = weak.lock()) {
                 state->cancelHook.reset();
@@ -114,7 +123,8 @@ Task<bool> until(Condition condition, const Sender* sender, void (Sender::*signa
     while (!condition()) {
         const Seconds left = end - runtime.clock().monotonic();
         if (left <= Seconds{0}) co_return false;
-        if (!co_await NextSignal(sender, signal, left)) co_return condition();
+        const auto heard = co_await NextSignal(sender, signal, left);
+        if (!heard) co_return condition();
     }
     co_return true;
 }

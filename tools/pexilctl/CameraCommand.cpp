@@ -3,21 +3,16 @@
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/service/CameraFile.h"
 #include "camera/sources/CameraSources.h"
-#include "kit/async/Executor.h"
-#include "kit/async/Sleep.h"
 #include "kit/ptp/PTPCamera.h"
 #include "kit/ptp/PTPReader.h"
 #include "tools/pexilctl/EventLoop.h"
-#include "tools/pexilctl/TerminalProgress.h"
 #include "tools/pexilctl/StopSignals.h"
+#include "tools/pexilctl/TerminalProgress.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
+#include "tools/pexilctl/Waiter.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QSaveFile>
-
-#include <csignal>
-#include <pthread.h>
 
 namespace pexil::cli {
 
@@ -182,8 +177,8 @@ async::Task<int> thumb(const Request& request, const Observed& seen, CommandIO i
     co_return exitOK;
 }
 
-async::Task<int> shoot(async::Runtime& runtime, std::shared_ptr<CameraDevice> device, const Observed& seen,
-                       CommandIO io) {
+async::Task<int> shoot(async::Runtime& runtime, std::shared_ptr<CameraDevice> device,
+                       const Observed& seen, Waiter& waiter, CommandIO io) {
     PTPCamera ptp(runtime, device, {});
     co_await ptp.readDeviceInfo();
     const std::size_t before = seen.files.size();
@@ -192,7 +187,8 @@ async::Task<int> shoot(async::Runtime& runtime, std::shared_ptr<CameraDevice> de
         io.out << "shot: " << describe(released.error()) << "\n";
         co_return exitFailed;
     }
-    const bool arrived = co_await pollUntil([&seen, before] { return seen.files.size() > before; }, 30);
+    std::function<bool()> added = [&seen, before] { return seen.files.size() > before; };
+    const bool arrived = co_await waiter.until(std::move(added), 30);
     if (!arrived) {
         io.err << "pexilctl camera: 30 秒待っても新しい写真が届きません\n";
         co_return exitFailed;
@@ -214,36 +210,52 @@ async::Task<int> runRequest(async::Runtime& runtime, Request request, CommandIO 
         io.err << "pexilctl camera: " << setup.error() << "\n";
         co_return exitFailed;
     }
+    // The camera service tells through callbacks; each one pokes the waits below.
+    Waiter waiter;
     camera::DeviceBrowser browser;
     std::shared_ptr<CameraDevice> device;
-    browser.onDeviceAdded = [&device](const std::shared_ptr<CameraDevice>& d) {
+    browser.onDeviceAdded = [&device, &waiter](const std::shared_ptr<CameraDevice>& d) {
         if (!device) device = d;
+        waiter.poke();
     };
     browser.addSource(std::move(setup.value().source));
     browser.start();
-    const bool found = co_await pollUntil([&device] { return device != nullptr; }, 10);
-    if (!found) {
+    std::function<bool()> found = [&device] { return device != nullptr; };
+    const bool reached = co_await waiter.until(std::move(found), 10);
+    if (!reached) {
         io.err << "pexilctl camera: カメラが見つかりません（" << request.address << "）\n";
         co_return exitFailed;
     }
 
     Observed seen;
     CameraDevice::Callbacks listener;
-    listener.sessionOpened = [&seen](std::optional<TransportError> e) { seen.opened.push_back(std::move(e)); };
-    listener.sessionClosed = [&seen](std::optional<TransportError> e) { seen.closed.push_back(std::move(e)); };
-    listener.itemsAdded = [&seen](const camera::CameraItems& items) {
-        seen.files.insert(seen.files.end(), items.files.begin(), items.files.end());
+    listener.sessionOpened = [&seen, &waiter](std::optional<TransportError> e) {
+        seen.opened.push_back(std::move(e));
+        waiter.poke();
     };
-    listener.catalogComplete = [&seen] { seen.catalogued = true; };
+    listener.sessionClosed = [&seen, &waiter](std::optional<TransportError> e) {
+        seen.closed.push_back(std::move(e));
+        waiter.poke();
+    };
+    listener.itemsAdded = [&seen, &waiter](const camera::CameraItems& items) {
+        seen.files.insert(seen.files.end(), items.files.begin(), items.files.end());
+        waiter.poke();
+    };
+    listener.catalogComplete = [&seen, &waiter] {
+        seen.catalogued = true;
+        waiter.poke();
+    };
     device->setListener(CameraDevice::listenerFrom(listener));
     device->requestOpenSession();
-    co_await pollUntil([&seen] { return !seen.opened.empty(); }, 120);
+    std::function<bool()> opened = [&seen] { return !seen.opened.empty(); };
+    co_await waiter.until(std::move(opened), 120);
     if (seen.opened.empty() || seen.opened.front()) {
         io.err << "pexilctl camera: カメラに接続できません: "
                << (seen.opened.empty() ? QString::fromUtf8("応答がありません") : seen.opened.front()->message) << "\n";
         co_return exitFailed;
     }
-    const bool listed = co_await pollUntil([&seen] { return seen.catalogued || !seen.closed.empty(); }, 600);
+    std::function<bool()> catalogued = [&seen] { return seen.catalogued || !seen.closed.empty(); };
+    const bool listed = co_await waiter.until(std::move(catalogued), 600);
     if (!listed || !seen.closed.empty()) {
         io.err << "pexilctl camera: カードの一覧を読めません\n";
         co_return exitFailed;
@@ -263,11 +275,15 @@ async::Task<int> runRequest(async::Runtime& runtime, Request request, CommandIO 
     } else if (request.command == QLatin1String("thumb")) {
         status = co_await thumb(request, seen, io);
     } else {
-        status = co_await shoot(runtime, device, seen, io);
+        status = co_await shoot(runtime, device, seen, waiter, io);
     }
     bool closed = false;
-    device->requestCloseSession([&closed](std::optional<TransportError>) { closed = true; });
-    co_await pollUntil([&closed] { return closed; }, 10);
+    device->requestCloseSession([&closed, &waiter](std::optional<TransportError>) {
+        closed = true;
+        waiter.poke();
+    });
+    std::function<bool()> isClosed = [&closed] { return closed; };
+    co_await waiter.until(std::move(isClosed), 10);
     co_return status;
 }
 

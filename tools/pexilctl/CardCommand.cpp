@@ -13,6 +13,7 @@
 #include "tools/pexilctl/StopSignals.h"
 #include "tools/pexilctl/TerminalProgress.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
+#include "tools/pexilctl/Waiter.h"
 
 #include <QDir>
 #include <QSettings>
@@ -138,13 +139,20 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
     CameraLink* linkPtr = link.get();
     model->serial = [linkPtr] { return serialOf(*linkPtr); };
     CardModel* modelPtr = model.get();
-    link->onCardChanged = [modelPtr] { modelPtr->refresh(); };
+    QObject::connect(linkPtr, &CameraLink::cardChanged, modelPtr, &CardModel::refresh);
     // A camera that cannot be reached says why at once, rather than after the catalogue's
     // whole allowance of waiting.
     std::optional<QString> lost;
-    link->onLost = [&lost](const std::optional<QString>& reason) {
-        if (!lost) lost = reason.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
-    };
+    QObject::connect(
+        linkPtr, &CameraLink::cameraLost, [&lost](const std::optional<QString>& reason) {
+            if (!lost) lost = reason.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
+        });
+    Waiter waiter(request.stop);
+    waiter.follow(linkPtr, &CameraLink::phaseChanged);
+    waiter.follow(linkPtr, &CameraLink::cardSettledNow);
+    waiter.follow(linkPtr, &CameraLink::cameraLost);
+    waiter.follow(linkPtr, &CameraLink::downloadingChanged);
+    waiter.follow(modelPtr, &CardModel::lastSummaryChanged);
     link->open();
 
     // Named first: g++ 12 destroys a capturing lambda written inside co_await twice.
@@ -152,7 +160,7 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
         return lost ||
                (linkPtr->phase().kind == CameraLink::Phase::Kind::ready && linkPtr->cardSettled());
     };
-    const bool settled = co_await pollUntil(std::move(ready), settleLimitSeconds);
+    const bool settled = co_await waiter.until(std::move(ready), settleLimitSeconds);
     if (!settled || lost) {
         io.err << "pexilctl card: カメラの準備ができません（" << request.address << "）";
         if (lost) io.err << ": " << *lost;
@@ -230,16 +238,16 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
             std::function<bool()> summarised = [modelPtr] {
                 return modelPtr->lastSummary().has_value();
             };
-            bool done = co_await pollUntil(summarised, -1);
-            if (!done && request.stop) {
+            bool done = co_await waiter.until(summarised, -1);
+            if (!done && waiter.stopRequested()) {
                 // Stopped: the file in transfer is finished, the rest left on the card; a
                 // second signal gives up at once.
-                request.stop->drain();
+                waiter.clearStop();
                 progress->bar.clear();
                 io.err << "pexilctl card: 中止します（転送中のファイルを保存してから）\n";
                 io.err.flush();
                 model->cancelImport();
-                done = co_await pollUntil(summarised, -1);
+                done = co_await waiter.until(summarised, -1);
                 if (done) status = exitInterrupted;
             }
             progress->bar.clear();
@@ -255,7 +263,7 @@ async::Task<int> card(async::Runtime& runtime, CardRequest request, CommandIO io
     io.out.flush();
     link->close();
     std::function<bool()> idle = [linkPtr] { return linkPtr->downloading() == 0; };
-    co_await pollUntil(std::move(idle), 10);
+    co_await waiter.until(std::move(idle), 10);
     model.reset();
     co_return status;
 }

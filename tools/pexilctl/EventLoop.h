@@ -8,10 +8,6 @@
 
 namespace pexil::cli {
 
-// Polls `done` every 20 ms on the running task's clock; false when `seconds` pass first
-// (negative: no limit) or a blocked SIGINT/SIGTERM is waiting.
-async::Task<bool> pollUntil(std::function<bool()> done, double seconds);
-
 // Runs `work` as a task on a Qt event loop with the real clock and gives its result;
 // exceptions that escape tasks are reported on err.
 int runOnEventLoop(CommandIO io, std::function<async::Task<int>(async::Runtime&)> work);

@@ -5,24 +5,20 @@
 #include "app/session/Preferences.h"
 #include "app/session/SessionModel.h"
 #include "camera/sources/CameraSources.h"
-#include "kit/async/Executor.h"
 #include "kit/async/NextSignal.h"
-#include "kit/async/Sleep.h"
 #include "kit/liveview/NikonLiveView.h"
 #include "tools/pexilctl/EventLoop.h"
 #include "tools/pexilctl/LineText.h"
 #include "tools/pexilctl/StopSignals.h"
 #include "tools/pexilctl/VirtualCameraOptions.h"
+#include "tools/pexilctl/Waiter.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <map>
-#include <pthread.h>
 
 namespace pexil::cli {
 
@@ -44,6 +40,8 @@ struct Request {
     bool releaseControl = false;
     camera::VirtualCamera::Options virtualOptions;
     std::chrono::milliseconds ioTimeout = camera::defaultIoTimeout;
+    // Ctrl+C and SIGTERM, taken for the whole run; may be null.
+    const StopSignals* stop = nullptr;
 };
 
 QString phaseText(const CameraLink::Phase& phase) {
@@ -73,7 +71,8 @@ std::map<PTP::Prop, QString> settingLines(const SessionModel& model) {
 
 // Applies one "LABEL=TEXT" through the model as the inspector would; the model's error text
 // when the camera refuses, or when there is no such setting or choice.
-async::Task<std::optional<QString>> applySetting(SessionModel& model, QString assignment) {
+async::Task<std::optional<QString>> applySetting(SessionModel& model, Waiter& waiter,
+                                                 QString assignment) {
     const qsizetype eq = assignment.indexOf(u'=');
     const QString label = assignment.left(eq).trimmed();
     const QString text = assignment.mid(eq + 1).trimmed();
@@ -89,7 +88,7 @@ async::Task<std::optional<QString>> applySetting(SessionModel& model, QString as
         std::function<bool()> taken = [&model, wanted, &text] {
             return model.text(wanted) == text || model.lastError().has_value();
         };
-        co_await pollUntil(std::move(taken), 30);
+        co_await waiter.until(std::move(taken), 30);
         if (model.lastError()) co_return *model.lastError();
         co_return std::nullopt;
     }
@@ -124,6 +123,19 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     env.settings = std::move(settings);
     env.advertiseGeo = false;
     SessionModel model(runtime, log, std::move(env));
+    CameraLink& link = model.link();
+    // Every condition waited for below reads what these signals announce.
+    Waiter waiter(request.stop);
+    for (auto signal : {&SessionModel::stateChanged, &SessionModel::propsChanged,
+                        &SessionModel::deviceInfoChanged, &SessionModel::lastErrorChanged,
+                        &SessionModel::clockOffsetChanged, &SessionModel::busyChanged,
+                        &SessionModel::isLiveChanged, &SessionModel::liveViewStateChanged})
+        waiter.follow(&model, signal);
+    waiter.follow(&model, &SessionModel::sessionLost);
+    waiter.follow(&model, &SessionModel::releasedShotSaved);
+    waiter.follow(&model, &SessionModel::transferFailed);
+    waiter.follow(&link, &CameraLink::cardSettledNow);
+    waiter.follow(&link, &CameraLink::downloadingChanged);
 
     int saved = 0, failed = 0;
     int made = 0;  // saved shots that this run's releases made
@@ -176,7 +188,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
                       !request.assignments.isEmpty() || request.syncClock || request.releaseControl;
     if (!work) {
         // Tethering as the application does it: every fresh shot is saved until stopped.
-        co_await pollUntil([] { return false; }, request.seconds);
+        co_await waiter.pause(request.seconds);
         model.disconnectCamera();
         co_await async::until([&model] { return model.state() == ConnectionState::disconnected(); }, &model,
                               &SessionModel::stateChanged, async::Seconds{10});
@@ -191,12 +203,12 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
             if (!lostReason)
                 lostReason = text.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
         });
-    const bool ready = co_await pollUntil(
-        [&model, &lostReason] {
-            return lostReason ||
-                   (model.state().is(ConnectionState::Kind::connected) && !model.props().empty());
-        },
-        request.seconds < 0 ? 60 : request.seconds);
+    std::function<bool()> prepared = [&model, &lostReason] {
+        return lostReason ||
+               (model.state().is(ConnectionState::Kind::connected) && !model.props().empty());
+    };
+    const bool ready =
+        co_await waiter.until(std::move(prepared), request.seconds < 0 ? 60 : request.seconds);
     if (!ready || lostReason) {
         io.err << "pexilctl tether: カメラの準備ができません（" << request.address << "）";
         if (lostReason) io.err << ": " << *lostReason;
@@ -204,10 +216,10 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         model.disconnectCamera();
         co_return exitFailed;
     }
-    CameraLink& link = model.link();
 
     if (request.card) {
-        co_await pollUntil([&link] { return link.cardSettled(); }, 600);
+        std::function<bool()> settled = [&link] { return link.cardSettled(); };
+        co_await waiter.until(std::move(settled), 600);
         line(QStringLiteral("card: %1 files settled (counted %2)")
                  .arg(link.cardFiles().size())
                  .arg(link.cardExpected() ? QString::number(*link.cardExpected()) : QStringLiteral("?")));
@@ -215,14 +227,17 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     }
 
     for (const QString& assignment : request.assignments) {
-        const auto refused = co_await applySetting(model, assignment);
+        const auto refused = co_await applySetting(model, waiter, assignment);
         line(QStringLiteral("set: ") + assignment + (refused ? QStringLiteral(": ") + *refused : QString()));
         if (refused) status = exitFailed;
     }
     if (request.syncClock) {
         model.clearLastError();
         model.syncClock();
-        co_await pollUntil([&model] { return model.clockOffset() == 0.0 || model.lastError(); }, 30);
+        std::function<bool()> synced = [&model] {
+            return model.clockOffset() == 0.0 || model.lastError();
+        };
+        co_await waiter.until(std::move(synced), 30);
         line(QStringLiteral("clock: ") + model.lastError().value_or(QStringLiteral("OK")));
         if (model.lastError()) status = exitFailed;
     }
@@ -235,8 +250,10 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
             line(QStringLiteral("liveview: このカメラではライブビューを使えません"));
             status = exitFailed;
         } else {
-            model.onLiveFrameBytes = [&frames, &firstFrame, &request, line](ByteView jpeg) mutable {
+            model.onLiveFrameBytes = [&frames, &firstFrame, &request, &waiter,
+                                      line](ByteView jpeg) mutable {
                 if (frames++ == 0) firstFrame = std::chrono::steady_clock::now();
+                waiter.poke();
                 if (request.framesDir.isEmpty() || frames > request.frames) return;
                 QSaveFile file(QDir(request.framesDir).filePath(QStringLiteral("frame-%1.jpg").arg(frames, 4, 10, QChar(u'0'))));
                 if (!file.open(QIODevice::WriteOnly) ||
@@ -247,10 +264,11 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
             };
             model.clearLastError();
             model.toggleLiveView();
-            co_await pollUntil([&model] {
+            std::function<bool()> started = [&model] {
                 return model.liveViewState() == NikonLiveView::State::on || model.lastError() ||
                        !model.hasLiveView();
-            }, 60);
+            };
+            co_await waiter.until(std::move(started), 60);
             live = model.liveViewState() == NikonLiveView::State::on;
             if (!live) {
                 line(QStringLiteral("liveview: ") + model.lastError().value_or(QStringLiteral("?")));
@@ -262,7 +280,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     for (int i = 0; i < request.shots && !lost; ++i) {
         model.clearLastError();
         model.shoot();
-        co_await pollUntil([&model] { return !model.busy(); }, 300);
+        std::function<bool()> idle = [&model] { return !model.busy(); };
+        co_await waiter.until(std::move(idle), 300);
         const auto problem = model.lastError();
         line(problem ? QStringLiteral("shot: ") + *problem : QStringLiteral("shot: OK"));
         if (problem) status = exitFailed;
@@ -270,18 +289,20 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (request.shots > 0) {
         // Done when each release's own picture is saved: a picture already on the card that
         // looked fresh is saved too, but is not what was asked for.
-        const bool all =
-            co_await pollUntil([&] { return made + failed >= request.shots || lost; }, 60);
+        std::function<bool()> allSaved = [&] { return made + failed >= request.shots || lost; };
+        const bool all = co_await waiter.until(std::move(allSaved), 60);
         if (!all || failed > 0 || made < request.shots) status = exitFailed;
     }
 
     if (live) {
         const int wanted = request.frames;
-        co_await pollUntil([&frames, wanted] { return frames >= wanted; }, 120);
+        std::function<bool()> enough = [&frames, wanted] { return frames >= wanted; };
+        co_await waiter.until(std::move(enough), 120);
         const double seconds =
             frames > 0 ? std::chrono::duration<double>(std::chrono::steady_clock::now() - firstFrame).count() : 0;
         model.toggleLiveView();
-        co_await pollUntil([&model] { return !model.isLive(); }, 30);
+        std::function<bool()> stopped = [&model] { return !model.isLive(); };
+        co_await waiter.until(std::move(stopped), 30);
         model.onLiveFrameBytes = nullptr;
         line(QStringLiteral("liveview: %1 frames in %2 s (%3 fps)")
                  .arg(frames)
@@ -292,12 +313,14 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (request.releaseControl) {
         model.clearLastError();
         model.releaseCameraControl();
-        co_await pollUntil([&model] { return model.lastError().has_value(); }, 2);
+        std::function<bool()> answered = [&model] { return model.lastError().has_value(); };
+        co_await waiter.until(std::move(answered), 2);
         line(QStringLiteral("release: ") + model.lastError().value_or(QStringLiteral("OK")));
         if (model.lastError()) status = exitFailed;
     }
     if (lost) status = exitFailed;
-    co_await pollUntil([&link] { return link.downloading() == 0; }, 10);
+    std::function<bool()> transferred = [&link] { return link.downloading() == 0; };
+    co_await waiter.until(std::move(transferred), 10);
     model.disconnectCamera();
     co_await async::until([&model] { return model.state() == ConnectionState::disconnected(); }, &model,
                           &SessionModel::stateChanged, async::Seconds{10});
@@ -401,6 +424,7 @@ int runTether(const QStringList& arguments, CommandIO io) {
     // SIGINT and SIGTERM stay blocked for the whole run; the waits pick them up between
     // steps, and one that stopped the run is swallowed rather than delivered afterwards.
     StopSignals stopSignals;
+    request.stop = &stopSignals;
     const int status = runOnEventLoop(io, [&request, io](async::Runtime& runtime) {
         return tether(runtime, std::move(request), io);
     });

@@ -1,5 +1,6 @@
 #include "app/shell/main/Filmstrip.h"
 
+#include "app/card/CardModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/main/IncomingCell.h"
 #include "app/shell/main/ShotListModel.h"

@@ -112,9 +112,9 @@ public:
         sources.push_back(std::move(manual));
         link = std::make_unique<CameraLink>(rt, *log, std::move(sources), nullptr);
         link->destination = destination();
-        link->onCardChanged = [this] {
+        QObject::connect(link.get(), &CameraLink::cardChanged, [this] {
             if (card) card->refresh();
-        };
+        });
         GeoStore::Options geoOptions;
         geoOptions.folder = support();
         geoOptions.receiver.advertise = false;

@@ -2,6 +2,8 @@
 // destination, disconnection.
 #include "app/session/SessionHarness.h"
 
+#include "app/card/CardModel.h"
+#include "app/card/ImportLedger.h"
 #include "app/geo/GeoLink.h"
 #include "app/geo/GeoStore.h"
 

@@ -166,10 +166,9 @@ TEST_P(CameraLinkDownload, QuickShotsSaveInOrderOneAtATime) {
     h.camera->setBandwidth(0.5);  // slow transfers so that shots queue up behind each other
     // Each save reads the destination when it starts (a date folder may roll over).
     const QString later = h.dir.filePath(QStringLiteral("later"));
-    h.link->onFileSaved = [&](const QString& path, const CameraLink::CameraFilePtr&) {
-        h.saved.push_back(path);
-        h.link->destination = later;
-    };
+    QObject::connect(
+        h.link.get(), &CameraLink::fileSaved,
+        [&](const QString&, const CameraLink::CameraFilePtr&) { h.link->destination = later; });
     int most = 0;
     h.syncWall();
     // Three presses in quick succession; the body takes them one after the other.
@@ -346,10 +345,10 @@ TEST_P(CameraLinkDownload, AFreshShotIsClaimedUntilItsSaveFails) {
     h.openAndWaitReady(0);
     h.camera->refuse(PTP::code(PTP::Op::getObject), PTP::code(PTP::Response::accessDenied));
     std::vector<bool> claimedWhileListed;
-    h.link->onCardChanged = [&] {
+    QObject::connect(h.link.get(), &CameraLink::cardChanged, [&] {
         for (const auto& [key, file] : h.link->cardFiles())
             claimedWhileListed.push_back(h.link->isClaimed(*file) || !h.failed.empty());
-    };
+    });
     shoot(h);
     ASSERT_TRUE(h.waitUntil([&] { return !h.failed.empty(); }));
     h.runTimers(1);

@@ -78,10 +78,9 @@ TEST(CameraLink, OpenAgainWhileOpeningStartsNoSecondAttempt) {
     LinkHarness h;
     h.makeCamera();
     h.plug();
-    h.link->onPhase = [&](const CameraLink::Phase& p) {
-        h.phases.push_back(p);
+    QObject::connect(h.link.get(), &CameraLink::phaseChanged, [&](const CameraLink::Phase& p) {
         if (p.kind == Kind::opening) h.link->open();
-    };
+    });
     h.openAndWaitReady(0);
     h.drain();
     EXPECT_EQ(h.readies, 1);
@@ -108,12 +107,11 @@ TEST(CameraLink, RemovalWhilePreparingNeverReachesReady) {
     LinkHarness h;
     h.makeCamera();
     h.plug();
-    h.link->onPhase = [&](const CameraLink::Phase& p) {
-        h.phases.push_back(p);
+    QObject::connect(h.link.get(), &CameraLink::phaseChanged, [&](const CameraLink::Phase& p) {
         // The service drops the device while the camera still answers: only the link's
         // own identity checks can stop the preparation.
         if (p.kind == Kind::preparing) h.source->remove(h.device);
-    };
+    });
     h.link->open();
     ASSERT_TRUE(h.waitUntil([&] { return !h.lost.empty(); }));
     EXPECT_EQ(h.lost[0], QString::fromUtf8("カメラが取り外されました"));
@@ -147,10 +145,9 @@ TEST(CameraLink, CloseWhileOpeningDoesNotLeaveAnUnwantedSessionBehind) {
     LinkHarness h;
     h.makeCamera();
     h.plug();
-    h.link->onPhase = [&](const CameraLink::Phase& p) {
-        h.phases.push_back(p);
+    QObject::connect(h.link.get(), &CameraLink::phaseChanged, [&](const CameraLink::Phase& p) {
         if (p.kind == Kind::opening) h.link->close();
-    };
+    });
     h.link->open();
     ASSERT_TRUE(
         h.waitUntil([&] { return h.link->phase().kind == Kind::opening || !h.phases.empty(); }));
@@ -207,7 +204,8 @@ TEST(CameraLink, ForwardsTheCameraEventsOfTheHeldDevice) {
     h.makeCamera();
     h.plug();
     std::vector<std::uint16_t> codes;
-    h.link->onPTPEvent = [&](const PTPEvent& event) { codes.push_back(event.code); };
+    QObject::connect(h.link.get(), &CameraLink::cameraEvent,
+                     [&](const PTPEvent& event) { codes.push_back(event.code); });
     h.openAndWaitReady(0);
     h.camera->pressShutter();
     ASSERT_TRUE(h.waitUntil([&] {

@@ -50,17 +50,21 @@ public:
         }
         link = std::make_unique<CameraLink>(rt, *log, std::move(sources), std::move(watcher));
         link->destination = dir.filePath(QStringLiteral("dest"));
-        link->onPhase = [this](const CameraLink::Phase& p) { phases.push_back(p); };
-        link->onReady = [this](const std::shared_ptr<PTPCamera>&) { ++readies; };
-        link->onLost = [this](const std::optional<QString>& text) { lost.push_back(text); };
-        link->onFileSaved = [this](const QString& path, const CameraLink::CameraFilePtr&) {
-            saved.push_back(path);
-        };
-        link->onDownloadFailed = [this](const QString& name, const QString& message,
-                                        bool fromCamera) {
-            failed.push_back({name, message, fromCamera});
-        };
-        link->onCardChanged = [this] { ++cardChanges; };
+        QObject::connect(link.get(), &CameraLink::phaseChanged,
+                         [this](const CameraLink::Phase& p) { phases.push_back(p); });
+        QObject::connect(link.get(), &CameraLink::cameraReady,
+                         [this](const std::shared_ptr<PTPCamera>&) { ++readies; });
+        QObject::connect(link.get(), &CameraLink::cameraLost,
+                         [this](const std::optional<QString>& text) { lost.push_back(text); });
+        QObject::connect(link.get(), &CameraLink::fileSaved,
+                         [this](const QString& path, const CameraLink::CameraFilePtr&) {
+                             saved.push_back(path);
+                         });
+        QObject::connect(link.get(), &CameraLink::downloadFailed,
+                         [this](const QString& name, const QString& message, bool fromCamera) {
+                             failed.push_back({name, message, fromCamera});
+                         });
+        QObject::connect(link.get(), &CameraLink::cardChanged, [this] { ++cardChanges; });
         syncWall();
     }
     ~LinkHarness() {

@@ -2,6 +2,8 @@
 // and results that arrive after their camera went away.
 #include "SessionHarness.h"
 
+#include "app/card/CardModel.h"
+#include "app/card/ImportLedger.h"
 #include "app/shots/JpegDecoder.h"
 
 #include <QBuffer>

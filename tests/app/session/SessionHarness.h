@@ -9,6 +9,7 @@
 #include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "camera/virtual/VirtualTransport.h"
+#include "kit/async/Executor.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/async/WorkQueue.h"
 

@@ -2,6 +2,8 @@
 // session model on the virtual clock, the window offscreen.
 #include "ShellHarness.h"
 
+#include "app/card/CardModel.h"
+#include "app/shell/main/BatteryIcon.h"
 #include "app/shell/main/CameraMenu.h"
 #include "app/shell/main/CameraStatusMenu.h"
 #include "app/shell/main/CameraWaitView.h"
@@ -11,11 +13,10 @@
 #include "app/shell/main/Inspector.h"
 #include "app/shell/main/MainWindow.h"
 #include "app/shell/main/PreviewPane.h"
-#include "app/shell/main/ZoomControls.h"
 #include "app/shell/main/PreviewZoom.h"
 #include "app/shell/main/ShotListModel.h"
 #include "app/shell/main/WarningStrip.h"
-#include "app/shell/main/BatteryIcon.h"
+#include "app/shell/main/ZoomControls.h"
 #include "kit/device/ExposureLayout.h"
 #include "kit/ptp/PTP.h"
 #include "ui/components/GlassButton.h"

@@ -87,6 +87,22 @@ TEST(NextSignal, AWaitDestroyedWithItsOwnerLeavesNothingConnected) {
     EXPECT_FALSE(rt.clock().hasTimers());
 }
 
+// Without a limit there is no timer that a virtual clock could jump to while other threads
+// still have their answers to give.
+TEST(NextSignal, WithoutATimeLimitStartsNoTimerAndWaitsForTheSignal) {
+    VirtualRuntime rt;
+    Probe sender;
+    Outcome out;
+    spawn(rt, awaitName(rt, &sender, noTimeLimit.count(), out));
+    rt.runFor(Seconds{86400});
+    EXPECT_FALSE(out.resumed);
+    EXPECT_FALSE(rt.clock().hasTimers());
+    sender.setObjectName(QStringLiteral("late"));
+    rt.runReady();
+    EXPECT_TRUE(out.resumed);
+    EXPECT_EQ(out.name, QStringLiteral("late"));
+}
+
 Task<void> awaitCondition(Runtime& rt, QObject& sender, Outcome& out) {
     const bool held = co_await until([&sender] { return sender.objectName().size() >= 3; }, &sender,
                                      &QObject::objectNameChanged, Seconds{10});
