@@ -7,27 +7,14 @@
 #include "app/card/CardModel.h"
 #include "app/geo/GeoStore.h"
 #include "camera/service/CameraFileSource.h"
-#include "camera/sources/CameraSources.h"
-#include "camera/virtual/VirtualCamera.h"
-#include "camera/virtual/VirtualTransport.h"
-#include "kit/async/VirtualRuntime.h"
 #include "kit/async/WorkQueue.h"
+#include "support/VirtualCameraRig.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QSettings>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
-
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace pexil::testing {
 
@@ -102,14 +89,11 @@ struct Emissions {
     int count = 0;
 };
 
-class CardHarness {
+class CardHarness : public VirtualCameraRig {
 public:
     CardHarness() {
-        log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
-        auto manual = std::make_unique<camera::ManualSource>(rt);
-        source = manual.get();
         std::vector<std::unique_ptr<camera::DeviceSource>> sources;
-        sources.push_back(std::move(manual));
+        sources.push_back(takeSource());
         link = std::make_unique<CameraLink>(rt, *log, std::move(sources), nullptr);
         link->destination = destination();
         QObject::connect(link.get(), &CameraLink::cardChanged, [this] {
@@ -125,22 +109,14 @@ public:
         startModel();
         syncWall();
     }
+    // The model before the link it follows.
     ~CardHarness() {
         card.reset();
         link.reset();
-        if (device && device->hasOpenSession()) {
-            bool closed = false;
-            device->requestCloseSession([&](std::optional<TransportError>) { closed = true; });
-            rt.waitUntil([&] { return closed; }, std::chrono::seconds(5));
-        }
-        if (camera) camera->unplug();
-        device.reset();
-        rt.waitUntil([] { return false; }, std::chrono::milliseconds(100));
     }
 
     QString destination() const { return dir.filePath(QStringLiteral("dest")); }
     QString support() const { return dir.filePath(QStringLiteral("support")); }
-    QString cardDir() const { return dir.filePath(QStringLiteral("card")); }
 
     // The ledger and the model as the application makes them at start-up.
     void startModel() {
@@ -165,25 +141,11 @@ public:
     }
 
     camera::VirtualCamera::Options cameraOptions(int photos) {
-        camera::VirtualCamera::Options options;
-        options.cardDir = cardDir();
+        auto options = VirtualCameraRig::cameraOptions();
         options.photos = photos;
-        options.wallClock = [wall = wallMs] {
-            return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
-        };
         return options;
     }
-    void makeCamera(const camera::VirtualCamera::Options& options) {
-        auto made = camera::VirtualCamera::create(options);
-        ASSERT_TRUE(made) << made.error().toStdString();
-        camera = made.value();
-    }
-    void plug() {
-        device = camera::CameraDevice::create(
-            rt, camera->model().model, QStringLiteral("virtual"),
-            [c = camera] { return std::make_unique<camera::VirtualTransport>(c); });
-        source->add(device);
-    }
+
     // A camera with `photos` pictures, connected, its catalogue settled and in the model.
     void connectSettled(int photos,
                         const std::function<void(camera::VirtualCamera::Options&)>& adjust = {}) {
@@ -198,7 +160,6 @@ public:
         }));
     }
 
-    void syncWall() { wallMs->store(rt.clock().now().toMSecsSinceEpoch()); }
     bool waitUntil(const std::function<bool()>& done) {
         return rt.waitUntil(done, std::chrono::seconds(20));
     }
@@ -220,18 +181,6 @@ public:
         rt.runReady();
     }
 
-    QStringList lines() const {
-        log->flush();
-        QFile file(log->path());
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        QStringList out;
-        for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-            const auto at = line.indexOf(QStringLiteral("] "));
-            out << (line.startsWith(u'[') && at > 0 ? line.mid(at + 2) : line);
-        }
-        return out;
-    }
-
     // Ids of the items, in list order.
     QStringList ids() const {
         QStringList out;
@@ -244,21 +193,14 @@ public:
         return {};
     }
 
-    QTemporaryDir dir;
-    async::VirtualRuntime rt;
-    std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
-    std::unique_ptr<Log> log;
     async::WorkQueue decode{QStringLiteral("test.card.decode"), 2};
     async::WorkQueue writes{QStringLiteral("test.card.write")};
     AnswerGate gate;
-    camera::ManualSource* source = nullptr;
     std::unique_ptr<CameraLink> link;
     std::unique_ptr<GeoStore> geo;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<ImportLedger> ledger;
     std::unique_ptr<CardModel> card;
-    std::shared_ptr<camera::VirtualCamera> camera;
-    std::shared_ptr<camera::CameraDevice> device;
 };
 
 }  // namespace pexil::testing

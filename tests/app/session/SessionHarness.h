@@ -5,28 +5,14 @@
 // answers come from the service's threads: wait for them with waitUntil (time stands
 // still), and move time with runFor.
 #include "app/session/SessionModel.h"
-#include "camera/ptpip/PtpIpServer.h"
-#include "camera/sources/CameraSources.h"
-#include "camera/virtual/VirtualCamera.h"
-#include "camera/virtual/VirtualTransport.h"
 #include "kit/async/Executor.h"
-#include "kit/async/VirtualRuntime.h"
 #include "kit/async/WorkQueue.h"
+#include "support/VirtualCameraRig.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include <QSettings>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
-
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace pexil {
 
@@ -50,23 +36,18 @@ struct SessionModelProbe {
 
 namespace testing {
 
-class SessionHarness {
+class SessionHarness : public VirtualCameraRig {
 public:
-    enum class Via { inProcess, ptpip };
-
     // Frames decode on a queue the test drains by hand (manualFrames), or on a worker; so do
     // thumbnails and previews (manualThumbs).
     explicit SessionHarness(Via via = Via::inProcess, bool manualFrames = false,
                             bool manualThumbs = false)
-        : via(via) {
-        log = std::make_unique<Log>(dir.filePath(QStringLiteral("home")));
+        : VirtualCameraRig(via) {
         auto settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("prefs.ini")),
                                                     QSettings::IniFormat);
         settings->setValue(QStringLiteral("baseDestination"), destination());
-        auto manual = std::make_unique<camera::ManualSource>(rt);
-        source = manual.get();
         SessionModel::Environment env;
-        env.sources.push_back(std::move(manual));
+        env.sources.push_back(takeSource());
         env.settings = std::move(settings);
         env.supportFolder = dir.filePath(QStringLiteral("support"));
         env.advertiseGeo = false;
@@ -76,58 +57,22 @@ public:
         model = std::make_unique<SessionModel>(rt, *log, std::move(env));
         syncWall();
     }
-    ~SessionHarness() {
-        model.reset();
-        if (device && device->hasOpenSession()) {
-            bool closed = false;
-            device->requestCloseSession([&](std::optional<TransportError>) { closed = true; });
-            rt.waitUntil([&] { return closed; }, std::chrono::seconds(5));
-        }
-        if (camera) camera->unplug();
-        device.reset();
-        rt.waitUntil([] { return false; }, std::chrono::milliseconds(100));
-        if (server) server->stop();
-    }
+    // First, while the queues it decodes on still exist.
+    ~SessionHarness() { model.reset(); }
 
     QString destination() const { return dir.filePath(QStringLiteral("dest")); }
 
     void makeCamera(QString body = QStringLiteral("d850"),
                     int photos = 0, bool eventChannel = true) {
-        camera::VirtualCamera::Options options;
+        auto options = cameraOptions();
         options.model = body;
-        options.cardDir = dir.filePath(QStringLiteral("card"));
         options.photos = photos;
         options.eventChannel = eventChannel;
         // The body works in real time; keep it quick so that virtual time does not run past it.
         options.timings.capture = std::chrono::milliseconds(5);
         options.timings.autofocus = std::chrono::milliseconds(1);
         options.timings.liveViewStart = std::chrono::milliseconds(1);
-        options.wallClock = [wall = wallMs] {
-            return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
-        };
-        auto made = camera::VirtualCamera::create(options);
-        ASSERT_TRUE(made) << made.error().toStdString();
-        camera = made.value();
-    }
-    void plug() {
-        if (via == Via::ptpip) {
-            server = std::make_unique<camera::PtpIpServer>(camera, "127.0.0.1", 0);
-            ASSERT_TRUE(server->start());
-            camera::CameraAddress address;
-            address.kind = camera::CameraAddress::Kind::ptpip;
-            address.host = QStringLiteral("127.0.0.1");
-            address.port = server->port();
-            device = camera::ptpipDevice(rt, address, {});
-        } else {
-            device = camera::CameraDevice::create(
-                rt, camera->model().model, QStringLiteral("virtual"),
-                [c = camera] { return std::make_unique<camera::VirtualTransport>(c); });
-        }
-        source->add(device);
-    }
-    void unplug() {
-        source->remove(device);
-        camera->unplug();
+        VirtualCameraRig::makeCamera(options);
     }
 
     // Connects and waits until the settings are read and the poll loop runs.
@@ -151,7 +96,6 @@ public:
         });
     }
 
-    void syncWall() { wallMs->store(rt.clock().now().toMSecsSinceEpoch()); }
     bool waitUntil(const std::function<bool()>& done) {
         return rt.waitUntil(
             [&] {
@@ -188,32 +132,12 @@ public:
         syncWall();
     }
 
-    QStringList lines() const {
-        log->flush();
-        QFile file(log->path());
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        QStringList out;
-        for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-            const auto at = line.indexOf(QStringLiteral("] "));
-            out << (line.startsWith(u'[') && at > 0 ? line.mid(at + 2) : line);
-        }
-        return out;
-    }
     int countLines(const QString& text) const { return static_cast<int>(lines().count(text)); }
 
-    Via via;
-    QTemporaryDir dir;
-    async::VirtualRuntime rt;
-    std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
-    std::unique_ptr<Log> log;
     async::WorkQueue thumbs{QStringLiteral("test.thumb")};
     async::WorkQueue frames{QStringLiteral("test.frame")};
     async::ManualExecutor heldFrames;
     async::ManualExecutor heldThumbs;
-    camera::ManualSource* source = nullptr;
-    std::shared_ptr<camera::VirtualCamera> camera;
-    std::shared_ptr<camera::CameraDevice> device;
-    std::unique_ptr<camera::PtpIpServer> server;
     std::unique_ptr<SessionModel> model;
 };
 
