@@ -3,18 +3,17 @@
 // takes, for a raw file of about 25 MB over PTP/IP on loopback (goal: under 30 ms). The
 // link runs on the program's own runtime (Qt event loop, system clock), as in the
 // application; the shutter is pressed on the camera body.
+#include "SessionRig.h"
+
 #include "app/connection/CameraLink.h"
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/sources/CameraSources.h"
 #include "kit/async/Executor.h"
 #include "kit/ptp/PTPEvent.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -25,23 +24,11 @@ namespace {
 
 using namespace pexil;
 using namespace pexil::camera;
-using SteadyClock = std::chrono::steady_clock;
+using bench::SteadyClock;
+using bench::spinUntil;
 
 // Raw quality in Nikon's numbering of 0x5004.
 constexpr std::int64_t rawQuality = 4;
-
-bool spinUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
-    const auto deadline = SteadyClock::now() + limit;
-    // Waits in the event loop as the application does: processEvents with a time limit
-    // ignores WaitForMoreEvents and would keep a core busy that the transfer needs.
-    QTimer wake;
-    wake.start(1);
-    while (!done()) {
-        if (SteadyClock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 struct Rig {
     QTemporaryDir dir;
