@@ -5,6 +5,7 @@
 // It brings its own main: widgets need a QApplication.
 #include "WindowRig.h"
 
+#include "app/liveview/LiveViewModel.h"
 #include "app/shell/main/PreviewPane.h"
 #include "app/shots/JpegDecoder.h"
 
@@ -21,6 +22,7 @@ void LivePaint(benchmark::State& state) {
             return;
         }
         SessionModel& model = *rig.model;
+        LiveViewModel& live = model.liveView();
         shell::MainWindow window(model);
         showWindow(window);
 
@@ -28,23 +30,23 @@ void LivePaint(benchmark::State& state) {
         std::uint64_t fetched = 0, decoded = 0, painted = 0;
         // Decoded frames tell the frames the model dropped (one decodes at a time) from the ones
         // the window never painted.
-        QObject::connect(&model, &SessionModel::liveFrameChanged, [&] {
-            if (counting && !model.liveFrame().isNull()) ++decoded;
+        QObject::connect(&live, &LiveViewModel::frameChanged, [&] {
+            if (counting && !live.frame().isNull()) ++decoded;
         });
         qint64 lastPainted = 0;
-        model.onLiveFrameBytes = [&](ByteView) {
+        live.onFrameBytes = [&](ByteView) {
             if (counting) ++fetched;
         };
         shell::PreviewPane* pane = window.preview();
         PaintWatch watch(pane, PaintWatch::When::starting, [&] {
-            const QImage& frame = model.liveFrame();
+            const QImage& frame = live.frame();
             if (!counting || frame.isNull() || pane->image().cacheKey() != frame.cacheKey()) return;
             if (frame.cacheKey() == lastPainted) return;
             lastPainted = frame.cacheKey();
             ++painted;
         });
         model.toggleLiveView();
-        if (!spinUntil([&model] { return model.isLive() && !model.liveFrame().isNull(); },
+        if (!spinUntil([&live] { return live.isLive() && !live.frame().isNull(); },
                        std::chrono::seconds(30))) {
             state.SkipWithError("live view showed no frame");
             return;
@@ -60,7 +62,7 @@ void LivePaint(benchmark::State& state) {
         spinUntil([] { return false; }, std::chrono::milliseconds(200));
         const std::uint64_t mainDecodes = JpegDecoder::mainThreadDecodes() - decodesBefore;
         model.toggleLiveView();
-        spinUntil([&model] { return !model.isLive(); }, std::chrono::seconds(10));
+        spinUntil([&live] { return !live.isLive(); }, std::chrono::seconds(10));
         if (fetched == 0) {
             state.SkipWithError("no frame was fetched");
             return;

@@ -3,6 +3,7 @@
 #include "app/session/SessionModel.h"
 
 #include "app/card/ImportLedger.h"
+#include "app/liveview/LiveViewModel.h"
 #include "app/shots/Thumbnailer.h"
 #include "kit/async/Sleep.h"
 #include "kit/async/WorkQueue.h"
@@ -60,15 +61,14 @@ void SessionModel::shoot() {
 async::Task<void> SessionModel::capture(bool autofocusFirst) {
     CameraPtr camera = link_->camera();
     const CameraWeak weak = camera;
-    if (liveView_ && liveView_->state() == NikonLiveView::State::on) {
+    if (NikonLiveView* view = live_->view(); view && view->state() == NikonLiveView::State::on) {
         auto storing = std::make_shared<bool>(false);
         std::function<int()> count = [this] { return shotNotifications_; };
         std::function<async::Task<bool>()> body = [this, camera, autofocusFirst, storing, weak] {
             return releaseThenPoll(camera, autofocusFirst, storing, weak);
         };
         const double wait = captureWaitSeconds();
-        const auto message =
-            co_await liveView_->whileSuspended(std::move(count), wait, std::move(body));
+        const auto message = co_await view->whileSuspended(std::move(count), wait, std::move(body));
         *storing = false;
         if (message) setLastError(*message);
     } else {

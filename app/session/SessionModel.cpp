@@ -3,6 +3,7 @@
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
 #include "app/geo/GeoStore.h"
+#include "app/liveview/LiveViewModel.h"
 #include "kit/async/WorkQueue.h"
 
 #include <cmath>
@@ -37,7 +38,6 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     link_ = std::make_unique<CameraLink>(runtime_, log_, std::move(environment.sources),
                                          std::move(environment.usb));
 
-    liveViewSettingsFile_ = environment.liveViewSettingsFile;
     thumbQueue_ = environment.thumbQueue;
     if (!thumbQueue_) {
         ownThumbQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.thumb"), 2);
@@ -48,6 +48,11 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
         ownFrameQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.liveframe"));
         frameQueue_ = ownFrameQueue_.get();
     }
+    live_ = std::make_unique<LiveViewModel>(runtime_, log_, *frameQueue_,
+                                            environment.liveViewSettingsFile);
+    live_->shouldPauseFrames = [this] { return writing_ > 0; };
+    connect(live_.get(), &LiveViewModel::failed, this,
+            [this](const QString& message) { setLastError(message); });
 
     prefs_ = Preferences::read(*settings_);
     link_->deleteAfterDownload = prefs_.deleteAfterDownload;
@@ -86,7 +91,7 @@ const std::optional<QString>& SessionModel::ledgerProblem() const {
 SessionModel::~SessionModel() {
     // Tasks first: none may resume into the members destroyed below.
     scope_.cancelAll();
-    liveView_.reset();
+    live_.reset();
 }
 
 // --- computed ---
@@ -263,21 +268,7 @@ void SessionModel::cameraReady(const CameraPtr& camera) {
     deviceInfo_ = camera->info();
     emit deviceInfoChanged();
     checkEventUsable_ = !camera->capabilities() || !camera->capabilities()->isNikon1;
-    liveView_.reset();
-    liveCamera_.reset();
-    ++liveGeneration_;
-    const bool nikon1 = camera->capabilities() && camera->capabilities()->isNikon1;
-    if (camera->speaksNikon() && !nikon1) {
-        const QString identifier = deviceInfo_ ? deviceInfo_->serialNumber : QStringLiteral("?");
-        liveCamera_ = camera;
-        liveView_ = std::make_unique<NikonLiveView>(
-            *camera, identifier, std::make_shared<StoredLiveViewMemory>(liveViewSettingsFile_),
-            log_.writer());
-        liveView_->onChange = [this] { liveViewChanged(); };
-        liveView_->onFrame = [this](ByteView frame) { frameArrived(frame); };
-        liveView_->shouldPauseFrames = [this] { return writing_ > 0; };
-        liveView_->readyForFrame = [this] { return frameDecoderFree(); };
-    }
+    live_->attach(camera, deviceInfo_ ? deviceInfo_->serialNumber : QStringLiteral("?"));
     setClockOffset(link_->clockDrift());
     CameraWeak weak = camera;
     auto start = [](SessionModel* self, CameraWeak weak) -> async::Task<void> {
@@ -289,7 +280,7 @@ void SessionModel::cameraReady(const CameraPtr& camera) {
 
 void SessionModel::cameraLost(const std::optional<QString>& reason) {
     emit sessionLost(reason);
-    if (liveView_) liveView_->forget();
+    live_->forget();
     if (eventLoop_) eventLoop_->cancel();
     eventLoop_.reset();
     clearCameraState();
@@ -305,27 +296,26 @@ void SessionModel::cameraLost(const std::optional<QString>& reason) {
 
 void SessionModel::clearCameraState() {
     setIncoming(std::nullopt);
-    liveView_.reset();
-    liveCamera_.reset();
-    ++liveGeneration_;
+    live_->clear();
     setProps({});
     if (deviceInfo_) {
         deviceInfo_.reset();
         emit deviceInfoChanged();
     }
     setAFState(AFState::idle());
-    setLive(false);
     setBusy(false);
     setClockOffset(std::nullopt);
-    clearLiveFrames();
     setLightMeter(std::nullopt);
     setBufferRemaining(std::nullopt);
 }
 
+void SessionModel::toggleLiveView() {
+    if (state_.is(ConnectionState::Kind::connected)) live_->toggle();
+}
+
 void SessionModel::disconnectCamera() {
     auto run = [](SessionModel* self) -> async::Task<void> {
-        if (self->liveView_ && self->liveView_->isActive())
-            co_await self->liveView_->stop(QString::fromUtf8("切断"));
+        co_await self->live_->stopIfActive(QString::fromUtf8("切断"));
         if (self->eventLoop_) self->eventLoop_->cancel();
         self->eventLoop_.reset();
         self->link_->close();
@@ -421,12 +411,6 @@ void SessionModel::setClockOffset(std::optional<double> value) {
     if (clockOffset_ == value) return;
     clockOffset_ = value;
     emit clockOffsetChanged();
-}
-
-void SessionModel::setLive(bool live) {
-    if (isLive_ == live) return;
-    isLive_ = live;
-    emit isLiveChanged();
 }
 
 void SessionModel::setDestinationProblem(std::optional<QString> problem) {

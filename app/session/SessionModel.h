@@ -8,7 +8,6 @@
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
 #include "kit/device/DeviceInfo.h"
-#include "kit/liveview/NikonLiveView.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -19,7 +18,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -29,6 +27,7 @@ namespace pexil {
 class CardModel;
 class GeoStore;
 class ImportLedger;
+class LiveViewModel;
 struct Thumbnail;
 namespace async {
 class Executor;
@@ -40,9 +39,9 @@ using ShotList = std::vector<Shot>;
 // The application's one long-lived model: it owns the camera link, the geo store and the
 // import ledger, follows the camera from no camera through warm-up to connected and back,
 // mirrors the camera's settings and counters, polls the camera while connected, fires the
-// shutter and autofocus, turns saved files into shots, runs live view, and keeps the user's
-// preferences. The windows only render its properties and call its operations; pexilctl
-// tether drives the same object headless.
+// shutter and autofocus, turns saved files into shots, holds live view (LiveViewModel), and
+// keeps the user's preferences. The windows only render its properties and call its
+// operations; pexilctl tether drives the same object headless.
 //
 // Threads: main thread only, every call and every signal. Pictures and frames are decoded
 // on worker queues and applied back on the main thread.
@@ -61,9 +60,6 @@ class SessionModel final : public QObject {
     Q_PROPERTY(std::optional<QUuid> selection READ selection NOTIFY selectionChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(pexil::AFState afState READ afState NOTIFY afStateChanged)
-    Q_PROPERTY(bool isLive READ isLive NOTIFY isLiveChanged)
-    Q_PROPERTY(QImage liveFrame READ liveFrame NOTIFY liveFrameChanged)
-    Q_PROPERTY(int liveFPS READ liveFPS NOTIFY liveFPSChanged)
     Q_PROPERTY(std::optional<double> clockOffset READ clockOffset NOTIFY clockOffsetChanged)
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(QStringList failedTransfers READ failedTransfers NOTIFY failedTransfersChanged)
@@ -120,9 +116,6 @@ public:
     // The picture the camera is making or sending; none when nothing is on its way.
     const std::optional<IncomingShot>& incoming() const { return incoming_; }
     const AFState& afState() const { return afState_; }
-    bool isLive() const { return isLive_; }
-    const QImage& liveFrame() const { return liveFrame_; }  // null: none
-    int liveFPS() const { return liveFPS_; }
     const std::optional<double>& clockOffset() const { return clockOffset_; }
     const std::optional<QString>& lastError() const { return lastError_; }
     const QStringList& failedTransfers() const { return failedTransfers_; }
@@ -183,16 +176,13 @@ public:
     void releaseCameraControl();
 
     // --- live view ---
+    // Starts or stops live view while connected (liveView() tells how it goes).
     void toggleLiveView();
 
     // The window's alert was dismissed.
     void clearLastError();
     // A failure of the shell's own (a folder that cannot be opened) for the same alert.
     void reportError(const QString& text);
-
-    // Each live-view frame as the camera sent it (a JPEG), before decoding; the bytes are
-    // valid only during the call. For tools that keep the frames themselves.
-    std::function<void(ByteView)> onLiveFrameBytes;
 
     CameraLink& link() { return *link_; }
     GeoStore& geo() { return *geo_; }
@@ -201,10 +191,8 @@ public:
     CardModel& card() { return *card_; }
     async::Runtime& runtime() const { return runtime_; }
     Log& log() const { return log_; }
-    bool hasLiveView() const { return liveView_ != nullptr; }
-    NikonLiveView::State liveViewState() const {
-        return liveView_ ? liveView_->state() : NikonLiveView::State::off;
-    }
+    // Live view of the camera held.
+    LiveViewModel& liveView() { return *live_; }
     // A camera announced a new picture (either channel) since the model was made.
     int shotNotifications() const { return shotNotifications_; }
 
@@ -223,10 +211,6 @@ signals:
     void incomingChanged();
     void reconnectAtChanged();
     void afStateChanged();
-    void isLiveChanged();
-    void liveViewStateChanged();
-    void liveFrameChanged();
-    void liveFPSChanged();
     void clockOffsetChanged();
     void lastErrorChanged();
     void failedTransfersChanged();
@@ -288,13 +272,6 @@ private:
     // by the time the queue gets to it.
     async::Task<std::optional<Thumbnail>> loadForPane(QString path, int maxPixel,
                                                       std::uint64_t generation);
-    async::Task<void> liveViewTask(bool start);
-    void liveViewChanged();
-    void clearLiveFrames();
-    void frameArrived(ByteView frame);
-    async::Task<void> decodeFrame(QByteArray bytes);
-    // Ends once no frame is decoding.
-    async::Task<void> frameDecoderFree();
 
     void setState(ConnectionState state);
     void setBusy(bool busy);
@@ -308,7 +285,6 @@ private:
     void setLightMeter(std::optional<double> value);
     void setBufferRemaining(std::optional<int> value);
     void setClockOffset(std::optional<double> value);
-    void setLive(bool live);
     void setDestinationProblem(std::optional<QString> problem);
     void savePreferences();
     void write(const QString& line) const { log_.write(line); }
@@ -331,16 +307,12 @@ private:
     std::optional<IncomingShot> incoming_;
     std::optional<QDateTime> reconnectAt_;
     AFState afState_;
-    bool isLive_ = false;
-    QImage liveFrame_;
-    int liveFPS_ = 0;
     std::optional<double> clockOffset_;
     std::optional<QString> lastError_;
     QStringList failedTransfers_;
     std::optional<QString> destinationProblem_;
     QImage fullPreview_;
 
-    std::deque<double> frameTimes_;  // monotonic seconds of frames shown, the last second's
     std::optional<QUuid> fullPreviewID_;
     // Counts the shots asked for in the pane; a decode queued for an earlier one is skipped
     // when its turn comes, so a burst of shots does not queue a third of a second of work each.
@@ -349,8 +321,6 @@ private:
     bool checkEventUsable_ = true;
     int shotNotifications_ = 0;
     int writing_ = 0;
-    bool frameInFlight_ = false;
-    std::vector<async::Resolver<Done>> decoderWaiters_;
     std::uint64_t afGeneration_ = 0;
 
     std::unique_ptr<async::WorkQueue> ownThumbQueue_;
@@ -363,11 +333,7 @@ private:
     std::unique_ptr<CameraLink> link_;
     // After the link, geo store, ledger and settings it is built on, so it goes first.
     std::unique_ptr<CardModel> card_;
-    QString liveViewSettingsFile_;
-    // The live view talks to this camera by reference: it stays alive as long as the view.
-    CameraPtr liveCamera_;
-    std::unique_ptr<NikonLiveView> liveView_;
-    std::uint64_t liveGeneration_ = 0;  // bumped whenever liveView_ is replaced or dropped
+    std::unique_ptr<LiveViewModel> live_;
     std::optional<async::TaskHandle> eventLoop_;
     async::Lifetime lifetime_;
     // Last, so its tasks are abandoned before any member they use goes away.

@@ -1,6 +1,7 @@
 #include "tools/pexilctl/TetherCommand.h"
 
 #include "app/connection/CameraLink.h"
+#include "app/liveview/LiveViewModel.h"
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
 #include "app/session/SessionModel.h"
@@ -128,9 +129,11 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     Waiter waiter(request.stop);
     for (auto signal : {&SessionModel::stateChanged, &SessionModel::propsChanged,
                         &SessionModel::deviceInfoChanged, &SessionModel::lastErrorChanged,
-                        &SessionModel::clockOffsetChanged, &SessionModel::busyChanged,
-                        &SessionModel::isLiveChanged, &SessionModel::liveViewStateChanged})
+                        &SessionModel::clockOffsetChanged, &SessionModel::busyChanged})
         waiter.follow(&model, signal);
+    LiveViewModel& liveView = model.liveView();
+    waiter.follow(&liveView, &LiveViewModel::stateChanged);
+    waiter.follow(&liveView, &LiveViewModel::isLiveChanged);
     waiter.follow(&model, &SessionModel::sessionLost);
     waiter.follow(&model, &SessionModel::releasedShotSaved);
     waiter.follow(&model, &SessionModel::transferFailed);
@@ -246,12 +249,12 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     std::chrono::steady_clock::time_point firstFrame;
     bool live = false;
     if (request.frames > 0) {
-        if (!model.hasLiveView()) {
+        if (!liveView.available()) {
             line(QStringLiteral("liveview: このカメラではライブビューを使えません"));
             status = exitFailed;
         } else {
-            model.onLiveFrameBytes = [&frames, &firstFrame, &request, &waiter,
-                                      line](ByteView jpeg) mutable {
+            liveView.onFrameBytes = [&frames, &firstFrame, &request, &waiter,
+                                     line](ByteView jpeg) mutable {
                 if (frames++ == 0) firstFrame = std::chrono::steady_clock::now();
                 waiter.poke();
                 if (request.framesDir.isEmpty() || frames > request.frames) return;
@@ -264,12 +267,12 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
             };
             model.clearLastError();
             model.toggleLiveView();
-            std::function<bool()> started = [&model] {
-                return model.liveViewState() == NikonLiveView::State::on || model.lastError() ||
-                       !model.hasLiveView();
+            std::function<bool()> started = [&model, &liveView] {
+                return liveView.state() == NikonLiveView::State::on || model.lastError() ||
+                       !liveView.available();
             };
             co_await waiter.until(std::move(started), 60);
-            live = model.liveViewState() == NikonLiveView::State::on;
+            live = liveView.state() == NikonLiveView::State::on;
             if (!live) {
                 line(QStringLiteral("liveview: ") + model.lastError().value_or(QStringLiteral("?")));
                 status = exitFailed;
@@ -301,9 +304,9 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         const double seconds =
             frames > 0 ? std::chrono::duration<double>(std::chrono::steady_clock::now() - firstFrame).count() : 0;
         model.toggleLiveView();
-        std::function<bool()> stopped = [&model] { return !model.isLive(); };
+        std::function<bool()> stopped = [&liveView] { return !liveView.isLive(); };
         co_await waiter.until(std::move(stopped), 30);
-        model.onLiveFrameBytes = nullptr;
+        liveView.onFrameBytes = nullptr;
         line(QStringLiteral("liveview: %1 frames in %2 s (%3 fps)")
                  .arg(frames)
                  .arg(seconds, 0, 'f', 1)

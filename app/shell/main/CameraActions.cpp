@@ -1,6 +1,7 @@
 #include "app/shell/main/CameraActions.h"
 
 #include "app/card/CardModel.h"
+#include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
 
@@ -35,7 +36,7 @@ CameraActions::CameraActions(SessionModel& model, std::function<void(const QStri
     on(CameraCommand::geotag, [this] { emit geotagRequested(); });
     on(CameraCommand::openDestination, [this] { openDestination(); });
     connect(&model_, &SessionModel::stateChanged, this, &CameraActions::update);
-    connect(&model_, &SessionModel::isLiveChanged, this, &CameraActions::update);
+    connect(&model_.liveView(), &LiveViewModel::isLiveChanged, this, &CameraActions::update);
     connect(&model_.card(), &CardModel::activeChanged, this, &CameraActions::update);
     update();
 }
@@ -54,7 +55,8 @@ void CameraActions::openDestination() {
 void CameraActions::update() {
     for (const auto& [command, action] : actions_)
         action->setEnabled(CameraCommands::isEnabled(command, model_.state(), model_.card().active()));
-    actions_.at(CameraCommand::liveView)->setText(CameraCommands::title(CameraCommand::liveView, model_.isLive()));
+    actions_.at(CameraCommand::liveView)
+        ->setText(CameraCommands::title(CameraCommand::liveView, model_.liveView().isLive()));
 }
 
 }  // namespace pexil::shell

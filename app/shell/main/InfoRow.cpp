@@ -1,5 +1,6 @@
 #include "app/shell/main/InfoRow.h"
 
+#include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
 #include "app/shell/main/ShotSelection.h"
@@ -18,6 +19,7 @@ namespace pexil::shell {
 InfoRow::InfoRow(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
     : QWidget(parent),
       model_(model),
+      liveView_(model.liveView()),
       liveDot_(new QWidget(this)),
       live_(tintedLabel(this, ui::Theme::font(11, QFont::Bold), ui::Theme::live())),
       fps_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dim())),
@@ -50,9 +52,10 @@ InfoRow::InfoRow(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
         if (const Shot* shot = selectedShot(model_.shots(), model_.selection()))
             FileReveal::showFile(shot->path);
     });
-    for (auto signal : {&SessionModel::isLiveChanged, &SessionModel::liveFPSChanged,
-                        &SessionModel::shotsChanged, &SessionModel::selectionChanged})
+    for (auto signal : {&SessionModel::shotsChanged, &SessionModel::selectionChanged})
         connect(&model_, signal, this, &InfoRow::update);
+    for (auto signal : {&LiveViewModel::isLiveChanged, &LiveViewModel::fpsChanged})
+        connect(&liveView_, signal, this, &InfoRow::update);
     connect(&model_, &SessionModel::shotUpdated, this, &InfoRow::update);
     update();
 }
@@ -66,11 +69,11 @@ QStringList InfoRow::shownTexts() const {
 }
 
 void InfoRow::update() {
-    const bool live = model_.isLive();
+    const bool live = liveView_.isLive();
     liveDot_->setVisible(live);
     live_->setVisible(live);
-    fps_->setVisible(live && model_.liveFPS() >= 1);
-    fps_->setText(QString::number(model_.liveFPS()) + QStringLiteral(" fps"));
+    fps_->setVisible(live && liveView_.fps() >= 1);
+    fps_->setText(QString::number(liveView_.fps()) + QStringLiteral(" fps"));
     const Shot* shot = live ? nullptr : selectedShot(model_.shots(), model_.selection());
     for (QWidget* w : std::initializer_list<QWidget*>{name_, summary_, pixels_, reveal_})
         w->setVisible(shot != nullptr);

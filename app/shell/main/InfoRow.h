@@ -6,6 +6,7 @@ class QLabel;
 class QToolButton;
 
 namespace pexil {
+class LiveViewModel;
 class SessionModel;
 }
 
@@ -32,6 +33,7 @@ private:
     void update();
 
     SessionModel& model_;
+    LiveViewModel& liveView_;
     QWidget* liveDot_;
     QLabel* live_;
     QLabel* fps_;

@@ -2,22 +2,23 @@
 
 #include "app/card/CardModel.h"
 #include "app/doctor/CameraTrouble.h"
+#include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
+#include "app/shell/DesktopNotifier.h"
+#include "app/shell/ShellTexts.h"
+#include "app/shell/card/CardActionBar.h"
+#include "app/shell/card/CardBrowser.h"
+#include "app/shell/card/CardInfoRow.h"
 #include "app/shell/main/CameraActions.h"
 #include "app/shell/main/CameraCommand.h"
 #include "app/shell/main/CameraMenu.h"
 #include "app/shell/main/CameraStatusMenu.h"
 #include "app/shell/main/CameraWaitView.h"
-#include "app/shell/card/CardActionBar.h"
-#include "app/shell/card/CardBrowser.h"
-#include "app/shell/card/CardInfoRow.h"
-#include "app/shell/DesktopNotifier.h"
 #include "app/shell/main/Filmstrip.h"
 #include "app/shell/main/InfoRow.h"
 #include "app/shell/main/Inspector.h"
 #include "app/shell/main/PreviewPane.h"
 #include "app/shell/main/PreviewZoom.h"
-#include "app/shell/ShellTexts.h"
 #include "app/shell/main/WarmupOverlay.h"
 #include "app/shell/main/WarningStrip.h"
 #include "ui/components/GlassButton.h"
@@ -134,7 +135,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     for (auto signal : {&SessionModel::stateChanged, &SessionModel::busyChanged, &SessionModel::warmupChanged,
                         &SessionModel::shotsChanged})
         connect(&model_, signal, this, &MainWindow::updateState);
-    connect(&model_, &SessionModel::isLiveChanged, this, &MainWindow::updateLiveButton);
+    connect(&model_.liveView(), &LiveViewModel::isLiveChanged, this, &MainWindow::updateLiveButton);
     connect(&model_, &SessionModel::afStateChanged, this, &MainWindow::updateAFButton);
     connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);
     connect(&model_, &SessionModel::stateChanged, this, &MainWindow::tellLoss);
@@ -314,7 +315,7 @@ void MainWindow::updateCentre() {
 }
 
 void MainWindow::updateLiveButton() {
-    const bool live = model_.isLive();
+    const bool live = model_.liveView().isLive();
     liveButton_->setIcon(ui::GlyphIconEngine::icon(live ? u"eye.fill" : u"eye", live ? ui::Theme::amber() : ui::Theme::text()));
     liveButton_->setTint(live ? ui::Theme::amber() : QColor());
     liveButton_->setAccessibleDescription(live ? QStringLiteral("表示中") : QString());

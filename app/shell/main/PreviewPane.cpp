@@ -1,8 +1,9 @@
 #include "app/shell/main/PreviewPane.h"
 
+#include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
-#include "app/shell/main/PreviewZoom.h"
 #include "app/shell/ShellTexts.h"
+#include "app/shell/main/PreviewZoom.h"
 #include "app/shell/main/ShotSelection.h"
 #include "ui/components/AccessibleRole.h"
 #include "ui/theme/Theme.h"
@@ -37,15 +38,17 @@ double PreviewPane::wheelSteps(QPoint pixelDelta, QPoint angleDelta) {
 }
 
 PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
-    : QWidget(parent), model_(model), zoom_(zoom) {
+    : QWidget(parent), model_(model), live_(model.liveView()), zoom_(zoom) {
     ui::registerAccessibleRole<PreviewPane, QAccessible::Graphic>();
     setAccessibleName(QStringLiteral("プレビュー"));
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 150);
-    for (auto signal : {&SessionModel::liveFrameChanged, &SessionModel::isLiveChanged, &SessionModel::fullPreviewChanged,
-                        &SessionModel::shotsChanged, &SessionModel::selectionChanged, &SessionModel::stateChanged})
+    for (auto signal : {&SessionModel::fullPreviewChanged, &SessionModel::shotsChanged,
+                        &SessionModel::selectionChanged, &SessionModel::stateChanged})
         connect(&model_, signal, this, &PreviewPane::refresh);
+    for (auto signal : {&LiveViewModel::frameChanged, &LiveViewModel::isLiveChanged})
+        connect(&live_, signal, this, &PreviewPane::refresh);
     connect(&model_, &SessionModel::shotUpdated, this, &PreviewPane::refresh);
     connect(&model_, &SessionModel::incomingChanged, this, [this] {
         update();
@@ -56,7 +59,7 @@ PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent
 }
 
 QImage PreviewPane::image() const {
-    if (model_.isLive()) return model_.liveFrame();
+    if (live_.isLive()) return live_.frame();
     if (!model_.fullPreview().isNull() && model_.fullPreviewID() == model_.selection())
         return model_.fullPreview();
     const Shot* shot = selectedShot(model_.shots(), model_.selection());
@@ -65,7 +68,7 @@ QImage PreviewPane::image() const {
 
 QSizeF PreviewPane::pictureSize() const {
     const QImage shown = image();
-    if (!model_.isLive()) {
+    if (!live_.isLive()) {
         const Shot* shot = selectedShot(model_.shots(), model_.selection());
         if (shot && shot->meta.pixelWidth > 0 && shot->meta.pixelHeight > 0 && !shown.isNull())
             return QSizeF(shot->meta.pixelWidth, shot->meta.pixelHeight);
@@ -80,7 +83,7 @@ QString PreviewPane::emptyText() const {
 }
 
 QString PreviewPane::shownText() const {
-    if (model_.isLive()) return QStringLiteral("ライブビュー");
+    if (live_.isLive()) return QStringLiteral("ライブビュー");
     const Shot* shot = selectedShot(model_.shots(), model_.selection());
     if (shot && !image().isNull()) return QFileInfo(shot->path).fileName();
     return emptyText();

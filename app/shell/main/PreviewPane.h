@@ -9,6 +9,7 @@
 #include <optional>
 
 namespace pexil {
+class LiveViewModel;
 class SessionModel;
 }
 
@@ -60,6 +61,7 @@ private:
     void describe();
 
     SessionModel& model_;
+    LiveViewModel& live_;
     PreviewZoom& zoom_;
     std::optional<QPointF> dragFrom_;
     double pinch_ = 1;  // the running pinch's magnification, applied when it ends

@@ -4,6 +4,7 @@
 
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
+#include "app/liveview/LiveViewModel.h"
 #include "app/shots/JpegDecoder.h"
 
 #include <QBuffer>
@@ -399,31 +400,31 @@ TEST(SessionCamera, AutofocusShowsItsResultForTwoSecondsAndANewerPressOwnsTheDis
 
 TEST(SessionCamera, LiveFramesDecodeOneAtATimeAndNoneAppearsAfterLiveViewEnded) {
     SessionHarness h(SessionHarness::Via::inProcess, true);
-    SessionModelProbe::setLive(*h.model, true);
+    LiveViewModelProbe::setLive(h.model->liveView(), true);
     const Bytes frame = jpegFrame(64, 48);
-    SessionModelProbe::frame(*h.model, frame);
-    SessionModelProbe::frame(*h.model, frame);  // the first is still decoding: dropped
+    LiveViewModelProbe::frame(h.model->liveView(), frame);
+    LiveViewModelProbe::frame(h.model->liveView(), frame);  // the first is still decoding: dropped
     h.rt.runReady();
     EXPECT_EQ(h.heldFrames.runAll(), 1u);
-    ASSERT_TRUE(h.waitUntil([&] { return !h.model->liveFrame().isNull(); }));
-    EXPECT_EQ(h.model->liveFrame().size(), QSize(64, 48));
-    EXPECT_EQ(h.model->liveFPS(), 1);
+    ASSERT_TRUE(h.waitUntil([&] { return !h.model->liveView().frame().isNull(); }));
+    EXPECT_EQ(h.model->liveView().frame().size(), QSize(64, 48));
+    EXPECT_EQ(h.model->liveView().fps(), 1);
 
-    SessionModelProbe::frame(*h.model, frame);
+    LiveViewModelProbe::frame(h.model->liveView(), frame);
     h.rt.runReady();
-    SessionModelProbe::setLive(*h.model, false);
-    const QImage shown = h.model->liveFrame();
+    LiveViewModelProbe::setLive(h.model->liveView(), false);
+    const QImage shown = h.model->liveView().frame();
     h.heldFrames.runAll();
     h.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
-    EXPECT_EQ(h.model->liveFrame().cacheKey(), shown.cacheKey());
+    EXPECT_EQ(h.model->liveView().frame().cacheKey(), shown.cacheKey());
 
     // An undecodable frame only frees the decoder.
-    SessionModelProbe::setLive(*h.model, true);
-    SessionModelProbe::frame(*h.model, Bytes{0xFF, 0xD8, 0x00});
+    LiveViewModelProbe::setLive(h.model->liveView(), true);
+    LiveViewModelProbe::frame(h.model->liveView(), Bytes{0xFF, 0xD8, 0x00});
     h.rt.runReady();
     h.heldFrames.runAll();
     h.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
-    SessionModelProbe::frame(*h.model, frame);
+    LiveViewModelProbe::frame(h.model->liveView(), frame);
     h.rt.runReady();
     EXPECT_EQ(h.heldFrames.runAll(), 1u);
 }
@@ -432,7 +433,7 @@ TEST(SessionCamera, AFrameFetchedWhileTheLastDecodesWaitsForTheDecoderInsteadOfB
     SessionHarness h(SessionHarness::Via::inProcess, true);
     h.connectReady();
     int delivered = 0;
-    h.model->onLiveFrameBytes = [&](ByteView) { ++delivered; };
+    h.model->liveView().onFrameBytes = [&](ByteView) { ++delivered; };
     h.model->toggleLiveView();
     ASSERT_TRUE(h.settle([&] { return delivered == 1; }));
     for (int decoded = 1; decoded <= 2; ++decoded) {
@@ -444,19 +445,20 @@ TEST(SessionCamera, AFrameFetchedWhileTheLastDecodesWaitsForTheDecoderInsteadOfB
     }
     h.model->toggleLiveView();
     h.heldFrames.runAll();
-    ASSERT_TRUE(h.settle([&] { return !h.model->isLive(); }));
+    ASSERT_TRUE(h.settle([&] { return !h.model->liveView().isLive(); }));
 }
 
 TEST(SessionCamera, LiveViewStreamsIntoTheModelAndStoppingClearsTheFrame) {
     SessionHarness h;
     h.connectReady();
     h.model->toggleLiveView();
-    ASSERT_TRUE(h.settle([&] { return h.model->isLive() && !h.model->liveFrame().isNull(); }));
-    EXPECT_GT(h.model->liveFPS(), 0);
+    ASSERT_TRUE(h.settle(
+        [&] { return h.model->liveView().isLive() && !h.model->liveView().frame().isNull(); }));
+    EXPECT_GT(h.model->liveView().fps(), 0);
     h.model->toggleLiveView();
-    ASSERT_TRUE(h.settle([&] { return !h.model->isLive(); }));
-    EXPECT_TRUE(h.model->liveFrame().isNull());
-    EXPECT_EQ(h.model->liveFPS(), 0);
+    ASSERT_TRUE(h.settle([&] { return !h.model->liveView().isLive(); }));
+    EXPECT_TRUE(h.model->liveView().frame().isNull());
+    EXPECT_EQ(h.model->liveView().fps(), 0);
     EXPECT_FALSE(h.camera->isLiveViewOn());
 }
 
@@ -471,7 +473,7 @@ TEST(SessionCamera, AShotInLiveViewOnABodyThatTellsOnlyThroughCheckEventDoesNotW
     SessionHarness h;
     h.connectReady(QStringLiteral("d850"), 0, false);
     h.model->toggleLiveView();
-    ASSERT_TRUE(h.settle([&] { return h.model->liveViewState() == NikonLiveView::State::on; }));
+    ASSERT_TRUE(h.settle([&] { return h.model->liveView().state() == NikonLiveView::State::on; }));
     const double start = h.rt.clock().monotonic().count();
     h.model->shoot();
     ASSERT_TRUE(h.settle([&] { return !h.model->busy() && !h.model->shots().empty(); }));
@@ -502,10 +504,10 @@ TEST(SessionCamera, DisconnectStopsLiveViewAndClearsTheCameraButKeepsTheShots) {
     h.model->shoot();
     ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1 && !h.model->busy(); }));
     h.model->toggleLiveView();
-    ASSERT_TRUE(h.settle([&] { return h.model->isLive(); }));
+    ASSERT_TRUE(h.settle([&] { return h.model->liveView().isLive(); }));
     h.model->disconnectCamera();
     ASSERT_TRUE(h.settle([&] { return h.model->state() == State::disconnected(); }));
-    EXPECT_FALSE(h.model->isLive());
+    EXPECT_FALSE(h.model->liveView().isLive());
     EXPECT_FALSE(h.camera->isLiveViewOn());
     EXPECT_TRUE(h.model->props().empty());
     EXPECT_EQ(h.model->shots().size(), 1u);

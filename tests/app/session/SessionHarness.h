@@ -4,6 +4,7 @@
 // virtual clock, with its own preference store, support folder and destination. Camera
 // answers come from the service's threads: wait for them with waitUntil (time stands
 // still), and move time with runFor.
+#include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "kit/async/Executor.h"
 #include "kit/async/WorkQueue.h"
@@ -28,10 +29,13 @@ struct SessionModelProbe {
     }
     static int writing(const SessionModel& m) { return m.writing_; }
     static bool checkEventUsable(const SessionModel& m) { return m.checkEventUsable_; }
-    static void frame(SessionModel& m, const Bytes& jpeg) { m.frameArrived(ByteView(jpeg)); }
-    static void setLive(SessionModel& m, bool live) { m.setLive(live); }
     static void saved(SessionModel& m, const QString& path) { m.fileSaved(path, nullptr); }
-    static async::Task<void> decoderFree(SessionModel& m) { return m.frameDecoderFree(); }
+};
+
+// Feeds frames to live view without a camera.
+struct LiveViewModelProbe {
+    static void frame(LiveViewModel& m, const Bytes& jpeg) { m.frameArrived(ByteView(jpeg)); }
+    static void setLive(LiveViewModel& m, bool live) { m.setLive(live); }
 };
 
 namespace testing {

@@ -3,6 +3,7 @@
 #include "ShellHarness.h"
 
 #include "app/card/CardModel.h"
+#include "app/liveview/LiveViewModel.h"
 #include "app/shell/main/BatteryIcon.h"
 #include "app/shell/main/CameraMenu.h"
 #include "app/shell/main/CameraStatusMenu.h"
@@ -295,18 +296,21 @@ TEST_F(MainWindowTest, aScrubberStepWritesTheCameraAndShowsWhatItTook) {
 
 TEST_F(MainWindowTest, liveViewShowsFramesWithLiveAndTheRate) {
     ASSERT_TRUE(h.connectAndWait());
+    const LiveViewModel& live = h.model->liveView();
     window.liveViewButton()->click();
-    ASSERT_TRUE(h.waitFor([&] { return h.model->isLive() && h.model->liveFPS() >= 1 && !h.model->liveFrame().isNull(); }))
-        << "fps " << h.model->liveFPS() << " frame " << h.model->liveFrame().isNull();
+    ASSERT_TRUE(h.waitFor([&] {
+        return live.isLive() && live.fps() >= 1 && !live.frame().isNull();
+    })) << "fps "
+        << live.fps() << " frame " << live.frame().isNull();
     const QStringList texts = window.infoRow()->shownTexts();
     EXPECT_EQ(texts.value(0), QStringLiteral("LIVE"));
-    EXPECT_EQ(texts.value(1), QString::number(h.model->liveFPS()) + QStringLiteral(" fps"));
-    EXPECT_EQ(window.preview()->image(), h.model->liveFrame());
+    EXPECT_EQ(texts.value(1), QString::number(live.fps()) + QStringLiteral(" fps"));
+    EXPECT_EQ(window.preview()->image(), live.frame());
     EXPECT_EQ(window.cameraMenu()->action(CameraCommand::liveView)->text(), QStringLiteral("ライブビューを止める"));
     EXPECT_EQ(window.liveViewButton()->tint(), ui::Theme::amber());
 
     window.cameraMenu()->action(CameraCommand::liveView)->trigger();
-    ASSERT_TRUE(h.waitFor([&] { return !h.model->isLive(); }));
+    ASSERT_TRUE(h.waitFor([&] { return !live.isLive(); }));
     EXPECT_FALSE(window.infoRow()->shownTexts().contains(QStringLiteral("LIVE")));
     EXPECT_EQ(window.cameraMenu()->action(CameraCommand::liveView)->text(), QStringLiteral("ライブビューを開始"));
 }
