@@ -7,6 +7,7 @@
 // Figures only; nothing here passes or fails on time.
 #include "app/card/CardModel.h"
 #include "app/session/Log.h"
+#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/card/CardGridView.h"
 #include "camera/service/CameraAddress.h"
@@ -53,7 +54,7 @@ public:
         environment.advertiseGeo = false;
         environment.liveViewSettingsFile = dir_.filePath(QStringLiteral("liveview.ini"));
         model_ = std::make_unique<SessionModel>(runtime_, *log_, std::move(environment));
-        model_->setBaseDestination(dir_.filePath(QStringLiteral("dest")));
+        model_->preferences().setBaseDestination(dir_.filePath(QStringLiteral("dest")));
         model_->connectCamera();
         const auto count = static_cast<std::size_t>(photos);
         ready_ = waitFor([&] { return !card().loading() && card().items().size() == count; }, 600);

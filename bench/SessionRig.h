@@ -5,6 +5,7 @@
 // the session and main-window benchmarks. Also: the process's resident memory, and a 24 MP
 // camera JPEG from the virtual camera's picture factory.
 #include "app/session/Log.h"
+#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shots/PictureMemory.h"
 #include "camera/sources/CameraSources.h"
@@ -158,7 +159,7 @@ public:
         environment.advertiseGeo = false;
         environment.liveViewSettingsFile = path(QStringLiteral("liveview.ini"));
         model = std::make_unique<SessionModel>(runtime, *log, std::move(environment));
-        model->setBaseDestination(path(QStringLiteral("dest")));
+        model->preferences().setBaseDestination(path(QStringLiteral("dest")));
         device = camera::CameraDevice::create(
             runtime, body->model().model, QStringLiteral("virtual"),
             [c = body] { return std::make_unique<camera::VirtualTransport>(c); });

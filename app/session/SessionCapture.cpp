@@ -4,6 +4,7 @@
 
 #include "app/card/ImportLedger.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/PreferencesModel.h"
 #include "app/shots/Thumbnailer.h"
 #include "kit/async/Sleep.h"
 #include "kit/async/WorkQueue.h"
@@ -55,7 +56,7 @@ double SessionModel::captureWaitSeconds() const {
 void SessionModel::shoot() {
     if (!state_.is(ConnectionState::Kind::connected) || busy_ || !link_->camera()) return;
     setBusy(true);  // before any waiting, so a second press is ignored
-    scope_.spawn(capture(prefs_.autofocusBeforeShot));
+    scope_.spawn(capture(prefs_->autofocusBeforeShot()));
 }
 
 async::Task<void> SessionModel::capture(bool autofocusFirst) {

@@ -4,6 +4,7 @@
 #include "app/card/ImportLedger.h"
 #include "app/geo/GeoStore.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/PreferencesModel.h"
 #include "kit/async/WorkQueue.h"
 
 #include <cmath>
@@ -19,8 +20,8 @@ constexpr qint64 recentAttachSeconds = 180;
 SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment environment,
                            QObject* parent)
     : QObject(parent), runtime_(runtime), log_(log), scope_(runtime) {
-    settings_ = environment.settings ? std::move(environment.settings)
-                                     : std::make_unique<QSettings>();
+    prefs_ = std::make_unique<PreferencesModel>(std::move(environment.settings));
+    QSettings& store = prefs_->store();
     const QString support = environment.supportFolder.isEmpty() ? ImportLedger::defaultFolder()
                                                                  : environment.supportFolder;
     ledger_ = std::make_unique<ImportLedger>(support, log_.writer());
@@ -30,11 +31,11 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     geoOptions.receiver.advertise = environment.advertiseGeo;
     // The same port as last time: a phone that was told it keeps it.
     const QString portKey = QStringLiteral("geoReceiverPort");
-    geoOptions.receiver.port = static_cast<quint16>(settings_->value(portKey, 0).toUInt());
+    geoOptions.receiver.port = static_cast<quint16>(store.value(portKey, 0).toUInt());
     geoOptions.receiver.anyPortWhenTaken = true;
     geo_ = std::make_unique<GeoStore>(runtime_.clock(), log_.writer(), geoOptions);
     if (const quint16 port = geo_->receiver().port(); port != 0 && port != geoOptions.receiver.port)
-        settings_->setValue(portKey, port);
+        store.setValue(portKey, port);
     link_ = std::make_unique<CameraLink>(runtime_, log_, std::move(environment.sources),
                                          std::move(environment.usb));
 
@@ -54,12 +55,15 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     connect(live_.get(), &LiveViewModel::failed, this,
             [this](const QString& message) { setLastError(message); });
 
-    prefs_ = Preferences::read(*settings_);
-    link_->deleteAfterDownload = prefs_.deleteAfterDownload;
+    link_->deleteAfterDownload = prefs_->deleteAfterDownload();
+    connect(prefs_.get(), &PreferencesModel::changed, this, [this] {
+        link_->deleteAfterDownload = prefs_->deleteAfterDownload();
+        applyDestination();
+    });
     CardModel::Options cardOptions;
     cardOptions.decodeQueue = thumbQueue_;
-    card_ = std::make_unique<CardModel>(runtime_, log_, *link_, *geo_, *ledger_, *settings_,
-                                        cardOptions);
+    card_ =
+        std::make_unique<CardModel>(runtime_, log_, *link_, *geo_, *ledger_, store, cardOptions);
     card_->destination = [this](const QDateTime& date) { return destination(date); };
     card_->serial = [this] { return cameraSerial(); };
     connect(geo_.get(), &GeoStore::recordChanged, card_.get(), &CardModel::geoChanged);
@@ -153,45 +157,10 @@ const Shot* SessionModel::shot(const QUuid& id) const {
     return nullptr;
 }
 
-// --- preferences ---
+// --- destination ---
 
-void SessionModel::savePreferences() {
-    prefs_.write(*settings_);
-    settings_->sync();
-    emit preferencesChanged();
-}
-
-void SessionModel::setBaseDestination(const QString& folder) {
-    if (prefs_.baseDestination == folder) return;
-    prefs_.baseDestination = folder;
-    savePreferences();
-    applyDestination();
-}
-
-void SessionModel::setUseDateSubfolder(bool on) {
-    if (prefs_.useDateSubfolder == on) return;
-    prefs_.useDateSubfolder = on;
-    savePreferences();
-    applyDestination();
-}
-
-void SessionModel::setAutoConnect(bool on) {
-    if (prefs_.autoConnect == on) return;
-    prefs_.autoConnect = on;
-    savePreferences();
-}
-
-void SessionModel::setDeleteAfterDownload(bool on) {
-    if (prefs_.deleteAfterDownload == on) return;
-    prefs_.deleteAfterDownload = on;
-    savePreferences();
-    link_->deleteAfterDownload = on;
-}
-
-void SessionModel::setAutofocusBeforeShot(bool on) {
-    if (prefs_.autofocusBeforeShot == on) return;
-    prefs_.autofocusBeforeShot = on;
-    savePreferences();
+QString SessionModel::destination(const QDateTime& date) const {
+    return prefs_->destination(date);
 }
 
 void SessionModel::applyDestination() {

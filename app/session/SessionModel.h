@@ -3,7 +3,6 @@
 #include "app/connection/CameraLink.h"
 #include "app/session/ConnectionState.h"
 #include "app/session/Log.h"
-#include "app/session/Preferences.h"
 #include "app/shots/Shot.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
@@ -28,6 +27,7 @@ class CardModel;
 class GeoStore;
 class ImportLedger;
 class LiveViewModel;
+class PreferencesModel;
 struct Thumbnail;
 namespace async {
 class Executor;
@@ -66,11 +66,6 @@ class SessionModel final : public QObject {
     Q_PROPERTY(std::optional<QString> destinationProblem READ destinationProblem NOTIFY destinationProblemChanged)
     Q_PROPERTY(std::optional<QString> ledgerProblem READ ledgerProblem NOTIFY ledgerProblemChanged)
     Q_PROPERTY(QImage fullPreview READ fullPreview NOTIFY fullPreviewChanged)
-    Q_PROPERTY(QString baseDestination READ baseDestination WRITE setBaseDestination NOTIFY preferencesChanged)
-    Q_PROPERTY(bool useDateSubfolder READ useDateSubfolder WRITE setUseDateSubfolder NOTIFY preferencesChanged)
-    Q_PROPERTY(bool autoConnect READ autoConnect WRITE setAutoConnect NOTIFY preferencesChanged)
-    Q_PROPERTY(bool deleteAfterDownload READ deleteAfterDownload WRITE setDeleteAfterDownload NOTIFY preferencesChanged)
-    Q_PROPERTY(bool autofocusBeforeShot READ autofocusBeforeShot WRITE setAutofocusBeforeShot NOTIFY preferencesChanged)
 
 public:
     // What the model is built on; the application passes the real things, tests and the
@@ -126,11 +121,6 @@ public:
     // The shot the full preview is loading or shown for; a new shot is selected before its
     // preview is asked for, so the preview held may still be the previous shot's.
     const std::optional<QUuid>& fullPreviewID() const { return fullPreviewID_; }
-    const QString& baseDestination() const { return prefs_.baseDestination; }
-    bool useDateSubfolder() const { return prefs_.useDateSubfolder; }
-    bool autoConnect() const { return prefs_.autoConnect; }
-    bool deleteAfterDownload() const { return prefs_.deleteAfterDownload; }
-    bool autofocusBeforeShot() const { return prefs_.autofocusBeforeShot; }
 
     // --- computed ---
     std::optional<std::int64_t> batteryPercent() const;
@@ -145,13 +135,10 @@ public:
     bool isWritable(PTP::Prop prop) const;
     const Shot* shot(const QUuid& id) const;
 
-    // --- preferences ---
-    void setBaseDestination(const QString& folder);
-    void setUseDateSubfolder(bool on);
-    void setAutoConnect(bool on);
-    void setDeleteAfterDownload(bool on);
-    void setAutofocusBeforeShot(bool on);
-    QString destination(const QDateTime& date) const { return prefs_.destinationFor(date); }
+    // --- destination (from the preferences) ---
+    // Where a picture taken at `date` is saved.
+    QString destination(const QDateTime& date) const;
+    // Hands the destination of now to the link and checks that it takes files.
     void applyDestination();
     std::optional<QString> checkDestination() const;
 
@@ -193,6 +180,8 @@ public:
     Log& log() const { return log_; }
     // Live view of the camera held.
     LiveViewModel& liveView() { return *live_; }
+    // The user's preferences, kept in the environment's store.
+    PreferencesModel& preferences() { return *prefs_; }
     // A camera announced a new picture (either channel) since the model was made.
     int shotNotifications() const { return shotNotifications_; }
 
@@ -217,7 +206,6 @@ signals:
     void destinationProblemChanged();
     void ledgerProblemChanged();
     void fullPreviewChanged();
-    void preferencesChanged();
     // The link's phases and losses as they come, for headless users (pexilctl tether).
     void linkPhase(const pexil::CameraLink::Phase& phase);
     void sessionLost(const std::optional<QString>& reason);
@@ -286,13 +274,11 @@ private:
     void setBufferRemaining(std::optional<int> value);
     void setClockOffset(std::optional<double> value);
     void setDestinationProblem(std::optional<QString> problem);
-    void savePreferences();
     void write(const QString& line) const { log_.write(line); }
 
     async::Runtime& runtime_;
     Log& log_;
-    std::unique_ptr<QSettings> settings_;
-    Preferences prefs_;
+    std::unique_ptr<PreferencesModel> prefs_;
 
     ConnectionState state_;
     std::optional<Warmup> warmup_;

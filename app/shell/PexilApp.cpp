@@ -3,6 +3,7 @@
 #include "app/doctor/CameraTrouble.h"
 #include "app/doctor/DeviceDoctor.h"
 #include "app/session/Log.h"
+#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/main/MainWindow.h"
 #include "app/shell/settings/SettingsWindow.h"
@@ -70,7 +71,8 @@ void PexilApp::show() {
     if (shown_) return;
     shown_ = true;
     // Once the window is on screen, so the first phases of the connection are seen.
-    if (model_->autoConnect()) QTimer::singleShot(0, model_.get(), &SessionModel::connectCamera);
+    if (model_->preferences().autoConnect())
+        QTimer::singleShot(0, model_.get(), &SessionModel::connectCamera);
 }
 
 void PexilApp::showSettings() {

@@ -1,10 +1,11 @@
 #include "app/shell/main/Inspector.h"
 
+#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
+#include "app/shell/ShellTexts.h"
 #include "app/shell/main/BatteryIcon.h"
 #include "app/shell/main/CameraActions.h"
 #include "app/shell/main/CameraCommand.h"
-#include "app/shell/ShellTexts.h"
 #include "kit/device/ExposureLayout.h"
 #include "ui/components/ElidedLabel.h"
 #include "ui/components/LightMeterView.h"
@@ -158,12 +159,13 @@ Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* paren
             [this] { model_.setText(PTP::Prop::whiteBalance, whiteBalance_->currentText()); });
     connect(quality_, &QComboBox::activated, this,
             [this] { model_.setText(PTP::Prop::compressionSetting, quality_->currentText()); });
-    connect(autofocusFirst_, &QCheckBox::toggled, &model_, &SessionModel::setAutofocusBeforeShot);
+    connect(autofocusFirst_, &QCheckBox::toggled, &model_.preferences(),
+            &PreferencesModel::setAutofocusBeforeShot);
 
     connect(&model_, &SessionModel::stateChanged, this, &Inspector::updateState);
     connect(&model_, &SessionModel::warmupChanged, this, &Inspector::updateState);
     connect(&model_, &SessionModel::busyChanged, this, &Inspector::updateState);
-    connect(&model_, &SessionModel::preferencesChanged, this, &Inspector::updateState);
+    connect(&model_.preferences(), &PreferencesModel::changed, this, &Inspector::updateState);
     connect(&model_, &SessionModel::propsChanged, this, &Inspector::updateProps);
     connect(&model_, &SessionModel::lightMeterChanged, this, &Inspector::updateProps);
     updateState();
@@ -196,7 +198,7 @@ void Inspector::updateState() {
     shutter_->setShutterEnabled(CameraCommands::isEnabled(CameraCommand::shoot, state));
     shutter_->setBusy(model_.busy());
     const QSignalBlocker blocker(autofocusFirst_);
-    autofocusFirst_->setChecked(model_.autofocusBeforeShot());
+    autofocusFirst_->setChecked(model_.preferences().autofocusBeforeShot());
 }
 
 void Inspector::fillPicker(QComboBox* box, PTP::Prop prop) {

@@ -1,9 +1,10 @@
 #include "app/shell/settings/SettingsWindow.h"
 
+#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
-#include "ui/icons/GlyphIconEngine.h"
 #include "ui/components/ElidedLabel.h"
+#include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
 #include <QCheckBox>
@@ -34,17 +35,18 @@ QLabel* caption(const QString& text, QWidget* parent) {
 }  // namespace
 
 SettingsWindow::SettingsWindow(SessionModel& model, QWidget* parent)
-    : QDialog(parent), model_(model), tabs_(new QTabWidget(this)) {
+    : QDialog(parent), model_(model), prefs_(model.preferences()), tabs_(new QTabWidget(this)) {
     setWindowTitle(QStringLiteral("設定"));
     setFixedWidth(width);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
     tabs_->addTab(generalTab(), ui::GlyphIconEngine::icon(u"gearshape"), QStringLiteral("一般"));
     tabs_->addTab(saveTab(), ui::GlyphIconEngine::icon(u"externaldrive"), QStringLiteral("保存"));
-    for (auto signal : {&SessionModel::preferencesChanged, &SessionModel::stateChanged,
-                        &SessionModel::deviceInfoChanged, &SessionModel::clockOffsetChanged,
-                        &SessionModel::destinationProblemChanged})
+    for (auto signal :
+         {&SessionModel::stateChanged, &SessionModel::deviceInfoChanged,
+          &SessionModel::clockOffsetChanged, &SessionModel::destinationProblemChanged})
         connect(&model_, signal, this, &SettingsWindow::update);
+    connect(&prefs_, &PreferencesModel::changed, this, &SettingsWindow::update);
     update();
 }
 
@@ -52,7 +54,7 @@ QWidget* SettingsWindow::generalTab() {
     auto* tab = new QWidget(this);
     auto* column = new QVBoxLayout(tab);
     autoConnect_ = new QCheckBox(QStringLiteral("起動時にカメラへ自動接続する"), tab);
-    connect(autoConnect_, &QCheckBox::toggled, &model_, &SessionModel::setAutoConnect);
+    connect(autoConnect_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setAutoConnect);
     column->addWidget(autoConnect_);
     column->addWidget(caption(
         // An installed user has no source tree: the doctor names what to run for this machine.
@@ -117,7 +119,7 @@ QWidget* SettingsWindow::saveTab() {
     problem_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::danger().name()));
     inner->addWidget(problem_);
     dateSubfolder_ = new QCheckBox(QStringLiteral("日付ごとのサブフォルダを作る"), box);
-    connect(dateSubfolder_, &QCheckBox::toggled, &model_, &SessionModel::setUseDateSubfolder);
+    connect(dateSubfolder_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setUseDateSubfolder);
     inner->addWidget(dateSubfolder_);
     actual_ = caption(QString(), box);
     inner->addWidget(actual_);
@@ -125,7 +127,7 @@ QWidget* SettingsWindow::saveTab() {
     column->addWidget(box);
 
     deleteAfter_ = new QCheckBox(QStringLiteral("転送後にカメラのカードから削除する"), tab);
-    connect(deleteAfter_, &QCheckBox::toggled, &model_, &SessionModel::setDeleteAfterDownload);
+    connect(deleteAfter_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setDeleteAfterDownload);
     column->addWidget(deleteAfter_);
     column->addWidget(caption(QStringLiteral("既定はオフです。オンにすると転送に成功したファイルをカードから消します。"), tab));
     column->addStretch(1);
@@ -133,7 +135,9 @@ QWidget* SettingsWindow::saveTab() {
 }
 
 QFileDialog* SettingsWindow::chooseDestination() {
-    auto* dialog = new QFileDialog(this, QStringLiteral("テザー撮影した画像の保存先を選んでください"), model_.baseDestination());
+    auto* dialog =
+        new QFileDialog(this, QStringLiteral("テザー撮影した画像の保存先を選んでください"),
+                        prefs_.baseDestination());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Qt's own dialog: the confirm label is ours and it works the same offscreen.
     dialog->setOption(QFileDialog::DontUseNativeDialog);
@@ -143,7 +147,7 @@ QFileDialog* SettingsWindow::chooseDestination() {
     dialog->setLabelText(QFileDialog::Accept, QStringLiteral("ここに保存"));
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
-        if (!folder.isEmpty()) model_.setBaseDestination(folder);
+        if (!folder.isEmpty()) prefs_.setBaseDestination(folder);
     });
     dialog->open();
     return dialog;
@@ -155,8 +159,9 @@ QString SettingsWindow::problemText() const { return problem_->isHidden() ? QStr
 QString SettingsWindow::clockText() const { return clock_->text(); }
 
 void SettingsWindow::update() {
-    for (auto [box, on] : {std::pair{autoConnect_, model_.autoConnect()}, std::pair{dateSubfolder_, model_.useDateSubfolder()},
-                           std::pair{deleteAfter_, model_.deleteAfterDownload()}}) {
+    for (auto [box, on] : {std::pair{autoConnect_, prefs_.autoConnect()},
+                           std::pair{dateSubfolder_, prefs_.useDateSubfolder()},
+                           std::pair{deleteAfter_, prefs_.deleteAfterDownload()}}) {
         const QSignalBlocker blocker(box);
         box->setChecked(on);
     }
@@ -175,7 +180,7 @@ void SettingsWindow::update() {
                               .arg(far ? ui::Theme::orange().name() : ui::Theme::dim().name()));
     syncClock_->setEnabled(model_.state().is(ConnectionState::Kind::connected));
 
-    destination_->setFullText(model_.baseDestination());
+    destination_->setFullText(prefs_.baseDestination());
     actual_->setText(QStringLiteral("実際の保存先: ") + model_.destination(model_.runtime().clock().now()));
     problem_->setText(model_.destinationProblem().value_or(QString()));
     problem_->setVisible(model_.destinationProblem().has_value());

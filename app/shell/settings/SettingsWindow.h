@@ -9,6 +9,7 @@ class QPushButton;
 class QTabWidget;
 
 namespace pexil {
+class PreferencesModel;
 class SessionModel;
 }
 
@@ -47,6 +48,7 @@ private:
     void update();
 
     SessionModel& model_;
+    PreferencesModel& prefs_;
     QTabWidget* tabs_;
     QCheckBox* autoConnect_;
     QLabel* camera_;

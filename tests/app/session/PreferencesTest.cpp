@@ -1,11 +1,14 @@
 // The five preferences as stored, and the destination folder they give.
 #include "app/session/Preferences.h"
+#include "app/session/PreferencesModel.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +111,38 @@ TEST(Preferences, TheDestinationCheckCreatesTestsAndExplains) {
 
 namespace pexil {
 namespace {
+
+// Each change is written at once (another start reads it) and announced once; setting what
+// is already set neither writes nor announces.
+TEST(PreferencesModel, AChangeIsStoredAtOnceAndAnnouncedOnce) {
+    struct Case {
+        const char* what;
+        std::function<void(PreferencesModel&)> change;
+        std::function<bool(const Preferences&)> holds;
+    };
+    const QString folder = QStringLiteral("/srv/shoot");
+    for (const Case& c :
+         {Case{"base destination", [&](PreferencesModel& m) { m.setBaseDestination(folder); },
+               [&](const Preferences& p) { return p.baseDestination == folder; }},
+          Case{"date subfolder", [](PreferencesModel& m) { m.setUseDateSubfolder(true); },
+               [](const Preferences& p) { return p.useDateSubfolder; }},
+          Case{"auto-connect", [](PreferencesModel& m) { m.setAutoConnect(false); },
+               [](const Preferences& p) { return !p.autoConnect; }},
+          Case{"delete after download", [](PreferencesModel& m) { m.setDeleteAfterDownload(true); },
+               [](const Preferences& p) { return p.deleteAfterDownload; }},
+          Case{"autofocus first", [](PreferencesModel& m) { m.setAutofocusBeforeShot(false); },
+               [](const Preferences& p) { return !p.autofocusBeforeShot; }}}) {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("prefs.ini"));
+        PreferencesModel model(std::make_unique<QSettings>(file, QSettings::IniFormat));
+        int announced = 0;
+        QObject::connect(&model, &PreferencesModel::changed, [&] { ++announced; });
+        c.change(model);
+        c.change(model);
+        EXPECT_EQ(announced, 1) << c.what;
+        EXPECT_TRUE(c.holds(Preferences::read(QSettings(file, QSettings::IniFormat)))) << c.what;
+    }
+}
 
 TEST(StoredLiveViewMemory, ABodyThatNeedsSdramIsRememberedInTheStoreForTheNextRun) {
     QTemporaryDir dir;

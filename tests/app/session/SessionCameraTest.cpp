@@ -5,6 +5,7 @@
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/PreferencesModel.h"
 #include "app/shots/JpegDecoder.h"
 
 #include <QBuffer>
@@ -164,7 +165,7 @@ TEST(SessionCamera, PicturesNoLongerWantedInThePaneAreNotDecoded) {
 TEST(SessionCamera, ASecondPressWhileBusyIsIgnoredAndAFailedFocusStillReleases) {
     SessionHarness h;
     h.connectReady();
-    ASSERT_TRUE(h.model->autofocusBeforeShot());
+    ASSERT_TRUE(h.model->preferences().autofocusBeforeShot());
     h.camera->setFocusSucceeds(false);
     h.model->shoot();
     h.model->shoot();
@@ -205,7 +206,7 @@ TEST(SessionCamera, APictureOnItsWayIsShownUntilItIsSavedOrFails) {
         if (blockedDestination) {
             const QString blocked = h.dir.filePath(QStringLiteral("blocked"));
             QFile(blocked).open(QIODevice::WriteOnly);
-            h.model->setBaseDestination(blocked);
+            h.model->preferences().setBaseDestination(blocked);
         }
         std::vector<std::optional<IncomingShot>> seen;
         QObject::connect(h.model.get(), &SessionModel::incomingChanged, [&] { seen.push_back(h.model->incoming()); });
@@ -238,7 +239,7 @@ TEST(SessionCamera, AFailedTransferNamesTheFileAndSaysItIsStillOnTheCard) {
     // The destination is a file: nothing can be saved under it.
     const QString blocked = h.dir.filePath(QStringLiteral("blocked"));
     QFile(blocked).open(QIODevice::WriteOnly);
-    h.model->setBaseDestination(blocked);
+    h.model->preferences().setBaseDestination(blocked);
     ASSERT_TRUE(h.model->destinationProblem());
     h.model->shoot();
     ASSERT_TRUE(h.settle([&] { return !h.model->failedTransfers().isEmpty(); }));

@@ -4,6 +4,7 @@
 
 #include "app/card/CardModel.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/PreferencesModel.h"
 #include "app/shell/main/BatteryIcon.h"
 #include "app/shell/main/CameraMenu.h"
 #include "app/shell/main/CameraStatusMenu.h"
@@ -376,7 +377,7 @@ TEST_F(MainWindowTest, openDestinationReportsAFolderThatCannotBeMade) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     const QString folder = h.dir.filePath(QStringLiteral("blocker/Pexil"));
-    h.model->setBaseDestination(folder);
+    h.model->preferences().setBaseDestination(folder);
     window.cameraMenu()->action(CameraCommand::openDestination)->trigger();
     ASSERT_NE(window.alert(), nullptr);
     EXPECT_EQ(window.alertText(), QStringLiteral("保存先を作成できません: ") + folder);

@@ -2,6 +2,7 @@
 // window shows of the destination and the camera.
 #include "ShellHarness.h"
 
+#include "app/session/PreferencesModel.h"
 #include "app/shell/settings/SettingsWindow.h"
 
 #include <QCheckBox>
@@ -45,9 +46,12 @@ TEST_F(SettingsWindowTest, everyToggleIsStoredAtOnce) {
         std::function<bool()> model;
     };
     const Row rows[] = {
-        {window.autoConnectBox(), "autoConnect", [&] { return h.model->autoConnect(); }},
-        {window.dateSubfolderBox(), "useDateSubfolder", [&] { return h.model->useDateSubfolder(); }},
-        {window.deleteAfterDownloadBox(), "deleteAfterDownload", [&] { return h.model->deleteAfterDownload(); }},
+        {window.autoConnectBox(), "autoConnect",
+         [&] { return h.model->preferences().autoConnect(); }},
+        {window.dateSubfolderBox(), "useDateSubfolder",
+         [&] { return h.model->preferences().useDateSubfolder(); }},
+        {window.deleteAfterDownloadBox(), "deleteAfterDownload",
+         [&] { return h.model->preferences().deleteAfterDownload(); }},
     };
     for (const Row& row : rows) {
         const bool before = row.box->isChecked();
@@ -59,7 +63,7 @@ TEST_F(SettingsWindowTest, everyToggleIsStoredAtOnce) {
 }
 
 TEST_F(SettingsWindowTest, dateSubfoldersChangeTheActualDestination) {
-    const QString base = h.model->baseDestination();
+    const QString base = h.model->preferences().baseDestination();
     EXPECT_EQ(window.destinationText(), base);
     EXPECT_EQ(window.actualDestinationText(), QStringLiteral("実際の保存先: ") + base);
     window.dateSubfolderBox()->click();
@@ -69,19 +73,19 @@ TEST_F(SettingsWindowTest, dateSubfoldersChangeTheActualDestination) {
 }
 
 TEST_F(SettingsWindowTest, theChooserSavesHereAndCancelChangesNothing) {
-    const QString before = h.model->baseDestination();
+    const QString before = h.model->preferences().baseDestination();
     QFileDialog* cancelled = window.chooseDestination();
     EXPECT_EQ(cancelled->labelText(QFileDialog::Accept), QStringLiteral("ここに保存"));
     EXPECT_EQ(cancelled->fileMode(), QFileDialog::Directory);
     EXPECT_EQ(cancelled->windowTitle(), QStringLiteral("テザー撮影した画像の保存先を選んでください"));
     cancelled->reject();
-    EXPECT_EQ(h.model->baseDestination(), before);
+    EXPECT_EQ(h.model->preferences().baseDestination(), before);
 
     const QString chosen = h.dir.filePath(QStringLiteral("chosen"));
     ASSERT_TRUE(QDir().mkpath(chosen));
     QFileDialog* dialog = window.chooseDestination();
     emit dialog->fileSelected(chosen);
-    EXPECT_EQ(h.model->baseDestination(), chosen);
+    EXPECT_EQ(h.model->preferences().baseDestination(), chosen);
     EXPECT_EQ(stored("baseDestination").toString(), chosen);
     EXPECT_EQ(window.destinationText(), chosen);
     dialog->reject();
@@ -92,7 +96,7 @@ TEST_F(SettingsWindowTest, anUnusableDestinationIsShown) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     const QString folder = h.dir.filePath(QStringLiteral("blocker/Pexil"));
-    h.model->setBaseDestination(folder);
+    h.model->preferences().setBaseDestination(folder);
     EXPECT_EQ(window.problemText(), QStringLiteral("保存先を作成できません: ") + folder);
 }
 

@@ -4,6 +4,7 @@
 // pictures, reached through the real camera service), on the virtual clock, with its own
 // preference store, support folder and destination in a temporary folder.
 #include "app/session/Log.h"
+#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
@@ -49,7 +50,7 @@ public:
         environment.liveViewSettingsFile = dir.filePath(QStringLiteral("liveview.ini"));
         syncWall();
         model = std::make_unique<SessionModel>(rt, *log, std::move(environment));
-        model->setBaseDestination(dir.filePath(QStringLiteral("dest")));
+        model->preferences().setBaseDestination(dir.filePath(QStringLiteral("dest")));
     }
 
     ~ShellHarness() {
