@@ -77,6 +77,7 @@ struct Reply {
     };
     std::optional<FileRange> file;
     std::optional<double> liveViewSeconds;  // a frame to make, this far into live view
+    std::optional<BodyTime> holdUntil;      // the answer goes out no earlier than this
     bool breaksLink = false;
 
     static Reply answer(std::uint16_t code) {
@@ -117,6 +118,7 @@ struct VirtualBodyState {
     bool liveView = false;
     BodyTime liveViewSince{};
     BodyTime liveViewReady{};
+    BodyTime lastFrameAt{};  // when the last live-view frame was due; the epoch: none yet
     bool hostMode = false;
     std::uint32_t prohibition = 0;
     bool noFramesOnCard = false;

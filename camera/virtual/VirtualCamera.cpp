@@ -148,6 +148,15 @@ Result<Response, TransportError> VirtualCamera::run(const Operation& operation,
     }
     if (reply.breaksLink)
         return TransportError{QString::fromUtf8("仮想カメラが応答しなくなりました")};
+    if (reply.holdUntil) {
+        std::chrono::duration<double> wait{};
+        {
+            std::lock_guard lock(s.mutex);
+            wait = *reply.holdUntil - s.now();
+        }
+        if (!pauseFor(s, wait, closed))
+            return TransportError{s.unplugged ? linkGone() : linkClosed()};
+    }
     return deliverReply(s, operation, std::move(reply), sink, closed);
 }
 

@@ -99,6 +99,9 @@ public:
         // Every gpsEvery-th picture, on the filled card and among the shots (by file number),
         // carries the body's own GPS position in its EXIF data; 0: none does.
         int gpsEvery = 0;
+        // Live-view frames a second; none: the body's own rate, 0: each one at once (for
+        // benchmarks and tests that count frames rather than time).
+        std::optional<double> liveViewFps;
         // Pictures at the sensor's size instead of about 1600 pixels wide.
         bool fullSizePictures = false;
         // The stall fault from power-on: see stallAfter().

@@ -18,6 +18,7 @@ Reply startLiveView(VirtualBodyState& s, const OperationCall&) {
         s.liveView = true;
         s.liveViewSince = now;
         s.liveViewReady = now + s.options.timings.liveViewStart;
+        s.lastFrameAt = {};
         s.busyUntil = std::max(s.busyUntil, s.liveViewReady);
         s.properties.setStatus(PTP::code(PTP::Prop::nikonLiveViewStatus), 1);
         s.raise(PTP::Event::devicePropChanged, PTP::code(PTP::Prop::nikonLiveViewStatus));
@@ -42,7 +43,16 @@ Reply getLiveViewImage(VirtualBodyState& s, const OperationCall&) {
     if (s.noFramesOnCard && s.properties.number(PTP::code(PTP::Prop::nikonRecordingMedia)) == 0)
         return Reply::withData(s.frames->headerOnly());
     Reply r;
-    r.liveViewSeconds = std::chrono::duration<double>(now - s.liveViewSince).count();
+    BodyTime at = now;
+    if (const double fps = s.options.liveViewFps.value_or(s.model.liveViewFps); fps > 0) {
+        // Every answer is a new frame: one asked for before the sensor has it waits for it.
+        const auto interval = std::chrono::duration_cast<BodyClock::Duration>(
+            std::chrono::duration<double>(1.0 / fps));
+        if (s.lastFrameAt != BodyTime{}) at = std::max(now, s.lastFrameAt + interval);
+        s.lastFrameAt = at;
+        if (at > now) r.holdUntil = at;
+    }
+    r.liveViewSeconds = std::chrono::duration<double>(at - s.liveViewSince).count();
     return r;
 }
 

@@ -175,6 +175,7 @@ VirtualModel makeD850() {
     m.sensorWidth = 8256;
     m.sensorHeight = 5504;
     m.liveViewHeaderSize = 384;
+    m.liveViewFps = 30;
     m.bufferShots = 100;
     return m;
 }
@@ -214,6 +215,7 @@ VirtualModel makeZ6() {
     m.sensorWidth = 6048;
     m.sensorHeight = 4024;
     m.liveViewHeaderSize = 384;
+    m.liveViewFps = 30;
     m.bufferShots = 100;
     return m;
 }
@@ -254,6 +256,7 @@ VirtualModel makeJ5() {
     m.sensorHeight = 3712;
     m.rawBitDepth = 12;
     m.liveViewHeaderSize = 384;
+    m.liveViewFps = 15;
     // The operations the program never sends to a Nikon 1 because the link dies.
     m.linkBreakingOperations = {0x90C0, 0x90C2, 0x90C7, 0x90CA};
     m.bufferShots = 20;

@@ -118,6 +118,8 @@ struct VirtualModel {
     int liveViewHeaderSize = 0;
     int liveViewWidth = 640;
     int liveViewHeight = 424;
+    // Frames a second the sensor streams; 0: as fast as they are asked for.
+    double liveViewFps = 30;
 
     // Operations after which the body stops answering, as a Nikon 1 does with some vendor
     // operations: the connection is gone from then on.

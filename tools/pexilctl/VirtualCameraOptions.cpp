@@ -30,14 +30,16 @@ std::optional<camera::VirtualCamera::Options> takeVirtualOptions(QStringList& ar
     const auto card = takeValue(args, QStringLiteral("--card"), io);
     if (!card) return std::nullopt;
     options.cardDir = *card;
-    double photos = 0, seed = 1, gpsEvery = 0;
+    double photos = 0, seed = 1, gpsEvery = 0, liveFps = -1;
     if (!number(QStringLiteral("--photos"), photos, 0, 100000) ||
         !number(QStringLiteral("--seed"), seed, 0, 1e15) ||
         !number(QStringLiteral("--clock-drift"), options.clockDriftSeconds, -1e9, 1e9) ||
         !number(QStringLiteral("--latency"), options.latencyMs, 0, 60000) ||
         !number(QStringLiteral("--bandwidth"), options.bandwidthMBps, 0, 1e6) ||
-        !number(QStringLiteral("--gps-every"), gpsEvery, 0, 100000))
+        !number(QStringLiteral("--gps-every"), gpsEvery, 0, 100000) ||
+        !number(QStringLiteral("--live-fps"), liveFps, 0, 1000))
         return std::nullopt;
+    if (liveFps >= 0) options.liveViewFps = liveFps;
     options.photos = static_cast<int>(photos);
     options.gpsEvery = static_cast<int>(gpsEvery);
     options.objectPropList = args.removeAll(QStringLiteral("--no-prop-list")) == 0;

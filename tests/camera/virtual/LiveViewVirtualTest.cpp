@@ -27,6 +27,8 @@ protected:
         options.clock = testing::bodyClockFollowing(rt);
         options.timings.liveViewStart = std::chrono::milliseconds(1);
         options.timings.capture = std::chrono::milliseconds(5);
+        // Frames are counted, not timed: each one at once.
+        options.liveViewFps = 0;
         auto made = VirtualCamera::create(options);
         EXPECT_TRUE(made);
         body = made.value();

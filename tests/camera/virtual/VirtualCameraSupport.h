@@ -79,6 +79,9 @@ inline camera::VirtualCamera::Options quickOptions(QString model = QStringLitera
     options.timings.capture = std::chrono::milliseconds(15);
     options.timings.autofocus = std::chrono::milliseconds(40);
     options.timings.liveViewStart = std::chrono::milliseconds(40);
+    // A frame as soon as it is asked for: a paced one would wait for time that only the test
+    // moves.
+    options.liveViewFps = 0;
     return options;
 }
 

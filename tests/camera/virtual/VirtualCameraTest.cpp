@@ -903,6 +903,42 @@ TEST(VirtualCameraLiveView, FramesAreAHeaderAndAMovingJpeg) {
               PTP::code(PTP::Response::nikonNotLiveView));
 }
 
+// Every answer is a new frame: asked for before the sensor has the next one, the camera
+// waits for it, at the body's own rate unless the options set one.
+TEST(VirtualCameraLiveView, FramesComeAtTheBodysRateAndAnEarlyQuestionWaitsForTheNext) {
+    struct Case {
+        const char* what;
+        std::optional<double> fps;
+        double frameMs;
+    };
+    for (const Case& c : {Case{"the D850's own rate", std::nullopt, 1000.0 / 30},
+                          Case{"10 a second", 10.0, 100}, Case{"unpaced", 0.0, 0}}) {
+        auto options = quickOptions();
+        options.liveViewFps = c.fps;
+        camera::ManualBodyClock& clock = clockOf(options);
+        auto cam = openedCamera(options);
+        ASSERT_TRUE(cam);
+        ASSERT_EQ(call(*cam, PTP::code(PTP::Op::nikonStartLiveView)).code, kOK);
+        Answer last = frameWhenReady(*cam, clock);
+        ASSERT_EQ(last.code, kOK) << c.what;
+        // The camera's time now moves exactly as far as it waits.
+        clock.setJumping(true);
+        const auto before = clock.now();
+        for (int frame = 0; frame < 3; ++frame) {
+            const Answer next = call(*cam, PTP::code(PTP::Op::nikonGetLiveViewImg));
+            ASSERT_EQ(next.code, kOK) << c.what;
+            if (c.frameMs > 0) {
+                EXPECT_NE(next.data, last.data) << c.what << ": a frame again";
+            }
+            last = next;
+        }
+        const double waited =
+            std::chrono::duration<double, std::milli>(clock.now() - before).count();
+        EXPECT_NEAR(waited, 3 * c.frameMs, 0.01) << c.what;
+        clock.setJumping(false);
+    }
+}
+
 TEST(VirtualCameraLiveView, ProhibitionRefusesTheStartAndBitZeroYieldsToSdram) {
     auto cam = openedCamera(quickOptions());
     ASSERT_TRUE(cam);
