@@ -1,6 +1,10 @@
 // Decoding one 1024 × 680 live-view frame through JpegDecoder (a fresh handle and QImage per
 // frame, as the live-frame queue does) against a bare tjDecompress2 of the same frame into a
 // buffer that is reused, in the same run (goal: a ratio of at most 1.1).
+//
+// LiveFrameAids: peaking, histogram and clipping worked out for the same decoded frame
+// against its decoding, in the same run (goal: a ratio of at most 0.5).
+#include "app/liveview/FrameAnalysis.h"
 #include "app/shots/JpegDecoder.h"
 #include "camera/virtual/PictureFactory.h"
 
@@ -65,5 +69,46 @@ void LiveFrameDecode(benchmark::State& state) {
     state.counters["ratio"] = ours / baseline;
 }
 BENCHMARK(LiveFrameDecode)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void LiveFrameAids(benchmark::State& state) {
+    camera::PictureFactory factory;
+    auto scene = factory.render(1024, 680, 5, 1);
+    if (!scene.ok()) {
+        state.SkipWithError("the frame could not be rendered");
+        return;
+    }
+    const Bytes& frame = scene.value().picture;
+    const auto decoded = JpegDecoder::decode(frame.data(), frame.size());
+    if (!decoded) {
+        state.SkipWithError("JpegDecoder failed");
+        return;
+    }
+    const LiveAids all{true, true, true, LiveAids::Guide::none};
+    double decoding = 0;
+    double aids = 0;
+    int edges = 0;
+    for (auto _ : state) {
+        auto t0 = SteadyClock::now();
+        for (int i = 0; i < framesPerRound; ++i) {
+            auto image = JpegDecoder::decode(frame.data(), frame.size());
+            benchmark::DoNotOptimize(image);
+        }
+        decoding += std::chrono::duration<double>(SteadyClock::now() - t0).count();
+
+        t0 = SteadyClock::now();
+        for (int i = 0; i < framesPerRound; ++i) {
+            const FrameAnalysis analysis = analyseFrame(*decoded, all, 0xFFD8A341);
+            edges = analysis.edgePixels;
+            benchmark::DoNotOptimize(analysis.marks.constBits());
+        }
+        aids += std::chrono::duration<double>(SteadyClock::now() - t0).count();
+    }
+    const double frames = static_cast<double>(state.iterations()) * framesPerRound;
+    state.counters["us_decode"] = 1e6 * decoding / frames;
+    state.counters["us_aids"] = 1e6 * aids / frames;
+    state.counters["edge_pixels"] = edges;
+    state.counters["ratio"] = aids / decoding;
+}
+BENCHMARK(LiveFrameAids)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace

@@ -2,6 +2,11 @@
 // from the camera (goal: at least 0.95), with no picture decoded on the main thread while it
 // runs (goal: 0). The window runs offscreen on the session model and the in-process virtual
 // camera; frames are counted for a few seconds once the first has been shown.
+//
+// LivePaintWithAids: the same at the virtual D850's own rate (30 frames a second) with peaking
+// and the histogram on: the share of one core the process used meanwhile (goal: at most 0.6;
+// it includes the virtual body painting and encoding its frames, so the application's own
+// share is lower) and frames painted per frame fetched (goal: at least 0.95).
 // It brings its own main: widgets need a QApplication.
 #include "WindowRig.h"
 
@@ -9,12 +14,22 @@
 #include "app/shell/main/PreviewPane.h"
 #include "app/shots/JpegDecoder.h"
 
+#include <sys/resource.h>
+
 namespace pexil::bench {
 namespace {
 
 constexpr auto measured = std::chrono::seconds(6);
 
-void LivePaint(benchmark::State& state) {
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// With `aids` on over the picture, at the body's own frame rate.
+void measureLivePaint(benchmark::State& state, const LiveAids& aids) {
     for (auto _ : state) {
         SessionRig rig;
         if (const auto problem = rig.connect()) {
@@ -23,6 +38,7 @@ void LivePaint(benchmark::State& state) {
         }
         SessionModel& model = *rig.model;
         LiveViewModel& live = model.liveView();
+        live.setAids(aids);
         shell::MainWindow window(model);
         showWindow(window);
 
@@ -54,10 +70,12 @@ void LivePaint(benchmark::State& state) {
         spinUntil([] { return false; }, std::chrono::milliseconds(500));
         const std::uint64_t decodesBefore = JpegDecoder::mainThreadDecodes();
         counting = true;
+        const double cpuBefore = processCpuSeconds();
         const auto start = SteadyClock::now();
         spinUntil([] { return false; }, measured);
         counting = false;
         const double seconds = millisecondsSince(start) / 1000;
+        const double cpuShare = (processCpuSeconds() - cpuBefore) / seconds;
         // The frame in decode when counting stopped was fetched but could not be painted yet.
         spinUntil([] { return false; }, std::chrono::milliseconds(200));
         const std::uint64_t mainDecodes = JpegDecoder::mainThreadDecodes() - decodesBefore;
@@ -75,11 +93,21 @@ void LivePaint(benchmark::State& state) {
         state.counters["ratio"] = ratio;
         state.counters["goal_ratio"] = 0.95;
         state.counters["main_thread_decodes"] = static_cast<double>(mainDecodes);
-        state.SetLabel(ratio >= 0.95 && mainDecodes == 0 ? "goal met" : "goal missed");
+        state.counters["cpu_share"] = cpuShare;
+        const bool cpuMet = !aids.analyses() || cpuShare <= 0.6;
+        state.SetLabel(ratio >= 0.95 && mainDecodes == 0 && cpuMet ? "goal met" : "goal missed");
     }
 }
 
+void LivePaint(benchmark::State& state) {
+    measureLivePaint(state, LiveAids{});
+}
 BENCHMARK(LivePaint)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+void LivePaintWithAids(benchmark::State& state) {
+    measureLivePaint(state, LiveAids{true, true, false, LiveAids::Guide::none});
+}
+BENCHMARK(LivePaintWithAids)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 }  // namespace pexil::bench

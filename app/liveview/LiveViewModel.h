@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/liveview/FrameAnalysis.h"
+#include "app/liveview/LiveAids.h"
 #include "kit/async/Completion.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
@@ -10,6 +12,10 @@
 #include <QObject>
 #include <QString>
 
+#include <QPointF>
+#include <QRectF>
+
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -25,7 +31,9 @@ class Executor;
 
 // Live view of the camera held: whether the body offers it, starting and stopping it, and its
 // frames, decoded on the frame queue one at a time (those that come meanwhile are dropped, not
-// queued), with the rate at which they are shown.
+// queued) and turned upright, with the rate at which they are shown. Focusing from the
+// picture: the AF area the body reports, moving it, driving the lens by hand. The aids
+// chosen (peaking, histogram, clipping) are worked out on the frame queue with each frame.
 //
 // Threads: main thread only, every call and every signal.
 // Lifetime: destroying the model abandons its tasks and sends nothing to the camera.
@@ -57,6 +65,7 @@ public:
     async::Task<void> stopIfActive(QString why);
 
     bool available() const { return view_ != nullptr; }
+    async::Runtime& runtime() const { return runtime_; }
     NikonLiveView::State state() const {
         return view_ ? view_->state() : NikonLiveView::State::off;
     }
@@ -65,6 +74,37 @@ public:
     int fps() const { return fps_; }
     // The running view, for a shot taken while it runs; null without one.
     NikonLiveView* view() const { return view_.get(); }
+
+    // --- Focusing from the live picture ---
+    // Whether the body offers moving the AF area, and driving the lens.
+    bool canMoveAfArea() const;
+    bool canDriveFocus() const;
+    // The header of the frame shown; none before one came, or when the body sends none.
+    const std::optional<LiveViewHeader>& header() const { return header_; }
+    // The AF area on the picture shown, in fractions of its width and height.
+    std::optional<QRectF> afArea() const;
+    FocusJudgement judgement() const { return header_ ? header_->judgement : FocusJudgement::none; }
+    // Moves the AF area to `shown` (fractions of the picture shown). None when it moved,
+    // else the user's text why not.
+    async::Task<std::optional<QString>> moveAfArea(QPointF shown);
+    // Drives the lens `steps` towards near or far; none when it moved the whole way, else
+    // the user's text (at the end of the lens's range: "レンズの端に達しました。").
+    async::Task<std::optional<QString>> driveFocus(PTPCamera::FocusDirection direction, int steps);
+    // AF at the AF area: true when the body found focus.
+    async::Task<bool> autofocus();
+    // As above for the window: failures come through failed(); `then` runs after a move.
+    void requestAfArea(QPointF shown, std::function<void()> then = {});
+    void requestFocusDrive(PTPCamera::FocusDirection direction, int steps);
+    // The three step sizes offered, small to large, in drive steps.
+    static constexpr std::array<int, 3> focusSteps{20, 100, 500};
+    static QString lensEndText();
+
+    // --- Aids over the picture ---
+    const LiveAids& aids() const { return aids_; }
+    void setAids(const LiveAids& aids);
+    void setPeakingColour(QRgb colour) { peakingColour_ = colour; }
+    // What was worked out for the frame shown (empty parts for aids that are off).
+    const FrameAnalysis& analysis() const { return analysis_; }
 
     // Whether frames should wait (the owner is writing settings); may be empty.
     std::function<bool()> shouldPauseFrames;
@@ -78,6 +118,7 @@ signals:
     void stateChanged();
     void frameChanged();
     void fpsChanged();
+    void aidsChanged();
     // A start that did not happen, in the user's words.
     void failed(const QString& message);
 
@@ -90,7 +131,10 @@ private:
     void clearFrames();
     void frameArrived(ByteView frame);
     async::Task<void> run(bool start);
-    async::Task<void> decodeFrame(QByteArray bytes);
+    async::Task<void> decodeFrame(QByteArray bytes, std::optional<LiveViewHeader> header);
+    // Why focusing cannot be asked for now (`offered`: the body has the operation); none
+    // when it can.
+    std::optional<QString> focusRefusal(bool offered, const char* notOffered) const;
     // Ends once no frame is decoding.
     async::Task<void> decoderFree();
 
@@ -100,6 +144,11 @@ private:
     QString memoryFile_;
     bool isLive_ = false;
     QImage frame_;
+    std::optional<LiveViewHeader> header_;          // the frame shown's
+    std::optional<LiveViewHeader> incomingHeader_;  // the next frame's, from the view
+    LiveAids aids_;
+    QRgb peakingColour_ = 0xFFFFD60A;
+    FrameAnalysis analysis_;
     int fps_ = 0;
     std::deque<double> frameTimes_;  // monotonic seconds of frames shown, the last second's
     bool frameInFlight_ = false;

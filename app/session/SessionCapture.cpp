@@ -6,6 +6,7 @@
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/PreferencesModel.h"
 #include "app/shots/Thumbnailer.h"
+#include "kit/async/NextSignal.h"
 #include "kit/async/Sleep.h"
 #include "kit/async/WorkQueue.h"
 
@@ -59,7 +60,20 @@ void SessionModel::shoot() {
     scope_.spawn(capture(prefs_->autofocusBeforeShot()));
 }
 
+async::Task<bool> SessionModel::shootAndWait(bool autofocusFirst) {
+    if (!state_.is(ConnectionState::Kind::connected) || busy_ || !link_->camera()) co_return false;
+    const int before = releasedSaved_;
+    setBusy(true);
+    co_await capture(autofocusFirst);
+    if (!lastReleased_) co_return false;
+    auto saved = [this, before] { return releasedSaved_ > before; };
+    const bool in = co_await async::until(saved, this, &SessionModel::releasedShotSaved,
+                                          async::Seconds(captureWaitSeconds()));
+    co_return in;
+}
+
 async::Task<void> SessionModel::capture(bool autofocusFirst) {
+    lastReleased_ = false;
     CameraPtr camera = link_->camera();
     const CameraWeak weak = camera;
     if (NikonLiveView* view = live_->view(); view && view->state() == NikonLiveView::State::on) {
@@ -101,6 +115,7 @@ async::Task<bool> SessionModel::release(CameraPtr camera, bool autofocusFirst) {
     link_->expectRelease();
     const auto released = co_await camera->releaseShutter();
     camera.reset();
+    lastReleased_ = static_cast<bool>(released);
     if (released) {
         // The picture is coming: shown as such until it is saved, fails, or never comes.
         if (!incoming_) setIncoming(IncomingShot{});
@@ -181,7 +196,10 @@ void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePt
     const qint64 size = file ? static_cast<qint64>(file->fileSize()) : QFileInfo(path).size();
     ledger_->record(cameraSerial(), name, size, file ? file->creationDate() : std::nullopt);
     emit shotSaved(path);
-    if (file && link_->madeByRelease(*file)) emit releasedShotSaved(path);
+    if (file && link_->madeByRelease(*file)) {
+        ++releasedSaved_;
+        emit releasedShotSaved(path);
+    }
 }
 
 void SessionModel::downloadFailed(const QString& name, const QString& reason, bool fromCamera) {

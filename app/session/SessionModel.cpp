@@ -54,6 +54,9 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     live_->shouldPauseFrames = [this] { return writing_ > 0; };
     connect(live_.get(), &LiveViewModel::failed, this,
             [this](const QString& message) { setLastError(message); });
+    live_->setAids(LiveAids::read(store));
+    connect(live_.get(), &LiveViewModel::aidsChanged, this,
+            [this] { live_->aids().write(prefs_->store()); });
 
     link_->deleteAfterDownload = prefs_->deleteAfterDownload();
     connect(prefs_.get(), &PreferencesModel::changed, this, [this] {

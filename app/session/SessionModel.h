@@ -149,6 +149,11 @@ public:
 
     // --- capture ---
     void shoot();
+    // One shot as shoot() takes it, for series that go on once each picture is in: true once
+    // the picture it made is saved; false when it could not be taken (busy, no camera, the
+    // release refused) or its picture did not come within the time a shot may take.
+    // `autofocusFirst` as the preference does for shoot().
+    async::Task<bool> shootAndWait(bool autofocusFirst);
     void autofocus();
     void select(const QUuid& id);
     void loadFullPreview(const QUuid& id);
@@ -290,6 +295,8 @@ private:
     std::optional<int> bufferRemaining_;
     std::optional<QUuid> selection_;
     bool busy_ = false;
+    bool lastReleased_ = false;  // whether the last release went out
+    int releasedSaved_ = 0;      // pictures of this session's releases saved
     std::optional<IncomingShot> incoming_;
     std::optional<QDateTime> reconnectAt_;
     AFState afState_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera/virtual/JpegEncoder.h"
+#include "kit/liveview/LiveViewHeader.h"
 #include "kit/ptp/Bytes.h"
 #include "kit/ptp/Result.h"
 
@@ -14,17 +15,32 @@ namespace pexil::camera {
 // The answers of a Nikon body to GetLiveViewImg: a vendor header of the body's size, in
 // big-endian as Nikon writes it, followed by a JPEG of the moving scene.
 //
-// Header fields written (offsets in bytes, 16-bit unless noted), as in the DSLR's live-view
-// object: 0 JPEG width, 2 JPEG height, 4 and 6 the whole image area, 8 and 10 the display
-// area, 12 and 14 the display centre, 16 and 18 the AF area size, 20 and 22 the AF area
-// centre; 24 (32-bit) the frame number. The rest is zero.
+// Header fields: those LiveViewHeader reads (the whole image area is ten times the frame's
+// pixels, all of it displayed, never turned), and at 24 (32-bit) the frame number. The AF
+// area and the focus judgement follow focus(); a lens away from the subject's distance
+// blurs the scene.
 //
 // Thread-safe; frames are made one at a time.
 class LiveViewFrames {
 public:
     LiveViewFrames(int width, int height, int headerSize, std::uint64_t seed);
 
+    // Where the body focuses and how sharp the scene is.
+    struct Focus {
+        QPoint afCentre;  // in the whole area
+        FocusJudgement judgement = FocusJudgement::none;
+        int blurRadius = 0;  // pixels of the frame; 0 sharp
+    };
+
     int headerSize() const { return headerSize_; }
+    QSize wholeArea() const { return {width_ * 10, height_ * 10}; }
+    QSize afSize() const { return {width_, height_}; }  // a tenth of the whole each way
+
+    Focus focus() const;
+    void setFocus(const Focus& focus);
+    // What the header says of the frames' turn and of the part of the whole area shown
+    // (empty `display`: all of it, level at power-on).
+    void setFraming(LiveViewRotation rotation, QSize display, QPoint centre);
 
     // The next frame; `seconds` since live view began moves the scene. Fails only when the
     // JPEG encoder does.
@@ -34,7 +50,7 @@ public:
     std::uint32_t framesMade() const;
 
 private:
-    Bytes header(std::uint32_t frame) const;
+    Bytes header(std::uint32_t frame) const;  // mutex_ held
 
     const int width_;
     const int height_;
@@ -43,6 +59,10 @@ private:
     mutable std::mutex mutex_;
     JpegEncoder encoder_;       // guarded by mutex_
     std::uint32_t frames_ = 0;  // guarded by mutex_
+    Focus focus_;               // guarded by mutex_
+    LiveViewRotation rotation_ = LiveViewRotation::level;  // guarded by mutex_
+    QSize display_;                                        // guarded by mutex_
+    QPoint displayCentre_;                                 // guarded by mutex_
 };
 
 }  // namespace pexil::camera

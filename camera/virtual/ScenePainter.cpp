@@ -80,7 +80,42 @@ void drawNumber(RgbImage& image, int number, const Color& ink, const Color& pape
     }
 }
 
+// One pass of a running-sum box blur along a line of `n` pixels `stride` bytes apart.
+void boxLine(std::uint8_t* line, int n, std::size_t stride, int radius, std::vector<int>& scratch) {
+    scratch.assign(static_cast<std::size_t>(n) * 3, 0);
+    const int window = 2 * radius + 1;
+    for (int c = 0; c < 3; ++c) {
+        // Edges repeat the first and last pixel.
+        const auto at = [&](int i) {
+            return line[static_cast<std::size_t>(std::clamp(i, 0, n - 1)) * stride + c];
+        };
+        int sum = 0;
+        for (int i = -radius; i <= radius; ++i) sum += at(i);
+        for (int i = 0; i < n; ++i) {
+            scratch[static_cast<std::size_t>(i) * 3 + c] = sum / window;
+            sum += at(i + radius + 1) - at(i - radius);
+        }
+    }
+    for (int i = 0; i < n; ++i)
+        for (int c = 0; c < 3; ++c)
+            line[static_cast<std::size_t>(i) * stride + c] =
+                static_cast<std::uint8_t>(scratch[static_cast<std::size_t>(i) * 3 + c]);
+}
+
 }  // namespace
+
+void soften(RgbImage& image, int radius) {
+    if (radius <= 0 || image.width <= 0 || image.height <= 0) return;
+    std::vector<int> scratch;
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 3;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int y = 0; y < image.height; ++y)
+            boxLine(image.pixels.data() + y * rowBytes, image.width, 3, radius, scratch);
+        for (int x = 0; x < image.width; ++x)
+            boxLine(image.pixels.data() + static_cast<std::size_t>(x) * 3, image.height, rowBytes,
+                    radius, scratch);
+    }
+}
 
 std::uint64_t SeedSequence::next() {
     std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);

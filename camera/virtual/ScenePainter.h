@@ -19,6 +19,10 @@ struct RgbImage {
 // the same pixels. Pure; any thread.
 RgbImage paintScene(int width, int height, std::uint64_t seed, double phase, int number);
 
+// Blurs `image` in place with a box of `radius` pixels each way, twice over (close to a
+// Gaussian): how an out-of-focus lens draws the scene. Radius 0 leaves it as it is.
+void soften(RgbImage& image, int radius);
+
 // A small, reproducible pseudo-random generator (SplitMix64) for everything the virtual
 // camera derives from its seed.
 class SeedSequence {

@@ -43,6 +43,10 @@ inline constexpr std::uint32_t kSdramHandle = 0xFFFF0001;
 inline constexpr std::uint32_t kAllStorages = 0xFFFFFFFF;
 inline constexpr std::uint32_t kAllObjects = 0xFFFFFFFF;
 
+// The lens's focus travel in drive steps, nearest (0) to farthest, and how long a step takes.
+inline constexpr int kLensSteps = 2000;
+inline constexpr std::chrono::microseconds kLensStepTime{40};
+
 // Why a call fails at once: the cable is gone, or the host closed its link.
 inline QString linkGone() {
     return QString::fromUtf8("仮想カメラとの接続が切れています");
@@ -115,6 +119,9 @@ struct VirtualBodyState {
     int capturesPending = 0;
     std::optional<std::uint16_t> focusResult;
     bool focusSucceeds = true;
+    // Where the lens focuses, and where the scene is sharp (both in drive steps).
+    int lensFocus = 0;
+    int subjectFocus = 0;
     bool liveView = false;
     BodyTime liveViewSince{};
     BodyTime liveViewReady{};
@@ -187,6 +194,9 @@ struct VirtualBodyState {
     // The values the camera works out when asked: its clock, and the prohibition bits that
     // follow its state. The lock is held.
     void refreshDynamic();
+    // The live picture follows the lens: blurred by how far it is from the subject, with
+    // `judgement` for the AF area. The lock is held.
+    void lensMoved(FocusJudgement judgement);
 };
 
 }  // namespace pexil::camera

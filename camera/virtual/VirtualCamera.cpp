@@ -51,6 +51,8 @@ Result<std::shared_ptr<VirtualCamera>, QString> VirtualCamera::create(Options op
 
     state->serial =
         QString::number(3000000 + state->options.seed % 7000000).rightJustified(32, u'0');
+    state->subjectFocus = 700 + static_cast<int>(state->options.seed % 600);
+    state->lensFocus = state->subjectFocus;
     if (model.liveViewHeaderSize > 0)
         state->frames =
             std::make_unique<LiveViewFrames>(model.liveViewWidth, model.liveViewHeight,
@@ -262,6 +264,16 @@ void VirtualCamera::setClockDrift(double seconds) {
 void VirtualCamera::setFocusSucceeds(bool succeeds) {
     std::lock_guard lock(state_->mutex);
     state_->focusSucceeds = succeeds;
+}
+
+void VirtualCamera::setLiveViewFraming(LiveViewRotation rotation, QSize display, QPoint centre) {
+    std::lock_guard lock(state_->mutex);
+    if (state_->frames) state_->frames->setFraming(rotation, display, centre);
+}
+
+int VirtualCamera::lensFocus() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->lensFocus;
 }
 
 void VirtualCamera::setSceneBrightness(double ev) {

@@ -3,6 +3,7 @@
 #include "camera/transport/Transport.h"
 #include "camera/virtual/BodyClock.h"
 #include "camera/virtual/VirtualModel.h"
+#include "kit/liveview/LiveViewHeader.h"
 #include "kit/ptp/Bytes.h"
 #include "kit/ptp/Result.h"
 
@@ -188,6 +189,12 @@ public:
     void setClockDrift(double seconds);
     // Whether the next AF drives find focus (true at power-on).
     void setFocusSucceeds(bool succeeds);
+    // How the live-view header describes the frames: the body turned, and the part of the
+    // whole area shown (`display` around `centre`; empty: all of it), as the body's zoom
+    // does. The JPEG itself stays as painted.
+    void setLiveViewFraming(LiveViewRotation rotation, QSize display = {}, QPoint centre = {});
+    // Where the lens focuses, in drive steps from its nearest point.
+    int lensFocus() const;
     // Brightness of the scene in EV at ISO 100 (5 at power-on); moves the meter and what
     // the camera picks in P, A and S.
     void setSceneBrightness(double ev);

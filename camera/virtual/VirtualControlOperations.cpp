@@ -34,6 +34,8 @@ Reply afDrive(VirtualBodyState& s, const OperationCall&) {
     s.focusResult = s.focusSucceeds
                         ? std::nullopt
                         : std::optional<std::uint16_t>(PTP::code(PTP::Response::nikonOutOfFocus));
+    if (s.focusSucceeds) s.lensFocus = s.subjectFocus;
+    s.lensMoved(s.focusSucceeds ? FocusJudgement::focused : FocusJudgement::notFocused);
     return Reply::answer(PTP::Response::ok);
 }
 

@@ -2,8 +2,20 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 namespace pexil::camera {
+
+void VirtualBodyState::lensMoved(FocusJudgement judgement) {
+    if (!frames) return;
+    // Sharp within a few steps of the subject, then a pixel more blur every 40 steps.
+    constexpr int stepsPerPixel = 40;
+    constexpr int maxBlur = 12;
+    auto focus = frames->focus();
+    focus.judgement = judgement;
+    focus.blurRadius = std::min(maxBlur, std::abs(lensFocus - subjectFocus) / stepsPerPixel);
+    frames->setFocus(focus);
+}
 
 namespace {
 
@@ -56,10 +68,57 @@ Reply getLiveViewImage(VirtualBodyState& s, const OperationCall&) {
     return r;
 }
 
+// The AF area moves to the point asked, kept whole inside the picture as a body keeps it.
+Reply changeAfArea(VirtualBodyState& s, const OperationCall& call) {
+    if (!s.frames) return Reply::answer(PTP::Response::operationNotSupported);
+    if (!s.liveView) return Reply::answer(PTP::Response::nikonNotLiveView);
+    if (s.bodyBusy()) return Reply::answer(PTP::Response::deviceBusy);
+    const auto x = call.param(0);
+    const auto y = call.param(1);
+    const QSize whole = s.frames->wholeArea();
+    if (!x || !y || *x >= static_cast<std::uint32_t>(whole.width()) ||
+        *y >= static_cast<std::uint32_t>(whole.height()))
+        return Reply::answer(PTP::Response::invalidParameter);
+    const QSize half = s.frames->afSize() / 2;
+    auto focus = s.frames->focus();
+    focus.afCentre =
+        QPoint(std::clamp(static_cast<int>(*x), half.width(), whole.width() - half.width()),
+               std::clamp(static_cast<int>(*y), half.height(), whole.height() - half.height()));
+    s.frames->setFocus(focus);
+    s.lensMoved(FocusJudgement::none);
+    return Reply::answer(PTP::Response::ok);
+}
+
+// Busy while the lens travels; a drive that runs into the end of the travel stops there and
+// DeviceReady says so once.
+Reply mfDrive(VirtualBodyState& s, const OperationCall& call) {
+    if (!s.frames) return Reply::answer(PTP::Response::operationNotSupported);
+    if (!s.liveView) return Reply::answer(PTP::Response::nikonNotLiveView);
+    if (s.bodyBusy()) return Reply::answer(PTP::Response::deviceBusy);
+    const auto direction = call.param(0);
+    const auto amount = call.param(1);
+    if (!direction || (*direction != 1 && *direction != 2) || !amount || *amount < 1 ||
+        *amount > 32767)
+        return Reply::answer(PTP::Response::invalidParameter);
+    const int step = static_cast<int>(*amount);
+    const int target = s.lensFocus + (*direction == 2 ? step : -step);
+    const int reached = std::clamp(target, 0, kLensSteps);
+    const int travel = std::abs(reached - s.lensFocus);
+    s.lensFocus = reached;
+    s.busyUntil =
+        std::max(s.busyUntil,
+                 s.now() + std::chrono::duration_cast<BodyClock::Duration>(kLensStepTime * travel));
+    if (reached != target) s.focusResult = PTP::code(PTP::Response::nikonMfDriveStepEnd);
+    s.lensMoved(FocusJudgement::none);
+    return Reply::answer(PTP::Response::ok);
+}
+
 constexpr std::array kHandlers{
     HandlerEntry{PTP::Op::nikonStartLiveView, startLiveView},
     HandlerEntry{PTP::Op::nikonEndLiveView, endLiveView},
     HandlerEntry{PTP::Op::nikonGetLiveViewImg, getLiveViewImage},
+    HandlerEntry{PTP::Op::nikonChangeAfArea, changeAfArea},
+    HandlerEntry{PTP::Op::nikonMfDrive, mfDrive},
 };
 
 }  // namespace

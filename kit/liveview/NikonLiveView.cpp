@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <string_view>
 
 namespace pexil {
 
@@ -16,6 +17,9 @@ namespace {
 constexpr int maxStartAttempts = 8;
 constexpr int maxFirstFrameFetches = 15;
 constexpr int maxLoopFailures = 5;
+// A body that gave the same picture again has no new one yet: ask again after about a frame
+// of the fastest live view (60 a second).
+constexpr double repeatWaitSeconds = 1.0 / 60;
 
 template <class... A>
 std::vector<std::uint32_t> args(A... a) {
@@ -112,8 +116,21 @@ void NikonLiveView::setSuspended(bool suspended) {
     if (onChange) onChange();
 }
 
-void NikonLiveView::deliver(ByteView frame) {
-    if (onFrame) onFrame(frame);
+bool NikonLiveView::deliver(ByteView answer, bool* repeated) {
+    const auto picture = jpeg(answer);
+    if (!picture) return false;
+    const std::size_t hash = std::hash<std::string_view>()(
+        std::string_view(reinterpret_cast<const char*>(picture->data()), picture->size()));
+    const bool same = hash == lastFrameHash_;
+    if (repeated) *repeated = same;
+    if (same) return true;
+    lastFrameHash_ = hash;
+    if (onHeader) {
+        const auto headerSize = static_cast<std::size_t>(picture->data() - answer.data());
+        if (const auto header = LiveViewHeader::parse(answer.first(headerSize))) onHeader(*header);
+    }
+    if (onFrame) onFrame(*picture);
+    return true;
 }
 
 // --- Camera helpers ---
@@ -291,10 +308,8 @@ async::Task<NikonLiveView::Outcome<bool>> NikonLiveView::beginAndWaitForFrame() 
         auto frame = co_await camera_.send(PTP::Op::nikonGetLiveViewImg);
         if (gone(watch, generation)) co_return Error(Failure::gone);
         if (frame) {
-            if (const auto picture = jpeg(frame.value())) {
-                deliver(*picture);
-                co_return true;
-            }
+            lastFrameHash_ = 0;  // a first frame is always shown
+            if (deliver(frame.value())) co_return true;
         } else {
             const auto code = responseCodeOf(frame.error());
             if (code != PTP::Response::nikonNotLiveView && code != PTP::Response::deviceBusy)
@@ -345,8 +360,10 @@ async::Task<void> NikonLiveView::runLoop() {
                 const bool cancelledWhileHeld = co_await async::isCancelled();
                 if (cancelledWhileHeld) co_return;
             }
-            if (const auto picture = jpeg(frame.value())) deliver(*picture);
+            bool repeated = false;
+            deliver(frame.value(), &repeated);
             failures = 0;
+            if (repeated) co_await async::sleep(repeatWaitSeconds);
             continue;
         }
         const auto code = responseCodeOf(frame.error());

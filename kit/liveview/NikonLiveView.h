@@ -3,6 +3,7 @@
 #include "kit/async/Lifetime.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/Task.h"
+#include "kit/liveview/LiveViewHeader.h"
 #include "kit/liveview/LiveViewMemory.h"
 #include "kit/ptp/Bytes.h"
 #include "kit/ptp/PTPCamera.h"
@@ -47,6 +48,9 @@ public:
     std::function<void()> onChange;
     // One JPEG frame; the view is valid only during the call (no copy is made).
     std::function<void(ByteView)> onFrame;
+    // What the header in front of each frame says, just before onFrame; frames whose header
+    // does not parse come without it.
+    std::function<void(const LiveViewHeader&)> onHeader;
     // Asked before every frame fetch; true skips the fetch (polled every 0.06 s).
     std::function<bool()> shouldPauseFrames;
     // Awaited between fetching a frame and delivering it: a consumer still busy with the
@@ -117,7 +121,10 @@ private:
     void rememberSDRAM() const;
     void setState(State state);
     void setSuspended(bool suspended);
-    void deliver(ByteView frame);
+    // Hands on the picture of a GetLiveViewImg answer; false when it holds none. A body that
+    // answers faster than its sensor sends the same picture again: that one is not handed
+    // on (`repeated` tells), so nothing downstream works twice on one frame.
+    bool deliver(ByteView answer, bool* repeated = nullptr);
     void writeLog(const QString& line) const {
         if (log_) log_(line);
     }
@@ -132,6 +139,7 @@ private:
     bool switchedToSDRAM_ = false;
     bool stopRequested_ = false;
     int pauseCount_ = 0;
+    std::size_t lastFrameHash_ = 0;
     // Bumped by forget(): coroutines of an earlier generation talk to the camera no more.
     std::uint64_t generation_ = 0;
     async::Lifetime lifetime_;

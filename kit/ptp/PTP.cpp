@@ -41,6 +41,8 @@ bool isVendor(Op op) {
         case Op::nikonStartLiveView:
         case Op::nikonEndLiveView:
         case Op::nikonGetLiveViewImg:
+        case Op::nikonMfDrive:
+        case Op::nikonChangeAfArea:
             return true;
         default:
             return false;
@@ -174,6 +176,10 @@ QString responseName(std::uint16_t value) {
             return QStringLiteral("Nikon:SetPropertyNotSupported");
         case Response::nikonNotLiveView:
             return QStringLiteral("Nikon:NotLiveView");
+        case Response::nikonMfDriveStepEnd:
+            return localized("レンズの端に達しました");
+        case Response::nikonMfDriveStepInsufficiency:
+            return QStringLiteral("Nikon:MfDriveStepInsufficiency");
         case Response::nikonBusy:
             return QStringLiteral("Nikon:Busy");
         case Response::mtpObjectPropNotSupported:

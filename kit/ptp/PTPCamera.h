@@ -15,6 +15,7 @@
 #include "kit/ptp/Result.h"
 
 #include <QDateTime>
+#include <QPoint>
 #include <QString>
 
 #include <functional>
@@ -86,6 +87,18 @@ public:
     // True when focus was found, false when the camera says out of focus, none
     // when the AF command itself failed (logged).
     async::Task<std::optional<bool>> autofocus();
+    // Whether the camera announced `op` in its DeviceInfo.
+    bool offers(PTP::Op op) const {
+        return capabilities_ && capabilities_->operations.count(PTP::code(op)) > 0;
+    }
+    // Moves a Nikon's AF area (live view only) to `whole`, a point of the live view's whole
+    // image area. Retried while the body is busy, as the shutter is.
+    async::Task<CameraResult<Done>> changeAfArea(QPoint whole);
+    // Drives a Nikon's lens by `steps` (1 to 32767) towards near or far (live view, lens in
+    // AF), retried while busy, then waits until the drive ends. A drive that stopped at the
+    // end of the lens's range fails with nikonMfDriveStepEnd.
+    enum class FocusDirection : std::uint32_t { near = 1, far = 2 };
+    async::Task<CameraResult<Done>> driveFocus(FocusDirection direction, int steps);
     // Polls a Nikon until it stops being busy: OK when ready, the busy code at the
     // deadline, another response code, or 0 for any other failure. Non-Nikon: 0.3 s pause.
     async::Task<std::uint16_t> waitUntilReady(double seconds);
@@ -107,6 +120,8 @@ private:
         (out.push_back(static_cast<std::uint32_t>(a)), ...);
         return out;
     }
+    // One command sent again while the body answers busy (up to five times).
+    async::Task<CameraResult<Bytes>> sendPatiently(PTP::Op op, std::vector<std::uint32_t> params);
     async::Task<void> watchdog(QString opText);
     static CameraResult<Bytes> outcomeOf(Result<PTPAnswer, TransportError> answer);
     // Runs one request on the transport and hands its outcome to `resolver`.

@@ -76,6 +76,10 @@ QString name(Op op) {
             return QStringLiteral("Nikon:EndLiveView");
         case Op::nikonGetLiveViewImg:
             return QStringLiteral("Nikon:GetLiveViewImg");
+        case Op::nikonMfDrive:
+            return QStringLiteral("Nikon:MfDrive");
+        case Op::nikonChangeAfArea:
+            return QStringLiteral("Nikon:ChangeAfArea");
     }
     return hex(code(op));
 }

@@ -45,9 +45,11 @@ enum class Op : std::uint16_t {
     nikonStartLiveView = 0x9201,
     nikonEndLiveView = 0x9202,
     nikonGetLiveViewImg = 0x9203,
+    nikonMfDrive = 0x9204,
+    nikonChangeAfArea = 0x9205,
 };
 
-inline constexpr std::array<Op, 32> allOps{
+inline constexpr std::array<Op, 34> allOps{
     Op::getDeviceInfo,
     Op::openSession,
     Op::closeSession,
@@ -80,6 +82,8 @@ inline constexpr std::array<Op, 32> allOps{
     Op::nikonStartLiveView,
     Op::nikonEndLiveView,
     Op::nikonGetLiveViewImg,
+    Op::nikonMfDrive,
+    Op::nikonChangeAfArea,
 };
 
 // Response codes: the standard's, MTP's and Nikon's.
@@ -107,7 +111,9 @@ enum class Response : std::uint16_t {
     nikonInvalidStatus = 0xA004,
     nikonSetPropertyNotSupported = 0xA005,
     nikonNotLiveView = 0xA00B,
-    nikonBusy = 0xA200,  // some bodies' "still busy with the last command"
+    nikonMfDriveStepEnd = 0xA00C,            // the lens reached its nearest or farthest point
+    nikonMfDriveStepInsufficiency = 0xA00E,  // it moved less than asked
+    nikonBusy = 0xA200,                      // some bodies' "still busy with the last command"
     mtpObjectPropNotSupported = 0xA80A,
 };
 

@@ -1,6 +1,7 @@
 #include "tools/pexilctl/TetherCommand.h"
 
 #include "app/connection/CameraLink.h"
+#include "app/liveview/FocusStack.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
@@ -15,10 +16,12 @@
 #include "tools/pexilctl/Waiter.h"
 
 #include <QDir>
+#include <QPointF>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <map>
 
 namespace pexil::cli {
@@ -39,6 +42,15 @@ struct Request {
     QStringList assignments;  // LABEL=TEXT
     bool syncClock = false;
     bool releaseControl = false;
+    std::optional<QPointF> afAt;  // fractions of the live picture
+    struct Drive {
+        PTPCamera::FocusDirection direction;
+        int steps;
+        QString text;  // as given, for the result line
+    };
+    std::vector<Drive> drives;
+    int stackShots = 0;  // --focus-stack: shots stepping the focus
+    int stackStep = 0;   // --focus-step: drive steps between them, negative towards near
     camera::VirtualCamera::Options virtualOptions;
     std::chrono::milliseconds ioTimeout = camera::defaultIoTimeout;
     // Ctrl+C and SIGTERM, taken for the whole run; may be null.
@@ -94,6 +106,60 @@ async::Task<std::optional<QString>> applySetting(SessionModel& model, Waiter& wa
         co_return std::nullopt;
     }
     co_return QString::fromUtf8("そのような設定はありません: ") + label;
+}
+
+// --af-at and --mf-drive, once live view runs: one result line each. False when one failed.
+async::Task<bool> focusFromLiveView(LiveViewModel& liveView, Waiter& waiter, const Request& request,
+                                    std::function<void(const QString&)> line) {
+    bool allWell = true;
+    if (request.afAt) {
+        // The picture's geometry comes with the first frame's header.
+        std::function<bool()> placed = [&liveView] { return liveView.header().has_value(); };
+        co_await waiter.until(std::move(placed), 10);
+        const QPointF at = *request.afAt;
+        const auto failure = co_await liveView.moveAfArea(at);
+        line(QStringLiteral("af-area: %1,%2 ").arg(at.x()).arg(at.y()) +
+             lineSafe(failure.value_or(QStringLiteral("OK"))));
+        allWell = allWell && !failure;
+    }
+    for (const Request::Drive& drive : request.drives) {
+        const auto failure = co_await liveView.driveFocus(drive.direction, drive.steps);
+        line(QStringLiteral("mf: ") + drive.text + QStringLiteral(" ") +
+             lineSafe(failure.value_or(QStringLiteral("OK"))));
+        allWell = allWell && !failure;
+    }
+    co_return allWell;
+}
+
+// --focus-stack: the shots of the stack, then "focus-stack: SUMMARY". Ctrl+C stops it after
+// the shot in progress. False unless every shot asked for was taken.
+async::Task<bool> focusStack(SessionModel& model, Waiter& waiter, const Request& request,
+                             std::function<void(const QString&)> line) {
+    LiveViewModel& liveView = model.liveView();
+    FocusStack stack(
+        liveView, [&model] { return model.shootAndWait(false); },
+        [&liveView] { return liveView.autofocus(); });
+    std::optional<QString> summary;
+    QObject::connect(&stack, &FocusStack::finished, [&summary, &waiter](const QString& text) {
+        summary = text;
+        waiter.poke();
+    });
+    FocusStack::Plan plan;
+    plan.shots = request.stackShots;
+    plan.step = std::abs(request.stackStep);
+    plan.direction =
+        request.stackStep < 0 ? PTPCamera::FocusDirection::near : PTPCamera::FocusDirection::far;
+    plan.autofocusFirst = request.autofocus;
+    stack.start(plan);
+    std::function<bool()> ended = [&summary] { return summary.has_value(); };
+    const bool done = co_await waiter.until(ended, -1);
+    if (!done && waiter.stopRequested()) {
+        stack.cancel();
+        waiter.clearStop();
+        co_await waiter.until(ended, -1);
+    }
+    line(QStringLiteral("focus-stack: ") + lineSafe(summary.value_or(QStringLiteral("?"))));
+    co_return stack.taken() == request.stackShots;
 }
 
 async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) {
@@ -187,7 +253,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     }
     model.connectCamera();
 
-    const bool work = request.shots > 0 || request.frames > 0 || request.card ||
+    const bool focusWork = request.afAt || !request.drives.empty() || request.stackShots > 0;
+    const bool work = request.shots > 0 || request.frames > 0 || request.card || focusWork ||
                       !request.assignments.isEmpty() || request.syncClock || request.releaseControl;
     if (!work) {
         // Tethering as the application does it: every fresh shot is saved until stopped.
@@ -248,7 +315,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     int frames = 0;
     std::chrono::steady_clock::time_point firstFrame;
     bool live = false;
-    if (request.frames > 0) {
+    if (request.frames > 0 || focusWork) {
         if (!liveView.available()) {
             line(QStringLiteral("liveview: このカメラではライブビューを使えません"));
             status = exitFailed;
@@ -279,6 +346,14 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
             }
         }
     }
+    if (live && focusWork) {
+        const bool focused = co_await focusFromLiveView(liveView, waiter, request, line);
+        if (!focused) status = exitFailed;
+    }
+    if (live && request.stackShots > 0) {
+        const bool stacked = co_await focusStack(model, waiter, request, line);
+        if (!stacked) status = exitFailed;
+    }
 
     for (int i = 0; i < request.shots && !lost; ++i) {
         model.clearLastError();
@@ -298,7 +373,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     }
 
     if (live) {
-        const int wanted = request.frames;
+        const int wanted = request.frames;  // none: live view ran for focusing only
         std::function<bool()> enough = [&frames, wanted] { return frames >= wanted; };
         co_await waiter.until(std::move(enough), 120);
         const double seconds =
@@ -307,10 +382,11 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         std::function<bool()> stopped = [&liveView] { return !liveView.isLive(); };
         co_await waiter.until(std::move(stopped), 30);
         liveView.onFrameBytes = nullptr;
-        line(QStringLiteral("liveview: %1 frames in %2 s (%3 fps)")
-                 .arg(frames)
-                 .arg(seconds, 0, 'f', 1)
-                 .arg(seconds > 0 ? (frames - 1) / seconds : 0.0, 0, 'f', 1));
+        if (wanted > 0)
+            line(QStringLiteral("liveview: %1 frames in %2 s (%3 fps)")
+                     .arg(frames)
+                     .arg(seconds, 0, 'f', 1)
+                     .arg(seconds > 0 ? (frames - 1) / seconds : 0.0, 0, 'f', 1));
         if (frames < wanted) status = exitFailed;
     }
     if (request.releaseControl) {
@@ -347,10 +423,14 @@ std::optional<int> intValue(QStringList& args, const QString& name, CommandIO io
 
 QString tetherHelp() {
     return QStringLiteral(
-        "usage: pexilctl tether [--camera ADDRESS [--io-timeout SECONDS]] [--dest DIR] [--delete-after-download]\n"
-        "                       [--shoot N [--af]] [--liveview FRAMES [--frames-dir DIR]] [--card]\n"
-        "                       [--settings] [--set LABEL=TEXT]... [--sync-clock] [--release-control]\n"
-        "                       [--for SECONDS]\n"
+        "usage: pexilctl tether [--camera ADDRESS [--io-timeout SECONDS]] [--dest DIR] "
+        "[--delete-after-download]\n"
+        "                       [--shoot N [--af]] [--liveview FRAMES [--frames-dir DIR]] "
+        "[--card]\n"
+        "                       [--settings] [--set LABEL=TEXT]... [--sync-clock] "
+        "[--release-control]\n"
+        "                       [--af-at X,Y] [--mf-drive near|far:STEPS]...\n"
+        "                       [--focus-stack N --focus-step STEPS [--af]] [--for SECONDS]\n"
         "\n"
         "Headless tethering on the same session model as the application (the diagnostic\n"
         "log goes to ~/.local/state/Pexil/Pexil.log). One line per event:\n"
@@ -361,10 +441,25 @@ QString tetherHelp() {
         "  card: N files settled (counted M) with --card, then one line per file FOLDER/NAME\n"
         "  liveview: N frames in S s (F fps) with --liveview (frames written to --frames-dir)\n"
         "  shot: OK | shot: TEXT             per release (inside live view's pause when it runs)\n"
-        "  setting: LABEL: TEXT [locked]     with --settings: every mirrored setting, again on changes\n"
+        "  setting: LABEL: TEXT [locked]     with --settings: every mirrored setting, again on "
+        "changes\n"
         "  set: LABEL=TEXT[: REASON]         per --set, as the inspector would choose it\n"
-        "  clock: OK | clock: TEXT           with --sync-clock: the camera's clock set to the computer's\n"
-        "  release: OK | release: TEXT       with --release-control: the body's own controls handed back\n"
+        "  clock: OK | clock: TEXT           with --sync-clock: the camera's clock set to the "
+        "computer's\n"
+        "  release: OK | release: TEXT       with --release-control: the body's own controls "
+        "handed back\n"
+        "  af-area: X,Y OK|TEXT              with --af-at: the AF area moved to X,Y (fractions of "
+        "the\n"
+        "                                    live picture, 0 to 1, left to right and top to "
+        "bottom)\n"
+        "  mf: near|far:STEPS OK|TEXT        per --mf-drive: the lens driven (STEPS 1 to 32767)\n"
+        "  focus-stack: SUMMARY              with --focus-stack: N shots, the lens driven STEPS "
+        "towards far\n"
+        "                                    between them (negative: towards near); --af focuses "
+        "once\n"
+        "                                    first; it stops at the lens's end or on Ctrl+C\n"
+        "--af-at, --mf-drive and --focus-stack run in live view, started for them when --liveview\n"
+        "is not given.\n"
         "\n"
         "Without --shoot, --liveview or --card it runs until interrupted (or --for SECONDS),\n"
         "saving every fresh shot. With them it exits once the work is done and every shot it\n"
@@ -396,6 +491,55 @@ int runTether(const QStringList& arguments, CommandIO io) {
         }
         request.assignments << args[at + 1];
         args.remove(at, 2);
+    }
+    const auto afAt = takeValue(args, QStringLiteral("--af-at"), io);
+    if (!afAt) return exitUnreadable;
+    if (!afAt->isEmpty()) {
+        const QStringList parts = afAt->split(u',');
+        bool okX = false, okY = false;
+        const double x = parts.value(0).toDouble(&okX);
+        const double y = parts.value(1).toDouble(&okY);
+        if (parts.size() != 2 || !okX || !okY || x < 0 || x > 1 || y < 0 || y > 1) {
+            io.err << "pexilctl tether: --af-at には X,Y（0 から 1 の割合）を渡してください: "
+                   << *afAt << "\n";
+            return exitUnreadable;
+        }
+        request.afAt = QPointF(x, y);
+    }
+    for (qsizetype at = args.indexOf(QStringLiteral("--mf-drive")); at >= 0;
+         at = args.indexOf(QStringLiteral("--mf-drive"))) {
+        const QString text = args.value(at + 1);
+        const QStringList parts = text.split(u':');
+        bool ok = false;
+        const int steps = parts.value(1).toInt(&ok);
+        const bool near = parts.value(0) == QStringLiteral("near");
+        if (parts.size() != 2 || (!near && parts.value(0) != QStringLiteral("far")) || !ok ||
+            steps < 1 || steps > 32767) {
+            io.err << "pexilctl tether: --mf-drive には near:STEPS か "
+                      "far:STEPS（1〜32767）を渡してください: "
+                   << text << "\n";
+            return exitUnreadable;
+        }
+        request.drives.push_back(
+            {near ? PTPCamera::FocusDirection::near : PTPCamera::FocusDirection::far, steps, text});
+        args.remove(at, std::min<qsizetype>(2, args.size() - at));
+    }
+    const auto stackShots = intValue(args, QStringLiteral("--focus-stack"), io, 0);
+    const auto stackStep = takeValue(args, QStringLiteral("--focus-step"), io);
+    if (!stackShots || !stackStep) return exitUnreadable;
+    if (*stackShots > 0) {
+        bool ok = false;
+        const int step = stackStep->toInt(&ok);
+        if (*stackShots > FocusStack::maxShots || !ok || step == 0 || std::abs(step) > 32767) {
+            io.err << "pexilctl tether: --focus-stack には 1〜" << FocusStack::maxShots
+                   << " 枚、--focus-step には 0 以外の −32767〜32767 を渡してください\n";
+            return exitUnreadable;
+        }
+        request.stackShots = *stackShots;
+        request.stackStep = step;
+    } else if (!stackStep->isEmpty()) {
+        io.err << "pexilctl tether: --focus-step は --focus-stack と使ってください\n";
+        return exitUnreadable;
     }
     const auto address = takeValue(args, QStringLiteral("--camera"), io);
     const auto dest = takeValue(args, QStringLiteral("--dest"), io);

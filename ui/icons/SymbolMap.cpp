@@ -53,6 +53,15 @@ const std::vector<Symbol>& SymbolMap::all() {
         {u"circle.slash", u"block", 0xe14b},
         {u"sun.haze", u"wb_twilight", 0xe1c6},
         {u"circle.lefthalf.filled", u"contrast", 0xeb37},
+        // Live view's focusing aids.
+        {u"grid", u"grid_on", 0xe3ec},
+        {u"chart.bar", u"equalizer", 0xe01d},
+        {u"plusminus", u"exposure", 0xe3ca},
+        {u"scope", u"filter_center_focus", 0xe3dc},
+        {u"chevron.left.2", u"keyboard_double_arrow_left", 0xeac3},
+        {u"chevron.right.2", u"keyboard_double_arrow_right", 0xeac9},
+        {u"arrow.left.to.line", u"first_page", 0xe5dc},
+        {u"arrow.right.to.line", u"last_page", 0xe5dd},
     };
     return symbols;
 }

@@ -60,6 +60,13 @@ InfoRow::InfoRow(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
     update();
 }
 
+void InfoRow::setLiveControls(QWidget* controls) {
+    liveControls_ = controls;
+    auto* row = static_cast<QHBoxLayout*>(layout());
+    row->insertWidget(row->indexOf(fps_) + 1, controls, 1);
+    update();
+}
+
 QStringList InfoRow::shownTexts() const {
     QStringList out;
     for (QLabel* l : {live_, fps_, name_, summary_, pixels_})
@@ -74,6 +81,7 @@ void InfoRow::update() {
     live_->setVisible(live);
     fps_->setVisible(live && liveView_.fps() >= 1);
     fps_->setText(QString::number(liveView_.fps()) + QStringLiteral(" fps"));
+    if (liveControls_) liveControls_->setVisible(live);
     const Shot* shot = live ? nullptr : selectedShot(model_.shots(), model_.selection());
     for (QWidget* w : std::initializer_list<QWidget*>{name_, summary_, pixels_, reveal_})
         w->setVisible(shot != nullptr);

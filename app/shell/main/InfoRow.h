@@ -27,6 +27,8 @@ public:
     // The texts shown, in order, without the hidden ones (for tests and accessibility).
     QStringList shownTexts() const;
     QToolButton* revealButton() const { return reveal_; }
+    // Live view's own buttons, shown after the frame rate while live view runs.
+    void setLiveControls(QWidget* controls);
     ZoomControls* zoomControls() const { return zoomControls_; }
 
 private:
@@ -37,6 +39,7 @@ private:
     QWidget* liveDot_;
     QLabel* live_;
     QLabel* fps_;
+    QWidget* liveControls_ = nullptr;
     QLabel* name_;
     QLabel* summary_;
     QLabel* pixels_;

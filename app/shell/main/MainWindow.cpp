@@ -15,8 +15,11 @@
 #include "app/shell/main/CameraStatusMenu.h"
 #include "app/shell/main/CameraWaitView.h"
 #include "app/shell/main/Filmstrip.h"
+#include "app/shell/main/FocusStackDialog.h"
 #include "app/shell/main/InfoRow.h"
 #include "app/shell/main/Inspector.h"
+#include "app/shell/main/LiveViewActions.h"
+#include "app/shell/main/LiveViewBar.h"
 #include "app/shell/main/PreviewPane.h"
 #include "app/shell/main/PreviewZoom.h"
 #include "app/shell/main/WarmupOverlay.h"
@@ -111,6 +114,15 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     splitter_->setSizes({defaultSize.width() - 320, 320});
     setCentralWidget(splitter_);
 
+    liveActions_ = new LiveViewActions(
+        model_.liveView(), [this] { return model_.shootAndWait(false); }, this);
+    connect(liveActions_, &LiveViewActions::focusStackRequested, this, [this] {
+        FocusStackDialog dialog(this);
+        if (dialog.exec() == QDialog::Accepted) liveActions_->stack().start(dialog.plan());
+    });
+    connect(liveActions_, &LiveViewActions::magnifyRequested, preview_,
+            &PreviewPane::magnifyAfArea);
+    info_->setLiveControls(new LiveViewBar(model_.liveView(), *liveActions_, info_));
     buildToolbar();
     buildMenus();
     // Tab goes from the picture to the strip, then down the inspector to the shutter.
@@ -210,6 +222,7 @@ void MainWindow::buildMenus() {
     zoomAction(QStringLiteral("縮小"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, &PreviewZoom::zoomOut);
     zoomAction(QStringLiteral("全体表示"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, &PreviewZoom::fitToPane);
     zoomAction(QStringLiteral("等倍"), {QKeySequence(Qt::CTRL | Qt::Key_1)}, &PreviewZoom::actualSize);
+    liveActions_->addTo(view);
     // The filmstrip's switch, from the keyboard: the card needs the camera, as the switch does.
     view->addSeparator();
     QAction* tether = view->addAction(QStringLiteral("撮影した写真"));

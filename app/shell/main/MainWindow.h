@@ -41,6 +41,7 @@ class WarningStrip;
 // session model and calls its operations; the only state of its own is the zoom and whether
 // the inspector is shown.
 class CameraActions;
+class LiveViewActions;
 class DesktopNotifier;
 
 class MainWindow final : public QMainWindow {
@@ -115,6 +116,7 @@ private:
 
     SessionModel& model_;
     CameraActions* actions_;
+    LiveViewActions* liveActions_ = nullptr;
     PreviewZoom* zoom_;
     CameraStatusMenu* status_ = nullptr;
     ui::GlassButton* liveButton_ = nullptr;

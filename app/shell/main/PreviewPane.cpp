@@ -3,6 +3,7 @@
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
+#include "app/shell/main/LiveOverlay.h"
 #include "app/shell/main/PreviewZoom.h"
 #include "app/shell/main/ShotSelection.h"
 #include "ui/components/AccessibleRole.h"
@@ -49,6 +50,8 @@ PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent
         connect(&model_, signal, this, &PreviewPane::refresh);
     for (auto signal : {&LiveViewModel::frameChanged, &LiveViewModel::isLiveChanged})
         connect(&live_, signal, this, &PreviewPane::refresh);
+    connect(&live_, &LiveViewModel::aidsChanged, this, qOverload<>(&QWidget::update));
+    live_.setPeakingColour(ui::Theme::amber().rgba());
     connect(&model_, &SessionModel::shotUpdated, this, &PreviewPane::refresh);
     connect(&model_, &SessionModel::incomingChanged, this, [this] {
         update();
@@ -112,9 +115,42 @@ void PreviewPane::paintEvent(QPaintEvent*) {
         painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, emptyText());
     } else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset()), shown);
+        const QRectF picture = pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset());
+        painter.drawImage(picture, shown);
+        if (live_.isLive()) paintLiveAids(painter, picture);
     }
     ring_.paint(painter, *this, QRectF(rect()), 0);
+}
+
+void PreviewPane::paintLiveAids(QPainter& painter, const QRectF& picture) const {
+    const FrameAnalysis& analysis = live_.analysis();
+    if (!analysis.marks.isNull()) painter.drawImage(picture, analysis.marks);
+    LiveOverlay::paintGuide(painter, picture, live_.aids().guide);
+    if (const auto area = live_.afArea())
+        LiveOverlay::paintAfArea(painter, picture, *area, live_.judgement());
+    if (analysis.histogram)
+        LiveOverlay::paintHistogram(painter, LiveOverlay::histogramBox(QRectF(rect())),
+                                    *analysis.histogram);
+}
+
+std::optional<QPointF> PreviewPane::pictureFraction(QPointF at) const {
+    const QRectF picture = pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset());
+    if (picture.isEmpty() || !picture.contains(at)) return std::nullopt;
+    return QPointF((at.x() - picture.left()) / picture.width(),
+                   (at.y() - picture.top()) / picture.height());
+}
+
+bool PreviewPane::clicksFocus() const {
+    return live_.isLive() && !live_.frame().isNull() && live_.canMoveAfArea();
+}
+
+void PreviewPane::magnifyAfArea() {
+    const auto area = live_.afArea();
+    if (!live_.isLive() || !area) return;
+    const QRectF picture = pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset());
+    const QPointF centre(picture.left() + area->center().x() * picture.width(),
+                         picture.top() + area->center().y() * picture.height());
+    zoom_.doubleClick(centre, pictureSize(), size());
 }
 
 void PreviewPane::focusInEvent(QFocusEvent* event) {
@@ -124,20 +160,37 @@ void PreviewPane::focusInEvent(QFocusEvent* event) {
 
 void PreviewPane::mouseDoubleClickEvent(QMouseEvent* event) {
     if (image().isNull()) return;
+    if (clicksFocus()) {
+        // The first click of the pair moved the AF area already; AF runs once it is there.
+        if (const auto at = pictureFraction(event->position()))
+            live_.requestAfArea(*at, [this] { model_.autofocus(); });
+        return;
+    }
     zoom_.doubleClick(event->position(), pictureSize(), size());
 }
 
 void PreviewPane::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) dragFrom_ = event->position();
+    if (event->button() != Qt::LeftButton) return;
+    dragFrom_ = event->position();
+    dragged_ = false;
 }
 
 void PreviewPane::mouseMoveEvent(QMouseEvent* event) {
-    if (dragFrom_) zoom_.drag(event->position() - *dragFrom_);
+    if (!dragFrom_) return;
+    // A hand's tremor during a click is no drag.
+    constexpr double dragDistance = 4;
+    if (!dragged_ && (event->position() - *dragFrom_).manhattanLength() < dragDistance) return;
+    dragged_ = true;
+    zoom_.drag(event->position() - *dragFrom_);
 }
 
-void PreviewPane::mouseReleaseEvent(QMouseEvent*) {
+void PreviewPane::mouseReleaseEvent(QMouseEvent* event) {
     if (!dragFrom_) return;
     dragFrom_.reset();
+    if (!dragged_ && clicksFocus()) {
+        if (const auto at = pictureFraction(event->position())) live_.requestAfArea(*at);
+        return;
+    }
     zoom_.endDrag(pictureSize(), size());
 }
 

@@ -21,6 +21,11 @@ class PreviewZoom;
 // preview, else its thumbnail. Double click toggles 1:1 at the clicked point, Ctrl+wheel and
 // pinch zoom, a drag pans while zoomed in. Without a picture it says why.
 //
+// Over the live frame: the aids chosen (peaking and clipping marks, the guide, the
+// histogram) and the AF area. On a body that moves its AF area, a click on the live picture
+// moves it there and a double click moves it and runs AF (zoom then stays with the wheel
+// and the keys).
+//
 // Tab reaches it (a click leaves the focus where it was). To screen readers it is a picture
 // named "プレビュー" whose description says what is shown: "ライブビュー", the shot's file
 // name, or why there is nothing.
@@ -42,6 +47,11 @@ public:
     // The picture's size in its own pixels (the shot's, not its thumbnail's).
     QSizeF pictureSize() const;
     QString emptyText() const;
+    // Where a point of the pane falls on the picture, in fractions of its width and height;
+    // none outside it.
+    std::optional<QPointF> pictureFraction(QPointF at) const;
+    // 1:1 around the AF area on the live picture, or back to fit.
+    void magnifyAfArea();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -59,11 +69,15 @@ private:
     // What is shown, for the accessible description.
     QString shownText() const;
     void describe();
+    void paintLiveAids(QPainter& painter, const QRectF& picture) const;
+    // Whether clicks on the picture move the AF area.
+    bool clicksFocus() const;
 
     SessionModel& model_;
     LiveViewModel& live_;
     PreviewZoom& zoom_;
     std::optional<QPointF> dragFrom_;
+    bool dragged_ = false;  // the press moved far enough to be a drag, not a click
     double pinch_ = 1;  // the running pinch's magnification, applied when it ends
     ui::FocusRing ring_;
 };

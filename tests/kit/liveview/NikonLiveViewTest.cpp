@@ -55,9 +55,10 @@ public:
         co_return answered;
     }
 
-    static Bytes frame(std::size_t header = 384) {
+    // `number` tells one picture from the next, as the sensor's content does.
+    static Bytes frame(std::size_t header = 384, std::uint8_t number = 0) {
         Bytes out(header, 0x11);
-        const Bytes jpeg{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0xFF, 0xD9};
+        const Bytes jpeg{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, number, 0xFF, 0xD9};
         out.insert(out.end(), jpeg.begin(), jpeg.end());
         return out;
     }
@@ -90,6 +91,8 @@ public:
     std::uint16_t changeModeResponse = 0x2001;
     std::uint16_t mediaWriteResponse = 0x2001;
     std::deque<std::uint16_t> frameFailures;  // answers to the next fetches, before frames
+    bool repeatFrames = false;  // the sensor has nothing new: every answer is the same picture
+    std::uint8_t frameNumber = 0;
     std::function<void(const Sent&)> onCommand;
 
 private:
@@ -130,7 +133,7 @@ private:
                 }
                 if (status != 1) return {0xA00B, {}};
                 if (media == 0 && !framesOnCard) return {0x2001, Bytes(384, 0x11)};
-                return {0x2001, frame()};
+                return {0x2001, frame(384, repeatFrames ? 0 : ++frameNumber)};
             default:
                 return {};
         }
@@ -253,7 +256,7 @@ TEST_F(NikonLiveViewTest, StartsTakesControlAndDeliversFrames) {
     // The frame loop may have sent its first fetch already.
     EXPECT_EQ(firstActions(3), (std::vector<std::string>{"90C2(1)", "9201", "9203"}));
     EXPECT_EQ(frames, 1);
-    EXPECT_EQ(lastFrameSize, 8u);
+    EXPECT_EQ(lastFrameSize, 9u);
     rt.runFor(async::Seconds(1));
     EXPECT_GE(frames, 25);  // back to back at the camera's pace
 
@@ -272,6 +275,32 @@ TEST_F(NikonLiveViewTest, StartsTakesControlAndDeliversFrames) {
     EXPECT_EQ(body->count(Op::nikonGetLiveViewImg), fetched) << "the loop outlived stop";
     const std::vector<int> expected{1, 2, 3, 0};
     EXPECT_EQ(changes, expected);
+}
+
+TEST_F(NikonLiveViewTest, TheSamePictureAgainIsNotHandedOnAndSlowsTheFetches) {
+    std::vector<LiveViewHeader> headers;
+    liveView->onHeader = [&headers](const LiveViewHeader& header) { headers.push_back(header); };
+    EXPECT_EQ(start(), std::nullopt);
+    ASSERT_EQ(frames, 1);
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_EQ(headers[0].whole, QSize(0x1111, 0x1111));  // the fake's header bytes
+
+    body->repeatFrames = true;
+    rt.runFor(async::Seconds(0.1));  // the first repeat may still be a new picture
+    const int shown = frames;
+    const auto fetched = body->count(Op::nikonGetLiveViewImg);
+    rt.runFor(async::Seconds(1));
+    EXPECT_EQ(frames, shown);
+    EXPECT_EQ(headers.size(), static_cast<std::size_t>(frames));
+    // Each answer takes the fake 1/30 s; a sixtieth of a second's pause after each repeat
+    // makes 20 fetches a second instead of 30 back to back.
+    EXPECT_LE(body->count(Op::nikonGetLiveViewImg) - fetched, 21u);
+    EXPECT_GE(body->count(Op::nikonGetLiveViewImg) - fetched, 18u);
+
+    body->repeatFrames = false;
+    rt.runFor(async::Seconds(0.5));
+    EXPECT_GT(frames, shown + 10);
+    stop();
 }
 
 TEST_F(NikonLiveViewTest, CardWithoutFramesSwitchesToSDRAMAndRemembersIt) {

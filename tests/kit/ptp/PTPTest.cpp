@@ -20,7 +20,9 @@ TEST(PTPCodes, VendorOperationsAndLookups) {
     for (std::uint16_t code : {0x5002, 0x5006, 0x5009, 0x500B, 0x500C, 0x5011, 0xD1B1})
         EXPECT_EQ(PTP::toMirroredProp(code), std::nullopt);
     EXPECT_EQ(PTP::toProp(0x5011), PTP::Prop::dateTime);
-    EXPECT_EQ(PTP::operationName(0x9205), QStringLiteral("0x9205"));
+    EXPECT_EQ(PTP::operationName(0x9206), QStringLiteral("0x9206"));
+    EXPECT_EQ(PTP::operationName(0x9205), QStringLiteral("Nikon:ChangeAfArea"));
+    EXPECT_TRUE(PTP::isVendor(PTP::Op::nikonMfDrive));
     EXPECT_EQ(PTP::operationName(0x90C7), QStringLiteral("Nikon:CheckEvent"));
     EXPECT_EQ(PTP::eventName(0x4006), QStringLiteral("DevicePropChanged"));
     EXPECT_EQ(PTP::toProp(0xD100), PTP::Prop::nikonExposureTime);
@@ -50,7 +52,8 @@ TEST(PTPResponse, CodesAndNames) {
     EXPECT_TRUE(PTP::isOK(Bytes{0x0C, 0, 0, 0, 3, 0, 0x01, 0x20, 1, 0, 0, 0}));
     EXPECT_EQ(PTP::responseName(0), QStringLiteral("応答なし"));
     EXPECT_EQ(PTP::responseName(0x2004), QStringLiteral("0x2004"));
-    EXPECT_EQ(PTP::responseName(0xA00C), QStringLiteral("0xa00c"));
+    EXPECT_EQ(PTP::responseName(0xA00D), QStringLiteral("0xa00d"));
+    EXPECT_EQ(PTP::responseName(0xA00C), QStringLiteral("レンズの端に達しました"));
     EXPECT_EQ(PTP::responseName(0xA002), QStringLiteral("ピントが合いませんでした"));
     EXPECT_EQ(PTP::responseName(0xA00B), QStringLiteral("Nikon:NotLiveView"));
 }
