@@ -288,6 +288,34 @@ TEST_F(TetherCommand, AWrongCommandLineIsStatusTwo) {
     EXPECT_EQ(run({QStringLiteral("--for"), QStringLiteral("-1")}).code, 2);
     EXPECT_EQ(run({QStringLiteral("--dance")}).code, 2);
     EXPECT_EQ(run({QStringLiteral("--set"), QStringLiteral("ISO")}).code, 2);
+    for (const QStringList& wrong :
+         {QStringList{QStringLiteral("--af-at"), QStringLiteral("0.5")},
+          QStringList{QStringLiteral("--af-at"), QStringLiteral("1.5,0.2")},
+          QStringList{QStringLiteral("--mf-drive"), QStringLiteral("up:10")},
+          QStringList{QStringLiteral("--mf-drive"), QStringLiteral("near:0")},
+          QStringList{QStringLiteral("--mf-drive")},
+          QStringList{QStringLiteral("--focus-stack"), QStringLiteral("3")},
+          QStringList{QStringLiteral("--focus-stack"), QStringLiteral("3"),
+                      QStringLiteral("--focus-step"), QStringLiteral("0")},
+          QStringList{QStringLiteral("--focus-step"), QStringLiteral("10")}})
+        EXPECT_EQ(run(wrong).code, 2) << wrong.join(u' ').toStdString();
+}
+
+TEST_F(TetherCommand, FocusingFromLiveViewAndAFocusStackReportALineEach) {
+    const Outcome r =
+        run({QStringLiteral("--af-at"), QStringLiteral("0.25,0.75"), QStringLiteral("--mf-drive"),
+             QStringLiteral("far:32767"), QStringLiteral("--mf-drive"), QStringLiteral("near:250"),
+             QStringLiteral("--focus-stack"), QStringLiteral("4"), QStringLiteral("--focus-step"),
+             QStringLiteral("100")});
+    // The stack ends at the lens's far end after three shots: not all that was asked for.
+    EXPECT_EQ(r.code, 1) << r.err.toStdString() << r.lines.join(u'\n').toStdString();
+    EXPECT_TRUE(r.lines.contains(QStringLiteral("af-area: 0.25,0.75 OK")))
+        << r.lines.join(u'\n').toStdString();
+    EXPECT_TRUE(r.lines.contains(QStringLiteral("mf: far:32767 レンズの端に達しました。")));
+    EXPECT_TRUE(r.lines.contains(QStringLiteral("mf: near:250 OK")));
+    EXPECT_TRUE(r.lines.contains(QStringLiteral(
+        "focus-stack: フォーカスシフト撮影: レンズの端に達したので 3 枚で止めました。")));
+    EXPECT_EQ(r.lines.filter(QStringLiteral("saved: ")).size(), 3);
 }
 
 }  // namespace

@@ -316,6 +316,44 @@ TEST_F(MainWindowTest, liveViewShowsFramesWithLiveAndTheRate) {
     EXPECT_EQ(window.cameraMenu()->action(CameraCommand::liveView)->text(), QStringLiteral("ライブビューを開始"));
 }
 
+TEST_F(MainWindowTest, inLiveViewAClickMovesTheAfAreaAndTheAidsFollowTheirKeys) {
+    ASSERT_TRUE(h.connectAndWait());
+    LiveViewModel& live = h.model->liveView();
+    window.liveViewButton()->click();
+    ASSERT_TRUE(
+        h.waitFor([&] { return live.isLive() && live.afArea() && !live.frame().isNull(); }));
+    PreviewPane* pane = window.preview();
+    const QRectF picture = PreviewPane::pictureRect(pane->size(), pane->pictureSize(), 1, {});
+    const QPointF aim(0.25, 0.75);
+    QTest::mouseClick(
+        pane, Qt::LeftButton, {},
+        (picture.topLeft() + QPointF(picture.width() * aim.x(), picture.height() * aim.y()))
+            .toPoint());
+    ASSERT_TRUE(h.waitFor([&] { return live.afArea() && live.afArea()->center().x() < 0.3; }));
+    EXPECT_NEAR(live.afArea()->center().x(), aim.x(), 0.02);
+    EXPECT_NEAR(live.afArea()->center().y(), aim.y(), 0.02);
+
+    // The aids answer their keys, are remembered, and are worked out for the frames shown.
+    QTest::keyClick(&window, Qt::Key_P, Qt::ShiftModifier);
+    QTest::keyClick(&window, Qt::Key_H, Qt::ShiftModifier);
+    QTest::keyClick(&window, Qt::Key_G, Qt::ShiftModifier);
+    EXPECT_TRUE(live.aids().peaking);
+    EXPECT_EQ(live.aids().guide, LiveAids::Guide::thirds);
+    EXPECT_EQ(LiveAids::read(h.model->preferences().store()), live.aids());
+    ASSERT_TRUE(
+        h.waitFor([&] { return !live.analysis().marks.isNull() && live.analysis().histogram; }));
+    QTest::keyClick(&window, Qt::Key_P, Qt::ShiftModifier);
+    EXPECT_FALSE(live.aids().peaking);
+
+    // The focus drive: the lens moves with the bracket keys.
+    const int lens = h.vcam->lensFocus();
+    QTest::keyClick(&window, Qt::Key_BracketRight, Qt::ControlModifier);
+    ASSERT_TRUE(
+        h.waitFor([&] { return h.vcam->lensFocus() == lens + LiveViewModel::focusSteps[1]; }));
+    window.cameraMenu()->action(CameraCommand::liveView)->trigger();
+    ASSERT_TRUE(h.waitFor([&] { return !live.isLive(); }));
+}
+
 TEST_F(MainWindowTest, unpluggingReturnsToTheWaitingView) {
     ASSERT_TRUE(h.connectAndWait());
     h.unplug();

@@ -6,6 +6,7 @@
 #include "kit/device/CameraCapabilities.h"
 #include "kit/device/DeviceInfo.h"
 #include "kit/device/PropDesc.h"
+#include "kit/liveview/LiveViewHeader.h"
 #include "kit/ptp/PTPEvent.h"
 #include "kit/ptp/PTPReader.h"
 
@@ -901,6 +902,65 @@ TEST(VirtualCameraLiveView, FramesAreAHeaderAndAMovingJpeg) {
     EXPECT_EQ(integer(*cam, PTP::code(PTP::Prop::nikonLiveViewStatus)), 0);
     EXPECT_EQ(call(*cam, PTP::code(PTP::Op::nikonGetLiveViewImg)).code,
               PTP::code(PTP::Response::nikonNotLiveView));
+}
+
+// ChangeAfArea and MfDrive in live view: refused outside it, with wrong parameters and while
+// busy; the AF area and the judgement read back from the next frame's header.
+TEST(VirtualCameraLiveView, TheAfAreaAndTheLensAnswerAsABodyDoes) {
+    auto options = quickOptions();
+    auto cam = openedCamera(options);
+    ASSERT_TRUE(cam);
+    const auto op = [](PTP::Op o) { return PTP::code(o); };
+    const std::uint16_t notLive = PTP::code(PTP::Response::nikonNotLiveView);
+    const std::uint16_t invalid = PTP::code(PTP::Response::invalidParameter);
+    const std::uint16_t end = PTP::code(PTP::Response::nikonMfDriveStepEnd);
+    EXPECT_EQ(call(*cam, op(PTP::Op::nikonChangeAfArea), {100, 100}).code, notLive);
+    EXPECT_EQ(call(*cam, op(PTP::Op::nikonMfDrive), {1, 10}).code, notLive);
+    ASSERT_EQ(call(*cam, op(PTP::Op::nikonStartLiveView)).code, kOK);
+    ASSERT_EQ(frameWhenReady(*cam, clockOf(options)).code, kOK);
+
+    struct Case {
+        PTP::Op op;
+        std::vector<std::uint32_t> params;
+        std::uint16_t answer;
+    };
+    const Case cases[] = {
+        {PTP::Op::nikonChangeAfArea, {6400, 10}, invalid},  // outside the 6400 × 4240 area
+        {PTP::Op::nikonChangeAfArea, {10}, invalid},
+        {PTP::Op::nikonMfDrive, {3, 10}, invalid},  // neither near nor far
+        {PTP::Op::nikonMfDrive, {1, 0}, invalid},
+        {PTP::Op::nikonMfDrive, {2, 32768}, invalid},
+        {PTP::Op::nikonChangeAfArea, {10, 4239}, kOK},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(call(*cam, op(c.op), c.params).code, c.answer) << std::hex << op(c.op);
+    auto header = LiveViewHeader::parse(frameWhenReady(*cam, clockOf(options)).data);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->afCentre, QPoint(320, 4240 - 212));  // kept whole inside the picture
+
+    // A drive keeps the body busy while the lens travels; running into an end says so once.
+    ASSERT_EQ(call(*cam, op(PTP::Op::nikonMfDrive), {1, 32767}).code, kOK);
+    EXPECT_EQ(call(*cam, op(PTP::Op::nikonMfDrive), {2, 10}).code,
+              PTP::code(PTP::Response::deviceBusy));
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), end);
+    EXPECT_EQ(call(*cam, op(PTP::Op::nikonDeviceReady)).code, kOK);
+    EXPECT_EQ(cam->lensFocus(), 0);
+    ASSERT_EQ(call(*cam, op(PTP::Op::nikonMfDrive), {2, 100}).code, kOK);
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
+    EXPECT_EQ(cam->lensFocus(), 100);
+
+    // AF finds the subject; the header says focused, or not when the body cannot focus.
+    ASSERT_EQ(call(*cam, op(PTP::Op::nikonAfDrive)).code, kOK);
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), kOK);
+    header = LiveViewHeader::parse(frameWhenReady(*cam, clockOf(options)).data);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->judgement, FocusJudgement::focused);
+    cam->setFocusSucceeds(false);
+    ASSERT_EQ(call(*cam, op(PTP::Op::nikonAfDrive)).code, kOK);
+    EXPECT_EQ(waitUntilReady(*cam, clockOf(options)), PTP::code(PTP::Response::nikonOutOfFocus));
+    header = LiveViewHeader::parse(frameWhenReady(*cam, clockOf(options)).data);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->judgement, FocusJudgement::notFocused);
 }
 
 // Every answer is a new frame: asked for before the sensor has the next one, the camera
