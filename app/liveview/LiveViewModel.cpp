@@ -8,6 +8,8 @@
 
 #include <QTransform>
 
+#include <algorithm>
+
 namespace pexil {
 
 LiveViewModel::LiveViewModel(async::Runtime& runtime, Log& log, async::Executor& frameQueue,
@@ -85,7 +87,57 @@ void LiveViewModel::viewChanged() {
     const bool live = view_->state() != NikonLiveView::State::off;
     setLive(live);
     if (!live) clearFrames();
+    if (view_->state() == NikonLiveView::State::on && !zoomDesc_) scope_.spawn(readBodyZoom());
+    if (!live && zoomDesc_) {
+        zoomDesc_.reset();
+        emit bodyZoomChanged();
+    }
     emit stateChanged();
+}
+
+async::Task<void> LiveViewModel::readBodyZoom() {
+    // DSLRs list their own properties apart from DeviceInfo: the body is simply asked.
+    const std::shared_ptr<PTPCamera> camera = camera_;
+    if (!camera) co_return;
+    const std::uint64_t generation = generation_;
+    auto desc = co_await camera->describe(PTP::Prop::nikonLiveViewZoom);
+    if (generation != generation_ || !isLive_ || !desc || !desc->writable ||
+        desc->choices.size() < 2)
+        co_return;
+    zoomDesc_ = std::move(desc);
+    emit bodyZoomChanged();
+}
+
+int LiveViewModel::bodyZoomMax() const {
+    if (!zoomDesc_) return 0;
+    return static_cast<int>(
+        *std::max_element(zoomDesc_->choices.begin(), zoomDesc_->choices.end()));
+}
+
+async::Task<std::optional<QString>> LiveViewModel::setBodyZoom(int step) {
+    if (auto refused =
+            focusRefusal(zoomDesc_.has_value(), "この機種ではライブビューを拡大できません。"))
+        co_return refused;
+    const std::shared_ptr<PTPCamera> camera = camera_;
+    const PropDesc desc = *zoomDesc_;
+    const std::uint64_t generation = generation_;
+    auto written = co_await camera->write(desc, std::clamp(step, 0, bodyZoomMax()));
+    if (!written)
+        co_return QString::fromUtf8("ライブビューを拡大できませんでした（%1）。")
+            .arg(describe(written.error()));
+    if (generation == generation_ && zoomDesc_) {
+        zoomDesc_->current = std::clamp(step, 0, bodyZoomMax());
+        emit bodyZoomChanged();
+    }
+    co_return std::nullopt;
+}
+
+void LiveViewModel::requestBodyZoom(int step) {
+    auto run = [](LiveViewModel* self, int to) -> async::Task<void> {
+        const auto failure = co_await self->setBodyZoom(to);
+        if (failure) emit self->failed(*failure);
+    };
+    scope_.spawn(run(this, step));
 }
 
 void LiveViewModel::setLive(bool live) {

@@ -95,6 +95,12 @@ public:
     // As above for the window: failures come through failed(); `then` runs after a move.
     void requestAfArea(QPointF shown, std::function<void()> then = {});
     void requestFocusDrive(PTPCamera::FocusDirection direction, int steps);
+    // The body's own live-view zoom: its largest step (0 when it has none, or before live
+    // view runs) and the step it is at; a step shows a part of the sensor around the AF area.
+    int bodyZoomMax() const;
+    int bodyZoom() const { return zoomDesc_ ? static_cast<int>(zoomDesc_->current) : 0; }
+    async::Task<std::optional<QString>> setBodyZoom(int step);
+    void requestBodyZoom(int step);
     // The three step sizes offered, small to large, in drive steps.
     static constexpr std::array<int, 3> focusSteps{20, 100, 500};
     static QString lensEndText();
@@ -119,6 +125,8 @@ signals:
     void frameChanged();
     void fpsChanged();
     void aidsChanged();
+    // bodyZoomMax() or bodyZoom() changed.
+    void bodyZoomChanged();
     // A start that did not happen, in the user's words.
     void failed(const QString& message);
 
@@ -132,6 +140,7 @@ private:
     void frameArrived(ByteView frame);
     async::Task<void> run(bool start);
     async::Task<void> decodeFrame(QByteArray bytes, std::optional<LiveViewHeader> header);
+    async::Task<void> readBodyZoom();
     // Why focusing cannot be asked for now (`offered`: the body has the operation); none
     // when it can.
     std::optional<QString> focusRefusal(bool offered, const char* notOffered) const;
@@ -145,6 +154,7 @@ private:
     bool isLive_ = false;
     QImage frame_;
     std::optional<LiveViewHeader> header_;          // the frame shown's
+    std::optional<PropDesc> zoomDesc_;              // the body's zoom, read once live view runs
     std::optional<LiveViewHeader> incomingHeader_;  // the next frame's, from the view
     LiveAids aids_;
     QRgb peakingColour_ = 0xFFFFD60A;

@@ -3,6 +3,7 @@
 #include "camera/virtual/ScenePainter.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace pexil::camera {
 
@@ -42,14 +43,28 @@ void LiveViewFrames::setFraming(LiveViewRotation rotation, QSize display, QPoint
     displayCentre_ = centre;
 }
 
+void LiveViewFrames::setZoom(int step) {
+    std::lock_guard lock(mutex_);
+    zoomStep_ = std::max(0, step);
+}
+
+std::pair<QSize, QPoint> LiveViewFrames::displayed() const {
+    const QSize whole = wholeArea();
+    if (!display_.isEmpty()) return {display_, displayCentre_};
+    if (zoomStep_ == 0) return {whole, QPoint(whole.width() / 2, whole.height() / 2)};
+    const QSize part = whole / (zoomStep_ + 1);
+    const QPoint centre(
+        std::clamp(focus_.afCentre.x(), part.width() / 2, whole.width() - part.width() / 2),
+        std::clamp(focus_.afCentre.y(), part.height() / 2, whole.height() - part.height() / 2));
+    return {part, centre};
+}
+
 Bytes LiveViewFrames::header(std::uint32_t frame) const {
     if (headerSize_ == 0) return {};
     LiveViewHeader h;
     h.jpeg = QSize(width_, height_);
     h.whole = wholeArea();
-    const bool all = display_.isEmpty();
-    h.display = all ? h.whole : display_;
-    h.displayCentre = all ? QPoint(h.whole.width() / 2, h.whole.height() / 2) : displayCentre_;
+    std::tie(h.display, h.displayCentre) = displayed();
     h.rotation = rotation_;
     h.afSize = afSize();
     h.afCentre = focus_.afCentre;
@@ -65,6 +80,13 @@ Result<Bytes, QString> LiveViewFrames::next(double seconds) {
     const std::uint32_t frame = ++frames_;
     RgbImage scene = paintScene(width_, height_, seed_, seconds, static_cast<int>(frame));
     soften(scene, focus_.blurRadius);
+    if (zoomStep_ > 0 && display_.isEmpty()) {
+        // The whole area is ten times the frame's pixels.
+        const auto [part, centre] = displayed();
+        scene =
+            enlarge(scene, (centre.x() - part.width() / 2) / 10,
+                    (centre.y() - part.height() / 2) / 10, part.width() / 10, part.height() / 10);
+    }
     auto jpeg = encoder_.encode(scene, 70);
     if (!jpeg) return jpeg.error();
     Bytes out = header(frame);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <utility>
 
 namespace pexil::camera {
 
@@ -41,6 +42,9 @@ public:
     // What the header says of the frames' turn and of the part of the whole area shown
     // (empty `display`: all of it, level at power-on).
     void setFraming(LiveViewRotation rotation, QSize display, QPoint centre);
+    // The body's live-view zoom: step N shows the whole area's (N + 1)th part each way around
+    // the AF area, enlarged to the frame (a fixed framing wins).
+    void setZoom(int step);
 
     // The next frame; `seconds` since live view began moves the scene. Fails only when the
     // JPEG encoder does.
@@ -51,6 +55,8 @@ public:
 
 private:
     Bytes header(std::uint32_t frame) const;  // mutex_ held
+    // The part of the whole area shown, and its centre; mutex_ held.
+    std::pair<QSize, QPoint> displayed() const;
 
     const int width_;
     const int height_;
@@ -63,6 +69,7 @@ private:
     LiveViewRotation rotation_ = LiveViewRotation::level;  // guarded by mutex_
     QSize display_;                                        // guarded by mutex_
     QPoint displayCentre_;                                 // guarded by mutex_
+    int zoomStep_ = 0;                                     // guarded by mutex_
 };
 
 }  // namespace pexil::camera

@@ -80,26 +80,31 @@ void drawNumber(RgbImage& image, int number, const Color& ink, const Color& pape
     }
 }
 
-// One pass of a running-sum box blur along a line of `n` pixels `stride` bytes apart.
-void boxLine(std::uint8_t* line, int n, std::size_t stride, int radius, std::vector<int>& scratch) {
-    scratch.assign(static_cast<std::size_t>(n) * 3, 0);
+// One pass of a running-sum box blur along a line of `n` pixels `stride` bytes apart; the
+// edges repeat the first and last pixel. `padded` is scratch room.
+void boxLine(std::uint8_t* line, int n, std::size_t stride, int radius, std::vector<int>& padded) {
     const int window = 2 * radius + 1;
+    const std::size_t width = static_cast<std::size_t>(n + 2 * radius);
+    padded.resize(width);
     for (int c = 0; c < 3; ++c) {
-        // Edges repeat the first and last pixel.
-        const auto at = [&](int i) {
-            return line[static_cast<std::size_t>(std::clamp(i, 0, n - 1)) * stride + c];
-        };
+        std::uint8_t* first = line + c;
+        for (int i = 0; i < radius; ++i) {
+            padded[static_cast<std::size_t>(i)] = first[0];
+            padded[width - 1 - static_cast<std::size_t>(i)] =
+                first[static_cast<std::size_t>(n - 1) * stride];
+        }
+        for (int i = 0; i < n; ++i)
+            padded[static_cast<std::size_t>(radius + i)] =
+                first[static_cast<std::size_t>(i) * stride];
         int sum = 0;
-        for (int i = -radius; i <= radius; ++i) sum += at(i);
+        for (int i = 0; i < window; ++i) sum += padded[static_cast<std::size_t>(i)];
         for (int i = 0; i < n; ++i) {
-            scratch[static_cast<std::size_t>(i) * 3 + c] = sum / window;
-            sum += at(i + radius + 1) - at(i - radius);
+            first[static_cast<std::size_t>(i) * stride] = static_cast<std::uint8_t>(sum / window);
+            if (i + 1 < n)
+                sum += padded[static_cast<std::size_t>(i + window)] -
+                       padded[static_cast<std::size_t>(i)];
         }
     }
-    for (int i = 0; i < n; ++i)
-        for (int c = 0; c < 3; ++c)
-            line[static_cast<std::size_t>(i) * stride + c] =
-                static_cast<std::uint8_t>(scratch[static_cast<std::size_t>(i) * 3 + c]);
 }
 
 }  // namespace
@@ -115,6 +120,31 @@ void soften(RgbImage& image, int radius) {
             boxLine(image.pixels.data() + static_cast<std::size_t>(x) * 3, image.height, rowBytes,
                     radius, scratch);
     }
+}
+
+RgbImage enlarge(const RgbImage& image, int x, int y, int w, int h) {
+    RgbImage out;
+    out.width = image.width;
+    out.height = image.height;
+    out.pixels.resize(image.pixels.size());
+    if (image.width <= 0 || image.height <= 0) return out;
+    w = std::clamp(w, 1, image.width);
+    h = std::clamp(h, 1, image.height);
+    x = std::clamp(x, 0, image.width - w);
+    y = std::clamp(y, 0, image.height - h);
+    for (int oy = 0; oy < out.height; ++oy) {
+        const int sy = y + oy * h / out.height;
+        const std::uint8_t* from =
+            image.pixels.data() + static_cast<std::size_t>(sy) * image.width * 3;
+        std::uint8_t* to = out.pixels.data() + static_cast<std::size_t>(oy) * out.width * 3;
+        for (int ox = 0; ox < out.width; ++ox) {
+            const std::size_t sx = static_cast<std::size_t>(x + ox * w / out.width) * 3;
+            to[ox * 3] = from[sx];
+            to[ox * 3 + 1] = from[sx + 1];
+            to[ox * 3 + 2] = from[sx + 2];
+        }
+    }
+    return out;
 }
 
 std::uint64_t SeedSequence::next() {
@@ -209,7 +239,10 @@ RgbImage paintScene(int width, int height, std::uint64_t seed, double phase, int
             sunTo = static_cast<int>(sunX + half);
         }
         const int* grainRow = grainTable.data();
-        std::size_t g = (static_cast<std::size_t>(y) * 2654435761U) % kGrain;
+        // The grain moves with `number`, as a sensor's noise differs from frame to frame.
+        std::size_t g =
+            (static_cast<std::size_t>(y) * 2654435761U + static_cast<std::size_t>(number) * 7919U) %
+            kGrain;
         for (int x = 0; x < image.width; ++x) {
             Rgb c = base;
             if (sky && y >= hills[x])

@@ -13,15 +13,18 @@ struct RgbImage {
 };
 
 // Draws the virtual camera's scene: a sky and ground gradient, hills, a sun, a row of bars
-// that move with `phase` (seconds of live view), a little fine grain so that the JPEG
-// weighs what a photograph does, and `number` in large block digits in the top-left corner
-// (a picture or frame counter). Everything follows from `seed`: the same arguments give
-// the same pixels. Pure; any thread.
+// that move with `phase` (seconds of live view), a little fine grain so that the JPEG weighs
+// what a photograph does (it moves with `number`, as a sensor's noise does), and `number` in
+// large block digits in the top-left corner (a picture or frame counter). Everything follows from
+// `seed`: the same arguments give the same pixels. Pure; any thread.
 RgbImage paintScene(int width, int height, std::uint64_t seed, double phase, int number);
 
 // Blurs `image` in place with a box of `radius` pixels each way, twice over (close to a
 // Gaussian): how an out-of-focus lens draws the scene. Radius 0 leaves it as it is.
 void soften(RgbImage& image, int radius);
+// The `w` × `h` part of `image` at (`x`, `y`) (clamped into it), enlarged to the size of
+// `image` pixel by pixel, as a body's live-view zoom shows a part of its sensor.
+RgbImage enlarge(const RgbImage& image, int x, int y, int w, int h);
 
 // A small, reproducible pseudo-random generator (SplitMix64) for everything the virtual
 // camera derives from its seed.

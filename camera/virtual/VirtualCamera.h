@@ -57,6 +57,11 @@ struct VirtualBodyState;
 //   header of the body's size, then a JPEG of the moving scene). Live-view status 0xD1A2
 //   follows; the prohibition 0xD1A4 reads as the knob's bits, plus bit 15 while a capture
 //   is under way, minus bit 0 (recording destination is the card) while recording to SDRAM.
+//   ChangeAfArea (0xA00B when off, 0x201D outside the whole area; the AF area stays whole
+//   inside it) and MfDrive (1 near, 2 far, 1 to 32767 steps of a 2000-step lens; busy while
+//   it travels, then DeviceReady answers 0xA00C once if it ran into an end). The scene blurs
+//   with the lens's distance from the subject; AF brings it back and the header's judgement
+//   says focused or not. The zoom 0xD1A3 shows a part around the AF area, enlarged.
 //
 // Events go to both channels while a session is open: the event stream (waitEvent: standard
 // event containers, 16 bytes, type 4, transaction ID 0xFFFFFFFF, one parameter) and, on

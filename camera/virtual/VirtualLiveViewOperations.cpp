@@ -54,6 +54,9 @@ Reply getLiveViewImage(VirtualBodyState& s, const OperationCall&) {
         return Reply::answer(PTP::Response::deviceBusy);
     if (s.noFramesOnCard && s.properties.number(PTP::code(PTP::Prop::nikonRecordingMedia)) == 0)
         return Reply::withData(s.frames->headerOnly());
+    if (s.properties.has(PTP::code(PTP::Prop::nikonLiveViewZoom)))
+        s.frames->setZoom(
+            static_cast<int>(s.properties.number(PTP::code(PTP::Prop::nikonLiveViewZoom))));
     Reply r;
     BodyTime at = now;
     if (const double fps = s.options.liveViewFps.value_or(s.model.liveViewFps); fps > 0) {

@@ -68,11 +68,12 @@ QStringList stringChoices(PTPReader& reader, std::uint8_t form) {
 
 }  // namespace
 
-std::optional<PropDesc> PropDesc::parse(ByteView bytes, std::uint32_t vendor) {
+std::optional<PropDesc> PropDesc::parse(ByteView bytes, std::uint32_t vendor, Accept accept) {
     PTPReader reader(bytes);
     const auto rawCode = reader.read<std::uint16_t>();
     if (!rawCode) return std::nullopt;
-    const auto code = PTP::toMirroredProp(*rawCode);
+    const auto code =
+        accept == Accept::named ? PTP::toProp(*rawCode) : PTP::toMirroredProp(*rawCode);
     if (!code) return std::nullopt;
     const auto rawType = reader.read<std::uint16_t>();
     if (!rawType) return std::nullopt;

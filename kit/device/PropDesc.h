@@ -32,7 +32,11 @@ struct PropDesc {
     // Parses a GetDevicePropDesc data phase of `vendor`'s camera; none for an unknown
     // property or datatype or a header cut short. Broken range or enumeration data gives
     // empty choices.
-    static std::optional<PropDesc> parse(ByteView bytes, std::uint32_t vendor = 0);
+    // Properties parsed: the settings mirrored, or any the program names (as a
+    // command asks for one of those by name).
+    enum class Accept { mirrored, named };
+    static std::optional<PropDesc> parse(ByteView bytes, std::uint32_t vendor = 0,
+                                         Accept accept = Accept::mirrored);
 
     QString currentText() const;
     QStringList choiceTexts() const;

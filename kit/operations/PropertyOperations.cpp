@@ -6,7 +6,7 @@ namespace pexil {
 async::Task<std::optional<PropDesc>> PTPCamera::describe(PTP::Prop prop) {
     auto data = co_await send(PTP::Op::getDevicePropDesc, args(PTP::code(prop)));
     if (!data) co_return std::nullopt;
-    co_return PropDesc::parse(data.value(), vendor());
+    co_return PropDesc::parse(data.value(), vendor(), PropDesc::Accept::named);
 }
 
 async::Task<Descriptors> PTPCamera::describeAll(std::vector<PTP::Prop> props) {

@@ -134,6 +134,8 @@ QString name(Prop prop) {
             return QStringLiteral("Nikon:RecordingMedia");
         case Prop::nikonLiveViewStatus:
             return QStringLiteral("Nikon:LiveViewStatus");
+        case Prop::nikonLiveViewZoom:
+            return QStringLiteral("Nikon:LiveViewImageZoomRatio");
         case Prop::nikonLiveViewProhibit:
             return QStringLiteral("Nikon:LiveViewProhibitCondition");
         case Prop::nikonLightMeter:

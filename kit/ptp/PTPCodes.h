@@ -144,6 +144,7 @@ enum class Prop : std::uint16_t {
     nikonMaximumShots = 0xD103,      // shots the buffer takes
     nikonRecordingMedia = 0xD10B,    // 0 card, 1 SDRAM (one byte)
     nikonLiveViewStatus = 0xD1A2,    // 1 = live view on
+    nikonLiveViewZoom = 0xD1A3,      // the body's live-view magnification step, 0 = whole
     nikonLiveViewProhibit = 0xD1A4,  // why live view cannot start (bits)
     nikonLightMeter = 0xD1B1,        // signed, sixths of an EV
     // Settings the program names but does not mirror.
@@ -160,7 +161,7 @@ inline constexpr std::array<Prop, 12> mirroredProps{
     Prop::exposureProgram, Prop::iso,         Prop::exposureBias,       Prop::nikonExposureTime,
 };
 
-inline constexpr std::array<Prop, 22> allProps{
+inline constexpr std::array<Prop, 23> allProps{
     Prop::batteryLevel,
     Prop::imageSize,
     Prop::compressionSetting,
@@ -177,6 +178,7 @@ inline constexpr std::array<Prop, 22> allProps{
     Prop::nikonMaximumShots,
     Prop::nikonRecordingMedia,
     Prop::nikonLiveViewStatus,
+    Prop::nikonLiveViewZoom,
     Prop::nikonLiveViewProhibit,
     Prop::nikonLightMeter,
     Prop::exposureMetering,

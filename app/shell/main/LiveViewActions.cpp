@@ -87,7 +87,13 @@ LiveViewActions::LiveViewActions(LiveViewModel& live, std::function<async::Task<
 
     magnify_ = make(QStringLiteral("AF エリアを拡大"), u"plus.magnifyingglass",
                     QKeySequence(Qt::SHIFT | Qt::Key_Z));
-    connect(magnify_, &QAction::triggered, this, &LiveViewActions::magnifyRequested);
+    connect(magnify_, &QAction::triggered, this, [this] {
+        // The body's own zoom shows its sensor's pixels; without it the frame is enlarged.
+        if (const int max = live_.bodyZoomMax(); max > 0)
+            live_.requestBodyZoom(live_.bodyZoom() >= max ? 0 : live_.bodyZoom() + 1);
+        else
+            emit magnifyRequested();
+    });
 
     const std::array<QStringView, 3> nearIcons{u"chevron.left", u"chevron.left.2",
                                                u"arrow.left.to.line"};
@@ -123,8 +129,9 @@ LiveViewActions::LiveViewActions(LiveViewModel& live, std::function<async::Task<
         emit stackTextChanged();
     });
 
-    for (auto signal : {&LiveViewModel::isLiveChanged, &LiveViewModel::aidsChanged,
-                        &LiveViewModel::stateChanged, &LiveViewModel::frameChanged})
+    for (auto signal :
+         {&LiveViewModel::isLiveChanged, &LiveViewModel::aidsChanged, &LiveViewModel::stateChanged,
+          &LiveViewModel::frameChanged, &LiveViewModel::bodyZoomChanged})
         connect(&live_, signal, this, &LiveViewActions::update);
     update();
 }
@@ -148,6 +155,12 @@ void LiveViewActions::update() {
         QStringLiteral("ガイド: %1（Shift+G で切り替え）").arg(guideTitle(aids.guide)));
     const bool live = live_.state() == NikonLiveView::State::on;
     magnify_->setEnabled(live && live_.afArea().has_value());
+    const int zoomMax = live_.bodyZoomMax();
+    magnify_->setToolTip(zoomMax > 0
+                             ? QStringLiteral("AF エリアを拡大（カメラの拡大 %1 / %2、Shift+Z）")
+                                   .arg(live_.bodyZoom())
+                                   .arg(zoomMax)
+                             : QStringLiteral("AF エリアを拡大（Shift+Z）"));
     const bool drive = live && live_.canDriveFocus() && !stack_.running();
     for (std::size_t size = 0; size < 3; ++size) {
         near_[size]->setEnabled(drive);

@@ -25,8 +25,9 @@ namespace pexil::shell {
 // trigger them.
 //
 // Keys: Shift+P peaking, Shift+H histogram, Shift+C clipping, Shift+G next guide, Shift+Z
-// magnify the AF area; [ and ] drive near and far by the small step, with Ctrl the middle
-// and with Alt the large one. The focus stack ("フォーカスシフト撮影…") runs from live view;
+// magnify the AF area (the body's own next zoom step where it has them, else 1:1 of the
+// frame around the AF area and back); [ and ] drive near and far by the small step, with Ctrl the
+// middle and with Alt the large one. The focus stack ("フォーカスシフト撮影…") runs from live view;
 // Esc stops it.
 class LiveViewActions final : public QObject {
     Q_OBJECT
@@ -54,7 +55,7 @@ public:
     static QString guideTitle(LiveAids::Guide guide);
 
 signals:
-    // Zoom the picture to 1:1 around the AF area, or back.
+    // Zoom the picture to 1:1 around the AF area, or back (bodies without their own zoom).
     void magnifyRequested();
     // The photographer asked for a focus stack: the window asks how, then starts stack().
     void focusStackRequested();

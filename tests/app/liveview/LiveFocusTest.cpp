@@ -102,6 +102,28 @@ TEST_F(LiveFocus, AClickPlacesTheAfAreaThroughATurnedAndZoomedPicture) {
     }
 }
 
+TEST_F(LiveFocus, TheBodysOwnZoomShowsAPartAroundTheAfAreaAndClicksStillLandRight) {
+    startLiveView();
+    ASSERT_TRUE(h.settle([&] { return live().bodyZoomMax() > 0; }));
+    EXPECT_EQ(live().bodyZoomMax(), 7);  // the D850's steps
+    ASSERT_EQ(finish(live().moveAfArea({0.25, 0.25})), std::nullopt);
+    EXPECT_EQ(finish(live().setBodyZoom(3)), std::nullopt);
+    EXPECT_EQ(live().bodyZoom(), 3);
+    freshFrames();
+    ASSERT_TRUE(live().header());
+    // A quarter of the whole area each way, around the AF area at (1600, 1060).
+    EXPECT_EQ(live().header()->display, QSize(1600, 1060));
+    EXPECT_EQ(live().header()->displayCentre, QPoint(1600, 1060));
+    EXPECT_NEAR(live().afArea()->width(), 0.4, 0.01);
+    // A click on the enlarged picture moves the area within the part shown.
+    ASSERT_EQ(finish(live().moveAfArea({0.75, 0.5})), std::nullopt);
+    freshFrames();
+    EXPECT_EQ(live().header()->afCentre, QPoint(1600 - 800 + 1200, 1060));
+    EXPECT_EQ(finish(live().setBodyZoom(0)), std::nullopt);
+    freshFrames();
+    EXPECT_EQ(live().header()->display, QSize(6400, 4240));
+}
+
 TEST_F(LiveFocus, TheLensDrivesToItsEndsAndTheSceneSharpensWithFocus) {
     startLiveView();
     live().setAids({true, false, false, LiveAids::Guide::none});
