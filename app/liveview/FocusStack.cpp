@@ -62,8 +62,9 @@ async::Task<QString> FocusStack::steps(Plan plan) {
         const bool saved = co_await shoot_();
         if (!saved)
             co_return QString::fromUtf8(
-                "フォーカスシフト撮影: %1 枚目を撮れなかったので止めました（%1 / %2 枚）。")
+                "フォーカスシフト撮影: %1 枚目を撮れなかったので止めました（%2 / %3 枚）。")
                 .arg(taken_ + 1)
+                .arg(taken_)
                 .arg(total_);
         ++taken_;
         emit progressChanged();

@@ -189,6 +189,15 @@ TEST_F(LiveFocus, AFocusStackStopsWhenCancelledAndRefusesOutsideLiveView) {
     EXPECT_EQ(runStack(*stack, {5, 20, Direction::near, false}),
               QString::fromUtf8("フォーカスシフト撮影を中止しました（1 / 5 枚）。"));
     EXPECT_EQ(saved, 1);
+
+    // A shot the body refuses ends the stack at once, with what was taken.
+    h.camera->refuse(PTP::code(PTP::Op::initiateCapture), PTP::code(PTP::Response::generalError));
+    h.camera->refuse(PTP::code(PTP::Op::nikonCapture), PTP::code(PTP::Response::generalError));
+    ASSERT_TRUE(h.settle([&] { return live().state() == NikonLiveView::State::on; }));
+    EXPECT_EQ(runStack(*stack, {5, 20, Direction::near, false}),
+              QString::fromUtf8(
+                  "フォーカスシフト撮影: 1 枚目を撮れなかったので止めました（0 / 5 枚）。"));
+    EXPECT_EQ(stack->taken(), 0);
 }
 
 TEST_F(LiveFocus, OutsideLiveViewOrOnABodyWithoutTheOperationsItSaysWhy) {

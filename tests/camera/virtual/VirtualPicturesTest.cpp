@@ -3,6 +3,7 @@
 #include "camera/session/ObjectInfo.h"
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/PictureProbe.h"
+#include "camera/virtual/ScenePainter.h"
 #include "camera/virtual/VirtualCard.h"
 #include "camera/virtual/VirtualModel.h"
 #include "camera/virtual/VirtualProperties.h"
@@ -185,6 +186,44 @@ TEST_F(PictureFiles, ProbeNeverReadsOutsideTheHeadWhateverItHolds) {
     const Bytes huge{'M', 'M', 0, 42, 0, 0, 0, 8, 0xFF, 0xFF, 0, 1};
     EXPECT_EQ(probePicture(huge, u"H.TIF").width, 0U);
     EXPECT_FALSE(jpegDimensions(Bytes{0xFF, 0xD8, 0xFF, 0xC0, 0x00}));
+}
+
+// ---- The lens's blur and the body's zoom ----
+
+TEST(ScenePainterTest, SofteningSpreadsAnEdgeAndEnlargingShowsThePartAsked) {
+    // 16 × 4, black on the left half, white on the right.
+    RgbImage edge{16, 4, std::vector<std::uint8_t>(16 * 4 * 3, 0)};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 8; x < 16; ++x)
+            for (int c = 0; c < 3; ++c)
+                edge.pixels[static_cast<std::size_t>((y * 16 + x) * 3 + c)] = 255;
+    const auto at = [](const RgbImage& image, int x, int y) {
+        return image.pixels[static_cast<std::size_t>((y * image.width + x) * 3)];
+    };
+    RgbImage same = edge;
+    soften(same, 0);
+    EXPECT_EQ(same.pixels, edge.pixels);
+    RgbImage soft = edge;
+    soften(soft, 2);
+    // The step becomes a ramp; far from it nothing changes, and the edges of the picture
+    // are not darkened by what lies beyond them.
+    EXPECT_EQ(at(soft, 0, 0), 0);
+    EXPECT_EQ(at(soft, 15, 3), 255);
+    EXPECT_GT(at(soft, 7, 1), 0);
+    EXPECT_LT(at(soft, 8, 1), 255);
+    EXPECT_LT(at(soft, 7, 1), at(soft, 8, 1));
+
+    // Enlarging the right half's top-left 4 × 2 fills the picture with white; a part past
+    // the edge is moved inside.
+    const RgbImage part = enlarge(edge, 8, 0, 4, 2);
+    EXPECT_EQ(part.width, 16);
+    EXPECT_EQ(part.pixels, std::vector<std::uint8_t>(16 * 4 * 3, 255));
+    const RgbImage moved = enlarge(edge, 14, 3, 8, 4);  // becomes x 8, y 0
+    EXPECT_EQ(moved.pixels, std::vector<std::uint8_t>(16 * 4 * 3, 255));
+    const RgbImage across = enlarge(edge, 6, 0, 4, 4);  // black, black, white, white
+    EXPECT_EQ(at(across, 0, 0), 0);
+    EXPECT_EQ(at(across, 7, 0), 0);
+    EXPECT_EQ(at(across, 8, 0), 255);
 }
 
 // ---- Card ----
