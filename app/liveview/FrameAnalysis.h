@@ -10,7 +10,7 @@
 
 namespace pexil {
 
-// Counts of the frame's pixels by level: red, green, blue and luminance (Rec. 601).
+// Counts of the pixels looked at, by level: red, green, blue and luminance (Rec. 601).
 struct Histogram {
     enum Channel { red, green, blue, luminance };
     std::array<std::array<std::uint32_t, 256>, 4> bins{};
@@ -18,10 +18,11 @@ struct Histogram {
 };
 
 // What a live frame shows about focus and exposure, worked out on the frame decoder's
-// worker. `marks` is a transparent picture of the frame's size with edges above the peaking
-// threshold in the peaking colour and clipped pixels in red (highlights, any channel at 250
-// or more) or blue (shadows, every channel at 4 or less); clipping wins over an edge. Null
-// when neither peaking nor clipping is asked for.
+// worker from every second pixel each way (rounded up): `marks` is a transparent picture of
+// half the frame's size, drawn over it scaled up, with edges above the peaking threshold in
+// the peaking colour and clipped pixels in red (highlights, any channel at 250 or more) or
+// blue (shadows, every channel at 4 or less); clipping wins over an edge. Null when neither
+// peaking nor clipping is asked for. The counts are of those pixels.
 struct FrameAnalysis {
     QImage marks;
     std::optional<Histogram> histogram;
@@ -29,8 +30,8 @@ struct FrameAnalysis {
     int highlightPixels = 0;
     int shadowPixels = 0;
 
-    // Luminance steps between the two neighbours either side (across and down, summed)
-    // from which a pixel is an edge: sharp detail, not the sensor's grain.
+    // Steps of green between the two neighbours either side (across and down, summed) from
+    // which a pixel is an edge: sharp detail, not the sensor's grain.
     static constexpr int peakingThreshold = 64;
     static constexpr QRgb highlightColour = 0xFFFF3B30;
     static constexpr QRgb shadowColour = 0xFF2F7BFF;

@@ -33,18 +33,21 @@ TEST(FrameAnalysis, MarksClippingAndEdgesAndCountsLevels) {
         int lumaLevel;  // the luminance bin holding the first half of the frame
         int lumaCount;
     };
+    // Every second pixel each way is looked at: 32 × 20 of them.
     const int w = 64;
     const int h = 40;
+    const int looked = (w / 2) * (h / 2);
     const Case cases[] = {
-        {"black", flat(w, h, qRgb(0, 0, 0)), 0, 0, w * h, 0, w * h},
-        {"white", flat(w, h, qRgb(255, 255, 255)), 0, w * h, 0, 255, w * h},
-        {"mid grey", flat(w, h, qRgb(128, 128, 128)), 0, 0, 0, 128, w * h},
-        // The two columns beside the edge see it; nothing is clipped.
-        {"one sharp edge", edge(w, h, 60, 190), 2 * h, 0, 0, 60, w * h / 2},
+        {"black", flat(w, h, qRgb(0, 0, 0)), 0, 0, looked, 0, looked},
+        {"white", flat(w, h, qRgb(255, 255, 255)), 0, looked, 0, 255, looked},
+        {"mid grey", flat(w, h, qRgb(128, 128, 128)), 0, 0, 0, 128, looked},
+        // The column looked at right of the edge sees it, in every row looked at; nothing is
+        // clipped.
+        {"one sharp edge", edge(w, h, 60, 190), h / 2, 0, 0, 60, looked / 2},
         // A soft step stays under the threshold.
-        {"soft step", edge(w, h, 100, 120), 0, 0, 0, 100, w * h / 2},
+        {"soft step", edge(w, h, 100, 120), 0, 0, 0, 100, looked / 2},
         // A saturated red channel alone counts as clipped.
-        {"red at the limit", flat(w, h, qRgb(252, 40, 40)), 0, w * h, 0, 103, w * h},
+        {"red at the limit", flat(w, h, qRgb(252, 40, 40)), 0, looked, 0, 103, looked},
     };
     for (const Case& c : cases) {
         const FrameAnalysis a = analyseFrame(c.frame, all, accent);
@@ -52,25 +55,25 @@ TEST(FrameAnalysis, MarksClippingAndEdgesAndCountsLevels) {
         EXPECT_EQ(a.highlightPixels, c.highlights) << c.name;
         EXPECT_EQ(a.shadowPixels, c.shadows) << c.name;
         ASSERT_TRUE(a.histogram) << c.name;
-        EXPECT_EQ(a.histogram->pixels, static_cast<std::uint32_t>(w * h)) << c.name;
+        EXPECT_EQ(a.histogram->pixels, static_cast<std::uint32_t>(looked)) << c.name;
         EXPECT_EQ(a.histogram->bins[Histogram::luminance][c.lumaLevel],
                   static_cast<std::uint32_t>(c.lumaCount))
             << c.name;
-        ASSERT_EQ(a.marks.size(), c.frame.size()) << c.name;
+        ASSERT_EQ(a.marks.size(), c.frame.size() / 2) << c.name;
     }
 
     // The marks sit where the counts say: the edge in the accent, clipping in its colours.
     const FrameAnalysis sharp = analyseFrame(edge(w, h, 60, 190), all, accent);
-    EXPECT_EQ(sharp.marks.pixel(w / 2 - 1, 5), accent);
-    EXPECT_EQ(sharp.marks.pixel(w / 2, 5), accent);
-    EXPECT_EQ(qAlpha(sharp.marks.pixel(w / 2 + 1, 5)), 0);
+    EXPECT_EQ(qAlpha(sharp.marks.pixel(w / 4 - 1, 5)), 0);
+    EXPECT_EQ(sharp.marks.pixel(w / 4, 5), accent);
+    EXPECT_EQ(qAlpha(sharp.marks.pixel(w / 4 + 1, 5)), 0);
     const FrameAnalysis clipped = analyseFrame(edge(w, h, 0, 255), all, accent);
     EXPECT_EQ(clipped.marks.pixel(0, 0), FrameAnalysis::shadowColour);
-    EXPECT_EQ(clipped.marks.pixel(w - 1, 0), FrameAnalysis::highlightColour);
+    EXPECT_EQ(clipped.marks.pixel(w / 2 - 1, 0), FrameAnalysis::highlightColour);
     EXPECT_EQ(clipped.edgePixels, 0);  // clipping wins over the edge
     const FrameAnalysis edgesOnly =
         analyseFrame(edge(w, h, 0, 255), {true, false, false, LiveAids::Guide::none}, accent);
-    EXPECT_EQ(edgesOnly.edgePixels, 2 * h);
+    EXPECT_EQ(edgesOnly.edgePixels, h / 2);
     EXPECT_FALSE(edgesOnly.histogram);
 }
 
@@ -83,11 +86,16 @@ TEST(FrameAnalysis, OnlyWhatIsAskedForIsWorkedOut) {
         analyseFrame(frame, {false, true, false, LiveAids::Guide::none}, accent);
     EXPECT_TRUE(histogramOnly.marks.isNull());
     ASSERT_TRUE(histogramOnly.histogram);
-    EXPECT_EQ(histogramOnly.histogram->bins[Histogram::blue][255], 32u * 20 / 2);
+    EXPECT_EQ(histogramOnly.histogram->bins[Histogram::blue][255], 16u * 10 / 2);
     // Other formats are read as well (a JPEG may decode to 8-bit grey).
     const FrameAnalysis grey = analyseFrame(frame.convertToFormat(QImage::Format_Grayscale8),
                                             {true, false, true, LiveAids::Guide::none}, accent);
-    EXPECT_EQ(grey.shadowPixels, 32 * 20 / 2);
+    EXPECT_EQ(grey.shadowPixels, 16 * 10 / 2);
+    // Odd sizes round up: the last row and column are looked at too.
+    EXPECT_EQ(
+        analyseFrame(flat(5, 3, qRgb(0, 0, 0)), {false, false, true, LiveAids::Guide::none}, accent)
+            .marks.size(),
+        QSize(3, 2));
 }
 
 TEST(LiveAids, AreRememberedAndUnreadableValuesGiveTheDefaults) {
