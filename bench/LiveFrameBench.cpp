@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -23,14 +24,22 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr int framesPerRound = 50;
 
-void LiveFrameDecode(benchmark::State& state) {
+// The virtual body's 1024 × 680 scene as the JPEG a live-view frame carries; none (and the
+// benchmark skipped) when it cannot be rendered.
+std::optional<Bytes> liveFrame(benchmark::State& state) {
     camera::PictureFactory factory;
     auto scene = factory.render(1024, 680, 5, 1);
     if (!scene.ok()) {
         state.SkipWithError("the frame could not be rendered");
-        return;
+        return std::nullopt;
     }
-    const Bytes& frame = scene.value().picture;
+    return std::move(scene.value().picture);
+}
+
+void LiveFrameDecode(benchmark::State& state) {
+    const auto rendered = liveFrame(state);
+    if (!rendered) return;
+    const Bytes& frame = *rendered;
     const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
     std::vector<unsigned char> buffer(1024 * 680 * 4);
     const auto bare = [&] {
@@ -71,13 +80,9 @@ void LiveFrameDecode(benchmark::State& state) {
 BENCHMARK(LiveFrameDecode)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 void LiveFrameAids(benchmark::State& state) {
-    camera::PictureFactory factory;
-    auto scene = factory.render(1024, 680, 5, 1);
-    if (!scene.ok()) {
-        state.SkipWithError("the frame could not be rendered");
-        return;
-    }
-    const Bytes& frame = scene.value().picture;
+    const auto rendered = liveFrame(state);
+    if (!rendered) return;
+    const Bytes& frame = *rendered;
     const auto decoded = JpegDecoder::decode(frame.data(), frame.size());
     if (!decoded) {
         state.SkipWithError("JpegDecoder failed");

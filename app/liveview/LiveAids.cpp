@@ -1,5 +1,7 @@
 #include "app/liveview/LiveAids.h"
 
+#include "app/session/Preferences.h"
+
 namespace pexil {
 
 namespace {
@@ -10,8 +12,7 @@ const QString clippingKey = QStringLiteral("liveView/clipping");
 const QString guideKey = QStringLiteral("liveView/guide");
 
 bool flag(const QSettings& store, const QString& key) {
-    const QVariant v = store.value(key);
-    return v.isValid() && v.toString() == QStringLiteral("true");
+    return Preferences::storedBool(store, key).value_or(false);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <optional>
 
 namespace pexil::camera {
 
@@ -71,11 +72,18 @@ Reply getLiveViewImage(VirtualBodyState& s, const OperationCall&) {
     return r;
 }
 
-// The AF area moves to the point asked, kept whole inside the picture as a body keeps it.
-Reply changeAfArea(VirtualBodyState& s, const OperationCall& call) {
+// What the AF area and the lens answer when there is no live picture to act on, or a drive or
+// capture is still under way.
+std::optional<Reply> refusedOutsideLiveView(const VirtualBodyState& s) {
     if (!s.frames) return Reply::answer(PTP::Response::operationNotSupported);
     if (!s.liveView) return Reply::answer(PTP::Response::nikonNotLiveView);
     if (s.bodyBusy()) return Reply::answer(PTP::Response::deviceBusy);
+    return std::nullopt;
+}
+
+// The AF area moves to the point asked, kept whole inside the picture as a body keeps it.
+Reply changeAfArea(VirtualBodyState& s, const OperationCall& call) {
+    if (const auto refused = refusedOutsideLiveView(s)) return *refused;
     const auto x = call.param(0);
     const auto y = call.param(1);
     const QSize whole = s.frames->wholeArea();
@@ -95,9 +103,7 @@ Reply changeAfArea(VirtualBodyState& s, const OperationCall& call) {
 // Busy while the lens travels; a drive that runs into the end of the travel stops there and
 // DeviceReady says so once.
 Reply mfDrive(VirtualBodyState& s, const OperationCall& call) {
-    if (!s.frames) return Reply::answer(PTP::Response::operationNotSupported);
-    if (!s.liveView) return Reply::answer(PTP::Response::nikonNotLiveView);
-    if (s.bodyBusy()) return Reply::answer(PTP::Response::deviceBusy);
+    if (const auto refused = refusedOutsideLiveView(s)) return *refused;
     const auto direction = call.param(0);
     const auto amount = call.param(1);
     if (!direction || (*direction != 1 && *direction != 2) || !amount || *amount < 1 ||

@@ -129,10 +129,13 @@ LiveViewActions::LiveViewActions(LiveViewModel& live, std::function<async::Task<
         emit stackTextChanged();
     });
 
-    for (auto signal :
-         {&LiveViewModel::isLiveChanged, &LiveViewModel::aidsChanged, &LiveViewModel::stateChanged,
-          &LiveViewModel::frameChanged, &LiveViewModel::bodyZoomChanged})
+    for (auto signal : {&LiveViewModel::isLiveChanged, &LiveViewModel::aidsChanged,
+                        &LiveViewModel::stateChanged, &LiveViewModel::bodyZoomChanged})
         connect(&live_, signal, this, &LiveViewActions::update);
+    // Frames come 30 times a second; only the first with an AF area changes an action.
+    connect(&live_, &LiveViewModel::frameChanged, this, [this] {
+        if (magnify_->isEnabled() != canMagnify()) update();
+    });
     update();
 }
 
@@ -140,6 +143,10 @@ void LiveViewActions::changeAids(bool LiveAids::*field, bool on) {
     LiveAids aids = live_.aids();
     aids.*field = on;
     live_.setAids(aids);
+}
+
+bool LiveViewActions::canMagnify() const {
+    return live_.state() == NikonLiveView::State::on && live_.afArea().has_value();
 }
 
 void LiveViewActions::update() {
@@ -154,7 +161,7 @@ void LiveViewActions::update() {
     nextGuide_->setToolTip(
         QStringLiteral("ガイド: %1（Shift+G で切り替え）").arg(guideTitle(aids.guide)));
     const bool live = live_.state() == NikonLiveView::State::on;
-    magnify_->setEnabled(live && live_.afArea().has_value());
+    magnify_->setEnabled(canMagnify());
     const int zoomMax = live_.bodyZoomMax();
     magnify_->setToolTip(zoomMax > 0
                              ? QStringLiteral("AF エリアを拡大（カメラの拡大 %1 / %2、Shift+Z）")

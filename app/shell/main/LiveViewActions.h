@@ -63,6 +63,7 @@ signals:
 
 private:
     void update();
+    bool canMagnify() const;
     void changeAids(bool LiveAids::*field, bool on);
 
     LiveViewModel& live_;

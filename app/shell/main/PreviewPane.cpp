@@ -150,7 +150,7 @@ void PreviewPane::magnifyAfArea() {
     const QRectF picture = pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset());
     const QPointF centre(picture.left() + area->center().x() * picture.width(),
                          picture.top() + area->center().y() * picture.height());
-    zoom_.doubleClick(centre, pictureSize(), size());
+    if (!zoom_.stepInAt(centre, pictureSize(), size())) zoom_.fitToPane();
 }
 
 void PreviewPane::focusInEvent(QFocusEvent* event) {

@@ -8,12 +8,18 @@ namespace pexil::shell {
 std::optional<PreviewZoom::Target> PreviewZoom::doubleClickTarget(QSizeF image, QSizeF pane, double fit,
                                                                    double zoom, QPointF offset, QPointF click) {
     if (zoom > fitThreshold) return Target{1, {}};
+    return pointTarget(image, pane, fit, zoom, offset, click, 1);
+}
+
+std::optional<PreviewZoom::Target> PreviewZoom::pointTarget(QSizeF image, QSizeF pane, double fit,
+                                                            double zoom, QPointF offset, QPointF at,
+                                                            double pixels) {
     if (!(fit * image.width() > 0) || !(fit * image.height() > 0)) return std::nullopt;
-    const double k = 1 / std::max(fit, 0.0001);
+    const double k = pixels / std::max(fit, 0.0001);
     const double lx = panLimit(k, fit, image.width(), pane.width());
     const double ly = panLimit(k, fit, image.height(), pane.height());
-    const double nx = k * (pane.width() / 2 + offset.x() - click.x()) / zoom;
-    const double ny = k * (pane.height() / 2 + offset.y() - click.y()) / zoom;
+    const double nx = k * (pane.width() / 2 + offset.x() - at.x()) / zoom;
+    const double ny = k * (pane.height() / 2 + offset.y() - at.y()) / zoom;
     return Target{k, {std::clamp(nx, -lx, lx), std::clamp(ny, -ly, ly)}};
 }
 
@@ -76,6 +82,20 @@ void PreviewZoom::doubleClick(QPointF at, QSizeF image, QSizeF pane) {
     if (!target) return;
     animateTo(target->zoom, target->offset, 0.18);
     dragStart_ = target->offset;
+}
+
+bool PreviewZoom::stepInAt(QPointF at, QSizeF image, QSizeF pane) {
+    for (const double pixels : {1.0, 2.0}) {
+        const auto target = pointTarget(image, pane, fit_, zoom(), offset(), at, pixels);
+        if (!target) return false;
+        // A step that would not enlarge (a picture smaller than the pane, or the limit) is skipped.
+        if (target->zoom > maxZoom || target->zoom <= std::max(fitThreshold, targetZoom() * 1.01))
+            continue;
+        animateTo(target->zoom, target->offset, 0.18);
+        dragStart_ = target->offset;
+        return true;
+    }
+    return false;
 }
 
 void PreviewZoom::drag(QPointF translation) {

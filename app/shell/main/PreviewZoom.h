@@ -36,6 +36,10 @@ public:
     // fitted picture has no area.
     static std::optional<Target> doubleClickTarget(QSizeF image, QSizeF pane, double fit, double zoom,
                                                    QPointF offset, QPointF click);
+    // The zoom at which a picture pixel takes `pixels` screen points, with `at` brought to the
+    // pane's centre as far as the picture's edges allow.
+    static std::optional<Target> pointTarget(QSizeF image, QSizeF pane, double fit, double zoom,
+                                             QPointF offset, QPointF at, double pixels);
     // How far the picture may be panned on one axis without showing beyond its edge.
     static double panLimit(double zoom, double fit, double imageSize, double paneSize);
     static QPointF clampOffset(QPointF offset, double zoom, double fit, QSizeF image, QSizeF pane);
@@ -67,6 +71,8 @@ public:
     // The end of a pinch: the zoom times its magnification, within the limits.
     void magnify(double factor);
     void doubleClick(QPointF at, QSizeF image, QSizeF pane);
+    // One step of 1:1 then 2:1 around `at`; false once no further step enlarges.
+    bool stepInAt(QPointF at, QSizeF image, QSizeF pane);
     // A drag moves the picture only while zoomed in; its end clamps the pan to the edges.
     void drag(QPointF translation);
     void endDrag(QSizeF image, QSizeF pane);

@@ -333,6 +333,20 @@ TEST_F(MainWindowTest, inLiveViewAClickMovesTheAfAreaAndTheAidsFollowTheirKeys) 
     EXPECT_NEAR(live.afArea()->center().x(), aim.x(), 0.02);
     EXPECT_NEAR(live.afArea()->center().y(), aim.y(), 0.02);
 
+    // Without the body's own zoom the magnifier shows the frame's pixels at 100 % and 200 %
+    // around the AF area (those that enlarge the frame in this pane), then fits again.
+    PreviewZoom& zoom = window.zoom();
+    std::vector<double> steps;
+    for (const double pixels : {1.0, 2.0})
+        if (pixels / zoom.fit() > PreviewZoom::fitThreshold) steps.push_back(pixels);
+    ASSERT_FALSE(steps.empty());
+    for (const double pixels : steps) {
+        pane->magnifyAfArea();
+        EXPECT_NEAR(zoom.targetZoom() * zoom.fit(), pixels, 1e-9);
+    }
+    pane->magnifyAfArea();
+    EXPECT_EQ(zoom.targetZoom(), 1);
+
     // The aids answer their keys, are remembered, and are worked out for the frames shown.
     QTest::keyClick(&window, Qt::Key_P, Qt::ShiftModifier);
     QTest::keyClick(&window, Qt::Key_H, Qt::ShiftModifier);

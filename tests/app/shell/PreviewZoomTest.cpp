@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace pexil::shell {
 namespace {
 
@@ -62,6 +65,48 @@ TEST_F(Zoom, doubleClickTogglesThroughTheAnimation) {
     EXPECT_EQ(zoom.zoom(), 1);
     EXPECT_EQ(zoom.offset(), QPointF());
     EXPECT_EQ(zoom.offsetAtDragStart(), QPointF());
+}
+
+// The AF-area magnifier without the body's own zoom: 100 % then 200 % of the frame's pixels
+// around a point, skipping what would not enlarge, and saying when no step is left.
+TEST(PreviewZoomSteps, oneToOneThenTwoToOneAroundThePointThenNoMore) {
+    struct Case {
+        const char* name;
+        QSizeF image;
+        QSizeF pane;
+        std::vector<int> percents;  // after each step that was taken
+    };
+    const std::vector<Case> cases{
+        {"live frame in a small pane", {1024, 680}, {700, 465}, {100, 200}},
+        {"small picture: fit is past 1:1", {400, 300}, {600, 450}, {200}},
+        {"tiny picture: fit is past 2:1", {400, 300}, {900, 600}, {}},
+        {"2:1 past the zoom limit", {6000, 4000}, {900, 600}, {100}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui::FrameClock clock{ui::FrameClock::Mode::Manual};
+        PreviewZoom zoom;
+        zoom.setFrameClock(&clock);
+        zoom.setFit(std::min(c.pane.width() / c.image.width(), c.pane.height() / c.image.height()));
+        // A point right of and above the centre, well inside the picture.
+        const QPointF at(c.pane.width() * 0.6, c.pane.height() * 0.4);
+        std::vector<int> seen;
+        while (zoom.stepInAt(at, c.image, c.pane)) {
+            clock.advance(1);
+            seen.push_back(zoom.percent());
+            ASSERT_LE(seen.size(), 3u);
+        }
+        EXPECT_EQ(seen, c.percents);
+    }
+}
+
+TEST_F(Zoom, theMagnifierBringsThePointToTheCentre) {
+    // 135 points right of centre at fit (0.15) is 900 picture pixels: 900 points at 1:1.
+    ASSERT_TRUE(zoom.stepInAt({585, 300}, image, pane));
+    settle();
+    EXPECT_EQ(zoom.percent(), 100);
+    EXPECT_NEAR(zoom.offset().x(), -900, 1e-6);
+    EXPECT_NEAR(zoom.offset().y(), 0, 1e-6);
 }
 
 TEST_F(Zoom, actualSizeAndLimits) {
