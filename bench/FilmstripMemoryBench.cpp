@@ -5,7 +5,7 @@
 #include "WindowRig.h"
 
 #include "app/shell/main/Filmstrip.h"
-#include "app/shell/main/ShotListModel.h"
+#include "app/shots/ShotsModel.h"
 
 #include <QListView>
 

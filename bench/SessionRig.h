@@ -8,6 +8,7 @@
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shots/PictureMemory.h"
+#include "app/shots/ShotsModel.h"
 #include "camera/sources/CameraSources.h"
 #include "camera/virtual/PictureFactory.h"
 #include "camera/virtual/VirtualCamera.h"
@@ -107,14 +108,15 @@ inline std::optional<QString> feedShots(SessionModel& model, const QString& pict
         const bool thumbnailed = spinUntil(
             [&model, n] {
                 for (int i = 0; i < n; ++i)
-                    if (model.shots()[static_cast<std::size_t>(i)].thumbnail.isNull()) return false;
+                    if (model.shots().list()[static_cast<std::size_t>(i)].thumbnail.isNull())
+                        return false;
                 return true;
             },
             std::chrono::seconds(120));
         if (!thumbnailed) return QStringLiteral("shots up to %1 got no thumbnail").arg(fed);
     }
-    const bool previewed =
-        spinUntil([&model] { return !model.fullPreview().isNull(); }, std::chrono::seconds(60));
+    const bool previewed = spinUntil([&model] { return !model.shots().fullPreview().isNull(); },
+                                     std::chrono::seconds(60));
     if (!previewed) return QStringLiteral("the newest shot got no full preview");
     return std::nullopt;
 }

@@ -63,7 +63,7 @@ void ShotToScreen(benchmark::State& state) {
                          });
         auto newest = [&model, &marks]() -> const Shot* {
             if (!marks.saved || model.shots().empty()) return nullptr;
-            const Shot& front = model.shots().front();
+            const Shot& front = model.shots().list().front();
             return front.path == marks.path ? &front : nullptr;
         };
         PaintWatch strip(window.filmstrip()->view()->viewport(), PaintWatch::When::done, [&] {
@@ -74,14 +74,14 @@ void ShotToScreen(benchmark::State& state) {
         shell::PreviewPane* pane = window.preview();
         PaintWatch preview(pane, PaintWatch::When::done, [&] {
             const Shot* shot = newest();
-            if (!shot || model.selection() != shot->id) return;
+            if (!shot || model.shots().selection() != shot->id) return;
             const QImage shown = pane->image();
             if (shown.isNull()) return;
             if (!marks.pane) marks.pane = SteadyClock::now();
             if (std::max(shown.width(), shown.height()) >= 1200 && !marks.sharp)
                 marks.sharp = SteadyClock::now();
-            if (!model.fullPreview().isNull() &&
-                shown.cacheKey() == model.fullPreview().cacheKey() && !marks.fullPreview)
+            if (!model.shots().fullPreview().isNull() &&
+                shown.cacheKey() == model.shots().fullPreview().cacheKey() && !marks.fullPreview)
                 marks.fullPreview = SteadyClock::now();
         });
 

@@ -1,11 +1,10 @@
-// The session model around a picture: the shutter and autofocus, files saved or not saved,
-// and the shots' thumbnails and large previews.
+// The session model around a picture: the shutter and autofocus, files saved or not saved.
 #include "app/session/SessionModel.h"
 
 #include "app/card/ImportLedger.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/PreferencesModel.h"
-#include "app/shots/Thumbnailer.h"
+#include "app/shots/ShotsModel.h"
 #include "kit/async/NextSignal.h"
 #include "kit/async/Sleep.h"
 #include "kit/async/WorkQueue.h"
@@ -17,28 +16,11 @@
 namespace pexil {
 
 namespace {
-constexpr int thumbnailPixels = 1200;
-constexpr int previewPixels = 4288;
-// A camera's EXIF thumbnail (160 × 120) fills a filmstrip cell and is read in a few
-// milliseconds, where decoding a 24 MP picture even at a quarter of its size takes a tenth of
-// a second: the shot is on screen at once, and the preview pane gets a 1200-pixel picture
-// (sharp at the pane's fit) before the full preview, which takes a third of a second.
-constexpr int filmstripPixels = 160;
-// A shot the pane has shown keeps its 1200-pixel thumbnail (the pane's picture until the full
-// preview is in) while it is among the newest few or selected; older shots keep a copy of the
-// filmstrip cell's size. At 3.8 MB a thumbnail, a day's thousand shots would otherwise hold
-// gigabytes.
-constexpr std::size_t largeThumbnailShots = 3;
-constexpr int agedThumbnailPixels = 128;
 // How long an autofocus result stays on screen.
 constexpr double afResultSeconds = 2.0;
 // How often a body that tells of new pictures only through CheckEvent is asked while the
 // shot is being stored.
 constexpr double storingPollSeconds = 0.35;
-
-int longSide(const QImage& image) {
-    return std::max(image.width(), image.height());
-}
 
 }  // namespace
 
@@ -182,15 +164,7 @@ async::Task<void> SessionModel::giveUpIncoming(double seconds) {
 
 void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePtr& file) {
     setIncoming(std::nullopt);
-    Shot shot;
-    shot.id = QUuid::createUuid();
-    shot.path = path;
-    shot.arrived = runtime_.clock().now();
-    shots_.insert(shots_.begin(), shot);
-    emit shotsChanged();
-    selection_ = shot.id;
-    emit selectionChanged();
-    scope_.spawn(decodeThumbnail(shot.id, path));
+    shots_->add(path, runtime_.clock().now());
 
     const QString name = file && !file->name().isEmpty() ? file->name() : QFileInfo(path).fileName();
     const qint64 size = file ? static_cast<qint64>(file->fileSize()) : QFileInfo(path).size();
@@ -212,98 +186,6 @@ void SessionModel::downloadFailed(const QString& name, const QString& reason, bo
     setLastError(QString::fromUtf8("「") + name + QString::fromUtf8("」を保存できませんでした。\n") +
                  reason + QString::fromUtf8("\n\nカメラのカードには残っています。"));
     emit transferFailed(name, reason);
-}
-
-void SessionModel::select(const QUuid& id) {
-    if (!shot(id)) return;
-    if (selection_ != id) {
-        selection_ = id;
-        emit selectionChanged();
-    }
-    loadFullPreview(id);
-}
-
-void SessionModel::loadFullPreview(const QUuid& id) {
-    const Shot* wanted = shot(id);
-    if (!wanted || fullPreviewID_ == id) return;
-    fullPreviewID_ = id;
-    const std::uint64_t generation = ++*previewGeneration_;
-    if (!fullPreview_.isNull()) {
-        fullPreview_ = QImage();
-        emit fullPreviewChanged();
-    }
-    // An EXIF thumbnail is too small for the pane: a 1200-pixel picture, decoded beside the
-    // full preview, is sharp at the pane's fit long before the full preview is in.
-    if (longSide(wanted->thumbnail) < thumbnailPixels)
-        scope_.spawn(sharpenThumbnail(id, wanted->path, generation));
-    scope_.spawn(decodePreview(id, wanted->path, generation));
-}
-
-async::Task<void> SessionModel::decodeThumbnail(QUuid id, QString path) {
-    auto load = [path] { return Thumbnailer::load(path, thumbnailPixels, filmstripPixels); };
-    auto decoded = co_await async::runOn(*thumbQueue_, std::move(load));
-    if (!decoded) co_return;
-    for (Shot& s : shots_) {
-        if (s.id != id) continue;
-        // A shot selected before its thumbnail came may hold its sharper picture already.
-        if (longSide(s.thumbnail) < longSide(decoded->image))
-            s.thumbnail = std::move(decoded->image);
-        s.meta = std::move(decoded->meta);
-        emit shotUpdated(id);
-        emit shotsChanged();
-        if (selection_ == id) loadFullPreview(id);
-        break;
-    }
-    // Each newer shot pushes one out of the newest few; its copy is scaled off the main thread.
-    for (std::size_t i = largeThumbnailShots; i < shots_.size(); ++i) {
-        const Shot& aged = shots_[i];
-        if (aged.id == selection_ || longSide(aged.thumbnail) <= agedThumbnailPixels) continue;
-        const QUuid agedID = aged.id;
-        const qint64 large = aged.thumbnail.cacheKey();
-        auto shrink = [image = aged.thumbnail] {
-            return image.scaled(agedThumbnailPixels, agedThumbnailPixels, Qt::KeepAspectRatio,
-                                Qt::SmoothTransformation);
-        };
-        QImage small = co_await async::runOn(*thumbQueue_, std::move(shrink));
-        // Selected meanwhile, or gone: the large one stays, or nothing is left to change.
-        if (selection_ == agedID) continue;
-        for (Shot& s : shots_) {
-            if (s.id != agedID || s.thumbnail.cacheKey() != large) continue;
-            s.thumbnail = std::move(small);
-            emit shotUpdated(agedID);
-            break;
-        }
-    }
-}
-
-async::Task<std::optional<Thumbnail>> SessionModel::loadForPane(QString path, int maxPixel,
-                                                                std::uint64_t generation) {
-    auto load = [path, maxPixel, generation,
-                 current = previewGeneration_]() -> std::optional<Thumbnail> {
-        if (current->load() != generation) return std::nullopt;
-        return Thumbnailer::load(path, maxPixel);
-    };
-    auto loaded = co_await async::runOn(*thumbQueue_, std::move(load));
-    co_return loaded;
-}
-
-async::Task<void> SessionModel::decodePreview(QUuid id, QString path, std::uint64_t generation) {
-    auto decoded = co_await loadForPane(std::move(path), previewPixels, generation);
-    if (!decoded || fullPreviewID_ != id) co_return;  // another shot is wanted now
-    fullPreview_ = std::move(decoded->image);
-    emit fullPreviewChanged();
-}
-
-async::Task<void> SessionModel::sharpenThumbnail(QUuid id, QString path, std::uint64_t generation) {
-    auto sharp = co_await loadForPane(std::move(path), thumbnailPixels, generation);
-    if (!sharp || fullPreviewID_ != id) co_return;  // no longer on screen: the small one does
-    for (Shot& s : shots_) {
-        if (s.id != id || longSide(s.thumbnail) >= longSide(sharp->image)) continue;
-        s.thumbnail = std::move(sharp->image);
-        if (s.meta.pixelWidth <= 0) s.meta = std::move(sharp->meta);
-        emit shotUpdated(id);
-        break;
-    }
 }
 
 }  // namespace pexil

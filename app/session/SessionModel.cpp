@@ -5,6 +5,7 @@
 #include "app/geo/GeoStore.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/PreferencesModel.h"
+#include "app/shots/ShotsModel.h"
 #include "kit/async/WorkQueue.h"
 
 #include <cmath>
@@ -44,6 +45,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
         ownThumbQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.thumb"), 2);
         thumbQueue_ = ownThumbQueue_.get();
     }
+    shots_ = std::make_unique<ShotsModel>(runtime_, *thumbQueue_);
     frameQueue_ = environment.frameQueue;
     if (!frameQueue_) {
         ownFrameQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.liveframe"));
@@ -152,12 +154,6 @@ std::optional<QDateTime> SessionModel::recentSince(std::optional<QDateTime> sinc
                                                    const QDateTime& now) {
     if (!since || since->secsTo(now) >= recentAttachSeconds) return std::nullopt;
     return since;
-}
-
-const Shot* SessionModel::shot(const QUuid& id) const {
-    for (const Shot& s : shots_)
-        if (s.id == id) return &s;
-    return nullptr;
 }
 
 // --- destination ---

@@ -28,13 +28,11 @@ class GeoStore;
 class ImportLedger;
 class LiveViewModel;
 class PreferencesModel;
-struct Thumbnail;
+class ShotsModel;
 namespace async {
 class Executor;
 class WorkQueue;
 }
-
-using ShotList = std::vector<Shot>;
 
 // The application's one long-lived model: it owns the camera link, the geo store and the
 // import ledger, follows the camera from no camera through warm-up to connected and back,
@@ -52,12 +50,11 @@ class SessionModel final : public QObject {
     Q_PROPERTY(pexil::ConnectionState state READ state NOTIFY stateChanged)
     Q_PROPERTY(std::optional<pexil::Warmup> warmup READ warmup NOTIFY warmupChanged)
     Q_PROPERTY(std::optional<QDateTime> warmupSince READ warmupSince NOTIFY warmupChanged)
-    Q_PROPERTY(pexil::ShotList shots READ shots NOTIFY shotsChanged)
     Q_PROPERTY(pexil::Descriptors props READ props NOTIFY propsChanged)
     Q_PROPERTY(std::optional<pexil::DeviceInfo> deviceInfo READ deviceInfo NOTIFY deviceInfoChanged)
     Q_PROPERTY(std::optional<double> lightMeter READ lightMeter NOTIFY lightMeterChanged)
-    Q_PROPERTY(std::optional<int> bufferRemaining READ bufferRemaining NOTIFY bufferRemainingChanged)
-    Q_PROPERTY(std::optional<QUuid> selection READ selection NOTIFY selectionChanged)
+    Q_PROPERTY(
+        std::optional<int> bufferRemaining READ bufferRemaining NOTIFY bufferRemainingChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(pexil::AFState afState READ afState NOTIFY afStateChanged)
     Q_PROPERTY(std::optional<double> clockOffset READ clockOffset NOTIFY clockOffsetChanged)
@@ -65,7 +62,6 @@ class SessionModel final : public QObject {
     Q_PROPERTY(QStringList failedTransfers READ failedTransfers NOTIFY failedTransfersChanged)
     Q_PROPERTY(std::optional<QString> destinationProblem READ destinationProblem NOTIFY destinationProblemChanged)
     Q_PROPERTY(std::optional<QString> ledgerProblem READ ledgerProblem NOTIFY ledgerProblemChanged)
-    Q_PROPERTY(QImage fullPreview READ fullPreview NOTIFY fullPreviewChanged)
 
 public:
     // What the model is built on; the application passes the real things, tests and the
@@ -97,12 +93,10 @@ public:
     const ConnectionState& state() const { return state_; }
     const std::optional<Warmup>& warmup() const { return warmup_; }
     const std::optional<QDateTime>& warmupSince() const { return warmupSince_; }
-    const ShotList& shots() const { return shots_; }
     const Descriptors& props() const { return props_; }
     const std::optional<DeviceInfo>& deviceInfo() const { return deviceInfo_; }
     const std::optional<double>& lightMeter() const { return lightMeter_; }
     const std::optional<int>& bufferRemaining() const { return bufferRemaining_; }
-    const std::optional<QUuid>& selection() const { return selection_; }
     bool busy() const { return busy_; }
     // When a lost camera on the network is tried again; none when no try is waiting.
     const std::optional<QDateTime>& reconnectAt() const { return reconnectAt_; }
@@ -117,10 +111,6 @@ public:
     const std::optional<QString>& destinationProblem() const { return destinationProblem_; }
     // The import record is damaged (and set aside) or cannot be written; none while all is well.
     const std::optional<QString>& ledgerProblem() const;
-    const QImage& fullPreview() const { return fullPreview_; }  // null: none
-    // The shot the full preview is loading or shown for; a new shot is selected before its
-    // preview is asked for, so the preview held may still be the previous shot's.
-    const std::optional<QUuid>& fullPreviewID() const { return fullPreviewID_; }
 
     // --- computed ---
     std::optional<std::int64_t> batteryPercent() const;
@@ -133,7 +123,6 @@ public:
     double captureWaitSeconds() const;
     bool lightMeterMeaningful() const;
     bool isWritable(PTP::Prop prop) const;
-    const Shot* shot(const QUuid& id) const;
 
     // --- destination (from the preferences) ---
     // Where a picture taken at `date` is saved.
@@ -155,8 +144,6 @@ public:
     // `autofocusFirst` as the preference does for shoot().
     async::Task<bool> shootAndWait(bool autofocusFirst);
     void autofocus();
-    void select(const QUuid& id);
-    void loadFullPreview(const QUuid& id);
 
     // --- settings ---
     // The display text of the current value; empty without a descriptor.
@@ -185,6 +172,9 @@ public:
     Log& log() const { return log_; }
     // Live view of the camera held.
     LiveViewModel& liveView() { return *live_; }
+    // The session's shots, the one shown and its large picture.
+    ShotsModel& shots() { return *shots_; }
+    const ShotsModel& shots() const { return *shots_; }
     // The user's preferences, kept in the environment's store.
     PreferencesModel& preferences() { return *prefs_; }
     // A camera announced a new picture (either channel) since the model was made.
@@ -193,14 +183,10 @@ public:
 signals:
     void stateChanged();
     void warmupChanged();
-    void shotsChanged();
-    // One shot's thumbnail and metadata arrived.
-    void shotUpdated(const QUuid& id);
     void propsChanged();
     void deviceInfoChanged();
     void lightMeterChanged();
     void bufferRemainingChanged();
-    void selectionChanged();
     void busyChanged();
     void incomingChanged();
     void reconnectAtChanged();
@@ -210,7 +196,6 @@ signals:
     void failedTransfersChanged();
     void destinationProblemChanged();
     void ledgerProblemChanged();
-    void fullPreviewChanged();
     // The link's phases and losses as they come, for headless users (pexilctl tether).
     void linkPhase(const pexil::CameraLink::Phase& phase);
     void sessionLost(const std::optional<QString>& reason);
@@ -258,13 +243,6 @@ private:
     async::Task<void> pollWhileStoring(CameraWeak camera, std::shared_ptr<bool> storing);
     async::Task<void> runAutofocus(CameraPtr camera);
     async::Task<void> write(CameraPtr camera, PTP::Prop prop, PropDesc desc, std::int64_t value);
-    async::Task<void> decodeThumbnail(QUuid id, QString path);
-    async::Task<void> decodePreview(QUuid id, QString path, std::uint64_t generation);
-    async::Task<void> sharpenThumbnail(QUuid id, QString path, std::uint64_t generation);
-    // Thumbnailer::load on the thumbnail queue, unless another shot is wanted in the pane
-    // by the time the queue gets to it.
-    async::Task<std::optional<Thumbnail>> loadForPane(QString path, int maxPixel,
-                                                      std::uint64_t generation);
 
     void setState(ConnectionState state);
     void setBusy(bool busy);
@@ -288,12 +266,10 @@ private:
     ConnectionState state_;
     std::optional<Warmup> warmup_;
     std::optional<QDateTime> warmupSince_;
-    ShotList shots_;
     Descriptors props_;
     std::optional<DeviceInfo> deviceInfo_;
     std::optional<double> lightMeter_;
     std::optional<int> bufferRemaining_;
-    std::optional<QUuid> selection_;
     bool busy_ = false;
     bool lastReleased_ = false;  // whether the last release went out
     int releasedSaved_ = 0;      // pictures of this session's releases saved
@@ -304,13 +280,6 @@ private:
     std::optional<QString> lastError_;
     QStringList failedTransfers_;
     std::optional<QString> destinationProblem_;
-    QImage fullPreview_;
-
-    std::optional<QUuid> fullPreviewID_;
-    // Counts the shots asked for in the pane; a decode queued for an earlier one is skipped
-    // when its turn comes, so a burst of shots does not queue a third of a second of work each.
-    std::shared_ptr<std::atomic<std::uint64_t>> previewGeneration_ =
-        std::make_shared<std::atomic<std::uint64_t>>(0);
     bool checkEventUsable_ = true;
     int shotNotifications_ = 0;
     int writing_ = 0;
@@ -327,6 +296,7 @@ private:
     // After the link, geo store, ledger and settings it is built on, so it goes first.
     std::unique_ptr<CardModel> card_;
     std::unique_ptr<LiveViewModel> live_;
+    std::unique_ptr<ShotsModel> shots_;
     std::optional<async::TaskHandle> eventLoop_;
     async::Lifetime lifetime_;
     // Last, so its tasks are abandoned before any member they use goes away.
@@ -334,5 +304,3 @@ private:
 };
 
 }  // namespace pexil
-
-Q_DECLARE_METATYPE(pexil::ShotList)

@@ -1,5 +1,6 @@
 #include "app/shots/ShotMeta.h"
 
+#include <QLocale>
 #include <QStringList>
 
 #include <cmath>
@@ -45,6 +46,11 @@ QString ShotMeta::summary() const {
     }
     if (iso) parts << QStringLiteral("ISO %1").arg(*iso);
     return parts.join(QStringLiteral("  "));
+}
+
+QString dateTimeText(const std::optional<QDateTime>& date) {
+    if (!date || !date->isValid()) return {};
+    return QLocale(QLocale::Japanese).toString(*date, QStringLiteral("yyyy年M月d日 H:mm:ss"));
 }
 
 }  // namespace pexil

@@ -27,4 +27,7 @@ struct ShotMeta {
     friend bool operator==(const ShotMeta&, const ShotMeta&) = default;
 };
 
+// A moment as the program writes it, "2026年12月8日 10:15:30"; empty for none or an invalid one.
+QString dateTimeText(const std::optional<QDateTime>& date);
+
 }  // namespace pexil

@@ -1,5 +1,7 @@
 #include "app/shell/card/CardTexts.h"
 
+#include "app/shots/ShotMeta.h"
+
 #include <QLocale>
 
 namespace pexil::shell::CardTexts {
@@ -20,8 +22,7 @@ QString tetherLabel(std::size_t shots) {
 }
 
 QString dateTime(const std::optional<QDateTime>& date) {
-    if (!date || !date->isValid()) return {};
-    return QLocale(QLocale::Japanese).toString(*date, QStringLiteral("yyyy年M月d日 H:mm:ss"));
+    return dateTimeText(date);
 }
 
 QString dateShortTime(const std::optional<QDateTime>& date) {

@@ -3,9 +3,9 @@
 #include "app/card/CardModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/main/IncomingCell.h"
-#include "app/shell/main/ShotListModel.h"
 #include "app/shell/main/SourceToggle.h"
 #include "app/shell/main/ThumbnailDelegate.h"
+#include "app/shots/ShotsModel.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -20,7 +20,7 @@ namespace pexil::shell {
 Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     : QWidget(parent),
       model_(model),
-      shots_(new ShotListModel(model, this)),
+      shots_(model.shots()),
       source_(new SourceToggle(model, model.card(), this)),
       count_(new QLabel(this)),
       buffer_(new QLabel(this)),
@@ -47,7 +47,7 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     }
     column->addLayout(header);
 
-    view_->setModel(shots_);
+    view_->setModel(&shots_);
     view_->setItemDelegate(new ThumbnailDelegate(view_));
     view_->setViewMode(QListView::IconMode);
     view_->setFlow(QListView::LeftToRight);
@@ -74,26 +74,30 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
 
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
-                const QUuid id = current.data(ShotListModel::IdRole).toUuid();
-                if (current.isValid() && view_->hasFocus() && model_.selection() != id) model_.select(id);
+                const QUuid id = current.data(ShotsModel::IdRole).toUuid();
+                if (current.isValid() && view_->hasFocus() && shots_.selection() != id)
+                    shots_.select(id);
             });
-    connect(&model_, &SessionModel::selectionChanged, this, [this] {
+    connect(&shots_, &ShotsModel::selectionChanged, this, [this] {
         // The keyboard continues from the shot shown, however it was chosen.
-        const int row = model_.selection() ? shots_->rowOf(*model_.selection()) : -1;
+        const int row = shots_.selection() ? shots_.rowOf(*shots_.selection()) : -1;
         if (row >= 0 && view_->currentIndex().row() != row)
-            view_->selectionModel()->setCurrentIndex(shots_->index(row), QItemSelectionModel::NoUpdate);
+            view_->selectionModel()->setCurrentIndex(shots_.index(row),
+                                                     QItemSelectionModel::NoUpdate);
     });
     connect(view_, &QListView::clicked, this, [this](const QModelIndex& index) {
-        model_.select(index.data(ShotListModel::IdRole).toUuid());
+        shots_.select(index.data(ShotsModel::IdRole).toUuid());
     });
     // The newest shot arrives on the left: bring it into view.
-    connect(shots_, &QAbstractItemModel::rowsInserted, this, [this] { view_->scrollToTop(); });
-    connect(&model_, &SessionModel::shotsChanged, this, &Filmstrip::update);
+    connect(&shots_, &QAbstractItemModel::rowsInserted, this, [this] { view_->scrollToTop(); });
+    connect(&shots_, &ShotsModel::shotsChanged, this, &Filmstrip::update);
     connect(&model_, &SessionModel::bufferRemainingChanged, this, &Filmstrip::update);
     update();
 }
 
-QString Filmstrip::countText() const { return QString::number(model_.shots().size()) + QStringLiteral(" 枚"); }
+QString Filmstrip::countText() const {
+    return QString::number(shots_.rowCount()) + QStringLiteral(" 枚");
+}
 
 QString Filmstrip::bufferText() const {
     const auto remaining = model_.bufferRemaining();

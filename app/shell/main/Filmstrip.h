@@ -7,12 +7,12 @@ class QListView;
 
 namespace pexil {
 class SessionModel;
+class ShotsModel;
 }
 
 namespace pexil::shell {
 
 class IncomingCell;
-class ShotListModel;
 class SourceToggle;
 
 // The session's shots under the preview: a header with the source, the count and the
@@ -25,7 +25,7 @@ public:
 
     QListView* view() const { return view_; }
     IncomingCell* incomingCell() const { return incoming_; }
-    ShotListModel* shotList() const { return shots_; }
+    ShotsModel* shotList() const { return &shots_; }
     SourceToggle* sourceToggle() const { return source_; }
     QString countText() const;
     QString bufferText() const;  // empty when the camera gives no buffer count
@@ -34,7 +34,7 @@ private:
     void update();
 
     SessionModel& model_;
-    ShotListModel* shots_;
+    ShotsModel& shots_;
     SourceToggle* source_;
     QLabel* count_;
     QLabel* buffer_;

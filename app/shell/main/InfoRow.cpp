@@ -1,11 +1,10 @@
 #include "app/shell/main/InfoRow.h"
 
 #include "app/liveview/LiveViewModel.h"
-#include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
-#include "app/shell/main/ShotSelection.h"
 #include "app/shell/main/TintedLabel.h"
 #include "app/shell/main/ZoomControls.h"
+#include "app/shots/ShotsModel.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -16,10 +15,10 @@
 
 namespace pexil::shell {
 
-InfoRow::InfoRow(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
+InfoRow::InfoRow(ShotsModel& shots, LiveViewModel& liveView, PreviewZoom& zoom, QWidget* parent)
     : QWidget(parent),
-      model_(model),
-      liveView_(model.liveView()),
+      shots_(shots),
+      liveView_(liveView),
       liveDot_(new QWidget(this)),
       live_(tintedLabel(this, ui::Theme::font(11, QFont::Bold), ui::Theme::live())),
       fps_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dim())),
@@ -49,14 +48,13 @@ InfoRow::InfoRow(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
     setFixedHeight(34);
 
     connect(reveal_, &QToolButton::clicked, this, [this] {
-        if (const Shot* shot = selectedShot(model_.shots(), model_.selection()))
-            FileReveal::showFile(shot->path);
+        if (const Shot* shot = shots_.shown()) FileReveal::showFile(shot->path);
     });
-    for (auto signal : {&SessionModel::shotsChanged, &SessionModel::selectionChanged})
-        connect(&model_, signal, this, &InfoRow::update);
+    for (auto signal : {&ShotsModel::shotsChanged, &ShotsModel::selectionChanged})
+        connect(&shots_, signal, this, &InfoRow::update);
     for (auto signal : {&LiveViewModel::isLiveChanged, &LiveViewModel::fpsChanged})
         connect(&liveView_, signal, this, &InfoRow::update);
-    connect(&model_, &SessionModel::shotUpdated, this, &InfoRow::update);
+    connect(&shots_, &ShotsModel::shotUpdated, this, &InfoRow::update);
     update();
 }
 
@@ -82,7 +80,7 @@ void InfoRow::update() {
     fps_->setVisible(live && liveView_.fps() >= 1);
     fps_->setText(QString::number(liveView_.fps()) + QStringLiteral(" fps"));
     if (liveControls_) liveControls_->setVisible(live);
-    const Shot* shot = live ? nullptr : selectedShot(model_.shots(), model_.selection());
+    const Shot* shot = live ? nullptr : shots_.shown();
     for (QWidget* w : std::initializer_list<QWidget*>{name_, summary_, pixels_, reveal_})
         w->setVisible(shot != nullptr);
     if (!shot) return;

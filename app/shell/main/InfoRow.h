@@ -7,7 +7,7 @@ class QToolButton;
 
 namespace pexil {
 class LiveViewModel;
-class SessionModel;
+class ShotsModel;
 }
 
 namespace pexil::shell {
@@ -21,7 +21,8 @@ class ZoomControls;
 class InfoRow final : public QWidget {
     Q_OBJECT
 public:
-    InfoRow(SessionModel& model, PreviewZoom& zoom, QWidget* parent = nullptr);
+    InfoRow(ShotsModel& shots, LiveViewModel& liveView, PreviewZoom& zoom,
+            QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(InfoRow)
 
     // The texts shown, in order, without the hidden ones (for tests and accessibility).
@@ -34,7 +35,7 @@ public:
 private:
     void update();
 
-    SessionModel& model_;
+    ShotsModel& shots_;
     LiveViewModel& liveView_;
     QWidget* liveDot_;
     QLabel* live_;

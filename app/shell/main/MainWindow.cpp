@@ -24,6 +24,7 @@
 #include "app/shell/main/PreviewZoom.h"
 #include "app/shell/main/WarmupOverlay.h"
 #include "app/shell/main/WarningStrip.h"
+#include "app/shots/ShotsModel.h"
 #include "ui/components/GlassButton.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
@@ -59,14 +60,15 @@ const QString splitterKey = QStringLiteral("mainWindow/splitter");
 MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     : QMainWindow(parent),
       model_(model),
-      actions_(new CameraActions(model, [this](const QString& text) { reportError(text); }, this)),
+      actions_(new CameraActions(
+          model, [this](const QString& text) { reportError(text); }, this)),
       zoom_(new PreviewZoom(this)),
       warning_(new WarningStrip(model, this)),
       centreStack_(new QStackedWidget(this)),
       preview_(new PreviewPane(model, *zoom_, centreStack_)),
       waitView_(new CameraWaitView(model, centreStack_)),
       warmupView_(new WarmupOverlay(model, centreStack_)),
-      info_(new InfoRow(model, *zoom_, this)),
+      info_(new InfoRow(model.shots(), model.liveView(), *zoom_, this)),
       filmstrip_(new Filmstrip(model, this)),
       sourceStack_(new QStackedWidget(this)),
       tetherPage_(new QWidget(sourceStack_)),
@@ -144,9 +146,10 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     splitter_->restoreState(settings.value(splitterKey).toByteArray());
     inspectorToggle_->setChecked(!inspector_->isHidden());
 
-    for (auto signal : {&SessionModel::stateChanged, &SessionModel::busyChanged, &SessionModel::warmupChanged,
-                        &SessionModel::shotsChanged})
+    for (auto signal :
+         {&SessionModel::stateChanged, &SessionModel::busyChanged, &SessionModel::warmupChanged})
         connect(&model_, signal, this, &MainWindow::updateState);
+    connect(&model_.shots(), &ShotsModel::shotsChanged, this, &MainWindow::updateState);
     connect(&model_.liveView(), &LiveViewModel::isLiveChanged, this, &MainWindow::updateLiveButton);
     connect(&model_, &SessionModel::afStateChanged, this, &MainWindow::updateAFButton);
     connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);

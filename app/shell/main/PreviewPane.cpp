@@ -5,7 +5,7 @@
 #include "app/shell/ShellTexts.h"
 #include "app/shell/main/LiveOverlay.h"
 #include "app/shell/main/PreviewZoom.h"
-#include "app/shell/main/ShotSelection.h"
+#include "app/shots/ShotsModel.h"
 #include "ui/components/AccessibleRole.h"
 #include "ui/theme/Theme.h"
 
@@ -39,20 +39,21 @@ double PreviewPane::wheelSteps(QPoint pixelDelta, QPoint angleDelta) {
 }
 
 PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
-    : QWidget(parent), model_(model), live_(model.liveView()), zoom_(zoom) {
+    : QWidget(parent), model_(model), shots_(model.shots()), live_(model.liveView()), zoom_(zoom) {
     ui::registerAccessibleRole<PreviewPane, QAccessible::Graphic>();
     setAccessibleName(QStringLiteral("プレビュー"));
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 150);
-    for (auto signal : {&SessionModel::fullPreviewChanged, &SessionModel::shotsChanged,
-                        &SessionModel::selectionChanged, &SessionModel::stateChanged})
-        connect(&model_, signal, this, &PreviewPane::refresh);
+    connect(&model_, &SessionModel::stateChanged, this, &PreviewPane::refresh);
+    for (auto signal : {&ShotsModel::fullPreviewChanged, &ShotsModel::shotsChanged,
+                        &ShotsModel::selectionChanged})
+        connect(&shots_, signal, this, &PreviewPane::refresh);
+    connect(&shots_, &ShotsModel::shotUpdated, this, &PreviewPane::refresh);
     for (auto signal : {&LiveViewModel::frameChanged, &LiveViewModel::isLiveChanged})
         connect(&live_, signal, this, &PreviewPane::refresh);
     connect(&live_, &LiveViewModel::aidsChanged, this, qOverload<>(&QWidget::update));
     live_.setPeakingColour(ui::Theme::amber().rgba());
-    connect(&model_, &SessionModel::shotUpdated, this, &PreviewPane::refresh);
     connect(&model_, &SessionModel::incomingChanged, this, [this] {
         update();
         describe();
@@ -63,16 +64,16 @@ PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent
 
 QImage PreviewPane::image() const {
     if (live_.isLive()) return live_.frame();
-    if (!model_.fullPreview().isNull() && model_.fullPreviewID() == model_.selection())
-        return model_.fullPreview();
-    const Shot* shot = selectedShot(model_.shots(), model_.selection());
+    if (!shots_.fullPreview().isNull() && shots_.fullPreviewID() == shots_.selection())
+        return shots_.fullPreview();
+    const Shot* shot = shots_.shown();
     return shot ? shot->thumbnail : QImage();
 }
 
 QSizeF PreviewPane::pictureSize() const {
     const QImage shown = image();
     if (!live_.isLive()) {
-        const Shot* shot = selectedShot(model_.shots(), model_.selection());
+        const Shot* shot = shots_.shown();
         if (shot && shot->meta.pixelWidth > 0 && shot->meta.pixelHeight > 0 && !shown.isNull())
             return QSizeF(shot->meta.pixelWidth, shot->meta.pixelHeight);
     }
@@ -87,7 +88,7 @@ QString PreviewPane::emptyText() const {
 
 QString PreviewPane::shownText() const {
     if (live_.isLive()) return QStringLiteral("ライブビュー");
-    const Shot* shot = selectedShot(model_.shots(), model_.selection());
+    const Shot* shot = shots_.shown();
     if (shot && !image().isNull()) return QFileInfo(shot->path).fileName();
     return emptyText();
 }

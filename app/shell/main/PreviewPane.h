@@ -11,6 +11,7 @@
 namespace pexil {
 class LiveViewModel;
 class SessionModel;
+class ShotsModel;
 }
 
 namespace pexil::shell {
@@ -74,6 +75,7 @@ private:
     bool clicksFocus() const;
 
     SessionModel& model_;
+    ShotsModel& shots_;
     LiveViewModel& live_;
     PreviewZoom& zoom_;
     std::optional<QPointF> dragFrom_;

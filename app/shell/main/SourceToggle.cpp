@@ -3,6 +3,7 @@
 #include "app/card/CardModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/card/CardTexts.h"
+#include "app/shots/ShotsModel.h"
 #include "ui/components/SegmentedControl.h"
 
 #include <QHBoxLayout>
@@ -21,7 +22,7 @@ SourceToggle::SourceToggle(SessionModel& model, CardModel& card, QWidget* parent
     connect(control_, &ui::SegmentedControl::activated, &card_,
             [this](int index) { card_.setActive(index == 1); });
     connect(&model_, &SessionModel::stateChanged, this, &SourceToggle::refresh);
-    connect(&model_, &SessionModel::shotsChanged, this, &SourceToggle::refresh);
+    connect(&model_.shots(), &ShotsModel::shotsChanged, this, &SourceToggle::refresh);
     for (auto signal :
          {&CardModel::activeChanged, &CardModel::itemsChanged, &CardModel::loadingChanged})
         connect(&card_, signal, this, &SourceToggle::refresh);
@@ -37,7 +38,7 @@ QString SourceToggle::cardText() const {
 }
 
 void SourceToggle::refresh() {
-    control_->setSegmentText(0, CardTexts::tetherLabel(model_.shots().size()));
+    control_->setSegmentText(0, CardTexts::tetherLabel(model_.shots().list().size()));
     control_->setSegmentText(1, CardTexts::cardLabel(card_.loading(), card_.items().size()));
     control_->setCurrentIndex(card_.active() ? 1 : 0);
     setEnabled(model_.state().is(ConnectionState::Kind::connected) || card_.active());

@@ -1,6 +1,6 @@
 #include "app/shell/main/ThumbnailDelegate.h"
 
-#include "app/shell/main/ShotListModel.h"
+#include "app/shots/ShotsModel.h"
 #include "ui/theme/Theme.h"
 
 #include <QImage>
@@ -25,7 +25,7 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->drawImage(target, image);
         painter->setClipping(false);
     }
-    if (index.data(ShotListModel::SelectedRole).toBool()) {
+    if (index.data(ShotsModel::SelectedRole).toBool()) {
         painter->setPen(QPen(ui::Theme::amber(), 2));
         painter->drawRoundedRect(cell, 4, 4);
     }

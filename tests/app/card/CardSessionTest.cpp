@@ -66,7 +66,7 @@ TEST(CardSession, ATetheredShotCountsAsImportedWhileItsTransferRuns) {
             markedWhileSaving.push_back(card.items().front().imported);
     });
     h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1; }, 120));
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 1; }, 120));
     ASSERT_FALSE(markedWhileSaving.empty()) << "the card listed the shot before it was saved";
     EXPECT_TRUE(std::all_of(markedWhileSaving.begin(), markedWhileSaving.end(),
                             [](bool imported) { return imported; }));
@@ -75,7 +75,7 @@ TEST(CardSession, ATetheredShotCountsAsImportedWhileItsTransferRuns) {
     card.importAll();
     ASSERT_TRUE(h.settle([&] { return card.lastSummary().has_value(); }));
     EXPECT_EQ(*card.lastSummary(), QString::fromUtf8("2 枚を取り込みました"));
-    const QDir folder = QFileInfo(h.model->shots().front().path).dir();
+    const QDir folder = QFileInfo(h.model->shots().list().front().path).dir();
     EXPECT_EQ(folder.entryList(QDir::Files).filter(QStringLiteral("-1.")), QStringList{});
     EXPECT_EQ(folder.entryList(QDir::Files).size(), 3);
 }

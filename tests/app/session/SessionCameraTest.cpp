@@ -71,19 +71,22 @@ TEST(SessionCamera, ShotsArriveNewestFirstSelectedWithThumbnailPreviewAndLedgerK
         h.model->shoot();
         EXPECT_TRUE(h.model->busy());
         ASSERT_TRUE(h.settle([&] {
-            return h.model->shots().size() == static_cast<std::size_t>(i + 1) && !h.model->busy();
+            return h.model->shots().list().size() == static_cast<std::size_t>(i + 1) &&
+                   !h.model->busy();
         }));
     }
-    const auto& shots = h.model->shots();
+    const auto& shots = h.model->shots().list();
     EXPECT_LT(shots[1].path, shots[0].path);  // camera numbering: the newer name is greater
-    EXPECT_EQ(h.model->selection(), shots[0].id);
+    EXPECT_EQ(h.model->shots().selection(), shots[0].id);
     ASSERT_TRUE(h.settle([&] {
-        return !h.model->shots()[0].thumbnail.isNull() && !h.model->shots()[1].thumbnail.isNull();
+        return !h.model->shots().list()[0].thumbnail.isNull() &&
+               !h.model->shots().list()[1].thumbnail.isNull();
     }));
-    EXPECT_GT(h.model->shots()[0].meta.pixelWidth, 0);
+    EXPECT_GT(h.model->shots().list()[0].meta.pixelWidth, 0);
     // The selected shot's thumbnail asked for its large preview.
     ASSERT_TRUE(h.settle([&] {
-        return !h.model->fullPreview().isNull() && h.model->fullPreviewID() == shots[0].id;
+        return !h.model->shots().fullPreview().isNull() &&
+               h.model->shots().fullPreviewID() == shots[0].id;
     }));
 
     const QString name = QFileInfo(shots[0].path).fileName();
@@ -98,15 +101,15 @@ TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {
     SessionHarness h;
     h.connectReady();
     std::map<QUuid, std::vector<int>> sides;  // each shot's thumbnail sizes, in order
-    QObject::connect(h.model.get(), &SessionModel::shotUpdated, [&](const QUuid& id) {
-        for (const Shot& s : h.model->shots())
+    QObject::connect(&h.model->shots(), &ShotsModel::shotUpdated, [&](const QUuid& id) {
+        for (const Shot& s : h.model->shots().list())
             if (s.id == id)
                 sides[id].push_back(std::max(s.thumbnail.width(), s.thumbnail.height()));
     });
     h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1 && !h.model->busy(); }));
-    const QUuid first = h.model->shots().front().id;
-    ASSERT_TRUE(h.settle([&] { return !h.model->fullPreview().isNull(); }));
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 1 && !h.model->busy(); }));
+    const QUuid first = h.model->shots().list().front().id;
+    ASSERT_TRUE(h.settle([&] { return !h.model->shots().fullPreview().isNull(); }));
     ASSERT_GE(sides[first].size(), 2u);
     EXPECT_LE(sides[first].front(), 160);  // the camera's own, at once
     EXPECT_EQ(sides[first].back(), 1200);  // the picture, for the pane until the preview is in
@@ -114,23 +117,25 @@ TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {
     // A shot left for another just as its pictures were asked for keeps the small one: the
     // older shot is chosen the moment the newer one's preview is cleared for loading.
     bool switched = false;
-    QObject::connect(h.model.get(), &SessionModel::fullPreviewChanged, [&] {
-        const auto& shots = h.model->shots();
-        if (switched || shots.size() != 2 || h.model->fullPreviewID() != shots.front().id) return;
+    QObject::connect(&h.model->shots(), &ShotsModel::fullPreviewChanged, [&] {
+        const auto& shots = h.model->shots().list();
+        if (switched || shots.size() != 2 || h.model->shots().fullPreviewID() != shots.front().id)
+            return;
         switched = true;
-        h.model->select(first);
+        h.model->shots().select(first);
     });
     h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 2 && !h.model->busy(); }));
-    const QUuid second = h.model->shots().front().id;
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 2 && !h.model->busy(); }));
+    const QUuid second = h.model->shots().list().front().id;
     ASSERT_TRUE(h.settle([&] {
-        return switched && h.model->fullPreviewID() == first && !h.model->fullPreview().isNull();
+        return switched && h.model->shots().fullPreviewID() == first &&
+               !h.model->shots().fullPreview().isNull();
     }));
     h.thumbs.drain();
     (void)h.settle([] { return false; }, 0.5);  // whatever the queue still delivers
     ASSERT_FALSE(sides[second].empty());
     EXPECT_LE(sides[second].back(), 160);
-    EXPECT_EQ(h.model->selection(), first);
+    EXPECT_EQ(h.model->shots().selection(), first);
 }
 
 TEST(SessionCamera, PicturesNoLongerWantedInThePaneAreNotDecoded) {
@@ -138,7 +143,8 @@ TEST(SessionCamera, PicturesNoLongerWantedInThePaneAreNotDecoded) {
     h.connectReady();
     for (std::size_t n = 1; n <= 3; ++n) {
         h.model->shoot();
-        ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == n && !h.model->busy(); }));
+        ASSERT_TRUE(
+            h.settle([&] { return h.model->shots().list().size() == n && !h.model->busy(); }));
     }
     // Spawned decodes start on the main queue before they reach the thumbnail queue.
     const auto drainThumbs = [&h] {
@@ -147,19 +153,19 @@ TEST(SessionCamera, PicturesNoLongerWantedInThePaneAreNotDecoded) {
     };
     // The camera's thumbnails first: the newest asks for its pictures for the pane.
     drainThumbs();
-    ASSERT_TRUE(std::all_of(h.model->shots().begin(), h.model->shots().end(),
+    ASSERT_TRUE(std::all_of(h.model->shots().list().begin(), h.model->shots().list().end(),
                             [](const Shot& s) { return !s.thumbnail.isNull(); }));
     // The photographer runs through the older two before any of it is decoded.
-    const QUuid oldest = h.model->shots().back().id;
-    h.model->select(h.model->shots()[1].id);
-    h.model->select(oldest);
+    const QUuid oldest = h.model->shots().list().back().id;
+    h.model->shots().select(h.model->shots().list()[1].id);
+    h.model->shots().select(oldest);
     const auto before = JpegDecoder::mainThreadDecodes();
     drainThumbs();
     // Only the shot now shown is decoded: its 1200-pixel picture and its full preview.
     EXPECT_EQ(JpegDecoder::mainThreadDecodes() - before, 2u);
-    EXPECT_EQ(h.model->fullPreviewID(), oldest);
-    EXPECT_FALSE(h.model->fullPreview().isNull());
-    EXPECT_EQ(h.model->shot(oldest)->thumbnail.width(), 1200);
+    EXPECT_EQ(h.model->shots().fullPreviewID(), oldest);
+    EXPECT_FALSE(h.model->shots().fullPreview().isNull());
+    EXPECT_EQ(h.model->shots().shot(oldest)->thumbnail.width(), 1200);
 }
 
 TEST(SessionCamera, ASecondPressWhileBusyIsIgnoredAndAFailedFocusStillReleases) {
@@ -169,7 +175,7 @@ TEST(SessionCamera, ASecondPressWhileBusyIsIgnoredAndAFailedFocusStillReleases) 
     h.camera->setFocusSucceeds(false);
     h.model->shoot();
     h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1 && !h.model->busy(); }));
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 1 && !h.model->busy(); }));
     EXPECT_EQ(calls(h, PTP::Op::nikonAfDrive), 1);
     EXPECT_EQ(calls(h, PTP::Op::initiateCapture), 1);
     EXPECT_FALSE(h.model->lastError());
@@ -212,7 +218,8 @@ TEST(SessionCamera, APictureOnItsWayIsShownUntilItIsSavedOrFails) {
         QObject::connect(h.model.get(), &SessionModel::incomingChanged, [&] { seen.push_back(h.model->incoming()); });
         h.model->shoot();
         ASSERT_TRUE(h.settle([&] {
-            return (h.model->shots().size() == 1 || !h.model->failedTransfers().isEmpty()) && !h.model->busy();
+            return (h.model->shots().list().size() == 1 || !h.model->failedTransfers().isEmpty()) &&
+                   !h.model->busy();
         }));
         EXPECT_FALSE(h.model->incoming());
         ASSERT_GE(seen.size(), 3u);
@@ -250,7 +257,7 @@ TEST(SessionCamera, AFailedTransferNamesTheFileAndSaysItIsStillOnTheCard) {
                                  QString::fromUtf8("」を保存できませんでした。\n")));
     EXPECT_TRUE(error.endsWith(QString::fromUtf8("\n\nカメラのカードには残っています。")));
     EXPECT_EQ(h.model->destinationProblem(), error.section(u'\n', 1, 1));
-    EXPECT_TRUE(h.model->shots().empty());
+    EXPECT_TRUE(h.model->shots().list().empty());
 
     // A new connection starts with a clean slate.
     h.model->connectCamera();
@@ -477,8 +484,8 @@ TEST(SessionCamera, AShotInLiveViewOnABodyThatTellsOnlyThroughCheckEventDoesNotW
     ASSERT_TRUE(h.settle([&] { return h.model->liveView().state() == NikonLiveView::State::on; }));
     const double start = h.rt.clock().monotonic().count();
     h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return !h.model->busy() && !h.model->shots().empty(); }));
-    ASSERT_EQ(h.model->shots().size(), 1u);
+    ASSERT_TRUE(h.settle([&] { return !h.model->busy() && !h.model->shots().list().empty(); }));
+    ASSERT_EQ(h.model->shots().list().size(), 1u);
     EXPECT_LT(h.rt.clock().monotonic().count() - start, 5.0);  // the wait bound is 15 s or more
     EXPECT_GE(h.model->shotNotifications(), 1);
 }
@@ -503,7 +510,7 @@ TEST(SessionCamera, DisconnectStopsLiveViewAndClearsTheCameraButKeepsTheShots) {
     SessionHarness h;
     h.connectReady();
     h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().size() == 1 && !h.model->busy(); }));
+    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 1 && !h.model->busy(); }));
     h.model->toggleLiveView();
     ASSERT_TRUE(h.settle([&] { return h.model->liveView().isLive(); }));
     h.model->disconnectCamera();
@@ -511,7 +518,7 @@ TEST(SessionCamera, DisconnectStopsLiveViewAndClearsTheCameraButKeepsTheShots) {
     EXPECT_FALSE(h.model->liveView().isLive());
     EXPECT_FALSE(h.camera->isLiveViewOn());
     EXPECT_TRUE(h.model->props().empty());
-    EXPECT_EQ(h.model->shots().size(), 1u);
+    EXPECT_EQ(h.model->shots().list().size(), 1u);
     EXPECT_EQ(h.model->modelName(), QString::fromUtf8("未接続"));
 }
 
@@ -532,9 +539,11 @@ TEST(SessionCamera, OverPtpIpAShotArrivesWithItsThumbnail) {
     SessionHarness h(SessionHarness::Via::ptpip);
     h.connectReady();
     h.model->shoot();
-    ASSERT_TRUE(h.settle(
-        [&] { return h.model->shots().size() == 1 && !h.model->shots()[0].thumbnail.isNull(); }));
-    EXPECT_TRUE(QFileInfo::exists(h.model->shots()[0].path));
+    ASSERT_TRUE(h.settle([&] {
+        return h.model->shots().list().size() == 1 &&
+               !h.model->shots().list()[0].thumbnail.isNull();
+    }));
+    EXPECT_TRUE(QFileInfo::exists(h.model->shots().list()[0].path));
 }
 
 // Only the newest few shots keep their 1200-pixel thumbnail; the others
@@ -553,16 +562,16 @@ TEST(SessionCamera, OlderShotsKeepFilmstripSizedThumbnails) {
         return std::max(s.thumbnail.width(), s.thumbnail.height());
     };
     SessionModelProbe::saved(*h.model, picture);
-    ASSERT_TRUE(h.settle([&] { return !h.model->shots()[0].thumbnail.isNull(); }));
+    ASSERT_TRUE(h.settle([&] { return !h.model->shots().list()[0].thumbnail.isNull(); }));
     for (int i = 0; i < 5; ++i) {
         SessionModelProbe::saved(*h.model, picture);
-        ASSERT_TRUE(h.settle([&] { return !h.model->shots()[0].thumbnail.isNull(); }));
+        ASSERT_TRUE(h.settle([&] { return !h.model->shots().list()[0].thumbnail.isNull(); }));
     }
     ASSERT_TRUE(h.settle([&] {
-        const ShotList& all = h.model->shots();
+        const ShotList& all = h.model->shots().list();
         return longSide(all[3]) <= 128 && longSide(all[4]) <= 128 && longSide(all[5]) <= 128;
     }));
-    const ShotList& shots = h.model->shots();
+    const ShotList& shots = h.model->shots().list();
     ASSERT_EQ(shots.size(), 6u);
     for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(longSide(shots[i]), 1200) << i;
     EXPECT_EQ(longSide(shots[3]), 128);

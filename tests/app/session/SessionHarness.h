@@ -6,6 +6,7 @@
 // still), and move time with runFor.
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
+#include "app/shots/ShotsModel.h"
 #include "kit/async/Executor.h"
 #include "kit/async/WorkQueue.h"
 #include "support/VirtualCameraRig.h"

@@ -38,16 +38,19 @@ TEST(SessionReconnect, ALostCameraOnTheNetworkComesBackByItselfAndItsShotWhileAw
     h.camera->pressShutter();
     h.server = std::make_unique<camera::PtpIpServer>(h.camera, "127.0.0.1", port);
     ASSERT_TRUE(h.server->start());
-    ASSERT_TRUE(h.settle([&] {
-        return h.model->state().is(ConnectionState::Kind::connected) && h.model->shots().size() == 1;
-    }, 60));
+    ASSERT_TRUE(h.settle(
+        [&] {
+            return h.model->state().is(ConnectionState::Kind::connected) &&
+                   h.model->shots().list().size() == 1;
+        },
+        60));
     EXPECT_FALSE(h.model->reconnectAt());
     EXPECT_EQ(std::count_if(phases.begin(), phases.end(),
                             [](const auto& p) { return p.kind == CameraLink::Phase::Kind::ready; }),
               1);
     // Once: nothing more arrives, and the destination holds one picture.
     h.settle([] { return false; }, 3);
-    EXPECT_EQ(h.model->shots().size(), 1u);
+    EXPECT_EQ(h.model->shots().list().size(), 1u);
     EXPECT_EQ(QDir(h.destination()).entryList(QDir::Files).size(), 1);
 
     // "Now" tries at once instead of waiting.

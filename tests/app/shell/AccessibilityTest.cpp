@@ -57,7 +57,10 @@ protected:
         if (!h.connectAndWait()) return false;
         for (std::size_t n = 1; n <= count; ++n) {
             h.model->shoot();
-            if (!h.until([&] { return h.model->shots().size() == n && h.model->shots().front().meta.captured; }))
+            if (!h.until([&] {
+                    return h.model->shots().list().size() == n &&
+                           h.model->shots().list().front().meta.captured;
+                }))
                 return false;
         }
         return h.until([&] { return !h.model->busy(); });
@@ -116,7 +119,7 @@ TEST_F(AccessibilityTest, theCustomControlsAndTheStripsCellsTellWhatTheyHold) {
     EXPECT_TRUE(h.until([&] { return h.model->text(adjustable.front()) == first->options()[next]; }));
 
     EXPECT_EQ(of(window.preview())->text(QAccessible::Description),
-              QFileInfo(h.model->shots().front().path).fileName());
+              QFileInfo(h.model->shots().list().front().path).fileName());
     for (ui::SegmentedControl* segments : {window.filmstrip()->sourceToggle()->findChild<ui::SegmentedControl*>(),
                                            window.inspector()->programPicker()}) {
         ASSERT_GE(segments->currentIndex(), 0);
@@ -134,7 +137,7 @@ TEST_F(AccessibilityTest, theCustomControlsAndTheStripsCellsTellWhatTheyHold) {
     QAccessibleTableInterface* strip = of(window.filmstrip()->view())->tableInterface();
     ASSERT_EQ(strip->rowCount(), 2);
     for (int row = 0; row < 2; ++row) {
-        const Shot& shot = h.model->shots()[std::size_t(row)];
+        const Shot& shot = h.model->shots().list()[std::size_t(row)];
         EXPECT_EQ(strip->cellAt(row, 0)->text(QAccessible::Name),
                   QFileInfo(shot.path).fileName() + "、" + CardTexts::dateTime(shot.meta.captured) + " 撮影");
         EXPECT_EQ(strip->cellAt(row, 0)->text(QAccessible::Description),

@@ -394,10 +394,10 @@ TEST_F(CardBrowserTest, theKeyboardMovesSelectsExtendsAndOpensInTheGrid) {
     EXPECT_TRUE(grid()->hasFocus());
     EXPECT_EQ(grid()->currentIndex(), 2);
     // Space is the grid's own there, never the shutter.
-    const std::size_t shots = h.model->shots().size();
+    const std::size_t shots = h.model->shots().list().size();
     QTest::keyClick(grid(), Qt::Key_Space);
     EXPECT_EQ(card().selection(), ids({2}));
-    EXPECT_EQ(h.model->shots().size(), shots);
+    EXPECT_EQ(h.model->shots().list().size(), shots);
     // Back to the tether view by the menu's key, and the filmstrip has the keyboard.
     QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_FALSE(window.showsCard());

@@ -16,7 +16,6 @@
 #include "app/shell/main/MainWindow.h"
 #include "app/shell/main/PreviewPane.h"
 #include "app/shell/main/PreviewZoom.h"
-#include "app/shell/main/ShotListModel.h"
 #include "app/shell/main/WarningStrip.h"
 #include "app/shell/main/ZoomControls.h"
 #include "kit/device/ExposureLayout.h"
@@ -52,9 +51,10 @@ protected:
 
     bool enabled(CameraCommand command) const { return window.cameraMenu()->action(command)->isEnabled(); }
     QString status() const { return window.statusMenu()->text(); }
-    std::size_t shotCount() const { return h.model->shots().size(); }
+    std::size_t shotCount() const { return h.model->shots().list().size(); }
     bool shotsReady(std::size_t count) const {
-        return shotCount() == count && !h.model->shots().front().thumbnail.isNull() && !h.model->busy();
+        return shotCount() == count && !h.model->shots().list().front().thumbnail.isNull() &&
+               !h.model->busy();
     }
 
     ShellHarness h;
@@ -142,11 +142,11 @@ TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
     QTest::keyClick(&window, Qt::Key_Space);
     ASSERT_TRUE(h.until([&] { return shotsReady(1); }));
 
-    const Shot first = h.model->shots().front();  // a copy: the list grows below
+    const Shot first = h.model->shots().list().front();  // a copy: the list grows below
     QAbstractItemModel* strip = window.filmstrip()->view()->model();
     ASSERT_EQ(strip->rowCount(), 1);
-    EXPECT_EQ(strip->index(0, 0).data(ShotListModel::IdRole).toUuid(), first.id);
-    EXPECT_TRUE(strip->index(0, 0).data(ShotListModel::SelectedRole).toBool());
+    EXPECT_EQ(strip->index(0, 0).data(ShotsModel::IdRole).toUuid(), first.id);
+    EXPECT_TRUE(strip->index(0, 0).data(ShotsModel::SelectedRole).toBool());
     EXPECT_EQ(window.filmstrip()->countText(), QStringLiteral("1 枚"));
     EXPECT_FALSE(window.preview()->image().isNull());
     EXPECT_TRUE(window.infoRow()->shownTexts().contains(QFileInfo(first.path).fileName()));
@@ -155,29 +155,32 @@ TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
 
     // From the moment the newer shot is selected the pane shows it, never the older shot's
     // preview under the newer shot's name.
-    ASSERT_TRUE(h.until(
-        [&] { return h.model->fullPreviewID() == first.id && !h.model->fullPreview().isNull(); }));
-    const qint64 olderPreview = h.model->fullPreview().cacheKey();
+    ASSERT_TRUE(h.until([&] {
+        return h.model->shots().fullPreviewID() == first.id &&
+               !h.model->shots().fullPreview().isNull();
+    }));
+    const qint64 olderPreview = h.model->shots().fullPreview().cacheKey();
     int stale = 0;
     auto sample = [&] {
-        if (h.model->selection() != first.id &&
+        if (h.model->shots().selection() != first.id &&
             window.preview()->image().cacheKey() == olderPreview)
             ++stale;
     };
-    QObject::connect(h.model.get(), &SessionModel::selectionChanged, &window, sample);
-    QObject::connect(h.model.get(), &SessionModel::shotUpdated, &window, sample);
-    QObject::connect(h.model.get(), &SessionModel::fullPreviewChanged, &window, sample);
+    QObject::connect(&h.model->shots(), &ShotsModel::selectionChanged, &window, sample);
+    QObject::connect(&h.model->shots(), &ShotsModel::shotUpdated, &window, sample);
+    QObject::connect(&h.model->shots(), &ShotsModel::fullPreviewChanged, &window, sample);
     QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier);
     ASSERT_TRUE(h.until([&] { return shotsReady(2); }));
     EXPECT_EQ(stale, 0);
     ASSERT_EQ(strip->rowCount(), 2);
-    EXPECT_EQ(strip->index(0, 0).data(ShotListModel::IdRole).toUuid(), h.model->shots().front().id);
-    EXPECT_TRUE(strip->index(0, 0).data(ShotListModel::SelectedRole).toBool());
-    EXPECT_FALSE(strip->index(1, 0).data(ShotListModel::SelectedRole).toBool());
+    EXPECT_EQ(strip->index(0, 0).data(ShotsModel::IdRole).toUuid(),
+              h.model->shots().list().front().id);
+    EXPECT_TRUE(strip->index(0, 0).data(ShotsModel::SelectedRole).toBool());
+    EXPECT_FALSE(strip->index(1, 0).data(ShotsModel::SelectedRole).toBool());
 
     // Clicking the older shot shows it.
-    h.model->select(first.id);
-    EXPECT_TRUE(strip->index(1, 0).data(ShotListModel::SelectedRole).toBool());
+    h.model->shots().select(first.id);
+    EXPECT_TRUE(strip->index(1, 0).data(ShotsModel::SelectedRole).toBool());
     EXPECT_TRUE(window.infoRow()->shownTexts().contains(QFileInfo(first.path).fileName()));
 }
 
@@ -251,7 +254,7 @@ TEST_F(MainWindowTest, theArrowsStepThroughTheFilmstrip) {
     }
     const auto ids = [&] {
         std::vector<QUuid> out;
-        for (const Shot& shot : h.model->shots()) out.push_back(shot.id);
+        for (const Shot& shot : h.model->shots().list()) out.push_back(shot.id);
         return out;
     }();  // newest first
     QListView* strip = window.filmstrip()->view();
@@ -260,11 +263,11 @@ TEST_F(MainWindowTest, theArrowsStepThroughTheFilmstrip) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return strip->hasFocus(); }));
     EXPECT_EQ(strip->currentIndex().row(), 0);  // where the newest shot is shown
     QTest::keyClick(strip, Qt::Key_Right);
-    EXPECT_EQ(h.model->selection(), ids[1]);
+    EXPECT_EQ(h.model->shots().selection(), ids[1]);
     QTest::keyClick(strip, Qt::Key_Right);
-    EXPECT_EQ(h.model->selection(), ids[2]);
+    EXPECT_EQ(h.model->shots().selection(), ids[2]);
     QTest::keyClick(strip, Qt::Key_Home);
-    EXPECT_EQ(h.model->selection(), ids[0]);
+    EXPECT_EQ(h.model->shots().selection(), ids[0]);
     // The strip is the tether view: Space there is still the shutter.
     QTest::keyClick(strip, Qt::Key_Space);
     EXPECT_TRUE(h.model->busy());

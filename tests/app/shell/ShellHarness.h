@@ -6,6 +6,7 @@
 #include "app/session/Log.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
+#include "app/shots/ShotsModel.h"
 #include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"

@@ -1,0 +1,220 @@
+#include "app/shots/ShotsModel.h"
+
+#include "app/shots/Thumbnailer.h"
+#include "kit/async/WorkQueue.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace pexil {
+
+namespace {
+constexpr int thumbnailPixels = 1200;
+constexpr int previewPixels = 4288;
+// A camera's EXIF thumbnail (160 × 120) fills a filmstrip cell and is read in a few
+// milliseconds, where decoding a 24 MP picture even at a quarter of its size takes a tenth of
+// a second: the shot is on screen at once, and the preview pane gets a 1200-pixel picture
+// (sharp at the pane's fit) before the full preview, which takes a third of a second.
+constexpr int filmstripPixels = 160;
+// A shot the pane has shown keeps its 1200-pixel thumbnail (the pane's picture until the full
+// preview is in) while it is among the newest few or selected; older shots keep a copy of the
+// filmstrip cell's size. At 3.8 MB a thumbnail, a day's thousand shots would otherwise hold
+// gigabytes.
+constexpr std::size_t largeThumbnailShots = 3;
+constexpr int agedThumbnailPixels = 128;
+
+int longSide(const QImage& image) { return std::max(image.width(), image.height()); }
+
+QString accessibleText(const Shot& shot) {
+    const QString name = QFileInfo(shot.path).fileName();
+    // Until the picture is read, the time it arrived stands in for the time it was taken.
+    const bool read = shot.meta.captured.has_value();
+    const QString when = dateTimeText(read ? shot.meta.captured : std::optional(shot.arrived));
+    if (when.isEmpty()) return name;
+    return name + QStringLiteral("、") + when +
+           (read ? QStringLiteral(" 撮影") : QStringLiteral(" 受信"));
+}
+
+QString accessibleDescription(const Shot& shot, bool shown) {
+    QStringList parts;
+    if (const QString summary = shot.meta.summary(); !summary.isEmpty()) parts << summary;
+    if (shown) parts << QStringLiteral("表示中");
+    return parts.join(QStringLiteral("、"));
+}
+}  // namespace
+
+ShotsModel::ShotsModel(async::Runtime& runtime, async::Executor& decodeQueue, QObject* parent)
+    : QAbstractListModel(parent), decodeQueue_(decodeQueue), scope_(runtime) {}
+
+ShotsModel::~ShotsModel() = default;
+
+int ShotsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(shots_.size());
+}
+
+QVariant ShotsModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const Shot& shot = shots_[static_cast<std::size_t>(index.row())];
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole: return QFileInfo(shot.path).fileName();
+        case Qt::DecorationRole: return shot.thumbnail;
+        case Qt::AccessibleTextRole: return accessibleText(shot);
+        case Qt::AccessibleDescriptionRole:
+            return accessibleDescription(shot, index.row() == shownRow_);
+        case IdRole: return shot.id;
+        case PathRole: return shot.path;
+        case SelectedRole: return index.row() == shownRow_;
+        default: return {};
+    }
+}
+
+int ShotsModel::rowOf(const QUuid& id) const {
+    const auto it = std::find_if(shots_.begin(), shots_.end(), [&id](const Shot& s) { return s.id == id; });
+    return it == shots_.end() ? -1 : static_cast<int>(it - shots_.begin());
+}
+
+const Shot* ShotsModel::shot(const QUuid& id) const {
+    const int row = rowOf(id);
+    return row < 0 ? nullptr : &shots_[static_cast<std::size_t>(row)];
+}
+
+Shot* ShotsModel::find(const QUuid& id) {
+    const int row = rowOf(id);
+    return row < 0 ? nullptr : &shots_[static_cast<std::size_t>(row)];
+}
+
+const Shot* ShotsModel::shown() const {
+    if (shots_.empty()) return nullptr;
+    if (selection_)
+        if (const Shot* selected = shot(*selection_)) return selected;
+    return &shots_.front();
+}
+
+QUuid ShotsModel::add(const QString& path, const QDateTime& arrived) {
+    Shot shot;
+    shot.id = QUuid::createUuid();
+    shot.path = path;
+    shot.arrived = arrived;
+    // Rows inserted at the top: the view keeps its scroll position and needs no full relayout.
+    beginInsertRows({}, 0, 0);
+    shots_.insert(shots_.begin(), shot);
+    if (shownRow_ >= 0) ++shownRow_;
+    endInsertRows();
+    emit shotsChanged();
+    setSelection(shot.id);
+    scope_.spawn(decodeThumbnail(shot.id, path));
+    return shot.id;
+}
+
+void ShotsModel::select(const QUuid& id) {
+    if (!shot(id)) return;
+    setSelection(id);
+    loadFullPreview(id);
+}
+
+void ShotsModel::setSelection(const QUuid& id) {
+    if (selection_ != id) {
+        selection_ = id;
+        emit selectionChanged();
+    }
+    const int row = rowOf(id);
+    if (row == shownRow_) return;
+    const int before = shownRow_;
+    shownRow_ = row;
+    for (const int r : {before, row})
+        if (r >= 0 && r < rowCount())
+            emit dataChanged(index(r), index(r), {SelectedRole, Qt::AccessibleDescriptionRole});
+}
+
+void ShotsModel::changed(const QUuid& id) {
+    // The picture read brings the time it was taken and its exposure with the thumbnail.
+    if (const int row = rowOf(id); row >= 0)
+        emit dataChanged(index(row), index(row),
+                         {Qt::DecorationRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
+    emit shotUpdated(id);
+}
+
+void ShotsModel::loadFullPreview(const QUuid& id) {
+    const Shot* wanted = shot(id);
+    if (!wanted || fullPreviewID_ == id) return;
+    fullPreviewID_ = id;
+    const std::uint64_t generation = ++*previewGeneration_;
+    if (!fullPreview_.isNull()) {
+        fullPreview_ = QImage();
+        emit fullPreviewChanged();
+    }
+    // An EXIF thumbnail is too small for the pane: a 1200-pixel picture, decoded beside the
+    // full preview, is sharp at the pane's fit long before the full preview is in.
+    if (longSide(wanted->thumbnail) < thumbnailPixels)
+        scope_.spawn(sharpenThumbnail(id, wanted->path, generation));
+    scope_.spawn(decodePreview(id, wanted->path, generation));
+}
+
+async::Task<void> ShotsModel::decodeThumbnail(QUuid id, QString path) {
+    auto load = [path] { return Thumbnailer::load(path, thumbnailPixels, filmstripPixels); };
+    auto decoded = co_await async::runOn(decodeQueue_, std::move(load));
+    if (!decoded) co_return;
+    if (Shot* s = find(id)) {
+        // A shot selected before its thumbnail came may hold its sharper picture already.
+        if (longSide(s->thumbnail) < longSide(decoded->image)) s->thumbnail = std::move(decoded->image);
+        s->meta = std::move(decoded->meta);
+        changed(id);
+        emit shotsChanged();
+        if (selection_ == id) loadFullPreview(id);
+    }
+    co_await shrinkAged();
+}
+
+async::Task<void> ShotsModel::shrinkAged() {
+    // Each newer shot pushes one out of the newest few; its copy is scaled off the main thread.
+    for (std::size_t i = largeThumbnailShots; i < shots_.size(); ++i) {
+        const Shot& aged = shots_[i];
+        if (aged.id == selection_ || longSide(aged.thumbnail) <= agedThumbnailPixels) continue;
+        const QUuid agedID = aged.id;
+        const qint64 large = aged.thumbnail.cacheKey();
+        auto shrink = [image = aged.thumbnail] {
+            return image.scaled(agedThumbnailPixels, agedThumbnailPixels, Qt::KeepAspectRatio,
+                                Qt::SmoothTransformation);
+        };
+        QImage small = co_await async::runOn(decodeQueue_, std::move(shrink));
+        // Selected meanwhile, or gone: the large one stays, or nothing is left to change.
+        if (selection_ == agedID) continue;
+        Shot* s = find(agedID);
+        if (!s || s->thumbnail.cacheKey() != large) continue;
+        s->thumbnail = std::move(small);
+        changed(agedID);
+    }
+}
+
+async::Task<std::optional<Thumbnail>> ShotsModel::loadForPane(QString path, int maxPixel,
+                                                              std::uint64_t generation) {
+    auto load = [path, maxPixel, generation,
+                 current = previewGeneration_]() -> std::optional<Thumbnail> {
+        if (current->load() != generation) return std::nullopt;
+        return Thumbnailer::load(path, maxPixel);
+    };
+    auto loaded = co_await async::runOn(decodeQueue_, std::move(load));
+    co_return loaded;
+}
+
+async::Task<void> ShotsModel::decodePreview(QUuid id, QString path, std::uint64_t generation) {
+    auto decoded = co_await loadForPane(std::move(path), previewPixels, generation);
+    if (!decoded || fullPreviewID_ != id) co_return;  // another shot is wanted now
+    fullPreview_ = std::move(decoded->image);
+    emit fullPreviewChanged();
+}
+
+async::Task<void> ShotsModel::sharpenThumbnail(QUuid id, QString path, std::uint64_t generation) {
+    auto sharp = co_await loadForPane(std::move(path), thumbnailPixels, generation);
+    if (!sharp || fullPreviewID_ != id) co_return;  // no longer on screen: the small one does
+    Shot* s = find(id);
+    if (!s || longSide(s->thumbnail) >= longSide(sharp->image)) co_return;
+    s->thumbnail = std::move(sharp->image);
+    if (s->meta.pixelWidth <= 0) s->meta = std::move(sharp->meta);
+    changed(id);
+}
+
+}  // namespace pexil

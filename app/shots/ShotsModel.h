@@ -1,0 +1,103 @@
+#pragma once
+
+#include "app/shots/Shot.h"
+#include "kit/async/Spawn.h"
+#include "kit/async/Task.h"
+
+#include <QAbstractListModel>
+#include <QImage>
+#include <QUuid>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace pexil {
+
+struct Thumbnail;
+namespace async {
+class Executor;
+class Runtime;
+}  // namespace async
+
+using ShotList = std::vector<Shot>;
+
+// The pictures that arrived this session, newest first, as rows for the filmstrip, with the
+// one the preview shows and its large picture. It owns how much of each picture is kept:
+// a new shot is on screen from its camera thumbnail at once, the shot shown gets a sharp
+// 1200-pixel picture and then its full preview, and shots that fall out of the newest few
+// keep only a cell-sized copy.
+//
+// For screen readers a row's text is its file name and when it was taken ("DSC_0004.JPG、
+// 2026年12月8日 10:15:30 撮影"; the time it arrived, "受信", until its picture is read), its
+// description the exposure and whether the preview shows it ("表示中").
+//
+// Threads: main thread only; pictures are decoded on the queue given and applied back here.
+class ShotsModel final : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role { IdRole = Qt::UserRole + 1, SelectedRole, PathRole };
+
+    ShotsModel(async::Runtime& runtime, async::Executor& decodeQueue, QObject* parent = nullptr);
+    ~ShotsModel() override;
+    Q_DISABLE_COPY_MOVE(ShotsModel)
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    // The row of a shot; -1 when there is none.
+    int rowOf(const QUuid& id) const;
+
+    const ShotList& list() const { return shots_; }
+    bool empty() const { return shots_.empty(); }
+    const Shot* shot(const QUuid& id) const;
+    const std::optional<QUuid>& selection() const { return selection_; }
+    // The shot the windows show: the selected one, else the newest; null without shots.
+    const Shot* shown() const;
+    const QImage& fullPreview() const { return fullPreview_; }  // null: none
+    // The shot the full preview is loading or shown for; a new shot is selected before its
+    // preview is asked for, so the preview held may still be the previous shot's.
+    const std::optional<QUuid>& fullPreviewID() const { return fullPreviewID_; }
+
+    // A picture saved at `path`: the newest shot, selected, its thumbnail read in the background.
+    QUuid add(const QString& path, const QDateTime& arrived);
+    void select(const QUuid& id);
+    void loadFullPreview(const QUuid& id);
+
+signals:
+    void shotsChanged();
+    // One shot's thumbnail and metadata arrived.
+    void shotUpdated(const QUuid& id);
+    void selectionChanged();
+    void fullPreviewChanged();
+
+private:
+    Shot* find(const QUuid& id);
+    void changed(const QUuid& id);
+    void setSelection(const QUuid& id);
+    async::Task<void> decodeThumbnail(QUuid id, QString path);
+    async::Task<void> shrinkAged();
+    async::Task<void> decodePreview(QUuid id, QString path, std::uint64_t generation);
+    async::Task<void> sharpenThumbnail(QUuid id, QString path, std::uint64_t generation);
+    // Thumbnailer::load on the decoding queue, unless another shot is wanted in the pane by
+    // the time the queue gets to it.
+    async::Task<std::optional<Thumbnail>> loadForPane(QString path, int maxPixel,
+                                                      std::uint64_t generation);
+
+    async::Executor& decodeQueue_;
+    ShotList shots_;
+    std::optional<QUuid> selection_;
+    int shownRow_ = -1;  // the row told as selected
+    QImage fullPreview_;
+    std::optional<QUuid> fullPreviewID_;
+    // Counts the shots asked for in the pane; a decode queued for an earlier one is skipped
+    // when its turn comes, so a burst of shots does not queue a third of a second of work each.
+    std::shared_ptr<std::atomic<std::uint64_t>> previewGeneration_ =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
+    // Last, so its tasks are abandoned before any member they use goes away.
+    async::Scope scope_;
+};
+
+}  // namespace pexil
+
