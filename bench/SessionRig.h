@@ -7,6 +7,7 @@
 #include "app/session/Log.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shots/PictureMemory.h"
 #include "app/shots/ShotsModel.h"
 #include "camera/sources/CameraSources.h"
@@ -170,7 +171,7 @@ public:
         const bool connected = spinUntil(
             [this] {
                 return model->state().is(ConnectionState::Kind::connected) &&
-                       !model->props().empty() && model->link().cardSettled();
+                       !model->settings().props().empty() && model->link().cardSettled();
             },
             std::chrono::seconds(120));
         if (!connected) return QStringLiteral("the virtual camera did not connect");

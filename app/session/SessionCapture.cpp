@@ -4,6 +4,7 @@
 #include "app/card/ImportLedger.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/PreferencesModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"
 #include "kit/async/NextSignal.h"
 #include "kit/async/Sleep.h"
@@ -25,8 +26,9 @@ constexpr double storingPollSeconds = 0.35;
 }  // namespace
 
 double SessionModel::captureWaitSeconds() const {
-    const auto it = props_.find(PTP::Prop::nikonExposureTime);
-    if (it == props_.end()) return 17;
+    const Descriptors& props = settings_->props();
+    const auto it = props.find(PTP::Prop::nikonExposureTime);
+    if (it == props.end()) return 17;
     const auto v = static_cast<std::uint32_t>(it->second.current);
     // The three highest codes (bulb, time, flash sync) carry no fraction.
     if (v >= 0xFFFFFFFDu) return 135;
@@ -71,7 +73,7 @@ async::Task<void> SessionModel::capture(bool autofocusFirst) {
     } else {
         co_await release(std::move(camera), autofocusFirst);
     }
-    co_await refreshCounters();
+    co_await settings_->refreshCounters();
     setBusy(false);
 }
 
@@ -142,7 +144,7 @@ async::Task<void> SessionModel::runAutofocus(CameraPtr camera) {
         setAFState(AFState::succeeded());
     else
         setAFState(AFState::failed(QString::fromUtf8("ピントが合いませんでした")));
-    co_await refreshCounters();
+    co_await settings_->refreshCounters();
     co_await async::sleep(afResultSeconds);
     // A newer request owns the display now, whether it is still running or already answered.
     if (generation == afGeneration_ && afState_.kind != AFState::Kind::running)

@@ -1,7 +1,8 @@
-// The session model's mirror of the camera: settings and counters read at ready, the poll
-// loop that follows the camera's changes, and the events of the camera service.
+// The session model's poll loop that follows the camera's changes, and the events of the
+// camera service; the settings model re-reads what they name.
 #include "app/session/SessionModel.h"
 
+#include "app/settings/CameraSettingsModel.h"
 #include "kit/async/Sleep.h"
 
 #include <set>
@@ -9,51 +10,8 @@
 
 namespace pexil {
 
-namespace {
-// The Nikon meter counts sixths of a stop.
-constexpr double meterSteps = 6.0;
-}  // namespace
-
 bool SessionModel::checkEventWanted(const PTPCamera& camera) const {
     return checkEventUsable_ && camera.speaksNikon();
-}
-
-async::Task<void> SessionModel::refreshAll() {
-    const CameraPtr camera = link_->camera();
-    if (!camera) co_return;
-    const CameraWeak weak = camera;
-    std::vector<PTP::Prop> all(PTP::mirroredProps.begin(), PTP::mirroredProps.end());
-    Descriptors read = co_await camera->describeAll(std::move(all));
-    if (!current(weak)) co_return;
-    setProps(std::move(read));
-    co_await refreshCounters();
-    if (!current(weak)) co_return;
-    QStringList items;
-    for (const auto& [prop, desc] : props_)  // a map: ascending property code
-        items << PTP::label(prop) + u'=' + desc.currentText() +
-                     (desc.writable ? QString() : QString::fromUtf8("🔒"));
-    write(QString::fromUtf8("設定: ") + items.join(u' '));
-}
-
-async::Task<void> SessionModel::refreshCounters() {
-    const CameraPtr camera = link_->camera();
-    if (!camera || !camera->speaksNikon()) co_return;
-    const CameraWeak weak = camera;
-    const auto meter = co_await camera->integer(PTP::Prop::nikonLightMeter, true);
-    if (!current(weak)) co_return;
-    setLightMeter(meter ? std::optional<double>(static_cast<double>(*meter) / meterSteps)
-                        : std::nullopt);
-    const auto shots = co_await camera->integer(PTP::Prop::nikonMaximumShots, false);
-    if (!current(weak)) co_return;
-    setBufferRemaining(shots ? std::optional<int>(static_cast<int>(*shots)) : std::nullopt);
-}
-
-async::Task<void> SessionModel::describeOne(PTP::Prop prop) {
-    const CameraPtr camera = link_->camera();
-    if (!camera) co_return;
-    const CameraWeak weak = camera;
-    const auto desc = co_await camera->describe(prop);
-    if (desc && current(weak)) storeDescriptor(*desc);
 }
 
 void SessionModel::startEventLoop() {
@@ -69,7 +27,7 @@ async::Task<void> SessionModel::eventLoop() {
         if (cancelled) co_return;
         CameraPtr camera = link_->camera();
         if (!camera || !state_.is(ConnectionState::Kind::connected)) co_return;
-        if (busy_ || writing_ > 0 || link_->downloading() > 0) continue;
+        if (busy_ || settings_->writesPending() > 0 || link_->downloading() > 0) continue;
         const bool changed = co_await pollOnce(std::move(camera));
         idle = changed ? 0 : idle + 1;
     }
@@ -80,13 +38,8 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
     if (!camera->speaksNikon()) co_return false;  // nothing of Nikon's to ask
     if (!checkEventWanted(*camera)) {
         // Without CheckEvent only the meter moves by itself; everything else comes as events.
-        const auto old = lightMeter_;
-        const auto meter = co_await camera->integer(PTP::Prop::nikonLightMeter, true);
-        if (!current(weak)) co_return false;
-        const std::optional<double> now =
-            meter ? std::optional<double>(static_cast<double>(*meter) / meterSteps) : std::nullopt;
-        setLightMeter(now);
-        co_return old != now;
+        const bool moved = co_await settings_->readMeter();
+        co_return moved;
     }
     const auto events = co_await camera->checkEvent();
     camera.reset();
@@ -106,34 +59,8 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
         // Bodies that queue their events for CheckEvent alone announce new pictures only here.
         if (event.code == PTP::Event::objectAdded) ++shotNotifications_;
     }
-    if (codes.empty()) co_return false;
-    if (codes.count(PTP::code(PTP::Prop::nikonLightMeter)) ||
-        codes.count(PTP::code(PTP::Prop::nikonMaximumShots))) {
-        const CameraPtr again = weak.lock();
-        if (!again) co_return false;
-        if (codes.count(PTP::code(PTP::Prop::nikonLightMeter))) {
-            const auto meter = co_await again->integer(PTP::Prop::nikonLightMeter, true);
-            if (!current(weak)) co_return false;
-            setLightMeter(meter ? std::optional<double>(static_cast<double>(*meter) / meterSteps)
-                                : std::nullopt);
-        }
-        if (codes.count(PTP::code(PTP::Prop::nikonMaximumShots))) {
-            const auto shots = co_await again->integer(PTP::Prop::nikonMaximumShots, false);
-            if (!current(weak)) co_return false;
-            setBufferRemaining(shots ? std::optional<int>(static_cast<int>(*shots)) : std::nullopt);
-        }
-    }
-    if (codes.count(PTP::code(PTP::Prop::exposureProgram))) {
-        // A new mode changes which settings exist and what they allow.
-        co_await refreshAll();
-        co_return true;
-    }
-    for (const PTP::Prop prop : PTP::mirroredProps) {
-        if (!codes.count(PTP::code(prop))) continue;
-        co_await describeOne(prop);
-        if (!current(weak)) co_return false;
-    }
-    co_return true;
+    const bool changed = co_await settings_->follow(std::move(codes));
+    co_return changed;
 }
 
 void SessionModel::handle(const PTPEvent& event) {
@@ -142,18 +69,14 @@ void SessionModel::handle(const PTPEvent& event) {
             ++shotNotifications_;
             break;
         case PTP::code(PTP::Event::captureComplete):
-            scope_.spawn(refreshCounters());
+            scope_.spawn(settings_->refreshCounters());
             break;
         case PTP::code(PTP::Event::devicePropChanged): {
             const CameraPtr camera = link_->camera();
             // The poll loop reports these where CheckEvent works.
             if (camera && checkEventWanted(*camera)) break;
-            const auto prop = PTP::toMirroredProp(static_cast<std::uint16_t>(event.param));
-            if (!prop) break;
-            if (*prop == PTP::Prop::exposureProgram)
-                scope_.spawn(refreshAll());
-            else
-                scope_.spawn(describeOne(*prop));
+            if (PTP::toMirroredProp(static_cast<std::uint16_t>(event.param)))
+                settings_->propertyChanged(static_cast<std::uint16_t>(event.param));
             break;
         }
         default:

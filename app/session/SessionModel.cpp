@@ -5,6 +5,7 @@
 #include "app/geo/GeoStore.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/PreferencesModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"
 #include "kit/async/WorkQueue.h"
 
@@ -46,6 +47,9 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
         thumbQueue_ = ownThumbQueue_.get();
     }
     shots_ = std::make_unique<ShotsModel>(runtime_, *thumbQueue_);
+    settings_ = std::make_unique<CameraSettingsModel>(runtime_, log_);
+    connect(settings_.get(), &CameraSettingsModel::writeFailed, this,
+            [this](const QString& message) { setLastError(message); });
     frameQueue_ = environment.frameQueue;
     if (!frameQueue_) {
         ownFrameQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.liveframe"));
@@ -53,7 +57,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     }
     live_ = std::make_unique<LiveViewModel>(runtime_, log_, *frameQueue_,
                                             environment.liveViewSettingsFile);
-    live_->shouldPauseFrames = [this] { return writing_ > 0; };
+    live_->shouldPauseFrames = [this] { return settings_->writesPending() > 0; };
     connect(live_.get(), &LiveViewModel::failed, this,
             [this](const QString& message) { setLastError(message); });
     live_->setAids(LiveAids::read(store));
@@ -104,12 +108,6 @@ SessionModel::~SessionModel() {
 }
 
 // --- computed ---
-
-std::optional<std::int64_t> SessionModel::batteryPercent() const {
-    const auto it = props_.find(PTP::Prop::batteryLevel);
-    if (it == props_.end()) return std::nullopt;
-    return it->second.current;
-}
 
 QString SessionModel::modelName() const {
     if (state_.is(ConnectionState::Kind::connected)) return state_.text.value_or(QString());
@@ -237,10 +235,11 @@ void SessionModel::cameraReady(const CameraPtr& camera) {
     emit deviceInfoChanged();
     checkEventUsable_ = !camera->capabilities() || !camera->capabilities()->isNikon1;
     live_->attach(camera, deviceInfo_ ? deviceInfo_->serialNumber : QStringLiteral("?"));
+    settings_->attach(camera);
     setClockOffset(link_->clockDrift());
     CameraWeak weak = camera;
     auto start = [](SessionModel* self, CameraWeak weak) -> async::Task<void> {
-        co_await self->refreshAll();
+        co_await self->settings_->refreshAll();
         if (self->current(weak)) self->startEventLoop();
     };
     scope_.spawn(start(this, weak));
@@ -265,7 +264,7 @@ void SessionModel::cameraLost(const std::optional<QString>& reason) {
 void SessionModel::clearCameraState() {
     setIncoming(std::nullopt);
     live_->clear();
-    setProps({});
+    settings_->clear();
     if (deviceInfo_) {
         deviceInfo_.reset();
         emit deviceInfoChanged();
@@ -273,8 +272,6 @@ void SessionModel::clearCameraState() {
     setAFState(AFState::idle());
     setBusy(false);
     setClockOffset(std::nullopt);
-    setLightMeter(std::nullopt);
-    setBufferRemaining(std::nullopt);
 }
 
 void SessionModel::toggleLiveView() {
@@ -310,6 +307,23 @@ void SessionModel::syncClock() {
         }
     };
     scope_.spawn(run(this, camera));
+}
+
+void SessionModel::releaseCameraControl() {
+    CameraPtr camera = link_->camera();
+    if (!state_.is(ConnectionState::Kind::connected) || !camera) return;
+    auto run = [](SessionModel* self, CameraPtr camera) -> async::Task<void> {
+        const CameraWeak weak = camera;
+        std::vector<std::uint32_t> params{0};
+        const auto done = co_await camera->send(PTP::Op::nikonChangeCameraMode, std::move(params));
+        camera.reset();
+        if (!self->current(weak)) co_return;
+        if (done)
+            self->write(QString::fromUtf8("制御権を本体へ返却"));
+        else
+            self->setLastError(describe(done.error()));
+    };
+    scope_.spawn(run(this, std::move(camera)));
 }
 
 bool SessionModel::current(const CameraWeak& camera) const {
@@ -348,31 +362,6 @@ void SessionModel::setLastError(std::optional<QString> text) {
     if (lastError_ == text) return;
     lastError_ = std::move(text);
     emit lastErrorChanged();
-}
-
-void SessionModel::setProps(Descriptors props) {
-    if (props_ == props) return;
-    props_ = std::move(props);
-    emit propsChanged();
-}
-
-void SessionModel::storeDescriptor(const PropDesc& desc) {
-    auto it = props_.find(desc.code);
-    if (it != props_.end() && it->second == desc) return;
-    props_[desc.code] = desc;
-    emit propsChanged();
-}
-
-void SessionModel::setLightMeter(std::optional<double> value) {
-    if (lightMeter_ == value) return;
-    lightMeter_ = value;
-    emit lightMeterChanged();
-}
-
-void SessionModel::setBufferRemaining(std::optional<int> value) {
-    if (bufferRemaining_ == value) return;
-    bufferRemaining_ = value;
-    emit bufferRemainingChanged();
 }
 
 void SessionModel::setClockOffset(std::optional<double> value) {

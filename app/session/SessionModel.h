@@ -23,6 +23,7 @@
 
 namespace pexil {
 
+class CameraSettingsModel;
 class CardModel;
 class GeoStore;
 class ImportLedger;
@@ -50,11 +51,7 @@ class SessionModel final : public QObject {
     Q_PROPERTY(pexil::ConnectionState state READ state NOTIFY stateChanged)
     Q_PROPERTY(std::optional<pexil::Warmup> warmup READ warmup NOTIFY warmupChanged)
     Q_PROPERTY(std::optional<QDateTime> warmupSince READ warmupSince NOTIFY warmupChanged)
-    Q_PROPERTY(pexil::Descriptors props READ props NOTIFY propsChanged)
     Q_PROPERTY(std::optional<pexil::DeviceInfo> deviceInfo READ deviceInfo NOTIFY deviceInfoChanged)
-    Q_PROPERTY(std::optional<double> lightMeter READ lightMeter NOTIFY lightMeterChanged)
-    Q_PROPERTY(
-        std::optional<int> bufferRemaining READ bufferRemaining NOTIFY bufferRemainingChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(pexil::AFState afState READ afState NOTIFY afStateChanged)
     Q_PROPERTY(std::optional<double> clockOffset READ clockOffset NOTIFY clockOffsetChanged)
@@ -93,10 +90,7 @@ public:
     const ConnectionState& state() const { return state_; }
     const std::optional<Warmup>& warmup() const { return warmup_; }
     const std::optional<QDateTime>& warmupSince() const { return warmupSince_; }
-    const Descriptors& props() const { return props_; }
     const std::optional<DeviceInfo>& deviceInfo() const { return deviceInfo_; }
-    const std::optional<double>& lightMeter() const { return lightMeter_; }
-    const std::optional<int>& bufferRemaining() const { return bufferRemaining_; }
     bool busy() const { return busy_; }
     // When a lost camera on the network is tried again; none when no try is waiting.
     const std::optional<QDateTime>& reconnectAt() const { return reconnectAt_; }
@@ -113,7 +107,6 @@ public:
     const std::optional<QString>& ledgerProblem() const;
 
     // --- computed ---
-    std::optional<std::int64_t> batteryPercent() const;
     QString modelName() const;
     QString cameraSerial() const;
     std::optional<QString> clockOffsetDescription() const;
@@ -121,8 +114,6 @@ public:
     // When the USB watcher saw the current camera appear, if less than 180 s ago.
     std::optional<QDateTime> recentAttach() const;
     double captureWaitSeconds() const;
-    bool lightMeterMeaningful() const;
-    bool isWritable(PTP::Prop prop) const;
 
     // --- destination (from the preferences) ---
     // Where a picture taken at `date` is saved.
@@ -135,6 +126,8 @@ public:
     void connectCamera();
     void disconnectCamera();
     void syncClock();
+    // Hands the exposure controls back to the body.
+    void releaseCameraControl();
 
     // --- capture ---
     void shoot();
@@ -144,15 +137,6 @@ public:
     // `autofocusFirst` as the preference does for shoot().
     async::Task<bool> shootAndWait(bool autofocusFirst);
     void autofocus();
-
-    // --- settings ---
-    // The display text of the current value; empty without a descriptor.
-    QString text(PTP::Prop prop) const;
-    // Chooses the value whose text is `text`; unknown texts are ignored.
-    void setText(PTP::Prop prop, const QString& text);
-    void setProp(PTP::Prop prop, std::int64_t value);
-    void refreshSettings();
-    void releaseCameraControl();
 
     // --- live view ---
     // Starts or stops live view while connected (liveView() tells how it goes).
@@ -172,6 +156,9 @@ public:
     Log& log() const { return log_; }
     // Live view of the camera held.
     LiveViewModel& liveView() { return *live_; }
+    // The settings of the camera held: the inspector's values, the meter and the buffer.
+    CameraSettingsModel& settings() { return *settings_; }
+    const CameraSettingsModel& settings() const { return *settings_; }
     // The session's shots, the one shown and its large picture.
     ShotsModel& shots() { return *shots_; }
     const ShotsModel& shots() const { return *shots_; }
@@ -183,10 +170,7 @@ public:
 signals:
     void stateChanged();
     void warmupChanged();
-    void propsChanged();
     void deviceInfoChanged();
-    void lightMeterChanged();
-    void bufferRemainingChanged();
     void busyChanged();
     void incomingChanged();
     void reconnectAtChanged();
@@ -230,9 +214,6 @@ private:
     bool current(const CameraWeak& camera) const;
     bool checkEventWanted(const PTPCamera& camera) const;
 
-    async::Task<void> refreshAll();
-    async::Task<void> refreshCounters();
-    async::Task<void> describeOne(PTP::Prop prop);
     void startEventLoop();
     async::Task<void> eventLoop();
     async::Task<bool> pollOnce(CameraPtr camera);
@@ -242,7 +223,6 @@ private:
                                       std::shared_ptr<bool> storing, CameraWeak weak);
     async::Task<void> pollWhileStoring(CameraWeak camera, std::shared_ptr<bool> storing);
     async::Task<void> runAutofocus(CameraPtr camera);
-    async::Task<void> write(CameraPtr camera, PTP::Prop prop, PropDesc desc, std::int64_t value);
 
     void setState(ConnectionState state);
     void setBusy(bool busy);
@@ -251,10 +231,6 @@ private:
     async::Task<void> giveUpIncoming(double seconds);
     void setAFState(AFState state);
     void setLastError(std::optional<QString> text);
-    void setProps(Descriptors props);
-    void storeDescriptor(const PropDesc& desc);
-    void setLightMeter(std::optional<double> value);
-    void setBufferRemaining(std::optional<int> value);
     void setClockOffset(std::optional<double> value);
     void setDestinationProblem(std::optional<QString> problem);
     void write(const QString& line) const { log_.write(line); }
@@ -266,10 +242,7 @@ private:
     ConnectionState state_;
     std::optional<Warmup> warmup_;
     std::optional<QDateTime> warmupSince_;
-    Descriptors props_;
     std::optional<DeviceInfo> deviceInfo_;
-    std::optional<double> lightMeter_;
-    std::optional<int> bufferRemaining_;
     bool busy_ = false;
     bool lastReleased_ = false;  // whether the last release went out
     int releasedSaved_ = 0;      // pictures of this session's releases saved
@@ -282,7 +255,6 @@ private:
     std::optional<QString> destinationProblem_;
     bool checkEventUsable_ = true;
     int shotNotifications_ = 0;
-    int writing_ = 0;
     std::uint64_t afGeneration_ = 0;
 
     std::unique_ptr<async::WorkQueue> ownThumbQueue_;
@@ -297,6 +269,7 @@ private:
     std::unique_ptr<CardModel> card_;
     std::unique_ptr<LiveViewModel> live_;
     std::unique_ptr<ShotsModel> shots_;
+    std::unique_ptr<CameraSettingsModel> settings_;
     std::optional<async::TaskHandle> eventLoop_;
     async::Lifetime lifetime_;
     // Last, so its tasks are abandoned before any member they use goes away.

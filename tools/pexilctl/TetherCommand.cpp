@@ -6,6 +6,7 @@
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
 #include "app/session/SessionModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "camera/sources/CameraSources.h"
 #include "kit/async/NextSignal.h"
 #include "kit/liveview/NikonLiveView.h"
@@ -76,9 +77,9 @@ QString phaseText(const CameraLink::Phase& phase) {
 // One line per mirrored setting: "LABEL: TEXT", with " [locked]" where it cannot be changed.
 std::map<PTP::Prop, QString> settingLines(const SessionModel& model) {
     std::map<PTP::Prop, QString> out;
-    for (const auto& [prop, desc] : model.props())
+    for (const auto& [prop, desc] : model.settings().props())
         out[prop] = PTP::label(prop) + QStringLiteral(": ") + desc.currentText() +
-                    (model.isWritable(prop) ? QString() : QStringLiteral(" [locked]"));
+                    (model.settings().isWritable(prop) ? QString() : QStringLiteral(" [locked]"));
     return out;
 }
 
@@ -89,17 +90,18 @@ async::Task<std::optional<QString>> applySetting(SessionModel& model, Waiter& wa
     const qsizetype eq = assignment.indexOf(u'=');
     const QString label = assignment.left(eq).trimmed();
     const QString text = assignment.mid(eq + 1).trimmed();
-    for (const auto& [prop, desc] : model.props()) {
+    for (const auto& [prop, desc] : model.settings().props()) {
         if (PTP::label(prop) != label) continue;
-        if (!model.isWritable(prop)) co_return label + QString::fromUtf8(" は変更できません");
+        if (!model.settings().isWritable(prop))
+            co_return label + QString::fromUtf8(" は変更できません");
         if (!desc.choiceTexts().contains(text))
             co_return label + QString::fromUtf8(" に「") + text + QString::fromUtf8("」はありません");
         model.clearLastError();
-        model.setText(prop, text);
+        model.settings().setText(prop, text);
         const PTP::Prop wanted = prop;
         // Named first: g++ 12 destroys by-copy captures twice inside a co_await expression.
         std::function<bool()> taken = [&model, wanted, &text] {
-            return model.text(wanted) == text || model.lastError().has_value();
+            return model.settings().text(wanted) == text || model.lastError().has_value();
         };
         co_await waiter.until(std::move(taken), 30);
         if (model.lastError()) co_return *model.lastError();
@@ -193,9 +195,10 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     CameraLink& link = model.link();
     // Every condition waited for below reads what these signals announce.
     Waiter waiter(request.stop);
-    for (auto signal : {&SessionModel::stateChanged, &SessionModel::propsChanged,
-                        &SessionModel::deviceInfoChanged, &SessionModel::lastErrorChanged,
-                        &SessionModel::clockOffsetChanged, &SessionModel::busyChanged})
+    waiter.follow(&model.settings(), &CameraSettingsModel::propsChanged);
+    for (auto signal : {&SessionModel::stateChanged, &SessionModel::deviceInfoChanged,
+                        &SessionModel::lastErrorChanged, &SessionModel::clockOffsetChanged,
+                        &SessionModel::busyChanged})
         waiter.follow(&model, signal);
     LiveViewModel& liveView = model.liveView();
     waiter.follow(&liveView, &LiveViewModel::stateChanged);
@@ -243,13 +246,14 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     // Every setting once, then each one again when its text or lock changes.
     std::map<PTP::Prop, QString> shownSettings;
     if (request.settings) {
-        QObject::connect(&model, &SessionModel::propsChanged, [&model, &shownSettings, line]() mutable {
-            for (const auto& [prop, text] : settingLines(model)) {
-                if (shownSettings[prop] == text) continue;
-                shownSettings[prop] = text;
-                line(QStringLiteral("setting: ") + text);
-            }
-        });
+        QObject::connect(&model.settings(), &CameraSettingsModel::propsChanged,
+                         [&model, &shownSettings, line]() mutable {
+                             for (const auto& [prop, text] : settingLines(model)) {
+                                 if (shownSettings[prop] == text) continue;
+                                 shownSettings[prop] = text;
+                                 line(QStringLiteral("setting: ") + text);
+                             }
+                         });
     }
     model.connectCamera();
 
@@ -274,8 +278,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
                 lostReason = text.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
         });
     std::function<bool()> prepared = [&model, &lostReason] {
-        return lostReason ||
-               (model.state().is(ConnectionState::Kind::connected) && !model.props().empty());
+        return lostReason || (model.state().is(ConnectionState::Kind::connected) &&
+                              !model.settings().props().empty());
     };
     const bool ready =
         co_await waiter.until(std::move(prepared), request.seconds < 0 ? 60 : request.seconds);

@@ -3,6 +3,7 @@
 #include "app/card/CardModel.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shell/FileReveal.h"
 
 #include <QAction>
@@ -30,7 +31,7 @@ CameraActions::CameraActions(SessionModel& model, std::function<void(const QStri
     on(CameraCommand::liveView, [this] { model_.toggleLiveView(); });
     on(CameraCommand::autofocus, [this] { model_.autofocus(); });
     on(CameraCommand::shoot, [this] { model_.shoot(); });
-    on(CameraCommand::refreshSettings, [this] { model_.refreshSettings(); });
+    on(CameraCommand::refreshSettings, [this] { model_.settings().refreshSettings(); });
     on(CameraCommand::releaseControl, [this] { model_.releaseCameraControl(); });
     on(CameraCommand::syncClock, [this] { model_.syncClock(); });
     on(CameraCommand::geotag, [this] { emit geotagRequested(); });

@@ -2,8 +2,9 @@
 
 #include "app/doctor/CameraTrouble.h"
 #include "app/session/SessionModel.h"
-#include "app/shell/main/CameraCommand.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shell/ShellTexts.h"
+#include "app/shell/main/CameraCommand.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -79,7 +80,8 @@ void CameraStatusMenu::rebuild() {
         case Kind::connected: {
             if (const auto& device = model_.deviceInfo(); device && !device->version.isEmpty())
                 info(QStringLiteral("ファームウェア ") + device->version);
-            if (const auto level = model_.batteryPercent()) info(QStringLiteral("カメラの電池 %1%").arg(*level));
+            if (const auto level = model_.settings().batteryPercent())
+                info(QStringLiteral("カメラの電池 %1%").arg(*level));
             if (const auto clock = model_.clockOffsetDescription()) info(QStringLiteral("カメラの時計: ") + *clock);
             menu_->addSeparator();
             connect(menu_->addAction(CameraCommands::title(CameraCommand::syncClock)), &QAction::triggered, &model_,

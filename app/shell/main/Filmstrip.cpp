@@ -2,6 +2,7 @@
 
 #include "app/card/CardModel.h"
 #include "app/session/SessionModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shell/main/IncomingCell.h"
 #include "app/shell/main/SourceToggle.h"
 #include "app/shell/main/ThumbnailDelegate.h"
@@ -91,7 +92,8 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     // The newest shot arrives on the left: bring it into view.
     connect(&shots_, &QAbstractItemModel::rowsInserted, this, [this] { view_->scrollToTop(); });
     connect(&shots_, &ShotsModel::shotsChanged, this, &Filmstrip::update);
-    connect(&model_, &SessionModel::bufferRemainingChanged, this, &Filmstrip::update);
+    connect(&model_.settings(), &CameraSettingsModel::bufferRemainingChanged, this,
+            &Filmstrip::update);
     update();
 }
 
@@ -100,7 +102,7 @@ QString Filmstrip::countText() const {
 }
 
 QString Filmstrip::bufferText() const {
-    const auto remaining = model_.bufferRemaining();
+    const auto remaining = model_.settings().bufferRemaining();
     return remaining ? QStringLiteral("バッファ ") + QString::number(*remaining) : QString();
 }
 

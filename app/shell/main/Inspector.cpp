@@ -2,6 +2,7 @@
 
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shell/ShellTexts.h"
 #include "app/shell/main/BatteryIcon.h"
 #include "app/shell/main/CameraActions.h"
@@ -71,6 +72,7 @@ QWidget* row(const QString& caption, QWidget* control, QWidget* parent) {
 Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* parent)
     : QWidget(parent),
       model_(model),
+      cameraSettings_(model.settings()),
       title_(new ui::ElidedLabel(this)),
       battery_(new BatteryIcon(this)),
       placeholder_(new QLabel(this)),
@@ -155,10 +157,12 @@ Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* paren
     connect(shutter_, &ui::ShutterButton::clicked, actions.action(CameraCommand::shoot), &QAction::trigger);
     connect(program_, &ui::SegmentedControl::activated, this, &Inspector::chooseProgram);
     connect(programMenu_, &QComboBox::activated, this, &Inspector::chooseProgram);
-    connect(whiteBalance_, &QComboBox::activated, this,
-            [this] { model_.setText(PTP::Prop::whiteBalance, whiteBalance_->currentText()); });
-    connect(quality_, &QComboBox::activated, this,
-            [this] { model_.setText(PTP::Prop::compressionSetting, quality_->currentText()); });
+    connect(whiteBalance_, &QComboBox::activated, this, [this] {
+        cameraSettings_.setText(PTP::Prop::whiteBalance, whiteBalance_->currentText());
+    });
+    connect(quality_, &QComboBox::activated, this, [this] {
+        cameraSettings_.setText(PTP::Prop::compressionSetting, quality_->currentText());
+    });
     connect(autofocusFirst_, &QCheckBox::toggled, &model_.preferences(),
             &PreferencesModel::setAutofocusBeforeShot);
 
@@ -166,8 +170,9 @@ Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* paren
     connect(&model_, &SessionModel::warmupChanged, this, &Inspector::updateState);
     connect(&model_, &SessionModel::busyChanged, this, &Inspector::updateState);
     connect(&model_.preferences(), &PreferencesModel::changed, this, &Inspector::updateState);
-    connect(&model_, &SessionModel::propsChanged, this, &Inspector::updateProps);
-    connect(&model_, &SessionModel::lightMeterChanged, this, &Inspector::updateProps);
+    connect(&cameraSettings_, &CameraSettingsModel::propsChanged, this, &Inspector::updateProps);
+    connect(&cameraSettings_, &CameraSettingsModel::lightMeterChanged, this,
+            &Inspector::updateProps);
     updateState();
     updateProps();
 }
@@ -203,8 +208,9 @@ void Inspector::updateState() {
 
 void Inspector::fillPicker(QComboBox* box, PTP::Prop prop) {
     const QSignalBlocker blocker(box);
-    const auto it = model_.props().find(prop);
-    const QStringList choices = it == model_.props().end() ? QStringList() : it->second.choiceTexts();
+    const auto it = cameraSettings_.props().find(prop);
+    const QStringList choices =
+        it == cameraSettings_.props().end() ? QStringList() : it->second.choiceTexts();
     if (box->count() != choices.size() || [&] {
             for (int i = 0; i < choices.size(); ++i)
                 if (box->itemText(i) != choices[i]) return true;
@@ -214,17 +220,18 @@ void Inspector::fillPicker(QComboBox* box, PTP::Prop prop) {
         box->addItems(choices);
     }
     // A body without the setting (a Nikon 1 has no white balance to set) shows no row for it.
-    box->parentWidget()->setVisible(it != model_.props().end());
-    box->setCurrentIndex(static_cast<int>(choices.indexOf(model_.text(prop))));
-    box->setEnabled(model_.isWritable(prop));
-    box->setToolTip(model_.text(prop));
+    box->parentWidget()->setVisible(it != cameraSettings_.props().end());
+    box->setCurrentIndex(static_cast<int>(choices.indexOf(cameraSettings_.text(prop))));
+    box->setEnabled(cameraSettings_.isWritable(prop));
+    box->setToolTip(cameraSettings_.text(prop));
 }
 
 void Inspector::updateProps() {
-    battery_->setLevel(model_.batteryPercent());
-    meter_->setValue(model_.lightMeterMeaningful() ? model_.lightMeter() : std::nullopt);
+    battery_->setLevel(cameraSettings_.batteryPercent());
+    meter_->setValue(cameraSettings_.lightMeterMeaningful() ? cameraSettings_.lightMeter()
+                                                            : std::nullopt);
 
-    const auto& props = model_.props();
+    const auto& props = cameraSettings_.props();
     const auto program = props.find(PTP::Prop::exposureProgram);
     std::vector<std::int64_t> choices = program == props.end() ? std::vector<std::int64_t>{} : program->second.choices;
     if (choices != programChoices_) {
@@ -253,12 +260,12 @@ void Inspector::updateProps() {
         for (std::size_t i = 0; i < programChoices_.size(); ++i)
             if (programChoices_[i] == program->second.current) current = static_cast<int>(i);
     program_->setCurrentIndex(current);
-    program_->setEnabled(model_.isWritable(PTP::Prop::exposureProgram));
+    program_->setEnabled(cameraSettings_.isWritable(PTP::Prop::exposureProgram));
     program_->setVisible(!programChoices_.empty() && !programAsMenu_);
     {
         const QSignalBlocker menuBlocker(programMenu_);
         programMenu_->setCurrentIndex(current);
-        programMenu_->setEnabled(model_.isWritable(PTP::Prop::exposureProgram));
+        programMenu_->setEnabled(cameraSettings_.isWritable(PTP::Prop::exposureProgram));
         programMenu_->setToolTip(program != props.end() ? program->second.currentText() : QString());
         programMenu_->setVisible(!programChoices_.empty() && programAsMenu_);
     }
@@ -266,11 +273,13 @@ void Inspector::updateProps() {
     updateScrubbers();
     fillPicker(whiteBalance_, PTP::Prop::whiteBalance);
     fillPicker(quality_, PTP::Prop::compressionSetting);
-    focusMode_->setFullText(model_.text(PTP::Prop::focusMode).isEmpty() ? QStringLiteral("―") : model_.text(PTP::Prop::focusMode));
+    focusMode_->setFullText(cameraSettings_.text(PTP::Prop::focusMode).isEmpty()
+                                ? QStringLiteral("―")
+                                : cameraSettings_.text(PTP::Prop::focusMode));
 }
 
 void Inspector::updateScrubbers() {
-    const auto& props = model_.props();
+    const auto& props = cameraSettings_.props();
     const std::vector<PTP::Prop> adjustable = ExposureLayout::adjustable(props);
     std::vector<PTP::Prop> shown = adjustable;
     for (const PTP::Prop prop : ExposureLayout::cameraDecided(props))
@@ -294,16 +303,16 @@ void Inspector::updateScrubbers() {
             dial = new ui::ScrubberControl(settings_);
             dial->setTitle(PTP::label(prop));
             connect(dial, &ui::ScrubberControl::selectionActivated, this,
-                    [this, prop](const QString& text) { model_.setText(prop, text); });
+                    [this, prop](const QString& text) { cameraSettings_.setText(prop, text); });
         }
         scrubberColumn_->removeWidget(dial);
         scrubberColumn_->insertWidget(static_cast<int>(i), dial);
         const auto desc = props.find(prop);
         const QStringList options = desc == props.end() ? QStringList() : desc->second.choiceTexts();
         if (dial->options() != options) dial->setOptions(options);
-        dial->setSelection(model_.text(prop));
+        dial->setSelection(cameraSettings_.text(prop));
         // Values the camera decides in this program are shown but not offered.
-        dial->setEnabled(model_.isWritable(prop) &&
+        dial->setEnabled(cameraSettings_.isWritable(prop) &&
                          std::find(adjustable.begin(), adjustable.end(), prop) != adjustable.end());
     }
     orderTabs();
@@ -330,7 +339,8 @@ void Inspector::orderTabs() {
 
 void Inspector::chooseProgram(int index) {
     if (index >= 0 && index < static_cast<int>(programChoices_.size()))
-        model_.setProp(PTP::Prop::exposureProgram, programChoices_[static_cast<std::size_t>(index)]);
+        cameraSettings_.setProp(PTP::Prop::exposureProgram,
+                                programChoices_[static_cast<std::size_t>(index)]);
 }
 
 }  // namespace pexil::shell

@@ -13,6 +13,7 @@ class QLabel;
 class QVBoxLayout;
 
 namespace pexil {
+class CameraSettingsModel;
 class SessionModel;
 namespace ui {
 class LightMeterView;
@@ -64,6 +65,7 @@ private:
     void orderTabs();
 
     SessionModel& model_;
+    CameraSettingsModel& cameraSettings_;
     ui::ElidedLabel* title_;
     BatteryIcon* battery_;
     QLabel* placeholder_;

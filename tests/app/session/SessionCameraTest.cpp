@@ -41,14 +41,14 @@ Bytes jpegFrame(int width, int height) {
 TEST(SessionCamera, ReadyReadsEverySettingAndLogsThemInCodeOrder) {
     SessionHarness h;
     h.connectReady();
-    const auto& props = h.model->props();
+    const auto& props = h.model->settings().props();
     EXPECT_TRUE(props.count(PTP::Prop::fNumber));
     EXPECT_TRUE(props.count(PTP::Prop::exposureProgram));
     EXPECT_EQ(h.model->deviceInfo()->serialNumber, h.camera->serialNumber());
     EXPECT_EQ(h.model->cameraSerial(), h.camera->serialNumber());
     EXPECT_EQ(h.model->clockOffsetDescription(), QString::fromUtf8("一致"));
-    EXPECT_TRUE(h.model->batteryPercent());
-    EXPECT_TRUE(h.model->lightMeter());
+    EXPECT_TRUE(h.model->settings().batteryPercent());
+    EXPECT_TRUE(h.model->settings().lightMeter());
 
     QString settingsLine;
     for (const QString& line : h.lines())
@@ -282,14 +282,14 @@ TEST(SessionCamera, WritesAreVerifiedAgainstWhatTheCameraTook) {
         SCOPED_TRACE(c.name);
         SessionHarness h;
         h.connectReady();
-        const PropDesc before = h.model->props().at(PTP::Prop::whiteBalance);
+        const PropDesc before = h.model->settings().props().at(PTP::Prop::whiteBalance);
         const std::int64_t wanted = otherChoice(before);
         if (c.response)
             h.camera->refuse(PTP::code(PTP::Op::setDevicePropValue), c.response, c.applied);
-        h.model->setProp(PTP::Prop::whiteBalance, wanted);
+        h.model->settings().setProp(PTP::Prop::whiteBalance, wanted);
         EXPECT_EQ(SessionModelProbe::writing(*h.model), 1);
         ASSERT_TRUE(h.settle([&] { return SessionModelProbe::writing(*h.model) == 0; }));
-        EXPECT_EQ(h.model->props().at(PTP::Prop::whiteBalance).current,
+        EXPECT_EQ(h.model->settings().props().at(PTP::Prop::whiteBalance).current,
                   c.applied ? wanted : before.current);
         const QString label = PTP::label(PTP::Prop::whiteBalance);
         EXPECT_EQ(h.model->lastError().has_value(), c.error);
@@ -307,11 +307,12 @@ TEST(SessionCamera, WritesAreVerifiedAgainstWhatTheCameraTook) {
 TEST(SessionCamera, ATextSettingIsShownAndChosenByItsText) {
     SessionHarness h;
     h.connectReady(QStringLiteral("z6-2"));
-    const PropDesc& size = h.model->props().at(PTP::Prop::imageSize);
+    const PropDesc& size = h.model->settings().props().at(PTP::Prop::imageSize);
     EXPECT_EQ(size.choiceTexts(), (QStringList{"6048x4024", "4528x3016", "3024x2016"}));
-    EXPECT_EQ(h.model->text(PTP::Prop::imageSize), "4528x3016");
-    h.model->setText(PTP::Prop::imageSize, QStringLiteral("3024x2016"));
-    ASSERT_TRUE(h.settle([&] { return h.model->text(PTP::Prop::imageSize) == "3024x2016"; }));
+    EXPECT_EQ(h.model->settings().text(PTP::Prop::imageSize), "4528x3016");
+    h.model->settings().setText(PTP::Prop::imageSize, QStringLiteral("3024x2016"));
+    ASSERT_TRUE(
+        h.settle([&] { return h.model->settings().text(PTP::Prop::imageSize) == "3024x2016"; }));
     EXPECT_FALSE(h.model->lastError());
 }
 
@@ -319,16 +320,18 @@ TEST(SessionCamera, ChoosingTheCurrentValueOrAnUnknownTextSendsNothing) {
     SessionHarness h;
     h.connectReady();
     const int before = calls(h, PTP::Op::setDevicePropValue);
-    h.model->setText(PTP::Prop::whiteBalance, h.model->text(PTP::Prop::whiteBalance));
-    h.model->setText(PTP::Prop::whiteBalance, QStringLiteral("no such choice"));
+    h.model->settings().setText(PTP::Prop::whiteBalance,
+                                h.model->settings().text(PTP::Prop::whiteBalance));
+    h.model->settings().setText(PTP::Prop::whiteBalance, QStringLiteral("no such choice"));
     h.runFor(1);
     EXPECT_EQ(calls(h, PTP::Op::setDevicePropValue), before);
     EXPECT_EQ(SessionModelProbe::writing(*h.model), 0);
 
-    const PropDesc wb = h.model->props().at(PTP::Prop::whiteBalance);
+    const PropDesc wb = h.model->settings().props().at(PTP::Prop::whiteBalance);
     const QString other = wb.choiceTexts().at(wb.choices[0] == wb.current ? 1 : 0);
-    h.model->setText(PTP::Prop::whiteBalance, other);
-    ASSERT_TRUE(h.settle([&] { return h.model->text(PTP::Prop::whiteBalance) == other; }));
+    h.model->settings().setText(PTP::Prop::whiteBalance, other);
+    ASSERT_TRUE(
+        h.settle([&] { return h.model->settings().text(PTP::Prop::whiteBalance) == other; }));
     EXPECT_EQ(calls(h, PTP::Op::setDevicePropValue), before + 1);
 }
 
@@ -337,13 +340,14 @@ TEST(SessionCamera, ANewProgramOnTheDialRereadsEverySetting) {
     h.connectReady();
     const int descsBefore = calls(h, PTP::Op::getDevicePropDesc);
     const int linesBefore = static_cast<int>(h.lines().filter(QString::fromUtf8("設定: ")).size());
-    const std::int64_t program = h.model->props().at(PTP::Prop::exposureProgram).current;
+    const std::int64_t program = h.model->settings().props().at(PTP::Prop::exposureProgram).current;
     h.camera->turnModeDial(program == 1 ? 3 : 1);
     h.runFor(2);
-    ASSERT_TRUE(h.settle(
-        [&] { return h.model->props().at(PTP::Prop::exposureProgram).current != program; }));
+    ASSERT_TRUE(h.settle([&] {
+        return h.model->settings().props().at(PTP::Prop::exposureProgram).current != program;
+    }));
     EXPECT_GE(calls(h, PTP::Op::getDevicePropDesc) - descsBefore,
-              static_cast<int>(h.model->props().size()));
+              static_cast<int>(h.model->settings().props().size()));
     EXPECT_EQ(h.lines().filter(QString::fromUtf8("設定: ")).size(), linesBefore + 1);
 }
 
@@ -494,16 +498,17 @@ TEST(SessionCamera, AWriteWhoseCameraWentAwayLeavesNoErrorAndNoSettings) {
     SessionHarness h;
     h.connectReady();
     h.camera->refuse(PTP::code(PTP::Op::setDevicePropValue), 0x2019);
-    h.model->setProp(PTP::Prop::whiteBalance,
-                     otherChoice(h.model->props().at(PTP::Prop::whiteBalance)));
+    h.model->settings().setProp(
+        PTP::Prop::whiteBalance,
+        otherChoice(h.model->settings().props().at(PTP::Prop::whiteBalance)));
     ASSERT_TRUE(h.settle([&] { return calls(h, PTP::Op::setDevicePropValue) == 1; }));
     h.unplug();
     ASSERT_TRUE(h.settle([&] { return !h.model->state().is(State::Kind::connected); }));
     h.runFor(2);
     EXPECT_FALSE(h.model->lastError());
-    EXPECT_TRUE(h.model->props().empty());
+    EXPECT_TRUE(h.model->settings().props().empty());
     EXPECT_EQ(SessionModelProbe::writing(*h.model), 0);
-    EXPECT_EQ(h.model->text(PTP::Prop::whiteBalance), QString());
+    EXPECT_EQ(h.model->settings().text(PTP::Prop::whiteBalance), QString());
 }
 
 TEST(SessionCamera, DisconnectStopsLiveViewAndClearsTheCameraButKeepsTheShots) {
@@ -517,7 +522,7 @@ TEST(SessionCamera, DisconnectStopsLiveViewAndClearsTheCameraButKeepsTheShots) {
     ASSERT_TRUE(h.settle([&] { return h.model->state() == State::disconnected(); }));
     EXPECT_FALSE(h.model->liveView().isLive());
     EXPECT_FALSE(h.camera->isLiveViewOn());
-    EXPECT_TRUE(h.model->props().empty());
+    EXPECT_TRUE(h.model->settings().props().empty());
     EXPECT_EQ(h.model->shots().list().size(), 1u);
     EXPECT_EQ(h.model->modelName(), QString::fromUtf8("未接続"));
 }

@@ -6,6 +6,7 @@
 // still), and move time with runFor.
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"
 #include "kit/async/Executor.h"
 #include "kit/async/WorkQueue.h"
@@ -28,7 +29,7 @@ struct SessionModelProbe {
                        bool fromCamera = false) {
         m.downloadFailed(name, why, fromCamera);
     }
-    static int writing(const SessionModel& m) { return m.writing_; }
+    static int writing(const SessionModel& m) { return m.settings().writesPending(); }
     static bool checkEventUsable(const SessionModel& m) { return m.checkEventUsable_; }
     static void saved(SessionModel& m, const QString& path) { m.fileSaved(path, nullptr); }
 };
@@ -88,8 +89,9 @@ public:
         model->connectCamera();
         // The catalogue may settle before the first reading of the settings ends: wait for both.
         ASSERT_TRUE(settle([&] {
-            return model->state().is(ConnectionState::Kind::connected) && !model->props().empty() &&
-                   model->link().cardSettled() && settingsRead();
+            return model->state().is(ConnectionState::Kind::connected) &&
+                   !model->settings().props().empty() && model->link().cardSettled() &&
+                   settingsRead();
         }));
     }
 

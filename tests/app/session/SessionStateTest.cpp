@@ -95,15 +95,15 @@ TEST(SessionState, ALossMovesToWaitingWhileSearchingToFailedOtherwiseAndNowhereW
         h.model->connectCamera();
         ASSERT_TRUE(h.waitUntil([&] {
             return c.cameraPlugged ? h.model->state().is(State::Kind::connected) &&
-                                         !h.model->props().empty()
+                                         !h.model->settings().props().empty()
                                    : h.model->link().phase().kind == Phase::Kind::searching;
         }));
         SessionModelProbe::setState(*h.model, State::connected(cam));
         SessionModelProbe::lost(*h.model, c.reason);
         EXPECT_EQ(h.model->state(), c.after);
-        EXPECT_TRUE(h.model->props().empty());
+        EXPECT_TRUE(h.model->settings().props().empty());
         EXPECT_FALSE(h.model->deviceInfo());
-        EXPECT_FALSE(h.model->lightMeter());
+        EXPECT_FALSE(h.model->settings().lightMeter());
     }
 }
 

@@ -79,7 +79,7 @@ TEST_F(AccessibilityTest, everyControlHasANameAndTheCustomOnesTheirRole) {
                                 {QAccessible::List, "撮影した写真"},  {QAccessible::Button, "シャッター"},
                                 {QAccessible::Grouping, "表示するもの"},
                                 {QAccessible::RadioButton, window.filmstrip()->sourceToggle()->tetherText()}};
-    for (const PTP::Prop prop : ExposureLayout::adjustable(h.model->props()))
+    for (const PTP::Prop prop : ExposureLayout::adjustable(h.model->settings().props()))
         expected.emplace_back(QAccessible::Slider, PTP::label(prop));
     if (window.inspector()->programPicker()->isVisibleTo(&window))
         expected.emplace_back(QAccessible::Grouping, "露出モード");
@@ -102,7 +102,7 @@ TEST_F(AccessibilityTest, everyControlHasANameAndTheCustomOnesTheirRole) {
 
 TEST_F(AccessibilityTest, theCustomControlsAndTheStripsCellsTellWhatTheyHold) {
     ASSERT_TRUE(shoot(2));
-    const auto adjustable = ExposureLayout::adjustable(h.model->props());
+    const auto adjustable = ExposureLayout::adjustable(h.model->settings().props());
     for (const PTP::Prop prop : adjustable) {
         ui::ScrubberControl* dial = window.inspector()->scrubber(prop);
         QAccessibleValueInterface* value = of(dial)->valueInterface();
@@ -116,7 +116,8 @@ TEST_F(AccessibilityTest, theCustomControlsAndTheStripsCellsTellWhatTheyHold) {
     ui::ScrubberControl* first = window.inspector()->scrubber(adjustable.front());
     const int next = (first->baseIndex() + 1) % int(first->options().size());
     of(first)->valueInterface()->setCurrentValue(next);
-    EXPECT_TRUE(h.until([&] { return h.model->text(adjustable.front()) == first->options()[next]; }));
+    EXPECT_TRUE(h.until(
+        [&] { return h.model->settings().text(adjustable.front()) == first->options()[next]; }));
 
     EXPECT_EQ(of(window.preview())->text(QAccessible::Description),
               QFileInfo(h.model->shots().list().front().path).fileName());
@@ -150,7 +151,7 @@ TEST_F(AccessibilityTest, tabRunsFromThePictureToTheStripDownTheInspectorToTheSh
     EXPECT_EQ(QApplication::focusWidget(), window.filmstrip()->view());
     ASSERT_TRUE(shoot(1));
     QStringList expected{describe(window.preview()), describe(window.filmstrip()->view())};
-    for (const PTP::Prop prop : ExposureLayout::adjustable(h.model->props()))
+    for (const PTP::Prop prop : ExposureLayout::adjustable(h.model->settings().props()))
         if (ui::ScrubberControl* dial = window.inspector()->scrubber(prop); dial->isEnabled())
             expected << describe(dial);
     expected << describe(window.inspector()->shutter());

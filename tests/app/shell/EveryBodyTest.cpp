@@ -51,7 +51,7 @@ TEST(EveryBodyTest, namesItselfAndEveryValueShowsItsModeAndFitsTheInspector) {
         EXPECT_EQ(window.statusMenu()->text(), model.model);
 
         // Other makers' codes mean other things: only a Nikon's are named.
-        for (const auto& [prop, desc] : h.model->props()) {
+        for (const auto& [prop, desc] : h.model->settings().props()) {
             if (prop == PTP::Prop::iso || !model.isNikon()) continue;
             EXPECT_FALSE(bare(desc.currentText())) << PTP::name(prop).toStdString() << ": " << desc.currentText().toStdString();
             for (const QString& text : desc.choiceTexts())
@@ -69,8 +69,8 @@ TEST(EveryBodyTest, namesItselfAndEveryValueShowsItsModeAndFitsTheInspector) {
             }
         }
 
-        const auto program = h.model->props().find(PTP::Prop::exposureProgram);
-        if (program != h.model->props().end() && !program->second.choices.empty()) {
+        const auto program = h.model->settings().props().find(PTP::Prop::exposureProgram);
+        if (program != h.model->settings().props().end() && !program->second.choices.empty()) {
             const auto& choices = program->second.choices;
             const int current = static_cast<int>(std::find(choices.begin(), choices.end(), program->second.current) - choices.begin());
             ASSERT_LT(current, static_cast<int>(choices.size()));

@@ -103,7 +103,10 @@ TEST_F(MainWindowTest, connectingShowsTheCameraItsSettingsAndItsCommands) {
     h.model->connectCamera();
     // Searching: the waiting view and a menu that stops the wait.
     ASSERT_TRUE(h.until([&] { return !h.model->state().is(ConnectionState::Kind::disconnected); }));
-    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::connected) && !h.model->props().empty(); }));
+    ASSERT_TRUE(h.until([&] {
+        return h.model->state().is(ConnectionState::Kind::connected) &&
+               !h.model->settings().props().empty();
+    }));
 
     const QString name = *h.model->state().text;
     EXPECT_EQ(status(), name);
@@ -122,19 +125,19 @@ TEST_F(MainWindowTest, connectingShowsTheCameraItsSettingsAndItsCommands) {
     EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](const QString& t) { return t.startsWith(QStringLiteral("カメラの電池 ")); }));
 
     // One dial per adjustable exposure value, each showing the camera's value.
-    const auto adjustable = ExposureLayout::adjustable(h.model->props());
+    const auto adjustable = ExposureLayout::adjustable(h.model->settings().props());
     ASSERT_FALSE(adjustable.empty());
     for (const PTP::Prop prop : adjustable) {
         ui::ScrubberControl* dial = window.inspector()->scrubber(prop);
         ASSERT_NE(dial, nullptr) << PTP::label(prop).toStdString();
-        EXPECT_EQ(dial->selection(), h.model->text(prop));
+        EXPECT_EQ(dial->selection(), h.model->settings().text(prop));
         EXPECT_EQ(dial->title(), PTP::label(prop));
         EXPECT_TRUE(dial->isEnabled());
     }
-    ASSERT_TRUE(h.model->batteryPercent());
+    ASSERT_TRUE(h.model->settings().batteryPercent());
     EXPECT_TRUE(window.inspector()->battery()->isVisibleTo(&window));
     EXPECT_EQ(window.inspector()->battery()->colour(),
-              *h.model->batteryPercent() > 20 ? ui::Theme::dim() : ui::Theme::danger());
+              *h.model->settings().batteryPercent() > 20 ? ui::Theme::dim() : ui::Theme::danger());
 }
 
 TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
@@ -284,7 +287,7 @@ TEST_F(MainWindowTest, spaceDoesNothingWithoutACamera) {
 
 TEST_F(MainWindowTest, aScrubberStepWritesTheCameraAndShowsWhatItTook) {
     ASSERT_TRUE(h.connectAndWait());
-    const PTP::Prop prop = ExposureLayout::adjustable(h.model->props()).front();
+    const PTP::Prop prop = ExposureLayout::adjustable(h.model->settings().props()).front();
     ui::ScrubberControl* dial = window.inspector()->scrubber(prop);
     ASSERT_NE(dial, nullptr);
     const QStringList options = dial->options();
@@ -292,7 +295,7 @@ TEST_F(MainWindowTest, aScrubberStepWritesTheCameraAndShowsWhatItTook) {
     const int step = from + 1 < options.size() ? 1 : -1;
     const QString wanted = options[from + step];
     dial->step(step);
-    ASSERT_TRUE(h.until([&] { return h.model->text(prop) == wanted; }));
+    ASSERT_TRUE(h.until([&] { return h.model->settings().text(prop) == wanted; }));
     // The model's text is the camera's re-read descriptor; the dial follows it.
     EXPECT_EQ(dial->selection(), wanted);
     EXPECT_FALSE(h.model->lastError());
@@ -412,7 +415,7 @@ TEST_F(MainWindowTest, aFailedTransferShowsTheWarningStripWithTheFileName) {
 
 TEST_F(MainWindowTest, theErrorAlertFollowsLastErrorAndDismissingClearsIt) {
     ASSERT_TRUE(h.connectAndWait());
-    const PTP::Prop prop = ExposureLayout::adjustable(h.model->props()).front();
+    const PTP::Prop prop = ExposureLayout::adjustable(h.model->settings().props()).front();
     h.vcam->refuse(static_cast<std::uint16_t>(PTP::Op::setDevicePropValue), 0x2002);
     window.inspector()->scrubber(prop)->step(1);
     ASSERT_TRUE(h.until([&] { return h.model->lastError().has_value(); }));

@@ -6,6 +6,7 @@
 #include "app/session/Log.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
+#include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"
 #include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualTransport.h"
@@ -117,7 +118,10 @@ public:
     bool connectAndWait() {
         plug();
         model->connectCamera();
-        return until([this] { return model->state().is(ConnectionState::Kind::connected) && !model->props().empty(); });
+        return until([this] {
+            return model->state().is(ConnectionState::Kind::connected) &&
+                   !model->settings().props().empty();
+        });
     }
 
     QTemporaryDir dir;
