@@ -2,6 +2,7 @@
 // camera service; the settings model re-reads what they name.
 #include "app/session/SessionModel.h"
 
+#include "app/capture/CaptureModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "kit/async/Sleep.h"
 
@@ -27,7 +28,8 @@ async::Task<void> SessionModel::eventLoop() {
         if (cancelled) co_return;
         CameraPtr camera = link_->camera();
         if (!camera || !state_.is(ConnectionState::Kind::connected)) co_return;
-        if (busy_ || settings_->writesPending() > 0 || link_->downloading() > 0) continue;
+        if (capture_->busy() || settings_->writesPending() > 0 || link_->downloading() > 0)
+            continue;
         const bool changed = co_await pollOnce(std::move(camera));
         idle = changed ? 0 : idle + 1;
     }

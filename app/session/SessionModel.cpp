@@ -1,5 +1,6 @@
 #include "app/session/SessionModel.h"
 
+#include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
 #include "app/geo/GeoStore.h"
@@ -8,6 +9,8 @@
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"
 #include "kit/async/WorkQueue.h"
+
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -61,6 +64,16 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     connect(live_.get(), &LiveViewModel::failed, this,
             [this](const QString& message) { setLastError(message); });
     live_->setAids(LiveAids::read(store));
+    CaptureModel::Session session;
+    session.announcements = [this] { return shotNotifications_; };
+    session.announcesByPolling = [this](const PTPCamera& camera) {
+        return checkEventWanted(camera);
+    };
+    session.poll = [this](CameraPtr camera) { return pollOnce(std::move(camera)); };
+    capture_ = std::make_unique<CaptureModel>(runtime_, *link_, *settings_, *live_, *prefs_,
+                                              std::move(session));
+    connect(capture_.get(), &CaptureModel::failed, this,
+            [this](const QString& message) { setLastError(message); });
     connect(live_.get(), &LiveViewModel::aidsChanged, this,
             [this] { live_->aids().write(prefs_->store()); });
 
@@ -86,10 +99,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     connect(link, &CameraLink::fileSaved, this, &SessionModel::fileSaved);
     connect(link, &CameraLink::downloadFailed, this, &SessionModel::downloadFailed);
     connect(link, &CameraLink::cardChanged, card_.get(), &CardModel::refresh);
-    connect(link, &CameraLink::shotProgress, this,
-            [this](const QString& name, quint64 received, quint64 total) {
-                setIncoming(IncomingShot{name, received, total});
-            });
+    connect(link, &CameraLink::shotProgress, capture_.get(), &CaptureModel::pictureProgress);
     link_->alreadySaved = [this](const camera::CameraFile& file) {
         return ledger_->contains(ImportLedger::key(cameraSerial(), file.name(),
                                                    static_cast<qint64>(file.fileSize()),
@@ -236,6 +246,7 @@ void SessionModel::cameraReady(const CameraPtr& camera) {
     checkEventUsable_ = !camera->capabilities() || !camera->capabilities()->isNikon1;
     live_->attach(camera, deviceInfo_ ? deviceInfo_->serialNumber : QStringLiteral("?"));
     settings_->attach(camera);
+    capture_->attach(camera);
     setClockOffset(link_->clockDrift());
     CameraWeak weak = camera;
     auto start = [](SessionModel* self, CameraWeak weak) -> async::Task<void> {
@@ -262,15 +273,13 @@ void SessionModel::cameraLost(const std::optional<QString>& reason) {
 }
 
 void SessionModel::clearCameraState() {
-    setIncoming(std::nullopt);
+    capture_->clear();
     live_->clear();
     settings_->clear();
     if (deviceInfo_) {
         deviceInfo_.reset();
         emit deviceInfoChanged();
     }
-    setAFState(AFState::idle());
-    setBusy(false);
     setClockOffset(std::nullopt);
 }
 
@@ -326,6 +335,31 @@ void SessionModel::releaseCameraControl() {
     scope_.spawn(run(this, std::move(camera)));
 }
 
+void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePtr& file) {
+    capture_->pictureEnded();
+    shots_->add(path, runtime_.clock().now());
+
+    const QString name =
+        file && !file->name().isEmpty() ? file->name() : QFileInfo(path).fileName();
+    const qint64 size = file ? static_cast<qint64>(file->fileSize()) : QFileInfo(path).size();
+    ledger_->record(cameraSerial(), name, size, file ? file->creationDate() : std::nullopt);
+    emit shotSaved(path);
+    capture_->pictureSaved(path, file.get());
+}
+
+void SessionModel::downloadFailed(const QString& name, const QString& reason, bool fromCamera) {
+    capture_->pictureEnded();
+    failedTransfers_ << name;
+    emit failedTransfersChanged();
+    // A read the camera broke off says nothing about the folder; the settings window would
+    // otherwise send the photographer to choose another destination for a cable fault.
+    if (!fromCamera) setDestinationProblem(reason);
+    setLastError(QString::fromUtf8("「") + name +
+                 QString::fromUtf8("」を保存できませんでした。\n") + reason +
+                 QString::fromUtf8("\n\nカメラのカードには残っています。"));
+    emit transferFailed(name, reason);
+}
+
 bool SessionModel::current(const CameraWeak& camera) const {
     const CameraPtr alive = camera.lock();
     return alive && alive == link_->camera();
@@ -344,18 +378,6 @@ void SessionModel::setState(ConnectionState state) {
     if (state_ == state) return;
     state_ = std::move(state);
     emit stateChanged();
-}
-
-void SessionModel::setBusy(bool busy) {
-    if (busy_ == busy) return;
-    busy_ = busy;
-    emit busyChanged();
-}
-
-void SessionModel::setAFState(AFState state) {
-    if (afState_ == state) return;
-    afState_ = std::move(state);
-    emit afStateChanged();
 }
 
 void SessionModel::setLastError(std::optional<QString> text) {

@@ -3,19 +3,15 @@
 #include "app/connection/CameraLink.h"
 #include "app/session/ConnectionState.h"
 #include "app/session/Log.h"
-#include "app/shots/Shot.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
 #include "kit/device/DeviceInfo.h"
 
 #include <QDateTime>
-#include <QImage>
 #include <QObject>
 #include <QSettings>
 #include <QStringList>
-#include <QUuid>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -24,6 +20,7 @@
 namespace pexil {
 
 class CameraSettingsModel;
+class CaptureModel;
 class CardModel;
 class GeoStore;
 class ImportLedger;
@@ -52,8 +49,6 @@ class SessionModel final : public QObject {
     Q_PROPERTY(std::optional<pexil::Warmup> warmup READ warmup NOTIFY warmupChanged)
     Q_PROPERTY(std::optional<QDateTime> warmupSince READ warmupSince NOTIFY warmupChanged)
     Q_PROPERTY(std::optional<pexil::DeviceInfo> deviceInfo READ deviceInfo NOTIFY deviceInfoChanged)
-    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
-    Q_PROPERTY(pexil::AFState afState READ afState NOTIFY afStateChanged)
     Q_PROPERTY(std::optional<double> clockOffset READ clockOffset NOTIFY clockOffsetChanged)
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(QStringList failedTransfers READ failedTransfers NOTIFY failedTransfersChanged)
@@ -91,14 +86,10 @@ public:
     const std::optional<Warmup>& warmup() const { return warmup_; }
     const std::optional<QDateTime>& warmupSince() const { return warmupSince_; }
     const std::optional<DeviceInfo>& deviceInfo() const { return deviceInfo_; }
-    bool busy() const { return busy_; }
     // When a lost camera on the network is tried again; none when no try is waiting.
     const std::optional<QDateTime>& reconnectAt() const { return reconnectAt_; }
     // Tries the lost camera at once instead of at reconnectAt().
     void reconnectNow() { link_->reconnectNow(); }
-    // The picture the camera is making or sending; none when nothing is on its way.
-    const std::optional<IncomingShot>& incoming() const { return incoming_; }
-    const AFState& afState() const { return afState_; }
     const std::optional<double>& clockOffset() const { return clockOffset_; }
     const std::optional<QString>& lastError() const { return lastError_; }
     const QStringList& failedTransfers() const { return failedTransfers_; }
@@ -113,7 +104,6 @@ public:
     static std::optional<QString> describeClockOffset(std::optional<double> offset);
     // When the USB watcher saw the current camera appear, if less than 180 s ago.
     std::optional<QDateTime> recentAttach() const;
-    double captureWaitSeconds() const;
 
     // --- destination (from the preferences) ---
     // Where a picture taken at `date` is saved.
@@ -128,15 +118,6 @@ public:
     void syncClock();
     // Hands the exposure controls back to the body.
     void releaseCameraControl();
-
-    // --- capture ---
-    void shoot();
-    // One shot as shoot() takes it, for series that go on once each picture is in: true once
-    // the picture it made is saved; false when it could not be taken (busy, no camera, the
-    // release refused) or its picture did not come within the time a shot may take.
-    // `autofocusFirst` as the preference does for shoot().
-    async::Task<bool> shootAndWait(bool autofocusFirst);
-    void autofocus();
 
     // --- live view ---
     // Starts or stops live view while connected (liveView() tells how it goes).
@@ -156,6 +137,9 @@ public:
     Log& log() const { return log_; }
     // Live view of the camera held.
     LiveViewModel& liveView() { return *live_; }
+    // The shutter and autofocus of the camera held, and the picture on its way.
+    CaptureModel& capture() { return *capture_; }
+    const CaptureModel& capture() const { return *capture_; }
     // The settings of the camera held: the inspector's values, the meter and the buffer.
     CameraSettingsModel& settings() { return *settings_; }
     const CameraSettingsModel& settings() const { return *settings_; }
@@ -171,10 +155,7 @@ signals:
     void stateChanged();
     void warmupChanged();
     void deviceInfoChanged();
-    void busyChanged();
-    void incomingChanged();
     void reconnectAtChanged();
-    void afStateChanged();
     void clockOffsetChanged();
     void lastErrorChanged();
     void failedTransfersChanged();
@@ -185,8 +166,6 @@ signals:
     void sessionLost(const std::optional<QString>& reason);
     // A saved shot (for pexilctl tether and tests) and a failed one.
     void shotSaved(const QString& path);
-    // A saved shot that one of this session's releases made (after shotSaved).
-    void releasedShotSaved(const QString& path);
     void transferFailed(const QString& name, const QString& message);
 
 public:
@@ -217,19 +196,8 @@ private:
     void startEventLoop();
     async::Task<void> eventLoop();
     async::Task<bool> pollOnce(CameraPtr camera);
-    async::Task<void> capture(bool autofocusFirst);
-    async::Task<bool> release(CameraPtr camera, bool autofocusFirst);
-    async::Task<bool> releaseThenPoll(CameraPtr camera, bool autofocusFirst,
-                                      std::shared_ptr<bool> storing, CameraWeak weak);
-    async::Task<void> pollWhileStoring(CameraWeak camera, std::shared_ptr<bool> storing);
-    async::Task<void> runAutofocus(CameraPtr camera);
 
     void setState(ConnectionState state);
-    void setBusy(bool busy);
-    void setIncoming(std::optional<IncomingShot> incoming);
-    // Takes back the wait for a released picture that never came.
-    async::Task<void> giveUpIncoming(double seconds);
-    void setAFState(AFState state);
     void setLastError(std::optional<QString> text);
     void setClockOffset(std::optional<double> value);
     void setDestinationProblem(std::optional<QString> problem);
@@ -243,19 +211,13 @@ private:
     std::optional<Warmup> warmup_;
     std::optional<QDateTime> warmupSince_;
     std::optional<DeviceInfo> deviceInfo_;
-    bool busy_ = false;
-    bool lastReleased_ = false;  // whether the last release went out
-    int releasedSaved_ = 0;      // pictures of this session's releases saved
-    std::optional<IncomingShot> incoming_;
     std::optional<QDateTime> reconnectAt_;
-    AFState afState_;
     std::optional<double> clockOffset_;
     std::optional<QString> lastError_;
     QStringList failedTransfers_;
     std::optional<QString> destinationProblem_;
     bool checkEventUsable_ = true;
     int shotNotifications_ = 0;
-    std::uint64_t afGeneration_ = 0;
 
     std::unique_ptr<async::WorkQueue> ownThumbQueue_;
     std::unique_ptr<async::WorkQueue> ownFrameQueue_;
@@ -270,6 +232,7 @@ private:
     std::unique_ptr<LiveViewModel> live_;
     std::unique_ptr<ShotsModel> shots_;
     std::unique_ptr<CameraSettingsModel> settings_;
+    std::unique_ptr<CaptureModel> capture_;
     std::optional<async::TaskHandle> eventLoop_;
     async::Lifetime lifetime_;
     // Last, so its tasks are abandoned before any member they use goes away.

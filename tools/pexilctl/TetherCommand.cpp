@@ -1,5 +1,6 @@
 #include "tools/pexilctl/TetherCommand.h"
 
+#include "app/capture/CaptureModel.h"
 #include "app/connection/CameraLink.h"
 #include "app/liveview/FocusStack.h"
 #include "app/liveview/LiveViewModel.h"
@@ -139,7 +140,7 @@ async::Task<bool> focusStack(SessionModel& model, Waiter& waiter, const Request&
                              std::function<void(const QString&)> line) {
     LiveViewModel& liveView = model.liveView();
     FocusStack stack(
-        liveView, [&model] { return model.shootAndWait(false); },
+        liveView, [&model] { return model.capture().shootAndWait(false); },
         [&liveView] { return liveView.autofocus(); });
     std::optional<QString> summary;
     QObject::connect(&stack, &FocusStack::finished, [&summary, &waiter](const QString& text) {
@@ -197,14 +198,14 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     Waiter waiter(request.stop);
     waiter.follow(&model.settings(), &CameraSettingsModel::propsChanged);
     for (auto signal : {&SessionModel::stateChanged, &SessionModel::deviceInfoChanged,
-                        &SessionModel::lastErrorChanged, &SessionModel::clockOffsetChanged,
-                        &SessionModel::busyChanged})
+                        &SessionModel::lastErrorChanged, &SessionModel::clockOffsetChanged})
         waiter.follow(&model, signal);
+    waiter.follow(&model.capture(), &CaptureModel::busyChanged);
     LiveViewModel& liveView = model.liveView();
     waiter.follow(&liveView, &LiveViewModel::stateChanged);
     waiter.follow(&liveView, &LiveViewModel::isLiveChanged);
     waiter.follow(&model, &SessionModel::sessionLost);
-    waiter.follow(&model, &SessionModel::releasedShotSaved);
+    waiter.follow(&model.capture(), &CaptureModel::releasedShotSaved);
     waiter.follow(&model, &SessionModel::transferFailed);
     waiter.follow(&link, &CameraLink::cardSettledNow);
     waiter.follow(&link, &CameraLink::downloadingChanged);
@@ -223,7 +224,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         lost = true;
         line(QStringLiteral("lost: ") + lineSafe(text.value_or(QString())));
     });
-    QObject::connect(&model, &SessionModel::releasedShotSaved, [&made](const QString&) { ++made; });
+    QObject::connect(&model.capture(), &CaptureModel::releasedShotSaved,
+                     [&made](const QString&) { ++made; });
     QObject::connect(&model, &SessionModel::shotSaved, [line, &saved](const QString& path) mutable {
         ++saved;
         line(QStringLiteral("saved: ") + lineSafe(path));
@@ -361,8 +363,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
 
     for (int i = 0; i < request.shots && !lost; ++i) {
         model.clearLastError();
-        model.shoot();
-        std::function<bool()> idle = [&model] { return !model.busy(); };
+        model.capture().shoot();
+        std::function<bool()> idle = [&model] { return !model.capture().busy(); };
         co_await waiter.until(std::move(idle), 300);
         const auto problem = model.lastError();
         line(problem ? QStringLiteral("shot: ") + *problem : QStringLiteral("shot: OK"));

@@ -1,5 +1,6 @@
 #include "app/shell/main/CameraActions.h"
 
+#include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
@@ -29,8 +30,8 @@ CameraActions::CameraActions(SessionModel& model, std::function<void(const QStri
     on(CameraCommand::connect, [this] { model_.connectCamera(); });
     on(CameraCommand::disconnect, [this] { model_.disconnectCamera(); });
     on(CameraCommand::liveView, [this] { model_.toggleLiveView(); });
-    on(CameraCommand::autofocus, [this] { model_.autofocus(); });
-    on(CameraCommand::shoot, [this] { model_.shoot(); });
+    on(CameraCommand::autofocus, [this] { model_.capture().autofocus(); });
+    on(CameraCommand::shoot, [this] { model_.capture().shoot(); });
     on(CameraCommand::refreshSettings, [this] { model_.settings().refreshSettings(); });
     on(CameraCommand::releaseControl, [this] { model_.releaseCameraControl(); });
     on(CameraCommand::syncClock, [this] { model_.syncClock(); });

@@ -1,5 +1,6 @@
 #include "app/shell/main/Filmstrip.h"
 
+#include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
@@ -71,7 +72,8 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     strip->addWidget(incoming_, 0, Qt::AlignVCenter);
     strip->addWidget(view_, 1);
     column->addLayout(strip);
-    connect(&model_, &SessionModel::incomingChanged, this, [this] { incoming_->setIncoming(model_.incoming()); });
+    connect(&model_.capture(), &CaptureModel::incomingChanged, this,
+            [this] { incoming_->setIncoming(model_.capture().incoming()); });
 
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {

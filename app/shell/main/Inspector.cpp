@@ -1,5 +1,6 @@
 #include "app/shell/main/Inspector.h"
 
+#include "app/capture/CaptureModel.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
@@ -168,7 +169,7 @@ Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* paren
 
     connect(&model_, &SessionModel::stateChanged, this, &Inspector::updateState);
     connect(&model_, &SessionModel::warmupChanged, this, &Inspector::updateState);
-    connect(&model_, &SessionModel::busyChanged, this, &Inspector::updateState);
+    connect(&model_.capture(), &CaptureModel::busyChanged, this, &Inspector::updateState);
     connect(&model_.preferences(), &PreferencesModel::changed, this, &Inspector::updateState);
     connect(&cameraSettings_, &CameraSettingsModel::propsChanged, this, &Inspector::updateProps);
     connect(&cameraSettings_, &CameraSettingsModel::lightMeterChanged, this,
@@ -201,7 +202,7 @@ void Inspector::updateState() {
     placeholder_->setVisible(!connected);
     settings_->setVisible(connected);
     shutter_->setShutterEnabled(CameraCommands::isEnabled(CameraCommand::shoot, state));
-    shutter_->setBusy(model_.busy());
+    shutter_->setBusy(model_.capture().busy());
     const QSignalBlocker blocker(autofocusFirst_);
     autofocusFirst_->setChecked(model_.preferences().autofocusBeforeShot());
 }

@@ -1,5 +1,6 @@
 #include "app/shell/main/MainWindow.h"
 
+#include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/liveview/LiveViewModel.h"
@@ -117,7 +118,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     setCentralWidget(splitter_);
 
     liveActions_ = new LiveViewActions(
-        model_.liveView(), [this] { return model_.shootAndWait(false); }, this);
+        model_.liveView(), [this] { return model_.capture().shootAndWait(false); }, this);
     connect(liveActions_, &LiveViewActions::focusStackRequested, this, [this] {
         FocusStackDialog dialog(this);
         if (dialog.exec() == QDialog::Accepted) liveActions_->stack().start(dialog.plan());
@@ -138,7 +139,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     space_->setContext(Qt::WindowShortcut);
     space_->setAutoRepeat(false);
     connect(space_, &QShortcut::activated, this, [this] {
-        if (spaceEnabled()) model_.shoot();
+        if (spaceEnabled()) model_.capture().shoot();
     });
 
     const QSettings settings;
@@ -146,12 +147,12 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     splitter_->restoreState(settings.value(splitterKey).toByteArray());
     inspectorToggle_->setChecked(!inspector_->isHidden());
 
-    for (auto signal :
-         {&SessionModel::stateChanged, &SessionModel::busyChanged, &SessionModel::warmupChanged})
+    for (auto signal : {&SessionModel::stateChanged, &SessionModel::warmupChanged})
         connect(&model_, signal, this, &MainWindow::updateState);
+    connect(&model_.capture(), &CaptureModel::busyChanged, this, &MainWindow::updateState);
     connect(&model_.shots(), &ShotsModel::shotsChanged, this, &MainWindow::updateState);
     connect(&model_.liveView(), &LiveViewModel::isLiveChanged, this, &MainWindow::updateLiveButton);
-    connect(&model_, &SessionModel::afStateChanged, this, &MainWindow::updateAFButton);
+    connect(&model_.capture(), &CaptureModel::afStateChanged, this, &MainWindow::updateAFButton);
     connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);
     connect(&model_, &SessionModel::stateChanged, this, &MainWindow::tellLoss);
     connect(&model_.card(), &CardModel::activeChanged, this, &MainWindow::updateSource);
@@ -307,8 +308,8 @@ void MainWindow::updateSource() {
 
 bool MainWindow::spaceEnabled() const {
     // Space fires the shutter only where its picture is seen: not while browsing the card.
-    return CameraCommands::isEnabled(CameraCommand::shoot, model_.state()) && !model_.busy() &&
-           !model_.card().active();
+    return CameraCommands::isEnabled(CameraCommand::shoot, model_.state()) &&
+           !model_.capture().busy() && !model_.card().active();
 }
 
 void MainWindow::updateState() {
@@ -340,7 +341,7 @@ void MainWindow::updateLiveButton() {
 
 void MainWindow::updateAFButton() {
     using Kind = AFState::Kind;
-    const AFState& af = model_.afState();
+    const AFState& af = model_.capture().afState();
     switch (af.kind) {
         case Kind::idle: afButton_->setIcon(ui::GlyphIconEngine::icon(u"viewfinder.circle")); break;
         // No spinner of its own: the focus symbol dimmed while the lens drives.

@@ -1,5 +1,6 @@
 #include "app/shell/main/PreviewPane.h"
 
+#include "app/capture/CaptureModel.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
@@ -54,7 +55,7 @@ PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent
         connect(&live_, signal, this, &PreviewPane::refresh);
     connect(&live_, &LiveViewModel::aidsChanged, this, qOverload<>(&QWidget::update));
     live_.setPeakingColour(ui::Theme::amber().rgba());
-    connect(&model_, &SessionModel::incomingChanged, this, [this] {
+    connect(&model_.capture(), &CaptureModel::incomingChanged, this, [this] {
         update();
         describe();
     });
@@ -81,8 +82,8 @@ QSizeF PreviewPane::pictureSize() const {
 }
 
 QString PreviewPane::emptyText() const {
-    if (model_.incoming() && model_.state().is(ConnectionState::Kind::connected))
-        return ShellTexts::incoming(*model_.incoming());
+    if (model_.capture().incoming() && model_.state().is(ConnectionState::Kind::connected))
+        return ShellTexts::incoming(*model_.capture().incoming());
     return ShellTexts::previewEmpty(model_.state());
 }
 
@@ -164,7 +165,7 @@ void PreviewPane::mouseDoubleClickEvent(QMouseEvent* event) {
     if (clicksFocus()) {
         // The first click of the pair moved the AF area already; AF runs once it is there.
         if (const auto at = pictureFraction(event->position()))
-            live_.requestAfArea(*at, [this] { model_.autofocus(); });
+            live_.requestAfArea(*at, [this] { model_.capture().autofocus(); });
         return;
     }
     zoom_.doubleClick(event->position(), pictureSize(), size());

@@ -65,7 +65,7 @@ TEST(CardSession, ATetheredShotCountsAsImportedWhileItsTransferRuns) {
         if (card.items().size() == 3 && h.model->shots().empty())
             markedWhileSaving.push_back(card.items().front().imported);
     });
-    h.model->shoot();
+    h.model->capture().shoot();
     ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 1; }, 120));
     ASSERT_FALSE(markedWhileSaving.empty()) << "the card listed the shot before it was saved";
     EXPECT_TRUE(std::all_of(markedWhileSaving.begin(), markedWhileSaving.end(),

@@ -44,7 +44,7 @@ protected:
     // A stack whose shots are the session's, as the window and pexilctl make it.
     std::unique_ptr<FocusStack> makeStack() {
         return std::make_unique<FocusStack>(
-            live(), [this] { return h.model->shootAndWait(false); },
+            live(), [this] { return h.model->capture().shootAndWait(false); },
             [this] { return live().autofocus(); });
     }
     QString runStack(FocusStack& stack, FocusStack::Plan plan) {
@@ -138,7 +138,7 @@ TEST_F(LiveFocus, TheLensDrivesToItsEndsAndTheSceneSharpensWithFocus) {
     EXPECT_LT(live().analysis().edgePixels, sharp / 4);
 
     // AF brings the lens back to the subject and the body says it is in focus.
-    h.model->autofocus();
+    h.model->capture().autofocus();
     ASSERT_TRUE(h.settle([&] { return live().judgement() == FocusJudgement::focused; }));
     EXPECT_EQ(h.camera->lensFocus(), subject);
     freshFrames();
@@ -160,7 +160,7 @@ TEST_F(LiveFocus, AFocusStackStepsTheLensBetweenShotsAndStopsAtItsEnd) {
     ASSERT_EQ(finish(live().driveFocus(Direction::far, 32767)), LiveViewModel::lensEndText());
     ASSERT_EQ(finish(live().driveFocus(Direction::near, 250)), std::nullopt);
     std::vector<int> lensAtShots;
-    QObject::connect(h.model.get(), &SessionModel::releasedShotSaved,
+    QObject::connect(&h.model->capture(), &CaptureModel::releasedShotSaved,
                      [&](const QString&) { lensAtShots.push_back(h.camera->lensFocus()); });
     auto stack = makeStack();
     const QString summary = runStack(*stack, {5, 100, Direction::far, false});
@@ -182,7 +182,7 @@ TEST_F(LiveFocus, AFocusStackStopsWhenCancelledAndRefusesOutsideLiveView) {
     ASSERT_TRUE(h.settle([&] { return live().state() == NikonLiveView::State::on; }));
     // Cancelled while its first picture is on its way: that one is kept, no other is taken.
     int saved = 0;
-    QObject::connect(h.model.get(), &SessionModel::releasedShotSaved, [&](const QString&) {
+    QObject::connect(&h.model->capture(), &CaptureModel::releasedShotSaved, [&](const QString&) {
         ++saved;
         stack->cancel();
     });

@@ -68,11 +68,11 @@ TEST(SessionCamera, ShotsArriveNewestFirstSelectedWithThumbnailPreviewAndLedgerK
     SessionHarness h;
     h.connectReady();
     for (int i = 0; i < 2; ++i) {
-        h.model->shoot();
-        EXPECT_TRUE(h.model->busy());
+        h.model->capture().shoot();
+        EXPECT_TRUE(h.model->capture().busy());
         ASSERT_TRUE(h.settle([&] {
             return h.model->shots().list().size() == static_cast<std::size_t>(i + 1) &&
-                   !h.model->busy();
+                   !h.model->capture().busy();
         }));
     }
     const auto& shots = h.model->shots().list();
@@ -106,8 +106,9 @@ TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {
             if (s.id == id)
                 sides[id].push_back(std::max(s.thumbnail.width(), s.thumbnail.height()));
     });
-    h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 1 && !h.model->busy(); }));
+    h.model->capture().shoot();
+    ASSERT_TRUE(h.settle(
+        [&] { return h.model->shots().list().size() == 1 && !h.model->capture().busy(); }));
     const QUuid first = h.model->shots().list().front().id;
     ASSERT_TRUE(h.settle([&] { return !h.model->shots().fullPreview().isNull(); }));
     ASSERT_GE(sides[first].size(), 2u);
@@ -124,8 +125,9 @@ TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {
         switched = true;
         h.model->shots().select(first);
     });
-    h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 2 && !h.model->busy(); }));
+    h.model->capture().shoot();
+    ASSERT_TRUE(h.settle(
+        [&] { return h.model->shots().list().size() == 2 && !h.model->capture().busy(); }));
     const QUuid second = h.model->shots().list().front().id;
     ASSERT_TRUE(h.settle([&] {
         return switched && h.model->shots().fullPreviewID() == first &&
@@ -142,9 +144,9 @@ TEST(SessionCamera, PicturesNoLongerWantedInThePaneAreNotDecoded) {
     SessionHarness h(SessionHarness::Via::inProcess, false, /*manualThumbs=*/true);
     h.connectReady();
     for (std::size_t n = 1; n <= 3; ++n) {
-        h.model->shoot();
-        ASSERT_TRUE(
-            h.settle([&] { return h.model->shots().list().size() == n && !h.model->busy(); }));
+        h.model->capture().shoot();
+        ASSERT_TRUE(h.settle(
+            [&] { return h.model->shots().list().size() == n && !h.model->capture().busy(); }));
     }
     // Spawned decodes start on the main queue before they reach the thumbnail queue.
     const auto drainThumbs = [&h] {
@@ -173,9 +175,10 @@ TEST(SessionCamera, ASecondPressWhileBusyIsIgnoredAndAFailedFocusStillReleases) 
     h.connectReady();
     ASSERT_TRUE(h.model->preferences().autofocusBeforeShot());
     h.camera->setFocusSucceeds(false);
-    h.model->shoot();
-    h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 1 && !h.model->busy(); }));
+    h.model->capture().shoot();
+    h.model->capture().shoot();
+    ASSERT_TRUE(h.settle(
+        [&] { return h.model->shots().list().size() == 1 && !h.model->capture().busy(); }));
     EXPECT_EQ(calls(h, PTP::Op::nikonAfDrive), 1);
     EXPECT_EQ(calls(h, PTP::Op::initiateCapture), 1);
     EXPECT_FALSE(h.model->lastError());
@@ -215,13 +218,14 @@ TEST(SessionCamera, APictureOnItsWayIsShownUntilItIsSavedOrFails) {
             h.model->preferences().setBaseDestination(blocked);
         }
         std::vector<std::optional<IncomingShot>> seen;
-        QObject::connect(h.model.get(), &SessionModel::incomingChanged, [&] { seen.push_back(h.model->incoming()); });
-        h.model->shoot();
+        QObject::connect(&h.model->capture(), &CaptureModel::incomingChanged,
+                         [&] { seen.push_back(h.model->capture().incoming()); });
+        h.model->capture().shoot();
         ASSERT_TRUE(h.settle([&] {
             return (h.model->shots().list().size() == 1 || !h.model->failedTransfers().isEmpty()) &&
-                   !h.model->busy();
+                   !h.model->capture().busy();
         }));
-        EXPECT_FALSE(h.model->incoming());
+        EXPECT_FALSE(h.model->capture().incoming());
         ASSERT_GE(seen.size(), 3u);
         ASSERT_TRUE(seen.front());
         EXPECT_TRUE(seen.front()->name.isEmpty());
@@ -248,7 +252,7 @@ TEST(SessionCamera, AFailedTransferNamesTheFileAndSaysItIsStillOnTheCard) {
     QFile(blocked).open(QIODevice::WriteOnly);
     h.model->preferences().setBaseDestination(blocked);
     ASSERT_TRUE(h.model->destinationProblem());
-    h.model->shoot();
+    h.model->capture().shoot();
     ASSERT_TRUE(h.settle([&] { return !h.model->failedTransfers().isEmpty(); }));
     const QString name = h.model->failedTransfers().front();
     EXPECT_TRUE(name.startsWith(QStringLiteral("DSC_")));
@@ -395,19 +399,21 @@ TEST(SessionCamera, AutofocusShowsItsResultForTwoSecondsAndANewerPressOwnsTheDis
     SessionHarness h;
     h.connectReady();
     h.camera->setFocusSucceeds(false);
-    h.model->autofocus();
-    EXPECT_EQ(h.model->afState(), AFState::running());
-    ASSERT_TRUE(h.settle([&] { return h.model->afState().kind != AFState::Kind::running; }));
-    EXPECT_EQ(h.model->afState(), AFState::failed(QString::fromUtf8("ピントが合いませんでした")));
+    h.model->capture().autofocus();
+    EXPECT_EQ(h.model->capture().afState(), AFState::running());
+    ASSERT_TRUE(
+        h.settle([&] { return h.model->capture().afState().kind != AFState::Kind::running; }));
+    EXPECT_EQ(h.model->capture().afState(),
+              AFState::failed(QString::fromUtf8("ピントが合いませんでした")));
 
     h.runFor(1.0);
     h.camera->setFocusSucceeds(true);
-    h.model->autofocus();  // within the first result's two seconds
-    ASSERT_TRUE(h.settle([&] { return h.model->afState() == AFState::succeeded(); }));
+    h.model->capture().autofocus();  // within the first result's two seconds
+    ASSERT_TRUE(h.settle([&] { return h.model->capture().afState() == AFState::succeeded(); }));
     h.runFor(1.2);  // the first result's timer has run out
-    EXPECT_EQ(h.model->afState(), AFState::succeeded());
+    EXPECT_EQ(h.model->capture().afState(), AFState::succeeded());
     h.runFor(1.0);
-    EXPECT_EQ(h.model->afState(), AFState::idle());
+    EXPECT_EQ(h.model->capture().afState(), AFState::idle());
 }
 
 TEST(SessionCamera, LiveFramesDecodeOneAtATimeAndNoneAppearsAfterLiveViewEnded) {
@@ -487,8 +493,9 @@ TEST(SessionCamera, AShotInLiveViewOnABodyThatTellsOnlyThroughCheckEventDoesNotW
     h.model->toggleLiveView();
     ASSERT_TRUE(h.settle([&] { return h.model->liveView().state() == NikonLiveView::State::on; }));
     const double start = h.rt.clock().monotonic().count();
-    h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return !h.model->busy() && !h.model->shots().list().empty(); }));
+    h.model->capture().shoot();
+    ASSERT_TRUE(
+        h.settle([&] { return !h.model->capture().busy() && !h.model->shots().list().empty(); }));
     ASSERT_EQ(h.model->shots().list().size(), 1u);
     EXPECT_LT(h.rt.clock().monotonic().count() - start, 5.0);  // the wait bound is 15 s or more
     EXPECT_GE(h.model->shotNotifications(), 1);
@@ -514,8 +521,9 @@ TEST(SessionCamera, AWriteWhoseCameraWentAwayLeavesNoErrorAndNoSettings) {
 TEST(SessionCamera, DisconnectStopsLiveViewAndClearsTheCameraButKeepsTheShots) {
     SessionHarness h;
     h.connectReady();
-    h.model->shoot();
-    ASSERT_TRUE(h.settle([&] { return h.model->shots().list().size() == 1 && !h.model->busy(); }));
+    h.model->capture().shoot();
+    ASSERT_TRUE(h.settle(
+        [&] { return h.model->shots().list().size() == 1 && !h.model->capture().busy(); }));
     h.model->toggleLiveView();
     ASSERT_TRUE(h.settle([&] { return h.model->liveView().isLive(); }));
     h.model->disconnectCamera();
@@ -543,7 +551,7 @@ TEST(SessionCamera, ClockIsSetToTheComputersAndTheOffsetBecomesZero) {
 TEST(SessionCamera, OverPtpIpAShotArrivesWithItsThumbnail) {
     SessionHarness h(SessionHarness::Via::ptpip);
     h.connectReady();
-    h.model->shoot();
+    h.model->capture().shoot();
     ASSERT_TRUE(h.settle([&] {
         return h.model->shots().list().size() == 1 &&
                !h.model->shots().list()[0].thumbnail.isNull();

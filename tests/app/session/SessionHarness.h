@@ -4,6 +4,7 @@
 // virtual clock, with its own preference store, support folder and destination. Camera
 // answers come from the service's threads: wait for them with waitUntil (time stands
 // still), and move time with runFor.
+#include "app/capture/CaptureModel.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"

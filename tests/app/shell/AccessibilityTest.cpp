@@ -56,14 +56,14 @@ protected:
     bool shoot(std::size_t count) {
         if (!h.connectAndWait()) return false;
         for (std::size_t n = 1; n <= count; ++n) {
-            h.model->shoot();
+            h.model->capture().shoot();
             if (!h.until([&] {
                     return h.model->shots().list().size() == n &&
                            h.model->shots().list().front().meta.captured;
                 }))
                 return false;
         }
-        return h.until([&] { return !h.model->busy(); });
+        return h.until([&] { return !h.model->capture().busy(); });
     }
     QAccessibleInterface* of(QObject* o) { return QAccessible::queryAccessibleInterface(o); }
 

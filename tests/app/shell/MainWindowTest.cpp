@@ -54,7 +54,7 @@ protected:
     std::size_t shotCount() const { return h.model->shots().list().size(); }
     bool shotsReady(std::size_t count) const {
         return shotCount() == count && !h.model->shots().list().front().thumbnail.isNull() &&
-               !h.model->busy();
+               !h.model->capture().busy();
     }
 
     ShellHarness h;
@@ -190,14 +190,16 @@ TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
 TEST_F(MainWindowTest, aPictureOnItsWayHasACellInTheFilmstripAndThePaneSaysItIsComing) {
     ASSERT_TRUE(h.connectAndWait());
     QStringList paneTexts, cellTexts;
-    QObject::connect(h.model.get(), &SessionModel::incomingChanged, &window, [&] {
-        if (!h.model->incoming()) return;
+    QObject::connect(&h.model->capture(), &CaptureModel::incomingChanged, &window, [&] {
+        if (!h.model->capture().incoming()) return;
         paneTexts << window.preview()->emptyText();
-        if (window.filmstrip()->incomingCell()->isVisibleTo(&window)) cellTexts << window.filmstrip()->incomingCell()->text();
-        if (qEnvironmentVariableIsSet("PEXIL_GRAB")) window.grab().save(qEnvironmentVariable("PEXIL_GRAB"));
+        if (window.filmstrip()->incomingCell()->isVisibleTo(&window))
+            cellTexts << window.filmstrip()->incomingCell()->text();
+        if (qEnvironmentVariableIsSet("PEXIL_GRAB"))
+            window.grab().save(qEnvironmentVariable("PEXIL_GRAB"));
     });
-    h.model->shoot();
-    ASSERT_TRUE(h.until([&] { return shotCount() == 1 && !h.model->busy(); }));
+    h.model->capture().shoot();
+    ASSERT_TRUE(h.until([&] { return shotCount() == 1 && !h.model->capture().busy(); }));
     ASSERT_FALSE(paneTexts.isEmpty());
     EXPECT_EQ(paneTexts.front(), QStringLiteral("写真を待っています…"));
     EXPECT_TRUE(paneTexts.back().startsWith(QStringLiteral("DSC_0004.JPG を受け取っています…")))
@@ -217,7 +219,7 @@ TEST_F(MainWindowTest, spaceAndLiveViewAreOffWhileTheCardIsShown) {
     EXPECT_FALSE(window.cameraMenu()->action(CameraCommand::liveView)->isEnabled());
     EXPECT_TRUE(window.cameraMenu()->action(CameraCommand::shoot)->isEnabled());  // asked for by name
     QTest::keyClick(&window, Qt::Key_Space);
-    EXPECT_FALSE(h.model->busy());  // a press would have made it busy at once
+    EXPECT_FALSE(h.model->capture().busy());  // a press would have made it busy at once
 
     h.model->card().setActive(false);
     EXPECT_TRUE(window.spaceEnabled());
@@ -232,7 +234,7 @@ TEST_F(MainWindowTest, zoomKeysMenusWithMnemonicsAndNoPercentWithoutAPicture) {
     EXPECT_EQ(window.infoRow()->zoomControls()->percentText(), QString());
 
     ASSERT_TRUE(h.connectAndWait());
-    h.model->shoot();
+    h.model->capture().shoot();
     ASSERT_TRUE(h.until([&] { return shotsReady(1) && !window.preview()->image().isNull(); }));
     PreviewZoom& zoom = window.zoom();
     ASSERT_GT(zoom.fit(), 0);
@@ -252,7 +254,7 @@ TEST_F(MainWindowTest, zoomKeysMenusWithMnemonicsAndNoPercentWithoutAPicture) {
 TEST_F(MainWindowTest, theArrowsStepThroughTheFilmstrip) {
     ASSERT_TRUE(h.connectAndWait());
     for (std::size_t n = 1; n <= 3; ++n) {
-        h.model->shoot();
+        h.model->capture().shoot();
         ASSERT_TRUE(h.until([&] { return shotsReady(n); }));
     }
     const auto ids = [&] {
@@ -273,7 +275,7 @@ TEST_F(MainWindowTest, theArrowsStepThroughTheFilmstrip) {
     EXPECT_EQ(h.model->shots().selection(), ids[0]);
     // The strip is the tether view: Space there is still the shutter.
     QTest::keyClick(strip, Qt::Key_Space);
-    EXPECT_TRUE(h.model->busy());
+    EXPECT_TRUE(h.model->capture().busy());
     ASSERT_TRUE(h.until([&] { return shotsReady(4); }));
 }
 

@@ -3,6 +3,7 @@
 // The application's model as `pexil --demo` wires it (a virtual Nikon with a card of
 // pictures, reached through the real camera service), on the virtual clock, with its own
 // preference store, support folder and destination in a temporary folder.
+#include "app/capture/CaptureModel.h"
 #include "app/session/Log.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"

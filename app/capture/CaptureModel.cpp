@@ -1,18 +1,11 @@
-// The session model around a picture: the shutter and autofocus, files saved or not saved.
-#include "app/session/SessionModel.h"
+#include "app/capture/CaptureModel.h"
 
-#include "app/card/ImportLedger.h"
+#include "app/connection/CameraLink.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/PreferencesModel.h"
 #include "app/settings/CameraSettingsModel.h"
-#include "app/shots/ShotsModel.h"
 #include "kit/async/NextSignal.h"
 #include "kit/async/Sleep.h"
-#include "kit/async/WorkQueue.h"
-
-#include <QFileInfo>
-
-#include <algorithm>
 
 namespace pexil {
 
@@ -25,8 +18,35 @@ constexpr double storingPollSeconds = 0.35;
 
 }  // namespace
 
-double SessionModel::captureWaitSeconds() const {
-    const Descriptors& props = settings_->props();
+CaptureModel::CaptureModel(async::Runtime& runtime, CameraLink& link, CameraSettingsModel& settings,
+                           LiveViewModel& live, PreferencesModel& prefs, Session session,
+                           QObject* parent)
+    : QObject(parent),
+      link_(link),
+      settings_(settings),
+      live_(live),
+      prefs_(prefs),
+      session_(std::move(session)),
+      scope_(runtime) {}
+
+CaptureModel::~CaptureModel() { scope_.cancelAll(); }
+
+void CaptureModel::attach(CameraPtr camera) { camera_ = std::move(camera); }
+
+void CaptureModel::clear() {
+    camera_.reset();
+    setIncoming(std::nullopt);
+    setAFState(AFState::idle());
+    setBusy(false);
+}
+
+bool CaptureModel::current(const CameraWeak& camera) const {
+    const CameraPtr alive = camera.lock();
+    return alive && alive == camera_;
+}
+
+double CaptureModel::captureWaitSeconds() const {
+    const Descriptors& props = settings_.props();
     const auto it = props.find(PTP::Prop::nikonExposureTime);
     if (it == props.end()) return 17;
     const auto v = static_cast<std::uint32_t>(it->second.current);
@@ -38,46 +58,46 @@ double SessionModel::captureWaitSeconds() const {
     return static_cast<double>(numerator) / denominator * 2 + 15;
 }
 
-void SessionModel::shoot() {
-    if (!state_.is(ConnectionState::Kind::connected) || busy_ || !link_->camera()) return;
+void CaptureModel::shoot() {
+    if (busy_ || !camera_) return;
     setBusy(true);  // before any waiting, so a second press is ignored
-    scope_.spawn(capture(prefs_->autofocusBeforeShot()));
+    scope_.spawn(capture(prefs_.autofocusBeforeShot()));
 }
 
-async::Task<bool> SessionModel::shootAndWait(bool autofocusFirst) {
-    if (!state_.is(ConnectionState::Kind::connected) || busy_ || !link_->camera()) co_return false;
+async::Task<bool> CaptureModel::shootAndWait(bool autofocusFirst) {
+    if (busy_ || !camera_) co_return false;
     const int before = releasedSaved_;
     setBusy(true);
     co_await capture(autofocusFirst);
     if (!lastReleased_) co_return false;
     auto saved = [this, before] { return releasedSaved_ > before; };
-    const bool in = co_await async::until(saved, this, &SessionModel::releasedShotSaved,
+    const bool in = co_await async::until(saved, this, &CaptureModel::releasedShotSaved,
                                           async::Seconds(captureWaitSeconds()));
     co_return in;
 }
 
-async::Task<void> SessionModel::capture(bool autofocusFirst) {
+async::Task<void> CaptureModel::capture(bool autofocusFirst) {
     lastReleased_ = false;
-    CameraPtr camera = link_->camera();
+    CameraPtr camera = camera_;
     const CameraWeak weak = camera;
-    if (NikonLiveView* view = live_->view(); view && view->state() == NikonLiveView::State::on) {
+    if (NikonLiveView* view = live_.view(); view && view->state() == NikonLiveView::State::on) {
         auto storing = std::make_shared<bool>(false);
-        std::function<int()> count = [this] { return shotNotifications_; };
+        std::function<int()> count = session_.announcements;
         std::function<async::Task<bool>()> body = [this, camera, autofocusFirst, storing, weak] {
             return releaseThenPoll(camera, autofocusFirst, storing, weak);
         };
         const double wait = captureWaitSeconds();
         const auto message = co_await view->whileSuspended(std::move(count), wait, std::move(body));
         *storing = false;
-        if (message) setLastError(*message);
+        if (message) emit failed(*message);
     } else {
         co_await release(std::move(camera), autofocusFirst);
     }
-    co_await settings_->refreshCounters();
+    co_await settings_.refreshCounters();
     setBusy(false);
 }
 
-async::Task<bool> SessionModel::releaseThenPoll(CameraPtr camera, bool autofocusFirst,
+async::Task<bool> CaptureModel::releaseThenPoll(CameraPtr camera, bool autofocusFirst,
                                                 std::shared_ptr<bool> storing, CameraWeak weak) {
     const bool released = co_await release(std::move(camera), autofocusFirst);
     if (released) {
@@ -89,14 +109,14 @@ async::Task<bool> SessionModel::releaseThenPoll(CameraPtr camera, bool autofocus
     co_return released;
 }
 
-async::Task<bool> SessionModel::release(CameraPtr camera, bool autofocusFirst) {
+async::Task<bool> CaptureModel::release(CameraPtr camera, bool autofocusFirst) {
     const CameraWeak weak = camera;
     if (autofocusFirst) {
         const auto focused = co_await camera->autofocus();
         (void)focused;  // a shot out of focus is still a shot
     }
     // Before the command goes out: a fast body announces its picture before the answer.
-    link_->expectRelease();
+    link_.expectRelease();
     const auto released = co_await camera->releaseShutter();
     camera.reset();
     lastReleased_ = static_cast<bool>(released);
@@ -107,32 +127,32 @@ async::Task<bool> SessionModel::release(CameraPtr camera, bool autofocusFirst) {
         co_return true;
     }
     if (current(weak))
-        setLastError(QString::fromUtf8("撮影できませんでした: ") + describe(released.error()));
+        emit failed(QString::fromUtf8("撮影できませんでした: ") + describe(released.error()));
     co_return false;
 }
 
-async::Task<void> SessionModel::pollWhileStoring(CameraWeak weak, std::shared_ptr<bool> storing) {
+async::Task<void> CaptureModel::pollWhileStoring(CameraWeak weak, std::shared_ptr<bool> storing) {
     for (;;) {
         co_await async::sleep(storingPollSeconds);
         const bool cancelled = co_await async::isCancelled();
         if (cancelled || !*storing) co_return;
         CameraPtr camera = weak.lock();
-        if (!camera || !current(weak) || !checkEventWanted(*camera)) co_return;
-        if (link_->downloading() > 0) continue;
-        co_await pollOnce(std::move(camera));
+        if (!camera || !current(weak) || !session_.announcesByPolling(*camera)) co_return;
+        if (link_.downloading() > 0) continue;
+        const bool changed = co_await session_.poll(std::move(camera));
+        (void)changed;
     }
 }
 
-void SessionModel::autofocus() {
-    if (!state_.is(ConnectionState::Kind::connected)) return;
+void CaptureModel::autofocus() {
     if (afState_.kind == AFState::Kind::running) return;
-    CameraPtr camera = link_->camera();
+    CameraPtr camera = camera_;
     if (!camera) return;
     setAFState(AFState::running());
     scope_.spawn(runAutofocus(std::move(camera)));
 }
 
-async::Task<void> SessionModel::runAutofocus(CameraPtr camera) {
+async::Task<void> CaptureModel::runAutofocus(CameraPtr camera) {
     const std::uint64_t generation = ++afGeneration_;
     const CameraWeak weak = camera;
     const auto focused = co_await camera->autofocus();
@@ -144,50 +164,49 @@ async::Task<void> SessionModel::runAutofocus(CameraPtr camera) {
         setAFState(AFState::succeeded());
     else
         setAFState(AFState::failed(QString::fromUtf8("ピントが合いませんでした")));
-    co_await settings_->refreshCounters();
+    co_await settings_.refreshCounters();
     co_await async::sleep(afResultSeconds);
     // A newer request owns the display now, whether it is still running or already answered.
     if (generation == afGeneration_ && afState_.kind != AFState::Kind::running)
         setAFState(AFState::idle());
 }
 
-void SessionModel::setIncoming(std::optional<IncomingShot> incoming) {
+void CaptureModel::setIncoming(std::optional<IncomingShot> incoming) {
     if (incoming == incoming_) return;
     incoming_ = std::move(incoming);
     emit incomingChanged();
 }
 
-async::Task<void> SessionModel::giveUpIncoming(double seconds) {
+async::Task<void> CaptureModel::giveUpIncoming(double seconds) {
     co_await async::sleep(seconds);
     const bool cancelled = co_await async::isCancelled();
     // Only the wait for an announcement: a picture on its way is the transfer's to end.
     if (!cancelled && incoming_ && incoming_->name.isEmpty()) setIncoming(std::nullopt);
 }
 
-void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePtr& file) {
-    setIncoming(std::nullopt);
-    shots_->add(path, runtime_.clock().now());
+void CaptureModel::pictureProgress(const QString& name, quint64 received, quint64 total) {
+    setIncoming(IncomingShot{name, received, total});
+}
 
-    const QString name = file && !file->name().isEmpty() ? file->name() : QFileInfo(path).fileName();
-    const qint64 size = file ? static_cast<qint64>(file->fileSize()) : QFileInfo(path).size();
-    ledger_->record(cameraSerial(), name, size, file ? file->creationDate() : std::nullopt);
-    emit shotSaved(path);
-    if (file && link_->madeByRelease(*file)) {
+void CaptureModel::pictureSaved(const QString& path, const camera::CameraFile* file) {
+    if (file && link_.madeByRelease(*file)) {
         ++releasedSaved_;
         emit releasedShotSaved(path);
     }
 }
 
-void SessionModel::downloadFailed(const QString& name, const QString& reason, bool fromCamera) {
-    setIncoming(std::nullopt);
-    failedTransfers_ << name;
-    emit failedTransfersChanged();
-    // A read the camera broke off says nothing about the folder; the settings window would
-    // otherwise send the photographer to choose another destination for a cable fault.
-    if (!fromCamera) setDestinationProblem(reason);
-    setLastError(QString::fromUtf8("「") + name + QString::fromUtf8("」を保存できませんでした。\n") +
-                 reason + QString::fromUtf8("\n\nカメラのカードには残っています。"));
-    emit transferFailed(name, reason);
+void CaptureModel::pictureEnded() { setIncoming(std::nullopt); }
+
+void CaptureModel::setBusy(bool busy) {
+    if (busy_ == busy) return;
+    busy_ = busy;
+    emit busyChanged();
+}
+
+void CaptureModel::setAFState(AFState state) {
+    if (afState_ == state) return;
+    afState_ = std::move(state);
+    emit afStateChanged();
 }
 
 }  // namespace pexil
