@@ -13,6 +13,7 @@ const QString dateKey = QStringLiteral("useDateSubfolder");
 const QString autoConnectKey = QStringLiteral("autoConnect");
 const QString deleteKey = QStringLiteral("deleteAfterDownload");
 const QString focusKey = QStringLiteral("autofocusBeforeShot");
+const QString showNewKey = QStringLiteral("showNewShots");
 
 }  // namespace
 
@@ -35,6 +36,7 @@ Preferences Preferences::read(const QSettings& store) {
     out.autoConnect = storedBool(store, autoConnectKey).value_or(true);
     out.deleteAfterDownload = storedBool(store, deleteKey).value_or(false);
     out.autofocusBeforeShot = storedBool(store, focusKey).value_or(true);
+    out.showNewShots = storedBool(store, showNewKey).value_or(true);
     return out;
 }
 
@@ -44,6 +46,7 @@ void Preferences::write(QSettings& store) const {
     store.setValue(autoConnectKey, autoConnect);
     store.setValue(deleteKey, deleteAfterDownload);
     store.setValue(focusKey, autofocusBeforeShot);
+    store.setValue(showNewKey, showNewShots);
 }
 
 QString Preferences::defaultBaseDestination() {

@@ -11,7 +11,7 @@
 
 namespace pexil {
 
-// The user's five choices for tethering, as the per-user store keeps them, and the
+// The user's choices for tethering, as the per-user store keeps them, and the
 // destination folder derived from them.
 struct Preferences {
     QString baseDestination = defaultBaseDestination();
@@ -19,13 +19,15 @@ struct Preferences {
     bool autoConnect = true;
     bool deleteAfterDownload = false;
     bool autofocusBeforeShot = true;
+    // A new shot takes the preview; off, it waits in the filmstrip with a mark.
+    bool showNewShots = true;
 
-    // Absent keys give the defaults above; a non-Boolean "autoConnect" or
-    // "autofocusBeforeShot" reads as true (they default to on).
+    // Absent keys give the defaults above; a non-Boolean "autoConnect", "autofocusBeforeShot"
+    // or "showNewShots" reads as true (they default to on).
     static Preferences read(const QSettings& store);
     // A Boolean as the store keeps it; none when absent or not a Boolean.
     static std::optional<bool> storedBool(const QSettings& store, const QString& key);
-    // All five keys at once.
+    // All keys at once.
     void write(QSettings& store) const;
 
     // <Pictures>/Pexil.

@@ -36,4 +36,8 @@ void PreferencesModel::setAutofocusBeforeShot(bool on) {
     set(&Preferences::autofocusBeforeShot, on);
 }
 
+void PreferencesModel::setShowNewShots(bool on) {
+    set(&Preferences::showNewShots, on);
+}
+
 }  // namespace pexil

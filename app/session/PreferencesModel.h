@@ -21,6 +21,7 @@ class PreferencesModel final : public QObject {
     Q_PROPERTY(bool autoConnect READ autoConnect WRITE setAutoConnect NOTIFY changed)
     Q_PROPERTY(bool deleteAfterDownload READ deleteAfterDownload WRITE setDeleteAfterDownload NOTIFY changed)
     Q_PROPERTY(bool autofocusBeforeShot READ autofocusBeforeShot WRITE setAutofocusBeforeShot NOTIFY changed)
+    Q_PROPERTY(bool showNewShots READ showNewShots WRITE setShowNewShots NOTIFY changed)
 
 public:
     // `store` null: QSettings with the application's names.
@@ -32,12 +33,14 @@ public:
     bool autoConnect() const { return prefs_.autoConnect; }
     bool deleteAfterDownload() const { return prefs_.deleteAfterDownload; }
     bool autofocusBeforeShot() const { return prefs_.autofocusBeforeShot; }
+    bool showNewShots() const { return prefs_.showNewShots; }
 
     void setBaseDestination(const QString& folder);
     void setUseDateSubfolder(bool on);
     void setAutoConnect(bool on);
     void setDeleteAfterDownload(bool on);
     void setAutofocusBeforeShot(bool on);
+    void setShowNewShots(bool on);
 
     // Where a picture taken at `date` is saved.
     QString destination(const QDateTime& date) const { return prefs_.destinationFor(date); }

@@ -50,6 +50,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
         thumbQueue_ = ownThumbQueue_.get();
     }
     shots_ = std::make_unique<ShotsModel>(runtime_, *thumbQueue_);
+    shots_->setFollowNew(prefs_->showNewShots());
     settings_ = std::make_unique<CameraSettingsModel>(runtime_, log_);
     connect(settings_.get(), &CameraSettingsModel::writeFailed, this,
             [this](const QString& message) { setLastError(message); });
@@ -80,6 +81,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     link_->deleteAfterDownload = prefs_->deleteAfterDownload();
     connect(prefs_.get(), &PreferencesModel::changed, this, [this] {
         link_->deleteAfterDownload = prefs_->deleteAfterDownload();
+        shots_->setFollowNew(prefs_->showNewShots());
         applyDestination();
     });
     CardModel::Options cardOptions;

@@ -37,10 +37,11 @@ QString accessibleText(const Shot& shot) {
            (read ? QStringLiteral(" 撮影") : QStringLiteral(" 受信"));
 }
 
-QString accessibleDescription(const Shot& shot, bool shown) {
+QString accessibleDescription(const Shot& shot, bool shown, bool unseen) {
     QStringList parts;
     if (const QString summary = shot.meta.summary(); !summary.isEmpty()) parts << summary;
     if (shown) parts << QStringLiteral("表示中");
+    if (unseen) parts << QStringLiteral("新着");
     return parts.join(QStringLiteral("、"));
 }
 }  // namespace
@@ -63,10 +64,13 @@ QVariant ShotsModel::data(const QModelIndex& index, int role) const {
         case Qt::DecorationRole: return shot.thumbnail;
         case Qt::AccessibleTextRole: return accessibleText(shot);
         case Qt::AccessibleDescriptionRole:
-            return accessibleDescription(shot, index.row() == shownRow_);
+            return accessibleDescription(shot, index.row() == shownRow_,
+                                         unseen_.count(shot.id) > 0);
         case IdRole: return shot.id;
         case PathRole: return shot.path;
         case SelectedRole: return index.row() == shownRow_;
+        case NewRole:
+            return unseen_.count(shot.id) > 0;
         default: return {};
     }
 }
@@ -104,7 +108,12 @@ QUuid ShotsModel::add(const QString& path, const QDateTime& arrived) {
     if (shownRow_ >= 0) ++shownRow_;
     endInsertRows();
     emit shotsChanged();
-    setSelection(shot.id);
+    if (!selection_ || (followNew_ && !held_)) {
+        setSelection(shot.id);
+    } else {
+        unseen_.insert(shot.id);
+        emit newCountChanged();
+    }
     scope_.spawn(decodeThumbnail(shot.id, path));
     return shot.id;
 }
@@ -120,13 +129,16 @@ void ShotsModel::setSelection(const QUuid& id) {
         selection_ = id;
         emit selectionChanged();
     }
+    // A shot marked new is never the one shown, so the rows told below include it.
+    if (unseen_.erase(id) > 0) emit newCountChanged();
     const int row = rowOf(id);
     if (row == shownRow_) return;
     const int before = shownRow_;
     shownRow_ = row;
     for (const int r : {before, row})
         if (r >= 0 && r < rowCount())
-            emit dataChanged(index(r), index(r), {SelectedRole, Qt::AccessibleDescriptionRole});
+            emit dataChanged(index(r), index(r),
+                             {SelectedRole, NewRole, Qt::AccessibleDescriptionRole});
 }
 
 void ShotsModel::changed(const QUuid& id) {

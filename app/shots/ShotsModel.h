@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace pexil {
@@ -38,7 +39,8 @@ using ShotList = std::vector<Shot>;
 class ShotsModel final : public QAbstractListModel {
     Q_OBJECT
 public:
-    enum Role { IdRole = Qt::UserRole + 1, SelectedRole, PathRole };
+    // NewRole: arrived while the view was held and not looked at since.
+    enum Role { IdRole = Qt::UserRole + 1, SelectedRole, PathRole, NewRole };
 
     ShotsModel(async::Runtime& runtime, async::Executor& decodeQueue, QObject* parent = nullptr);
     ~ShotsModel() override;
@@ -60,8 +62,16 @@ public:
     // preview is asked for, so the preview held may still be the previous shot's.
     const std::optional<QUuid>& fullPreviewID() const { return fullPreviewID_; }
 
-    // A picture saved at `path`: the newest shot, selected, its thumbnail read in the background.
+    // A picture saved at `path`: the newest shot, its thumbnail read in the background. It is
+    // selected unless the view is held (or new shots do not take it) and a shot is shown; then
+    // it is marked new until it is selected.
     QUuid add(const QString& path, const QDateTime& arrived);
+    // Whether a new shot takes the view (the photographer's choice; on by default).
+    void setFollowNew(bool on) { followNew_ = on; }
+    // The photographer is looking closely (zoomed in): new shots leave the view alone.
+    void setHeld(bool held) { held_ = held; }
+    // Shots marked new.
+    int newCount() const { return static_cast<int>(unseen_.size()); }
     void select(const QUuid& id);
     void loadFullPreview(const QUuid& id);
 
@@ -71,6 +81,7 @@ signals:
     void shotUpdated(const QUuid& id);
     void selectionChanged();
     void fullPreviewChanged();
+    void newCountChanged();
 
 private:
     Shot* find(const QUuid& id);
@@ -89,6 +100,9 @@ private:
     ShotList shots_;
     std::optional<QUuid> selection_;
     int shownRow_ = -1;  // the row told as selected
+    bool followNew_ = true;
+    bool held_ = false;
+    std::set<QUuid> unseen_;
     QImage fullPreview_;
     std::optional<QUuid> fullPreviewID_;
     // Counts the shots asked for in the pane; a decode queued for an earlier one is skipped

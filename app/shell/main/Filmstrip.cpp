@@ -94,13 +94,16 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     // The newest shot arrives on the left: bring it into view.
     connect(&shots_, &QAbstractItemModel::rowsInserted, this, [this] { view_->scrollToTop(); });
     connect(&shots_, &ShotsModel::shotsChanged, this, &Filmstrip::update);
+    connect(&shots_, &ShotsModel::newCountChanged, this, &Filmstrip::update);
     connect(&model_.settings(), &CameraSettingsModel::bufferRemainingChanged, this,
             &Filmstrip::update);
     update();
 }
 
 QString Filmstrip::countText() const {
-    return QString::number(shots_.rowCount()) + QStringLiteral(" 枚");
+    const QString count = QString::number(shots_.rowCount()) + QStringLiteral(" 枚");
+    const int fresh = shots_.newCount();
+    return fresh > 0 ? count + QStringLiteral("（新着 %1）").arg(fresh) : count;
 }
 
 QString Filmstrip::bufferText() const {

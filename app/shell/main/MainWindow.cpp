@@ -151,6 +151,12 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
         connect(&model_, signal, this, &MainWindow::updateState);
     connect(&model_.capture(), &CaptureModel::busyChanged, this, &MainWindow::updateState);
     connect(&model_.shots(), &ShotsModel::shotsChanged, this, &MainWindow::updateState);
+    // A picture looked at closely is not taken away by the next shot.
+    const auto hold = [this] {
+        model_.shots().setHeld(zoom_->isZoomedIn() && !model_.liveView().isLive());
+    };
+    connect(zoom_, &PreviewZoom::changed, this, hold);
+    connect(&model_.liveView(), &LiveViewModel::isLiveChanged, this, hold);
     connect(&model_.liveView(), &LiveViewModel::isLiveChanged, this, &MainWindow::updateLiveButton);
     connect(&model_.capture(), &CaptureModel::afStateChanged, this, &MainWindow::updateAFButton);
     connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);

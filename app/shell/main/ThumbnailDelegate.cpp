@@ -29,6 +29,13 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setPen(QPen(ui::Theme::amber(), 2));
         painter->drawRoundedRect(cell, 4, 4);
     }
+    // A shot that came while the photographer looked at another: a dot until it is seen.
+    if (index.data(ShotsModel::NewRole).toBool()) {
+        const QPointF centre = cell.topRight() + QPointF(-7, 7);
+        painter->setPen(QPen(ui::Theme::surfaceRaised(), 1.5));
+        painter->setBrush(ui::Theme::amber());
+        painter->drawEllipse(centre, 4, 4);
+    }
     // Where the keyboard is, while the strip has it: a ring outside the cell's outline.
     if (option.state.testFlag(QStyle::State_HasFocus)) {
         painter->setPen(QPen(ui::Theme::text(), 1, Qt::DashLine));

@@ -56,6 +56,12 @@ QWidget* SettingsWindow::generalTab() {
     autoConnect_ = new QCheckBox(QStringLiteral("起動時にカメラへ自動接続する"), tab);
     connect(autoConnect_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setAutoConnect);
     column->addWidget(autoConnect_);
+    showNew_ = new QCheckBox(QStringLiteral("新しい写真を自動で表示"), tab);
+    showNew_->setToolTip(
+        QStringLiteral("オフのとき、新しい写真はフィルムストリップに印付きで並び、見ている写真はそ"
+                       "のままです。拡大して見ている間は、オンでも切り替わりません。"));
+    connect(showNew_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setShowNewShots);
+    column->addWidget(showNew_);
     column->addWidget(caption(
         // An installed user has no source tree: the doctor names what to run for this machine.
         QStringLiteral("カメラとのやり取りは Pexil 自身の PTP エンジン（USB・PTP/IP）で行います。USB のカメラを開けないときは、"
@@ -159,9 +165,10 @@ QString SettingsWindow::problemText() const { return problem_->isHidden() ? QStr
 QString SettingsWindow::clockText() const { return clock_->text(); }
 
 void SettingsWindow::update() {
-    for (auto [box, on] : {std::pair{autoConnect_, prefs_.autoConnect()},
-                           std::pair{dateSubfolder_, prefs_.useDateSubfolder()},
-                           std::pair{deleteAfter_, prefs_.deleteAfterDownload()}}) {
+    for (auto [box, on] :
+         {std::pair{autoConnect_, prefs_.autoConnect()}, std::pair{showNew_, prefs_.showNewShots()},
+          std::pair{dateSubfolder_, prefs_.useDateSubfolder()},
+          std::pair{deleteAfter_, prefs_.deleteAfterDownload()}}) {
         const QSignalBlocker blocker(box);
         box->setChecked(on);
     }

@@ -38,6 +38,7 @@ public:
     QString problemText() const;  // empty when the destination is usable
     QString clockText() const;
     QCheckBox* autoConnectBox() const { return autoConnect_; }
+    QCheckBox* showNewShotsBox() const { return showNew_; }
     QCheckBox* dateSubfolderBox() const { return dateSubfolder_; }
     QCheckBox* deleteAfterDownloadBox() const { return deleteAfter_; }
     QPushButton* syncClockButton() const { return syncClock_; }
@@ -51,6 +52,7 @@ private:
     PreferencesModel& prefs_;
     QTabWidget* tabs_;
     QCheckBox* autoConnect_;
+    QCheckBox* showNew_;
     QLabel* camera_;
     QLabel* serialCaption_;
     QLabel* serial_;

@@ -1,4 +1,4 @@
-// The five preferences as stored, and the destination folder they give.
+// The preferences as stored, and the destination folder they give.
 #include "app/session/Preferences.h"
 #include "app/session/PreferencesModel.h"
 
@@ -30,6 +30,7 @@ TEST(Preferences, StoredValuesReadBackWithTheirDefaults) {
     allSet.autoConnect = false;
     allSet.deleteAfterDownload = true;
     allSet.autofocusBeforeShot = false;
+    allSet.showNewShots = false;
     Preferences oddOnes = defaults;
     const StoreCase cases[] = {
         {"fresh store", {}, defaults},
@@ -38,12 +39,14 @@ TEST(Preferences, StoredValuesReadBackWithTheirDefaults) {
           {"useDateSubfolder", true},
           {"autoConnect", false},
           {"deleteAfterDownload", true},
-          {"autofocusBeforeShot", false}},
+          {"autofocusBeforeShot", false},
+          {"showNewShots", false}},
          allSet},
-        // The two that default to on stay on for anything that is not a Boolean.
+        // Those that default to on stay on for anything that is not a Boolean.
         {"non-Boolean values",
          {{"autoConnect", QStringLiteral("yes")},
           {"autofocusBeforeShot", 7},
+          {"showNewShots", QStringLiteral("1")},
           {"useDateSubfolder", QStringLiteral("on")}},
          oddOnes},
     };
@@ -131,7 +134,9 @@ TEST(PreferencesModel, AChangeIsStoredAtOnceAndAnnouncedOnce) {
           Case{"delete after download", [](PreferencesModel& m) { m.setDeleteAfterDownload(true); },
                [](const Preferences& p) { return p.deleteAfterDownload; }},
           Case{"autofocus first", [](PreferencesModel& m) { m.setAutofocusBeforeShot(false); },
-               [](const Preferences& p) { return !p.autofocusBeforeShot; }}}) {
+               [](const Preferences& p) { return !p.autofocusBeforeShot; }},
+          Case{"show new shots", [](PreferencesModel& m) { m.setShowNewShots(false); },
+               [](const Preferences& p) { return !p.showNewShots; }}}) {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("prefs.ini"));
         PreferencesModel model(std::make_unique<QSettings>(file, QSettings::IniFormat));

@@ -185,6 +185,15 @@ TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
     h.model->shots().select(first.id);
     EXPECT_TRUE(strip->index(1, 0).data(ShotsModel::SelectedRole).toBool());
     EXPECT_TRUE(window.infoRow()->shownTexts().contains(QFileInfo(first.path).fileName()));
+
+    // Zoomed into it, the next shot waits in the strip with a mark and the view stays.
+    window.zoom().actualSize();
+    QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(h.until([&] { return shotsReady(3); }));
+    EXPECT_EQ(h.model->shots().selection(), first.id);
+    EXPECT_TRUE(strip->index(0, 0).data(ShotsModel::NewRole).toBool());
+    EXPECT_EQ(window.filmstrip()->countText(), QStringLiteral("3 枚（新着 1）"));
+    EXPECT_TRUE(window.infoRow()->shownTexts().contains(QFileInfo(first.path).fileName()));
 }
 
 TEST_F(MainWindowTest, aPictureOnItsWayHasACellInTheFilmstripAndThePaneSaysItIsComing) {
