@@ -56,17 +56,20 @@ QWidget* SettingsWindow::generalTab() {
     autoConnect_ = new QCheckBox(QStringLiteral("起動時にカメラへ自動接続する"), tab);
     connect(autoConnect_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setAutoConnect);
     column->addWidget(autoConnect_);
-    showNew_ = new QCheckBox(QStringLiteral("新しい写真を自動で表示"), tab);
-    showNew_->setToolTip(
-        QStringLiteral("オフのとき、新しい写真はフィルムストリップに印付きで並び、見ている写真はそ"
-                       "のままです。拡大して見ている間は、オンでも切り替わりません。"));
-    connect(showNew_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setShowNewShots);
-    column->addWidget(showNew_);
     column->addWidget(caption(
         // An installed user has no source tree: the doctor names what to run for this machine.
         QStringLiteral("カメラとのやり取りは Pexil 自身の PTP エンジン（USB・PTP/IP）で行います。USB のカメラを開けないときは、"
                        "ヘルプ → 診断 に直し方のコマンドが出ます。"),
         tab));
+
+    showNew_ = new QCheckBox(QStringLiteral("新しい写真を自動で表示"), tab);
+    connect(showNew_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setShowNewShots);
+    column->addWidget(showNew_);
+    column->addWidget(
+        caption(QStringLiteral(
+                    "オフにすると、新しい写真はフィルムストリップに印付きで並び、"
+                    "見ている写真はそのままです。拡大して見ている間は、オンでも切り替わりません。"),
+                tab));
 
     auto* status = new QGroupBox(QStringLiteral("接続状態"), tab);
     auto* form = new QFormLayout(status);

@@ -48,6 +48,8 @@ TEST_F(SettingsWindowTest, everyToggleIsStoredAtOnce) {
     const Row rows[] = {
         {window.autoConnectBox(), "autoConnect",
          [&] { return h.model->preferences().autoConnect(); }},
+        {window.showNewShotsBox(), "showNewShots",
+         [&] { return h.model->preferences().showNewShots(); }},
         {window.dateSubfolderBox(), "useDateSubfolder",
          [&] { return h.model->preferences().useDateSubfolder(); }},
         {window.deleteAfterDownloadBox(), "deleteAfterDownload",
