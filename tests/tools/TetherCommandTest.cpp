@@ -200,7 +200,9 @@ TEST_F(TetherCommand, BackToBackBoothRunsEachSaveTheirOwnShotOnce) {
 }
 
 // A body that floods the event channel with new objects: the run must keep its own time and
-// end when asked, not drown in questions about objects that do not exist.
+// end when asked, not drown in questions about objects that do not exist. The run lasts ten
+// real seconds, the time a loaded machine may take to get the flooded body ready; what it must
+// never do is run on without end (the bound is far beyond --for).
 TEST_F(TetherCommand, AnEventFloodDoesNotKeepTheRunFromEnding) {
     auto made = camera::VirtualCamera::create(
         {.cardDir = dir.filePath(QStringLiteral("flood")), .photos = 1});
@@ -216,7 +218,7 @@ TEST_F(TetherCommand, AnEventFloodDoesNotKeepTheRunFromEnding) {
     const int code = runTether(
         {QStringLiteral("--camera"), QStringLiteral("ptpip://127.0.0.1:%1").arg(server.port()),
          QStringLiteral("--dest"), dir.filePath(QStringLiteral("flooded")), QStringLiteral("--for"),
-         QStringLiteral("3")},
+         QStringLiteral("10")},
         {o, e});
     const qint64 elapsed = took.elapsed();
     const std::uint32_t sent = hostile->floodSent();
@@ -225,7 +227,7 @@ TEST_F(TetherCommand, AnEventFloodDoesNotKeepTheRunFromEnding) {
     EXPECT_EQ(code, 0) << err.toStdString() << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("phase: ready"))) << out.toStdString();
     EXPECT_GT(sent, 5000u) << "a flood, not a trickle";
-    EXPECT_LT(elapsed, 30000) << "--for 3 was not honoured";
+    EXPECT_LT(elapsed, 60000) << "--for 10 was not honoured";
 }
 
 // Nothing listens at the address: the run says the connection's own reason at once.
