@@ -6,6 +6,7 @@
 //   has its thumbnail.
 // Figures only; nothing here passes or fails on time.
 #include "app/card/CardModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/session/Log.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
@@ -55,7 +56,7 @@ public:
         environment.liveViewSettingsFile = dir_.filePath(QStringLiteral("liveview.ini"));
         model_ = std::make_unique<SessionModel>(runtime_, *log_, std::move(environment));
         model_->preferences().setBaseDestination(dir_.filePath(QStringLiteral("dest")));
-        model_->connectCamera();
+        model_->connection().connectCamera();
         const auto count = static_cast<std::size_t>(photos);
         ready_ = waitFor([&] { return !card().loading() && card().items().size() == count; }, 600);
     }

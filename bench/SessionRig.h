@@ -4,6 +4,7 @@
 // loop, system clock, the model's own decoding threads), as the application runs it; shared by
 // the session and main-window benchmarks. Also: the process's resident memory, and a 24 MP
 // camera JPEG from the virtual camera's picture factory.
+#include "app/connection/ConnectionModel.h"
 #include "app/session/Log.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
@@ -167,10 +168,10 @@ public:
             runtime, body->model().model, QStringLiteral("virtual"),
             [c = body] { return std::make_unique<camera::VirtualTransport>(c); });
         source->add(device);
-        model->connectCamera();
+        model->connection().connectCamera();
         const bool connected = spinUntil(
             [this] {
-                return model->state().is(ConnectionState::Kind::connected) &&
+                return model->connection().state().is(ConnectionState::Kind::connected) &&
                        !model->settings().props().empty() && model->link().cardSettled();
             },
             std::chrono::seconds(120));

@@ -1,11 +1,8 @@
 #pragma once
 
 #include "app/connection/CameraLink.h"
-#include "app/session/ConnectionState.h"
 #include "app/session/Log.h"
 #include "kit/async/Runtime.h"
-#include "kit/async/Spawn.h"
-#include "kit/device/DeviceInfo.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -22,6 +19,7 @@ namespace pexil {
 class CameraSettingsModel;
 class CaptureModel;
 class CardModel;
+class ConnectionModel;
 class GeoStore;
 class ImportLedger;
 class LiveViewModel;
@@ -32,12 +30,11 @@ class Executor;
 class WorkQueue;
 }
 
-// The application's one long-lived model: it owns the camera link, the geo store and the
-// import ledger, follows the camera from no camera through warm-up to connected and back,
-// mirrors the camera's settings and counters, polls the camera while connected, fires the
-// shutter and autofocus, turns saved files into shots, holds live view (LiveViewModel), and
-// keeps the user's preferences. The windows only render its properties and call its
-// operations; pexilctl tether drives the same object headless.
+// The application's one long-lived model, a thin root over the feature models: it owns the
+// camera link, the geo store and the import ledger, builds the connection, settings, capture,
+// shots, live view and card models on them, turns saved files into shots and records, and
+// keeps the one alert the window shows. The windows take the feature model they show;
+// pexilctl tether drives the same models headless.
 //
 // Threads: main thread only, every call and every signal. Pictures and frames are decoded
 // on worker queues and applied back on the main thread.
@@ -45,11 +42,6 @@ class WorkQueue;
 // is sent to the camera at destruction.
 class SessionModel final : public QObject {
     Q_OBJECT
-    Q_PROPERTY(pexil::ConnectionState state READ state NOTIFY stateChanged)
-    Q_PROPERTY(std::optional<pexil::Warmup> warmup READ warmup NOTIFY warmupChanged)
-    Q_PROPERTY(std::optional<QDateTime> warmupSince READ warmupSince NOTIFY warmupChanged)
-    Q_PROPERTY(std::optional<pexil::DeviceInfo> deviceInfo READ deviceInfo NOTIFY deviceInfoChanged)
-    Q_PROPERTY(std::optional<double> clockOffset READ clockOffset NOTIFY clockOffsetChanged)
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(QStringList failedTransfers READ failedTransfers NOTIFY failedTransfersChanged)
     Q_PROPERTY(std::optional<QString> destinationProblem READ destinationProblem NOTIFY destinationProblemChanged)
@@ -82,28 +74,11 @@ public:
     Q_DISABLE_COPY_MOVE(SessionModel)
 
     // --- observable state ---
-    const ConnectionState& state() const { return state_; }
-    const std::optional<Warmup>& warmup() const { return warmup_; }
-    const std::optional<QDateTime>& warmupSince() const { return warmupSince_; }
-    const std::optional<DeviceInfo>& deviceInfo() const { return deviceInfo_; }
-    // When a lost camera on the network is tried again; none when no try is waiting.
-    const std::optional<QDateTime>& reconnectAt() const { return reconnectAt_; }
-    // Tries the lost camera at once instead of at reconnectAt().
-    void reconnectNow() { link_->reconnectNow(); }
-    const std::optional<double>& clockOffset() const { return clockOffset_; }
     const std::optional<QString>& lastError() const { return lastError_; }
     const QStringList& failedTransfers() const { return failedTransfers_; }
     const std::optional<QString>& destinationProblem() const { return destinationProblem_; }
     // The import record is damaged (and set aside) or cannot be written; none while all is well.
     const std::optional<QString>& ledgerProblem() const;
-
-    // --- computed ---
-    QString modelName() const;
-    QString cameraSerial() const;
-    std::optional<QString> clockOffsetDescription() const;
-    static std::optional<QString> describeClockOffset(std::optional<double> offset);
-    // When the USB watcher saw the current camera appear, if less than 180 s ago.
-    std::optional<QDateTime> recentAttach() const;
 
     // --- destination (from the preferences) ---
     // Where a picture taken at `date` is saved.
@@ -112,14 +87,6 @@ public:
     void applyDestination();
     std::optional<QString> checkDestination() const;
 
-    // --- connection ---
-    void connectCamera();
-    void disconnectCamera();
-    void syncClock();
-    // Hands the exposure controls back to the body.
-    void releaseCameraControl();
-
-    // --- live view ---
     // Starts or stops live view while connected (liveView() tells how it goes).
     void toggleLiveView();
 
@@ -135,6 +102,9 @@ public:
     CardModel& card() { return *card_; }
     async::Runtime& runtime() const { return runtime_; }
     Log& log() const { return log_; }
+    // The camera held: its state, warm-up, identity and clock; connecting and disconnecting.
+    ConnectionModel& connection() { return *connection_; }
+    const ConnectionModel& connection() const { return *connection_; }
     // Live view of the camera held.
     LiveViewModel& liveView() { return *live_; }
     // The shutter and autofocus of the camera held, and the picture on its way.
@@ -148,76 +118,36 @@ public:
     const ShotsModel& shots() const { return *shots_; }
     // The user's preferences, kept in the environment's store.
     PreferencesModel& preferences() { return *prefs_; }
-    // A camera announced a new picture (either channel) since the model was made.
-    int shotNotifications() const { return shotNotifications_; }
 
 signals:
-    void stateChanged();
-    void warmupChanged();
-    void deviceInfoChanged();
-    void reconnectAtChanged();
-    void clockOffsetChanged();
     void lastErrorChanged();
     void failedTransfersChanged();
     void destinationProblemChanged();
     void ledgerProblemChanged();
-    // The link's phases and losses as they come, for headless users (pexilctl tether).
-    void linkPhase(const pexil::CameraLink::Phase& phase);
-    void sessionLost(const std::optional<QString>& reason);
     // A saved shot (for pexilctl tether and tests) and a failed one.
     void shotSaved(const QString& path);
     void transferFailed(const QString& name, const QString& message);
 
-public:
-    // When `since` (a USB arrival) counts as recent at `now`: less than 180 s before it.
-    static std::optional<QDateTime> recentSince(std::optional<QDateTime> since, const QDateTime& now);
-
 private:
     friend struct SessionModelProbe;  // tests drive the link's callbacks directly
-    using CameraPtr = std::shared_ptr<PTPCamera>;
-    using CameraWeak = std::weak_ptr<PTPCamera>;
 
-    // Link callbacks.
-    void phaseChanged(const CameraLink::Phase& phase);
-    void cameraReady(const CameraPtr& camera);
-    void cameraLost(const std::optional<QString>& reason);
-    void handle(const PTPEvent& event);
     void fileSaved(const QString& path, const CameraLink::CameraFilePtr& file);
     void downloadFailed(const QString& name, const QString& reason, bool fromCamera);
+    void cameraReady(const std::shared_ptr<PTPCamera>& camera);
+    void cameraCleared(bool closedByUser);
+    // A feature model's failure, for the window's alert.
+    void alert(const QString& message) { setLastError(message); }
 
-    void beginWarmup(Warmup warmup, std::optional<QDateTime> since);
-    void clearWarmup();
-    void clearCameraState();
-    // Whether `camera` is still the link's camera: a result read from an earlier camera or
-    // session must not land in this one's state.
-    bool current(const CameraWeak& camera) const;
-    bool checkEventWanted(const PTPCamera& camera) const;
-
-    void startEventLoop();
-    async::Task<void> eventLoop();
-    async::Task<bool> pollOnce(CameraPtr camera);
-
-    void setState(ConnectionState state);
     void setLastError(std::optional<QString> text);
-    void setClockOffset(std::optional<double> value);
     void setDestinationProblem(std::optional<QString> problem);
-    void write(const QString& line) const { log_.write(line); }
 
     async::Runtime& runtime_;
     Log& log_;
     std::unique_ptr<PreferencesModel> prefs_;
 
-    ConnectionState state_;
-    std::optional<Warmup> warmup_;
-    std::optional<QDateTime> warmupSince_;
-    std::optional<DeviceInfo> deviceInfo_;
-    std::optional<QDateTime> reconnectAt_;
-    std::optional<double> clockOffset_;
     std::optional<QString> lastError_;
     QStringList failedTransfers_;
     std::optional<QString> destinationProblem_;
-    bool checkEventUsable_ = true;
-    int shotNotifications_ = 0;
 
     std::unique_ptr<async::WorkQueue> ownThumbQueue_;
     std::unique_ptr<async::WorkQueue> ownFrameQueue_;
@@ -232,11 +162,8 @@ private:
     std::unique_ptr<LiveViewModel> live_;
     std::unique_ptr<ShotsModel> shots_;
     std::unique_ptr<CameraSettingsModel> settings_;
+    std::unique_ptr<ConnectionModel> connection_;
     std::unique_ptr<CaptureModel> capture_;
-    std::optional<async::TaskHandle> eventLoop_;
-    async::Lifetime lifetime_;
-    // Last, so its tasks are abandoned before any member they use goes away.
-    async::Scope scope_;
 };
 
 }  // namespace pexil

@@ -1,5 +1,6 @@
 #include "app/shell/PexilApp.h"
 
+#include "app/connection/ConnectionModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/doctor/DeviceDoctor.h"
 #include "app/session/Log.h"
@@ -72,7 +73,7 @@ void PexilApp::show() {
     shown_ = true;
     // Once the window is on screen, so the first phases of the connection are seen.
     if (model_->preferences().autoConnect())
-        QTimer::singleShot(0, model_.get(), &SessionModel::connectCamera);
+        QTimer::singleShot(0, &model_->connection(), &ConnectionModel::connectCamera);
 }
 
 void PexilApp::showSettings() {
@@ -113,9 +114,10 @@ void PexilApp::showDiagnosis() {
             [this] {
                 auto environment = DeviceDoctor::defaults();
                 const auto address = model_->link().networkAddress();
-                if (model_->state().is(ConnectionState::Kind::connected) && address)
-                    environment.networkCamera = model_->state().text.value_or(QString()) +
-                                                QStringLiteral("（") + *address + QStringLiteral("）");
+                if (model_->connection().state().is(ConnectionState::Kind::connected) && address)
+                    environment.networkCamera =
+                        model_->connection().state().text.value_or(QString()) +
+                        QStringLiteral("（") + *address + QStringLiteral("）");
                 return DeviceDoctor::examine(environment);
             },
             window_.get());

@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureModel.h"
 #include "app/connection/CameraLink.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/liveview/FocusStack.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/Log.h"
@@ -197,14 +198,15 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     // Every condition waited for below reads what these signals announce.
     Waiter waiter(request.stop);
     waiter.follow(&model.settings(), &CameraSettingsModel::propsChanged);
-    for (auto signal : {&SessionModel::stateChanged, &SessionModel::deviceInfoChanged,
-                        &SessionModel::lastErrorChanged, &SessionModel::clockOffsetChanged})
-        waiter.follow(&model, signal);
+    for (auto signal : {&ConnectionModel::stateChanged, &ConnectionModel::deviceInfoChanged,
+                        &ConnectionModel::clockOffsetChanged})
+        waiter.follow(&model.connection(), signal);
+    waiter.follow(&model, &SessionModel::lastErrorChanged);
     waiter.follow(&model.capture(), &CaptureModel::busyChanged);
     LiveViewModel& liveView = model.liveView();
     waiter.follow(&liveView, &LiveViewModel::stateChanged);
     waiter.follow(&liveView, &LiveViewModel::isLiveChanged);
-    waiter.follow(&model, &SessionModel::sessionLost);
+    waiter.follow(&model.connection(), &ConnectionModel::sessionLost);
     waiter.follow(&model.capture(), &CaptureModel::releasedShotSaved);
     waiter.follow(&model, &SessionModel::transferFailed);
     waiter.follow(&link, &CameraLink::cardSettledNow);
@@ -217,13 +219,15 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         io.out << text << "\n";
         io.out.flush();
     };
-    QObject::connect(&model, &SessionModel::linkPhase, [line](const CameraLink::Phase& phase) mutable {
-        line(QStringLiteral("phase: ") + phaseText(phase));
-    });
-    QObject::connect(&model, &SessionModel::sessionLost, [line, &lost](const std::optional<QString>& text) mutable {
-        lost = true;
-        line(QStringLiteral("lost: ") + lineSafe(text.value_or(QString())));
-    });
+    QObject::connect(&model.connection(), &ConnectionModel::linkPhase,
+                     [line](const CameraLink::Phase& phase) mutable {
+                         line(QStringLiteral("phase: ") + phaseText(phase));
+                     });
+    QObject::connect(&model.connection(), &ConnectionModel::sessionLost,
+                     [line, &lost](const std::optional<QString>& text) mutable {
+                         lost = true;
+                         line(QStringLiteral("lost: ") + lineSafe(text.value_or(QString())));
+                     });
     QObject::connect(&model.capture(), &CaptureModel::releasedShotSaved,
                      [&made](const QString&) { ++made; });
     QObject::connect(&model, &SessionModel::shotSaved, [line, &saved](const QString& path) mutable {
@@ -257,7 +261,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
                              }
                          });
     }
-    model.connectCamera();
+    model.connection().connectCamera();
 
     const bool focusWork = request.afAt || !request.drives.empty() || request.stackShots > 0;
     const bool work = request.shots > 0 || request.frames > 0 || request.card || focusWork ||
@@ -265,22 +269,24 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (!work) {
         // Tethering as the application does it: every fresh shot is saved until stopped.
         co_await waiter.pause(request.seconds);
-        model.disconnectCamera();
-        co_await async::until([&model] { return model.state() == ConnectionState::disconnected(); }, &model,
-                              &SessionModel::stateChanged, async::Seconds{10});
+        model.connection().disconnectCamera();
+        co_await async::until(
+            [&model] { return model.connection().state() == ConnectionState::disconnected(); },
+            &model.connection(), &ConnectionModel::stateChanged, async::Seconds{10});
         co_return failed == 0 ? exitOK : exitFailed;
     }
 
     int status = exitOK;
     // A camera that cannot be reached ends the run at once with the connection's own reason.
     std::optional<QString> lostReason;
-    QObject::connect(
-        &model, &SessionModel::sessionLost, [&lostReason](const std::optional<QString>& text) {
-            if (!lostReason)
-                lostReason = text.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
-        });
+    QObject::connect(&model.connection(), &ConnectionModel::sessionLost,
+                     [&lostReason](const std::optional<QString>& text) {
+                         if (!lostReason)
+                             lostReason =
+                                 text.value_or(QString::fromUtf8("カメラとの接続が終わりました"));
+                     });
     std::function<bool()> prepared = [&model, &lostReason] {
-        return lostReason || (model.state().is(ConnectionState::Kind::connected) &&
+        return lostReason || (model.connection().state().is(ConnectionState::Kind::connected) &&
                               !model.settings().props().empty());
     };
     const bool ready =
@@ -289,7 +295,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         io.err << "pexilctl tether: カメラの準備ができません（" << request.address << "）";
         if (lostReason) io.err << ": " << *lostReason;
         io.err << "\n";
-        model.disconnectCamera();
+        model.connection().disconnectCamera();
         co_return exitFailed;
     }
 
@@ -309,9 +315,9 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     }
     if (request.syncClock) {
         model.clearLastError();
-        model.syncClock();
+        model.connection().syncClock();
         std::function<bool()> synced = [&model] {
-            return model.clockOffset() == 0.0 || model.lastError();
+            return model.connection().clockOffset() == 0.0 || model.lastError();
         };
         co_await waiter.until(std::move(synced), 30);
         line(QStringLiteral("clock: ") + model.lastError().value_or(QStringLiteral("OK")));
@@ -397,7 +403,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     }
     if (request.releaseControl) {
         model.clearLastError();
-        model.releaseCameraControl();
+        model.connection().releaseCameraControl();
         std::function<bool()> answered = [&model] { return model.lastError().has_value(); };
         co_await waiter.until(std::move(answered), 2);
         line(QStringLiteral("release: ") + model.lastError().value_or(QStringLiteral("OK")));
@@ -406,9 +412,10 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (lost) status = exitFailed;
     std::function<bool()> transferred = [&link] { return link.downloading() == 0; };
     co_await waiter.until(std::move(transferred), 10);
-    model.disconnectCamera();
-    co_await async::until([&model] { return model.state() == ConnectionState::disconnected(); }, &model,
-                          &SessionModel::stateChanged, async::Seconds{10});
+    model.connection().disconnectCamera();
+    co_await async::until(
+        [&model] { return model.connection().state() == ConnectionState::disconnected(); },
+        &model.connection(), &ConnectionModel::stateChanged, async::Seconds{10});
     co_return status;
 }
 

@@ -1,6 +1,7 @@
 #include "app/shell/card/CardBrowser.h"
 
 #include "app/card/CardModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/card/CardGridView.h"
 #include "app/shell/card/CardLoadingView.h"
@@ -49,8 +50,8 @@ CardBrowser::CardBrowser(SessionModel& model, CardModel& card, QWidget* parent)
     for (QWidget* page : {static_cast<QWidget*>(warmup_), static_cast<QWidget*>(large_),
                           static_cast<QWidget*>(loading_), empty_, static_cast<QWidget*>(grid_)})
         addWidget(page);
-    connect(&model_, &SessionModel::warmupChanged, this, &CardBrowser::choose);
-    connect(&model_, &SessionModel::stateChanged, this, &CardBrowser::choose);
+    connect(&model_.connection(), &ConnectionModel::warmupChanged, this, &CardBrowser::choose);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &CardBrowser::choose);
     for (auto signal : {&CardModel::focusChanged, &CardModel::loadingChanged,
                         &CardModel::itemsChanged, &CardModel::expectedChanged})
         connect(&card_, signal, this, &CardBrowser::choose);
@@ -71,7 +72,7 @@ QString CardBrowser::emptyText() const { return emptyText_->text(); }
 void CardBrowser::choose() {
     loading_->setProgress(card_.items().size(), card_.expected());
     QWidget* shown = grid_;
-    if (model_.warmup())
+    if (model_.connection().warmup())
         shown = warmup_;
     else if (card_.focus())
         shown = large_;
@@ -79,8 +80,9 @@ void CardBrowser::choose() {
         shown = loading_;
     else if (card_.items().empty())
         shown = empty_;
-    emptyText_->setText(model_.state().is(ConnectionState::Kind::connected) ? CardTexts::emptyCard()
-                                                                           : CardTexts::noCamera());
+    emptyText_->setText(model_.connection().state().is(ConnectionState::Kind::connected)
+                            ? CardTexts::emptyCard()
+                            : CardTexts::noCamera());
     // A page that had the keyboard hands it to the next one: Esc in the large view leaves
     // it on the grid, Enter on the grid in the large view.
     QWidget* before = currentWidget();

@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
@@ -27,17 +28,17 @@ CameraActions::CameraActions(SessionModel& model, std::function<void(const QStri
     const auto on = [this](CameraCommand command, auto slot) {
         connect(actions_.at(command), &QAction::triggered, this, slot);
     };
-    on(CameraCommand::connect, [this] { model_.connectCamera(); });
-    on(CameraCommand::disconnect, [this] { model_.disconnectCamera(); });
+    on(CameraCommand::connect, [this] { model_.connection().connectCamera(); });
+    on(CameraCommand::disconnect, [this] { model_.connection().disconnectCamera(); });
     on(CameraCommand::liveView, [this] { model_.toggleLiveView(); });
     on(CameraCommand::autofocus, [this] { model_.capture().autofocus(); });
     on(CameraCommand::shoot, [this] { model_.capture().shoot(); });
     on(CameraCommand::refreshSettings, [this] { model_.settings().refreshSettings(); });
-    on(CameraCommand::releaseControl, [this] { model_.releaseCameraControl(); });
-    on(CameraCommand::syncClock, [this] { model_.syncClock(); });
+    on(CameraCommand::releaseControl, [this] { model_.connection().releaseCameraControl(); });
+    on(CameraCommand::syncClock, [this] { model_.connection().syncClock(); });
     on(CameraCommand::geotag, [this] { emit geotagRequested(); });
     on(CameraCommand::openDestination, [this] { openDestination(); });
-    connect(&model_, &SessionModel::stateChanged, this, &CameraActions::update);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &CameraActions::update);
     connect(&model_.liveView(), &LiveViewModel::isLiveChanged, this, &CameraActions::update);
     connect(&model_.card(), &CardModel::activeChanged, this, &CameraActions::update);
     update();
@@ -56,7 +57,8 @@ void CameraActions::openDestination() {
 
 void CameraActions::update() {
     for (const auto& [command, action] : actions_)
-        action->setEnabled(CameraCommands::isEnabled(command, model_.state(), model_.card().active()));
+        action->setEnabled(CameraCommands::isEnabled(command, model_.connection().state(),
+                                                     model_.card().active()));
     actions_.at(CameraCommand::liveView)
         ->setText(CameraCommands::title(CameraCommand::liveView, model_.liveView().isLive()));
 }

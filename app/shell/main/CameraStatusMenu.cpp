@@ -1,5 +1,6 @@
 #include "app/shell/main/CameraStatusMenu.h"
 
+#include "app/connection/ConnectionModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
@@ -23,16 +24,19 @@ CameraStatusMenu::CameraStatusMenu(SessionModel& model, QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
     setFont(ui::Theme::font(13, QFont::Medium));
     connect(menu_, &QMenu::aboutToShow, this, &CameraStatusMenu::rebuild);
-    connect(&model_, &SessionModel::stateChanged, this, &CameraStatusMenu::updateTitle);
-    connect(&model_, &SessionModel::warmupChanged, this, &CameraStatusMenu::updateTitle);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this,
+            &CameraStatusMenu::updateTitle);
+    connect(&model_.connection(), &ConnectionModel::warmupChanged, this,
+            &CameraStatusMenu::updateTitle);
     updateTitle();
 }
 
 void CameraStatusMenu::updateTitle() {
-    const QString status = ShellTexts::status(model_.state(), model_.warmup());
+    const QString status =
+        ShellTexts::status(model_.connection().state(), model_.connection().warmup());
     setText(status);
     setAccessibleName(status);
-    setToolTip(ShellTexts::menuDetail(model_.state()).value_or(status));
+    setToolTip(ShellTexts::menuDetail(model_.connection().state()).value_or(status));
 }
 
 QStringList CameraStatusMenu::itemTexts() {
@@ -58,9 +62,9 @@ void CameraStatusMenu::setTrouble(CameraTrouble* trouble) { trouble_ = trouble; 
 void CameraStatusMenu::rebuild() {
     menu_->clear();
     using Kind = ConnectionState::Kind;
-    const auto& state = model_.state();
+    const auto& state = model_.connection().state();
     auto info = [this](const QString& text) { menu_->addAction(text)->setEnabled(false); };
-    info(ShellTexts::status(state, model_.warmup()));
+    info(ShellTexts::status(state, model_.connection().warmup()));
     if (trouble_ && trouble_->finding()) {
         const DoctorFinding finding = *trouble_->finding();
         info(finding.text);
@@ -71,35 +75,39 @@ void CameraStatusMenu::rebuild() {
             connect(copy, &QAction::triggered, this, [fix = finding.fix] { QGuiApplication::clipboard()->setText(fix); });
         }
         menu_->addSeparator();
-        connect(menu_->addAction(QStringLiteral("再試行")), &QAction::triggered, &model_, &SessionModel::connectCamera);
+        connect(menu_->addAction(QStringLiteral("再試行")), &QAction::triggered,
+                &model_.connection(), &ConnectionModel::connectCamera);
         return;
     }
     if (const auto detail = ShellTexts::menuDetail(state); detail && !detail->isEmpty()) info(*detail);
     menu_->addSeparator();
     switch (state.kind) {
         case Kind::connected: {
-            if (const auto& device = model_.deviceInfo(); device && !device->version.isEmpty())
+            if (const auto& device = model_.connection().deviceInfo();
+                device && !device->version.isEmpty())
                 info(QStringLiteral("ファームウェア ") + device->version);
             if (const auto level = model_.settings().batteryPercent())
                 info(QStringLiteral("カメラの電池 %1%").arg(*level));
-            if (const auto clock = model_.clockOffsetDescription()) info(QStringLiteral("カメラの時計: ") + *clock);
+            if (const auto clock = model_.connection().clockOffsetDescription())
+                info(QStringLiteral("カメラの時計: ") + *clock);
             menu_->addSeparator();
-            connect(menu_->addAction(CameraCommands::title(CameraCommand::syncClock)), &QAction::triggered, &model_,
-                    &SessionModel::syncClock);
+            connect(menu_->addAction(CameraCommands::title(CameraCommand::syncClock)),
+                    &QAction::triggered, &model_.connection(), &ConnectionModel::syncClock);
             QAction* release = menu_->addAction(CameraCommands::title(CameraCommand::releaseControl));
             release->setToolTip(CameraCommands::help(CameraCommand::releaseControl));
-            connect(release, &QAction::triggered, &model_, &SessionModel::releaseCameraControl);
+            connect(release, &QAction::triggered, &model_.connection(),
+                    &ConnectionModel::releaseCameraControl);
             break;
         }
         case Kind::waiting:
         case Kind::connecting:
-            connect(menu_->addAction(QStringLiteral("待つのをやめる")), &QAction::triggered, &model_,
-                    &SessionModel::disconnectCamera);
+            connect(menu_->addAction(QStringLiteral("待つのをやめる")), &QAction::triggered,
+                    &model_.connection(), &ConnectionModel::disconnectCamera);
             break;
         case Kind::failed:
         case Kind::disconnected:
-            connect(menu_->addAction(CameraCommands::title(CameraCommand::connect)), &QAction::triggered, &model_,
-                    &SessionModel::connectCamera);
+            connect(menu_->addAction(CameraCommands::title(CameraCommand::connect)),
+                    &QAction::triggered, &model_.connection(), &ConnectionModel::connectCamera);
             break;
     }
 }

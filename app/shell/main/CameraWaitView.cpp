@@ -1,5 +1,6 @@
 #include "app/shell/main/CameraWaitView.h"
 
+#include "app/connection/ConnectionModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
@@ -61,10 +62,11 @@ CameraWaitView::CameraWaitView(SessionModel& model, QWidget* parent)
     column->addWidget(fixRow_);
     column->addWidget(retry_, 0, Qt::AlignCenter);
     connect(copy_, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(fix_->text()); });
-    connect(retry_, &QPushButton::clicked, &model_, &SessionModel::connectCamera);
+    connect(retry_, &QPushButton::clicked, &model_.connection(), &ConnectionModel::connectCamera);
     column->addStretch(1);
-    connect(&model_, &SessionModel::stateChanged, this, &CameraWaitView::update);
-    connect(&model_, &SessionModel::reconnectAtChanged, this, &CameraWaitView::update);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &CameraWaitView::update);
+    connect(&model_.connection(), &ConnectionModel::reconnectAtChanged, this,
+            &CameraWaitView::update);
     update();
 }
 
@@ -86,7 +88,7 @@ bool CameraWaitView::showsFinding() const { return trouble_ && trouble_->finding
 QString CameraWaitView::fixText() const { return fixRow_->isHidden() ? QString() : fix_->text(); }
 
 void CameraWaitView::update() {
-    const auto& state = model_.state();
+    const auto& state = model_.connection().state();
     if (showsFinding()) {
         const DoctorFinding& finding = *trouble_->finding();
         title_->setText(QStringLiteral("カメラを開けません"));
@@ -102,7 +104,7 @@ void CameraWaitView::update() {
     }
     title_->setText(QStringLiteral("カメラを待っています"));
     fixRow_->setVisible(false);
-    if (const auto& next = model_.reconnectAt()) {
+    if (const auto& next = model_.connection().reconnectAt()) {
         // A camera on the network comes back by itself: say when it is tried next.
         detail_->setText(ShellTexts::reconnectAt(*next));
         retry_->setText(QStringLiteral("今すぐ再接続"));

@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shell/main/IncomingCell.h"

@@ -1,6 +1,7 @@
 #include "app/shell/main/Inspector.h"
 
 #include "app/capture/CaptureModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
@@ -167,8 +168,8 @@ Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* paren
     connect(autofocusFirst_, &QCheckBox::toggled, &model_.preferences(),
             &PreferencesModel::setAutofocusBeforeShot);
 
-    connect(&model_, &SessionModel::stateChanged, this, &Inspector::updateState);
-    connect(&model_, &SessionModel::warmupChanged, this, &Inspector::updateState);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &Inspector::updateState);
+    connect(&model_.connection(), &ConnectionModel::warmupChanged, this, &Inspector::updateState);
     connect(&model_.capture(), &CaptureModel::busyChanged, this, &Inspector::updateState);
     connect(&model_.preferences(), &PreferencesModel::changed, this, &Inspector::updateState);
     connect(&cameraSettings_, &CameraSettingsModel::propsChanged, this, &Inspector::updateProps);
@@ -195,9 +196,9 @@ QComboBox* Inspector::picker(PTP::Prop prop) const {
 }
 
 void Inspector::updateState() {
-    const auto& state = model_.state();
+    const auto& state = model_.connection().state();
     const bool connected = state.is(ConnectionState::Kind::connected);
-    title_->setFullText(ShellTexts::summaryTitle(state, model_.warmup()));
+    title_->setFullText(ShellTexts::summaryTitle(state, model_.connection().warmup()));
     placeholder_->setText(ShellTexts::inspectorPlaceholder(state));
     placeholder_->setVisible(!connected);
     settings_->setVisible(connected);

@@ -2,6 +2,7 @@
 
 #include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
@@ -147,8 +148,8 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     splitter_->restoreState(settings.value(splitterKey).toByteArray());
     inspectorToggle_->setChecked(!inspector_->isHidden());
 
-    for (auto signal : {&SessionModel::stateChanged, &SessionModel::warmupChanged})
-        connect(&model_, signal, this, &MainWindow::updateState);
+    for (auto signal : {&ConnectionModel::stateChanged, &ConnectionModel::warmupChanged})
+        connect(&model_.connection(), signal, this, &MainWindow::updateState);
     connect(&model_.capture(), &CaptureModel::busyChanged, this, &MainWindow::updateState);
     connect(&model_.shots(), &ShotsModel::shotsChanged, this, &MainWindow::updateState);
     // A picture looked at closely is not taken away by the next shot.
@@ -160,7 +161,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     connect(&model_.liveView(), &LiveViewModel::isLiveChanged, this, &MainWindow::updateLiveButton);
     connect(&model_.capture(), &CaptureModel::afStateChanged, this, &MainWindow::updateAFButton);
     connect(&model_, &SessionModel::lastErrorChanged, this, &MainWindow::updateAlert);
-    connect(&model_, &SessionModel::stateChanged, this, &MainWindow::tellLoss);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &MainWindow::tellLoss);
     connect(&model_.card(), &CardModel::activeChanged, this, &MainWindow::updateSource);
     connect(&model_.card(), &CardModel::activeChanged, this, &MainWindow::updateState);
     updateSource();
@@ -273,17 +274,17 @@ void MainWindow::setCameraTrouble(CameraTrouble* trouble) {
     waitView_->setTrouble(trouble);
     status_->setTrouble(trouble);
     if (trouble_) {
-        connect(&model_, &SessionModel::stateChanged, trouble_, [this] {
-            if (trouble_) trouble_->update(model_.state());
+        connect(&model_.connection(), &ConnectionModel::stateChanged, trouble_, [this] {
+            if (trouble_) trouble_->update(model_.connection().state());
         });
         connect(trouble_, &CameraTrouble::changed, this, &MainWindow::updateCentre);
-        trouble_->update(model_.state());
+        trouble_->update(model_.connection().state());
     }
     updateCentre();
 }
 
 void MainWindow::tellLoss() {
-    const auto& state = model_.state();
+    const auto& state = model_.connection().state();
     if (state.is(ConnectionState::Kind::connected)) {
         lossSaid_ = false;
         notifier_->withdraw();
@@ -295,7 +296,8 @@ void MainWindow::tellLoss() {
     // The warning strip says it in the window; a photographer working in another program
     // hears of it from the desktop.
     if (!isActiveWindow())
-        notifier_->show(QStringLiteral("カメラとの接続が切れました"), ShellTexts::lost(*state.text, model_.reconnectAt()));
+        notifier_->show(QStringLiteral("カメラとの接続が切れました"),
+                        ShellTexts::lost(*state.text, model_.connection().reconnectAt()));
 }
 
 bool MainWindow::showsCard() const { return sourceStack_->currentWidget() == cardPage_; }
@@ -314,12 +316,12 @@ void MainWindow::updateSource() {
 
 bool MainWindow::spaceEnabled() const {
     // Space fires the shutter only where its picture is seen: not while browsing the card.
-    return CameraCommands::isEnabled(CameraCommand::shoot, model_.state()) &&
+    return CameraCommands::isEnabled(CameraCommand::shoot, model_.connection().state()) &&
            !model_.capture().busy() && !model_.card().active();
 }
 
 void MainWindow::updateState() {
-    const auto& state = model_.state();
+    const auto& state = model_.connection().state();
     space_->setEnabled(spaceEnabled());
     if (cardAction_) cardAction_->setEnabled(state.is(ConnectionState::Kind::connected) || model_.card().active());
     updateCentre();
@@ -327,9 +329,10 @@ void MainWindow::updateState() {
 
 void MainWindow::updateCentre() {
     QWidget* shown = preview_;
-    if (model_.warmup())
+    if (model_.connection().warmup())
         shown = warmupView_;
-    else if (model_.state().is(ConnectionState::Kind::waiting) && model_.shots().empty())
+    else if (model_.connection().state().is(ConnectionState::Kind::waiting) &&
+             model_.shots().empty())
         shown = waitView_;
     // A camera that would not open, with what mends it, matters more than the last shot.
     else if (trouble_ && trouble_->finding())

@@ -1,6 +1,7 @@
 #include "app/shell/main/PreviewPane.h"
 
 #include "app/capture/CaptureModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
@@ -46,7 +47,7 @@ PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 150);
-    connect(&model_, &SessionModel::stateChanged, this, &PreviewPane::refresh);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &PreviewPane::refresh);
     for (auto signal : {&ShotsModel::fullPreviewChanged, &ShotsModel::shotsChanged,
                         &ShotsModel::selectionChanged})
         connect(&shots_, signal, this, &PreviewPane::refresh);
@@ -82,9 +83,10 @@ QSizeF PreviewPane::pictureSize() const {
 }
 
 QString PreviewPane::emptyText() const {
-    if (model_.capture().incoming() && model_.state().is(ConnectionState::Kind::connected))
+    if (model_.capture().incoming() &&
+        model_.connection().state().is(ConnectionState::Kind::connected))
         return ShellTexts::incoming(*model_.capture().incoming());
-    return ShellTexts::previewEmpty(model_.state());
+    return ShellTexts::previewEmpty(model_.connection().state());
 }
 
 QString PreviewPane::shownText() const {

@@ -1,6 +1,7 @@
 #include "app/shell/main/SourceToggle.h"
 
 #include "app/card/CardModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/card/CardTexts.h"
 #include "app/shots/ShotsModel.h"
@@ -21,7 +22,7 @@ SourceToggle::SourceToggle(SessionModel& model, CardModel& card, QWidget* parent
     control_->setAccessibleName(QStringLiteral("表示するもの"));
     connect(control_, &ui::SegmentedControl::activated, &card_,
             [this](int index) { card_.setActive(index == 1); });
-    connect(&model_, &SessionModel::stateChanged, this, &SourceToggle::refresh);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &SourceToggle::refresh);
     connect(&model_.shots(), &ShotsModel::shotsChanged, this, &SourceToggle::refresh);
     for (auto signal :
          {&CardModel::activeChanged, &CardModel::itemsChanged, &CardModel::loadingChanged})
@@ -41,7 +42,7 @@ void SourceToggle::refresh() {
     control_->setSegmentText(0, CardTexts::tetherLabel(model_.shots().list().size()));
     control_->setSegmentText(1, CardTexts::cardLabel(card_.loading(), card_.items().size()));
     control_->setCurrentIndex(card_.active() ? 1 : 0);
-    setEnabled(model_.state().is(ConnectionState::Kind::connected) || card_.active());
+    setEnabled(model_.connection().state().is(ConnectionState::Kind::connected) || card_.active());
     updateGeometry();
 }
 

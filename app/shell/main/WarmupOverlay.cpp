@@ -1,5 +1,6 @@
 #include "app/shell/main/WarmupOverlay.h"
 
+#include "app/connection/ConnectionModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
 #include "ui/preparing/PreparingOverlay.h"
@@ -16,13 +17,13 @@ WarmupOverlay::WarmupOverlay(SessionModel& model, QWidget* parent)
     // The footer counts seconds, so the overlay re-reads once a second rather than once a minute.
     tick_.setInterval(1000);
     connect(&tick_, &QTimer::timeout, this, &WarmupOverlay::refresh);
-    connect(&model_, &SessionModel::warmupChanged, this, &WarmupOverlay::refresh);
-    connect(&model_, &SessionModel::stateChanged, this, &WarmupOverlay::refresh);
+    connect(&model_.connection(), &ConnectionModel::warmupChanged, this, &WarmupOverlay::refresh);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &WarmupOverlay::refresh);
     refresh();
 }
 
 void WarmupOverlay::refresh() {
-    const auto& warmup = model_.warmup();
+    const auto& warmup = model_.connection().warmup();
     if (!warmup) {
         tick_.stop();
         return;
@@ -30,7 +31,9 @@ void WarmupOverlay::refresh() {
     if (!tick_.isActive()) tick_.start();
     overlay_->setTitle(ShellTexts::warmupTitle(*warmup));
     const QDateTime now = model_.runtime().clock().now();
-    const double elapsed = model_.warmupSince() ? model_.warmupSince()->msecsTo(now) / 1000.0 : 0;
+    const double elapsed = model_.connection().warmupSince()
+                               ? model_.connection().warmupSince()->msecsTo(now) / 1000.0
+                               : 0;
     overlay_->setDetail(ShellTexts::warmupDetail(elapsed));
     overlay_->setFooter(ShellTexts::elapsedText(elapsed));
 }

@@ -1,5 +1,6 @@
 #include "app/shell/main/WarningStrip.h"
 
+#include "app/connection/ConnectionModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
 #include "ui/components/ElidedLabel.h"
@@ -37,8 +38,9 @@ WarningStrip::WarningStrip(SessionModel& model, QWidget* parent)
     connect(&model_, &SessionModel::destinationProblemChanged, this, &WarningStrip::update);
     connect(&model_, &SessionModel::failedTransfersChanged, this, &WarningStrip::update);
     connect(&model_, &SessionModel::ledgerProblemChanged, this, &WarningStrip::update);
-    connect(&model_, &SessionModel::stateChanged, this, &WarningStrip::update);
-    connect(&model_, &SessionModel::reconnectAtChanged, this, &WarningStrip::update);
+    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &WarningStrip::update);
+    connect(&model_.connection(), &ConnectionModel::reconnectAtChanged, this,
+            &WarningStrip::update);
     update();
 }
 
@@ -57,9 +59,9 @@ void WarningStrip::update() {
                                        model_.ledgerProblem());
     // A camera lost while working is said here too, where it is seen with the pictures
     // still on screen, and what happens next.
-    const auto& state = model_.state();
+    const auto& state = model_.connection().state();
     if (state.is(ConnectionState::Kind::waiting) && state.text && !state.text->isEmpty()) {
-        const QString lost = ShellTexts::lost(*state.text, model_.reconnectAt());
+        const QString lost = ShellTexts::lost(*state.text, model_.connection().reconnectAt());
         warning = warning ? lost + QStringLiteral("　／　") + *warning : lost;
     }
     setVisible(warning.has_value());

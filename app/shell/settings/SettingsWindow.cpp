@@ -1,5 +1,6 @@
 #include "app/shell/settings/SettingsWindow.h"
 
+#include "app/connection/ConnectionModel.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
@@ -42,10 +43,10 @@ SettingsWindow::SettingsWindow(SessionModel& model, QWidget* parent)
     layout->addWidget(tabs_);
     tabs_->addTab(generalTab(), ui::GlyphIconEngine::icon(u"gearshape"), QStringLiteral("一般"));
     tabs_->addTab(saveTab(), ui::GlyphIconEngine::icon(u"externaldrive"), QStringLiteral("保存"));
-    for (auto signal :
-         {&SessionModel::stateChanged, &SessionModel::deviceInfoChanged,
-          &SessionModel::clockOffsetChanged, &SessionModel::destinationProblemChanged})
-        connect(&model_, signal, this, &SettingsWindow::update);
+    for (auto signal : {&ConnectionModel::stateChanged, &ConnectionModel::deviceInfoChanged,
+                        &ConnectionModel::clockOffsetChanged})
+        connect(&model_.connection(), signal, this, &SettingsWindow::update);
+    connect(&model_, &SessionModel::destinationProblemChanged, this, &SettingsWindow::update);
     connect(&prefs_, &PreferencesModel::changed, this, &SettingsWindow::update);
     update();
 }
@@ -85,7 +86,7 @@ QWidget* SettingsWindow::generalTab() {
     clock_ = new QLabel(status);
     clock_->setFont(ui::Theme::digitsFont(13));
     syncClock_ = new QPushButton(QStringLiteral("PC に合わせる"), status);
-    connect(syncClock_, &QPushButton::clicked, &model_, &SessionModel::syncClock);
+    connect(syncClock_, &QPushButton::clicked, &model_.connection(), &ConnectionModel::syncClock);
     clockRow->addWidget(clock_);
     clockRow->addStretch(1);
     clockRow->addWidget(syncClock_);
@@ -175,20 +176,20 @@ void SettingsWindow::update() {
         const QSignalBlocker blocker(box);
         box->setChecked(on);
     }
-    camera_->setText(model_.modelName());
-    const auto& device = model_.deviceInfo();
+    camera_->setText(model_.connection().modelName());
+    const auto& device = model_.connection().deviceInfo();
     const bool hasSerial = device && !device->serialNumber.isEmpty();
     const bool hasFirmware = device && !device->version.isEmpty();
     serial_->setText(hasSerial ? device->serialNumber : QString());
     firmware_->setText(hasFirmware ? device->version : QString());
     for (QWidget* w : std::initializer_list<QWidget*>{serialCaption_, serial_}) w->setVisible(hasSerial);
     for (QWidget* w : std::initializer_list<QWidget*>{firmwareCaption_, firmware_}) w->setVisible(hasFirmware);
-    clock_->setText(model_.clockOffsetDescription().value_or(QStringLiteral("―")));
-    const auto offset = model_.clockOffset();
+    clock_->setText(model_.connection().clockOffsetDescription().value_or(QStringLiteral("―")));
+    const auto offset = model_.connection().clockOffset();
     const bool far = offset && std::fabs(*offset) > 60;
     clock_->setStyleSheet(QStringLiteral("color: %1")
                               .arg(far ? ui::Theme::orange().name() : ui::Theme::dim().name()));
-    syncClock_->setEnabled(model_.state().is(ConnectionState::Kind::connected));
+    syncClock_->setEnabled(model_.connection().state().is(ConnectionState::Kind::connected));
 
     destination_->setFullText(prefs_.baseDestination());
     actual_->setText(QStringLiteral("実際の保存先: ") + model_.destination(model_.runtime().clock().now()));

@@ -44,8 +44,9 @@ TEST(CardSession, SessionModelDrivesTheCardModel) {
         ImportLedger::key(h.camera->serialNumber(), newest.name, newest.size, newest.captured)));
 
     card.setActive(true);
-    h.model->disconnectCamera();
-    ASSERT_TRUE(h.settle([&] { return h.model->state().is(ConnectionState::Kind::disconnected); }));
+    h.model->connection().disconnectCamera();
+    ASSERT_TRUE(h.settle(
+        [&] { return h.model->connection().state().is(ConnectionState::Kind::disconnected); }));
     EXPECT_FALSE(card.active());
     EXPECT_TRUE(h.settle([&] { return card.items().empty(); }));
 }

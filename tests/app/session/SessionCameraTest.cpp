@@ -44,9 +44,9 @@ TEST(SessionCamera, ReadyReadsEverySettingAndLogsThemInCodeOrder) {
     const auto& props = h.model->settings().props();
     EXPECT_TRUE(props.count(PTP::Prop::fNumber));
     EXPECT_TRUE(props.count(PTP::Prop::exposureProgram));
-    EXPECT_EQ(h.model->deviceInfo()->serialNumber, h.camera->serialNumber());
-    EXPECT_EQ(h.model->cameraSerial(), h.camera->serialNumber());
-    EXPECT_EQ(h.model->clockOffsetDescription(), QString::fromUtf8("一致"));
+    EXPECT_EQ(h.model->connection().deviceInfo()->serialNumber, h.camera->serialNumber());
+    EXPECT_EQ(h.model->connection().cameraSerial(), h.camera->serialNumber());
+    EXPECT_EQ(h.model->connection().clockOffsetDescription(), QString::fromUtf8("一致"));
     EXPECT_TRUE(h.model->settings().batteryPercent());
     EXPECT_TRUE(h.model->settings().lightMeter());
 
@@ -264,7 +264,7 @@ TEST(SessionCamera, AFailedTransferNamesTheFileAndSaysItIsStillOnTheCard) {
     EXPECT_TRUE(h.model->shots().list().empty());
 
     // A new connection starts with a clean slate.
-    h.model->connectCamera();
+    h.model->connection().connectCamera();
     EXPECT_FALSE(h.model->lastError());
     EXPECT_TRUE(h.model->failedTransfers().isEmpty());
 }
@@ -390,7 +390,7 @@ TEST(SessionCamera, PollsBackOffWhenNothingChangesAndCheckEventRefusedSwitchesOn
     const int refused = calls(h, PTP::Op::nikonCheckEvent);
     h.runFor(10);
     EXPECT_EQ(calls(h, PTP::Op::nikonCheckEvent), refused);
-    EXPECT_FALSE(SessionModelProbe::checkEventUsable(*h.model));
+    EXPECT_FALSE(ConnectionModelProbe::checkEventUsable(*h.model));
     EXPECT_EQ(h.countLines(QString::fromUtf8("CheckEvent 非対応。露出計を直接読む方式に切り替え")),
               1);
 }
@@ -498,7 +498,7 @@ TEST(SessionCamera, AShotInLiveViewOnABodyThatTellsOnlyThroughCheckEventDoesNotW
         h.settle([&] { return !h.model->capture().busy() && !h.model->shots().list().empty(); }));
     ASSERT_EQ(h.model->shots().list().size(), 1u);
     EXPECT_LT(h.rt.clock().monotonic().count() - start, 5.0);  // the wait bound is 15 s or more
-    EXPECT_GE(h.model->shotNotifications(), 1);
+    EXPECT_GE(ConnectionModelProbe::announcements(*h.model), 1);
 }
 
 TEST(SessionCamera, AWriteWhoseCameraWentAwayLeavesNoErrorAndNoSettings) {
@@ -510,7 +510,8 @@ TEST(SessionCamera, AWriteWhoseCameraWentAwayLeavesNoErrorAndNoSettings) {
         otherChoice(h.model->settings().props().at(PTP::Prop::whiteBalance)));
     ASSERT_TRUE(h.settle([&] { return calls(h, PTP::Op::setDevicePropValue) == 1; }));
     h.unplug();
-    ASSERT_TRUE(h.settle([&] { return !h.model->state().is(State::Kind::connected); }));
+    ASSERT_TRUE(
+        h.settle([&] { return !h.model->connection().state().is(State::Kind::connected); }));
     h.runFor(2);
     EXPECT_FALSE(h.model->lastError());
     EXPECT_TRUE(h.model->settings().props().empty());
@@ -526,13 +527,13 @@ TEST(SessionCamera, DisconnectStopsLiveViewAndClearsTheCameraButKeepsTheShots) {
         [&] { return h.model->shots().list().size() == 1 && !h.model->capture().busy(); }));
     h.model->toggleLiveView();
     ASSERT_TRUE(h.settle([&] { return h.model->liveView().isLive(); }));
-    h.model->disconnectCamera();
-    ASSERT_TRUE(h.settle([&] { return h.model->state() == State::disconnected(); }));
+    h.model->connection().disconnectCamera();
+    ASSERT_TRUE(h.settle([&] { return h.model->connection().state() == State::disconnected(); }));
     EXPECT_FALSE(h.model->liveView().isLive());
     EXPECT_FALSE(h.camera->isLiveViewOn());
     EXPECT_TRUE(h.model->settings().props().empty());
     EXPECT_EQ(h.model->shots().list().size(), 1u);
-    EXPECT_EQ(h.model->modelName(), QString::fromUtf8("未接続"));
+    EXPECT_EQ(h.model->connection().modelName(), QString::fromUtf8("未接続"));
 }
 
 TEST(SessionCamera, ClockIsSetToTheComputersAndTheOffsetBecomesZero) {
@@ -540,11 +541,11 @@ TEST(SessionCamera, ClockIsSetToTheComputersAndTheOffsetBecomesZero) {
     h.makeCamera();
     h.camera->setClockDrift(-125);
     h.plug();
-    h.model->connectCamera();
-    ASSERT_TRUE(h.settle([&] { return h.model->state().is(State::Kind::connected); }));
-    EXPECT_EQ(h.model->clockOffsetDescription(), QString::fromUtf8("2分遅れ"));
-    h.model->syncClock();
-    ASSERT_TRUE(h.settle([&] { return h.model->clockOffset() == 0.0; }));
+    h.model->connection().connectCamera();
+    ASSERT_TRUE(h.settle([&] { return h.model->connection().state().is(State::Kind::connected); }));
+    EXPECT_EQ(h.model->connection().clockOffsetDescription(), QString::fromUtf8("2分遅れ"));
+    h.model->connection().syncClock();
+    ASSERT_TRUE(h.settle([&] { return h.model->connection().clockOffset() == 0.0; }));
     EXPECT_EQ(h.countLines(QString::fromUtf8("カメラ時計を PC に合わせました")), 1);
 }
 

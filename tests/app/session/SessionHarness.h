@@ -5,6 +5,7 @@
 // answers come from the service's threads: wait for them with waitUntil (time stands
 // still), and move time with runFor.
 #include "app/capture/CaptureModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
@@ -20,18 +21,29 @@
 
 namespace pexil {
 
-// Reaches the model's link callbacks and poll directly, for the state tables.
+// Reaches the connection's link callbacks directly, for the state tables.
+struct ConnectionModelProbe {
+    static void phase(SessionModel& m, const CameraLink::Phase& p) {
+        m.connection().phaseChanged(p);
+    }
+    static void lost(SessionModel& m, std::optional<QString> reason) {
+        m.connection().lost(reason);
+    }
+    static void event(SessionModel& m, PTPEvent e) { m.connection().handle(e); }
+    static void setState(SessionModel& m, ConnectionState s) {
+        m.connection().setState(std::move(s));
+    }
+    static bool checkEventUsable(const SessionModel& m) { return m.connection().checkEventUsable_; }
+    static int announcements(const SessionModel& m) { return m.connection().announcements(); }
+};
+
+// Reaches the session's download callbacks directly.
 struct SessionModelProbe {
-    static void phase(SessionModel& m, const CameraLink::Phase& p) { m.phaseChanged(p); }
-    static void lost(SessionModel& m, std::optional<QString> reason) { m.cameraLost(reason); }
-    static void event(SessionModel& m, PTPEvent e) { m.handle(e); }
-    static void setState(SessionModel& m, ConnectionState s) { m.setState(std::move(s)); }
     static void failed(SessionModel& m, const QString& name, const QString& why,
                        bool fromCamera = false) {
         m.downloadFailed(name, why, fromCamera);
     }
     static int writing(const SessionModel& m) { return m.settings().writesPending(); }
-    static bool checkEventUsable(const SessionModel& m) { return m.checkEventUsable_; }
     static void saved(SessionModel& m, const QString& path) { m.fileSaved(path, nullptr); }
 };
 
@@ -87,10 +99,10 @@ public:
                       int photos = 0, bool eventChannel = true) {
         makeCamera(body, photos, eventChannel);
         plug();
-        model->connectCamera();
+        model->connection().connectCamera();
         // The catalogue may settle before the first reading of the settings ends: wait for both.
         ASSERT_TRUE(settle([&] {
-            return model->state().is(ConnectionState::Kind::connected) &&
+            return model->connection().state().is(ConnectionState::Kind::connected) &&
                    !model->settings().props().empty() && model->link().cardSettled() &&
                    settingsRead();
         }));

@@ -17,22 +17,33 @@ TEST(SessionReconnect, ALostCameraOnTheNetworkComesBackByItselfAndItsShotWhileAw
     h.connectReady();
     const std::uint16_t port = h.server->port();
     std::vector<CameraLink::Phase> phases;
-    QObject::connect(h.model.get(), &SessionModel::linkPhase, [&](const CameraLink::Phase& p) { phases.push_back(p); });
+    QObject::connect(&h.model->connection(), &ConnectionModel::linkPhase,
+                     [&](const CameraLink::Phase& p) { phases.push_back(p); });
 
     // The camera leaves the network: the session is lost and a try is planned a second later.
     h.server->stop();
-    ASSERT_TRUE(h.settle([&] { return h.model->reconnectAt().has_value(); }));
-    EXPECT_TRUE(h.model->state().is(ConnectionState::Kind::waiting));
+    ASSERT_TRUE(h.settle([&] { return h.model->connection().reconnectAt().has_value(); }));
+    EXPECT_TRUE(h.model->connection().state().is(ConnectionState::Kind::waiting));
     EXPECT_EQ(phases.back().kind, CameraLink::Phase::Kind::reconnecting);
     EXPECT_EQ(phases.back().name, QStringLiteral("D850"));
-    const QDateTime first = *h.model->reconnectAt();
+    const QDateTime first = *h.model->connection().reconnectAt();
     EXPECT_NEAR(h.rt.clock().now().msecsTo(first), 1000, 60);
 
     // Tries that fail wait longer each time: 1, 2, 5 s.
-    ASSERT_TRUE(h.settle([&] { return h.model->reconnectAt() && *h.model->reconnectAt() > first; }, 5));
-    const QDateTime second = *h.model->reconnectAt();
-    ASSERT_TRUE(h.settle([&] { return h.model->reconnectAt() && *h.model->reconnectAt() > second; }, 5));
-    EXPECT_NEAR(second.msecsTo(*h.model->reconnectAt()), 5000, 500);
+    ASSERT_TRUE(h.settle(
+        [&] {
+            return h.model->connection().reconnectAt() &&
+                   *h.model->connection().reconnectAt() > first;
+        },
+        5));
+    const QDateTime second = *h.model->connection().reconnectAt();
+    ASSERT_TRUE(h.settle(
+        [&] {
+            return h.model->connection().reconnectAt() &&
+                   *h.model->connection().reconnectAt() > second;
+        },
+        5));
+    EXPECT_NEAR(second.msecsTo(*h.model->connection().reconnectAt()), 5000, 500);
 
     // A picture taken while away; then the camera is back on the same port.
     h.camera->pressShutter();
@@ -40,11 +51,11 @@ TEST(SessionReconnect, ALostCameraOnTheNetworkComesBackByItselfAndItsShotWhileAw
     ASSERT_TRUE(h.server->start());
     ASSERT_TRUE(h.settle(
         [&] {
-            return h.model->state().is(ConnectionState::Kind::connected) &&
+            return h.model->connection().state().is(ConnectionState::Kind::connected) &&
                    h.model->shots().list().size() == 1;
         },
         60));
-    EXPECT_FALSE(h.model->reconnectAt());
+    EXPECT_FALSE(h.model->connection().reconnectAt());
     EXPECT_EQ(std::count_if(phases.begin(), phases.end(),
                             [](const auto& p) { return p.kind == CameraLink::Phase::Kind::ready; }),
               1);
@@ -55,23 +66,24 @@ TEST(SessionReconnect, ALostCameraOnTheNetworkComesBackByItselfAndItsShotWhileAw
 
     // "Now" tries at once instead of waiting.
     h.server->stop();
-    ASSERT_TRUE(h.settle([&] { return h.model->reconnectAt().has_value(); }));
+    ASSERT_TRUE(h.settle([&] { return h.model->connection().reconnectAt().has_value(); }));
     h.server = std::make_unique<camera::PtpIpServer>(h.camera, "127.0.0.1", port);
     ASSERT_TRUE(h.server->start());
-    h.model->reconnectNow();
-    ASSERT_TRUE(h.waitUntil([&] { return h.model->state().is(ConnectionState::Kind::connected); }));
+    h.model->connection().reconnectNow();
+    ASSERT_TRUE(h.waitUntil(
+        [&] { return h.model->connection().state().is(ConnectionState::Kind::connected); }));
 }
 
 TEST(SessionReconnect, DisconnectingStopsTheTries) {
     SessionHarness h(SessionHarness::Via::ptpip);
     h.connectReady();
     h.server->stop();
-    ASSERT_TRUE(h.settle([&] { return h.model->reconnectAt().has_value(); }));
-    h.model->disconnectCamera();
-    ASSERT_TRUE(h.waitUntil([&] { return !h.model->reconnectAt(); }));
+    ASSERT_TRUE(h.settle([&] { return h.model->connection().reconnectAt().has_value(); }));
+    h.model->connection().disconnectCamera();
+    ASSERT_TRUE(h.waitUntil([&] { return !h.model->connection().reconnectAt(); }));
     h.settle([] { return false; }, 40);
-    EXPECT_FALSE(h.model->reconnectAt());
-    EXPECT_FALSE(h.model->state().is(ConnectionState::Kind::connected));
+    EXPECT_FALSE(h.model->connection().reconnectAt());
+    EXPECT_FALSE(h.model->connection().state().is(ConnectionState::Kind::connected));
 }
 
 }  // namespace

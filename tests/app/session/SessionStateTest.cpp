@@ -39,39 +39,39 @@ TEST(SessionState, EachLinkPhaseMovesTheStateAsTheTableSays) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SessionHarness h;
-        SessionModelProbe::setState(*h.model, c.before);
-        SessionModelProbe::phase(*h.model, Phase::opening(cam));  // a warm-up under way
-        SessionModelProbe::setState(*h.model, c.before);
-        SessionModelProbe::phase(*h.model, c.phase);
-        EXPECT_EQ(h.model->state(), c.after);
-        ASSERT_EQ(h.model->warmup().has_value(), c.warmup.has_value());
+        ConnectionModelProbe::setState(*h.model, c.before);
+        ConnectionModelProbe::phase(*h.model, Phase::opening(cam));  // a warm-up under way
+        ConnectionModelProbe::setState(*h.model, c.before);
+        ConnectionModelProbe::phase(*h.model, c.phase);
+        EXPECT_EQ(h.model->connection().state(), c.after);
+        ASSERT_EQ(h.model->connection().warmup().has_value(), c.warmup.has_value());
         if (c.warmup) {
-            EXPECT_EQ(h.model->warmup()->kind, *c.warmup);
-            EXPECT_EQ(h.model->warmup()->name, cam);
+            EXPECT_EQ(h.model->connection().warmup()->kind, *c.warmup);
+            EXPECT_EQ(h.model->connection().warmup()->name, cam);
         }
-        EXPECT_EQ(h.model->warmupSince().has_value(), c.warmup.has_value());
+        EXPECT_EQ(h.model->connection().warmupSince().has_value(), c.warmup.has_value());
     }
 }
 
 TEST(SessionState, WarmupClockStartsAtTheFirstPhaseAndKeepsCountingIntoTheCardCase) {
     SessionHarness h;
     const QDateTime start = h.rt.clock().now();
-    SessionModelProbe::phase(*h.model, Phase::opening(QStringLiteral("Z 6")));
+    ConnectionModelProbe::phase(*h.model, Phase::opening(QStringLiteral("Z 6")));
     h.rt.clock().advance(async::Seconds(7));
-    SessionModelProbe::phase(*h.model, Phase::preparing(QStringLiteral("Z 6")));
-    EXPECT_EQ(h.model->warmup()->kind, Kind::card);
-    EXPECT_EQ(h.model->warmupSince(), start);
-    SessionModelProbe::phase(*h.model, Phase::ready(QStringLiteral("Z 6")));
-    EXPECT_FALSE(h.model->warmupSince());
+    ConnectionModelProbe::phase(*h.model, Phase::preparing(QStringLiteral("Z 6")));
+    EXPECT_EQ(h.model->connection().warmup()->kind, Kind::card);
+    EXPECT_EQ(h.model->connection().warmupSince(), start);
+    ConnectionModelProbe::phase(*h.model, Phase::ready(QStringLiteral("Z 6")));
+    EXPECT_FALSE(h.model->connection().warmupSince());
 }
 
 TEST(SessionState, OnlyARecentUsbArrivalDatesTheWarmup) {
     const QDateTime now(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC);
-    EXPECT_EQ(SessionModel::recentSince(now.addSecs(-60), now), now.addSecs(-60));
-    EXPECT_EQ(SessionModel::recentSince(now.addSecs(-179), now), now.addSecs(-179));
-    EXPECT_FALSE(SessionModel::recentSince(now.addSecs(-180), now));
-    EXPECT_FALSE(SessionModel::recentSince(now.addSecs(-200), now));
-    EXPECT_FALSE(SessionModel::recentSince(std::nullopt, now));
+    EXPECT_EQ(ConnectionModel::recentSince(now.addSecs(-60), now), now.addSecs(-60));
+    EXPECT_EQ(ConnectionModel::recentSince(now.addSecs(-179), now), now.addSecs(-179));
+    EXPECT_FALSE(ConnectionModel::recentSince(now.addSecs(-180), now));
+    EXPECT_FALSE(ConnectionModel::recentSince(now.addSecs(-200), now));
+    EXPECT_FALSE(ConnectionModel::recentSince(std::nullopt, now));
 }
 
 TEST(SessionState, ALossMovesToWaitingWhileSearchingToFailedOtherwiseAndNowhereWithoutReason) {
@@ -92,17 +92,17 @@ TEST(SessionState, ALossMovesToWaitingWhileSearchingToFailedOtherwiseAndNowhereW
         SessionHarness h;
         h.makeCamera();
         if (c.cameraPlugged) h.plug();
-        h.model->connectCamera();
+        h.model->connection().connectCamera();
         ASSERT_TRUE(h.waitUntil([&] {
-            return c.cameraPlugged ? h.model->state().is(State::Kind::connected) &&
+            return c.cameraPlugged ? h.model->connection().state().is(State::Kind::connected) &&
                                          !h.model->settings().props().empty()
                                    : h.model->link().phase().kind == Phase::Kind::searching;
         }));
-        SessionModelProbe::setState(*h.model, State::connected(cam));
-        SessionModelProbe::lost(*h.model, c.reason);
-        EXPECT_EQ(h.model->state(), c.after);
+        ConnectionModelProbe::setState(*h.model, State::connected(cam));
+        ConnectionModelProbe::lost(*h.model, c.reason);
+        EXPECT_EQ(h.model->connection().state(), c.after);
         EXPECT_TRUE(h.model->settings().props().empty());
-        EXPECT_FALSE(h.model->deviceInfo());
+        EXPECT_FALSE(h.model->connection().deviceInfo());
         EXPECT_FALSE(h.model->settings().lightMeter());
     }
 }
@@ -123,7 +123,7 @@ TEST(SessionState, ClockOffsetReadsAsJapaneseDelayOrLead) {
         {1e300, QString::fromUtf8("277777777時間46分遅れ")},
     };
     for (const auto& [offset, text] : cases)
-        EXPECT_EQ(SessionModel::describeClockOffset(offset), text) << (offset ? *offset : -1);
+        EXPECT_EQ(ConnectionModel::describeClockOffset(offset), text) << (offset ? *offset : -1);
 }
 
 }  // namespace

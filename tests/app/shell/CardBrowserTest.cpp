@@ -238,7 +238,10 @@ TEST_F(CardBrowserTest, sourceSwitchNeedsTheCameraAndShowsTheCard) {
 TEST_F(CardBrowserTest, withTheCameraGoneTheBrowserSaysSoInsteadOfAnEmptyCard) {
     openCard(24);
     h.unplug();
-    ASSERT_TRUE(h.until([&] { return !h.model->state().is(ConnectionState::Kind::connected) && card().items().empty(); }));
+    ASSERT_TRUE(h.until([&] {
+        return !h.model->connection().state().is(ConnectionState::Kind::connected) &&
+               card().items().empty();
+    }));
     QApplication::sendPostedEvents();
     EXPECT_FALSE(card().loading());
     EXPECT_EQ(browser()->page(), CardBrowser::Page::empty);

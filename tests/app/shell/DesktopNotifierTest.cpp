@@ -90,7 +90,8 @@ TEST_F(DesktopNotifierTest, aLossIsToldOnceWhileTheWindowIsElsewhereAndTakenBack
     ASSERT_TRUE(h.connectAndWait());
     ASSERT_FALSE(window.isActiveWindow());
     h.unplug();
-    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::waiting); }));
+    ASSERT_TRUE(
+        h.until([&] { return h.model->connection().state().is(ConnectionState::Kind::waiting); }));
     ASSERT_TRUE(delivered([&] { return service.shown.size() == 1; }));
     EXPECT_EQ(service.shown[0].summary, QStringLiteral("カメラとの接続が切れました"));
     EXPECT_TRUE(service.shown[0].body.startsWith(QStringLiteral("カメラとの接続が切れました（")))
@@ -103,11 +104,13 @@ TEST_F(DesktopNotifierTest, aLossIsToldOnceWhileTheWindowIsElsewhereAndTakenBack
 
     // Back: the notification is taken away; a second loss replaces nothing gone.
     h.plugAgain();
-    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::connected); }));
+    ASSERT_TRUE(h.until(
+        [&] { return h.model->connection().state().is(ConnectionState::Kind::connected); }));
     ASSERT_TRUE(delivered([&] { return service.closed.size() == 1; }));
     EXPECT_EQ(service.closed[0], 41u);
     h.unplug();
-    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::waiting); }));
+    ASSERT_TRUE(
+        h.until([&] { return h.model->connection().state().is(ConnectionState::Kind::waiting); }));
     ASSERT_TRUE(delivered([&] { return service.shown.size() == 2; }));
     EXPECT_EQ(service.shown[1].replaces, 0u);
 }
@@ -118,7 +121,8 @@ TEST_F(DesktopNotifierTest, theActiveWindowSaysItItselfAndTheDesktopHearsNothing
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     ASSERT_TRUE(h.connectAndWait());
     h.unplug();
-    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::waiting); }));
+    ASSERT_TRUE(
+        h.until([&] { return h.model->connection().state().is(ConnectionState::Kind::waiting); }));
     QTest::qWait(200);
     EXPECT_TRUE(service.shown.empty());
 }

@@ -79,8 +79,9 @@ TEST(CameraTroubleInWindow, ARefusedCameraShowsTheFindingItsFixAndRetry) {
     EXPECT_FALSE(window.waitView()->showsFinding());
 
     h.source->add(refusingCamera(h));
-    h.model->connectCamera();
-    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::failed); }));
+    h.model->connection().connectCamera();
+    ASSERT_TRUE(
+        h.until([&] { return h.model->connection().state().is(ConnectionState::Kind::failed); }));
     QApplication::sendPostedEvents();
     EXPECT_EQ(examined, 1);
     EXPECT_EQ(window.centre(), MainWindow::Centre::waiting);

@@ -46,7 +46,7 @@ TEST(EveryBodyTest, namesItselfAndEveryValueShowsItsModeAndFitsTheInspector) {
         window.show();
         ASSERT_TRUE(h.connectAndWait());
         const Inspector& inspector = *window.inspector();
-        EXPECT_EQ(*h.model->state().text, model.model);
+        EXPECT_EQ(*h.model->connection().state().text, model.model);
         EXPECT_EQ(inspector.title(), model.model);
         EXPECT_EQ(window.statusMenu()->text(), model.model);
 

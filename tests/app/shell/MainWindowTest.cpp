@@ -100,15 +100,16 @@ TEST_F(MainWindowTest, everyKeyHasOneOwnerAndTheGeotagKeyOpensTheWindow) {
 
 TEST_F(MainWindowTest, connectingShowsTheCameraItsSettingsAndItsCommands) {
     h.plug();
-    h.model->connectCamera();
+    h.model->connection().connectCamera();
     // Searching: the waiting view and a menu that stops the wait.
-    ASSERT_TRUE(h.until([&] { return !h.model->state().is(ConnectionState::Kind::disconnected); }));
+    ASSERT_TRUE(h.until(
+        [&] { return !h.model->connection().state().is(ConnectionState::Kind::disconnected); }));
     ASSERT_TRUE(h.until([&] {
-        return h.model->state().is(ConnectionState::Kind::connected) &&
+        return h.model->connection().state().is(ConnectionState::Kind::connected) &&
                !h.model->settings().props().empty();
     }));
 
-    const QString name = *h.model->state().text;
+    const QString name = *h.model->connection().state().text;
     EXPECT_EQ(status(), name);
     EXPECT_EQ(window.inspector()->title(), name);
     EXPECT_EQ(window.inspector()->placeholder(), QString());
@@ -388,7 +389,8 @@ TEST_F(MainWindowTest, inLiveViewAClickMovesTheAfAreaAndTheAidsFollowTheirKeys) 
 TEST_F(MainWindowTest, unpluggingReturnsToTheWaitingView) {
     ASSERT_TRUE(h.connectAndWait());
     h.unplug();
-    ASSERT_TRUE(h.until([&] { return h.model->state().is(ConnectionState::Kind::waiting); }));
+    ASSERT_TRUE(
+        h.until([&] { return h.model->connection().state().is(ConnectionState::Kind::waiting); }));
     EXPECT_EQ(window.centre(), MainWindow::Centre::waiting);
     const QStringList texts = window.waitView()->texts();
     EXPECT_EQ(texts.value(0), QStringLiteral("カメラを待っています"));
@@ -407,7 +409,8 @@ TEST_F(MainWindowTest, unpluggingReturnsToTheWaitingView) {
 
     // Stopping the wait leaves the camera unconnected, with "接続" offered again.
     ASSERT_TRUE(window.statusMenu()->trigger(QStringLiteral("待つのをやめる")));
-    ASSERT_TRUE(h.until([&] { return !h.model->state().is(ConnectionState::Kind::waiting); }));
+    ASSERT_TRUE(
+        h.until([&] { return !h.model->connection().state().is(ConnectionState::Kind::waiting); }));
     EXPECT_TRUE(enabled(CameraCommand::connect));
     EXPECT_FALSE(enabled(CameraCommand::disconnect));
 }

@@ -1,7 +1,8 @@
+#include "app/connection/ConnectionModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/LaunchOptions.h"
-#include "app/shell/diagnosis/LogWindow.h"
 #include "app/shell/PexilApp.h"
+#include "app/shell/diagnosis/LogWindow.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -31,15 +32,15 @@ TEST(PexilApp, TheFirstShowConnectsOnlyWhenAutoConnectIsOn) {
         auto made = PexilApp::create(options);
         ASSERT_TRUE(made) << made.error().toStdString();
         PexilApp& app = *made.value();
-        EXPECT_EQ(app.model().state().kind, Kind::disconnected);
+        EXPECT_EQ(app.model().connection().state().kind, Kind::disconnected);
         app.show();
         // The connection is started from the event loop right after the window appears, by a
         // zero-delay timer: a few passes of the loop are enough either way.
         for (int pass = 0; pass < 10; ++pass) QCoreApplication::processEvents();
         if (autoConnect)
-            EXPECT_NE(app.model().state().kind, Kind::disconnected);
+            EXPECT_NE(app.model().connection().state().kind, Kind::disconnected);
         else
-            EXPECT_EQ(app.model().state().kind, Kind::disconnected);
+            EXPECT_EQ(app.model().connection().state().kind, Kind::disconnected);
     }
 }
 

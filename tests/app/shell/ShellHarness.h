@@ -4,6 +4,7 @@
 // pictures, reached through the real camera service), on the virtual clock, with its own
 // preference store, support folder and destination in a temporary folder.
 #include "app/capture/CaptureModel.h"
+#include "app/connection/ConnectionModel.h"
 #include "app/session/Log.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
@@ -118,9 +119,9 @@ public:
 
     bool connectAndWait() {
         plug();
-        model->connectCamera();
+        model->connection().connectCamera();
         return until([this] {
-            return model->state().is(ConnectionState::Kind::connected) &&
+            return model->connection().state().is(ConnectionState::Kind::connected) &&
                    !model->settings().props().empty();
         });
     }

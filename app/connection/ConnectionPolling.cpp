@@ -1,8 +1,7 @@
-// The session model's poll loop that follows the camera's changes, and the events of the
+// The poll loop that follows the camera's changes while connected, and the events of the
 // camera service; the settings model re-reads what they name.
-#include "app/session/SessionModel.h"
+#include "app/connection/ConnectionModel.h"
 
-#include "app/capture/CaptureModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "kit/async/Sleep.h"
 
@@ -11,36 +10,41 @@
 
 namespace pexil {
 
-bool SessionModel::checkEventWanted(const PTPCamera& camera) const {
+bool ConnectionModel::announcesByPolling(const PTPCamera& camera) const {
     return checkEventUsable_ && camera.speaksNikon();
 }
 
-void SessionModel::startEventLoop() {
-    if (eventLoop_) eventLoop_->cancel();
-    eventLoop_ = scope_.spawn(eventLoop());
+void ConnectionModel::startPolling() {
+    stopPolling();
+    pollLoop_ = scope_.spawn(pollLoop());
 }
 
-async::Task<void> SessionModel::eventLoop() {
+void ConnectionModel::stopPolling() {
+    if (pollLoop_) pollLoop_->cancel();
+    pollLoop_.reset();
+}
+
+async::Task<void> ConnectionModel::pollLoop() {
     int idle = 0;
     for (;;) {
         co_await async::sleep(idle < 5 ? 0.35 : idle < 13 ? 0.9 : 2.0);
         const bool cancelled = co_await async::isCancelled();
         if (cancelled) co_return;
-        CameraPtr camera = link_->camera();
-        if (!camera || !state_.is(ConnectionState::Kind::connected)) co_return;
-        if (capture_->busy() || settings_->writesPending() > 0 || link_->downloading() > 0)
-            continue;
+        CameraPtr camera = link_.camera();
+        if (!camera || !connected()) co_return;
+        const bool busy = shutterBusy && shutterBusy();
+        if (busy || settings_.writesPending() > 0 || link_.downloading() > 0) continue;
         const bool changed = co_await pollOnce(std::move(camera));
         idle = changed ? 0 : idle + 1;
     }
 }
 
-async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
+async::Task<bool> ConnectionModel::pollOnce(CameraPtr camera) {
     const CameraWeak weak = camera;
     if (!camera->speaksNikon()) co_return false;  // nothing of Nikon's to ask
-    if (!checkEventWanted(*camera)) {
+    if (!announcesByPolling(*camera)) {
         // Without CheckEvent only the meter moves by itself; everything else comes as events.
-        const bool moved = co_await settings_->readMeter();
+        const bool moved = co_await settings_.readMeter();
         co_return moved;
     }
     const auto events = co_await camera->checkEvent();
@@ -50,7 +54,7 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
         if (responseCodeOf(events.error()) ==
             std::optional<std::uint16_t>(PTP::code(PTP::Response::operationNotSupported))) {
             checkEventUsable_ = false;
-            write(QString::fromUtf8("CheckEvent 非対応。露出計を直接読む方式に切り替え"));
+            log_.write(QString::fromUtf8("CheckEvent 非対応。露出計を直接読む方式に切り替え"));
         }
         co_return false;
     }
@@ -59,26 +63,26 @@ async::Task<bool> SessionModel::pollOnce(CameraPtr camera) {
         if (event.code == PTP::Event::devicePropChanged)
             codes.insert(static_cast<std::uint16_t>(event.param));
         // Bodies that queue their events for CheckEvent alone announce new pictures only here.
-        if (event.code == PTP::Event::objectAdded) ++shotNotifications_;
+        if (event.code == PTP::Event::objectAdded) ++announcements_;
     }
-    const bool changed = co_await settings_->follow(std::move(codes));
+    const bool changed = co_await settings_.follow(std::move(codes));
     co_return changed;
 }
 
-void SessionModel::handle(const PTPEvent& event) {
+void ConnectionModel::handle(const PTPEvent& event) {
     switch (event.code) {
         case PTP::code(PTP::Event::objectAdded):
-            ++shotNotifications_;
+            ++announcements_;
             break;
         case PTP::code(PTP::Event::captureComplete):
-            scope_.spawn(settings_->refreshCounters());
+            scope_.spawn(settings_.refreshCounters());
             break;
         case PTP::code(PTP::Event::devicePropChanged): {
-            const CameraPtr camera = link_->camera();
+            const CameraPtr camera = link_.camera();
             // The poll loop reports these where CheckEvent works.
-            if (camera && checkEventWanted(*camera)) break;
+            if (camera && announcesByPolling(*camera)) break;
             if (PTP::toMirroredProp(static_cast<std::uint16_t>(event.param)))
-                settings_->propertyChanged(static_cast<std::uint16_t>(event.param));
+                settings_.propertyChanged(static_cast<std::uint16_t>(event.param));
             break;
         }
         default:
