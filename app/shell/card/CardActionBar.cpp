@@ -20,11 +20,12 @@
 
 namespace pexil::shell {
 
-CardActionBar::CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo, QWidget* parent)
+CardActionBar::CardActionBar(ConnectionModel& connection, ShotsModel& shots, CardModel& card,
+                             GeoStore& geo, QWidget* parent)
     : QWidget(parent),
       card_(card),
       geo_(geo),
-      source_(new SourceToggle(model, card, this)),
+      source_(new SourceToggle(connection, shots, card, this)),
       progress_(new QProgressBar(this)),
       spinner_(new CardSpinner(12, this)),
       summaryMark_(new QLabel(this)),

@@ -11,7 +11,8 @@ class QPushButton;
 namespace pexil {
 class CardModel;
 class GeoStore;
-class SessionModel;
+class ConnectionModel;
+class ShotsModel;
 }  // namespace pexil
 
 namespace pexil::ui {
@@ -32,7 +33,8 @@ class CardActionBar final : public QWidget {
 public:
     static constexpr int barHeight = 84;
 
-    CardActionBar(SessionModel& model, CardModel& card, GeoStore& geo, QWidget* parent = nullptr);
+    CardActionBar(ConnectionModel& connection, ShotsModel& shots, CardModel& card, GeoStore& geo,
+                  QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(CardActionBar)
 
     enum class Status { downloading, geotagging, summary, loading, counts };

@@ -2,7 +2,6 @@
 
 #include "app/card/CardModel.h"
 #include "app/connection/ConnectionModel.h"
-#include "app/session/SessionModel.h"
 #include "app/shell/card/CardGridView.h"
 #include "app/shell/card/CardLoadingView.h"
 #include "app/shell/card/CardPreviewView.h"
@@ -38,11 +37,11 @@ QWidget* emptyCard(QWidget* parent, QLabel*& label) {
 }
 }  // namespace
 
-CardBrowser::CardBrowser(SessionModel& model, CardModel& card, QWidget* parent)
+CardBrowser::CardBrowser(ConnectionModel& connection, CardModel& card, QWidget* parent)
     : QStackedWidget(parent),
-      model_(model),
+      connection_(connection),
       card_(card),
-      warmup_(new WarmupOverlay(model, this)),
+      warmup_(new WarmupOverlay(connection, this)),
       large_(new CardPreviewView(card, this)),
       loading_(new CardLoadingView(this)),
       empty_(emptyCard(this, emptyText_)),
@@ -50,8 +49,8 @@ CardBrowser::CardBrowser(SessionModel& model, CardModel& card, QWidget* parent)
     for (QWidget* page : {static_cast<QWidget*>(warmup_), static_cast<QWidget*>(large_),
                           static_cast<QWidget*>(loading_), empty_, static_cast<QWidget*>(grid_)})
         addWidget(page);
-    connect(&model_.connection(), &ConnectionModel::warmupChanged, this, &CardBrowser::choose);
-    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &CardBrowser::choose);
+    connect(&connection_, &ConnectionModel::warmupChanged, this, &CardBrowser::choose);
+    connect(&connection_, &ConnectionModel::stateChanged, this, &CardBrowser::choose);
     for (auto signal : {&CardModel::focusChanged, &CardModel::loadingChanged,
                         &CardModel::itemsChanged, &CardModel::expectedChanged})
         connect(&card_, signal, this, &CardBrowser::choose);
@@ -72,7 +71,7 @@ QString CardBrowser::emptyText() const { return emptyText_->text(); }
 void CardBrowser::choose() {
     loading_->setProgress(card_.items().size(), card_.expected());
     QWidget* shown = grid_;
-    if (model_.connection().warmup())
+    if (connection_.warmup())
         shown = warmup_;
     else if (card_.focus())
         shown = large_;
@@ -80,7 +79,7 @@ void CardBrowser::choose() {
         shown = loading_;
     else if (card_.items().empty())
         shown = empty_;
-    emptyText_->setText(model_.connection().state().is(ConnectionState::Kind::connected)
+    emptyText_->setText(connection_.state().is(ConnectionState::Kind::connected)
                             ? CardTexts::emptyCard()
                             : CardTexts::noCamera());
     // A page that had the keyboard hands it to the next one: Esc in the large view leaves

@@ -6,7 +6,7 @@ class QLabel;
 
 namespace pexil {
 class CardModel;
-class SessionModel;
+class ConnectionModel;
 }  // namespace pexil
 
 namespace pexil::shell {
@@ -24,7 +24,7 @@ class CardBrowser final : public QStackedWidget {
 public:
     enum class Page { warmup, large, loading, empty, grid };
 
-    CardBrowser(SessionModel& model, CardModel& card, QWidget* parent = nullptr);
+    CardBrowser(ConnectionModel& connection, CardModel& card, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(CardBrowser)
 
     Page page() const;
@@ -40,7 +40,7 @@ public:
 private:
     void choose();
 
-    SessionModel& model_;
+    ConnectionModel& connection_;
     CardModel& card_;
     WarmupOverlay* warmup_;
     CardPreviewView* large_;

@@ -2,7 +2,6 @@
 
 #include "app/connection/ConnectionModel.h"
 #include "app/doctor/CameraTrouble.h"
-#include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shell/ShellTexts.h"
 #include "app/shell/main/CameraCommand.h"
@@ -15,8 +14,9 @@
 
 namespace pexil::shell {
 
-CameraStatusMenu::CameraStatusMenu(SessionModel& model, QWidget* parent)
-    : QToolButton(parent), model_(model), menu_(new QMenu(this)) {
+CameraStatusMenu::CameraStatusMenu(ConnectionModel& connection, CameraSettingsModel& settings,
+                                   QWidget* parent)
+    : QToolButton(parent), connection_(connection), settings_(settings), menu_(new QMenu(this)) {
     setMenu(menu_);
     setPopupMode(QToolButton::InstantPopup);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -24,19 +24,16 @@ CameraStatusMenu::CameraStatusMenu(SessionModel& model, QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
     setFont(ui::Theme::font(13, QFont::Medium));
     connect(menu_, &QMenu::aboutToShow, this, &CameraStatusMenu::rebuild);
-    connect(&model_.connection(), &ConnectionModel::stateChanged, this,
-            &CameraStatusMenu::updateTitle);
-    connect(&model_.connection(), &ConnectionModel::warmupChanged, this,
-            &CameraStatusMenu::updateTitle);
+    connect(&connection_, &ConnectionModel::stateChanged, this, &CameraStatusMenu::updateTitle);
+    connect(&connection_, &ConnectionModel::warmupChanged, this, &CameraStatusMenu::updateTitle);
     updateTitle();
 }
 
 void CameraStatusMenu::updateTitle() {
-    const QString status =
-        ShellTexts::status(model_.connection().state(), model_.connection().warmup());
+    const QString status = ShellTexts::status(connection_.state(), connection_.warmup());
     setText(status);
     setAccessibleName(status);
-    setToolTip(ShellTexts::menuDetail(model_.connection().state()).value_or(status));
+    setToolTip(ShellTexts::menuDetail(connection_.state()).value_or(status));
 }
 
 QStringList CameraStatusMenu::itemTexts() {
@@ -62,9 +59,9 @@ void CameraStatusMenu::setTrouble(CameraTrouble* trouble) { trouble_ = trouble; 
 void CameraStatusMenu::rebuild() {
     menu_->clear();
     using Kind = ConnectionState::Kind;
-    const auto& state = model_.connection().state();
+    const auto& state = connection_.state();
     auto info = [this](const QString& text) { menu_->addAction(text)->setEnabled(false); };
-    info(ShellTexts::status(state, model_.connection().warmup()));
+    info(ShellTexts::status(state, connection_.warmup()));
     if (trouble_ && trouble_->finding()) {
         const DoctorFinding finding = *trouble_->finding();
         info(finding.text);
@@ -75,39 +72,38 @@ void CameraStatusMenu::rebuild() {
             connect(copy, &QAction::triggered, this, [fix = finding.fix] { QGuiApplication::clipboard()->setText(fix); });
         }
         menu_->addSeparator();
-        connect(menu_->addAction(QStringLiteral("再試行")), &QAction::triggered,
-                &model_.connection(), &ConnectionModel::connectCamera);
+        connect(menu_->addAction(QStringLiteral("再試行")), &QAction::triggered, &connection_,
+                &ConnectionModel::connectCamera);
         return;
     }
     if (const auto detail = ShellTexts::menuDetail(state); detail && !detail->isEmpty()) info(*detail);
     menu_->addSeparator();
     switch (state.kind) {
         case Kind::connected: {
-            if (const auto& device = model_.connection().deviceInfo();
-                device && !device->version.isEmpty())
+            if (const auto& device = connection_.deviceInfo(); device && !device->version.isEmpty())
                 info(QStringLiteral("ファームウェア ") + device->version);
-            if (const auto level = model_.settings().batteryPercent())
+            if (const auto level = settings_.batteryPercent())
                 info(QStringLiteral("カメラの電池 %1%").arg(*level));
-            if (const auto clock = model_.connection().clockOffsetDescription())
+            if (const auto clock = connection_.clockOffsetDescription())
                 info(QStringLiteral("カメラの時計: ") + *clock);
             menu_->addSeparator();
             connect(menu_->addAction(CameraCommands::title(CameraCommand::syncClock)),
-                    &QAction::triggered, &model_.connection(), &ConnectionModel::syncClock);
+                    &QAction::triggered, &connection_, &ConnectionModel::syncClock);
             QAction* release = menu_->addAction(CameraCommands::title(CameraCommand::releaseControl));
             release->setToolTip(CameraCommands::help(CameraCommand::releaseControl));
-            connect(release, &QAction::triggered, &model_.connection(),
+            connect(release, &QAction::triggered, &connection_,
                     &ConnectionModel::releaseCameraControl);
             break;
         }
         case Kind::waiting:
         case Kind::connecting:
             connect(menu_->addAction(QStringLiteral("待つのをやめる")), &QAction::triggered,
-                    &model_.connection(), &ConnectionModel::disconnectCamera);
+                    &connection_, &ConnectionModel::disconnectCamera);
             break;
         case Kind::failed:
         case Kind::disconnected:
             connect(menu_->addAction(CameraCommands::title(CameraCommand::connect)),
-                    &QAction::triggered, &model_.connection(), &ConnectionModel::connectCamera);
+                    &QAction::triggered, &connection_, &ConnectionModel::connectCamera);
             break;
     }
 }

@@ -7,7 +7,8 @@ class QMenu;
 
 namespace pexil {
 class CameraTrouble;
-class SessionModel;
+class CameraSettingsModel;
+class ConnectionModel;
 }
 
 namespace pexil::shell {
@@ -19,7 +20,8 @@ namespace pexil::shell {
 class CameraStatusMenu final : public QToolButton {
     Q_OBJECT
 public:
-    explicit CameraStatusMenu(SessionModel& model, QWidget* parent = nullptr);
+    explicit CameraStatusMenu(ConnectionModel& connection, CameraSettingsModel& settings,
+                              QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(CameraStatusMenu)
 
     // The menu's items as shown (separators left out), rebuilt from the model.
@@ -33,7 +35,8 @@ private:
     void rebuild();
     void updateTitle();
 
-    SessionModel& model_;
+    ConnectionModel& connection_;
+    CameraSettingsModel& settings_;
     QPointer<CameraTrouble> trouble_;
     QMenu* menu_;
 };

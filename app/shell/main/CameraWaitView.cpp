@@ -2,7 +2,6 @@
 
 #include "app/connection/ConnectionModel.h"
 #include "app/doctor/CameraTrouble.h"
-#include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
@@ -17,9 +16,9 @@
 
 namespace pexil::shell {
 
-CameraWaitView::CameraWaitView(SessionModel& model, QWidget* parent)
+CameraWaitView::CameraWaitView(ConnectionModel& connection, QWidget* parent)
     : QWidget(parent),
-      model_(model),
+      connection_(connection),
       title_(new QLabel(this)),
       detail_(new QLabel(this)),
       note_(new QLabel(this)),
@@ -62,11 +61,10 @@ CameraWaitView::CameraWaitView(SessionModel& model, QWidget* parent)
     column->addWidget(fixRow_);
     column->addWidget(retry_, 0, Qt::AlignCenter);
     connect(copy_, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(fix_->text()); });
-    connect(retry_, &QPushButton::clicked, &model_.connection(), &ConnectionModel::connectCamera);
+    connect(retry_, &QPushButton::clicked, &connection_, &ConnectionModel::connectCamera);
     column->addStretch(1);
-    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &CameraWaitView::update);
-    connect(&model_.connection(), &ConnectionModel::reconnectAtChanged, this,
-            &CameraWaitView::update);
+    connect(&connection_, &ConnectionModel::stateChanged, this, &CameraWaitView::update);
+    connect(&connection_, &ConnectionModel::reconnectAtChanged, this, &CameraWaitView::update);
     update();
 }
 
@@ -88,7 +86,7 @@ bool CameraWaitView::showsFinding() const { return trouble_ && trouble_->finding
 QString CameraWaitView::fixText() const { return fixRow_->isHidden() ? QString() : fix_->text(); }
 
 void CameraWaitView::update() {
-    const auto& state = model_.connection().state();
+    const auto& state = connection_.state();
     if (showsFinding()) {
         const DoctorFinding& finding = *trouble_->finding();
         title_->setText(QStringLiteral("カメラを開けません"));
@@ -104,7 +102,7 @@ void CameraWaitView::update() {
     }
     title_->setText(QStringLiteral("カメラを待っています"));
     fixRow_->setVisible(false);
-    if (const auto& next = model_.connection().reconnectAt()) {
+    if (const auto& next = connection_.reconnectAt()) {
         // A camera on the network comes back by itself: say when it is tried next.
         detail_->setText(ShellTexts::reconnectAt(*next));
         retry_->setText(QStringLiteral("今すぐ再接続"));

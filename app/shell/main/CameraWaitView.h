@@ -11,7 +11,7 @@ class QPushButton;
 
 namespace pexil {
 class CameraTrouble;
-class SessionModel;
+class ConnectionModel;
 }
 
 namespace pexil::shell {
@@ -23,7 +23,7 @@ namespace pexil::shell {
 class CameraWaitView final : public QWidget {
     Q_OBJECT
 public:
-    explicit CameraWaitView(SessionModel& model, QWidget* parent = nullptr);
+    explicit CameraWaitView(ConnectionModel& connection, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(CameraWaitView)
 
     QStringList texts() const;
@@ -39,7 +39,7 @@ public:
 private:
     void update();
 
-    SessionModel& model_;
+    ConnectionModel& connection_;
     QPointer<CameraTrouble> trouble_;
     QLabel* title_;
     QLabel* detail_;

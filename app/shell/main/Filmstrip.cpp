@@ -3,7 +3,6 @@
 #include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
 #include "app/connection/ConnectionModel.h"
-#include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shell/main/IncomingCell.h"
 #include "app/shell/main/SourceToggle.h"
@@ -20,11 +19,13 @@
 
 namespace pexil::shell {
 
-Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
+Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsModel& settings,
+                     ConnectionModel& connection, CardModel& card, QWidget* parent)
     : QWidget(parent),
-      model_(model),
-      shots_(model.shots()),
-      source_(new SourceToggle(model, model.card(), this)),
+      shots_(shots),
+      capture_(capture),
+      settings_(settings),
+      source_(new SourceToggle(connection, shots, card, this)),
       count_(new QLabel(this)),
       buffer_(new QLabel(this)),
       bufferIcon_(new QLabel(this)),
@@ -73,8 +74,8 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     strip->addWidget(incoming_, 0, Qt::AlignVCenter);
     strip->addWidget(view_, 1);
     column->addLayout(strip);
-    connect(&model_.capture(), &CaptureModel::incomingChanged, this,
-            [this] { incoming_->setIncoming(model_.capture().incoming()); });
+    connect(&capture_, &CaptureModel::incomingChanged, this,
+            [this] { incoming_->setIncoming(capture_.incoming()); });
 
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
@@ -96,8 +97,7 @@ Filmstrip::Filmstrip(SessionModel& model, QWidget* parent)
     connect(&shots_, &QAbstractItemModel::rowsInserted, this, [this] { view_->scrollToTop(); });
     connect(&shots_, &ShotsModel::shotsChanged, this, &Filmstrip::update);
     connect(&shots_, &ShotsModel::newCountChanged, this, &Filmstrip::update);
-    connect(&model_.settings(), &CameraSettingsModel::bufferRemainingChanged, this,
-            &Filmstrip::update);
+    connect(&settings_, &CameraSettingsModel::bufferRemainingChanged, this, &Filmstrip::update);
     update();
 }
 
@@ -108,7 +108,7 @@ QString Filmstrip::countText() const {
 }
 
 QString Filmstrip::bufferText() const {
-    const auto remaining = model_.settings().bufferRemaining();
+    const auto remaining = settings_.bufferRemaining();
     return remaining ? QStringLiteral("バッファ ") + QString::number(*remaining) : QString();
 }
 

@@ -6,7 +6,10 @@ class QLabel;
 class QListView;
 
 namespace pexil {
-class SessionModel;
+class CameraSettingsModel;
+class CaptureModel;
+class CardModel;
+class ConnectionModel;
 class ShotsModel;
 }
 
@@ -20,7 +23,8 @@ class SourceToggle;
 class Filmstrip final : public QWidget {
     Q_OBJECT
 public:
-    explicit Filmstrip(SessionModel& model, QWidget* parent = nullptr);
+    Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsModel& settings,
+              ConnectionModel& connection, CardModel& card, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(Filmstrip)
 
     QListView* view() const { return view_; }
@@ -33,8 +37,9 @@ public:
 private:
     void update();
 
-    SessionModel& model_;
     ShotsModel& shots_;
+    CaptureModel& capture_;
+    CameraSettingsModel& settings_;
     SourceToggle* source_;
     QLabel* count_;
     QLabel* buffer_;

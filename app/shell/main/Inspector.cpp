@@ -3,7 +3,6 @@
 #include "app/capture/CaptureModel.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/session/PreferencesModel.h"
-#include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shell/ShellTexts.h"
 #include "app/shell/main/BatteryIcon.h"
@@ -71,10 +70,14 @@ QWidget* row(const QString& caption, QWidget* control, QWidget* parent) {
 
 }  // namespace
 
-Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* parent)
+Inspector::Inspector(ConnectionModel& connection, CameraSettingsModel& settings,
+                     CaptureModel& capture, PreferencesModel& prefs, CameraActions& actions,
+                     QWidget* parent)
     : QWidget(parent),
-      model_(model),
-      cameraSettings_(model.settings()),
+      connection_(connection),
+      capture_(capture),
+      prefs_(prefs),
+      cameraSettings_(settings),
       title_(new ui::ElidedLabel(this)),
       battery_(new BatteryIcon(this)),
       placeholder_(new QLabel(this)),
@@ -165,13 +168,13 @@ Inspector::Inspector(SessionModel& model, CameraActions& actions, QWidget* paren
     connect(quality_, &QComboBox::activated, this, [this] {
         cameraSettings_.setText(PTP::Prop::compressionSetting, quality_->currentText());
     });
-    connect(autofocusFirst_, &QCheckBox::toggled, &model_.preferences(),
+    connect(autofocusFirst_, &QCheckBox::toggled, &prefs_,
             &PreferencesModel::setAutofocusBeforeShot);
 
-    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &Inspector::updateState);
-    connect(&model_.connection(), &ConnectionModel::warmupChanged, this, &Inspector::updateState);
-    connect(&model_.capture(), &CaptureModel::busyChanged, this, &Inspector::updateState);
-    connect(&model_.preferences(), &PreferencesModel::changed, this, &Inspector::updateState);
+    connect(&connection_, &ConnectionModel::stateChanged, this, &Inspector::updateState);
+    connect(&connection_, &ConnectionModel::warmupChanged, this, &Inspector::updateState);
+    connect(&capture_, &CaptureModel::busyChanged, this, &Inspector::updateState);
+    connect(&prefs_, &PreferencesModel::changed, this, &Inspector::updateState);
     connect(&cameraSettings_, &CameraSettingsModel::propsChanged, this, &Inspector::updateProps);
     connect(&cameraSettings_, &CameraSettingsModel::lightMeterChanged, this,
             &Inspector::updateProps);
@@ -196,16 +199,16 @@ QComboBox* Inspector::picker(PTP::Prop prop) const {
 }
 
 void Inspector::updateState() {
-    const auto& state = model_.connection().state();
+    const auto& state = connection_.state();
     const bool connected = state.is(ConnectionState::Kind::connected);
-    title_->setFullText(ShellTexts::summaryTitle(state, model_.connection().warmup()));
+    title_->setFullText(ShellTexts::summaryTitle(state, connection_.warmup()));
     placeholder_->setText(ShellTexts::inspectorPlaceholder(state));
     placeholder_->setVisible(!connected);
     settings_->setVisible(connected);
     shutter_->setShutterEnabled(CameraCommands::isEnabled(CameraCommand::shoot, state));
-    shutter_->setBusy(model_.capture().busy());
+    shutter_->setBusy(capture_.busy());
     const QSignalBlocker blocker(autofocusFirst_);
-    autofocusFirst_->setChecked(model_.preferences().autofocusBeforeShot());
+    autofocusFirst_->setChecked(prefs_.autofocusBeforeShot());
 }
 
 void Inspector::fillPicker(QComboBox* box, PTP::Prop prop) {

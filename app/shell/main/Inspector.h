@@ -14,7 +14,9 @@ class QVBoxLayout;
 
 namespace pexil {
 class CameraSettingsModel;
-class SessionModel;
+class CaptureModel;
+class ConnectionModel;
+class PreferencesModel;
 namespace ui {
 class LightMeterView;
 class ScrubberControl;
@@ -38,7 +40,8 @@ class Inspector final : public QWidget {
     Q_OBJECT
 public:
     // The shutter runs the shoot action of `actions`.
-    Inspector(SessionModel& model, CameraActions& actions, QWidget* parent = nullptr);
+    Inspector(ConnectionModel& connection, CameraSettingsModel& settings, CaptureModel& capture,
+              PreferencesModel& prefs, CameraActions& actions, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(Inspector)
 
     QString title() const;
@@ -64,7 +67,9 @@ private:
     void fillPicker(QComboBox* box, PTP::Prop prop);
     void orderTabs();
 
-    SessionModel& model_;
+    ConnectionModel& connection_;
+    CaptureModel& capture_;
+    PreferencesModel& prefs_;
     CameraSettingsModel& cameraSettings_;
     ui::ElidedLabel* title_;
     BatteryIcon* battery_;

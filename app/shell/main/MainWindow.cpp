@@ -67,18 +67,22 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
       zoom_(new PreviewZoom(this)),
       warning_(new WarningStrip(model, this)),
       centreStack_(new QStackedWidget(this)),
-      preview_(new PreviewPane(model, *zoom_, centreStack_)),
-      waitView_(new CameraWaitView(model, centreStack_)),
-      warmupView_(new WarmupOverlay(model, centreStack_)),
+      preview_(new PreviewPane(model.connection(), model.capture(), model.shots(), model.liveView(),
+                               *zoom_, centreStack_)),
+      waitView_(new CameraWaitView(model.connection(), centreStack_)),
+      warmupView_(new WarmupOverlay(model.connection(), centreStack_)),
       info_(new InfoRow(model.shots(), model.liveView(), *zoom_, this)),
-      filmstrip_(new Filmstrip(model, this)),
+      filmstrip_(new Filmstrip(model.shots(), model.capture(), model.settings(), model.connection(),
+                               model.card(), this)),
       sourceStack_(new QStackedWidget(this)),
       tetherPage_(new QWidget(sourceStack_)),
       cardPage_(new QWidget(sourceStack_)),
-      cardBrowser_(new CardBrowser(model, model.card(), cardPage_)),
+      cardBrowser_(new CardBrowser(model.connection(), model.card(), cardPage_)),
       cardInfo_(new CardInfoRow(model.card(), cardPage_)),
-      cardBar_(new CardActionBar(model, model.card(), model.geo(), cardPage_)),
-      inspector_(new Inspector(model, *actions_, this)),
+      cardBar_(new CardActionBar(model.connection(), model.shots(), model.card(), model.geo(),
+                                 cardPage_)),
+      inspector_(new Inspector(model.connection(), model.settings(), model.capture(),
+                               model.preferences(), *actions_, this)),
       splitter_(new QSplitter(Qt::Horizontal, this)),
       space_(new QShortcut(QKeySequence(Qt::Key_Space), this)),
       notifier_(new DesktopNotifier(QDBusConnection::sessionBus(), this)) {
@@ -180,7 +184,7 @@ void MainWindow::buildToolbar() {
     bar->setIconSize({18, 18});
     bar->setStyleSheet(QStringLiteral("QToolBar { background: %1; border: none; spacing: 8px; padding: 4px 8px; }")
                            .arg(ui::Theme::surface().name()));
-    status_ = new CameraStatusMenu(model_, bar);
+    status_ = new CameraStatusMenu(model_.connection(), model_.settings(), bar);
     bar->addWidget(status_);
     liveButton_ = new ui::GlassButton(ui::GlassButton::Shape::Capsule, bar);
     liveButton_->setText(QStringLiteral("ライブビュー"));

@@ -3,7 +3,6 @@
 #include "app/capture/CaptureModel.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/LiveViewModel.h"
-#include "app/session/SessionModel.h"
 #include "app/shell/ShellTexts.h"
 #include "app/shell/main/LiveOverlay.h"
 #include "app/shell/main/PreviewZoom.h"
@@ -40,14 +39,20 @@ double PreviewPane::wheelSteps(QPoint pixelDelta, QPoint angleDelta) {
     return std::trunc(angleDelta.y() / 120.0);
 }
 
-PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent)
-    : QWidget(parent), model_(model), shots_(model.shots()), live_(model.liveView()), zoom_(zoom) {
+PreviewPane::PreviewPane(ConnectionModel& connection, CaptureModel& capture, ShotsModel& shots,
+                         LiveViewModel& live, PreviewZoom& zoom, QWidget* parent)
+    : QWidget(parent),
+      connection_(connection),
+      capture_(capture),
+      shots_(shots),
+      live_(live),
+      zoom_(zoom) {
     ui::registerAccessibleRole<PreviewPane, QAccessible::Graphic>();
     setAccessibleName(QStringLiteral("プレビュー"));
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 150);
-    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &PreviewPane::refresh);
+    connect(&connection_, &ConnectionModel::stateChanged, this, &PreviewPane::refresh);
     for (auto signal : {&ShotsModel::fullPreviewChanged, &ShotsModel::shotsChanged,
                         &ShotsModel::selectionChanged})
         connect(&shots_, signal, this, &PreviewPane::refresh);
@@ -56,7 +61,7 @@ PreviewPane::PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent
         connect(&live_, signal, this, &PreviewPane::refresh);
     connect(&live_, &LiveViewModel::aidsChanged, this, qOverload<>(&QWidget::update));
     live_.setPeakingColour(ui::Theme::amber().rgba());
-    connect(&model_.capture(), &CaptureModel::incomingChanged, this, [this] {
+    connect(&capture_, &CaptureModel::incomingChanged, this, [this] {
         update();
         describe();
     });
@@ -83,10 +88,9 @@ QSizeF PreviewPane::pictureSize() const {
 }
 
 QString PreviewPane::emptyText() const {
-    if (model_.capture().incoming() &&
-        model_.connection().state().is(ConnectionState::Kind::connected))
-        return ShellTexts::incoming(*model_.capture().incoming());
-    return ShellTexts::previewEmpty(model_.connection().state());
+    if (capture_.incoming() && connection_.state().is(ConnectionState::Kind::connected))
+        return ShellTexts::incoming(*capture_.incoming());
+    return ShellTexts::previewEmpty(connection_.state());
 }
 
 QString PreviewPane::shownText() const {
@@ -167,7 +171,7 @@ void PreviewPane::mouseDoubleClickEvent(QMouseEvent* event) {
     if (clicksFocus()) {
         // The first click of the pair moved the AF area already; AF runs once it is there.
         if (const auto at = pictureFraction(event->position()))
-            live_.requestAfArea(*at, [this] { model_.capture().autofocus(); });
+            live_.requestAfArea(*at, [this] { capture_.autofocus(); });
         return;
     }
     zoom_.doubleClick(event->position(), pictureSize(), size());

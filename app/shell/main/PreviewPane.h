@@ -10,7 +10,8 @@
 
 namespace pexil {
 class LiveViewModel;
-class SessionModel;
+class CaptureModel;
+class ConnectionModel;
 class ShotsModel;
 }
 
@@ -33,7 +34,8 @@ class PreviewZoom;
 class PreviewPane final : public QWidget {
     Q_OBJECT
 public:
-    PreviewPane(SessionModel& model, PreviewZoom& zoom, QWidget* parent = nullptr);
+    PreviewPane(ConnectionModel& connection, CaptureModel& capture, ShotsModel& shots,
+                LiveViewModel& live, PreviewZoom& zoom, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(PreviewPane)
 
     // Pane size over picture size, the picture whole in the pane; 0 for an empty picture.
@@ -74,7 +76,8 @@ private:
     // Whether clicks on the picture move the AF area.
     bool clicksFocus() const;
 
-    SessionModel& model_;
+    ConnectionModel& connection_;
+    CaptureModel& capture_;
     ShotsModel& shots_;
     LiveViewModel& live_;
     PreviewZoom& zoom_;

@@ -2,7 +2,6 @@
 
 #include "app/card/CardModel.h"
 #include "app/connection/ConnectionModel.h"
-#include "app/session/SessionModel.h"
 #include "app/shell/card/CardTexts.h"
 #include "app/shots/ShotsModel.h"
 #include "ui/components/SegmentedControl.h"
@@ -11,8 +10,13 @@
 
 namespace pexil::shell {
 
-SourceToggle::SourceToggle(SessionModel& model, CardModel& card, QWidget* parent)
-    : QWidget(parent), model_(model), card_(card), control_(new ui::SegmentedControl(this)) {
+SourceToggle::SourceToggle(ConnectionModel& connection, ShotsModel& shots, CardModel& card,
+                           QWidget* parent)
+    : QWidget(parent),
+      connection_(connection),
+      shots_(shots),
+      card_(card),
+      control_(new ui::SegmentedControl(this)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(control_);
@@ -22,8 +26,8 @@ SourceToggle::SourceToggle(SessionModel& model, CardModel& card, QWidget* parent
     control_->setAccessibleName(QStringLiteral("表示するもの"));
     connect(control_, &ui::SegmentedControl::activated, &card_,
             [this](int index) { card_.setActive(index == 1); });
-    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &SourceToggle::refresh);
-    connect(&model_.shots(), &ShotsModel::shotsChanged, this, &SourceToggle::refresh);
+    connect(&connection_, &ConnectionModel::stateChanged, this, &SourceToggle::refresh);
+    connect(&shots_, &ShotsModel::shotsChanged, this, &SourceToggle::refresh);
     for (auto signal :
          {&CardModel::activeChanged, &CardModel::itemsChanged, &CardModel::loadingChanged})
         connect(&card_, signal, this, &SourceToggle::refresh);
@@ -39,10 +43,10 @@ QString SourceToggle::cardText() const {
 }
 
 void SourceToggle::refresh() {
-    control_->setSegmentText(0, CardTexts::tetherLabel(model_.shots().list().size()));
+    control_->setSegmentText(0, CardTexts::tetherLabel(shots_.list().size()));
     control_->setSegmentText(1, CardTexts::cardLabel(card_.loading(), card_.items().size()));
     control_->setCurrentIndex(card_.active() ? 1 : 0);
-    setEnabled(model_.connection().state().is(ConnectionState::Kind::connected) || card_.active());
+    setEnabled(connection_.state().is(ConnectionState::Kind::connected) || card_.active());
     updateGeometry();
 }
 

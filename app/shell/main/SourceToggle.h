@@ -4,7 +4,8 @@
 
 namespace pexil {
 class CardModel;
-class SessionModel;
+class ConnectionModel;
+class ShotsModel;
 namespace ui {
 class SegmentedControl;
 }
@@ -18,7 +19,8 @@ namespace pexil::shell {
 class SourceToggle final : public QWidget {
     Q_OBJECT
 public:
-    SourceToggle(SessionModel& model, CardModel& card, QWidget* parent = nullptr);
+    SourceToggle(ConnectionModel& connection, ShotsModel& shots, CardModel& card,
+                 QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(SourceToggle)
 
     ui::SegmentedControl* control() const { return control_; }
@@ -28,7 +30,8 @@ public:
 private:
     void refresh();
 
-    SessionModel& model_;
+    ConnectionModel& connection_;
+    ShotsModel& shots_;
     CardModel& card_;
     ui::SegmentedControl* control_;
 };

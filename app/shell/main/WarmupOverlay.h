@@ -4,7 +4,7 @@
 #include <QWidget>
 
 namespace pexil {
-class SessionModel;
+class ConnectionModel;
 namespace ui {
 class PreparingOverlay;
 }
@@ -18,7 +18,7 @@ namespace pexil::shell {
 class WarmupOverlay final : public QWidget {
     Q_OBJECT
 public:
-    explicit WarmupOverlay(SessionModel& model, QWidget* parent = nullptr);
+    explicit WarmupOverlay(ConnectionModel& connection, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(WarmupOverlay)
 
     ui::PreparingOverlay* overlay() const { return overlay_; }
@@ -26,7 +26,7 @@ public:
     void refresh();
 
 private:
-    SessionModel& model_;
+    ConnectionModel& connection_;
     ui::PreparingOverlay* overlay_;
     QTimer tick_;
 };
