@@ -6,6 +6,7 @@
 #include "app/connection/ConnectionModel.h"
 #include "app/geo/GeoStore.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/DestinationModel.h"
 #include "app/session/PreferencesModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"
@@ -23,7 +24,6 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     const QString support = environment.supportFolder.isEmpty() ? ImportLedger::defaultFolder()
                                                                  : environment.supportFolder;
     ledger_ = std::make_unique<ImportLedger>(support, log_.writer());
-    ledger_->onProblemChanged = [this] { emit ledgerProblemChanged(); };
     GeoStore::Options geoOptions;
     geoOptions.folder = support;
     geoOptions.receiver.advertise = environment.advertiseGeo;
@@ -36,6 +36,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
         store.setValue(portKey, port);
     link_ = std::make_unique<CameraLink>(runtime_, log_, std::move(environment.sources),
                                          std::move(environment.usb));
+    destination_ = std::make_unique<DestinationModel>(runtime_.clock(), *prefs_, *link_, *ledger_);
 
     thumbQueue_ = environment.thumbQueue;
     if (!thumbQueue_) {
@@ -50,11 +51,8 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     connect(connection_.get(), &ConnectionModel::failed, this, &SessionModel::alert);
     connect(connection_.get(), &ConnectionModel::connecting, this, [this] {
         setLastError(std::nullopt);
-        if (!failedTransfers_.isEmpty()) {
-            failedTransfers_.clear();
-            emit failedTransfersChanged();
-        }
-        applyDestination();
+        destination_->clearFailures();
+        destination_->apply();
     });
     connect(connection_.get(), &ConnectionModel::cameraReady, this, &SessionModel::cameraReady);
     connect(connection_.get(), &ConnectionModel::cameraCleared, this, &SessionModel::cameraCleared);
@@ -88,16 +86,16 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     connect(prefs_.get(), &PreferencesModel::changed, this, [this] {
         link_->deleteAfterDownload = prefs_->deleteAfterDownload();
         shots_->setFollowNew(prefs_->showNewShots());
-        applyDestination();
+        destination_->apply();
     });
     CardModel::Options cardOptions;
     cardOptions.decodeQueue = thumbQueue_;
     card_ =
         std::make_unique<CardModel>(runtime_, log_, *link_, *geo_, *ledger_, store, cardOptions);
-    card_->destination = [this](const QDateTime& date) { return destination(date); };
+    card_->destination = [this](const QDateTime& date) { return destination_->folder(date); };
     card_->serial = [this] { return connection_->cameraSerial(); };
     connect(geo_.get(), &GeoStore::recordChanged, card_.get(), &CardModel::geoChanged);
-    applyDestination();
+    destination_->apply();
 
     const CameraLink* link = link_.get();
     connect(link, &CameraLink::fileSaved, this, &SessionModel::fileSaved);
@@ -111,30 +109,11 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     };
 }
 
-const std::optional<QString>& SessionModel::ledgerProblem() const {
-    return ledger_->problem();
-}
-
 SessionModel::~SessionModel() {
     // Tasks first: none may resume into the members destroyed below.
     capture_.reset();
     connection_.reset();
     live_.reset();
-}
-
-// --- destination ---
-
-QString SessionModel::destination(const QDateTime& date) const {
-    return prefs_->destination(date);
-}
-
-void SessionModel::applyDestination() {
-    link_->destination = destination(runtime_.clock().now());
-    setDestinationProblem(checkDestination());
-}
-
-std::optional<QString> SessionModel::checkDestination() const {
-    return Preferences::checkDestination(destination(runtime_.clock().now()));
 }
 
 void SessionModel::cameraReady(const std::shared_ptr<PTPCamera>& camera) {
@@ -171,11 +150,7 @@ void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePt
 
 void SessionModel::downloadFailed(const QString& name, const QString& reason, bool fromCamera) {
     capture_->pictureEnded();
-    failedTransfers_ << name;
-    emit failedTransfersChanged();
-    // A read the camera broke off says nothing about the folder; the settings window would
-    // otherwise send the photographer to choose another destination for a cable fault.
-    if (!fromCamera) setDestinationProblem(reason);
+    destination_->transferFailed(name, reason, fromCamera);
     setLastError(QString::fromUtf8("「") + name +
                  QString::fromUtf8("」を保存できませんでした。\n") + reason +
                  QString::fromUtf8("\n\nカメラのカードには残っています。"));
@@ -195,12 +170,6 @@ void SessionModel::setLastError(std::optional<QString> text) {
     if (lastError_ == text) return;
     lastError_ = std::move(text);
     emit lastErrorChanged();
-}
-
-void SessionModel::setDestinationProblem(std::optional<QString> problem) {
-    if (destinationProblem_ == problem) return;
-    destinationProblem_ = std::move(problem);
-    emit destinationProblemChanged();
 }
 
 }  // namespace pexil

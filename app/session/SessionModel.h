@@ -20,6 +20,7 @@ class CameraSettingsModel;
 class CaptureModel;
 class CardModel;
 class ConnectionModel;
+class DestinationModel;
 class GeoStore;
 class ImportLedger;
 class LiveViewModel;
@@ -43,9 +44,6 @@ class WorkQueue;
 class SessionModel final : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
-    Q_PROPERTY(QStringList failedTransfers READ failedTransfers NOTIFY failedTransfersChanged)
-    Q_PROPERTY(std::optional<QString> destinationProblem READ destinationProblem NOTIFY destinationProblemChanged)
-    Q_PROPERTY(std::optional<QString> ledgerProblem READ ledgerProblem NOTIFY ledgerProblemChanged)
 
 public:
     // What the model is built on; the application passes the real things, tests and the
@@ -75,17 +73,6 @@ public:
 
     // --- observable state ---
     const std::optional<QString>& lastError() const { return lastError_; }
-    const QStringList& failedTransfers() const { return failedTransfers_; }
-    const std::optional<QString>& destinationProblem() const { return destinationProblem_; }
-    // The import record is damaged (and set aside) or cannot be written; none while all is well.
-    const std::optional<QString>& ledgerProblem() const;
-
-    // --- destination (from the preferences) ---
-    // Where a picture taken at `date` is saved.
-    QString destination(const QDateTime& date) const;
-    // Hands the destination of now to the link and checks that it takes files.
-    void applyDestination();
-    std::optional<QString> checkDestination() const;
 
     // Starts or stops live view while connected (liveView() tells how it goes).
     void toggleLiveView();
@@ -102,6 +89,9 @@ public:
     CardModel& card() { return *card_; }
     async::Runtime& runtime() const { return runtime_; }
     Log& log() const { return log_; }
+    // Where pictures go, and what went wrong putting them there.
+    DestinationModel& destination() { return *destination_; }
+    const DestinationModel& destination() const { return *destination_; }
     // The camera held: its state, warm-up, identity and clock; connecting and disconnecting.
     ConnectionModel& connection() { return *connection_; }
     const ConnectionModel& connection() const { return *connection_; }
@@ -121,9 +111,6 @@ public:
 
 signals:
     void lastErrorChanged();
-    void failedTransfersChanged();
-    void destinationProblemChanged();
-    void ledgerProblemChanged();
     // A saved shot (for pexilctl tether and tests) and a failed one.
     void shotSaved(const QString& path);
     void transferFailed(const QString& name, const QString& message);
@@ -139,15 +126,12 @@ private:
     void alert(const QString& message) { setLastError(message); }
 
     void setLastError(std::optional<QString> text);
-    void setDestinationProblem(std::optional<QString> problem);
 
     async::Runtime& runtime_;
     Log& log_;
     std::unique_ptr<PreferencesModel> prefs_;
 
     std::optional<QString> lastError_;
-    QStringList failedTransfers_;
-    std::optional<QString> destinationProblem_;
 
     std::unique_ptr<async::WorkQueue> ownThumbQueue_;
     std::unique_ptr<async::WorkQueue> ownFrameQueue_;
@@ -157,6 +141,7 @@ private:
     std::unique_ptr<ImportLedger> ledger_;
     std::unique_ptr<GeoStore> geo_;
     std::unique_ptr<CameraLink> link_;
+    std::unique_ptr<DestinationModel> destination_;
     // After the link, geo store, ledger and settings it is built on, so it goes first.
     std::unique_ptr<CardModel> card_;
     std::unique_ptr<LiveViewModel> live_;

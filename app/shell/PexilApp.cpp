@@ -77,7 +77,9 @@ void PexilApp::show() {
 }
 
 void PexilApp::showSettings() {
-    if (!settings_) settings_ = new SettingsWindow(*model_, window_.get());
+    if (!settings_)
+        settings_ = new SettingsWindow(model_->connection(), model_->destination(),
+                                       model_->preferences(), model_->log(), window_.get());
     settings_->show();
     settings_->raise();
     settings_->activateWindow();

@@ -5,6 +5,7 @@
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/FocusStack.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/DestinationModel.h"
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
 #include "app/session/SessionModel.h"
@@ -243,12 +244,12 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     // The record of imports keeps later imports from saving a picture twice: its trouble is
     // said where the user looks, not only in the log.
     auto ledgerTrouble = [io, &model]() mutable {
-        if (!model.ledgerProblem()) return;
-        io.err << "pexilctl tether: " << *model.ledgerProblem() << "\n";
+        if (!model.destination().ledgerProblem()) return;
+        io.err << "pexilctl tether: " << *model.destination().ledgerProblem() << "\n";
         io.err.flush();
     };
     ledgerTrouble();
-    QObject::connect(&model, &SessionModel::ledgerProblemChanged, ledgerTrouble);
+    QObject::connect(&model.destination(), &DestinationModel::ledgerProblemChanged, ledgerTrouble);
     // Every setting once, then each one again when its text or lock changes.
     std::map<PTP::Prop, QString> shownSettings;
     if (request.settings) {

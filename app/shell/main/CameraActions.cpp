@@ -4,6 +4,7 @@
 #include "app/card/CardModel.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/DestinationModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shell/FileReveal.h"
@@ -47,11 +48,11 @@ CameraActions::CameraActions(SessionModel& model, std::function<void(const QStri
 void CameraActions::openDestination() {
     // With date subfolders the folder of today may not exist yet (a session that began
     // yesterday still saves into yesterday's): make sure it does before asking to open it.
-    if (const auto problem = model_.checkDestination()) {
+    if (const auto problem = model_.destination().check()) {
         report_(*problem);
         return;
     }
-    const QString folder = model_.destination(model_.runtime().clock().now());
+    const QString folder = model_.destination().folderNow();
     if (!FileReveal::openFolder(folder)) report_(QStringLiteral("保存先を開けません: ") + folder);
 }
 

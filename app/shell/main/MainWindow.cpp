@@ -65,7 +65,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
       actions_(new CameraActions(
           model, [this](const QString& text) { reportError(text); }, this)),
       zoom_(new PreviewZoom(this)),
-      warning_(new WarningStrip(model, this)),
+      warning_(new WarningStrip(model.destination(), model.connection(), this)),
       centreStack_(new QStackedWidget(this)),
       preview_(new PreviewPane(model.connection(), model.capture(), model.shots(), model.liveView(),
                                *zoom_, centreStack_)),

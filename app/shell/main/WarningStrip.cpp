@@ -1,7 +1,7 @@
 #include "app/shell/main/WarningStrip.h"
 
 #include "app/connection/ConnectionModel.h"
-#include "app/session/SessionModel.h"
+#include "app/session/DestinationModel.h"
 #include "app/shell/ShellTexts.h"
 #include "ui/components/ElidedLabel.h"
 #include "ui/icons/GlyphIconEngine.h"
@@ -14,8 +14,13 @@
 
 namespace pexil::shell {
 
-WarningStrip::WarningStrip(SessionModel& model, QWidget* parent)
-    : QWidget(parent), model_(model), text_(new ui::ElidedLabel(this)), button_(new QToolButton(this)) {
+WarningStrip::WarningStrip(DestinationModel& destination, ConnectionModel& connection,
+                           QWidget* parent)
+    : QWidget(parent),
+      destination_(destination),
+      connection_(connection),
+      text_(new ui::ElidedLabel(this)),
+      button_(new QToolButton(this)) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 6, 10, 6);
     row->setSpacing(8);
@@ -35,12 +40,11 @@ WarningStrip::WarningStrip(SessionModel& model, QWidget* parent)
     button_->setAccessibleName(button_->toolTip());
     button_->setAutoRaise(true);
     connect(button_, &QToolButton::clicked, this, &WarningStrip::destinationRequested);
-    connect(&model_, &SessionModel::destinationProblemChanged, this, &WarningStrip::update);
-    connect(&model_, &SessionModel::failedTransfersChanged, this, &WarningStrip::update);
-    connect(&model_, &SessionModel::ledgerProblemChanged, this, &WarningStrip::update);
-    connect(&model_.connection(), &ConnectionModel::stateChanged, this, &WarningStrip::update);
-    connect(&model_.connection(), &ConnectionModel::reconnectAtChanged, this,
-            &WarningStrip::update);
+    connect(&destination_, &DestinationModel::problemChanged, this, &WarningStrip::update);
+    connect(&destination_, &DestinationModel::failedTransfersChanged, this, &WarningStrip::update);
+    connect(&destination_, &DestinationModel::ledgerProblemChanged, this, &WarningStrip::update);
+    connect(&connection_, &ConnectionModel::stateChanged, this, &WarningStrip::update);
+    connect(&connection_, &ConnectionModel::reconnectAtChanged, this, &WarningStrip::update);
     update();
 }
 
@@ -55,13 +59,13 @@ void WarningStrip::paintEvent(QPaintEvent*) {
 }
 
 void WarningStrip::update() {
-    auto warning = ShellTexts::warning(model_.destinationProblem(), model_.failedTransfers(),
-                                       model_.ledgerProblem());
+    auto warning = ShellTexts::warning(destination_.problem(), destination_.failedTransfers(),
+                                       destination_.ledgerProblem());
     // A camera lost while working is said here too, where it is seen with the pictures
     // still on screen, and what happens next.
-    const auto& state = model_.connection().state();
+    const auto& state = connection_.state();
     if (state.is(ConnectionState::Kind::waiting) && state.text && !state.text->isEmpty()) {
-        const QString lost = ShellTexts::lost(*state.text, model_.connection().reconnectAt());
+        const QString lost = ShellTexts::lost(*state.text, connection_.reconnectAt());
         warning = warning ? lost + QStringLiteral("　／　") + *warning : lost;
     }
     setVisible(warning.has_value());
@@ -69,7 +73,7 @@ void WarningStrip::update() {
     text_->setFullText(warning.value_or(QString()));
     // Failed files stay on the card and are listed until the next connection; only a
     // destination problem has something to change.
-    button_->setVisible(model_.destinationProblem().has_value());
+    button_->setVisible(destination_.problem().has_value());
 }
 
 }  // namespace pexil::shell

@@ -6,7 +6,8 @@ class QLabel;
 class QToolButton;
 
 namespace pexil {
-class SessionModel;
+class ConnectionModel;
+class DestinationModel;
 }
 
 namespace pexil::ui {
@@ -20,7 +21,8 @@ namespace pexil::shell {
 class WarningStrip final : public QWidget {
     Q_OBJECT
 public:
-    explicit WarningStrip(SessionModel& model, QWidget* parent = nullptr);
+    explicit WarningStrip(DestinationModel& destination, ConnectionModel& connection,
+                          QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(WarningStrip)
 
     QString text() const;
@@ -36,7 +38,8 @@ protected:
 private:
     void update();
 
-    SessionModel& model_;
+    DestinationModel& destination_;
+    ConnectionModel& connection_;
     ui::ElidedLabel* text_;
     QToolButton* button_;
 };

@@ -1,8 +1,8 @@
 #include "app/shell/settings/SettingsWindow.h"
 
 #include "app/connection/ConnectionModel.h"
+#include "app/session/DestinationModel.h"
 #include "app/session/PreferencesModel.h"
-#include "app/session/SessionModel.h"
 #include "app/shell/FileReveal.h"
 #include "ui/components/ElidedLabel.h"
 #include "ui/icons/GlyphIconEngine.h"
@@ -35,8 +35,14 @@ QLabel* caption(const QString& text, QWidget* parent) {
 
 }  // namespace
 
-SettingsWindow::SettingsWindow(SessionModel& model, QWidget* parent)
-    : QDialog(parent), model_(model), prefs_(model.preferences()), tabs_(new QTabWidget(this)) {
+SettingsWindow::SettingsWindow(ConnectionModel& connection, DestinationModel& destination,
+                               PreferencesModel& prefs, Log& log, QWidget* parent)
+    : QDialog(parent),
+      connection_(connection),
+      folder_(destination),
+      log_(log),
+      prefs_(prefs),
+      tabs_(new QTabWidget(this)) {
     setWindowTitle(QStringLiteral("設定"));
     setFixedWidth(width);
     auto* layout = new QVBoxLayout(this);
@@ -45,8 +51,8 @@ SettingsWindow::SettingsWindow(SessionModel& model, QWidget* parent)
     tabs_->addTab(saveTab(), ui::GlyphIconEngine::icon(u"externaldrive"), QStringLiteral("保存"));
     for (auto signal : {&ConnectionModel::stateChanged, &ConnectionModel::deviceInfoChanged,
                         &ConnectionModel::clockOffsetChanged})
-        connect(&model_.connection(), signal, this, &SettingsWindow::update);
-    connect(&model_, &SessionModel::destinationProblemChanged, this, &SettingsWindow::update);
+        connect(&connection_, signal, this, &SettingsWindow::update);
+    connect(&folder_, &DestinationModel::problemChanged, this, &SettingsWindow::update);
     connect(&prefs_, &PreferencesModel::changed, this, &SettingsWindow::update);
     update();
 }
@@ -86,7 +92,7 @@ QWidget* SettingsWindow::generalTab() {
     clock_ = new QLabel(status);
     clock_->setFont(ui::Theme::digitsFont(13));
     syncClock_ = new QPushButton(QStringLiteral("PC に合わせる"), status);
-    connect(syncClock_, &QPushButton::clicked, &model_.connection(), &ConnectionModel::syncClock);
+    connect(syncClock_, &QPushButton::clicked, &connection_, &ConnectionModel::syncClock);
     clockRow->addWidget(clock_);
     clockRow->addStretch(1);
     clockRow->addWidget(syncClock_);
@@ -99,10 +105,10 @@ QWidget* SettingsWindow::generalTab() {
     logRow->addWidget(new QLabel(QStringLiteral("ログ"), logBox));
     logRow->addStretch(1);
     auto* reveal = new QPushButton(QStringLiteral("フォルダで表示"), logBox);
-    connect(reveal, &QPushButton::clicked, this, [this] { FileReveal::showFile(model_.log().path()); });
+    connect(reveal, &QPushButton::clicked, this, [this] { FileReveal::showFile(log_.path()); });
     logRow->addWidget(reveal);
     logColumn->addLayout(logRow);
-    logColumn->addWidget(caption(QStringLiteral("接続に失敗したときは ") + model_.log().path() +
+    logColumn->addWidget(caption(QStringLiteral("接続に失敗したときは ") + log_.path() +
                                      QStringLiteral(" に原因が残ります。"),
                                  logBox));
     column->addWidget(logBox);
@@ -176,25 +182,25 @@ void SettingsWindow::update() {
         const QSignalBlocker blocker(box);
         box->setChecked(on);
     }
-    camera_->setText(model_.connection().modelName());
-    const auto& device = model_.connection().deviceInfo();
+    camera_->setText(connection_.modelName());
+    const auto& device = connection_.deviceInfo();
     const bool hasSerial = device && !device->serialNumber.isEmpty();
     const bool hasFirmware = device && !device->version.isEmpty();
     serial_->setText(hasSerial ? device->serialNumber : QString());
     firmware_->setText(hasFirmware ? device->version : QString());
     for (QWidget* w : std::initializer_list<QWidget*>{serialCaption_, serial_}) w->setVisible(hasSerial);
     for (QWidget* w : std::initializer_list<QWidget*>{firmwareCaption_, firmware_}) w->setVisible(hasFirmware);
-    clock_->setText(model_.connection().clockOffsetDescription().value_or(QStringLiteral("―")));
-    const auto offset = model_.connection().clockOffset();
+    clock_->setText(connection_.clockOffsetDescription().value_or(QStringLiteral("―")));
+    const auto offset = connection_.clockOffset();
     const bool far = offset && std::fabs(*offset) > 60;
     clock_->setStyleSheet(QStringLiteral("color: %1")
                               .arg(far ? ui::Theme::orange().name() : ui::Theme::dim().name()));
-    syncClock_->setEnabled(model_.connection().state().is(ConnectionState::Kind::connected));
+    syncClock_->setEnabled(connection_.state().is(ConnectionState::Kind::connected));
 
     destination_->setFullText(prefs_.baseDestination());
-    actual_->setText(QStringLiteral("実際の保存先: ") + model_.destination(model_.runtime().clock().now()));
-    problem_->setText(model_.destinationProblem().value_or(QString()));
-    problem_->setVisible(model_.destinationProblem().has_value());
+    actual_->setText(QStringLiteral("実際の保存先: ") + folder_.folderNow());
+    problem_->setText(folder_.problem().value_or(QString()));
+    problem_->setVisible(folder_.problem().has_value());
 }
 
 }  // namespace pexil::shell

@@ -10,7 +10,9 @@ class QTabWidget;
 
 namespace pexil {
 class PreferencesModel;
-class SessionModel;
+class ConnectionModel;
+class DestinationModel;
+class Log;
 }
 
 namespace pexil::ui {
@@ -27,7 +29,8 @@ class SettingsWindow final : public QDialog {
 public:
     static constexpr int width = 470;
 
-    explicit SettingsWindow(SessionModel& model, QWidget* parent = nullptr);
+    explicit SettingsWindow(ConnectionModel& connection, DestinationModel& destination,
+                            PreferencesModel& prefs, Log& log, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(SettingsWindow)
 
     QTabWidget* tabs() const { return tabs_; }
@@ -48,7 +51,9 @@ private:
     QWidget* saveTab();
     void update();
 
-    SessionModel& model_;
+    ConnectionModel& connection_;
+    DestinationModel& folder_;
+    Log& log_;
     PreferencesModel& prefs_;
     QTabWidget* tabs_;
     QCheckBox* autoConnect_;

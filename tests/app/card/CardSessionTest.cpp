@@ -25,7 +25,7 @@ TEST(CardSession, SessionModelDrivesTheCardModel) {
     ASSERT_TRUE(h.settle([&] { return card.items().size() == 3 && !card.loading(); }));
     EXPECT_EQ(card.serial(), h.camera->serialNumber());
     const QDateTime date = *card.items().front().captured;
-    EXPECT_EQ(card.destination(date), h.model->destination(date));
+    EXPECT_EQ(card.destination(date), h.model->destination().folder(date));
 
     // A record from the phone naming the newest picture marks it.
     GeoPayload payload;

@@ -196,10 +196,11 @@ TEST(SessionCamera, OnlyAFailureOfTheDestinationMakesItTheDestinationsProblem) {
     for (const Case& c : cases) {
         SessionHarness h;
         h.connectReady();
-        ASSERT_FALSE(h.model->destinationProblem()) << c.what;
+        ASSERT_FALSE(h.model->destination().problem()) << c.what;
         SessionModelProbe::failed(*h.model, QStringLiteral("DSC_0001.JPG"), reason, c.fromCamera);
-        EXPECT_EQ(h.model->destinationProblem(), c.problem) << c.what;
-        EXPECT_EQ(h.model->failedTransfers(), QStringList{QStringLiteral("DSC_0001.JPG")})
+        EXPECT_EQ(h.model->destination().problem(), c.problem) << c.what;
+        EXPECT_EQ(h.model->destination().failedTransfers(),
+                  QStringList{QStringLiteral("DSC_0001.JPG")})
             << c.what;
         EXPECT_TRUE(h.model->lastError().value_or(QString()).contains(reason)) << c.what;
     }
@@ -222,7 +223,8 @@ TEST(SessionCamera, APictureOnItsWayIsShownUntilItIsSavedOrFails) {
                          [&] { seen.push_back(h.model->capture().incoming()); });
         h.model->capture().shoot();
         ASSERT_TRUE(h.settle([&] {
-            return (h.model->shots().list().size() == 1 || !h.model->failedTransfers().isEmpty()) &&
+            return (h.model->shots().list().size() == 1 ||
+                    !h.model->destination().failedTransfers().isEmpty()) &&
                    !h.model->capture().busy();
         }));
         EXPECT_FALSE(h.model->capture().incoming());
@@ -251,22 +253,22 @@ TEST(SessionCamera, AFailedTransferNamesTheFileAndSaysItIsStillOnTheCard) {
     const QString blocked = h.dir.filePath(QStringLiteral("blocked"));
     QFile(blocked).open(QIODevice::WriteOnly);
     h.model->preferences().setBaseDestination(blocked);
-    ASSERT_TRUE(h.model->destinationProblem());
+    ASSERT_TRUE(h.model->destination().problem());
     h.model->capture().shoot();
-    ASSERT_TRUE(h.settle([&] { return !h.model->failedTransfers().isEmpty(); }));
-    const QString name = h.model->failedTransfers().front();
+    ASSERT_TRUE(h.settle([&] { return !h.model->destination().failedTransfers().isEmpty(); }));
+    const QString name = h.model->destination().failedTransfers().front();
     EXPECT_TRUE(name.startsWith(QStringLiteral("DSC_")));
     const QString error = h.model->lastError().value_or(QString());
     EXPECT_TRUE(error.startsWith(QString::fromUtf8("「") + name +
                                  QString::fromUtf8("」を保存できませんでした。\n")));
     EXPECT_TRUE(error.endsWith(QString::fromUtf8("\n\nカメラのカードには残っています。")));
-    EXPECT_EQ(h.model->destinationProblem(), error.section(u'\n', 1, 1));
+    EXPECT_EQ(h.model->destination().problem(), error.section(u'\n', 1, 1));
     EXPECT_TRUE(h.model->shots().list().empty());
 
     // A new connection starts with a clean slate.
     h.model->connection().connectCamera();
     EXPECT_FALSE(h.model->lastError());
-    EXPECT_TRUE(h.model->failedTransfers().isEmpty());
+    EXPECT_TRUE(h.model->destination().failedTransfers().isEmpty());
 }
 
 TEST(SessionCamera, WritesAreVerifiedAgainstWhatTheCameraTook) {

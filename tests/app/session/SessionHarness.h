@@ -7,6 +7,7 @@
 #include "app/capture/CaptureModel.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/DestinationModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"

@@ -419,12 +419,13 @@ TEST_F(MainWindowTest, aFailedTransferShowsTheWarningStripWithTheFileName) {
     ASSERT_TRUE(h.connectAndWait());
     h.vcam->refuse(static_cast<std::uint16_t>(PTP::Op::getObject), 0x2002);
     window.cameraMenu()->action(CameraCommand::shoot)->trigger();
-    ASSERT_TRUE(h.until([&] { return !h.model->failedTransfers().isEmpty(); }));
+    ASSERT_TRUE(h.until([&] { return !h.model->destination().failedTransfers().isEmpty(); }));
     EXPECT_TRUE(window.warningStrip()->isVisibleTo(&window));
-    const QString name = h.model->failedTransfers().front();
+    const QString name = h.model->destination().failedTransfers().front();
     EXPECT_TRUE(window.warningStrip()->text().contains(name)) << window.warningStrip()->text().toStdString();
-    EXPECT_TRUE(window.warningStrip()->text().startsWith(QStringLiteral("転送できなかったコマ: ")) ||
-                h.model->destinationProblem());
+    EXPECT_TRUE(
+        window.warningStrip()->text().startsWith(QStringLiteral("転送できなかったコマ: ")) ||
+        h.model->destination().problem());
 }
 
 TEST_F(MainWindowTest, theErrorAlertFollowsLastErrorAndDismissingClearsIt) {

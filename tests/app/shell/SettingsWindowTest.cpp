@@ -25,7 +25,8 @@ protected:
     }
 
     ShellHarness h{0};
-    SettingsWindow window{*h.model};
+    SettingsWindow window{h.model->connection(), h.model->destination(), h.model->preferences(),
+                          h.model->log()};
 };
 
 TEST_F(SettingsWindowTest, twoTabsAtTheFixedWidth) {

@@ -5,6 +5,7 @@
 // preference store, support folder and destination in a temporary folder.
 #include "app/capture/CaptureModel.h"
 #include "app/connection/ConnectionModel.h"
+#include "app/session/DestinationModel.h"
 #include "app/session/Log.h"
 #include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
