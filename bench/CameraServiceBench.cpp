@@ -105,7 +105,7 @@ void BM_Download500MBOverPtpIpIntoAFile(benchmark::State& state) {
         async::Scope scope(rt);
         scope.spawn([](std::shared_ptr<CameraFile> file, QString to,
                        std::optional<bool>& out) -> async::Task<void> {
-            CameraFile::DownloadOptions options{to, false, {}, {}};
+            CameraFile::DownloadOptions options{to, false, {}, {}, {}};
             const auto result = co_await file->download(std::move(options));
             out = result.ok();
         }(o.files.at(0), dest, saved));

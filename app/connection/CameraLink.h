@@ -97,6 +97,9 @@ public:
 
     // Where fresh shots go (read when each save starts); the owner sets it before open().
     QString destination;
+    // The name a fresh shot is saved under in `folder` (the photographer's naming); read once
+    // per file, when its save starts. Empty, or answering empty: the camera's name.
+    std::function<QString(const camera::CameraFile& file, const QString& folder)> nameFor;
     // Whether fresh shots leave the card once they are safely on disk (read per file).
     bool deleteAfterDownload = false;
     // Whether a picture on the card was saved before, by an earlier run into the destination
@@ -138,10 +141,11 @@ public:
     // Answers once, on the main thread; there is no time-out of its own (the transfer ends with
     // the session at worst). When only the deletion failed, the file counts as saved and the
     // log says so.
-    // `progress`, when given, hears of the bytes received on the main thread.
+    // `progress`, when given, hears of the bytes received on the main thread. `name`, when
+    // given, is saved under instead of the camera's.
     using Progress = std::function<void(std::uint64_t received, std::uint64_t total)>;
     async::Task<DownloadResult> download(CameraFilePtr file, QString folder, bool deleteFromCard,
-                                         Progress progress = {});
+                                         Progress progress = {}, QString name = {});
 
     // The name a camera file is saved under: the camera's own, except that characters that
     // would leave the folder or hide the file (separators, NUL, a leading dot) become "_",

@@ -25,7 +25,8 @@ async::Task<void> CameraLink::save(CameraFilePtr file) {
     Progress progress = [this, name](std::uint64_t received, std::uint64_t size) {
         emit shotProgress(name, received, size);
     };
-    auto result = co_await download(file, folder, remove, std::move(progress));
+    QString wanted = nameFor ? nameFor(*file, folder) : QString();
+    auto result = co_await download(file, folder, remove, std::move(progress), std::move(wanted));
     if (!result) {
         // Not saved: the picture is the card's again, to be imported like any other.
         claimed_.erase(shotKey(*file));
@@ -43,15 +44,17 @@ void CameraLink::fail(const QString& name, const QString& message, bool fromCame
 }
 
 async::Task<CameraLink::DownloadResult> CameraLink::download(CameraFilePtr file, QString folder,
-                                                             bool deleteFromCard, Progress progress) {
-    const QString wanted = QDir(folder).filePath(savedNameFor(file->name()));
+                                                             bool deleteFromCard, Progress progress,
+                                                             QString name) {
+    const QString wanted =
+        QDir(folder).filePath(savedNameFor(name.isEmpty() ? file->name() : name));
     ++downloading_;
     emit downloadingChanged();
     const double start = runtime_.clock().monotonic().count();
     // Callers await this from tasks of their own, which may outlive the link.
     const auto watch = lifetime_.watch();
     // A local, not a braced temporary: g++ 12 destroys such a temporary twice in co_await.
-    camera::CameraFile::DownloadOptions options{folder, deleteFromCard, {}, {}};
+    camera::CameraFile::DownloadOptions options{folder, deleteFromCard, {}, {}, name};
     if (progress) {
         // Told on the I/O thread; heard on the main one, while the link lives.
         options.progress = [&main = runtime_.main(), watch, progress](std::uint64_t received, std::uint64_t total) {

@@ -7,15 +7,36 @@
 
 namespace pexil {
 
-DestinationModel::DestinationModel(async::Clock& clock, PreferencesModel& prefs,
-                                   CameraLink& link, ImportLedger& ledger, QObject* parent)
-    : QObject(parent), clock_(clock), prefs_(prefs), link_(link), ledger_(ledger) {
+DestinationModel::DestinationModel(async::Clock& clock, PreferencesModel& prefs, CameraLink& link,
+                                   ImportLedger& ledger, QObject* parent)
+    : QObject(parent),
+      clock_(clock),
+      prefs_(prefs),
+      link_(link),
+      ledger_(ledger),
+      namer_(prefs.store()) {
     ledger_.onProblemChanged = [this] { emit ledgerProblemChanged(); };
+    link_.nameFor = [this](const camera::CameraFile& file, const QString& folder) {
+        const QDateTime taken = file.creationDate().value_or(clock_.now());
+        return namer_.nameFor(file.name(), taken, cameraModel ? cameraModel() : QString(), folder);
+    };
+}
+
+QString DestinationModel::nextName() const {
+    // A copy: a preview must not take the pending name of a shot on its way.
+    PictureNamer preview = namer_;
+    return preview.nameFor(
+        QStringLiteral("DSC_0001.NEF"), clock_.now(),
+        cameraModel && !cameraModel().isEmpty() ? cameraModel() : QStringLiteral("D850"),
+        folderNow());
 }
 
 QString DestinationModel::folder(const QDateTime& date) const { return prefs_.destination(date); }
 
 void DestinationModel::apply() {
+    // The preferences hold only templates that parse.
+    auto parsed = NameTemplate::parse(prefs_.nameTemplate());
+    namer_.configure(parsed ? parsed.value() : NameTemplate(), prefs_.sessionName());
     link_.destination = folderNow();
     setProblem(check());
 }

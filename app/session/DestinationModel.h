@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/naming/PictureNamer.h"
 #include "kit/async/Clock.h"
 
 #include <QDateTime>
@@ -7,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace pexil {
@@ -16,9 +18,9 @@ class ImportLedger;
 class PreferencesModel;
 
 // Where pictures go and what went wrong putting them there: the destination folder of the
-// preferences (handed to the link), whether it takes files, the pictures that could not be
-// saved this session, and trouble with the import record. The warning strip and the settings
-// window show it.
+// preferences (handed to the link), the names tethered pictures are saved under, whether the
+// folder takes files, the pictures that could not be saved this session, and trouble with
+// the import record. The warning strip and the settings window show it.
 //
 // Threads: main thread only, every call and every signal.
 class DestinationModel final : public QObject {
@@ -40,6 +42,14 @@ public:
     void apply();
     // Why the folder of now takes no files; none when it does.
     std::optional<QString> check() const;
+
+    // The camera's model for {model}; set by the session.
+    std::function<QString()> cameraModel;
+    // The camera's `cameraName` was saved under the name it was given: the counter moves on.
+    void pictureSaved(const QString& cameraName) { namer_.saved(cameraName); }
+    // The name the next shot would get, for the settings window: an example camera name
+    // taken now.
+    QString nextName() const;
 
     const std::optional<QString>& problem() const { return problem_; }
     const QStringList& failedTransfers() const { return failedTransfers_; }
@@ -67,6 +77,7 @@ private:
     ImportLedger& ledger_;
     std::optional<QString> problem_;
     QStringList failedTransfers_;
+    PictureNamer namer_;
 };
 
 }  // namespace pexil

@@ -14,6 +14,8 @@ const QString autoConnectKey = QStringLiteral("autoConnect");
 const QString deleteKey = QStringLiteral("deleteAfterDownload");
 const QString focusKey = QStringLiteral("autofocusBeforeShot");
 const QString showNewKey = QStringLiteral("showNewShots");
+const QString sessionKey = QStringLiteral("sessionName");
+const QString templateKey = QStringLiteral("nameTemplate");
 
 }  // namespace
 
@@ -37,6 +39,10 @@ Preferences Preferences::read(const QSettings& store) {
     out.deleteAfterDownload = storedBool(store, deleteKey).value_or(false);
     out.autofocusBeforeShot = storedBool(store, focusKey).value_or(true);
     out.showNewShots = storedBool(store, showNewKey).value_or(true);
+    // A name edited into the store by hand that could not be a folder is no session.
+    const QString session = store.value(sessionKey).toString().trimmed();
+    if (!checkSessionName(session)) out.sessionName = session;
+    out.nameTemplate = store.value(templateKey).toString();
     return out;
 }
 
@@ -47,6 +53,8 @@ void Preferences::write(QSettings& store) const {
     store.setValue(deleteKey, deleteAfterDownload);
     store.setValue(focusKey, autofocusBeforeShot);
     store.setValue(showNewKey, showNewShots);
+    store.setValue(sessionKey, sessionName);
+    store.setValue(templateKey, nameTemplate);
 }
 
 QString Preferences::defaultBaseDestination() {
@@ -56,9 +64,26 @@ QString Preferences::defaultBaseDestination() {
 }
 
 QString Preferences::destinationFor(const QDateTime& date) const {
-    if (!useDateSubfolder) return baseDestination;
-    return QDir(baseDestination)
-        .filePath(date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")));
+    QString folder = baseDestination;
+    if (useDateSubfolder)
+        folder = QDir(folder).filePath(date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")));
+    if (!sessionName.isEmpty() && !checkSessionName(sessionName))
+        folder = QDir(folder).filePath(sessionName);
+    return folder;
+}
+
+std::optional<QString> Preferences::checkSessionName(const QString& name) {
+    if (name.isEmpty()) return std::nullopt;
+    if (name != name.trimmed())
+        return QString::fromUtf8("セッション名の前後に空白は入れられません");
+    if (name.startsWith(u'.'))
+        return QString::fromUtf8("セッション名を「.」で始めることはできません");
+    for (const QChar c : name)
+        if (c == u'/' || c == u'\\' || c.unicode() < 0x20)
+            return QString::fromUtf8("セッション名に使えない文字があります: ") +
+                   (c.unicode() < 0x20 ? QStringLiteral("制御文字") : QString(c));
+    if (name.toUtf8().size() > 200) return QString::fromUtf8("セッション名が長すぎます");
+    return std::nullopt;
 }
 
 std::optional<QString> Preferences::checkDestination(const QString& folder) {

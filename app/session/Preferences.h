@@ -21,6 +21,11 @@ struct Preferences {
     bool autofocusBeforeShot = true;
     // A new shot takes the preview; off, it waits in the filmstrip with a mark.
     bool showNewShots = true;
+    // A folder under the destination (after the date folder) and the {session} of the file
+    // names; empty: none.
+    QString sessionName;
+    // How tethered pictures are named (NameTemplate); empty: the camera's names.
+    QString nameTemplate;
 
     // Absent keys give the defaults above; a non-Boolean "autoConnect", "autofocusBeforeShot"
     // or "showNewShots" reads as true (they default to on).
@@ -34,8 +39,11 @@ struct Preferences {
     static QString defaultBaseDestination();
 
     // The base folder, or its "yyyy-MM-dd" subfolder of `date` (local time) when date
-    // subfolders are on.
+    // subfolders are on; then the session's folder when there is a session.
     QString destinationFor(const QDateTime& date) const;
+
+    // Why `name` cannot name a session (a folder); none when it can. Empty is no session.
+    static std::optional<QString> checkSessionName(const QString& name);
 
     // Creates `folder` with its parents and proves it takes a file (".pexil-write-test",
     // removed again); none when usable, else the user's text saying why not.

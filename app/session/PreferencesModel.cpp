@@ -1,5 +1,7 @@
 #include "app/session/PreferencesModel.h"
 
+#include "app/naming/NameTemplate.h"
+
 namespace pexil {
 
 PreferencesModel::PreferencesModel(std::unique_ptr<QSettings> store, QObject* parent)
@@ -38,6 +40,19 @@ void PreferencesModel::setAutofocusBeforeShot(bool on) {
 
 void PreferencesModel::setShowNewShots(bool on) {
     set(&Preferences::showNewShots, on);
+}
+
+std::optional<QString> PreferencesModel::setSessionName(const QString& name) {
+    if (auto problem = Preferences::checkSessionName(name)) return problem;
+    set(&Preferences::sessionName, name);
+    return std::nullopt;
+}
+
+std::optional<QString> PreferencesModel::setNameTemplate(const QString& text) {
+    auto parsed = NameTemplate::parse(text);
+    if (!parsed) return parsed.error();
+    set(&Preferences::nameTemplate, text);
+    return std::nullopt;
 }
 
 }  // namespace pexil

@@ -22,6 +22,8 @@ class PreferencesModel final : public QObject {
     Q_PROPERTY(bool deleteAfterDownload READ deleteAfterDownload WRITE setDeleteAfterDownload NOTIFY changed)
     Q_PROPERTY(bool autofocusBeforeShot READ autofocusBeforeShot WRITE setAutofocusBeforeShot NOTIFY changed)
     Q_PROPERTY(bool showNewShots READ showNewShots WRITE setShowNewShots NOTIFY changed)
+    Q_PROPERTY(QString sessionName READ sessionName NOTIFY changed)
+    Q_PROPERTY(QString nameTemplate READ nameTemplate NOTIFY changed)
 
 public:
     // `store` null: QSettings with the application's names.
@@ -34,6 +36,8 @@ public:
     bool deleteAfterDownload() const { return prefs_.deleteAfterDownload; }
     bool autofocusBeforeShot() const { return prefs_.autofocusBeforeShot; }
     bool showNewShots() const { return prefs_.showNewShots; }
+    const QString& sessionName() const { return prefs_.sessionName; }
+    const QString& nameTemplate() const { return prefs_.nameTemplate; }
 
     void setBaseDestination(const QString& folder);
     void setUseDateSubfolder(bool on);
@@ -41,6 +45,10 @@ public:
     void setDeleteAfterDownload(bool on);
     void setAutofocusBeforeShot(bool on);
     void setShowNewShots(bool on);
+    // Take the name or template when valid and answer none; else keep the one before and
+    // answer why (the photographer's text).
+    std::optional<QString> setSessionName(const QString& name);
+    std::optional<QString> setNameTemplate(const QString& text);
 
     // Where a picture taken at `date` is saved.
     QString destination(const QDateTime& date) const { return prefs_.destinationFor(date); }

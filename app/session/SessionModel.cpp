@@ -48,6 +48,10 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     settings_ = std::make_unique<CameraSettingsModel>(runtime_, log_);
     connect(settings_.get(), &CameraSettingsModel::writeFailed, this, &SessionModel::alert);
     connection_ = std::make_unique<ConnectionModel>(runtime_, log_, *link_, *settings_);
+    destination_->cameraModel = [this] {
+        const auto& info = connection_->deviceInfo();
+        return info ? info->model : QString();
+    };
     connect(connection_.get(), &ConnectionModel::failed, this, &SessionModel::alert);
     connect(connection_.get(), &ConnectionModel::connecting, this, [this] {
         setLastError(std::nullopt);
@@ -137,6 +141,7 @@ void SessionModel::toggleLiveView() {
 
 void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePtr& file) {
     capture_->pictureEnded();
+    if (file) destination_->pictureSaved(file->name());
     shots_->add(path, runtime_.clock().now());
 
     const QString name =

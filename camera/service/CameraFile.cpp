@@ -367,11 +367,12 @@ QString CameraFile::parentFolder() const {
 
 async::Task<Result<CameraFile::Downloaded, DownloadError>> CameraFile::download(
     DownloadOptions options) const {
-    const QString wanted = QDir(options.folder).filePath(safeFileName(info_.filename));
-    auto start = [handle = handle_, expected = info_.size, name = info_.filename,
-                  captured = info_.captureDate, options = std::move(options)](
-                     async::Executor& files, std::shared_ptr<SessionEngine> engine,
-                     async::Resolver<DownloadResult> resolver) {
+    const QString name = options.name.isEmpty() ? info_.filename : options.name;
+    const QString wanted = QDir(options.folder).filePath(safeFileName(name));
+    auto start = [handle = handle_, expected = info_.size, name, captured = info_.captureDate,
+                  options = std::move(options)](async::Executor& files,
+                                                std::shared_ptr<SessionEngine> engine,
+                                                async::Resolver<DownloadResult> resolver) {
         return downloadTask(files, std::move(engine), handle, expected, name, captured, options,
                             std::move(resolver));
     };

@@ -61,6 +61,7 @@ public:
         // Bytes on disk so far and the size the camera announced, as they arrive: on the
         // I/O thread, about every 1/50 of the file. May be empty.
         std::function<void(std::uint64_t received, std::uint64_t total)> progress;
+        QString name;  // the name wanted; empty: the camera's own
     };
     struct Downloaded {
         QString name;  // as written into the folder

@@ -74,6 +74,26 @@ TEST_F(TetherCommand, ShotsLandInTheDestinationAndTheOldCardStaysOnTheCard) {
     EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("準備完了")));
 }
 
+// A second run into the same session continues the series instead of adding "-1".
+TEST_F(TetherCommand, ASessionAndATemplateNameTheShotsInTheSessionFolder) {
+    const QStringList naming{QStringLiteral("--session"), QStringLiteral("Studio"),
+                             QStringLiteral("--name"), QStringLiteral("{session}_{counter:4}")};
+    Outcome r = run(naming + QStringList{QStringLiteral("--shoot"), QStringLiteral("2")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    r = run(naming + QStringList{QStringLiteral("--shoot"), QStringLiteral("1")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("pictures/Studio"))).entryList(QDir::Files),
+              (QStringList{QStringLiteral("Studio_0001.JPG"), QStringLiteral("Studio_0002.JPG"),
+                           QStringLiteral("Studio_0003.JPG")}));
+    for (const QStringList& wrong :
+         {QStringList{QStringLiteral("--name"), QStringLiteral("{counter")},
+          QStringList{QStringLiteral("--session"), QStringLiteral("../up")}}) {
+        r = run(wrong);
+        EXPECT_EQ(r.code, 2) << wrong.join(u' ').toStdString();
+        EXPECT_FALSE(r.err.isEmpty());
+    }
+}
+
 TEST_F(TetherCommand, ABodyThatOnlyQueuesEventsForCheckEventStillHasItsShotsSaved) {
     const Outcome r = run({QStringLiteral("--check-event-only"), QStringLiteral("--shoot"), QStringLiteral("2")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString() << r.lines.join(u'\n').toStdString();

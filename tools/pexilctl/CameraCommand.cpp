@@ -136,7 +136,7 @@ async::Task<int> getFiles(const Request& request, const Observed& seen, CommandI
             continue;
         }
         // A local, not a braced temporary: g++ 12 destroys such a temporary twice in co_await.
-        CameraFile::DownloadOptions options{request.dest, false, {}, {}};
+        CameraFile::DownloadOptions options{request.dest, false, {}, {}, {}};
         auto result = co_await file->download(std::move(options));
         bytesDone += file->fileSize();
         progress.clear();

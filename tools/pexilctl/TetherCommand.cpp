@@ -5,6 +5,7 @@
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/FocusStack.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/naming/NameTemplate.h"
 #include "app/session/DestinationModel.h"
 #include "app/session/Log.h"
 #include "app/session/Preferences.h"
@@ -35,6 +36,8 @@ namespace {
 struct Request {
     QString address = QStringLiteral("usb");
     QString dest;
+    QString session;       // a folder under the destination and the names' {session}
+    QString nameTemplate;  // how pictures are named; empty: the camera's names
     bool deleteAfterDownload = false;
     int shots = 0;
     bool autofocus = false;
@@ -187,6 +190,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
                                                 QSettings::IniFormat);
     Preferences prefs;
     if (!request.dest.isEmpty()) prefs.baseDestination = request.dest;
+    prefs.sessionName = request.session;
+    prefs.nameTemplate = request.nameTemplate;
     prefs.deleteAfterDownload = request.deleteAfterDownload;
     prefs.autofocusBeforeShot = request.autofocus;
     prefs.write(*settings);
@@ -439,6 +444,7 @@ QString tetherHelp() {
     return QStringLiteral(
         "usage: pexilctl tether [--camera ADDRESS [--io-timeout SECONDS]] [--dest DIR] "
         "[--delete-after-download]\n"
+        "                       [--session NAME] [--name TEMPLATE]\n"
         "                       [--shoot N [--af]] [--liveview FRAMES [--frames-dir DIR]] "
         "[--card]\n"
         "                       [--settings] [--set LABEL=TEXT]... [--sync-clock] "
@@ -482,7 +488,11 @@ QString tetherHelp() {
         "for this long loses the camera (lost:); over PTP/IP a silent camera is probed first.\n"
         "--camera virtual takes the options of pexilctl vcam, with --card-dir DIR for the\n"
         "virtual camera's card folder (--card is tether's own flag).\n"
-        "Default destination: the pictures folder + /Pexil.\n");
+        "Default destination: the pictures folder + /Pexil; --session NAME saves into its\n"
+        "folder NAME under it. --name TEMPLATE names the pictures: {session}, {date}\n"
+        "(yyyyMMdd), {time} (HHmmss), {counter} or {counter:N} (N digits; the counter\n"
+        "continues in the folder), {name} and {number} (the camera's name and its digits),\n"
+        "{model}; the camera's extension is kept. Without it pictures keep the camera's names.\n");
 }
 
 int runTether(const QStringList& arguments, CommandIO io) {
@@ -557,13 +567,16 @@ int runTether(const QStringList& arguments, CommandIO io) {
     }
     const auto address = takeValue(args, QStringLiteral("--camera"), io);
     const auto dest = takeValue(args, QStringLiteral("--dest"), io);
+    const auto session = takeValue(args, QStringLiteral("--session"), io);
+    const auto nameTemplate = takeValue(args, QStringLiteral("--name"), io);
     const auto framesDir = takeValue(args, QStringLiteral("--frames-dir"), io);
     const auto shots = intValue(args, QStringLiteral("--shoot"), io, 0);
     const auto frames = intValue(args, QStringLiteral("--liveview"), io, 0);
     const auto seconds = takeSeconds(args, QStringLiteral("--for"), io, QStringLiteral("tether"));
     const auto ioTimeout = takeIoTimeout(args, io, QStringLiteral("tether"), camera::defaultIoTimeout);
     const auto virtualOptions = takeVirtualOptions(args, io);
-    if (!address || !dest || !framesDir || !shots || !frames || !seconds || !ioTimeout || !virtualOptions)
+    if (!address || !dest || !session || !nameTemplate || !framesDir || !shots || !frames ||
+        !seconds || !ioTimeout || !virtualOptions)
         return exitUnreadable;
     request.ioTimeout = *ioTimeout;
     if (!args.isEmpty()) {
@@ -572,6 +585,16 @@ int runTether(const QStringList& arguments, CommandIO io) {
     }
     if (!address->isEmpty()) request.address = *address;
     request.dest = *dest;
+    if (const auto problem = Preferences::checkSessionName(*session)) {
+        io.err << "pexilctl tether: " << *problem << "\n";
+        return exitUnreadable;
+    }
+    request.session = *session;
+    if (const auto parsed = NameTemplate::parse(*nameTemplate); !parsed) {
+        io.err << "pexilctl tether: " << parsed.error() << "\n";
+        return exitUnreadable;
+    }
+    request.nameTemplate = *nameTemplate;
     request.framesDir = *framesDir;
     request.shots = *shots;
     request.frames = *frames;

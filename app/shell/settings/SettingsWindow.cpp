@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -141,6 +142,7 @@ QWidget* SettingsWindow::saveTab() {
     inner->addWidget(actual_);
     inner->addWidget(caption(QStringLiteral("撮影ファイルはカメラ側の名前のまま保存され、同名があれば連番を付けます。"), box));
     column->addWidget(box);
+    column->addWidget(namingBox(tab));
 
     deleteAfter_ = new QCheckBox(QStringLiteral("転送後にカメラのカードから削除する"), tab);
     connect(deleteAfter_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setDeleteAfterDownload);
@@ -148,6 +150,47 @@ QWidget* SettingsWindow::saveTab() {
     column->addWidget(caption(QStringLiteral("既定はオフです。オンにすると転送に成功したファイルをカードから消します。"), tab));
     column->addStretch(1);
     return tab;
+}
+
+QWidget* SettingsWindow::namingBox(QWidget* parent) {
+    auto* box = new QGroupBox(QStringLiteral("セッションとファイル名"), parent);
+    auto* form = new QFormLayout(box);
+    session_ = new QLineEdit(prefs_.sessionName(), box);
+    session_->setPlaceholderText(QStringLiteral("なし"));
+    session_->setAccessibleName(QStringLiteral("セッション名"));
+    template_ = new QLineEdit(prefs_.nameTemplate(), box);
+    template_->setPlaceholderText(QStringLiteral("カメラ側の名前"));
+    template_->setAccessibleName(QStringLiteral("ファイル名の形式"));
+    form->addRow(QStringLiteral("セッション"), session_);
+    form->addRow(QStringLiteral("ファイル名"), template_);
+    // The session is a folder: taken when the photographer is done typing, not a folder
+    // per keystroke.
+    connect(session_, &QLineEdit::editingFinished, this, [this] {
+        namingProblem_ = prefs_.setSessionName(session_->text().trimmed());
+        showNaming();
+    });
+    connect(template_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        namingProblem_ = prefs_.setNameTemplate(text);
+        showNaming();
+    });
+    form->addRow(caption(QStringLiteral("{session} {date} {time} {counter:4} {name} {number} "
+                                        "{model}。セッションは保存先の中のフォルダになり、"
+                                        "連番はセッションごとに続きます。"),
+                         box));
+    naming_ = new QLabel(box);
+    naming_->setWordWrap(true);
+    naming_->setFont(ui::Theme::font(11));
+    naming_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(naming_);
+    return box;
+}
+
+void SettingsWindow::showNaming() {
+    naming_->setText(namingProblem_ ? *namingProblem_
+                                    : QStringLiteral("次のファイル: ") + folder_.nextName());
+    naming_->setStyleSheet(
+        QStringLiteral("color: %1")
+            .arg((namingProblem_ ? ui::Theme::danger() : ui::Theme::dim()).name()));
 }
 
 QFileDialog* SettingsWindow::chooseDestination() {
@@ -173,6 +216,9 @@ QString SettingsWindow::destinationText() const { return destination_->fullText(
 QString SettingsWindow::actualDestinationText() const { return actual_->text(); }
 QString SettingsWindow::problemText() const { return problem_->isHidden() ? QString() : problem_->text(); }
 QString SettingsWindow::clockText() const { return clock_->text(); }
+QString SettingsWindow::namingText() const {
+    return naming_->text();
+}
 
 void SettingsWindow::update() {
     for (auto [box, on] :
@@ -201,6 +247,7 @@ void SettingsWindow::update() {
     actual_->setText(QStringLiteral("実際の保存先: ") + folder_.folderNow());
     problem_->setText(folder_.problem().value_or(QString()));
     problem_->setVisible(folder_.problem().has_value());
+    showNaming();
 }
 
 }  // namespace pexil::shell

@@ -2,9 +2,12 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QCheckBox;
 class QFileDialog;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTabWidget;
 
@@ -44,12 +47,18 @@ public:
     QCheckBox* showNewShotsBox() const { return showNew_; }
     QCheckBox* dateSubfolderBox() const { return dateSubfolder_; }
     QCheckBox* deleteAfterDownloadBox() const { return deleteAfter_; }
+    QLineEdit* sessionEdit() const { return session_; }
+    QLineEdit* templateEdit() const { return template_; }
+    // The next file's name, or why the name or template typed is refused.
+    QString namingText() const;
     QPushButton* syncClockButton() const { return syncClock_; }
 
 private:
     QWidget* generalTab();
     QWidget* saveTab();
     void update();
+    QWidget* namingBox(QWidget* parent);
+    void showNaming();
 
     ConnectionModel& connection_;
     DestinationModel& folder_;
@@ -70,6 +79,11 @@ private:
     QLabel* problem_;
     QCheckBox* dateSubfolder_;
     QCheckBox* deleteAfter_;
+    QLineEdit* session_;
+    QLineEdit* template_;
+    QLabel* naming_;
+    // Why the session name or template last typed was refused; none when taken.
+    std::optional<QString> namingProblem_;
 };
 
 }  // namespace pexil::shell

@@ -85,6 +85,45 @@ TEST(Preferences, DateSubfoldersUseTheLocalDay) {
     EXPECT_EQ(p.destinationFor(date), QStringLiteral("/data/Pexil/2026-12-06"));
 }
 
+TEST(Preferences, ASessionIsAFolderAfterTheDateFolder) {
+    Preferences p;
+    p.baseDestination = QStringLiteral("/data/Pexil");
+    p.sessionName = QStringLiteral("Studio A");
+    const QDateTime date(QDate(2026, 12, 6), QTime(10, 0), Qt::LocalTime);
+    EXPECT_EQ(p.destinationFor(date), QStringLiteral("/data/Pexil/Studio A"));
+    p.useDateSubfolder = true;
+    EXPECT_EQ(p.destinationFor(date), QStringLiteral("/data/Pexil/2026-12-06/Studio A"));
+    // A name that cannot be a folder (edited into the store by hand) is no folder.
+    p.sessionName = QStringLiteral("../up");
+    EXPECT_EQ(p.destinationFor(date), QStringLiteral("/data/Pexil/2026-12-06"));
+}
+
+TEST(Preferences, SessionNamesThatCannotBeAFolderAreRefused) {
+    const struct {
+        QString name;
+        const char* reason;  // null: taken
+    } cases[] = {
+        {QString(), nullptr},
+        {QStringLiteral("Studio"), nullptr},
+        {QString::fromUtf8("撮影 12月"), nullptr},
+        {QStringLiteral("a/b"), "セッション名に使えない文字があります: /"},
+        {QStringLiteral("a\\b"), "セッション名に使えない文字があります: \\"},
+        {QStringLiteral("a\nb"), "セッション名に使えない文字があります: 制御文字"},
+        {QStringLiteral(".."), "セッション名を「.」で始めることはできません"},
+        {QStringLiteral(".hidden"), "セッション名を「.」で始めることはできません"},
+        {QStringLiteral(" Studio"), "セッション名の前後に空白は入れられません"},
+        {QString(201, u'x'), "セッション名が長すぎます"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        const auto problem = Preferences::checkSessionName(c.name);
+        if (!c.reason)
+            EXPECT_EQ(problem, std::nullopt);
+        else
+            EXPECT_EQ(problem, QString::fromUtf8(c.reason));
+    }
+}
+
 TEST(Preferences, TheDestinationCheckCreatesTestsAndExplains) {
     QTemporaryDir dir;
     const QString fresh = dir.filePath(QStringLiteral("a/b/c"));
@@ -136,7 +175,17 @@ TEST(PreferencesModel, AChangeIsStoredAtOnceAndAnnouncedOnce) {
           Case{"autofocus first", [](PreferencesModel& m) { m.setAutofocusBeforeShot(false); },
                [](const Preferences& p) { return !p.autofocusBeforeShot; }},
           Case{"show new shots", [](PreferencesModel& m) { m.setShowNewShots(false); },
-               [](const Preferences& p) { return !p.showNewShots; }}}) {
+               [](const Preferences& p) { return !p.showNewShots; }},
+          Case{"session",
+               [](PreferencesModel& m) { EXPECT_FALSE(m.setSessionName(QStringLiteral("S"))); },
+               [](const Preferences& p) { return p.sessionName == QStringLiteral("S"); }},
+          Case{"name template",
+               [](PreferencesModel& m) {
+                   EXPECT_FALSE(m.setNameTemplate(QStringLiteral("{counter:4}")));
+               },
+               [](const Preferences& p) {
+                   return p.nameTemplate == QStringLiteral("{counter:4}");
+               }}}) {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("prefs.ini"));
         PreferencesModel model(std::make_unique<QSettings>(file, QSettings::IniFormat));
@@ -162,6 +211,29 @@ TEST(StoredLiveViewMemory, ABodyThatNeedsSdramIsRememberedInTheStoreForTheNextRu
     EXPECT_FALSE(next.needsSDRAM(QStringLiteral("liveViewNeedsSDRAM.other")));
     EXPECT_TRUE(QSettings(ini, QSettings::IniFormat).value(key).toBool())
         << "the key as the store keeps it";
+}
+
+}  // namespace
+}  // namespace pexil
+
+namespace pexil {
+namespace {
+
+TEST(PreferencesModel, ARefusedNameKeepsTheOneBeforeAndSaysWhy) {
+    QTemporaryDir dir;
+    PreferencesModel model(
+        std::make_unique<QSettings>(dir.filePath(QStringLiteral("p.ini")), QSettings::IniFormat));
+    ASSERT_FALSE(model.setNameTemplate(QStringLiteral("{session}_{counter:3}")));
+    ASSERT_FALSE(model.setSessionName(QStringLiteral("Studio")));
+    int announced = 0;
+    QObject::connect(&model, &PreferencesModel::changed, [&] { ++announced; });
+    EXPECT_EQ(model.setNameTemplate(QStringLiteral("{counter")),
+              QString::fromUtf8("「{」が閉じていません"));
+    EXPECT_EQ(model.setSessionName(QStringLiteral("a/b")),
+              QString::fromUtf8("セッション名に使えない文字があります: /"));
+    EXPECT_EQ(model.nameTemplate(), QStringLiteral("{session}_{counter:3}"));
+    EXPECT_EQ(model.sessionName(), QStringLiteral("Studio"));
+    EXPECT_EQ(announced, 0);
 }
 
 }  // namespace

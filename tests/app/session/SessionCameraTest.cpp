@@ -9,6 +9,7 @@
 #include "app/shots/JpegDecoder.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QImage>
 
 namespace pexil::testing {
@@ -95,6 +96,32 @@ TEST(SessionCamera, ShotsArriveNewestFirstSelectedWithThumbnailPreviewAndLedgerK
         recorded |= key.startsWith(h.camera->serialNumber() + u'|' + name + u'|');
     EXPECT_TRUE(recorded);
     EXPECT_EQ(calls(h, PTP::Op::initiateCapture), 2);
+}
+
+// The photographer's names and session folder; the import record still knows each picture
+// by the camera's name, so the card does not offer it again.
+TEST(SessionCamera, ShotsAreNamedByTheTemplateIntoTheSessionFolder) {
+    SessionHarness h;
+    ASSERT_FALSE(h.model->preferences().setSessionName(QStringLiteral("Studio")));
+    ASSERT_FALSE(h.model->preferences().setNameTemplate(QStringLiteral("{session}_{counter:4}")));
+    h.connectReady();
+    for (int i = 0; i < 2; ++i) {
+        h.model->capture().shoot();
+        ASSERT_TRUE(h.settle([&] {
+            return h.model->shots().list().size() == static_cast<std::size_t>(i + 1) &&
+                   !h.model->capture().busy();
+        }));
+    }
+    const QString folder = QDir(h.destination()).filePath(QStringLiteral("Studio"));
+    EXPECT_EQ(h.model->shots().list()[0].path,
+              QDir(folder).filePath(QStringLiteral("Studio_0002.JPG")));
+    EXPECT_EQ(h.model->shots().list()[1].path,
+              QDir(folder).filePath(QStringLiteral("Studio_0001.JPG")));
+    for (const QString& key : h.model->ledger().keys())
+        EXPECT_TRUE(key.startsWith(h.camera->serialNumber() + QStringLiteral("|DSC_")))
+            << key.toStdString();
+    EXPECT_EQ(h.model->ledger().keys().size(), 2u);
+    EXPECT_EQ(h.model->destination().nextName(), QStringLiteral("Studio_0003.NEF"));
 }
 
 TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {

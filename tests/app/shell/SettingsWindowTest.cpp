@@ -9,6 +9,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -73,6 +74,26 @@ TEST_F(SettingsWindowTest, dateSubfoldersChangeTheActualDestination) {
     const QString today = h.rt.clock().now().toLocalTime().date().toString(QStringLiteral("yyyy-MM-dd"));
     EXPECT_EQ(window.actualDestinationText(), QStringLiteral("実際の保存先: ") + base + u'/' + today);
     EXPECT_EQ(window.problemText(), QString());
+}
+
+// The next name is previewed as it is typed; a refused template says why and the one
+// before stays; the session becomes a folder only once typed out.
+TEST_F(SettingsWindowTest, theNamingPreviewFollowsTheTemplateAndTheSession) {
+    const QString base = h.model->preferences().baseDestination();
+    EXPECT_EQ(window.namingText(), QString::fromUtf8("次のファイル: DSC_0001.NEF"));
+    window.templateEdit()->setText(QStringLiteral("{session}_{counter:3}"));
+    EXPECT_EQ(window.namingText(), QString::fromUtf8("次のファイル: _001.NEF"));
+    window.sessionEdit()->setText(QStringLiteral("Studio"));
+    EXPECT_FALSE(QDir(base + QStringLiteral("/Studio")).exists());
+    emit window.sessionEdit()->editingFinished();
+    EXPECT_EQ(window.namingText(), QString::fromUtf8("次のファイル: Studio_001.NEF"));
+    EXPECT_EQ(window.actualDestinationText(),
+              QStringLiteral("実際の保存先: ") + base + QStringLiteral("/Studio"));
+    EXPECT_TRUE(QDir(base + QStringLiteral("/Studio")).exists());
+    window.templateEdit()->setText(QStringLiteral("{session}_{counter"));
+    EXPECT_EQ(window.namingText(), QString::fromUtf8("「{」が閉じていません"));
+    EXPECT_EQ(stored("nameTemplate").toString(), QStringLiteral("{session}_{counter:3}"));
+    EXPECT_EQ(stored("sessionName").toString(), QStringLiteral("Studio"));
 }
 
 TEST_F(SettingsWindowTest, theChooserSavesHereAndCancelChangesNothing) {
