@@ -215,6 +215,8 @@ signals:
     // One file of the running import was handled: `done` of `total`, and why it failed.
     void fileImported(int done, int total, const QString& name,
                       const std::optional<QString>& failure);
+    // The pictures an import saved, once it has done with them (positions written).
+    void picturesSaved(const QStringList& paths);
 
 private:
     CardItem* findItem(const QString& id);

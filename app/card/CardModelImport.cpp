@@ -102,6 +102,7 @@ async::Task<void> CardModel::runImport(CardItems list) {
     const auto payload = geo_.payload();
     if (writeLocations_ && payload) written = co_await writePositions(saved, *payload);
     setImportPhase(std::nullopt);
+    if (!saved.isEmpty()) emit picturesSaved(saved);
 
     QString text = summary(static_cast<int>(saved.size()),
                            saved.isEmpty() ? std::nullopt : written, failedNames);

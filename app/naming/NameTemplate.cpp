@@ -7,11 +7,6 @@ namespace pexil {
 
 namespace {
 
-QString stemOf(const QString& cameraName) {
-    const int dot = cameraName.lastIndexOf(u'.');
-    return dot > 0 ? cameraName.left(dot) : cameraName;
-}
-
 QString extensionOf(const QString& cameraName) {
     const int dot = cameraName.lastIndexOf(u'.');
     return dot > 0 ? cameraName.mid(dot) : QString();
@@ -25,6 +20,11 @@ QString fileSafe(QString text) {
 }
 
 }  // namespace
+
+QString NameTemplate::stemOf(const QString& cameraName) {
+    const int dot = cameraName.lastIndexOf(u'.');
+    return dot > 0 ? cameraName.left(dot) : cameraName;
+}
 
 Result<NameTemplate, QString> NameTemplate::parse(const QString& text) {
     NameTemplate out;

@@ -34,6 +34,9 @@ public:
     // fields become "_"; a template that renders empty gives the camera's name.
     QString render(const NameFields& fields) const;
 
+    // The camera's name without its extension: "DSC_0001" of "DSC_0001.NEF".
+    static QString stemOf(const QString& cameraName);
+
     // The longest template taken, in characters.
     static constexpr int maxLength = 120;
 

@@ -8,11 +8,6 @@ namespace pexil {
 
 namespace {
 
-QString stemOf(const QString& cameraName) {
-    const int dot = cameraName.lastIndexOf(u'.');
-    return dot > 0 ? cameraName.left(dot) : cameraName;
-}
-
 // However full the folder, naming a picture never turns into a long search.
 constexpr int maxSkips = 10000;
 
@@ -44,7 +39,7 @@ QString PictureNamer::nameFor(const QString& cameraName, const QDateTime& taken,
                               const QString& model, const QString& folder) {
     NameFields fields{session_, taken, nextCounter(), cameraName, model};
     if (template_.isCameraName()) return cameraName;
-    if (last_ && stemOf(last_->cameraName) == stemOf(cameraName) &&
+    if (last_ && NameTemplate::stemOf(last_->cameraName) == NameTemplate::stemOf(cameraName) &&
         last_->cameraName != cameraName) {
         fields.counter = last_->counter;
     } else if (template_.usesCounter()) {

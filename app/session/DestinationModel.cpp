@@ -31,6 +31,11 @@ QString DestinationModel::nextName() const {
         folderNow());
 }
 
+void DestinationModel::pictureSaved(const QString& cameraName) {
+    namer_.saved(cameraName);
+    emit nextNameChanged();
+}
+
 QString DestinationModel::folder(const QDateTime& date) const { return prefs_.destination(date); }
 
 void DestinationModel::apply() {

@@ -46,7 +46,7 @@ public:
     // The camera's model for {model}; set by the session.
     std::function<QString()> cameraModel;
     // The camera's `cameraName` was saved under the name it was given: the counter moves on.
-    void pictureSaved(const QString& cameraName) { namer_.saved(cameraName); }
+    void pictureSaved(const QString& cameraName);
     // The name the next shot would get, for the settings window: an example camera name
     // taken now.
     QString nextName() const;
@@ -67,6 +67,8 @@ signals:
     void problemChanged();
     void failedTransfersChanged();
     void ledgerProblemChanged();
+    // The name the next shot gets has changed: a picture was saved under the counter.
+    void nextNameChanged();
 
 private:
     void setProblem(std::optional<QString> problem);

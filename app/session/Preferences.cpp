@@ -16,6 +16,7 @@ const QString focusKey = QStringLiteral("autofocusBeforeShot");
 const QString showNewKey = QStringLiteral("showNewShots");
 const QString sessionKey = QStringLiteral("sessionName");
 const QString templateKey = QStringLiteral("nameTemplate");
+const QString backupKey = QStringLiteral("backupFolder");
 
 }  // namespace
 
@@ -43,6 +44,7 @@ Preferences Preferences::read(const QSettings& store) {
     const QString session = store.value(sessionKey).toString().trimmed();
     if (!checkSessionName(session)) out.sessionName = session;
     out.nameTemplate = store.value(templateKey).toString();
+    out.backupFolder = store.value(backupKey).toString();
     return out;
 }
 
@@ -55,6 +57,7 @@ void Preferences::write(QSettings& store) const {
     store.setValue(showNewKey, showNewShots);
     store.setValue(sessionKey, sessionName);
     store.setValue(templateKey, nameTemplate);
+    store.setValue(backupKey, backupFolder);
 }
 
 QString Preferences::defaultBaseDestination() {

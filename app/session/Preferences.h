@@ -26,6 +26,8 @@ struct Preferences {
     QString sessionName;
     // How tethered pictures are named (NameTemplate); empty: the camera's names.
     QString nameTemplate;
+    // A second folder, on another disk, that every saved picture is copied into; empty: none.
+    QString backupFolder;
 
     // Absent keys give the defaults above; a non-Boolean "autoConnect", "autofocusBeforeShot"
     // or "showNewShots" reads as true (they default to on).

@@ -42,6 +42,10 @@ void PreferencesModel::setShowNewShots(bool on) {
     set(&Preferences::showNewShots, on);
 }
 
+void PreferencesModel::setBackupFolder(const QString& folder) {
+    set(&Preferences::backupFolder, folder);
+}
+
 std::optional<QString> PreferencesModel::setSessionName(const QString& name) {
     if (auto problem = Preferences::checkSessionName(name)) return problem;
     set(&Preferences::sessionName, name);

@@ -24,6 +24,7 @@ class PreferencesModel final : public QObject {
     Q_PROPERTY(bool showNewShots READ showNewShots WRITE setShowNewShots NOTIFY changed)
     Q_PROPERTY(QString sessionName READ sessionName NOTIFY changed)
     Q_PROPERTY(QString nameTemplate READ nameTemplate NOTIFY changed)
+    Q_PROPERTY(QString backupFolder READ backupFolder WRITE setBackupFolder NOTIFY changed)
 
 public:
     // `store` null: QSettings with the application's names.
@@ -38,6 +39,7 @@ public:
     bool showNewShots() const { return prefs_.showNewShots; }
     const QString& sessionName() const { return prefs_.sessionName; }
     const QString& nameTemplate() const { return prefs_.nameTemplate; }
+    const QString& backupFolder() const { return prefs_.backupFolder; }
 
     void setBaseDestination(const QString& folder);
     void setUseDateSubfolder(bool on);
@@ -45,6 +47,8 @@ public:
     void setDeleteAfterDownload(bool on);
     void setAutofocusBeforeShot(bool on);
     void setShowNewShots(bool on);
+    // Empty: no backup copy.
+    void setBackupFolder(const QString& folder);
     // Take the name or template when valid and answer none; else keep the one before and
     // answer why (the photographer's text).
     std::optional<QString> setSessionName(const QString& name);

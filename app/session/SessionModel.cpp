@@ -1,5 +1,6 @@
 #include "app/session/SessionModel.h"
 
+#include "app/backup/BackupModel.h"
 #include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
@@ -37,6 +38,13 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     link_ = std::make_unique<CameraLink>(runtime_, log_, std::move(environment.sources),
                                          std::move(environment.usb));
     destination_ = std::make_unique<DestinationModel>(runtime_.clock(), *prefs_, *link_, *ledger_);
+    async::Executor* backupQueue = environment.backupQueue;
+    if (!backupQueue) {
+        ownBackupQueue_ = std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.backup"));
+        backupQueue = ownBackupQueue_.get();
+    }
+    backup_ = std::make_unique<BackupModel>(runtime_, *backupQueue, log_.writer());
+    backup_->configure(prefs_->backupFolder(), prefs_->baseDestination());
 
     thumbQueue_ = environment.thumbQueue;
     if (!thumbQueue_) {
@@ -91,6 +99,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
         link_->deleteAfterDownload = prefs_->deleteAfterDownload();
         shots_->setFollowNew(prefs_->showNewShots());
         destination_->apply();
+        backup_->configure(prefs_->backupFolder(), prefs_->baseDestination());
     });
     CardModel::Options cardOptions;
     cardOptions.decodeQueue = thumbQueue_;
@@ -99,6 +108,10 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     card_->destination = [this](const QDateTime& date) { return destination_->folder(date); };
     card_->serial = [this] { return connection_->cameraSerial(); };
     connect(geo_.get(), &GeoStore::recordChanged, card_.get(), &CardModel::geoChanged);
+    // Imported pictures are copied once their positions are written, as they will stay.
+    connect(card_.get(), &CardModel::picturesSaved, this, [this](const QStringList& paths) {
+        for (const QString& path : paths) backup_->copy(path);
+    });
     destination_->apply();
 
     const CameraLink* link = link_.get();
@@ -151,6 +164,8 @@ void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePt
                     file ? file->creationDate() : std::nullopt);
     emit shotSaved(path);
     capture_->pictureSaved(path, file.get());
+    // After the shot is shown: the second copy never holds back the first.
+    backup_->copy(path);
 }
 
 void SessionModel::downloadFailed(const QString& name, const QString& reason, bool fromCamera) {

@@ -16,6 +16,7 @@
 
 namespace pexil {
 
+class BackupModel;
 class CameraSettingsModel;
 class CaptureModel;
 class CardModel;
@@ -62,6 +63,8 @@ public:
         // Decoding queues; null: the model's own worker threads.
         async::Executor* thumbQueue = nullptr;
         async::Executor* frameQueue = nullptr;
+        // Where backup copies are written; null: the model's own worker thread.
+        async::Executor* backupQueue = nullptr;
         // Where live view remembers which bodies need their memory; empty: the preference store.
         QString liveViewSettingsFile;
     };
@@ -92,6 +95,8 @@ public:
     // Where pictures go, and what went wrong putting them there.
     DestinationModel& destination() { return *destination_; }
     const DestinationModel& destination() const { return *destination_; }
+    // The second copy of each saved picture.
+    BackupModel& backup() { return *backup_; }
     // The camera held: its state, warm-up, identity and clock; connecting and disconnecting.
     ConnectionModel& connection() { return *connection_; }
     const ConnectionModel& connection() const { return *connection_; }
@@ -142,6 +147,8 @@ private:
     std::unique_ptr<GeoStore> geo_;
     std::unique_ptr<CameraLink> link_;
     std::unique_ptr<DestinationModel> destination_;
+    std::unique_ptr<async::WorkQueue> ownBackupQueue_;
+    std::unique_ptr<BackupModel> backup_;
     // After the link, geo store, ledger and settings it is built on, so it goes first.
     std::unique_ptr<CardModel> card_;
     std::unique_ptr<LiveViewModel> live_;

@@ -112,6 +112,16 @@ std::optional<QString> warning(const std::optional<QString>& destinationProblem,
            QStringLiteral("  — カメラのカードには残っています");
 }
 
+std::optional<QString> backupWarning(const std::optional<QString>& problem,
+                                     const QStringList& missing) {
+    if (missing.isEmpty()) return problem;
+    QString text = QStringLiteral("控えのない写真 %1 枚: ").arg(missing.size()) +
+                   missing.join(QStringLiteral(", ")) +
+                   QStringLiteral("  — 保存先には保存されています");
+    if (problem) text += QStringLiteral("　／　") + *problem;
+    return text;
+}
+
 QString batterySymbol(std::int64_t level) {
     if (level > 80) return QStringLiteral("battery.100percent");
     if (level > 60) return QStringLiteral("battery.75percent");

@@ -45,6 +45,10 @@ QString inspectorPlaceholder(const ConnectionState& state);
 std::optional<QString> warning(const std::optional<QString>& destinationProblem,
                                const QStringList& failedTransfers,
                                const std::optional<QString>& ledgerProblem = std::nullopt);
+// The backup strip's one line: the pictures without a backup copy and why, or only why when
+// none is missing yet (the backup disk is not there); none while all is well.
+std::optional<QString> backupWarning(const std::optional<QString>& problem,
+                                     const QStringList& missing);
 
 // Battery: the symbol of the design by level, danger at 20 and below, and the help text
 // ("カメラの電池 31〜50%", "カメラの電池 満充電").

@@ -1,5 +1,6 @@
 #include "app/shots/PictureMetadata.h"
 
+#include "app/shots/Exiv2Setup.h"
 #include "app/shots/PictureDecoder.h"
 
 #include <QDateTime>
@@ -14,8 +15,6 @@
 
 namespace pexil {
 
-namespace {
-
 // Exiv2 sets up its XMP toolkit lazily on the first packet it decodes, which is not safe from
 // two threads at once, and thumbnails are decoded on several threads. Setting it up once
 // before any file is read is the library's documented remedy. Its warnings about odd maker
@@ -27,6 +26,8 @@ void prepareExiv2() {
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     });
 }
+
+namespace {
 
 const Exiv2::Exifdatum* find(const Exiv2::ExifData& exif, const char* key) {
     const auto it = exif.findKey(Exiv2::ExifKey(key));

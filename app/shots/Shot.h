@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/shots/ShotMark.h"
 #include "app/shots/ShotMeta.h"
 
 #include <QDateTime>
@@ -21,6 +22,7 @@ struct Shot {
     QDateTime arrived;
     QImage thumbnail;  // null image = none yet
     ShotMeta meta;
+    ShotMark mark;  // stars, pick or reject, as written beside the picture
 };
 
 // A picture between the shutter and the disk: released and not yet announced (no name), or

@@ -1,6 +1,7 @@
 #include "app/shots/ShotsModel.h"
 
 #include "app/shots/Thumbnailer.h"
+#include "app/shots/XmpSidecar.h"
 #include "kit/async/WorkQueue.h"
 
 #include <QFileInfo>
@@ -40,6 +41,7 @@ QString accessibleText(const Shot& shot) {
 QString accessibleDescription(const Shot& shot, bool shown, bool unseen) {
     QStringList parts;
     if (const QString summary = shot.meta.summary(); !summary.isEmpty()) parts << summary;
+    if (const QString marked = shot.mark.spoken(); !marked.isEmpty()) parts << marked;
     if (shown) parts << QStringLiteral("表示中");
     if (unseen) parts << QStringLiteral("新着");
     return parts.join(QStringLiteral("、"));
@@ -71,6 +73,10 @@ QVariant ShotsModel::data(const QModelIndex& index, int role) const {
         case SelectedRole: return index.row() == shownRow_;
         case NewRole:
             return unseen_.count(shot.id) > 0;
+        case RatingRole:
+            return shot.mark.rating;
+        case PickedRole:
+            return shot.mark.picked;
         default: return {};
     }
 }
@@ -147,6 +153,39 @@ void ShotsModel::changed(const QUuid& id) {
         emit dataChanged(index(row), index(row),
                          {Qt::DecorationRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
     emit shotUpdated(id);
+}
+
+void ShotsModel::mark(const QUuid& id, const ShotMark& mark) {
+    Shot* shot = find(id);
+    if (!shot || shot->mark == mark) return;
+    shot->mark = mark;
+    const int row = rowOf(id);
+    emit dataChanged(index(row), index(row),
+                     {RatingRole, PickedRole, Qt::AccessibleDescriptionRole});
+    emit shotUpdated(id);
+    // One write per sidecar at a time, on a queue of several threads: keys pressed quickly
+    // must leave the last mark on disk, not whichever thread finished last.
+    auto [waiting, idle] = marksWriting_.try_emplace(shot->path);
+    if (!idle) {
+        waiting->second = mark;
+        return;
+    }
+    scope_.spawn(writeMarks(shot->path, mark));
+}
+
+async::Task<void> ShotsModel::writeMarks(QString path, ShotMark mark) {
+    for (;;) {
+        // Named first: g++ 12 destroys by-copy captures twice inside a co_await expression.
+        auto work = [path, mark] { return XmpSidecar::write(path, mark); };
+        const auto failure = co_await async::runOn(decodeQueue_, std::move(work));
+        if (failure) emit markFailed(*failure);
+        const auto next = marksWriting_.find(path);
+        if (next == marksWriting_.end() || !next->second) {
+            if (next != marksWriting_.end()) marksWriting_.erase(next);
+            co_return;
+        }
+        mark = *std::exchange(next->second, std::nullopt);
+    }
 }
 
 void ShotsModel::loadFullPreview(const QUuid& id) {

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -39,8 +40,16 @@ using ShotList = std::vector<Shot>;
 class ShotsModel final : public QAbstractListModel {
     Q_OBJECT
 public:
-    // NewRole: arrived while the view was held and not looked at since.
-    enum Role { IdRole = Qt::UserRole + 1, SelectedRole, PathRole, NewRole };
+    // NewRole: arrived while the view was held and not looked at since. RatingRole: the
+    // stars, −1 rejected; PickedRole: picked.
+    enum Role {
+        IdRole = Qt::UserRole + 1,
+        SelectedRole,
+        PathRole,
+        NewRole,
+        RatingRole,
+        PickedRole
+    };
 
     ShotsModel(async::Runtime& runtime, async::Executor& decodeQueue, QObject* parent = nullptr);
     ~ShotsModel() override;
@@ -74,6 +83,9 @@ public:
     int newCount() const { return static_cast<int>(unseen_.size()); }
     void select(const QUuid& id);
     void loadFullPreview(const QUuid& id);
+    // Marks a shot with stars, a pick or a reject: shown at once, written to its XMP sidecar
+    // on the decoding queue (markFailed when that fails; the mark stays on screen).
+    void mark(const QUuid& id, const ShotMark& mark);
 
 signals:
     void shotsChanged();
@@ -82,6 +94,8 @@ signals:
     void selectionChanged();
     void fullPreviewChanged();
     void newCountChanged();
+    // A mark could not be written beside its picture: the photographer's text.
+    void markFailed(const QString& message);
 
 private:
     Shot* find(const QUuid& id);
@@ -89,6 +103,7 @@ private:
     void setSelection(const QUuid& id);
     async::Task<void> decodeThumbnail(QUuid id, QString path);
     async::Task<void> shrinkAged();
+    async::Task<void> writeMarks(QString path, ShotMark mark);
     async::Task<void> decodePreview(QUuid id, QString path, std::uint64_t generation);
     async::Task<void> sharpenThumbnail(QUuid id, QString path, std::uint64_t generation);
     // Thumbnailer::load on the decoding queue, unless another shot is wanted in the pane by
@@ -103,6 +118,8 @@ private:
     bool followNew_ = true;
     bool held_ = false;
     std::set<QUuid> unseen_;
+    // Sidecars being written, with the mark to write next when it changed meanwhile.
+    std::map<QString, std::optional<ShotMark>> marksWriting_;
     QImage fullPreview_;
     std::optional<QUuid> fullPreviewID_;
     // Counts the shots asked for in the pane; a decode queued for an earlier one is skipped

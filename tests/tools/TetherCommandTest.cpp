@@ -87,10 +87,31 @@ TEST_F(TetherCommand, ASessionAndATemplateNameTheShotsInTheSessionFolder) {
                            QStringLiteral("Studio_0003.JPG")}));
     for (const QStringList& wrong :
          {QStringList{QStringLiteral("--name"), QStringLiteral("{counter")},
-          QStringList{QStringLiteral("--session"), QStringLiteral("../up")}}) {
+          QStringList{QStringLiteral("--session"), QStringLiteral("../up")},
+          QStringList{QStringLiteral("--backup"), dir.filePath(QStringLiteral("unplugged"))}}) {
         r = run(wrong);
         EXPECT_EQ(r.code, 2) << wrong.join(u' ').toStdString();
         EXPECT_FALSE(r.err.isEmpty());
+    }
+}
+
+TEST_F(TetherCommand, ABackupFolderHoldsIdenticalCopiesInTheSameFolders) {
+    const QString backup = dir.filePath(QStringLiteral("backup"));
+    ASSERT_TRUE(QDir().mkpath(backup));
+    const Outcome r =
+        run({QStringLiteral("--session"), QStringLiteral("Studio"), QStringLiteral("--name"),
+             QStringLiteral("{session}_{counter:4}"), QStringLiteral("--backup"), backup,
+             QStringLiteral("--shoot"), QStringLiteral("3")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString() << r.lines.join(u'\n').toStdString();
+    const QStringList names{QStringLiteral("Studio_0001.JPG"), QStringLiteral("Studio_0002.JPG"),
+                            QStringLiteral("Studio_0003.JPG")};
+    EXPECT_EQ(QDir(backup + QStringLiteral("/Studio")).entryList(QDir::Files), names);
+    EXPECT_EQ(r.lines.filter(QStringLiteral("backup: ")).size(), 3);
+    for (const QString& name : names) {
+        QFile primary(dir.filePath(QStringLiteral("pictures/Studio/") + name));
+        QFile copy(backup + QStringLiteral("/Studio/") + name);
+        ASSERT_TRUE(primary.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(primary.readAll(), copy.readAll()) << name.toStdString();
     }
 }
 

@@ -1,5 +1,6 @@
 #include "tools/pexilctl/TetherCommand.h"
 
+#include "app/backup/BackupModel.h"
 #include "app/capture/CaptureModel.h"
 #include "app/connection/CameraLink.h"
 #include "app/connection/ConnectionModel.h"
@@ -38,6 +39,7 @@ struct Request {
     QString dest;
     QString session;       // a folder under the destination and the names' {session}
     QString nameTemplate;  // how pictures are named; empty: the camera's names
+    QString backup;        // a second folder every saved picture is copied into
     bool deleteAfterDownload = false;
     int shots = 0;
     bool autofocus = false;
@@ -192,6 +194,7 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (!request.dest.isEmpty()) prefs.baseDestination = request.dest;
     prefs.sessionName = request.session;
     prefs.nameTemplate = request.nameTemplate;
+    prefs.backupFolder = request.backup;
     prefs.deleteAfterDownload = request.deleteAfterDownload;
     prefs.autofocusBeforeShot = request.autofocus;
     prefs.write(*settings);
@@ -217,8 +220,10 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     waiter.follow(&model, &SessionModel::transferFailed);
     waiter.follow(&link, &CameraLink::cardSettledNow);
     waiter.follow(&link, &CameraLink::downloadingChanged);
+    waiter.follow(&model.backup(), &BackupModel::pendingChanged);
 
     int saved = 0, failed = 0;
+    int unbacked = 0;  // saved pictures without their backup copy
     int made = 0;  // saved shots that this run's releases made
     bool lost = false;
     auto line = [io](const QString& text) mutable {
@@ -240,6 +245,19 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         ++saved;
         line(QStringLiteral("saved: ") + lineSafe(path));
     });
+    QObject::connect(&model.backup(), &BackupModel::copied,
+                     [line, &unbacked](const QString& source, const QString& backup,
+                                       const QString& reason) mutable {
+                         if (!backup.isEmpty()) {
+                             line(QStringLiteral("backup: ") + lineSafe(backup));
+                             return;
+                         }
+                         ++unbacked;
+                         line(QStringLiteral("backup-failed: ") + lineSafe(source) +
+                              QStringLiteral(": ") + lineSafe(reason));
+                     });
+    // Every saved picture has its copy, or its failure said, before the run ends.
+    std::function<bool()> backedUp = [&model] { return model.backup().pending() == 0; };
     QObject::connect(&model, &SessionModel::transferFailed,
                      [line, &failed](const QString& name, const QString& message) mutable {
                          ++failed;
@@ -275,11 +293,13 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (!work) {
         // Tethering as the application does it: every fresh shot is saved until stopped.
         co_await waiter.pause(request.seconds);
+        waiter.clearStop();
+        co_await waiter.until(backedUp, 600);
         model.connection().disconnectCamera();
         co_await async::until(
             [&model] { return model.connection().state() == ConnectionState::disconnected(); },
             &model.connection(), &ConnectionModel::stateChanged, async::Seconds{10});
-        co_return failed == 0 ? exitOK : exitFailed;
+        co_return failed == 0 && unbacked == 0 ? exitOK : exitFailed;
     }
 
     int status = exitOK;
@@ -418,6 +438,8 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     if (lost) status = exitFailed;
     std::function<bool()> transferred = [&link] { return link.downloading() == 0; };
     co_await waiter.until(std::move(transferred), 10);
+    co_await waiter.until(backedUp, 600);
+    if (unbacked > 0) status = exitFailed;
     model.connection().disconnectCamera();
     co_await async::until(
         [&model] { return model.connection().state() == ConnectionState::disconnected(); },
@@ -444,7 +466,7 @@ QString tetherHelp() {
     return QStringLiteral(
         "usage: pexilctl tether [--camera ADDRESS [--io-timeout SECONDS]] [--dest DIR] "
         "[--delete-after-download]\n"
-        "                       [--session NAME] [--name TEMPLATE]\n"
+        "                       [--session NAME] [--name TEMPLATE] [--backup DIR]\n"
         "                       [--shoot N [--af]] [--liveview FRAMES [--frames-dir DIR]] "
         "[--card]\n"
         "                       [--settings] [--set LABEL=TEXT]... [--sync-clock] "
@@ -458,6 +480,8 @@ QString tetherHelp() {
         "  lost: TEXT                        the session ended without being asked to\n"
         "  saved: PATH                       a fresh shot is in the destination\n"
         "  failed: NAME: MESSAGE             a fresh shot could not be saved\n"
+        "  backup: PATH                      with --backup: its copy is written and verified\n"
+        "  backup-failed: PATH: MESSAGE      with --backup: it has no copy\n"
         "  card: N files settled (counted M) with --card, then one line per file FOLDER/NAME\n"
         "  liveview: N frames in S s (F fps) with --liveview (frames written to --frames-dir)\n"
         "  shot: OK | shot: TEXT             per release (inside live view's pause when it runs)\n"
@@ -492,7 +516,9 @@ QString tetherHelp() {
         "folder NAME under it. --name TEMPLATE names the pictures: {session}, {date}\n"
         "(yyyyMMdd), {time} (HHmmss), {counter} or {counter:N} (N digits; the counter\n"
         "continues in the folder), {name} and {number} (the camera's name and its digits),\n"
-        "{model}; the camera's extension is kept. Without it pictures keep the camera's names.\n");
+        "{model}; the camera's extension is kept. Without it pictures keep the camera's names.\n"
+        "--backup DIR copies every saved picture into DIR (an existing folder, on another\n"
+        "disk), in the same folders as below the destination, verified by reading it back.\n");
 }
 
 int runTether(const QStringList& arguments, CommandIO io) {
@@ -569,14 +595,15 @@ int runTether(const QStringList& arguments, CommandIO io) {
     const auto dest = takeValue(args, QStringLiteral("--dest"), io);
     const auto session = takeValue(args, QStringLiteral("--session"), io);
     const auto nameTemplate = takeValue(args, QStringLiteral("--name"), io);
+    const auto backup = takeValue(args, QStringLiteral("--backup"), io);
     const auto framesDir = takeValue(args, QStringLiteral("--frames-dir"), io);
     const auto shots = intValue(args, QStringLiteral("--shoot"), io, 0);
     const auto frames = intValue(args, QStringLiteral("--liveview"), io, 0);
     const auto seconds = takeSeconds(args, QStringLiteral("--for"), io, QStringLiteral("tether"));
     const auto ioTimeout = takeIoTimeout(args, io, QStringLiteral("tether"), camera::defaultIoTimeout);
     const auto virtualOptions = takeVirtualOptions(args, io);
-    if (!address || !dest || !session || !nameTemplate || !framesDir || !shots || !frames ||
-        !seconds || !ioTimeout || !virtualOptions)
+    if (!address || !dest || !session || !nameTemplate || !backup || !framesDir || !shots ||
+        !frames || !seconds || !ioTimeout || !virtualOptions)
         return exitUnreadable;
     request.ioTimeout = *ioTimeout;
     if (!args.isEmpty()) {
@@ -595,6 +622,13 @@ int runTether(const QStringList& arguments, CommandIO io) {
         return exitUnreadable;
     }
     request.nameTemplate = *nameTemplate;
+    if (!backup->isEmpty()) {
+        if (const auto problem = BackupModel::checkFolder(*backup)) {
+            io.err << "pexilctl tether: " << *problem << "\n";
+            return exitUnreadable;
+        }
+        request.backup = QDir(*backup).absolutePath();
+    }
     request.framesDir = *framesDir;
     request.shots = *shots;
     request.frames = *frames;

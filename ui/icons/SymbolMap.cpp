@@ -39,6 +39,7 @@ const std::vector<Symbol>& SymbolMap::all() {
         {u"arrow.down.circle", u"arrow_circle_down", 0xf181},
         {u"gearshape", u"settings", 0xe8b8},
         {u"externaldrive", u"storage", 0xe1db},
+        {u"arrow.clockwise", u"refresh", 0xe5d5},
         {u"slider.horizontal.3", u"tune", 0xe429},
         {u"a.circle", u"hdr_auto", 0xf01a},
         {u"hand.tap", u"touch_app", 0xe913},

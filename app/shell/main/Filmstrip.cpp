@@ -7,7 +7,9 @@
 #include "app/shell/main/IncomingCell.h"
 #include "app/shell/main/SourceToggle.h"
 #include "app/shell/main/ThumbnailDelegate.h"
+#include "app/shots/ShotFilter.h"
 #include "app/shots/ShotsModel.h"
+#include "ui/components/SegmentedControl.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
 
@@ -29,6 +31,8 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
       count_(new QLabel(this)),
       buffer_(new QLabel(this)),
       bufferIcon_(new QLabel(this)),
+      filter_(new ShotFilter(this)),
+      filterChoice_(new ui::SegmentedControl(this)),
       view_(new QListView(this)),
       incoming_(new IncomingCell(this)) {
     auto* column = new QVBoxLayout(this);
@@ -41,6 +45,15 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
     count_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
     header->addWidget(count_);
     header->addStretch(1);
+    // In the order of ShotFilter::Kind.
+    filterChoice_->addSegment(QStringLiteral("すべて"));
+    filterChoice_->addSegment(QStringLiteral("ピック"));
+    filterChoice_->addSegment(QStringLiteral("不採用以外"));
+    filterChoice_->setCurrentIndex(0);
+    filterChoice_->setAccessibleName(QStringLiteral("表示する写真"));
+    connect(filterChoice_, &ui::SegmentedControl::activated, this,
+            [this](int index) { filter_->setKind(static_cast<ShotFilter::Kind>(index)); });
+    header->addWidget(filterChoice_);
     bufferIcon_->setPixmap(ui::GlyphIconEngine::icon(u"square.stack.3d.up", ui::Theme::dim()).pixmap(14, 14));
     bufferIcon_->setAccessibleName(QStringLiteral("バッファ"));
     buffer_->setFont(ui::Theme::digitsFont(12));
@@ -51,7 +64,8 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
     }
     column->addLayout(header);
 
-    view_->setModel(&shots_);
+    filter_->setSourceModel(&shots_);
+    view_->setModel(filter_);
     view_->setItemDelegate(new ThumbnailDelegate(view_));
     view_->setViewMode(QListView::IconMode);
     view_->setFlow(QListView::LeftToRight);
@@ -86,9 +100,10 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
     connect(&shots_, &ShotsModel::selectionChanged, this, [this] {
         // The keyboard continues from the shot shown, however it was chosen.
         const int row = shots_.selection() ? shots_.rowOf(*shots_.selection()) : -1;
-        if (row >= 0 && view_->currentIndex().row() != row)
-            view_->selectionModel()->setCurrentIndex(shots_.index(row),
-                                                     QItemSelectionModel::NoUpdate);
+        const QModelIndex listed =
+            row >= 0 ? filter_->mapFromSource(shots_.index(row)) : QModelIndex();
+        if (listed.isValid() && view_->currentIndex() != listed)
+            view_->selectionModel()->setCurrentIndex(listed, QItemSelectionModel::NoUpdate);
     });
     connect(view_, &QListView::clicked, this, [this](const QModelIndex& index) {
         shots_.select(index.data(ShotsModel::IdRole).toUuid());
@@ -97,12 +112,19 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
     connect(&shots_, &QAbstractItemModel::rowsInserted, this, [this] { view_->scrollToTop(); });
     connect(&shots_, &ShotsModel::shotsChanged, this, &Filmstrip::update);
     connect(&shots_, &ShotsModel::newCountChanged, this, &Filmstrip::update);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(filter_, signal, this, &Filmstrip::update);
+    connect(filter_, &QAbstractItemModel::modelReset, this, &Filmstrip::update);
+    connect(filter_, &QAbstractItemModel::layoutChanged, this, &Filmstrip::update);
     connect(&settings_, &CameraSettingsModel::bufferRemainingChanged, this, &Filmstrip::update);
     update();
 }
 
 QString Filmstrip::countText() const {
-    const QString count = QString::number(shots_.rowCount()) + QStringLiteral(" 枚");
+    const int listed = filter_->rowCount();
+    const QString count = listed == shots_.rowCount()
+                              ? QString::number(listed) + QStringLiteral(" 枚")
+                              : QStringLiteral("%1 / %2 枚").arg(listed).arg(shots_.rowCount());
     const int fresh = shots_.newCount();
     return fresh > 0 ? count + QStringLiteral("（新着 %1）").arg(fresh) : count;
 }

@@ -10,7 +10,12 @@ class CameraSettingsModel;
 class CaptureModel;
 class CardModel;
 class ConnectionModel;
+class ShotFilter;
 class ShotsModel;
+}
+
+namespace pexil::ui {
+class SegmentedControl;
 }
 
 namespace pexil::shell {
@@ -31,6 +36,8 @@ public:
     IncomingCell* incomingCell() const { return incoming_; }
     ShotsModel* shotList() const { return &shots_; }
     SourceToggle* sourceToggle() const { return source_; }
+    // All shots, the picks, or all but the rejects.
+    ui::SegmentedControl* filterChoice() const { return filterChoice_; }
     QString countText() const;
     QString bufferText() const;  // empty when the camera gives no buffer count
 
@@ -44,6 +51,8 @@ private:
     QLabel* count_;
     QLabel* buffer_;
     QLabel* bufferIcon_;
+    ShotFilter* filter_;
+    ui::SegmentedControl* filterChoice_;
     QListView* view_;
     IncomingCell* incoming_;
 };

@@ -11,6 +11,7 @@
 #include "app/shell/card/CardActionBar.h"
 #include "app/shell/card/CardBrowser.h"
 #include "app/shell/card/CardInfoRow.h"
+#include "app/shell/main/BackupStrip.h"
 #include "app/shell/main/CameraActions.h"
 #include "app/shell/main/CameraCommand.h"
 #include "app/shell/main/CameraMenu.h"
@@ -22,6 +23,7 @@
 #include "app/shell/main/Inspector.h"
 #include "app/shell/main/LiveViewActions.h"
 #include "app/shell/main/LiveViewBar.h"
+#include "app/shell/main/MarkKeys.h"
 #include "app/shell/main/PreviewPane.h"
 #include "app/shell/main/PreviewZoom.h"
 #include "app/shell/main/WarmupOverlay.h"
@@ -66,6 +68,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
           model, [this](const QString& text) { reportError(text); }, this)),
       zoom_(new PreviewZoom(this)),
       warning_(new WarningStrip(model.destination(), model.connection(), this)),
+      backupWarning_(new BackupStrip(model.backup(), this)),
       centreStack_(new QStackedWidget(this)),
       preview_(new PreviewPane(model.connection(), model.capture(), model.shots(), model.liveView(),
                                *zoom_, centreStack_)),
@@ -99,6 +102,7 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(warning_);
+    column->addWidget(backupWarning_);
     column->addWidget(sourceStack_, 1);
     auto* tether = new QVBoxLayout(tetherPage_);
     tether->setContentsMargins(0, 0, 0, 0);
@@ -134,6 +138,10 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     buildToolbar();
     buildMenus();
     // Tab goes from the picture to the strip, then down the inspector to the shutter.
+    // Marking where the pictures are looked at: the filmstrip and the large picture.
+    installMarkKeys(filmstrip_, model.shots());
+    installMarkKeys(preview_, model.shots());
+    connect(&model.shots(), &ShotsModel::markFailed, this, &MainWindow::reportError);
     QWidget::setTabOrder(preview_, filmstrip_->view());
     inspector_->setTabOrderAfter(filmstrip_->view());
     // The window opens with the keyboard on the strip, where the arrows step through the shots.

@@ -33,6 +33,7 @@ class Inspector;
 class PreviewPane;
 class PreviewZoom;
 class WarmupOverlay;
+class BackupStrip;
 class WarningStrip;
 
 // The tethering workspace: toolbar with the camera status, live view, autofocus and the
@@ -79,6 +80,7 @@ public:
     CardActionBar* cardActionBar() const { return cardBar_; }
     Inspector* inspector() const { return inspector_; }
     WarningStrip* warningStrip() const { return warning_; }
+    BackupStrip* backupStrip() const { return backupWarning_; }
     WarmupOverlay* warmupOverlay() const { return warmupView_; }
     CameraWaitView* waitView() const { return waitView_; }
     ui::GlassButton* liveViewButton() const { return liveButton_; }
@@ -125,6 +127,7 @@ private:
     QAction* cardAction_ = nullptr;
     CameraMenu* cameraMenu_ = nullptr;
     WarningStrip* warning_;
+    BackupStrip* backupWarning_;
     QStackedWidget* centreStack_;
     PreviewPane* preview_;
     CameraWaitView* waitView_;

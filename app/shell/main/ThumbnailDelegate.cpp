@@ -6,8 +6,49 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
 
 namespace pexil::shell {
+
+namespace {
+
+// A reject is dimmed and crossed; stars sit on a dark tab at the bottom left; a pick is a
+// green dot with a tick at the top left (where the new-shot dot is on the right).
+void paintMark(QPainter* painter, const QRectF& cell, int rating, bool picked) {
+    if (rating < 0) {
+        QPainterPath shape;
+        shape.addRoundedRect(cell, 4, 4);
+        painter->fillPath(shape, QColor(0, 0, 0, 150));
+        const QRectF box(cell.topLeft() + QPointF(4, 4), QSizeF(12, 12));
+        painter->setPen(QPen(ui::Theme::danger(), 2, Qt::SolidLine, Qt::RoundCap));
+        painter->drawLine(box.topLeft(), box.bottomRight());
+        painter->drawLine(box.topRight(), box.bottomLeft());
+        return;
+    }
+    if (rating > 0) {
+        painter->setFont(ui::Theme::font(9));
+        const QString stars(rating, QChar(0x2605));
+        const qreal width = painter->fontMetrics().horizontalAdvance(stars) + 6;
+        const QRectF tab(cell.left() + 2, cell.bottom() - 14, width, 12);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(QColor(0, 0, 0, 170));
+        painter->drawRoundedRect(tab, 3, 3);
+        painter->setPen(ui::Theme::amber());
+        painter->drawText(tab, Qt::AlignCenter, stars);
+    }
+    if (picked) {
+        const QPointF centre = cell.topLeft() + QPointF(9, 9);
+        painter->setPen(QPen(ui::Theme::surfaceRaised(), 1.5));
+        painter->setBrush(ui::Theme::green());
+        painter->drawEllipse(centre, 6, 6);
+        painter->setPen(
+            QPen(ui::Theme::onAmber(), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter->drawPolyline(QPolygonF{centre + QPointF(-3, 0), centre + QPointF(-1, 2.5),
+                                        centre + QPointF(3, -2.5)});
+    }
+}
+
+}  // namespace
 
 void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     painter->save();
@@ -36,6 +77,8 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setBrush(ui::Theme::amber());
         painter->drawEllipse(centre, 4, 4);
     }
+    paintMark(painter, cell, index.data(ShotsModel::RatingRole).toInt(),
+              index.data(ShotsModel::PickedRole).toBool());
     // Where the keyboard is, while the strip has it: a ring outside the cell's outline.
     if (option.state.testFlag(QStyle::State_HasFocus)) {
         painter->setPen(QPen(ui::Theme::text(), 1, Qt::DashLine));

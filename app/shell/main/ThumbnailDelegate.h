@@ -5,7 +5,7 @@
 namespace pexil::shell {
 
 // One filmstrip cell: the thumbnail fitted into 96 × 64 on the raised surface, outlined in
-// amber when it is the shot the preview shows.
+// amber when it is the shot the preview shows, with the photographer's stars, pick or reject.
 class ThumbnailDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 public:

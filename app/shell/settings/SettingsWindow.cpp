@@ -9,6 +9,7 @@
 #include "ui/theme/Theme.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -143,6 +144,7 @@ QWidget* SettingsWindow::saveTab() {
     inner->addWidget(caption(QStringLiteral("撮影ファイルはカメラ側の名前のまま保存され、同名があれば連番を付けます。"), box));
     column->addWidget(box);
     column->addWidget(namingBox(tab));
+    column->addWidget(backupBox(tab));
 
     deleteAfter_ = new QCheckBox(QStringLiteral("転送後にカメラのカードから削除する"), tab);
     connect(deleteAfter_, &QCheckBox::toggled, &prefs_, &PreferencesModel::setDeleteAfterDownload);
@@ -182,6 +184,26 @@ QWidget* SettingsWindow::namingBox(QWidget* parent) {
     naming_->setFont(ui::Theme::font(11));
     naming_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(naming_);
+    connect(&folder_, &DestinationModel::nextNameChanged, this, &SettingsWindow::showNaming);
+    return box;
+}
+
+QWidget* SettingsWindow::backupBox(QWidget* parent) {
+    auto* box = new QGroupBox(QStringLiteral("控え（バックアップ）"), parent);
+    auto* inner = new QVBoxLayout(box);
+    auto* row = new QHBoxLayout;
+    backup_ = new ui::ElidedLabel(box, Qt::ElideMiddle);
+    backup_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* choose = new QPushButton(QStringLiteral("選択…"), box);
+    connect(choose, &QPushButton::clicked, this, &SettingsWindow::chooseBackup);
+    backupOff_ = new QPushButton(QStringLiteral("使わない"), box);
+    connect(backupOff_, &QPushButton::clicked, this, [this] { prefs_.setBackupFolder(QString()); });
+    row->addWidget(backup_, 1);
+    row->addWidget(choose);
+    row->addWidget(backupOff_);
+    inner->addLayout(row);
+    inner->addWidget(
+        caption(QStringLiteral("保存した写真を別のディスクにも書き、読み直して確かめます。"), box));
     return box;
 }
 
@@ -193,18 +215,23 @@ void SettingsWindow::showNaming() {
             .arg((namingProblem_ ? ui::Theme::danger() : ui::Theme::dim()).name()));
 }
 
-QFileDialog* SettingsWindow::chooseDestination() {
-    auto* dialog =
-        new QFileDialog(this, QStringLiteral("テザー撮影した画像の保存先を選んでください"),
-                        prefs_.baseDestination());
+QFileDialog* SettingsWindow::folderDialog(const QString& title, const QString& start,
+                                          const QString& accept) {
+    auto* dialog = new QFileDialog(this, title, start);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Qt's own dialog: the confirm label is ours and it works the same offscreen.
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setLabelText(QFileDialog::Accept, QStringLiteral("ここに保存"));
+    dialog->setLabelText(QFileDialog::Accept, accept);
     dialog->setWindowModality(Qt::WindowModal);
+    return dialog;
+}
+
+QFileDialog* SettingsWindow::chooseDestination() {
+    auto* dialog = folderDialog(QStringLiteral("テザー撮影した画像の保存先を選んでください"),
+                                prefs_.baseDestination(), QStringLiteral("ここに保存"));
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
         if (!folder.isEmpty()) prefs_.setBaseDestination(folder);
     });
@@ -212,7 +239,22 @@ QFileDialog* SettingsWindow::chooseDestination() {
     return dialog;
 }
 
+QFileDialog* SettingsWindow::chooseBackup() {
+    auto* dialog =
+        folderDialog(QStringLiteral("控えを保存するフォルダを選んでください（別のディスクに）"),
+                     prefs_.backupFolder().isEmpty() ? QDir::homePath() : prefs_.backupFolder(),
+                     QStringLiteral("ここに控えを保存"));
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+        if (!folder.isEmpty()) prefs_.setBackupFolder(folder);
+    });
+    dialog->open();
+    return dialog;
+}
+
 QString SettingsWindow::destinationText() const { return destination_->fullText(); }
+QString SettingsWindow::backupText() const {
+    return backup_->fullText();
+}
 QString SettingsWindow::actualDestinationText() const { return actual_->text(); }
 QString SettingsWindow::problemText() const { return problem_->isHidden() ? QString() : problem_->text(); }
 QString SettingsWindow::clockText() const { return clock_->text(); }
@@ -244,6 +286,9 @@ void SettingsWindow::update() {
     syncClock_->setEnabled(connection_.state().is(ConnectionState::Kind::connected));
 
     destination_->setFullText(prefs_.baseDestination());
+    backup_->setFullText(prefs_.backupFolder().isEmpty() ? QStringLiteral("なし")
+                                                         : prefs_.backupFolder());
+    backupOff_->setEnabled(!prefs_.backupFolder().isEmpty());
     actual_->setText(QStringLiteral("実際の保存先: ") + folder_.folderNow());
     problem_->setText(folder_.problem().value_or(QString()));
     problem_->setVisible(folder_.problem().has_value());

@@ -39,6 +39,10 @@ public:
     QTabWidget* tabs() const { return tabs_; }
     // Opens the folder chooser (window-modal); choosing a folder makes it the destination.
     QFileDialog* chooseDestination();
+    // Opens the folder chooser for the backup copies; choosing a folder turns them on.
+    QFileDialog* chooseBackup();
+    QString backupText() const;
+    QPushButton* backupOffButton() const { return backupOff_; }
     QString destinationText() const;
     QString actualDestinationText() const;
     QString problemText() const;  // empty when the destination is usable
@@ -58,6 +62,8 @@ private:
     QWidget* saveTab();
     void update();
     QWidget* namingBox(QWidget* parent);
+    QWidget* backupBox(QWidget* parent);
+    QFileDialog* folderDialog(const QString& title, const QString& start, const QString& accept);
     void showNaming();
 
     ConnectionModel& connection_;
@@ -75,6 +81,8 @@ private:
     QLabel* clock_;
     QPushButton* syncClock_;
     ui::ElidedLabel* destination_;
+    ui::ElidedLabel* backup_;
+    QPushButton* backupOff_;
     QLabel* actual_;
     QLabel* problem_;
     QCheckBox* dateSubfolder_;

@@ -2,15 +2,19 @@
 // and results that arrive after their camera went away.
 #include "SessionHarness.h"
 
+#include "app/backup/BackupModel.h"
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
 #include "app/liveview/LiveViewModel.h"
+#include "app/session/DestinationModel.h"
 #include "app/session/PreferencesModel.h"
 #include "app/shots/JpegDecoder.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
+
+#include <cerrno>
 
 namespace pexil::testing {
 namespace {
@@ -68,6 +72,8 @@ TEST(SessionCamera, ReadyReadsEverySettingAndLogsThemInCodeOrder) {
 TEST(SessionCamera, ShotsArriveNewestFirstSelectedWithThumbnailPreviewAndLedgerKey) {
     SessionHarness h;
     h.connectReady();
+    int moved = 0;  // the settings' preview follows the counter
+    QObject::connect(&h.model->destination(), &DestinationModel::nextNameChanged, [&] { ++moved; });
     for (int i = 0; i < 2; ++i) {
         h.model->capture().shoot();
         EXPECT_TRUE(h.model->capture().busy());
@@ -105,6 +111,8 @@ TEST(SessionCamera, ShotsAreNamedByTheTemplateIntoTheSessionFolder) {
     ASSERT_FALSE(h.model->preferences().setSessionName(QStringLiteral("Studio")));
     ASSERT_FALSE(h.model->preferences().setNameTemplate(QStringLiteral("{session}_{counter:4}")));
     h.connectReady();
+    int moved = 0;  // the settings' preview follows the counter
+    QObject::connect(&h.model->destination(), &DestinationModel::nextNameChanged, [&] { ++moved; });
     for (int i = 0; i < 2; ++i) {
         h.model->capture().shoot();
         ASSERT_TRUE(h.settle([&] {
@@ -122,6 +130,46 @@ TEST(SessionCamera, ShotsAreNamedByTheTemplateIntoTheSessionFolder) {
             << key.toStdString();
     EXPECT_EQ(h.model->ledger().keys().size(), 2u);
     EXPECT_EQ(h.model->destination().nextName(), QStringLiteral("Studio_0003.NEF"));
+    EXPECT_EQ(moved, 2);
+}
+
+TEST(SessionCamera, TheBackupCopyFollowsTheShotAndAFullBackupDiskLeavesThePrimaryWhole) {
+    for (const bool full : {false, true}) {
+        SCOPED_TRACE(full ? "a full backup disk" : "a good backup disk");
+        SessionHarness h;
+        const QString backup = h.dir.filePath(QStringLiteral("backup"));
+        ASSERT_TRUE(QDir().mkpath(backup));
+        h.model->preferences().setBackupFolder(backup);
+        if (full)
+            h.model->backup().writer = [](int, ByteView) -> ssize_t {
+                errno = ENOSPC;
+                return -1;
+            };
+        h.connectReady();
+        h.model->capture().shoot();
+        ASSERT_TRUE(h.settle([&] {
+            return h.model->shots().list().size() == 1 && !h.model->capture().busy() &&
+                   h.model->backup().pending() == 0 &&
+                   (h.model->backup().problem() || !QDir(backup).isEmpty());
+        }));
+        const QString primary = h.model->shots().list()[0].path;
+        QFile saved(primary);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        const QByteArray bytes = saved.readAll();
+        EXPECT_GT(bytes.size(), 1000);
+        EXPECT_FALSE(h.model->destination().problem());
+        const QString name = QFileInfo(primary).fileName();
+        if (full) {
+            ASSERT_TRUE(h.model->backup().problem());
+            EXPECT_EQ(h.model->backup().missing(), QStringList{name});
+            EXPECT_FALSE(h.model->lastError());
+            continue;
+        }
+        QFile copy(QDir(backup).filePath(name));
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copy.readAll(), bytes);
+        EXPECT_FALSE(h.model->backup().problem());
+    }
 }
 
 TEST(SessionCamera, AShotShowsItsExifThumbnailFirstThenASharpOneWhileSelected) {

@@ -2,9 +2,11 @@
 // session model on the virtual clock, the window offscreen.
 #include "ShellHarness.h"
 
+#include "app/backup/BackupModel.h"
 #include "app/card/CardModel.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/PreferencesModel.h"
+#include "app/shell/main/BackupStrip.h"
 #include "app/shell/main/BatteryIcon.h"
 #include "app/shell/main/CameraMenu.h"
 #include "app/shell/main/CameraStatusMenu.h"
@@ -18,13 +20,17 @@
 #include "app/shell/main/PreviewZoom.h"
 #include "app/shell/main/WarningStrip.h"
 #include "app/shell/main/ZoomControls.h"
+#include "app/shots/XmpSidecar.h"
 #include "kit/device/ExposureLayout.h"
 #include "kit/ptp/PTP.h"
 #include "ui/components/GlassButton.h"
+#include "ui/components/SegmentedControl.h"
 #include "ui/scrubber/ScrubberControl.h"
 #include "ui/theme/Theme.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QListView>
@@ -32,6 +38,7 @@
 #include <QMessageBox>
 #include <QShortcut>
 #include <QTest>
+#include <QToolButton>
 
 namespace pexil::shell {
 namespace {
@@ -195,6 +202,37 @@ TEST_F(MainWindowTest, spaceAndCtrlTFireTheShutterAndTheShotLeadsTheFilmstrip) {
     EXPECT_TRUE(strip->index(0, 0).data(ShotsModel::NewRole).toBool());
     EXPECT_EQ(window.filmstrip()->countText(), QStringLiteral("3 枚（新着 1）"));
     EXPECT_TRUE(window.infoRow()->shownTexts().contains(QFileInfo(first.path).fileName()));
+}
+
+TEST_F(MainWindowTest, theMarkingKeysMarkTheShotShownAndTheFilterHidesTheRejects) {
+    ASSERT_TRUE(h.connectAndWait());
+    for (std::size_t n = 1; n <= 2; ++n) {
+        QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier);
+        ASSERT_TRUE(h.until([&] { return shotsReady(n); }));
+    }
+    QListView* view = window.filmstrip()->view();
+    view->setFocus();
+    const QUuid newest = h.model->shots().list().front().id;
+    const QUuid older = h.model->shots().list().back().id;
+    QTest::keyClick(view, Qt::Key_4);
+    QTest::keyClick(view, Qt::Key_P);
+    EXPECT_EQ(h.model->shots().shot(newest)->mark, (ShotMark{4, true}));
+
+    h.model->shots().select(older);
+    window.preview()->setFocus();
+    QTest::keyClick(window.preview(), Qt::Key_X);
+    EXPECT_TRUE(h.model->shots().shot(older)->mark.rejected());
+    ASSERT_TRUE(h.until([&] {
+        return XmpSidecar::read(h.model->shots().shot(older)->path) == ShotMark{-1, false};
+    }));
+
+    ui::SegmentedControl* filter = window.filmstrip()->filterChoice();
+    filter->segment(2)->click();  // 不採用以外
+    EXPECT_EQ(view->model()->rowCount(), 1);
+    EXPECT_EQ(view->model()->index(0, 0).data(ShotsModel::IdRole).toUuid(), newest);
+    EXPECT_EQ(window.filmstrip()->countText(), QStringLiteral("1 / 2 枚"));
+    filter->segment(0)->click();
+    EXPECT_EQ(view->model()->rowCount(), 2);
 }
 
 TEST_F(MainWindowTest, aPictureOnItsWayHasACellInTheFilmstripAndThePaneSaysItIsComing) {
@@ -426,6 +464,27 @@ TEST_F(MainWindowTest, aFailedTransferShowsTheWarningStripWithTheFileName) {
     EXPECT_TRUE(
         window.warningStrip()->text().startsWith(QStringLiteral("転送できなかったコマ: ")) ||
         h.model->destination().problem());
+}
+
+TEST_F(MainWindowTest, aMissingBackupDiskHasAStripOfItsOwnWhoseButtonCopiesAgain) {
+    const QString backup = h.dir.filePath(QStringLiteral("backup"));
+    h.model->preferences().setBackupFolder(backup);
+    ASSERT_TRUE(h.connectAndWait());
+    EXPECT_TRUE(window.backupStrip()->isVisibleTo(&window));
+    EXPECT_FALSE(window.warningStrip()->isVisibleTo(&window));
+    window.cameraMenu()->action(CameraCommand::shoot)->trigger();
+    ASSERT_TRUE(h.until([&] { return !h.model->backup().missing().isEmpty(); }));
+    const QString name = h.model->backup().missing().front();
+    EXPECT_TRUE(
+        window.backupStrip()->text().startsWith(QStringLiteral("控えのない写真 1 枚: ") + name))
+        << window.backupStrip()->text().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(h.model->shots().list().front().path));
+
+    // The disk is back: the button copies what is missing and the strip goes.
+    ASSERT_TRUE(QDir().mkpath(backup));
+    window.backupStrip()->actionButton()->click();
+    ASSERT_TRUE(h.until([&] { return !window.backupStrip()->isVisibleTo(&window); }));
+    EXPECT_TRUE(QFileInfo::exists(QDir(backup).filePath(name)));
 }
 
 TEST_F(MainWindowTest, theErrorAlertFollowsLastErrorAndDismissingClearsIt) {

@@ -115,6 +115,23 @@ TEST_F(SettingsWindowTest, theChooserSavesHereAndCancelChangesNothing) {
     dialog->reject();
 }
 
+TEST_F(SettingsWindowTest, theBackupFolderIsChosenAndTurnedOffAndKept) {
+    EXPECT_EQ(window.backupText(), QStringLiteral("なし"));
+    EXPECT_FALSE(window.backupOffButton()->isEnabled());
+    const QString chosen = h.dir.filePath(QStringLiteral("second-disk"));
+    ASSERT_TRUE(QDir().mkpath(chosen));
+    QFileDialog* dialog = window.chooseBackup();
+    EXPECT_EQ(dialog->labelText(QFileDialog::Accept), QStringLiteral("ここに控えを保存"));
+    emit dialog->fileSelected(chosen);
+    dialog->reject();
+    EXPECT_EQ(stored("backupFolder").toString(), chosen);
+    EXPECT_EQ(window.backupText(), chosen);
+    ASSERT_TRUE(window.backupOffButton()->isEnabled());
+    window.backupOffButton()->click();
+    EXPECT_EQ(stored("backupFolder").toString(), QString());
+    EXPECT_EQ(window.backupText(), QStringLiteral("なし"));
+}
+
 TEST_F(SettingsWindowTest, anUnusableDestinationIsShown) {
     QFile blocker(h.dir.filePath(QStringLiteral("blocker")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));

@@ -2,7 +2,9 @@
 // row shown following the selection, pictures decoded on the queue given, and old shots
 // keeping only a cell-sized copy. Qt's model tester checks every change against the
 // item-model contract.
+#include "app/shots/ShotFilter.h"
 #include "app/shots/ShotsModel.h"
+#include "app/shots/XmpSidecar.h"
 #include "camera/virtual/PictureFactory.h"
 #include "kit/async/Executor.h"
 #include "kit/async/VirtualRuntime.h"
@@ -129,6 +131,74 @@ TEST_F(ShotsModelTest, aNewShotWaitsWithAMarkWhileTheViewIsHeldOrNotFollowing) {
         EXPECT_FALSE(model.index(0).data(ShotsModel::NewRole).toBool());
         EXPECT_EQ(model.newCount(), 0);
     }
+}
+
+TEST_F(ShotsModelTest, marksShowAtOnceAreWrittenBesideThePictureAndFilterTheStrip) {
+    const QUuid first = add(1);
+    const QUuid second = add(2);
+    const QUuid third = add(3);
+    QStringList failures;
+    QObject::connect(&shots, &ShotsModel::markFailed,
+                     [&](const QString& text) { failures << text; });
+    shots.mark(first, ShotMark{}.withStars(3));
+    shots.mark(second, ShotMark{}.togglePick());
+    shots.mark(third, ShotMark{}.toggleReject());
+    rt.runFor(async::Seconds(1));
+    EXPECT_EQ(failures, QStringList());
+    const int firstRow = shots.rowOf(first);
+    EXPECT_EQ(shots.index(firstRow).data(ShotsModel::RatingRole).toInt(), 3);
+    EXPECT_TRUE(shots.index(firstRow)
+                    .data(Qt::AccessibleDescriptionRole)
+                    .toString()
+                    .contains(QStringLiteral("星 3")));
+    EXPECT_TRUE(shots.index(shots.rowOf(second)).data(ShotsModel::PickedRole).toBool());
+    EXPECT_TRUE(shots.index(shots.rowOf(third))
+                    .data(Qt::AccessibleDescriptionRole)
+                    .toString()
+                    .contains(QStringLiteral("不採用")));
+    EXPECT_EQ(XmpSidecar::read(shots.shot(first)->path), (ShotMark{3, false}));
+    EXPECT_EQ(XmpSidecar::read(shots.shot(second)->path), (ShotMark{0, true}));
+    EXPECT_EQ(XmpSidecar::read(shots.shot(third)->path), (ShotMark{-1, false}));
+
+    // A pick and a reject exclude each other; a reject taken back has no stars.
+    EXPECT_EQ((ShotMark{4, true}).toggleReject(), (ShotMark{-1, false}));
+    EXPECT_EQ((ShotMark{-1, false}).togglePick(), (ShotMark{0, true}));
+    EXPECT_EQ((ShotMark{-1, false}).toggleReject(), (ShotMark{0, false}));
+    EXPECT_EQ((ShotMark{-1, false}).withStars(2), (ShotMark{2, false}));
+
+    ShotFilter filter;
+    filter.setSourceModel(&shots);
+    QAbstractItemModelTester filterTester{&filter,
+                                          QAbstractItemModelTester::FailureReportingMode::Fatal};
+    const std::pair<ShotFilter::Kind, int> counts[] = {{ShotFilter::Kind::all, 3},
+                                                       {ShotFilter::Kind::picks, 1},
+                                                       {ShotFilter::Kind::notRejected, 2}};
+    for (const auto& [kind, count] : counts) {
+        filter.setKind(kind);
+        EXPECT_EQ(filter.rowCount(), count) << static_cast<int>(kind);
+    }
+    // The filter follows marks as they change.
+    filter.setKind(ShotFilter::Kind::picks);
+    shots.mark(first, ShotMark{3, false}.togglePick());
+    EXPECT_EQ(filter.rowCount(), 2);
+    filter.setKind(ShotFilter::Kind::notRejected);
+    shots.mark(third, ShotMark{-1, false}.toggleReject());
+    EXPECT_EQ(filter.rowCount(), 3);
+}
+
+TEST_F(ShotsModelTest, theLastOfQuickMarksIsTheOneOnDisk) {
+    async::ManualExecutor slow;  // the writes wait until the test lets them run
+    ShotsModel model{rt, slow};
+    const QUuid id = model.add(save(7), rt.clock().now());
+    for (int stars = 1; stars <= 5; ++stars) model.mark(id, ShotMark{}.withStars(stars));
+    model.mark(id, ShotMark{}.withStars(2));
+    for (int turn = 0; turn < 20; ++turn) {
+        while (slow.runOne()) {
+        }
+        rt.runReady();
+    }
+    EXPECT_EQ(XmpSidecar::read(model.shot(id)->path), (ShotMark{2, false}));
+    EXPECT_EQ(model.shot(id)->mark, (ShotMark{2, false}));
 }
 
 }  // namespace
