@@ -91,8 +91,12 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
                                               std::move(session));
     connection_->shutterBusy = [this] { return capture_->busy(); };
     connect(capture_.get(), &CaptureModel::failed, this, &SessionModel::alert);
-    connect(live_.get(), &LiveViewModel::aidsChanged, this,
-            [this] { live_->aids().write(prefs_->store()); });
+    // One choice of histogram and clipping marks, for the live picture and the shot alike.
+    shots_->setAids(live_->aids());
+    connect(live_.get(), &LiveViewModel::aidsChanged, this, [this] {
+        live_->aids().write(prefs_->store());
+        shots_->setAids(live_->aids());
+    });
 
     link_->deleteAfterDownload = prefs_->deleteAfterDownload();
     connect(prefs_.get(), &PreferencesModel::changed, this, [this] {

@@ -25,6 +25,8 @@ constexpr int filmstripPixels = 160;
 // gigabytes.
 constexpr std::size_t largeThumbnailShots = 3;
 constexpr int agedThumbnailPixels = 128;
+// The smallest picture a shot's histogram and clipping marks are worked out from.
+constexpr int analysedPixels = 600;
 
 int longSide(const QImage& image) { return std::max(image.width(), image.height()); }
 
@@ -134,6 +136,13 @@ void ShotsModel::setSelection(const QUuid& id) {
     if (selection_ != id) {
         selection_ = id;
         emit selectionChanged();
+        if (aids_.analyses()) {
+            // The marks of the shot before must not lie over this one.
+            analysed_.reset();
+            analysis_ = {};
+            emit analysisChanged();
+            analyseShown();
+        }
     }
     // A shot marked new is never the one shown, so the rows told below include it.
     if (unseen_.erase(id) > 0) emit newCountChanged();
@@ -147,12 +156,47 @@ void ShotsModel::setSelection(const QUuid& id) {
                              {SelectedRole, NewRole, Qt::AccessibleDescriptionRole});
 }
 
+void ShotsModel::setAids(const LiveAids& aids) {
+    LiveAids wanted;
+    wanted.histogram = aids.histogram;
+    wanted.clipping = aids.clipping;
+    if (wanted == aids_) return;
+    aids_ = wanted;
+    analysed_.reset();
+    analysis_ = {};
+    emit analysisChanged();
+    analyseShown();
+}
+
+void ShotsModel::analyseShown() {
+    const Shot* s = shown();
+    if (!aids_.analyses() || !s || s->thumbnail.isNull()) return;
+    if (analysed_ == s->id && analysedPicture_ == s->thumbnail.cacheKey()) return;
+    // A camera's 160-pixel thumbnail says little of clipping; its sharp picture is on its way.
+    if (longSide(s->thumbnail) < analysedPixels) return;
+    analysed_ = s->id;
+    analysedPicture_ = s->thumbnail.cacheKey();
+    scope_.spawn(analyse(s->id, s->thumbnail, aids_));
+}
+
+async::Task<void> ShotsModel::analyse(QUuid id, QImage picture, LiveAids aids) {
+    const qint64 key = picture.cacheKey();
+    // Named first: g++ 12 destroys by-copy captures twice inside a co_await expression.
+    auto work = [picture, aids] { return analyseFrame(picture, aids, 0); };
+    FrameAnalysis result = co_await async::runOn(decodeQueue_, std::move(work));
+    // Another shot or a sharper picture meanwhile: its own analysis follows.
+    if (analysed_ != id || analysedPicture_ != key) co_return;
+    analysis_ = std::move(result);
+    emit analysisChanged();
+}
+
 void ShotsModel::changed(const QUuid& id) {
     // The picture read brings the time it was taken and its exposure with the thumbnail.
     if (const int row = rowOf(id); row >= 0)
         emit dataChanged(index(row), index(row),
                          {Qt::DecorationRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
     emit shotUpdated(id);
+    if (const Shot* s = shown(); s && s->id == id) analyseShown();
 }
 
 void ShotsModel::mark(const QUuid& id, const ShotMark& mark) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/liveview/FrameAnalysis.h"
 #include "app/shots/Shot.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/Task.h"
@@ -87,6 +88,13 @@ public:
     // on the decoding queue (markFailed when that fails; the mark stays on screen).
     void mark(const QUuid& id, const ShotMark& mark);
 
+    // What to work out on the shot shown, from its 1200-pixel picture on the decoding queue:
+    // the histogram and the clipping marks, as chosen for live view (peaking and guides are
+    // live view's alone).
+    void setAids(const LiveAids& aids);
+    // The shot shown's histogram and clipping marks, once worked out; empty otherwise.
+    const FrameAnalysis& analysis() const { return analysis_; }
+
 signals:
     void shotsChanged();
     // One shot's thumbnail and metadata arrived.
@@ -96,6 +104,7 @@ signals:
     void newCountChanged();
     // A mark could not be written beside its picture: the photographer's text.
     void markFailed(const QString& message);
+    void analysisChanged();
 
 private:
     Shot* find(const QUuid& id);
@@ -104,6 +113,9 @@ private:
     async::Task<void> decodeThumbnail(QUuid id, QString path);
     async::Task<void> shrinkAged();
     async::Task<void> writeMarks(QString path, ShotMark mark);
+    // Works out the analysis of the shot shown when its picture changed.
+    void analyseShown();
+    async::Task<void> analyse(QUuid id, QImage picture, LiveAids aids);
     async::Task<void> decodePreview(QUuid id, QString path, std::uint64_t generation);
     async::Task<void> sharpenThumbnail(QUuid id, QString path, std::uint64_t generation);
     // Thumbnailer::load on the decoding queue, unless another shot is wanted in the pane by
@@ -120,6 +132,11 @@ private:
     std::set<QUuid> unseen_;
     // Sidecars being written, with the mark to write next when it changed meanwhile.
     std::map<QString, std::optional<ShotMark>> marksWriting_;
+    LiveAids aids_;
+    FrameAnalysis analysis_;
+    // The shot and picture the analysis is (being) worked out for.
+    std::optional<QUuid> analysed_;
+    qint64 analysedPicture_ = 0;
     QImage fullPreview_;
     std::optional<QUuid> fullPreviewID_;
     // Counts the shots asked for in the pane; a decode queued for an earlier one is skipped

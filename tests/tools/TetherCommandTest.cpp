@@ -88,7 +88,14 @@ TEST_F(TetherCommand, ASessionAndATemplateNameTheShotsInTheSessionFolder) {
     for (const QStringList& wrong :
          {QStringList{QStringLiteral("--name"), QStringLiteral("{counter")},
           QStringList{QStringLiteral("--session"), QStringLiteral("../up")},
-          QStringList{QStringLiteral("--backup"), dir.filePath(QStringLiteral("unplugged"))}}) {
+          QStringList{QStringLiteral("--backup"), dir.filePath(QStringLiteral("unplugged"))},
+          // A series' timing runs on the program's clock; its cadence is tested on the
+          // virtual one. Here only what is refused before any release.
+          QStringList{QStringLiteral("--interval"), QStringLiteral("0.5"),
+                      QStringLiteral("--shoot"), QStringLiteral("2")},
+          QStringList{QStringLiteral("--interval"), QStringLiteral("2")},
+          QStringList{QStringLiteral("--delay"), QStringLiteral("3"), QStringLiteral("--shoot"),
+                      QStringLiteral("2")}}) {
         r = run(wrong);
         EXPECT_EQ(r.code, 2) << wrong.join(u' ').toStdString();
         EXPECT_FALSE(r.err.isEmpty());

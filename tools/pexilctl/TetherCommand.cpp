@@ -2,6 +2,7 @@
 
 #include "app/backup/BackupModel.h"
 #include "app/capture/CaptureModel.h"
+#include "app/capture/Intervalometer.h"
 #include "app/connection/CameraLink.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/FocusStack.h"
@@ -42,6 +43,8 @@ struct Request {
     QString backup;        // a second folder every saved picture is copied into
     bool deleteAfterDownload = false;
     int shots = 0;
+    double interval = 0;  // --interval: seconds between the --shoot releases; 0: back to back
+    double delay = 0;     // --delay: seconds before the first of them
     bool autofocus = false;
     int frames = 0;
     QString framesDir;
@@ -170,6 +173,47 @@ async::Task<bool> focusStack(SessionModel& model, Waiter& waiter, const Request&
     }
     line(QStringLiteral("focus-stack: ") + lineSafe(summary.value_or(QStringLiteral("?"))));
     co_return stack.taken() == request.stackShots;
+}
+
+// --interval: the --shoot releases spaced on the clock, "shot: OK HH:mm:ss" each, then
+// "interval: SUMMARY". Ctrl+C stops it after the shot in progress. False unless every shot
+// asked for was taken.
+async::Task<bool> intervalSeries(SessionModel& model, Waiter& waiter, const Request& request,
+                                 std::function<void(const QString&)> line) {
+    CaptureModel& capture = model.capture();
+    CameraSettingsModel& settings = model.settings();
+    const bool autofocus = request.autofocus;
+    Intervalometer series(
+        model.runtime(), [&capture, autofocus] { return capture.shootAndWait(autofocus); },
+        [&settings] { return settings.bufferRemaining() == 0; });
+    QObject::connect(&settings, &CameraSettingsModel::bufferRemainingChanged, &series,
+                     &Intervalometer::bufferChanged);
+    QObject::connect(&capture, &CaptureModel::busyChanged, &series, &Intervalometer::bufferChanged);
+    QObject::connect(&series, &Intervalometer::shotTaken, [line](int, const QDateTime& at) {
+        line(QStringLiteral("shot: OK ") +
+             at.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")));
+    });
+    bool waitingSaid = false;
+    QObject::connect(&series, &Intervalometer::progressChanged, [&series, &waitingSaid, line] {
+        if (series.waitingForBuffer() && !waitingSaid)
+            line(QStringLiteral("interval: カメラのバッファが空くのを待っています"));
+        waitingSaid = series.waitingForBuffer();
+    });
+    std::optional<QString> summary;
+    QObject::connect(&series, &Intervalometer::finished, [&summary, &waiter](const QString& text) {
+        summary = text;
+        waiter.poke();
+    });
+    series.start({request.interval, request.shots, request.delay});
+    std::function<bool()> ended = [&summary] { return summary.has_value(); };
+    const bool done = co_await waiter.until(ended, -1);
+    if (!done && waiter.stopRequested()) {
+        series.cancel();
+        waiter.clearStop();
+        co_await waiter.until(ended, -1);
+    }
+    line(QStringLiteral("interval: ") + lineSafe(summary.value_or(QStringLiteral("?"))));
+    co_return series.taken() == request.shots;
 }
 
 async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) {
@@ -393,7 +437,11 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         if (!stacked) status = exitFailed;
     }
 
-    for (int i = 0; i < request.shots && !lost; ++i) {
+    if (request.interval > 0 && request.shots > 0) {
+        const bool timed = co_await intervalSeries(model, waiter, request, line);
+        if (!timed) status = exitFailed;
+    }
+    for (int i = 0; request.interval <= 0 && i < request.shots && !lost; ++i) {
         model.clearLastError();
         model.capture().shoot();
         std::function<bool()> idle = [&model] { return !model.capture().busy(); };
@@ -467,7 +515,8 @@ QString tetherHelp() {
         "usage: pexilctl tether [--camera ADDRESS [--io-timeout SECONDS]] [--dest DIR] "
         "[--delete-after-download]\n"
         "                       [--session NAME] [--name TEMPLATE] [--backup DIR]\n"
-        "                       [--shoot N [--af]] [--liveview FRAMES [--frames-dir DIR]] "
+        "                       [--shoot N [--af] [--interval SECONDS [--delay SECONDS]]]\n"
+        "                       [--liveview FRAMES [--frames-dir DIR]] "
         "[--card]\n"
         "                       [--settings] [--set LABEL=TEXT]... [--sync-clock] "
         "[--release-control]\n"
@@ -485,6 +534,8 @@ QString tetherHelp() {
         "  card: N files settled (counted M) with --card, then one line per file FOLDER/NAME\n"
         "  liveview: N frames in S s (F fps) with --liveview (frames written to --frames-dir)\n"
         "  shot: OK | shot: TEXT             per release (inside live view's pause when it runs)\n"
+        "  shot: OK HH:mm:ss.zzz             with --interval: per release, its time\n"
+        "  interval: SUMMARY                 with --interval: how the series ended\n"
         "  setting: LABEL: TEXT [locked]     with --settings: every mirrored setting, again on "
         "changes\n"
         "  set: LABEL=TEXT[: REASON]         per --set, as the inspector would choose it\n"
@@ -517,6 +568,8 @@ QString tetherHelp() {
         "(yyyyMMdd), {time} (HHmmss), {counter} or {counter:N} (N digits; the counter\n"
         "continues in the folder), {name} and {number} (the camera's name and its digits),\n"
         "{model}; the camera's extension is kept. Without it pictures keep the camera's names.\n"
+        "--interval SECONDS spaces the --shoot releases (at least 1 s), after --delay SECONDS;\n"
+        "a release waits while the camera's buffer is full.\n"
         "--backup DIR copies every saved picture into DIR (an existing folder, on another\n"
         "disk), in the same folders as below the destination, verified by reading it back.\n");
 }
@@ -598,12 +651,15 @@ int runTether(const QStringList& arguments, CommandIO io) {
     const auto backup = takeValue(args, QStringLiteral("--backup"), io);
     const auto framesDir = takeValue(args, QStringLiteral("--frames-dir"), io);
     const auto shots = intValue(args, QStringLiteral("--shoot"), io, 0);
+    const auto interval =
+        takeSeconds(args, QStringLiteral("--interval"), io, QStringLiteral("tether"));
+    const auto delay = takeSeconds(args, QStringLiteral("--delay"), io, QStringLiteral("tether"));
     const auto frames = intValue(args, QStringLiteral("--liveview"), io, 0);
     const auto seconds = takeSeconds(args, QStringLiteral("--for"), io, QStringLiteral("tether"));
     const auto ioTimeout = takeIoTimeout(args, io, QStringLiteral("tether"), camera::defaultIoTimeout);
     const auto virtualOptions = takeVirtualOptions(args, io);
     if (!address || !dest || !session || !nameTemplate || !backup || !framesDir || !shots ||
-        !frames || !seconds || !ioTimeout || !virtualOptions)
+        !interval || !delay || !frames || !seconds || !ioTimeout || !virtualOptions)
         return exitUnreadable;
     request.ioTimeout = *ioTimeout;
     if (!args.isEmpty()) {
@@ -631,6 +687,20 @@ int runTether(const QStringList& arguments, CommandIO io) {
     }
     request.framesDir = *framesDir;
     request.shots = *shots;
+    if (*interval >= 0 || *delay >= 0) {
+        const Intervalometer::Plan plan{std::max(*interval, 0.0), request.shots,
+                                        std::max(*delay, 0.0)};
+        const auto problem = request.shots < 1 || *interval < 0
+                                 ? std::optional<QString>(QString::fromUtf8(
+                                       "--interval と --delay は --shoot N と使ってください"))
+                                 : Intervalometer::check(plan);
+        if (problem) {
+            io.err << "pexilctl tether: " << *problem << "\n";
+            return exitUnreadable;
+        }
+        request.interval = plan.interval;
+        request.delay = plan.delay;
+    }
     request.frames = *frames;
     request.virtualOptions = *virtualOptions;
     request.seconds = *seconds;

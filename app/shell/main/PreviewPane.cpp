@@ -57,6 +57,7 @@ PreviewPane::PreviewPane(ConnectionModel& connection, CaptureModel& capture, Sho
                         &ShotsModel::selectionChanged})
         connect(&shots_, signal, this, &PreviewPane::refresh);
     connect(&shots_, &ShotsModel::shotUpdated, this, &PreviewPane::refresh);
+    connect(&shots_, &ShotsModel::analysisChanged, this, qOverload<>(&QWidget::update));
     for (auto signal : {&LiveViewModel::frameChanged, &LiveViewModel::isLiveChanged})
         connect(&live_, signal, this, &PreviewPane::refresh);
     connect(&live_, &LiveViewModel::aidsChanged, this, qOverload<>(&QWidget::update));
@@ -125,7 +126,10 @@ void PreviewPane::paintEvent(QPaintEvent*) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         const QRectF picture = pictureRect(size(), pictureSize(), zoom_.zoom(), zoom_.offset());
         painter.drawImage(picture, shown);
-        if (live_.isLive()) paintLiveAids(painter, picture);
+        if (live_.isLive())
+            paintLiveAids(painter, picture);
+        else
+            paintShotAids(painter, picture);
     }
     ring_.paint(painter, *this, QRectF(rect()), 0);
 }
@@ -136,6 +140,14 @@ void PreviewPane::paintLiveAids(QPainter& painter, const QRectF& picture) const 
     LiveOverlay::paintGuide(painter, picture, live_.aids().guide);
     if (const auto area = live_.afArea())
         LiveOverlay::paintAfArea(painter, picture, *area, live_.judgement());
+    if (analysis.histogram)
+        LiveOverlay::paintHistogram(painter, LiveOverlay::histogramBox(QRectF(rect())),
+                                    *analysis.histogram);
+}
+
+void PreviewPane::paintShotAids(QPainter& painter, const QRectF& picture) const {
+    const FrameAnalysis& analysis = shots_.analysis();
+    if (!analysis.marks.isNull()) painter.drawImage(picture, analysis.marks);
     if (analysis.histogram)
         LiveOverlay::paintHistogram(painter, LiveOverlay::histogramBox(QRectF(rect())),
                                     *analysis.histogram);

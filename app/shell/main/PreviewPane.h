@@ -73,6 +73,8 @@ private:
     QString shownText() const;
     void describe();
     void paintLiveAids(QPainter& painter, const QRectF& picture) const;
+    // The shot's histogram and clipping marks, when chosen.
+    void paintShotAids(QPainter& painter, const QRectF& picture) const;
     // Whether clicks on the picture move the AF area.
     bool clicksFocus() const;
 

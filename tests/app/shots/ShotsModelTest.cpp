@@ -201,5 +201,41 @@ TEST_F(ShotsModelTest, theLastOfQuickMarksIsTheOneOnDisk) {
     EXPECT_EQ(model.shot(id)->mark, (ShotMark{2, false}));
 }
 
+TEST_F(ShotsModelTest, theShotShownHasItsHistogramAndClippingMarksWhenChosen) {
+    const QUuid older = add(1);
+    const QUuid newer = add(2);
+    rt.runFor(async::Seconds(1));
+    EXPECT_FALSE(shots.analysis().histogram);
+    LiveAids aids;
+    aids.histogram = true;
+    aids.clipping = true;
+    aids.peaking = true;  // live view's alone
+    int told = 0;
+    QObject::connect(&shots, &ShotsModel::analysisChanged, [&] { ++told; });
+    shots.setAids(aids);
+    rt.runFor(async::Seconds(1));
+    ASSERT_TRUE(shots.analysis().histogram);
+    const Shot* shown = shots.shown();
+    ASSERT_EQ(shown->id, newer);
+    // Every second pixel each way of the sharp picture.
+    EXPECT_EQ(shots.analysis().histogram->pixels,
+              static_cast<std::uint32_t>(((shown->thumbnail.width() + 1) / 2) *
+                                         ((shown->thumbnail.height() + 1) / 2)));
+    EXPECT_FALSE(shots.analysis().marks.isNull());
+    EXPECT_EQ(shots.analysis().edgePixels, 0);
+
+    // Another shot: the marks of the one before never lie over it.
+    told = 0;
+    shots.select(older);
+    EXPECT_FALSE(shots.analysis().histogram);
+    rt.runFor(async::Seconds(1));
+    ASSERT_TRUE(shots.analysis().histogram);
+    EXPECT_GE(told, 2);
+
+    shots.setAids(LiveAids{});
+    EXPECT_FALSE(shots.analysis().histogram);
+    EXPECT_TRUE(shots.analysis().marks.isNull());
+}
+
 }  // namespace
 }  // namespace pexil
