@@ -29,6 +29,7 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
       settings_(settings),
       source_(new SourceToggle(connection, shots, card, this)),
       count_(new QLabel(this)),
+      series_(new QLabel(this)),
       buffer_(new QLabel(this)),
       bufferIcon_(new QLabel(this)),
       filter_(new ShotFilter(this)),
@@ -44,6 +45,10 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
     count_->setFont(ui::Theme::digitsFont(12));
     count_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::dim().name()));
     header->addWidget(count_);
+    series_->setFont(ui::Theme::digitsFont(12));
+    series_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::amber().name()));
+    series_->hide();
+    header->addWidget(series_);
     header->addStretch(1);
     // In the order of ShotFilter::Kind.
     filterChoice_->addSegment(QStringLiteral("すべて"));
@@ -127,6 +132,15 @@ QString Filmstrip::countText() const {
                               : QStringLiteral("%1 / %2 枚").arg(listed).arg(shots_.rowCount());
     const int fresh = shots_.newCount();
     return fresh > 0 ? count + QStringLiteral("（新着 %1）").arg(fresh) : count;
+}
+
+void Filmstrip::setSeriesText(const QString& text) {
+    series_->setText(text);
+    series_->setVisible(!text.isEmpty());
+}
+
+QString Filmstrip::seriesText() const {
+    return series_->text();
 }
 
 QString Filmstrip::bufferText() const {

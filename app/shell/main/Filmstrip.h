@@ -40,6 +40,9 @@ public:
     ui::SegmentedControl* filterChoice() const { return filterChoice_; }
     QString countText() const;
     QString bufferText() const;  // empty when the camera gives no buffer count
+    // A timed series' progress or summary in the header; empty hides it.
+    void setSeriesText(const QString& text);
+    QString seriesText() const;
 
 private:
     void update();
@@ -49,6 +52,7 @@ private:
     CameraSettingsModel& settings_;
     SourceToggle* source_;
     QLabel* count_;
+    QLabel* series_;
     QLabel* buffer_;
     QLabel* bufferIcon_;
     ShotFilter* filter_;

@@ -26,6 +26,7 @@
 #include "app/shell/main/MarkKeys.h"
 #include "app/shell/main/PreviewPane.h"
 #include "app/shell/main/PreviewZoom.h"
+#include "app/shell/main/SeriesActions.h"
 #include "app/shell/main/WarmupOverlay.h"
 #include "app/shell/main/WarningStrip.h"
 #include "app/shots/ShotsModel.h"
@@ -137,11 +138,11 @@ MainWindow::MainWindow(SessionModel& model, QWidget* parent)
     info_->setLiveControls(new LiveViewBar(model_.liveView(), *liveActions_, info_));
     buildToolbar();
     buildMenus();
-    // Tab goes from the picture to the strip, then down the inspector to the shutter.
     // Marking where the pictures are looked at: the filmstrip and the large picture.
     installMarkKeys(filmstrip_, model.shots());
     installMarkKeys(preview_, model.shots());
     connect(&model.shots(), &ShotsModel::markFailed, this, &MainWindow::reportError);
+    // Tab goes from the picture to the strip, then down the inspector to the shutter.
     QWidget::setTabOrder(preview_, filmstrip_->view());
     inspector_->setTabOrderAfter(filmstrip_->view());
     // The window opens with the keyboard on the strip, where the arrows step through the shots.
@@ -230,6 +231,11 @@ void MainWindow::buildMenus() {
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
     cameraMenu_ = new CameraMenu(*actions_, this);
+    series_ = new SeriesActions(model_.runtime(), model_.connection(), model_.capture(),
+                                model_.settings(), model_.preferences(), this);
+    series_->addTo(cameraMenu_);
+    connect(series_, &SeriesActions::textChanged, this,
+            [this] { filmstrip_->setSeriesText(series_->text()); });
     menuBar()->addMenu(cameraMenu_);
     connect(actions_, &CameraActions::geotagRequested, this, &MainWindow::geotagRequested);
 

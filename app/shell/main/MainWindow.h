@@ -43,6 +43,7 @@ class WarningStrip;
 // the inspector is shown.
 class CameraActions;
 class LiveViewActions;
+class SeriesActions;
 class DesktopNotifier;
 
 class MainWindow final : public QMainWindow {
@@ -86,6 +87,7 @@ public:
     ui::GlassButton* liveViewButton() const { return liveButton_; }
     ui::GlassButton* autofocusButton() const { return afButton_; }
     QAction* inspectorToggle() const { return inspectorToggle_; }
+    SeriesActions* seriesActions() const { return series_; }
     QShortcut* spaceShutter() const { return space_; }
     // Whether Space may fire the shutter now.
     bool spaceEnabled() const;
@@ -119,6 +121,7 @@ private:
     SessionModel& model_;
     CameraActions* actions_;
     LiveViewActions* liveActions_ = nullptr;
+    SeriesActions* series_ = nullptr;
     PreviewZoom* zoom_;
     CameraStatusMenu* status_ = nullptr;
     ui::GlassButton* liveButton_ = nullptr;

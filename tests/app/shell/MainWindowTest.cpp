@@ -18,6 +18,7 @@
 #include "app/shell/main/MainWindow.h"
 #include "app/shell/main/PreviewPane.h"
 #include "app/shell/main/PreviewZoom.h"
+#include "app/shell/main/SeriesActions.h"
 #include "app/shell/main/WarningStrip.h"
 #include "app/shell/main/ZoomControls.h"
 #include "app/shots/XmpSidecar.h"
@@ -233,6 +234,26 @@ TEST_F(MainWindowTest, theMarkingKeysMarkTheShotShownAndTheFilterHidesTheRejects
     EXPECT_EQ(window.filmstrip()->countText(), QStringLiteral("1 / 2 枚"));
     filter->segment(0)->click();
     EXPECT_EQ(view->model()->rowCount(), 2);
+}
+
+TEST_F(MainWindowTest, aTimedSeriesFromTheCameraMenuShowsItsProgressInTheFilmstrip) {
+    SeriesActions* series = window.seriesActions();
+    EXPECT_FALSE(series->startAction()->isEnabled());
+    ASSERT_TRUE(h.connectAndWait());
+    EXPECT_TRUE(series->startAction()->isEnabled());
+    EXPECT_TRUE(window.cameraMenu()->QWidget::actions().contains(series->startAction()));
+    EXPECT_FALSE(series->stopAction()->isEnabled());
+    series->series().start({5, 2, 0});
+    ASSERT_TRUE(h.until([&] { return series->series().taken() == 1; }));
+    EXPECT_TRUE(series->stopAction()->isEnabled());
+    EXPECT_FALSE(series->startAction()->isEnabled());
+    EXPECT_TRUE(
+        window.filmstrip()->seriesText().startsWith(QStringLiteral("インターバル撮影 1 / 2 枚")))
+        << window.filmstrip()->seriesText().toStdString();
+    ASSERT_TRUE(h.until([&] { return !series->series().running(); }));
+    EXPECT_EQ(window.filmstrip()->seriesText(),
+              QStringLiteral("インターバル撮影: 2 枚撮りました。"));
+    EXPECT_TRUE(h.until([&] { return shotsReady(2); }));
 }
 
 TEST_F(MainWindowTest, aPictureOnItsWayHasACellInTheFilmstripAndThePaneSaysItIsComing) {
