@@ -9,6 +9,7 @@
 #include "app/shell/main/ThumbnailDelegate.h"
 #include "app/shots/ShotFilter.h"
 #include "app/shots/ShotsModel.h"
+#include "ui/components/ElidedLabel.h"
 #include "ui/components/SegmentedControl.h"
 #include "ui/icons/GlyphIconEngine.h"
 #include "ui/theme/Theme.h"
@@ -29,7 +30,7 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
       settings_(settings),
       source_(new SourceToggle(connection, shots, card, this)),
       count_(new QLabel(this)),
-      series_(new QLabel(this)),
+      series_(new ui::ElidedLabel(this)),
       buffer_(new QLabel(this)),
       bufferIcon_(new QLabel(this)),
       filter_(new ShotFilter(this)),
@@ -48,7 +49,9 @@ Filmstrip::Filmstrip(ShotsModel& shots, CaptureModel& capture, CameraSettingsMod
     series_->setFont(ui::Theme::digitsFont(12));
     series_->setStyleSheet(QStringLiteral("color: %1").arg(ui::Theme::amber().name()));
     series_->hide();
-    header->addWidget(series_);
+    // Cut short rather than widen the window; the tool tip has it whole.
+    series_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    header->addWidget(series_, 1);
     header->addStretch(1);
     // In the order of ShotFilter::Kind.
     filterChoice_->addSegment(QStringLiteral("すべて"));
@@ -135,12 +138,12 @@ QString Filmstrip::countText() const {
 }
 
 void Filmstrip::setSeriesText(const QString& text) {
-    series_->setText(text);
+    series_->setFullText(text);
     series_->setVisible(!text.isEmpty());
 }
 
 QString Filmstrip::seriesText() const {
-    return series_->text();
+    return series_->fullText();
 }
 
 QString Filmstrip::bufferText() const {

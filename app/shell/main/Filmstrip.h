@@ -15,6 +15,7 @@ class ShotsModel;
 }
 
 namespace pexil::ui {
+class ElidedLabel;
 class SegmentedControl;
 }
 
@@ -52,7 +53,7 @@ private:
     CameraSettingsModel& settings_;
     SourceToggle* source_;
     QLabel* count_;
-    QLabel* series_;
+    ui::ElidedLabel* series_;
     QLabel* buffer_;
     QLabel* bufferIcon_;
     ShotFilter* filter_;
