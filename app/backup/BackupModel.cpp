@@ -81,6 +81,12 @@ async::Task<void> BackupModel::drain() {
     while (!queue_.empty()) {
         const QString source = queue_.front();
         queue_.pop_front();
+        if (folder_.isEmpty()) {
+            // The backup was turned off meanwhile: nothing is missing from it.
+            --pending_;
+            emit pendingChanged();
+            continue;
+        }
         std::optional<Result<QString, CopyFailure>> result;
         if (auto refused = checkFolder(folder_)) {
             result.emplace(folderRefused(*refused));

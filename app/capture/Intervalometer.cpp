@@ -1,7 +1,6 @@
 #include "app/capture/Intervalometer.h"
 
 #include "kit/async/NextSignal.h"
-#include "kit/async/Sleep.h"
 
 namespace pexil {
 

@@ -32,7 +32,8 @@ public:
     static constexpr int maxShots = 9999;
 
     // `shoot` takes one shot and ends once its picture is saved (false: it was not);
-    // `bufferFull` tells whether the camera can take no picture now. Call bufferChanged()
+    // `bufferFull` tells whether the camera can take no picture now (its buffer full, or a
+    // shot of the photographer's own still in progress). Call bufferChanged()
     // whenever what bufferFull() reads may have changed.
     Intervalometer(async::Runtime& runtime, std::function<async::Task<bool>()> shoot,
                    std::function<bool()> bufferFull, QObject* parent = nullptr);

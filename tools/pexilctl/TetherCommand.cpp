@@ -185,7 +185,7 @@ async::Task<bool> intervalSeries(SessionModel& model, Waiter& waiter, const Requ
     const bool autofocus = request.autofocus;
     Intervalometer series(
         model.runtime(), [&capture, autofocus] { return capture.shootAndWait(autofocus); },
-        [&settings] { return settings.bufferRemaining() == 0; });
+        [&settings, &capture] { return settings.bufferRemaining() == 0 || capture.busy(); });
     QObject::connect(&settings, &CameraSettingsModel::bufferRemainingChanged, &series,
                      &Intervalometer::bufferChanged);
     QObject::connect(&capture, &CaptureModel::busyChanged, &series, &Intervalometer::bufferChanged);

@@ -19,7 +19,7 @@ SeriesActions::SeriesActions(async::Runtime& runtime, ConnectionModel& connectio
       connection_(connection),
       series_(
           runtime, [&capture, &prefs] { return capture.shootAndWait(prefs.autofocusBeforeShot()); },
-          [&settings] { return settings.bufferRemaining() == 0; }),
+          [&settings, &capture] { return settings.bufferRemaining() == 0 || capture.busy(); }),
       start_(new QAction(QStringLiteral("インターバル撮影…"), window)),
       stop_(new QAction(QStringLiteral("インターバル撮影を止める"), window)) {
     connect(&settings, &CameraSettingsModel::bufferRemainingChanged, &series_,
@@ -42,8 +42,8 @@ SeriesActions::SeriesActions(async::Runtime& runtime, ConnectionModel& connectio
         emit textChanged();
         update();
     });
+    // A camera lost ends the series at its next release, which cannot be taken.
     connect(&connection_, &ConnectionModel::stateChanged, this, &SeriesActions::update);
-    // A camera lost ends the series at its next release, with its reason said.
     update();
 }
 

@@ -193,6 +193,14 @@ TEST(BackupModel, AFullBackupDiskKeepsItsFailuresListedAfterTheNextCopyGoesWell)
     EXPECT_FALSE(r.model.problem());
     EXPECT_EQ(r.model.missing(), QStringList{QStringLiteral("DSC_0001.JPG")});
 
+    // A copy queued when the backup is turned off is dropped, not listed as missing.
+    r.model.copy(r.shot(QStringLiteral("DSC_0004.JPG")));
+    r.model.configure(QString(), r.primary);
+    r.rt.runFor(async::Seconds(1));
+    EXPECT_EQ(r.model.pending(), 0);
+    EXPECT_FALSE(QFileInfo::exists(QDir(r.backupFolder).filePath(QStringLiteral("DSC_0004.JPG"))));
+    r.model.configure(r.backupFolder, r.primary);
+
     // Turning the backup off leaves nothing missing from it; nothing is copied any more.
     r.model.configure(QString(), r.primary);
     EXPECT_EQ(r.model.missing(), QStringList());
