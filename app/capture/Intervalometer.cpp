@@ -1,14 +1,9 @@
 #include "app/capture/Intervalometer.h"
 
+#include "app/capture/SeriesBuffer.h"
 #include "kit/async/NextSignal.h"
 
 namespace pexil {
-
-namespace {
-// A full buffer empties as the body writes to its card; one that stays full this long has
-// stopped writing.
-constexpr double bufferWaitSeconds = 120;
-}  // namespace
 
 Intervalometer::Intervalometer(async::Runtime& runtime, std::function<async::Task<bool>()> shoot,
                                std::function<bool()> bufferFull, QObject* parent)
@@ -85,7 +80,7 @@ async::Task<QString> Intervalometer::series(Plan plan) {
             auto room = [this] { return cancelled_ || !bufferFull_(); };
             const bool free =
                 co_await async::until(room, this, &Intervalometer::bufferMayHaveChanged,
-                                      async::Seconds(bufferWaitSeconds));
+                                      async::Seconds(seriesBufferWaitSeconds));
             if (cancelled_) co_return stopped();
             if (!free)
                 co_return QString::fromUtf8(

@@ -76,8 +76,22 @@ void CameraSettingsModel::setProp(PTP::Prop prop, std::int64_t value) {
     scope_.spawn(write(camera_, prop, it->second, value));
 }
 
+async::Task<bool> CameraSettingsModel::setPropAndWait(PTP::Prop prop, std::int64_t value) {
+    const auto it = props_.find(prop);
+    if (!camera_ || it == props_.end()) co_return false;
+    if (it->second.current == value) co_return true;
+    ++writing_;
+    co_return co_await writeChecked(camera_, prop, it->second, value);
+}
+
 async::Task<void> CameraSettingsModel::write(CameraPtr camera, PTP::Prop prop, PropDesc desc,
                                              std::int64_t value) {
+    const bool held = co_await writeChecked(std::move(camera), prop, std::move(desc), value);
+    (void)held;  // a refusal reached the photographer through writeFailed()
+}
+
+async::Task<bool> CameraSettingsModel::writeChecked(CameraPtr camera, PTP::Prop prop, PropDesc desc,
+                                                    std::int64_t value) {
     const CameraWeak weak = camera;
     const auto written = co_await camera->write(std::move(desc), value);
     camera.reset();
@@ -102,6 +116,8 @@ async::Task<void> CameraSettingsModel::write(CameraPtr camera, PTP::Prop prop, P
         }
     }
     --writing_;
+    const auto it = props_.find(prop);
+    co_return current(weak) && it != props_.end() && it->second.current == value;
 }
 
 void CameraSettingsModel::refreshSettings() { scope_.spawn(refreshAll()); }

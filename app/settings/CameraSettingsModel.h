@@ -58,6 +58,10 @@ public:
     // Chooses the value whose text is `text`; unknown texts are ignored.
     void setText(PTP::Prop prop, const QString& text);
     void setProp(PTP::Prop prop, std::int64_t value);
+    // setProp() for a series that goes on once the camera holds the value: true once it does
+    // (at once when it already did), false when there is no camera or descriptor for `prop`
+    // or the camera refused (writeFailed() tells the photographer).
+    async::Task<bool> setPropAndWait(PTP::Prop prop, std::int64_t value);
     void refreshSettings();
 
     // Every mirrored descriptor and the counters, with a log line of what was read.
@@ -83,6 +87,9 @@ private:
 
     bool current(const CameraWeak& camera) const;
     async::Task<void> write(CameraPtr camera, PTP::Prop prop, PropDesc desc, std::int64_t value);
+    // write(); whether the camera holds `value` afterwards.
+    async::Task<bool> writeChecked(CameraPtr camera, PTP::Prop prop, PropDesc desc,
+                                   std::int64_t value);
     void setProps(Descriptors props);
     void storeDescriptor(const PropDesc& desc);
     void setLightMeter(std::optional<double> value);

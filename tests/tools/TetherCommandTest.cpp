@@ -95,11 +95,33 @@ TEST_F(TetherCommand, ASessionAndATemplateNameTheShotsInTheSessionFolder) {
                       QStringLiteral("--shoot"), QStringLiteral("2")},
           QStringList{QStringLiteral("--interval"), QStringLiteral("2")},
           QStringList{QStringLiteral("--delay"), QStringLiteral("3"), QStringLiteral("--shoot"),
+                      QStringLiteral("2")},
+          QStringList{QStringLiteral("--bracket"), QStringLiteral("4")},
+          QStringList{QStringLiteral("--bracket"), QStringLiteral("3"), QStringLiteral("--step"),
+                      QStringLiteral("2")},
+          QStringList{QStringLiteral("--step"), QStringLiteral("1")},
+          QStringList{QStringLiteral("--bracket"), QStringLiteral("3"), QStringLiteral("--shoot"),
                       QStringLiteral("2")}}) {
         r = run(wrong);
         EXPECT_EQ(r.code, 2) << wrong.join(u' ').toStdString();
         EXPECT_FALSE(r.err.isEmpty());
     }
+}
+
+// The demo body is in manual exposure: the bracket moves the shutter and puts it back.
+TEST_F(TetherCommand, ABracketShootsAroundTheExposureAndPutsTheSettingBack) {
+    const Outcome r =
+        run({QStringLiteral("--bracket"), QStringLiteral("3"), QStringLiteral("--step"),
+             QStringLiteral("1"), QStringLiteral("--settings")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString() << r.lines.join(u'\n').toStdString();
+    EXPECT_EQ(r.lines.filter(QStringLiteral("shot: ")),
+              (QStringList{QStringLiteral("shot: OK ±0"), QStringLiteral("shot: OK −1 EV"),
+                           QStringLiteral("shot: OK +1 EV")}));
+    EXPECT_EQ(r.lines.filter(QStringLiteral("saved: ")).size(), 3);
+    const QStringList shutter = r.lines.filter(QStringLiteral("setting: シャッター: "));
+    ASSERT_GE(shutter.size(), 3);
+    EXPECT_TRUE(shutter.contains(QStringLiteral("setting: シャッター: 1/2.5")));
+    EXPECT_EQ(shutter.first(), shutter.last());
 }
 
 TEST_F(TetherCommand, ABackupFolderHoldsIdenticalCopiesInTheSameFolders) {

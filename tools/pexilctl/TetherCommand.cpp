@@ -2,7 +2,9 @@
 
 #include "app/backup/BackupModel.h"
 #include "app/capture/CaptureModel.h"
+#include "app/capture/ExposureBracket.h"
 #include "app/capture/Intervalometer.h"
+#include "app/capture/SeriesCamera.h"
 #include "app/connection/CameraLink.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/FocusStack.h"
@@ -61,6 +63,8 @@ struct Request {
         QString text;  // as given, for the result line
     };
     std::vector<Drive> drives;
+    int bracketShots = 0;          // --bracket: shots around the metered exposure
+    double bracketStep = 1.0 / 3;  // --step: EV between them
     int stackShots = 0;  // --focus-stack: shots stepping the focus
     int stackStep = 0;   // --focus-step: drive steps between them, negative towards near
     camera::VirtualCamera::Options virtualOptions;
@@ -185,10 +189,8 @@ async::Task<bool> intervalSeries(SessionModel& model, Waiter& waiter, const Requ
     const bool autofocus = request.autofocus;
     Intervalometer series(
         model.runtime(), [&capture, autofocus] { return capture.shootAndWait(autofocus); },
-        [&settings, &capture] { return settings.bufferRemaining() == 0 || capture.busy(); });
-    QObject::connect(&settings, &CameraSettingsModel::bufferRemainingChanged, &series,
-                     &Intervalometer::bufferChanged);
-    QObject::connect(&capture, &CaptureModel::busyChanged, &series, &Intervalometer::bufferChanged);
+        SeriesCamera::bufferFull(settings, capture));
+    SeriesCamera::followBuffer(settings, capture, &series);
     QObject::connect(&series, &Intervalometer::shotTaken, [line](int, const QDateTime& at) {
         line(QStringLiteral("shot: OK ") +
              at.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")));
@@ -214,6 +216,39 @@ async::Task<bool> intervalSeries(SessionModel& model, Waiter& waiter, const Requ
     }
     line(QStringLiteral("interval: ") + lineSafe(summary.value_or(QStringLiteral("?"))));
     co_return series.taken() == request.shots;
+}
+
+// --bracket: "shot: OK OFFSET" per shot of the bracket, then "bracket: SUMMARY". Ctrl+C stops
+// it after the shot in progress; the setting it moved is put back either way. False unless
+// every shot was taken.
+async::Task<bool> bracketSeries(SessionModel& model, Waiter& waiter, const Request& request,
+                                std::function<void(const QString&)> line) {
+    CaptureModel& capture = model.capture();
+    CameraSettingsModel& settings = model.settings();
+    const bool autofocus = request.autofocus;
+    ExposureBracket bracket(
+        model.runtime(),
+        SeriesCamera::forBracket(settings, capture, [autofocus] { return autofocus; }));
+    SeriesCamera::followBuffer(settings, capture, &bracket);
+    QObject::connect(&bracket, &ExposureBracket::shotTaken, [line](int, const QString& offset) {
+        line(QStringLiteral("shot: OK ") + offset);
+    });
+    std::optional<QString> summary;
+    QObject::connect(&bracket, &ExposureBracket::finished,
+                     [&summary, &waiter](const QString& text) {
+                         summary = text;
+                         waiter.poke();
+                     });
+    bracket.start({request.bracketShots, request.bracketStep});
+    std::function<bool()> ended = [&summary] { return summary.has_value(); };
+    const bool done = co_await waiter.until(ended, -1);
+    if (!done && waiter.stopRequested()) {
+        bracket.cancel();
+        waiter.clearStop();
+        co_await waiter.until(ended, -1);
+    }
+    line(QStringLiteral("bracket: ") + lineSafe(summary.value_or(QStringLiteral("?"))));
+    co_return bracket.taken() == request.bracketShots;
 }
 
 async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) {
@@ -332,8 +367,9 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     model.connection().connectCamera();
 
     const bool focusWork = request.afAt || !request.drives.empty() || request.stackShots > 0;
-    const bool work = request.shots > 0 || request.frames > 0 || request.card || focusWork ||
-                      !request.assignments.isEmpty() || request.syncClock || request.releaseControl;
+    const bool work = request.shots > 0 || request.bracketShots > 0 || request.frames > 0 ||
+                      request.card || focusWork || !request.assignments.isEmpty() ||
+                      request.syncClock || request.releaseControl;
     if (!work) {
         // Tethering as the application does it: every fresh shot is saved until stopped.
         co_await waiter.pause(request.seconds);
@@ -441,6 +477,10 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
         const bool timed = co_await intervalSeries(model, waiter, request, line);
         if (!timed) status = exitFailed;
     }
+    if (request.bracketShots > 0) {
+        const bool bracketed = co_await bracketSeries(model, waiter, request, line);
+        if (!bracketed) status = exitFailed;
+    }
     for (int i = 0; request.interval <= 0 && i < request.shots && !lost; ++i) {
         model.clearLastError();
         model.capture().shoot();
@@ -516,6 +556,7 @@ QString tetherHelp() {
         "[--delete-after-download]\n"
         "                       [--session NAME] [--name TEMPLATE] [--backup DIR]\n"
         "                       [--shoot N [--af] [--interval SECONDS [--delay SECONDS]]]\n"
+        "                       [--bracket N [--step 1/3|1/2|1] [--af]]\n"
         "                       [--liveview FRAMES [--frames-dir DIR]] "
         "[--card]\n"
         "                       [--settings] [--set LABEL=TEXT]... [--sync-clock] "
@@ -536,6 +577,8 @@ QString tetherHelp() {
         "  shot: OK | shot: TEXT             per release (inside live view's pause when it runs)\n"
         "  shot: OK HH:mm:ss.zzz             with --interval: per release, its time\n"
         "  interval: SUMMARY                 with --interval: how the series ended\n"
+        "  shot: OK OFFSET                   with --bracket: per shot, its offset (\"−1/3 EV\")\n"
+        "  bracket: SUMMARY                  with --bracket: how the bracket ended\n"
         "  setting: LABEL: TEXT [locked]     with --settings: every mirrored setting, again on "
         "changes\n"
         "  set: LABEL=TEXT[: REASON]         per --set, as the inspector would choose it\n"
@@ -570,6 +613,9 @@ QString tetherHelp() {
         "{model}; the camera's extension is kept. Without it pictures keep the camera's names.\n"
         "--interval SECONDS spaces the --shoot releases (at least 1 s), after --delay SECONDS;\n"
         "a release waits while the camera's buffer is full.\n"
+        "--bracket N (3, 5, 7 or 9) shoots around the current exposure by --step EV (default\n"
+        "1/3): through the shutter speed in manual exposure, the exposure compensation\n"
+        "otherwise; the setting is put back afterwards.\n"
         "--backup DIR copies every saved picture into DIR (an existing folder, on another\n"
         "disk), in the same folders as below the destination, verified by reading it back.\n");
 }
@@ -626,6 +672,24 @@ int runTether(const QStringList& arguments, CommandIO io) {
         request.drives.push_back(
             {near ? PTPCamera::FocusDirection::near : PTPCamera::FocusDirection::far, steps, text});
         args.remove(at, std::min<qsizetype>(2, args.size() - at));
+    }
+    const auto bracketShots = intValue(args, QStringLiteral("--bracket"), io, 0);
+    const auto bracketStep = takeValue(args, QStringLiteral("--step"), io);
+    if (!bracketShots || !bracketStep) return exitUnreadable;
+    if (*bracketShots > 0 || !bracketStep->isEmpty()) {
+        const QString step = bracketStep->isEmpty() ? QStringLiteral("1/3") : *bracketStep;
+        const std::map<QString, double> steps{{QStringLiteral("1/3"), 1.0 / 3},
+                                              {QStringLiteral("1/2"), 0.5},
+                                              {QStringLiteral("1"), 1.0}};
+        const bool odd = *bracketShots >= 3 && *bracketShots <= ExposureBracket::maxShots &&
+                         *bracketShots % 2 == 1;
+        if (!odd || !steps.contains(step)) {
+            io.err << "pexilctl tether: --bracket には 3、5、7、9 枚、--step には 1/3、1/2、1 "
+                      "を渡してください\n";
+            return exitUnreadable;
+        }
+        request.bracketShots = *bracketShots;
+        request.bracketStep = steps.at(step);
     }
     const auto stackShots = intValue(args, QStringLiteral("--focus-stack"), io, 0);
     const auto stackStep = takeValue(args, QStringLiteral("--focus-step"), io);
@@ -687,6 +751,10 @@ int runTether(const QStringList& arguments, CommandIO io) {
     }
     request.framesDir = *framesDir;
     request.shots = *shots;
+    if (request.bracketShots > 0 && (request.shots > 0 || *interval >= 0)) {
+        io.err << "pexilctl tether: --bracket は --shoot や --interval とは別に使ってください\n";
+        return exitUnreadable;
+    }
     if (*interval >= 0 || *delay >= 0) {
         const Intervalometer::Plan plan{std::max(*interval, 0.0), request.shots,
                                         std::max(*delay, 0.0)};

@@ -1,11 +1,12 @@
 #include "app/shell/main/FocusStackDialog.h"
 
+#include "app/shell/main/StartButtons.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QSpinBox>
 
 namespace pexil::shell {
@@ -36,12 +37,7 @@ FocusStackDialog::FocusStackDialog(QWidget* parent)
     form->addRow(QStringLiteral("送り量"), step_);
     form->addRow(QStringLiteral("向き"), direction_);
     form->addRow(autofocus_);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("撮影開始"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    form->addRow(buttons);
+    form->addRow(startButtons(this));
 }
 
 FocusStack::Plan FocusStackDialog::plan() const {

@@ -1,10 +1,11 @@
 #include "app/shell/main/IntervalDialog.h"
 
+#include "app/shell/main/StartButtons.h"
+
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QSpinBox>
 
 namespace pexil::shell {
@@ -36,12 +37,7 @@ IntervalDialog::IntervalDialog(QWidget* parent)
     form->addRow(QStringLiteral("間隔"), interval_);
     form->addRow(QStringLiteral("枚数"), shots_);
     form->addRow(QStringLiteral("開始まで"), delay_);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("撮影開始"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    form->addRow(buttons);
+    form->addRow(startButtons(this));
 }
 
 Intervalometer::Plan IntervalDialog::plan() const {

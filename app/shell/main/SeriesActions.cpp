@@ -1,9 +1,11 @@
 #include "app/shell/main/SeriesActions.h"
 
 #include "app/capture/CaptureModel.h"
+#include "app/capture/SeriesCamera.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/session/PreferencesModel.h"
 #include "app/settings/CameraSettingsModel.h"
+#include "app/shell/main/BracketDialog.h"
 #include "app/shell/main/IntervalDialog.h"
 
 #include <QAction>
@@ -19,44 +21,66 @@ SeriesActions::SeriesActions(async::Runtime& runtime, ConnectionModel& connectio
       connection_(connection),
       series_(
           runtime, [&capture, &prefs] { return capture.shootAndWait(prefs.autofocusBeforeShot()); },
-          [&settings, &capture] { return settings.bufferRemaining() == 0 || capture.busy(); }),
+          SeriesCamera::bufferFull(settings, capture)),
+      bracket_(runtime, SeriesCamera::forBracket(settings, capture,
+                                                 [&prefs] { return prefs.autofocusBeforeShot(); })),
       start_(new QAction(QStringLiteral("インターバル撮影…"), window)),
+      bracketStart_(new QAction(QStringLiteral("露出ブラケット撮影…"), window)),
       stop_(new QAction(QStringLiteral("インターバル撮影を止める"), window)) {
-    connect(&settings, &CameraSettingsModel::bufferRemainingChanged, &series_,
-            &Intervalometer::bufferChanged);
-    connect(&capture, &CaptureModel::busyChanged, &series_, &Intervalometer::bufferChanged);
+    SeriesCamera::followBuffer(settings, capture, &series_);
+    SeriesCamera::followBuffer(settings, capture, &bracket_);
     connect(start_, &QAction::triggered, this, [this, window] {
         IntervalDialog dialog(window);
         if (dialog.exec() == QDialog::Accepted) series_.start(dialog.plan());
     });
-    connect(stop_, &QAction::triggered, &series_, &Intervalometer::cancel);
-    connect(&series_, &Intervalometer::progressChanged, this, [this] {
-        if (series_.running()) {
-            text_ = series_.progressText();
-            emit textChanged();
-        }
-        update();
+    connect(bracketStart_, &QAction::triggered, this, [this, window, &settings] {
+        BracketDialog dialog(settings.props(), window);
+        if (dialog.exec() == QDialog::Accepted) bracket_.start(dialog.plan());
     });
-    connect(&series_, &Intervalometer::finished, this, [this](const QString& summary) {
-        text_ = summary;
-        emit textChanged();
-        update();
+    connect(stop_, &QAction::triggered, this, [this] {
+        series_.cancel();
+        bracket_.cancel();
     });
+    connect(&series_, &Intervalometer::progressChanged, this,
+            [this] { progressed(series_.running(), series_.progressText()); });
+    connect(&bracket_, &ExposureBracket::progressChanged, this,
+            [this] { progressed(bracket_.running(), bracket_.progressText()); });
+    connect(&series_, &Intervalometer::finished, this, &SeriesActions::finished);
+    connect(&bracket_, &ExposureBracket::finished, this, &SeriesActions::finished);
     // A camera lost ends the series at its next release, which cannot be taken.
     connect(&connection_, &ConnectionModel::stateChanged, this, &SeriesActions::update);
+    update();
+}
+
+void SeriesActions::progressed(bool running, const QString& progress) {
+    if (running) {
+        text_ = progress;
+        emit textChanged();
+    }
+    update();
+}
+
+void SeriesActions::finished(const QString& summary) {
+    text_ = summary;
+    emit textChanged();
     update();
 }
 
 void SeriesActions::addTo(QMenu* menu) const {
     menu->addSeparator();
     menu->addAction(start_);
+    menu->addAction(bracketStart_);
     menu->addAction(stop_);
 }
 
 void SeriesActions::update() {
-    start_->setEnabled(!series_.running() &&
-                       connection_.state().is(ConnectionState::Kind::connected));
-    stop_->setEnabled(series_.running());
+    const bool running = series_.running() || bracket_.running();
+    const bool connected = connection_.state().is(ConnectionState::Kind::connected);
+    start_->setEnabled(!running && connected);
+    bracketStart_->setEnabled(!running && connected);
+    stop_->setEnabled(running);
+    stop_->setText(bracket_.running() ? QStringLiteral("ブラケット撮影を止める")
+                                      : QStringLiteral("インターバル撮影を止める"));
 }
 
 }  // namespace pexil::shell

@@ -254,6 +254,21 @@ TEST_F(MainWindowTest, aTimedSeriesFromTheCameraMenuShowsItsProgressInTheFilmstr
     EXPECT_EQ(window.filmstrip()->seriesText(),
               QStringLiteral("インターバル撮影: 2 枚撮りました。"));
     EXPECT_TRUE(h.until([&] { return shotsReady(2); }));
+
+    // The demo body is in manual exposure: the bracket moves its shutter and puts it back.
+    const PTP::Prop shutterProp = ExposureLayout::shutter(h.model->settings().props());
+    const QString shutter = h.model->settings().text(shutterProp);
+    series->bracket().start({3, 1});
+    ASSERT_TRUE(h.until([&] { return series->bracket().running(); }));
+    EXPECT_FALSE(series->startAction()->isEnabled());
+    EXPECT_FALSE(series->bracketAction()->isEnabled());
+    EXPECT_EQ(series->stopAction()->text(), QStringLiteral("ブラケット撮影を止める"));
+    ASSERT_TRUE(h.until([&] { return !series->bracket().running(); }));
+    EXPECT_EQ(window.filmstrip()->seriesText(),
+              QStringLiteral("ブラケット撮影: 3 枚撮りました（1 EV 刻み）。"));
+    EXPECT_EQ(h.model->settings().text(shutterProp), shutter);
+    EXPECT_TRUE(series->bracketAction()->isEnabled());
+    EXPECT_TRUE(h.until([&] { return shotsReady(5); }));
 }
 
 TEST_F(MainWindowTest, aPictureOnItsWayHasACellInTheFilmstripAndThePaneSaysItIsComing) {
