@@ -6,6 +6,7 @@
 #include "app/geo/ExifTool.h"
 #include "app/geo/GeoWriter.h"
 #include "app/session/Log.h"
+#include "app/shots/ShotMark.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
@@ -21,6 +22,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -185,6 +187,15 @@ public:
     // Imports resumable().
     void resumeImport();
 
+    // Where this run imported the item; none when it did not (earlier runs' imports are
+    // known to the ledger by name only, not by where they went).
+    std::optional<QString> importedPath(const QString& id) const;
+    // The photographer's mark on an item imported in this run.
+    ShotMark markOf(const QString& id) const;
+    // Marks an item imported in this run: markRequested() asks for the sidecar to be
+    // written. Nothing for an item without an importedPath().
+    void mark(const QString& id, const ShotMark& mark);
+
     // The list's order: by (captured, id) descending, an item without a date older than any
     // dated one; stable.
     static void sortNewestFirst(CardItems& items);
@@ -217,8 +228,17 @@ signals:
                       const std::optional<QString>& failure);
     // The pictures an import saved, once it has done with them (positions written).
     void picturesSaved(const QStringList& paths);
+    // A mark on an imported picture, to be written beside it at `path`.
+    void markRequested(const QString& path, const ShotMark& mark);
 
 private:
+    struct Imported {
+        QString path;
+        ShotMark mark;
+    };
+    // Keyed by the camera's serial number and the item's id, as the ledger knows pictures.
+    QString importKey(const QString& id) const;
+
     CardItem* findItem(const QString& id);
     std::optional<GeoWriter> geoWriter() const;
     bool existsInDestination(const CardItem& item) const;
@@ -268,6 +288,7 @@ private:
     std::set<QString> cut_;  // ids an import cut by the camera's loss did not reach
     QString cutSerial_;      // of the camera that import was reading
     bool writeLocations_ = true;
+    std::map<QString, Imported> imported_;
 
     std::set<QString> thumbnailRequested_;
     std::deque<QString> thumbnailQueue_;

@@ -77,9 +77,10 @@ async::Task<void> CardModel::runImport(CardItems list) {
         } else {
             // The link never deletes here: an import leaves the card as it was.
             auto result = co_await link_.download(item.file, folderFor(item.captured), false);
-            if (result)
+            if (result) {
                 saved << result.value();
-            else
+                imported_[importKey(item.id)] = {result.value(), {}};
+            } else
                 failure = result.error().message();
         }
         if (failure) {
@@ -164,6 +165,29 @@ QString CardModel::summary(int saved, std::optional<int> positionsWritten,
                     .arg(failedNames.mid(0, 3).join(QStringLiteral(", ")));
     }
     return text;
+}
+
+QString CardModel::importKey(const QString& id) const {
+    return serial() + u'\n' + id;
+}
+
+std::optional<QString> CardModel::importedPath(const QString& id) const {
+    const auto it = imported_.find(importKey(id));
+    if (it == imported_.end()) return std::nullopt;
+    return it->second.path;
+}
+
+ShotMark CardModel::markOf(const QString& id) const {
+    const auto it = imported_.find(importKey(id));
+    return it == imported_.end() ? ShotMark{} : it->second.mark;
+}
+
+void CardModel::mark(const QString& id, const ShotMark& mark) {
+    const auto it = imported_.find(importKey(id));
+    if (it == imported_.end() || it->second.mark == mark) return;
+    it->second.mark = mark;
+    emit itemUpdated(id);
+    emit markRequested(it->second.path, mark);
 }
 
 }  // namespace pexil

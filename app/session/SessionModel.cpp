@@ -116,6 +116,7 @@ SessionModel::SessionModel(async::Runtime& runtime, Log& log, Environment enviro
     connect(card_.get(), &CardModel::picturesSaved, this, [this](const QStringList& paths) {
         for (const QString& path : paths) backup_->copy(path);
     });
+    connect(card_.get(), &CardModel::markRequested, shots_.get(), &ShotsModel::markFile);
     destination_->apply();
 
     const CameraLink* link = link_.get();
@@ -159,7 +160,7 @@ void SessionModel::toggleLiveView() {
 void SessionModel::fileSaved(const QString& path, const CameraLink::CameraFilePtr& file) {
     capture_->pictureEnded();
     if (file) destination_->pictureSaved(file->name());
-    shots_->add(path, runtime_.clock().now());
+    shots_->add(path, runtime_.clock().now(), settings_->colorTemperature());
 
     const QString name =
         file && !file->name().isEmpty() ? file->name() : QFileInfo(path).fileName();

@@ -15,6 +15,15 @@ constexpr double meterSteps = 6.0;
 // A body that answered a write with an error may still be applying it.
 constexpr double verifyAfterErrorSeconds = 0.4;
 
+// Nikon's white balance "色温度": the Kelvin value is its own property.
+constexpr std::int64_t nikonColorTemperatureBalance = 0x8012;
+
+std::optional<std::int64_t> whiteBalanceOf(const Descriptors& in) {
+    const auto it = in.find(PTP::Prop::whiteBalance);
+    if (it == in.end()) return std::nullopt;
+    return it->second.current;
+}
+
 std::optional<double> meterValue(const std::optional<std::int64_t>& raw) {
     return raw ? std::optional<double>(static_cast<double>(*raw) / meterSteps) : std::nullopt;
 }
@@ -32,6 +41,10 @@ void CameraSettingsModel::clear() {
     setProps({});
     setLightMeter(std::nullopt);
     setBufferRemaining(std::nullopt);
+    if (colorTemperature_) {
+        colorTemperature_.reset();
+        emit colorTemperatureChanged();
+    }
 }
 
 bool CameraSettingsModel::current(const CameraWeak& camera) const {
@@ -184,6 +197,10 @@ async::Task<bool> CameraSettingsModel::follow(std::set<std::uint16_t> codes) {
         if (!current(weak)) co_return false;
         setBufferRemaining(shots ? std::optional<int>(static_cast<int>(*shots)) : std::nullopt);
     }
+    if (codes.count(PTP::code(PTP::Prop::nikonColorTemperature))) {
+        co_await readColorTemperature();
+        if (!current(weak)) co_return false;
+    }
     if (codes.count(PTP::code(PTP::Prop::exposureProgram))) {
         // A new mode changes which settings exist and what they allow.
         co_await refreshAll();
@@ -208,15 +225,42 @@ void CameraSettingsModel::propertyChanged(std::uint16_t code) {
 
 void CameraSettingsModel::setProps(Descriptors props) {
     if (props_ == props) return;
+    const auto before = whiteBalanceOf(props_);
     props_ = std::move(props);
     emit propsChanged();
+    whiteBalanceMoved(before);
 }
 
 void CameraSettingsModel::storeDescriptor(const PropDesc& desc) {
     auto it = props_.find(desc.code);
     if (it != props_.end() && it->second == desc) return;
+    const auto before = whiteBalanceOf(props_);
     props_[desc.code] = desc;
     emit propsChanged();
+    whiteBalanceMoved(before);
+}
+
+void CameraSettingsModel::whiteBalanceMoved(std::optional<std::int64_t> before) {
+    if (before != whiteBalanceOf(props_)) scope_.spawn(readColorTemperature());
+}
+
+async::Task<void> CameraSettingsModel::readColorTemperature() {
+    const CameraPtr camera = camera_;
+    std::optional<int> kelvin;
+    const auto wb = props_.find(PTP::Prop::whiteBalance);
+    // Asked even where DeviceInfo does not list it: Nikon bodies announce their own
+    // properties through a vendor command instead; one without it answers with an error.
+    if (camera && camera->speaksNikon() && wb != props_.end() &&
+        wb->second.current == nikonColorTemperatureBalance) {
+        const CameraWeak weak = camera;
+        const auto value = co_await camera->integer(PTP::Prop::nikonColorTemperature, false);
+        if (!current(weak)) co_return;
+        // A body between settings, or a damaged answer, reads outside any lamp's range.
+        if (value && *value >= 1000 && *value <= 100000) kelvin = static_cast<int>(*value);
+    }
+    if (kelvin == colorTemperature_) co_return;
+    colorTemperature_ = kelvin;
+    emit colorTemperatureChanged();
 }
 
 void CameraSettingsModel::setLightMeter(std::optional<double> value) {

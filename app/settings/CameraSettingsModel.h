@@ -46,6 +46,9 @@ public:
     const Descriptors& props() const { return props_; }
     const std::optional<double>& lightMeter() const { return lightMeter_; }
     const std::optional<int>& bufferRemaining() const { return bufferRemaining_; }
+    // The white balance in Kelvin, while the camera is set to a colour temperature and
+    // tells it; none otherwise (an automatic white balance is not told over PTP).
+    const std::optional<int>& colorTemperature() const { return colorTemperature_; }
     std::optional<std::int64_t> batteryPercent() const;
     bool lightMeterMeaningful() const;
     // Whether a camera is attached whose descriptor of `prop` allows a choice.
@@ -79,6 +82,7 @@ signals:
     void propsChanged();
     void lightMeterChanged();
     void bufferRemainingChanged();
+    void colorTemperatureChanged();
     // A write the camera refused, in the program's words.
     void writeFailed(const QString& message);
 
@@ -94,12 +98,16 @@ private:
     void storeDescriptor(const PropDesc& desc);
     void setLightMeter(std::optional<double> value);
     void setBufferRemaining(std::optional<int> value);
+    async::Task<void> readColorTemperature();
+    // After the white balance may have changed: reads the colour temperature again.
+    void whiteBalanceMoved(std::optional<std::int64_t> before);
 
     Log& log_;
     CameraPtr camera_;
     Descriptors props_;
     std::optional<double> lightMeter_;
     std::optional<int> bufferRemaining_;
+    std::optional<int> colorTemperature_;
     int writing_ = 0;
     // Last, so its tasks are abandoned before any member they use goes away.
     async::Scope scope_;

@@ -23,6 +23,9 @@ struct Shot {
     QImage thumbnail;  // null image = none yet
     ShotMeta meta;
     ShotMark mark;  // stars, pick or reject, as written beside the picture
+    // The white balance in Kelvin the camera told when the picture arrived; none when it
+    // told none (an automatic white balance).
+    std::optional<int> colorTemperature;
 };
 
 // A picture between the shutter and the disk: released and not yet announced (no name), or

@@ -105,11 +105,13 @@ const Shot* ShotsModel::shown() const {
     return &shots_.front();
 }
 
-QUuid ShotsModel::add(const QString& path, const QDateTime& arrived) {
+QUuid ShotsModel::add(const QString& path, const QDateTime& arrived,
+                      std::optional<int> colorTemperature) {
     Shot shot;
     shot.id = QUuid::createUuid();
     shot.path = path;
     shot.arrived = arrived;
+    shot.colorTemperature = colorTemperature;
     // Rows inserted at the top: the view keeps its scroll position and needs no full relayout.
     beginInsertRows({}, 0, 0);
     shots_.insert(shots_.begin(), shot);
@@ -207,14 +209,27 @@ void ShotsModel::mark(const QUuid& id, const ShotMark& mark) {
     emit dataChanged(index(row), index(row),
                      {RatingRole, PickedRole, Qt::AccessibleDescriptionRole});
     emit shotUpdated(id);
+    writeSidecar(shot->path, mark);
+}
+
+void ShotsModel::markFile(const QString& path, const ShotMark& mark) {
+    const auto it = std::find_if(shots_.begin(), shots_.end(),
+                                 [&path](const Shot& shot) { return shot.path == path; });
+    if (it != shots_.end())
+        this->mark(it->id, mark);
+    else
+        writeSidecar(path, mark);
+}
+
+void ShotsModel::writeSidecar(const QString& path, const ShotMark& mark) {
     // One write per sidecar at a time, on a queue of several threads: keys pressed quickly
     // must leave the last mark on disk, not whichever thread finished last.
-    auto [waiting, idle] = marksWriting_.try_emplace(shot->path);
+    auto [waiting, idle] = marksWriting_.try_emplace(path);
     if (!idle) {
         waiting->second = mark;
         return;
     }
-    scope_.spawn(writeMarks(shot->path, mark));
+    scope_.spawn(writeMarks(path, mark));
 }
 
 async::Task<void> ShotsModel::writeMarks(QString path, ShotMark mark) {

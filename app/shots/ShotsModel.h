@@ -75,7 +75,8 @@ public:
     // A picture saved at `path`: the newest shot, its thumbnail read in the background. It is
     // selected unless the view is held (or new shots do not take it) and a shot is shown; then
     // it is marked new until it is selected.
-    QUuid add(const QString& path, const QDateTime& arrived);
+    QUuid add(const QString& path, const QDateTime& arrived,
+              std::optional<int> colorTemperature = std::nullopt);
     // Whether a new shot takes the view (the photographer's choice; on by default).
     void setFollowNew(bool on) { followNew_ = on; }
     // The photographer is looking closely (zoomed in): new shots leave the view alone.
@@ -87,6 +88,9 @@ public:
     // Marks a shot with stars, a pick or a reject: shown at once, written to its XMP sidecar
     // on the decoding queue (markFailed when that fails; the mark stays on screen).
     void mark(const QUuid& id, const ShotMark& mark);
+    // A mark on a picture by its path: the shot's when the filmstrip holds it, else the
+    // sidecar alone (a picture imported from the card).
+    void markFile(const QString& path, const ShotMark& mark);
 
     // What to work out on the shot shown, from its 1200-pixel picture on the decoding queue:
     // the histogram and the clipping marks, as chosen for live view (peaking and guides are
@@ -112,6 +116,7 @@ private:
     void setSelection(const QUuid& id);
     async::Task<void> decodeThumbnail(QUuid id, QString path);
     async::Task<void> shrinkAged();
+    void writeSidecar(const QString& path, const ShotMark& mark);
     async::Task<void> writeMarks(QString path, ShotMark mark);
     // Works out the analysis of the shot shown when its picture changed.
     void analyseShown();

@@ -140,6 +140,8 @@ QString name(Prop prop) {
             return QStringLiteral("Nikon:LiveViewProhibitCondition");
         case Prop::nikonLightMeter:
             return QStringLiteral("Nikon:LightMeter");
+        case Prop::nikonColorTemperature:
+            return QStringLiteral("Nikon:WhiteBalanceColorTemperature");
         case Prop::exposureMetering:
             return QStringLiteral("ExposureMeteringMode");
         case Prop::flashMode:

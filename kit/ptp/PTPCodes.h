@@ -147,6 +147,7 @@ enum class Prop : std::uint16_t {
     nikonLiveViewZoom = 0xD1A3,      // the body's live-view magnification step, 0 = whole
     nikonLiveViewProhibit = 0xD1A4,  // why live view cannot start (bits)
     nikonLightMeter = 0xD1B1,        // signed, sixths of an EV
+    nikonColorTemperature = 0xD01E,  // Kelvin, what white balance "色温度" uses
     // Settings the program names but does not mirror.
     exposureMetering = 0x500B,
     flashMode = 0x500C,
@@ -161,7 +162,7 @@ inline constexpr std::array<Prop, 12> mirroredProps{
     Prop::exposureProgram, Prop::iso,         Prop::exposureBias,       Prop::nikonExposureTime,
 };
 
-inline constexpr std::array<Prop, 23> allProps{
+inline constexpr std::array<Prop, 24> allProps{
     Prop::batteryLevel,
     Prop::imageSize,
     Prop::compressionSetting,
@@ -181,6 +182,7 @@ inline constexpr std::array<Prop, 23> allProps{
     Prop::nikonLiveViewZoom,
     Prop::nikonLiveViewProhibit,
     Prop::nikonLightMeter,
+    Prop::nikonColorTemperature,
     Prop::exposureMetering,
     Prop::flashMode,
     Prop::stillCaptureMode,

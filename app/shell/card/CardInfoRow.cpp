@@ -40,6 +40,7 @@ CardInfoRow::CardInfoRow(CardModel& card, QWidget* parent)
       name_(tintedLabel(this, ui::Theme::font(12, QFont::Medium), ui::Theme::text())),
       date_(tintedLabel(this, ui::Theme::digitsFont(12), ui::Theme::dim())),
       size_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dimmer())),
+      mark_(tintedLabel(this, ui::Theme::font(12), ui::Theme::amber())),
       imported_(
           mark(this, u"checkmark.circle.fill", ui::Theme::amber(), QStringLiteral("取り込み済み"))),
       locatable_(mark(this, u"location", ui::Theme::dim(), QStringLiteral("位置を付けられます"))),
@@ -48,7 +49,7 @@ CardInfoRow::CardInfoRow(CardModel& card, QWidget* parent)
     row->setContentsMargins(14, 4, 14, 4);
     row->setSpacing(10);
     for (QWidget* w :
-         std::initializer_list<QWidget*>{name_, date_, size_, imported_, locatable_, hint_})
+         std::initializer_list<QWidget*>{name_, date_, size_, imported_, mark_, locatable_, hint_})
         row->addWidget(w);
     row->addStretch(1);
     setFixedHeight(34);
@@ -65,8 +66,9 @@ QStringList CardInfoRow::shownTexts() const {
     QStringList out;
     for (QLabel* l : {name_, date_, size_})
         if (!l->isHidden() && !l->text().isEmpty()) out << l->text();
-    for (QWidget* m : {imported_, locatable_})
-        if (!m->isHidden()) out << markText(m);
+    if (!imported_->isHidden()) out << markText(imported_);
+    if (!mark_->isHidden()) out << mark_->text();
+    if (!locatable_->isHidden()) out << markText(locatable_);
     if (!hint_->isHidden()) out << hint_->text();
     return out;
 }
@@ -82,6 +84,7 @@ void CardInfoRow::refresh() {
 
     for (QWidget* w : std::initializer_list<QWidget*>{name_, date_, size_})
         w->setVisible(item != nullptr);
+    mark_->setVisible(false);
     hint_->setVisible(item == nullptr);
     imported_->setVisible(item && item->imported);
     locatable_->setVisible(item && item->locatable);
@@ -96,6 +99,10 @@ void CardInfoRow::refresh() {
     date_->setText(CardTexts::dateTime(item->captured));
     date_->setVisible(!date_->text().isEmpty());
     size_->setText(CardTexts::fileSize(item->size));
+    const QString marked =
+        card_.importedPath(item->id) ? card_.markOf(item->id).spoken() : QString();
+    mark_->setText(marked);
+    mark_->setVisible(!marked.isEmpty());
 }
 
 }  // namespace pexil::shell

@@ -36,6 +36,7 @@ private:
     QLabel* name_;
     QLabel* date_;
     QLabel* size_;
+    QLabel* mark_;
     QWidget* imported_;
     QWidget* locatable_;
     QLabel* hint_;

@@ -1,5 +1,7 @@
 #include "app/shell/card/CardPreviewView.h"
 
+#include "app/shell/main/MarkKeys.h"
+
 #include "app/card/CardModel.h"
 #include "app/shell/card/CardSpinner.h"
 #include "app/shell/card/CardTexts.h"
@@ -107,8 +109,16 @@ void CardPreviewView::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Escape:
             card_.close();
             break;
-        default:
-            return QWidget::keyPressEvent(event);
+        default: {
+            // Marks go beside the copy this run imported; a picture still only on the card
+            // has nowhere to keep them.
+            const auto mark = card_.focus() ? markForKey(event->key(), card_.markOf(*card_.focus()))
+                                            : std::nullopt;
+            if (!mark || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))
+                return QWidget::keyPressEvent(event);
+            card_.mark(*card_.focus(), *mark);
+            break;
+        }
     }
     event->accept();
 }

@@ -17,7 +17,8 @@ class CardSpinner;
 // The focused card picture large: the preview fitted to the view (or a spinner while it
 // loads), round chevron buttons at the sides where there is a picture before or after, and a
 // close button back to the grid. Takes the keyboard when shown: Left and Right step through
-// the card, Escape closes.
+// the card, Escape closes, and on a picture imported in this run the marking keys (0–5, P,
+// X) mark it as in the filmstrip.
 class CardPreviewView final : public QWidget {
     Q_OBJECT
 public:

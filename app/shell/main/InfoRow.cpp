@@ -24,6 +24,7 @@ InfoRow::InfoRow(ShotsModel& shots, LiveViewModel& liveView, PreviewZoom& zoom, 
       fps_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dim())),
       name_(tintedLabel(this, ui::Theme::font(12, QFont::Medium), ui::Theme::text())),
       summary_(tintedLabel(this, ui::Theme::digitsFont(12), ui::Theme::dim())),
+      kelvin_(tintedLabel(this, ui::Theme::digitsFont(12), ui::Theme::dim())),
       pixels_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dimmer())),
       reveal_(new QToolButton(this)),
       zoomControls_(new ZoomControls(zoom, this)) {
@@ -40,8 +41,8 @@ InfoRow::InfoRow(ShotsModel& shots, LiveViewModel& liveView, PreviewZoom& zoom, 
     reveal_->setAutoRaise(true);
     reveal_->setFocusPolicy(Qt::NoFocus);
     reveal_->setFont(ui::Theme::font(11));
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{liveDot_, live_, fps_, name_, summary_, pixels_, reveal_})
+    for (QWidget* w : std::initializer_list<QWidget*>{liveDot_, live_, fps_, name_, summary_,
+                                                      kelvin_, pixels_, reveal_})
         row->addWidget(w);
     row->addStretch(1);
     row->addWidget(zoomControls_);
@@ -67,7 +68,7 @@ void InfoRow::setLiveControls(QWidget* controls) {
 
 QStringList InfoRow::shownTexts() const {
     QStringList out;
-    for (QLabel* l : {live_, fps_, name_, summary_, pixels_})
+    for (QLabel* l : {live_, fps_, name_, summary_, kelvin_, pixels_})
         if (!l->isHidden() && !l->text().isEmpty()) out << l->text();
     if (!reveal_->isHidden()) out << reveal_->text();
     return out;
@@ -81,13 +82,16 @@ void InfoRow::update() {
     fps_->setText(QString::number(liveView_.fps()) + QStringLiteral(" fps"));
     if (liveControls_) liveControls_->setVisible(live);
     const Shot* shot = live ? nullptr : shots_.shown();
-    for (QWidget* w : std::initializer_list<QWidget*>{name_, summary_, pixels_, reveal_})
+    for (QWidget* w : std::initializer_list<QWidget*>{name_, summary_, kelvin_, pixels_, reveal_})
         w->setVisible(shot != nullptr);
     if (!shot) return;
     name_->setText(QFileInfo(shot->path).fileName());
     const QString summary = shot->meta.summary();
     summary_->setText(summary);
     summary_->setVisible(!summary.isEmpty());
+    kelvin_->setText(shot->colorTemperature ? QStringLiteral("%1 K").arg(*shot->colorTemperature)
+                                            : QString());
+    kelvin_->setVisible(shot->colorTemperature.has_value());
     const bool sized = shot->meta.pixelWidth > 0 && shot->meta.pixelHeight > 0;
     pixels_->setText(
         sized ? QStringLiteral("%1×%2").arg(shot->meta.pixelWidth).arg(shot->meta.pixelHeight)

@@ -16,7 +16,8 @@ class PreviewZoom;
 class ZoomControls;
 
 // The line under the preview: "LIVE" with the frame rate while live view runs, otherwise
-// the selected shot's name, exposure summary, pixel size and a button that shows it in the
+// the selected shot's name, exposure summary, white balance in Kelvin when the camera told
+// it, pixel size and a button that shows it in the
 // file manager; the zoom controls at the right.
 class InfoRow final : public QWidget {
     Q_OBJECT
@@ -43,6 +44,7 @@ private:
     QWidget* liveControls_ = nullptr;
     QLabel* name_;
     QLabel* summary_;
+    QLabel* kelvin_;
     QLabel* pixels_;
     QToolButton* reveal_;
     ZoomControls* zoomControls_;

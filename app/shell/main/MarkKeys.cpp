@@ -5,22 +5,25 @@
 #include <QShortcut>
 #include <QWidget>
 
-#include <functional>
-
 namespace pexil::shell {
 
+std::optional<ShotMark> markForKey(int key, const ShotMark& current) {
+    if (key >= Qt::Key_0 && key <= Qt::Key_5) return current.withStars(key - Qt::Key_0);
+    if (key == Qt::Key_P) return current.togglePick();
+    if (key == Qt::Key_X) return current.toggleReject();
+    return std::nullopt;
+}
+
 void installMarkKeys(QWidget* on, ShotsModel& shots) {
-    auto bind = [on, &shots](int key, std::function<ShotMark(const ShotMark&)> change) {
+    for (const int key : {int(Qt::Key_0), int(Qt::Key_1), int(Qt::Key_2), int(Qt::Key_3),
+                          int(Qt::Key_4), int(Qt::Key_5), int(Qt::Key_P), int(Qt::Key_X)}) {
         auto* shortcut = new QShortcut(QKeySequence(key), on);
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        QObject::connect(shortcut, &QShortcut::activated, on, [&shots, change] {
-            if (const Shot* shot = shots.shown()) shots.mark(shot->id, change(shot->mark));
+        QObject::connect(shortcut, &QShortcut::activated, on, [&shots, key] {
+            if (const Shot* shot = shots.shown())
+                if (auto mark = markForKey(key, shot->mark)) shots.mark(shot->id, *mark);
         });
-    };
-    for (int stars = 0; stars <= 5; ++stars)
-        bind(Qt::Key_0 + stars, [stars](const ShotMark& m) { return m.withStars(stars); });
-    bind(Qt::Key_P, [](const ShotMark& m) { return m.togglePick(); });
-    bind(Qt::Key_X, [](const ShotMark& m) { return m.toggleReject(); });
+    }
 }
 
 }  // namespace pexil::shell

@@ -416,6 +416,27 @@ TEST(SessionCamera, ChoosingTheCurrentValueOrAnUnknownTextSendsNothing) {
     EXPECT_EQ(calls(h, PTP::Op::setDevicePropValue), before + 1);
 }
 
+// The Kelvin value is told only while the white balance is set to a colour temperature, and
+// each shot keeps the one it was taken with.
+TEST(SessionCamera, AColourTemperatureIsToldInKelvinAndKeptWithTheShot) {
+    SessionHarness h;
+    h.connectReady();
+    EXPECT_FALSE(h.model->settings().colorTemperature());
+    const QString automatic = h.model->settings().text(PTP::Prop::whiteBalance);
+    h.model->settings().setText(PTP::Prop::whiteBalance, QString::fromUtf8("色温度"));
+    ASSERT_TRUE(h.settle([&] { return h.model->settings().colorTemperature() == 5000; }));
+    for (const std::optional<int> expected : {std::optional<int>(5000), std::optional<int>()}) {
+        const std::size_t before = h.model->shots().list().size();
+        h.model->capture().shoot();
+        ASSERT_TRUE(h.settle([&] {
+            return h.model->shots().list().size() == before + 1 && !h.model->capture().busy();
+        }));
+        EXPECT_EQ(h.model->shots().list().front().colorTemperature, expected);
+        h.model->settings().setText(PTP::Prop::whiteBalance, automatic);
+        ASSERT_TRUE(h.settle([&] { return !h.model->settings().colorTemperature(); }));
+    }
+}
+
 TEST(SessionCamera, ANewProgramOnTheDialRereadsEverySetting) {
     SessionHarness h;
     h.connectReady();

@@ -11,12 +11,13 @@
 #include "app/shell/card/CardInfoRow.h"
 #include "app/shell/card/CardLoadingView.h"
 #include "app/shell/card/CardPreviewView.h"
-#include "ui/components/ElidedLabel.h"
 #include "app/shell/card/CardSpinner.h"
 #include "app/shell/card/CardTexts.h"
 #include "app/shell/main/Filmstrip.h"
 #include "app/shell/main/MainWindow.h"
 #include "app/shell/main/SourceToggle.h"
+#include "app/shots/XmpSidecar.h"
+#include "ui/components/ElidedLabel.h"
 #include "ui/components/GlassButton.h"
 #include "ui/components/SegmentedControl.h"
 
@@ -423,6 +424,32 @@ TEST_F(CardBrowserTest, theKeyboardImportsTheChosenPicturesAndComesBackToTheGrid
     EXPECT_EQ(*card().lastSummary(), QStringLiteral("2 枚を取り込みました"));
     EXPECT_FALSE(bar()->importSelectedButton()->isEnabled());
     EXPECT_EQ(QApplication::focusWidget(), grid());
+}
+
+// In the large view the marking keys act on the copy this run imported, as in the
+// filmstrip; a picture only on the card takes none.
+TEST_F(CardBrowserTest, theLargeViewMarksAPictureOnceItIsImported) {
+    openCard(24);
+    card().open(idAt(1));
+    QWidget* large = browser()->large();
+    ASSERT_TRUE(h.until([&] { return large->isVisible(); }));
+    QTest::keyClick(large, Qt::Key_3);
+    EXPECT_EQ(card().markOf(idAt(1)), ShotMark{});
+    EXPECT_FALSE(card().importedPath(idAt(1)));
+
+    card().select({idAt(1)});
+    card().importSelected();
+    ASSERT_TRUE(h.until([&] { return card().lastSummary().has_value(); }));
+    const auto path = card().importedPath(idAt(1));
+    ASSERT_TRUE(path);
+    QTest::keyClick(large, Qt::Key_3);
+    QTest::keyClick(large, Qt::Key_P);
+    EXPECT_EQ(card().markOf(idAt(1)), (ShotMark{3, true}));
+    EXPECT_TRUE(window.cardInfoRow()->shownTexts().contains(QStringLiteral("星 3、ピック")))
+        << window.cardInfoRow()->shownTexts().join(u'|').toStdString();
+    ASSERT_TRUE(h.until([&] { return XmpSidecar::read(*path) == ShotMark{3, true}; }));
+    QTest::keyClick(large, Qt::Key_X);
+    ASSERT_TRUE(h.until([&] { return XmpSidecar::read(*path) == ShotMark{-1, false}; }));
 }
 
 TEST_F(CardBrowserTest, aScreenReaderSeesTheCellsWithTheirNamesStatesAndTheKeyboardsCell) {
