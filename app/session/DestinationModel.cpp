@@ -5,6 +5,8 @@
 #include "app/session/Preferences.h"
 #include "app/session/PreferencesModel.h"
 
+#include <QFileInfo>
+
 namespace pexil {
 
 DestinationModel::DestinationModel(async::Clock& clock, PreferencesModel& prefs, CameraLink& link,
@@ -25,14 +27,18 @@ DestinationModel::DestinationModel(async::Clock& clock, PreferencesModel& prefs,
 QString DestinationModel::nextName() const {
     // A copy: a preview must not take the pending name of a shot on its way.
     PictureNamer preview = namer_;
+    // The extension the camera saves now (JPEG or raw), once a picture told it.
+    const QString suffix = QFileInfo(lastCameraName_).suffix();
     return preview.nameFor(
-        QStringLiteral("DSC_0001.NEF"), clock_.now(),
+        QStringLiteral("DSC_0001.") + (suffix.isEmpty() ? QStringLiteral("NEF") : suffix),
+        clock_.now(),
         cameraModel && !cameraModel().isEmpty() ? cameraModel() : QStringLiteral("D850"),
         folderNow());
 }
 
 void DestinationModel::pictureSaved(const QString& cameraName) {
     namer_.saved(cameraName);
+    lastCameraName_ = cameraName;
     emit nextNameChanged();
 }
 

@@ -80,6 +80,7 @@ private:
     std::optional<QString> problem_;
     QStringList failedTransfers_;
     PictureNamer namer_;
+    QString lastCameraName_;  // the last picture saved, as the camera named it
 };
 
 }  // namespace pexil

@@ -141,7 +141,10 @@ QWidget* SettingsWindow::saveTab() {
     inner->addWidget(dateSubfolder_);
     actual_ = caption(QString(), box);
     inner->addWidget(actual_);
-    inner->addWidget(caption(QStringLiteral("撮影ファイルはカメラ側の名前のまま保存され、同名があれば連番を付けます。"), box));
+    cameraNames_ = caption(
+        QStringLiteral("撮影ファイルはカメラ側の名前のまま保存され、同名があれば連番を付けます。"),
+        box);
+    inner->addWidget(cameraNames_);
     column->addWidget(box);
     column->addWidget(namingBox(tab));
     column->addWidget(backupBox(tab));
@@ -208,6 +211,8 @@ QWidget* SettingsWindow::backupBox(QWidget* parent) {
 }
 
 void SettingsWindow::showNaming() {
+    // With a naming template of their own the pictures no longer keep the camera's names.
+    cameraNames_->setVisible(prefs_.nameTemplate().isEmpty());
     naming_->setText(namingProblem_ ? *namingProblem_
                                     : QStringLiteral("次のファイル: ") + folder_.nextName());
     naming_->setStyleSheet(

@@ -84,6 +84,7 @@ private:
     ui::ElidedLabel* backup_;
     QPushButton* backupOff_;
     QLabel* actual_;
+    QLabel* cameraNames_;
     QLabel* problem_;
     QCheckBox* dateSubfolder_;
     QCheckBox* deleteAfter_;

@@ -129,7 +129,8 @@ TEST(SessionCamera, ShotsAreNamedByTheTemplateIntoTheSessionFolder) {
         EXPECT_TRUE(key.startsWith(h.camera->serialNumber() + QStringLiteral("|DSC_")))
             << key.toStdString();
     EXPECT_EQ(h.model->ledger().keys().size(), 2u);
-    EXPECT_EQ(h.model->destination().nextName(), QStringLiteral("Studio_0003.NEF"));
+    // The preview takes the extension the camera saves now.
+    EXPECT_EQ(h.model->destination().nextName(), QStringLiteral("Studio_0003.JPG"));
     EXPECT_EQ(moved, 2);
 }
 
