@@ -148,6 +148,29 @@ async::Task<bool> focusFromLiveView(LiveViewModel& liveView, Waiter& waiter, con
     co_return allWell;
 }
 
+// Starts a series and waits for it to end, Ctrl+C cancelling it after the shot in progress,
+// then says "PREFIX: SUMMARY". True when it took `wanted` shots. The end is listened for
+// before the start: a series refused at once ends inside start().
+template <class Series>
+async::Task<bool> runSeries(Series& series, std::function<void()> start, Waiter& waiter, int wanted,
+                            QString prefix, std::function<void(const QString&)> line) {
+    std::optional<QString> summary;
+    QObject::connect(&series, &Series::finished, [&summary, &waiter](const QString& text) {
+        summary = text;
+        waiter.poke();
+    });
+    start();
+    std::function<bool()> ended = [&summary] { return summary.has_value(); };
+    const bool done = co_await waiter.until(ended, -1);
+    if (!done && waiter.stopRequested()) {
+        series.cancel();
+        waiter.clearStop();
+        co_await waiter.until(ended, -1);
+    }
+    line(prefix + QStringLiteral(": ") + lineSafe(summary.value_or(QStringLiteral("?"))));
+    co_return series.taken() == wanted;
+}
+
 // --focus-stack: the shots of the stack, then "focus-stack: SUMMARY". Ctrl+C stops it after
 // the shot in progress. False unless every shot asked for was taken.
 async::Task<bool> focusStack(SessionModel& model, Waiter& waiter, const Request& request,
@@ -156,27 +179,16 @@ async::Task<bool> focusStack(SessionModel& model, Waiter& waiter, const Request&
     FocusStack stack(
         liveView, [&model] { return model.capture().shootAndWait(false); },
         [&liveView] { return liveView.autofocus(); });
-    std::optional<QString> summary;
-    QObject::connect(&stack, &FocusStack::finished, [&summary, &waiter](const QString& text) {
-        summary = text;
-        waiter.poke();
-    });
     FocusStack::Plan plan;
     plan.shots = request.stackShots;
     plan.step = std::abs(request.stackStep);
     plan.direction =
         request.stackStep < 0 ? PTPCamera::FocusDirection::near : PTPCamera::FocusDirection::far;
     plan.autofocusFirst = request.autofocus;
-    stack.start(plan);
-    std::function<bool()> ended = [&summary] { return summary.has_value(); };
-    const bool done = co_await waiter.until(ended, -1);
-    if (!done && waiter.stopRequested()) {
-        stack.cancel();
-        waiter.clearStop();
-        co_await waiter.until(ended, -1);
-    }
-    line(QStringLiteral("focus-stack: ") + lineSafe(summary.value_or(QStringLiteral("?"))));
-    co_return stack.taken() == request.stackShots;
+    std::function<void()> start = [&stack, plan] { stack.start(plan); };
+    const bool taken = co_await runSeries(stack, std::move(start), waiter, request.stackShots,
+                                          QStringLiteral("focus-stack"), std::move(line));
+    co_return taken;
 }
 
 // --interval: the --shoot releases spaced on the clock, "shot: OK HH:mm:ss" each, then
@@ -201,21 +213,11 @@ async::Task<bool> intervalSeries(SessionModel& model, Waiter& waiter, const Requ
             line(QStringLiteral("interval: カメラのバッファが空くのを待っています"));
         waitingSaid = series.waitingForBuffer();
     });
-    std::optional<QString> summary;
-    QObject::connect(&series, &Intervalometer::finished, [&summary, &waiter](const QString& text) {
-        summary = text;
-        waiter.poke();
-    });
-    series.start({request.interval, request.shots, request.delay});
-    std::function<bool()> ended = [&summary] { return summary.has_value(); };
-    const bool done = co_await waiter.until(ended, -1);
-    if (!done && waiter.stopRequested()) {
-        series.cancel();
-        waiter.clearStop();
-        co_await waiter.until(ended, -1);
-    }
-    line(QStringLiteral("interval: ") + lineSafe(summary.value_or(QStringLiteral("?"))));
-    co_return series.taken() == request.shots;
+    const Intervalometer::Plan plan{request.interval, request.shots, request.delay};
+    std::function<void()> start = [&series, plan] { series.start(plan); };
+    const bool taken = co_await runSeries(series, std::move(start), waiter, request.shots,
+                                          QStringLiteral("interval"), std::move(line));
+    co_return taken;
 }
 
 // --bracket: "shot: OK OFFSET" per shot of the bracket, then "bracket: SUMMARY". Ctrl+C stops
@@ -233,22 +235,11 @@ async::Task<bool> bracketSeries(SessionModel& model, Waiter& waiter, const Reque
     QObject::connect(&bracket, &ExposureBracket::shotTaken, [line](int, const QString& offset) {
         line(QStringLiteral("shot: OK ") + offset);
     });
-    std::optional<QString> summary;
-    QObject::connect(&bracket, &ExposureBracket::finished,
-                     [&summary, &waiter](const QString& text) {
-                         summary = text;
-                         waiter.poke();
-                     });
-    bracket.start({request.bracketShots, request.bracketStep});
-    std::function<bool()> ended = [&summary] { return summary.has_value(); };
-    const bool done = co_await waiter.until(ended, -1);
-    if (!done && waiter.stopRequested()) {
-        bracket.cancel();
-        waiter.clearStop();
-        co_await waiter.until(ended, -1);
-    }
-    line(QStringLiteral("bracket: ") + lineSafe(summary.value_or(QStringLiteral("?"))));
-    co_return bracket.taken() == request.bracketShots;
+    const ExposureBracket::Plan plan{request.bracketShots, request.bracketStep};
+    std::function<void()> start = [&bracket, plan] { bracket.start(plan); };
+    const bool taken = co_await runSeries(bracket, std::move(start), waiter, request.bracketShots,
+                                          QStringLiteral("bracket"), std::move(line));
+    co_return taken;
 }
 
 async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) {
