@@ -5,10 +5,10 @@
 // - the time from showing the grid on a settled 2,000-picture card until every cell in view
 //   has its thumbnail.
 // Figures only; nothing here passes or fails on time.
+#include "app/base/Log.h"
+#include "app/base/PreferencesModel.h"
 #include "app/card/CardModel.h"
 #include "app/connection/ConnectionModel.h"
-#include "app/session/Log.h"
-#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/card/CardGridView.h"
 #include "camera/service/CameraAddress.h"

@@ -4,7 +4,7 @@
 //
 // LiveFrameAids: peaking, histogram and clipping worked out for the same decoded frame
 // against its decoding, in the same run (goal: a ratio of at most 0.5).
-#include "app/liveview/FrameAnalysis.h"
+#include "app/shots/FrameAnalysis.h"
 #include "app/shots/JpegDecoder.h"
 #include "camera/virtual/PictureFactory.h"
 

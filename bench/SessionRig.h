@@ -4,9 +4,9 @@
 // loop, system clock, the model's own decoding threads), as the application runs it; shared by
 // the session and main-window benchmarks. Also: the process's resident memory, and a 24 MP
 // camera JPEG from the virtual camera's picture factory.
+#include "app/base/Log.h"
+#include "app/base/PreferencesModel.h"
 #include "app/connection/ConnectionModel.h"
-#include "app/session/Log.h"
-#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shots/PictureMemory.h"

@@ -1,8 +1,8 @@
 #include "app/capture/CaptureModel.h"
 
+#include "app/base/PreferencesModel.h"
 #include "app/connection/CameraLink.h"
 #include "app/liveview/LiveViewModel.h"
-#include "app/session/PreferencesModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "kit/async/NextSignal.h"
 #include "kit/async/Sleep.h"

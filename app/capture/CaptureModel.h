@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/session/ConnectionState.h"
+#include "app/connection/ConnectionState.h"
 #include "app/shots/Shot.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/Task.h"

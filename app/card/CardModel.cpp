@@ -1,8 +1,8 @@
 #include "app/card/CardModel.h"
 
+#include "app/base/Preferences.h"
 #include "app/geo/GeoStore.h"
 #include "app/geo/GeoWriter.h"
-#include "app/session/Preferences.h"
 #include "camera/service/CameraFileSource.h"
 #include "kit/async/WorkQueue.h"
 

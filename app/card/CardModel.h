@@ -1,11 +1,11 @@
 #pragma once
 
+#include "app/base/Log.h"
 #include "app/card/CardItem.h"
 #include "app/card/ImportLedger.h"
 #include "app/connection/CameraLink.h"
 #include "app/geo/ExifTool.h"
 #include "app/geo/GeoWriter.h"
-#include "app/session/Log.h"
 #include "app/shots/ShotMark.h"
 #include "kit/async/Executor.h"
 #include "kit/async/Runtime.h"

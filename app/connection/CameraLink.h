@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/session/Log.h"
+#include "app/base/Log.h"
 #include "camera/service/CameraDevice.h"
 #include "camera/service/CameraFile.h"
 #include "camera/service/DeviceBrowser.h"

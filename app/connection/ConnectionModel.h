@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/base/Log.h"
 #include "app/connection/CameraLink.h"
-#include "app/session/ConnectionState.h"
-#include "app/session/Log.h"
+#include "app/connection/ConnectionState.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"
 #include "kit/device/DeviceInfo.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/connection/ConnectionState.h"
 #include "app/doctor/DoctorFinding.h"
-#include "app/session/ConnectionState.h"
 
 #include <QObject>
 

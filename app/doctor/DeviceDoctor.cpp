@@ -1,8 +1,8 @@
 #include "app/doctor/DeviceDoctor.h"
 
+#include "app/base/Log.h"
+#include "app/base/Preferences.h"
 #include "app/doctor/AvahiProbe.h"
-#include "app/session/Log.h"
-#include "app/session/Preferences.h"
 
 #include <QDateTime>
 #include <QDir>

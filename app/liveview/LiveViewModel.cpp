@@ -1,7 +1,7 @@
 #include "app/liveview/LiveViewModel.h"
 
-#include "app/session/Log.h"
-#include "app/session/Preferences.h"
+#include "app/base/Log.h"
+#include "app/base/Preferences.h"
 #include "app/shots/JpegDecoder.h"
 #include "kit/async/WorkQueue.h"
 #include "kit/ptp/PTPCamera.h"

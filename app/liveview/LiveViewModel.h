@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/liveview/FrameAnalysis.h"
-#include "app/liveview/LiveAids.h"
+#include "app/base/LiveAids.h"
+#include "app/shots/FrameAnalysis.h"
 #include "kit/async/Completion.h"
 #include "kit/async/Runtime.h"
 #include "kit/async/Spawn.h"

@@ -1,9 +1,9 @@
 #include "app/session/DestinationModel.h"
 
+#include "app/base/Preferences.h"
+#include "app/base/PreferencesModel.h"
 #include "app/card/ImportLedger.h"
 #include "app/connection/CameraLink.h"
-#include "app/session/Preferences.h"
-#include "app/session/PreferencesModel.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,7 @@
 #include "app/session/SessionModel.h"
 
 #include "app/backup/BackupModel.h"
+#include "app/base/PreferencesModel.h"
 #include "app/capture/CaptureModel.h"
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
@@ -8,7 +9,6 @@
 #include "app/geo/GeoStore.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/DestinationModel.h"
-#include "app/session/PreferencesModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"
 #include "kit/async/WorkQueue.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/base/Log.h"
 #include "app/connection/CameraLink.h"
-#include "app/session/Log.h"
 #include "kit/async/Runtime.h"
 
 #include <QDateTime>

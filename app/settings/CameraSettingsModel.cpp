@@ -1,6 +1,6 @@
 #include "app/settings/CameraSettingsModel.h"
 
-#include "app/session/Log.h"
+#include "app/base/Log.h"
 #include "kit/async/Sleep.h"
 
 #include <QStringList>

@@ -1,10 +1,10 @@
 #include "app/shell/PexilApp.h"
 
+#include "app/base/Log.h"
+#include "app/base/PreferencesModel.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/doctor/DeviceDoctor.h"
-#include "app/session/Log.h"
-#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/shell/main/MainWindow.h"
 #include "app/shell/settings/SettingsWindow.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/liveview/FrameAnalysis.h"
+#include "app/shots/FrameAnalysis.h"
 #include "app/shots/Shot.h"
 #include "kit/async/Spawn.h"
 #include "kit/async/Task.h"

@@ -147,11 +147,7 @@ void CameraDevice::noteAnswer(Op op, const std::shared_ptr<SessionEngine>& engin
                               const PTPAnswer& answer) {
     if (answer.code != PTP::Response::ok) return;
     if (op == Op::getDeviceInfo) {
-        // Remembered for the catalogue of later sessions: whether the list operation exists.
-        if (const auto info = DeviceInfo::parse(answer.data))
-            announcesPropList_ =
-                std::find(info->operations.begin(), info->operations.end(),
-                          PTP::code(Op::getObjectPropList)) != info->operations.end();
+        learn(*engine, answer.data);
     } else if (op == Op::nikonCheckEvent && engine_ == engine) {
         // Nikon bodies may queue ObjectAdded for CheckEvent rather than send it on the event
         // channel. Whoever polls, the picture must reach the catalogue, before the answer
@@ -161,6 +157,15 @@ void CameraDevice::noteAnswer(Op op, const std::shared_ptr<SessionEngine>& engin
             if (event.code == PTP::Event::objectAdded)
                 scope_.spawn(objectAdded(engine, event.param));
     }
+}
+
+void CameraDevice::learn(SessionEngine& engine, const Bytes& deviceInfo) {
+    const auto info = DeviceInfo::parse(deviceInfo);
+    if (!info) return;
+    engine.learn(*info);
+    // Also kept for the catalogue of later sessions: whether the list operation exists.
+    announcesPropList_ = std::find(info->operations.begin(), info->operations.end(),
+                                   PTP::code(Op::getObjectPropList)) != info->operations.end();
 }
 
 async::Task<void> CameraDevice::open() {
@@ -194,6 +199,13 @@ async::Task<void> CameraDevice::open() {
         if (event->code == PTP::Event::objectAdded && self->engine_)
             self->scope_.spawn(self->objectAdded(self->engine_, event->param));
     });
+    engine->setRefusalHandler(
+        [weak](std::uint16_t code, std::span<const std::uint32_t> params, const Refusal& refusal) {
+            auto self = weak.lock();
+            if (!self) return;
+            if (const auto line = self->refusals_.note(code, params, refusal); line && self->log_)
+                self->log_(*line);
+        });
     engine->setLossHandler([weak, raw = engine.get()](TransportError error) {
         auto self = weak.lock();
         if (self && self->engine_.get() == raw) self->endSession(std::move(error));
@@ -205,6 +217,13 @@ async::Task<void> CameraDevice::open() {
         tell([&](Listener& l, const DevicePtr& d) { l.sessionOpened(d, opened.error()); });
         co_return;
     }
+    // What the camera can do is known before anything else goes out: the gate then passes
+    // vendor commands and the catalogue asks for the list operation as DeviceInfo says. A
+    // camera that does not answer is left to whoever prepares it, who asks again.
+    std::vector<std::uint32_t> none;
+    auto info = co_await engine->exchange(PTP::code(Op::getDeviceInfo), std::move(none));
+    if (engine_ != engine) co_return;
+    if (info && info.value().response.code == PTP::Response::ok) learn(*engine, info.value().data);
     tell([](Listener& l, const DevicePtr& d) { l.sessionOpened(d, std::nullopt); });
     co_await catalog(engine);
 }
@@ -294,10 +313,8 @@ void CameraDevice::finish(CameraItems& batch, std::vector<CameraFolder> folders)
 }
 
 async::Task<bool> CameraDevice::catalogFromPropList(std::shared_ptr<SessionEngine> engine) {
-    // The session's DeviceInfo is read by whoever prepares it, usually after the catalogue
-    // has started; asking for it here as well would put one more transaction in front of
-    // theirs. So the list is simply asked for unless an earlier DeviceInfo said it is absent:
-    // a camera without it answers "not supported", which costs one round trip once.
+    // Asked for unless DeviceInfo said it is absent (or could not be read: the gate then
+    // answers "not supported" without asking the camera).
     if (propListRefused_ || announcesPropList_ == false) co_return false;
     std::vector<std::uint32_t> params{ObjectPropList::allObjects, 0, ObjectPropList::allProperties,
                                       0, ObjectPropList::allDepths};

@@ -47,7 +47,12 @@ public:
 // session; with the error when the link was lost). Everything arrives on the main thread; every
 // request is answered exactly once.
 //
-// The catalogue: a camera that offers GetObjectPropList describes every object in one
+// Every transaction, the catalogue's and the downloads' as well as PTPCamera's, passes the
+// session engine's capability gate; the device teaches it each DeviceInfo it sees and logs
+// what it refused, once per operation.
+//
+// A session reads DeviceInfo once before it says it is open; then the catalogue: a camera
+// that offers GetObjectPropList describes every object in one
 // transaction; one that does not (or fails it: not asked again, logged once) is read with
 // GetObjectHandles and one GetObjectInfo per object, newest handle first, so that the newest
 // pictures are reported first.
@@ -117,6 +122,8 @@ private:
     async::Task<std::optional<ObjectInfo>> describe(std::shared_ptr<SessionEngine> engine,
                                                     std::uint32_t handle);
     async::Task<QString> folderPath(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
+    // What DeviceInfo tells: the engine's gate, and whether the list operation exists.
+    void learn(SessionEngine& engine, const Bytes& deviceInfo);
     // Reads the answer of an operation carried for PTPCamera (see transact()).
     void noteAnswer(PTP::Op op, const std::shared_ptr<SessionEngine>& engine,
                     const PTPAnswer& answer);
@@ -146,6 +153,7 @@ private:
     bool catalogDone_ = false;
     bool propListRefused_ = false;           // for the life of the device: a refusal is not retried
     std::optional<bool> announcesPropList_;  // from a DeviceInfo read through this device
+    RefusalNotes refusals_;                  // the gate's refusals told in the log
     std::size_t reported_ = 0;               // objects reported in this session's catalogue
     std::function<void(const QString&)> log_;
     async::WorkQueue files_{QStringLiteral("app.pexil.camera.files")};

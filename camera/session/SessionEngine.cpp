@@ -105,6 +105,18 @@ async::Task<Result<Response, TransportError>> SessionEngine::transact(
     std::uint16_t code, std::vector<std::uint32_t> params, std::optional<Bytes> outData,
     std::shared_ptr<DataSink> sink) {
     using Outcome = Result<Response, TransportError>;
+    const auto op = static_cast<PTP::Op>(code);
+    const auto refusal = capabilities_ ? capabilities_->refusal(op, params)
+                                       : CameraCapabilities::refusalBeforeDeviceInfo(op, params);
+    if (refusal) {
+        if (refusalHandler_) refusalHandler_(code, params, *refusal);
+        // Through the main queue all the same, as an answer from the camera would come.
+        Response refused;
+        refused.code = refusal->code;
+        auto answer = [refused](async::Resolver<Outcome> resolver) { resolver.resolve(refused); };
+        auto outcome = co_await async::waitFor<Outcome>(std::move(answer));
+        co_return outcome;
+    }
     auto self = shared_from_this();
     auto outcome = co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
         // The I/O queue holds the engine by raw pointer: the destructor drains the queue

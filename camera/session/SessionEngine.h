@@ -4,6 +4,7 @@
 #include "kit/async/Runtime.h"
 #include "kit/async/Task.h"
 #include "kit/async/WorkQueue.h"
+#include "kit/device/CameraCapabilities.h"
 #include "kit/ptp/PTPError.h"
 #include "kit/ptp/Result.h"
 
@@ -56,6 +57,17 @@ public:
     // once, when the transport fails outside a close().
     void setEventHandler(EventHandler handler) { eventHandler_ = std::move(handler); }
     void setLossHandler(LossHandler handler) { lossHandler_ = std::move(handler); }
+
+    // The capability gate, which every transaction of the session passes, whoever asks:
+    // until learn(), no vendor command and no vendor property goes out; after, what the
+    // camera's DeviceInfo allows (CameraCapabilities). A refused transaction never reaches
+    // the transport: it is answered with the refusal's response code, and the refusal
+    // handler hears of it. Main thread.
+    using RefusalHandler = std::function<void(
+        std::uint16_t code, std::span<const std::uint32_t> params, const Refusal& refusal)>;
+    void setRefusalHandler(RefusalHandler handler) { refusalHandler_ = std::move(handler); }
+    void learn(const DeviceInfo& info) { capabilities_.emplace(info); }
+    bool knowsCapabilities() const { return capabilities_.has_value(); }
 
     static constexpr int maxEventsWaiting = 4096;
     // Events dropped so far because too many were waiting; any thread.
@@ -112,6 +124,8 @@ private:
 
     EventHandler eventHandler_;
     LossHandler lossHandler_;
+    RefusalHandler refusalHandler_;
+    std::optional<CameraCapabilities> capabilities_;  // main thread
     // Shared with posted work so that nothing is delivered after destruction.
     std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
     // Events posted to the main thread and not yet handled there; shared with what is posted.

@@ -62,4 +62,13 @@ std::optional<Refusal> CameraCapabilities::refusal(PTP::Op op,
     return std::nullopt;
 }
 
+std::optional<QString> RefusalNotes::note(std::uint16_t op, std::span<const std::uint32_t> params,
+                                          const Refusal& refusal) {
+    const std::uint32_t first = params.empty() ? 0 : params.front();
+    if (!told_.insert({op, first}).second) return std::nullopt;
+    const QString param = params.empty() ? QString() : QString::asprintf("(0x%X)", first);
+    return QString::asprintf("送らなかった 0x%04X%s: %s", op, qUtf8Printable(param),
+                             qUtf8Printable(refusal.reason));
+}
+
 }  // namespace pexil

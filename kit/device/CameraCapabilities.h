@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <utility>
 
 namespace pexil {
 
@@ -17,6 +18,18 @@ struct Refusal {
     QString reason;
     std::uint16_t code = 0;
     friend bool operator==(const Refusal&, const Refusal&) = default;
+};
+
+// Tells each refusal once per operation and first parameter, as the log line
+// "送らなかった 0x90C7: …": a poll refused every second must not fill the log.
+class RefusalNotes {
+public:
+    // The line to log, or none when this refusal was told already.
+    std::optional<QString> note(std::uint16_t op, std::span<const std::uint32_t> params,
+                                const Refusal& refusal);
+
+private:
+    std::set<std::pair<std::uint16_t, std::uint32_t>> told_;
 };
 
 // What a camera announced, and the rule that keeps harmful commands off its wire.

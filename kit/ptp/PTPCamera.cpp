@@ -42,13 +42,7 @@ async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::ui
     const auto refusal = capabilities_ ? capabilities_->refusal(op, params)
                                        : CameraCapabilities::refusalBeforeDeviceInfo(op, params);
     if (refusal) {
-        const std::uint32_t first = params.empty() ? 0 : params.front();
-        const QString key = QStringLiteral("%1-%2").arg(opCode).arg(first);
-        if (refusalsLogged_.insert(key).second) {
-            const QString param = params.empty() ? QString() : QString::asprintf("(0x%X)", first);
-            writeLog(QString::asprintf("送らなかった 0x%04X%s: %s", opCode, qUtf8Printable(param),
-                                       qUtf8Printable(refusal->reason)));
-        }
+        if (const auto line = refusals_.note(opCode, params, *refusal)) writeLog(*line);
         co_return PTPError::response(refusal->code);
     }
 

@@ -137,7 +137,7 @@ private:
     std::optional<DeviceInfo> info_;
     std::optional<CameraCapabilities> capabilities_;
     int inFlight_ = 0;
-    std::set<QString> refusalsLogged_;
+    RefusalNotes refusals_;
     async::Lifetime lifetime_;
     async::Scope watchdogs_;
     async::Scope deliveries_;  // requests with a time limit

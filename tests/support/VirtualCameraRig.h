@@ -9,7 +9,7 @@
 //
 // Destruction comes after the harness has let go of what it built on the rig (link, model):
 // the session is closed, the cable pulled and late answers drained while the runtime exists.
-#include "app/session/Log.h"
+#include "app/base/Log.h"
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"

@@ -1,11 +1,11 @@
 #include "tools/pexilctl/CardCommand.h"
 
+#include "app/base/Log.h"
+#include "app/base/Preferences.h"
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
 #include "app/connection/CameraLink.h"
 #include "app/geo/GeoStore.h"
-#include "app/session/Log.h"
-#include "app/session/Preferences.h"
 #include "camera/sources/CameraSources.h"
 #include "tools/pexilctl/CommandLine.h"
 #include "tools/pexilctl/EventLoop.h"

@@ -1,11 +1,11 @@
 #include "tools/pexilctl/GeoPlanCommand.h"
 
+#include "app/base/Log.h"
 #include "app/geo/ExifTool.h"
 #include "app/geo/GeoJson.h"
 #include "app/geo/GeoStore.h"
 #include "app/geo/GeoWriter.h"
 #include "app/geo/GpxReader.h"
-#include "app/session/Log.h"
 #include "tools/pexilctl/TerminalProgress.h"
 
 #include <QDir>

@@ -1,6 +1,8 @@
 #include "tools/pexilctl/TetherCommand.h"
 
 #include "app/backup/BackupModel.h"
+#include "app/base/Log.h"
+#include "app/base/Preferences.h"
 #include "app/capture/CaptureModel.h"
 #include "app/capture/ExposureBracket.h"
 #include "app/capture/Intervalometer.h"
@@ -11,8 +13,6 @@
 #include "app/liveview/LiveViewModel.h"
 #include "app/naming/NameTemplate.h"
 #include "app/session/DestinationModel.h"
-#include "app/session/Log.h"
-#include "app/session/Preferences.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "camera/sources/CameraSources.h"

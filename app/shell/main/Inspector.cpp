@@ -1,8 +1,8 @@
 #include "app/shell/main/Inspector.h"
 
+#include "app/base/PreferencesModel.h"
 #include "app/capture/CaptureModel.h"
 #include "app/connection/ConnectionModel.h"
-#include "app/session/PreferencesModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shell/ShellTexts.h"
 #include "app/shell/main/BatteryIcon.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/liveview/FrameAnalysis.h"
-#include "app/liveview/LiveAids.h"
+#include "app/base/LiveAids.h"
+#include "app/shots/FrameAnalysis.h"
 #include "kit/liveview/LiveViewHeader.h"
 
 #include <QRectF>

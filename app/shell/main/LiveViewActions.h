@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/base/LiveAids.h"
 #include "app/liveview/FocusStack.h"
-#include "app/liveview/LiveAids.h"
 
 #include <QObject>
 

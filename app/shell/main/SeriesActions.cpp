@@ -1,9 +1,9 @@
 #include "app/shell/main/SeriesActions.h"
 
+#include "app/base/PreferencesModel.h"
 #include "app/capture/CaptureModel.h"
 #include "app/capture/SeriesCamera.h"
 #include "app/connection/ConnectionModel.h"
-#include "app/session/PreferencesModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shell/main/BracketDialog.h"
 #include "app/shell/main/IntervalDialog.h"

@@ -1,8 +1,8 @@
 #include "app/shell/settings/SettingsWindow.h"
 
+#include "app/base/PreferencesModel.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/session/DestinationModel.h"
-#include "app/session/PreferencesModel.h"
 #include "app/shell/FileReveal.h"
 #include "ui/components/ElidedLabel.h"
 #include "ui/icons/GlyphIconEngine.h"

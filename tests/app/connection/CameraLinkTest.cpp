@@ -293,10 +293,11 @@ private:
     bool open_ = false;
 };
 
-// Opens with `refusals` failed DeviceInfo reads and runs the 0.5 s pauses between attempts.
+// Opens with `refusals` failed DeviceInfo reads by the preparation and runs the 0.5 s pauses
+// between attempts. The session's own read, before it says it is open, is refused first.
 void openWithRefusals(LinkHarness& h, int refusals) {
     h.makeCamera();
-    auto left = std::make_shared<std::atomic<int>>(refusals);
+    auto left = std::make_shared<std::atomic<int>>(refusals + 1);
     h.device = camera::CameraDevice::create(
         h.rt, h.camera->model().model, QStringLiteral("virtual"),
         [c = h.camera, left] { return std::make_unique<DeviceInfoRefusals>(c, left); });

@@ -3,11 +3,11 @@
 #include "SessionHarness.h"
 
 #include "app/backup/BackupModel.h"
+#include "app/base/PreferencesModel.h"
 #include "app/card/CardModel.h"
 #include "app/card/ImportLedger.h"
 #include "app/liveview/LiveViewModel.h"
 #include "app/session/DestinationModel.h"
-#include "app/session/PreferencesModel.h"
 #include "app/shots/JpegDecoder.h"
 
 #include <QBuffer>

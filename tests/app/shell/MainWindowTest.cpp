@@ -3,9 +3,9 @@
 #include "ShellHarness.h"
 
 #include "app/backup/BackupModel.h"
+#include "app/base/PreferencesModel.h"
 #include "app/card/CardModel.h"
 #include "app/liveview/LiveViewModel.h"
-#include "app/session/PreferencesModel.h"
 #include "app/shell/main/BackupStrip.h"
 #include "app/shell/main/BatteryIcon.h"
 #include "app/shell/main/CameraMenu.h"

@@ -2,7 +2,7 @@
 // window shows of the destination and the camera.
 #include "ShellHarness.h"
 
-#include "app/session/PreferencesModel.h"
+#include "app/base/PreferencesModel.h"
 #include "app/shell/settings/SettingsWindow.h"
 
 #include <QCheckBox>

@@ -3,11 +3,11 @@
 // The application's model as `pexil --demo` wires it (a virtual Nikon with a card of
 // pictures, reached through the real camera service), on the virtual clock, with its own
 // preference store, support folder and destination in a temporary folder.
+#include "app/base/Log.h"
+#include "app/base/PreferencesModel.h"
 #include "app/capture/CaptureModel.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/session/DestinationModel.h"
-#include "app/session/Log.h"
-#include "app/session/PreferencesModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
 #include "app/shots/ShotsModel.h"

@@ -16,6 +16,7 @@
 namespace pexil::camera {
 namespace {
 
+constexpr std::uint16_t kGetDeviceInfo = 0x1001;
 constexpr std::uint16_t kGetObjectInfo = 0x1008;
 constexpr std::uint16_t kGetObjectPropList = 0x9805;
 
@@ -93,6 +94,8 @@ TEST_F(CatalogueTest, PropertyListAndObjectByObjectGiveTheSameItems) {
         auto cam = camera(true);
         auto d = device(cam, fast);
         read(*d, fast);
+        // DeviceInfo first, which tells that the list exists; then the list alone.
+        EXPECT_EQ(cam->callCount(kGetDeviceInfo), 1);
         EXPECT_EQ(cam->callCount(kGetObjectPropList), 1);
         EXPECT_EQ(cam->callCount(kGetObjectInfo), 0);
         cam->unplug();
@@ -101,12 +104,12 @@ TEST_F(CatalogueTest, PropertyListAndObjectByObjectGiveTheSameItems) {
         auto cam = camera(false);  // the same card folder, read by a body without the operation
         auto d = device(cam, slow);
         read(*d, slow);
-        // Asked once, answered "not supported", never again for this device.
-        EXPECT_EQ(cam->callCount(kGetObjectPropList), 1);
+        // Its DeviceInfo does not name the list, so the list is never asked for.
+        EXPECT_EQ(cam->callCount(kGetObjectPropList), 0);
         slow.files.clear();
         slow.folders.clear();
         read(*d, slow);
-        EXPECT_EQ(cam->callCount(kGetObjectPropList), 1);
+        EXPECT_EQ(cam->callCount(kGetObjectPropList), 0);
         // One per object and session: 45 files and their two folders.
         EXPECT_EQ(cam->callCount(kGetObjectInfo), 2 * 47);
         cam->unplug();
@@ -140,10 +143,11 @@ TEST_F(CatalogueTest, ACameraThatFailsTheListIsReadObjectByObjectAndNotAskedAgai
     struct Case {
         const char* what;
         std::uint16_t response;
-        int logLines;  // "not supported" from a body that never said it had it is no news
+        int logLines;
     };
+    // The body announces the list in its DeviceInfo, so even "not supported" is news.
     const std::vector<Case> cases = {
-        {"not supported", 0x2005, 0},
+        {"not supported", 0x2005, 1},
         {"general error", 0x2002, 1},
         {"busy", 0x2019, 1},
     };

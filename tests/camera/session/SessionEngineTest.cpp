@@ -219,6 +219,67 @@ private:
     FakeTransport inner_;
 };
 
+// The gate stands in front of the wire for every caller: a refused transaction is answered
+// with the refusal's code and never reaches the transport.
+TEST(SessionEngine, TheCapabilityGateKeepsRefusedTransactionsOffTheWire) {
+    DeviceInfo nikon1;
+    nikon1.manufacturer = QStringLiteral("Nikon");
+    nikon1.model = QStringLiteral("J5");
+    nikon1.operations = {0x1001, 0x1014, 0x90C7, 0x90C1};
+    nikon1.properties = {0x5001, 0x5007};
+    DeviceInfo d850 = nikon1;
+    d850.model = QStringLiteral("D850");
+    d850.operations = {0x1001};
+
+    struct Case {
+        const char* name;
+        std::optional<DeviceInfo> learnt;
+        std::uint16_t op;
+        std::vector<std::uint32_t> params;
+        std::uint16_t refusedWith;  // 0: sent
+    };
+    const Case cases[] = {
+        {"vendor command before DeviceInfo", std::nullopt, 0x90C7, {}, 0x2005},
+        {"list operation before DeviceInfo", std::nullopt, 0x9805, {0xFFFFFFFF}, 0},
+        {"vendor property before DeviceInfo", std::nullopt, 0x1015, {0xD1B1}, 0x200A},
+        {"standard property before DeviceInfo", std::nullopt, 0x1015, {0x5007}, 0},
+        {"standard command before DeviceInfo", std::nullopt, 0x1007, {0xFFFFFFFF}, 0},
+        {"Nikon 1: announced but unsafe", nikon1, 0x90C7, {}, 0x2005},
+        {"Nikon 1: unannounced vendor command", nikon1, 0x90C8, {}, 0x2005},
+        {"Nikon 1: unannounced property", nikon1, 0x1015, {0xD100}, 0x200A},
+        {"Nikon 1: announced vendor command", nikon1, 0x90C1, {}, 0},
+        {"D850: anything", d850, 0x90C7, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine e([](const Operation& op, std::optional<ByteView>, DataSink& sink) {
+            return okWith(op, sink);
+        });
+        std::vector<std::pair<std::uint16_t, QString>> told;
+        e.engine->setRefusalHandler(
+            [&told](std::uint16_t code, std::span<const std::uint32_t>, const Refusal& refusal) {
+                told.emplace_back(code, refusal.reason);
+            });
+        ASSERT_TRUE(e.open());
+        if (c.learnt) e.engine->learn(*c.learnt);
+        EXPECT_EQ(e.engine->knowsCapabilities(), c.learnt.has_value());
+        const auto answer = e.rt.run(e.engine->exchange(c.op, c.params));
+        ASSERT_TRUE(answer && answer->ok());
+        const auto ops = e.transport->operations();
+        if (c.refusedWith == 0) {
+            EXPECT_EQ(answer->value().response.code, 0x2001);
+            ASSERT_EQ(ops.size(), 2U);
+            EXPECT_EQ(ops[1].code, c.op);
+            EXPECT_TRUE(told.empty());
+        } else {
+            EXPECT_EQ(answer->value().response.code, c.refusedWith);
+            EXPECT_EQ(ops.size(), 1U) << "only OpenSession reached the camera";
+            ASSERT_EQ(told.size(), 1U);
+            EXPECT_EQ(told[0].first, c.op);
+        }
+    }
+}
+
 TEST(SessionEngine, DestroyingTheEngineWithWorkQueuedDeliversNothingLate) {
     async::VirtualRuntime rt;
     auto holding = std::make_shared<Holding>();

@@ -154,6 +154,11 @@ TEST(SessionWatchdog, ASilentCommandIsCutAfterTheTimeOutAndEveryWaiterHearsOnce)
     ScriptedCamera& camera = *owned;
     Watched w(std::move(owned));
     ASSERT_TRUE(w.open());
+    // A D850, so that the gate lets the Nikon commands below through.
+    DeviceInfo d850;
+    d850.manufacturer = QStringLiteral("Nikon");
+    d850.model = QStringLiteral("D850");
+    w.engine->learn(d850);
 
     // A command without a data phase that is never answered, and two waiting behind it.
     std::optional<Result<Exchange, TransportError>> first, second, third;

@@ -1,4 +1,4 @@
-#include "app/session/Log.h"
+#include "app/base/Log.h"
 
 #include <QDir>
 #include <QFile>
@@ -79,7 +79,8 @@ TEST_F(LogTest, TheLogLivesInTheUsersStateFolder) {
             qputenv("XDG_STATE_HOME", c.state);
         else
             qunsetenv("XDG_STATE_HOME");
-        EXPECT_EQ(Log::defaultFolder(), QString::fromUtf8(c.folder)) << (c.state ? c.state : "(unset)");
+        EXPECT_EQ(Log::defaultFolder(), QString::fromUtf8(c.folder))
+            << (c.state ? c.state : "(unset)");
     }
     EXPECT_EQ(Log().path(), QStringLiteral("/home/a/.local/state/Pexil/Pexil.log"));
     qputenv("HOME", home);

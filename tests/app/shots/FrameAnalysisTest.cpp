@@ -1,4 +1,4 @@
-#include "app/liveview/FrameAnalysis.h"
+#include "app/shots/FrameAnalysis.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/session/Log.h"
+#include "app/base/Log.h"
 
 #include "kit/async/WorkQueue.h"
 

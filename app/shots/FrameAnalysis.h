@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/liveview/LiveAids.h"
+#include "app/base/LiveAids.h"
 
 #include <QImage>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/session/Preferences.h"
+#include "app/base/Preferences.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -19,8 +19,10 @@ class PreferencesModel final : public QObject {
     Q_PROPERTY(QString baseDestination READ baseDestination WRITE setBaseDestination NOTIFY changed)
     Q_PROPERTY(bool useDateSubfolder READ useDateSubfolder WRITE setUseDateSubfolder NOTIFY changed)
     Q_PROPERTY(bool autoConnect READ autoConnect WRITE setAutoConnect NOTIFY changed)
-    Q_PROPERTY(bool deleteAfterDownload READ deleteAfterDownload WRITE setDeleteAfterDownload NOTIFY changed)
-    Q_PROPERTY(bool autofocusBeforeShot READ autofocusBeforeShot WRITE setAutofocusBeforeShot NOTIFY changed)
+    Q_PROPERTY(bool deleteAfterDownload READ deleteAfterDownload WRITE setDeleteAfterDownload NOTIFY
+                   changed)
+    Q_PROPERTY(bool autofocusBeforeShot READ autofocusBeforeShot WRITE setAutofocusBeforeShot NOTIFY
+                   changed)
     Q_PROPERTY(bool showNewShots READ showNewShots WRITE setShowNewShots NOTIFY changed)
     Q_PROPERTY(QString sessionName READ sessionName NOTIFY changed)
     Q_PROPERTY(QString nameTemplate READ nameTemplate NOTIFY changed)

@@ -1,4 +1,4 @@
-#include "app/session/PreferencesModel.h"
+#include "app/base/PreferencesModel.h"
 
 #include "app/naming/NameTemplate.h"
 

@@ -1,6 +1,6 @@
 // The preferences as stored, and the destination folder they give.
-#include "app/session/Preferences.h"
-#include "app/session/PreferencesModel.h"
+#include "app/base/Preferences.h"
+#include "app/base/PreferencesModel.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "app/liveview/LiveAids.h"
+#include "app/base/LiveAids.h"
 
-#include "app/session/Preferences.h"
+#include "app/base/Preferences.h"
 
 namespace pexil {
 

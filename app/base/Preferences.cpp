@@ -1,4 +1,4 @@
-#include "app/session/Preferences.h"
+#include "app/base/Preferences.h"
 
 #include <QDir>
 #include <QFile>
