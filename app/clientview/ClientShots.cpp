@@ -54,6 +54,7 @@ void ClientShots::follow() {
         shot.name = QFileInfo(it->path).fileName();
         shot.time = it->arrived;
         shot.mark = it->mark;
+        shot.order = ++received_;
         scope_.spawn(publish(std::move(shot)));
     }
 }
@@ -70,9 +71,9 @@ async::Task<void> ClientShots::publish(Entry shot) {
         previewBytes_.erase(previewOrder_.front());
         previewOrder_.pop_front();
     }
-    // Previews may finish out of order; the list stays newest first by the time of arrival.
+    // Previews may finish out of order; the list stays in the filmstrip's order, newest first.
     const auto at = std::find_if(list_.begin(), list_.end(),
-                                 [&shot](const Entry& s) { return s.time < shot.time; });
+                                 [&shot](const Entry& s) { return s.order < shot.order; });
     const QString id = shot.id;
     list_.insert(at, std::move(shot));
     emit published(id);
@@ -123,7 +124,9 @@ QJsonObject ClientShots::toJson(const Entry& shot) {
     QJsonObject out;
     out.insert(QStringLiteral("id"), shot.id);
     out.insert(QStringLiteral("name"), shot.name);
-    out.insert(QStringLiteral("time"), shot.time.toLocalTime().toString(Qt::ISODate));
+    const QDateTime local = shot.time.toLocalTime();
+    out.insert(QStringLiteral("time"),
+               local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate));
     out.insert(QStringLiteral("timeText"),
                shot.time.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
     out.insert(QStringLiteral("rating"), std::max(shot.mark.rating, 0));

@@ -46,6 +46,7 @@ public:
         ShotMark mark;
         bool favourite = false;
         QString comment;
+        std::uint64_t order = 0;  // as the filmstrip received them
     };
 
     // Follows `shots` from now on, taking the shots it already holds as well.
@@ -84,6 +85,7 @@ private:
     std::map<QString, QByteArray> previewBytes_;  // by id; at most previewsKept
     std::deque<QString> previewOrder_;            // oldest first
     std::map<QUuid, bool> seen_;                  // shots taken or on their way
+    std::uint64_t received_ = 0;
     async::Scope scope_;
 };
 

@@ -2,12 +2,15 @@
 
 #include "app/base/Log.h"
 #include "app/base/PreferencesModel.h"
+#include "app/clientview/ClientView.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/doctor/CameraTrouble.h"
 #include "app/doctor/DeviceDoctor.h"
 #include "app/session/SessionModel.h"
+#include "app/shell/clientview/ClientViewWindow.h"
 #include "app/shell/main/MainWindow.h"
 #include "app/shell/settings/SettingsWindow.h"
+#include "app/shots/ShotsModel.h"
 #include "camera/sources/CameraSources.h"
 #include "camera/usb/UsbCameraWatcher.h"
 
@@ -26,6 +29,8 @@ PexilApp::PexilApp() : log_(std::make_unique<Log>()) {
 
 PexilApp::~PexilApp() {
     // The windows render the model: they go first.
+    clientViewWindow_.reset();
+    clientView_.reset();
     window_.reset();
     model_.reset();
 }
@@ -57,6 +62,7 @@ Result<std::unique_ptr<PexilApp>, QString> PexilApp::create(const LaunchOptions&
     PexilApp* self = app.get();
     connect(window, &MainWindow::settingsRequested, self, &PexilApp::showSettings);
     connect(window, &MainWindow::geotagRequested, self, &PexilApp::openGeotag);
+    connect(window, &MainWindow::clientViewRequested, self, &PexilApp::openClientView);
     connect(window, &MainWindow::logRequested, self, &PexilApp::openLog);
     connect(window, &MainWindow::aboutRequested, self, &PexilApp::showAbout);
     connect(window, &MainWindow::diagnosisRequested, self, &PexilApp::showDiagnosis);
@@ -83,6 +89,20 @@ void PexilApp::showSettings() {
     settings_->show();
     settings_->raise();
     settings_->activateWindow();
+}
+
+void PexilApp::openClientView() {
+    if (!clientView_) {
+        clientView_ = std::make_unique<ClientView>(runtime_, model_->shots());
+        clientView_->setLog(log_->writer());
+        connect(clientView_.get(), &ClientView::noteChanged, &model_->shots(),
+                &ShotsModel::setClientNote);
+    }
+    if (!clientViewWindow_)
+        clientViewWindow_ = std::make_unique<ClientViewWindow>(*clientView_, window_.get());
+    clientViewWindow_->show();
+    clientViewWindow_->raise();
+    clientViewWindow_->activateWindow();
 }
 
 void PexilApp::openGeotag() {

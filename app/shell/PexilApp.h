@@ -19,6 +19,7 @@
 namespace pexil {
 class CameraTrouble;
 class Log;
+class ClientView;
 class SessionModel;
 namespace camera {
 class VirtualCamera;
@@ -27,6 +28,7 @@ class VirtualCamera;
 
 namespace pexil::shell {
 
+class ClientViewWindow;
 class MainWindow;
 
 // The application: one session model for the life of the process, the main window with its
@@ -52,6 +54,9 @@ public:
     GeotagWindow* geotagWindow() const { return geotag_; }
     // Opens the geotag window, or brings the open one forward.
     void openGeotag();
+    // The client view's window (the view stays as it is when the window closes).
+    void openClientView();
+    ClientViewWindow* clientViewWindow() const { return clientViewWindow_.get(); }
     // Opens the device doctor's report ("ヘルプ" → "診断"), or brings the open one forward.
     void showDiagnosis();
     // The About box's text: version, the libraries and their licences, where the log is.
@@ -73,6 +78,8 @@ private:
     // On a USB address: why the camera would not open, for the main window.
     std::unique_ptr<CameraTrouble> trouble_;
     std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<ClientView> clientView_;
+    std::unique_ptr<ClientViewWindow> clientViewWindow_;
     QPointer<SettingsWindow> settings_;
     QPointer<DiagnosisWindow> diagnosis_;
     QPointer<LogWindow> logWindow_;

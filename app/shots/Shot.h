@@ -26,6 +26,19 @@ struct Shot {
     // The white balance in Kelvin the camera told when the picture arrived; none when it
     // told none (an automatic white balance).
     std::optional<int> colorTemperature;
+    // What the client watching the session said of it: a favourite, a short comment.
+    bool clientFavourite = false;
+    QString clientComment;
+
+    // "♥ クライアント「もう少し明るく」"; empty when the client said nothing.
+    QString clientNoteText() const {
+        if (!clientFavourite && clientComment.isEmpty()) return {};
+        QString text =
+            clientFavourite ? QStringLiteral("♥ クライアント") : QStringLiteral("クライアント");
+        if (!clientComment.isEmpty())
+            text += QStringLiteral("「") + clientComment + QStringLiteral("」");
+        return text;
+    }
 };
 
 // A picture between the shutter and the disk: released and not yet announced (no name), or

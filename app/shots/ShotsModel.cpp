@@ -46,6 +46,7 @@ QString accessibleDescription(const Shot& shot, bool shown, bool unseen) {
     if (const QString marked = shot.mark.spoken(); !marked.isEmpty()) parts << marked;
     if (shown) parts << QStringLiteral("表示中");
     if (unseen) parts << QStringLiteral("新着");
+    if (const QString note = shot.clientNoteText(); !note.isEmpty()) parts << note;
     return parts.join(QStringLiteral("、"));
 }
 }  // namespace
@@ -64,7 +65,11 @@ QVariant ShotsModel::data(const QModelIndex& index, int role) const {
     const Shot& shot = shots_[static_cast<std::size_t>(index.row())];
     switch (role) {
         case Qt::DisplayRole:
-        case Qt::ToolTipRole: return QFileInfo(shot.path).fileName();
+            return QFileInfo(shot.path).fileName();
+        case Qt::ToolTipRole: {
+            const QString note = shot.clientNoteText();
+            return QFileInfo(shot.path).fileName() + (note.isEmpty() ? QString() : u'\n' + note);
+        }
         case Qt::DecorationRole: return shot.thumbnail;
         case Qt::AccessibleTextRole: return accessibleText(shot);
         case Qt::AccessibleDescriptionRole:
@@ -79,6 +84,8 @@ QVariant ShotsModel::data(const QModelIndex& index, int role) const {
             return shot.mark.rating;
         case PickedRole:
             return shot.mark.picked;
+        case ClientFavouriteRole:
+            return shot.clientFavourite;
         default: return {};
     }
 }
@@ -210,6 +217,17 @@ void ShotsModel::mark(const QUuid& id, const ShotMark& mark) {
                      {RatingRole, PickedRole, Qt::AccessibleDescriptionRole});
     emit shotUpdated(id);
     writeSidecar(shot->path, mark);
+}
+
+void ShotsModel::setClientNote(const QUuid& id, bool favourite, const QString& comment) {
+    Shot* shot = find(id);
+    if (!shot || (shot->clientFavourite == favourite && shot->clientComment == comment)) return;
+    shot->clientFavourite = favourite;
+    shot->clientComment = comment;
+    const int row = rowOf(id);
+    emit dataChanged(index(row), index(row),
+                     {ClientFavouriteRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+    emit shotUpdated(id);
 }
 
 void ShotsModel::markFile(const QString& path, const ShotMark& mark) {

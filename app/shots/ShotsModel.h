@@ -49,7 +49,8 @@ public:
         PathRole,
         NewRole,
         RatingRole,
-        PickedRole
+        PickedRole,
+        ClientFavouriteRole
     };
 
     ShotsModel(async::Runtime& runtime, async::Executor& decodeQueue, QObject* parent = nullptr);
@@ -91,6 +92,8 @@ public:
     // A mark on a picture by its path: the shot's when the filmstrip holds it, else the
     // sidecar alone (a picture imported from the card).
     void markFile(const QString& path, const ShotMark& mark);
+    // What the client watching the session said of a shot (the client view).
+    void setClientNote(const QUuid& id, bool favourite, const QString& comment);
 
     // What to work out on the shot shown, from its 1200-pixel picture on the decoding queue:
     // the histogram and the clipping marks, as chosen for live view (peaking and guides are

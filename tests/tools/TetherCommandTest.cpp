@@ -369,8 +369,28 @@ TEST_F(TetherCommand, AWrongCommandLineIsStatusTwo) {
           QStringList{QStringLiteral("--focus-stack"), QStringLiteral("3")},
           QStringList{QStringLiteral("--focus-stack"), QStringLiteral("3"),
                       QStringLiteral("--focus-step"), QStringLiteral("0")},
-          QStringList{QStringLiteral("--focus-step"), QStringLiteral("10")}})
+          QStringList{QStringLiteral("--focus-step"), QStringLiteral("10")},
+          QStringList{QStringLiteral("--client-view"), QStringLiteral("127.0.0.1")},
+          QStringList{QStringLiteral("--client-view"), QStringLiteral("localhost:8080")},
+          QStringList{QStringLiteral("--client-view"), QStringLiteral("127.0.0.1:70000")}})
         EXPECT_EQ(run(wrong).code, 2) << wrong.join(u' ').toStdString();
+}
+
+TEST_F(TetherCommand, TheClientViewServesTheRunAndRefusesAllInterfaces) {
+    const Outcome served =
+        run({QStringLiteral("--shoot"), QStringLiteral("1"), QStringLiteral("--client-view"),
+             QStringLiteral("127.0.0.1:0"), QStringLiteral("--for"), QStringLiteral("12")});
+    EXPECT_EQ(served.code, 0) << served.err.toStdString();
+    const QStringList url = served.lines.filter(QStringLiteral("client-view: http://127.0.0.1:"));
+    ASSERT_EQ(url.size(), 1) << served.lines.join(u'\n').toStdString();
+    EXPECT_TRUE(url[0].contains(QStringLiteral("/?t=")));
+    EXPECT_EQ(served.lines.filter(QStringLiteral("saved: ")).size(), 1);
+
+    const Outcome everywhere = run({QStringLiteral("--client-view"), QStringLiteral("0.0.0.0:0"),
+                                    QStringLiteral("--for"), QStringLiteral("0")});
+    EXPECT_EQ(everywhere.code, 1);
+    EXPECT_TRUE(everywhere.err.contains(
+        QStringLiteral("クライアントビューを開くネットワークのアドレスを選んでください。")));
 }
 
 TEST_F(TetherCommand, FocusingFromLiveViewAndAFocusStackReportALineEach) {

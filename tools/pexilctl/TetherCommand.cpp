@@ -7,6 +7,7 @@
 #include "app/capture/ExposureBracket.h"
 #include "app/capture/Intervalometer.h"
 #include "app/capture/SeriesCamera.h"
+#include "app/clientview/ClientView.h"
 #include "app/connection/CameraLink.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/FocusStack.h"
@@ -15,6 +16,7 @@
 #include "app/session/DestinationModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
+#include "app/shots/ShotsModel.h"
 #include "camera/sources/CameraSources.h"
 #include "kit/async/NextSignal.h"
 #include "kit/liveview/NikonLiveView.h"
@@ -25,6 +27,8 @@
 #include "tools/pexilctl/Waiter.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
 #include <QPointF>
 #include <QSaveFile>
 #include <QSettings>
@@ -67,11 +71,30 @@ struct Request {
     double bracketStep = 1.0 / 3;  // --step: EV between them
     int stackShots = 0;  // --focus-stack: shots stepping the focus
     int stackStep = 0;   // --focus-step: drive steps between them, negative towards near
+    // --client-view: where the client view serves the session's shots; none: off.
+    std::optional<std::pair<QHostAddress, quint16>> clientView;
     camera::VirtualCamera::Options virtualOptions;
     std::chrono::milliseconds ioTimeout = camera::defaultIoTimeout;
     // Ctrl+C and SIGTERM, taken for the whole run; may be null.
     const StopSignals* stop = nullptr;
 };
+
+// "ADDRESS:PORT" for --client-view: an IPv4 address or a bracketed IPv6 one, port 0 for a
+// free one.
+Result<std::pair<QHostAddress, quint16>, QString> parseClientViewAddress(const QString& text) {
+    const qsizetype colon = text.lastIndexOf(u':');
+    QString host = text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    const QHostAddress address(host);
+    if (colon <= 0 || !ok || port > 65535 || address.isNull())
+        return QString::fromUtf8(
+                   "--client-view には「アドレス:ポート」を指定してください（例 "
+                   "192.168.1.20:8080、ポート 0 で空いているもの）: ") +
+               text;
+    return std::pair(address, static_cast<quint16>(port));
+}
 
 QString phaseText(const CameraLink::Phase& phase) {
     using Kind = CameraLink::Phase::Kind;
@@ -355,6 +378,37 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
                              }
                          });
     }
+    // The client view serves the session's shots from the start of the run to its end.
+    const async::Seconds runStarted = runtime.clock().monotonic();
+    ClientView clientView(runtime, model.shots());
+    clientView.setLog(log.writer());
+    QObject::connect(&clientView, &ClientView::noteChanged, &model.shots(),
+                     &ShotsModel::setClientNote);
+    int watching = 0;
+    QObject::connect(&clientView, &ClientView::watchersChanged,
+                     [&clientView, &watching, line]() mutable {
+                         if (clientView.watchers().size() == watching) return;
+                         watching = static_cast<int>(clientView.watchers().size());
+                         line(QStringLiteral("client-view-watchers: %1").arg(watching));
+                     });
+    QObject::connect(
+        &clientView, &ClientView::noteChanged,
+        [&model, line](const QUuid& id, bool favourite, const QString& comment) mutable {
+            const Shot* shot = model.shots().shot(id);
+            line(QStringLiteral("client-note: ") +
+                 lineSafe(shot ? QFileInfo(shot->path).fileName() : QString()) +
+                 (favourite ? QStringLiteral(" favourite") : QString()) +
+                 (comment.isEmpty() ? QString() : QStringLiteral(" ") + lineSafe(comment)));
+        });
+    if (request.clientView) {
+        const auto started =
+            clientView.start(request.clientView->first, request.clientView->second);
+        if (!started) {
+            io.err << "pexilctl tether: " << started.error() << "\n";
+            co_return exitFailed;
+        }
+        line(QStringLiteral("client-view: ") + started.value().toString());
+    }
     model.connection().connectCamera();
 
     const bool focusWork = request.afAt || !request.drives.empty() || request.stackShots > 0;
@@ -518,6 +572,14 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     std::function<bool()> transferred = [&link] { return link.downloading() == 0; };
     co_await waiter.until(std::move(transferred), 10);
     co_await waiter.until(backedUp, 600);
+    // The client view keeps showing the session after the work, until --for (counted from
+    // the start of the run) ends or Ctrl+C.
+    if (clientView.running()) {
+        const double spent = (runtime.clock().monotonic() - runStarted).count();
+        co_await waiter.pause(request.seconds < 0 ? -1 : std::max(0.0, request.seconds - spent));
+        waiter.clearStop();
+    }
+    clientView.stop();
     if (unbacked > 0) status = exitFailed;
     model.connection().disconnectCamera();
     co_await async::until(
@@ -554,6 +616,7 @@ QString tetherHelp() {
         "[--release-control]\n"
         "                       [--af-at X,Y] [--mf-drive near|far:STEPS]...\n"
         "                       [--focus-stack N --focus-step STEPS [--af]] [--for SECONDS]\n"
+        "                       [--client-view ADDRESS:PORT]\n"
         "\n"
         "Headless tethering on the same session model as the application (the diagnostic\n"
         "log goes to ~/.local/state/Pexil/Pexil.log). One line per event:\n"
@@ -590,6 +653,10 @@ QString tetherHelp() {
         "--af-at, --mf-drive and --focus-stack run in live view, started for them when --liveview\n"
         "is not given.\n"
         "\n"
+        "--client-view ADDRESS:PORT shows the session's shots to browsers on the network (port\n"
+        "0: a free one): it prints client-view: URL (the URL carries the view's access token),\n"
+        "client-view-watchers: N as clients come and go, client-note: NAME [favourite] COMMENT\n"
+        "for what they say, and keeps serving after the work until --for ends or Ctrl+C.\n"
         "Without --shoot, --liveview or --card it runs until interrupted (or --for SECONDS),\n"
         "saving every fresh shot. With them it exits once the work is done and every shot it\n"
         "caused is saved: 0 if all went well, 1 otherwise; 2 for a wrong command line.\n"
@@ -712,9 +779,10 @@ int runTether(const QStringList& arguments, CommandIO io) {
     const auto frames = intValue(args, QStringLiteral("--liveview"), io, 0);
     const auto seconds = takeSeconds(args, QStringLiteral("--for"), io, QStringLiteral("tether"));
     const auto ioTimeout = takeIoTimeout(args, io, QStringLiteral("tether"), camera::defaultIoTimeout);
+    const auto clientView = takeValue(args, QStringLiteral("--client-view"), io);
     const auto virtualOptions = takeVirtualOptions(args, io);
     if (!address || !dest || !session || !nameTemplate || !backup || !framesDir || !shots ||
-        !interval || !delay || !frames || !seconds || !ioTimeout || !virtualOptions)
+        !interval || !delay || !frames || !seconds || !ioTimeout || !virtualOptions || !clientView)
         return exitUnreadable;
     request.ioTimeout = *ioTimeout;
     if (!args.isEmpty()) {
@@ -759,6 +827,14 @@ int runTether(const QStringList& arguments, CommandIO io) {
         }
         request.interval = plan.interval;
         request.delay = plan.delay;
+    }
+    if (!clientView->isEmpty()) {
+        const auto where = parseClientViewAddress(*clientView);
+        if (!where) {
+            io.err << "pexilctl tether: " << where.error() << "\n";
+            return exitUnreadable;
+        }
+        request.clientView = where.value();
     }
     request.frames = *frames;
     request.virtualOptions = *virtualOptions;

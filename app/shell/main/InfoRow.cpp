@@ -25,6 +25,7 @@ InfoRow::InfoRow(ShotsModel& shots, LiveViewModel& liveView, PreviewZoom& zoom, 
       name_(tintedLabel(this, ui::Theme::font(12, QFont::Medium), ui::Theme::text())),
       summary_(tintedLabel(this, ui::Theme::digitsFont(12), ui::Theme::dim())),
       kelvin_(tintedLabel(this, ui::Theme::digitsFont(12), ui::Theme::dim())),
+      client_(tintedLabel(this, ui::Theme::font(12), QColor(0xFF, 0x6F, 0x91))),
       pixels_(tintedLabel(this, ui::Theme::digitsFont(11), ui::Theme::dimmer())),
       reveal_(new QToolButton(this)),
       zoomControls_(new ZoomControls(zoom, this)) {
@@ -42,7 +43,7 @@ InfoRow::InfoRow(ShotsModel& shots, LiveViewModel& liveView, PreviewZoom& zoom, 
     reveal_->setFocusPolicy(Qt::NoFocus);
     reveal_->setFont(ui::Theme::font(11));
     for (QWidget* w : std::initializer_list<QWidget*>{liveDot_, live_, fps_, name_, summary_,
-                                                      kelvin_, pixels_, reveal_})
+                                                      kelvin_, pixels_, client_, reveal_})
         row->addWidget(w);
     row->addStretch(1);
     row->addWidget(zoomControls_);
@@ -68,7 +69,7 @@ void InfoRow::setLiveControls(QWidget* controls) {
 
 QStringList InfoRow::shownTexts() const {
     QStringList out;
-    for (QLabel* l : {live_, fps_, name_, summary_, kelvin_, pixels_})
+    for (QLabel* l : {live_, fps_, name_, summary_, kelvin_, pixels_, client_})
         if (!l->isHidden() && !l->text().isEmpty()) out << l->text();
     if (!reveal_->isHidden()) out << reveal_->text();
     return out;
@@ -84,6 +85,7 @@ void InfoRow::update() {
     const Shot* shot = live ? nullptr : shots_.shown();
     for (QWidget* w : std::initializer_list<QWidget*>{name_, summary_, kelvin_, pixels_, reveal_})
         w->setVisible(shot != nullptr);
+    client_->setVisible(false);
     if (!shot) return;
     name_->setText(QFileInfo(shot->path).fileName());
     const QString summary = shot->meta.summary();
@@ -97,6 +99,11 @@ void InfoRow::update() {
         sized ? QStringLiteral("%1×%2").arg(shot->meta.pixelWidth).arg(shot->meta.pixelHeight)
               : QString());
     pixels_->setVisible(sized);
+    // A comment may run to 200 characters: the row shows its start, the tool tip all of it.
+    const QString note = shot->clientNoteText();
+    client_->setText(client_->fontMetrics().elidedText(note, Qt::ElideRight, 260));
+    client_->setToolTip(note);
+    client_->setVisible(!note.isEmpty());
 }
 
 }  // namespace pexil::shell

@@ -45,6 +45,7 @@ private:
     QLabel* name_;
     QLabel* summary_;
     QLabel* kelvin_;
+    QLabel* client_;
     QLabel* pixels_;
     QToolButton* reveal_;
     ZoomControls* zoomControls_;

@@ -265,6 +265,8 @@ void MainWindow::buildMenus() {
     // The camera menu's own action: two actions with one key would make the key ambiguous,
     // and Qt then runs neither.
     window->addAction(actions_->action(CameraCommand::geotag));
+    connect(window->addAction(QStringLiteral("クライアントビュー…")), &QAction::triggered, this,
+            &MainWindow::clientViewRequested);
     QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
     connect(f10, &QShortcut::activated, this, [this, file] {

@@ -99,6 +99,7 @@ public:
 signals:
     void settingsRequested();
     void geotagRequested();
+    void clientViewRequested();
     void logRequested();
     void diagnosisRequested();
     void aboutRequested();

@@ -79,6 +79,17 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     }
     paintMark(painter, cell, index.data(ShotsModel::RatingRole).toInt(),
               index.data(ShotsModel::PickedRole).toBool());
+    // The client's favourite (the client view): a heart in the lower right corner, where no
+    // mark of the photographer's goes.
+    if (index.data(ShotsModel::ClientFavouriteRole).toBool()) {
+        painter->setFont(ui::Theme::font(10));
+        const QRectF tab(cell.right() - 16, cell.bottom() - 15, 14, 13);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(QColor(0, 0, 0, 170));
+        painter->drawRoundedRect(tab, 3, 3);
+        painter->setPen(QColor(0xFF, 0x6F, 0x91));
+        painter->drawText(tab, Qt::AlignCenter, QStringLiteral("♥"));
+    }
     // Where the keyboard is, while the strip has it: a ring outside the cell's outline.
     if (option.state.testFlag(QStyle::State_HasFocus)) {
         painter->setPen(QPen(ui::Theme::text(), 1, Qt::DashLine));

@@ -186,6 +186,33 @@ TEST_F(ShotsModelTest, marksShowAtOnceAreWrittenBesideThePictureAndFilterTheStri
     EXPECT_EQ(filter.rowCount(), 3);
 }
 
+TEST_F(ShotsModelTest, aClientsFavouriteAndCommentShowInTheStrip) {
+    const QUuid id = add(1);
+    const QModelIndex row = shots.index(0);
+    const struct {
+        bool favourite;
+        QString comment;
+        QString note;
+    } cases[] = {
+        {true, {}, QStringLiteral("♥ クライアント")},
+        {true, QStringLiteral("もう少し明るく"),
+         QStringLiteral("♥ クライアント「もう少し明るく」")},
+        {false, QStringLiteral("いいね"), QStringLiteral("クライアント「いいね」")},
+        {false, {}, {}},
+    };
+    for (const auto& c : cases) {
+        shots.setClientNote(id, c.favourite, c.comment);
+        EXPECT_EQ(row.data(ShotsModel::ClientFavouriteRole).toBool(), c.favourite);
+        EXPECT_EQ(shots.shot(id)->clientNoteText(), c.note);
+        EXPECT_EQ(row.data(Qt::ToolTipRole).toString(),
+                  QStringLiteral("DSC_0001.JPG") + (c.note.isEmpty() ? QString() : u'\n' + c.note));
+        EXPECT_EQ(row.data(Qt::AccessibleDescriptionRole)
+                      .toString()
+                      .contains(QStringLiteral("クライアント")),
+                  !c.note.isEmpty());
+    }
+}
+
 TEST_F(ShotsModelTest, theLastOfQuickMarksIsTheOneOnDisk) {
     async::ManualExecutor slow;  // the writes wait until the test lets them run
     ShotsModel model{rt, slow};
