@@ -30,11 +30,16 @@ ClientShots::ClientShots(async::Runtime& runtime, async::Executor& previews, Sho
                          QObject* parent)
     : QObject(parent), previews_(previews), shots_(shots), scope_(runtime) {
     connect(&shots_, &ShotsModel::shotsChanged, this, &ClientShots::follow);
+    // The mark changes with the photographer's keys; the time taken comes with the picture's
+    // metadata, read after the shot arrived.
     connect(&shots_, &ShotsModel::shotUpdated, this, [this](const QUuid& id) {
         const pexil::Shot* source = shots_.shot(id);
         Entry* own = findMutable(clientId(id));
-        if (!source || !own || own->mark == source->mark) return;
+        if (!source || !own) return;
+        const QDateTime time = source->meta.captured.value_or(source->arrived);
+        if (own->mark == source->mark && own->time == time) return;
         own->mark = source->mark;
+        own->time = time;
         emit changed(own->id);
     });
     follow();
@@ -52,7 +57,7 @@ void ClientShots::follow() {
         shot.id = clientId(it->id);
         shot.path = it->path;
         shot.name = QFileInfo(it->path).fileName();
-        shot.time = it->arrived;
+        shot.time = it->meta.captured.value_or(it->arrived);
         shot.mark = it->mark;
         shot.order = ++received_;
         scope_.spawn(publish(std::move(shot)));
@@ -65,6 +70,9 @@ async::Task<void> ClientShots::publish(Entry shot) {
     auto make = [path] { return previewJpeg(path, previewPixels); };
     std::optional<QByteArray> jpeg = co_await async::runOn(previews_, std::move(make));
     if (!jpeg) co_return;  // not a picture the view can show
+    // The filmstrip may have read the time it was taken meanwhile.
+    if (const pexil::Shot* source = shots_.shot(shot.shot); source && source->meta.captured)
+        shot.time = *source->meta.captured;
     previewBytes_[shot.id] = std::move(*jpeg);
     previewOrder_.push_back(shot.id);
     while (static_cast<int>(previewOrder_.size()) > previewsKept) {

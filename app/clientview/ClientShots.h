@@ -42,7 +42,7 @@ public:
         QString id;
         QString path;  // for the original, when downloads are allowed
         QString name;
-        QDateTime time;
+        QDateTime time;  // taken, once the picture's metadata is read; until then, arrived
         ShotMark mark;
         bool favourite = false;
         QString comment;

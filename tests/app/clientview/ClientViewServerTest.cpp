@@ -278,6 +278,33 @@ TEST_F(ClientViewServerTest, ShowsTheShotsWithPreviewsAndTellsWatchersOfNewOnes)
     EXPECT_GE(watching, 2);
 }
 
+TEST_F(ClientViewServerTest, AShotIsListedWithTheTimeItWasTaken) {
+    // A camera's JPEG with its EXIF block: the time taken, not the time it arrived.
+    const QString path = QDir(folder.path()).filePath(QStringLiteral("DSC_0009.JPG"));
+    auto scene = factory.render(1800, 1200, 7, 9);
+    ASSERT_TRUE(scene.ok());
+    camera::PictureMeta meta;
+    meta.make = QStringLiteral("NIKON CORPORATION");
+    meta.model = QStringLiteral("NIKON D850");
+    meta.taken = QDateTime(QDate(2024, 5, 30), QTime(10, 20, 30));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(camera::PictureFactory::writeJpegFile(file, scene.value(), meta).ok());
+    file.close();
+    const QString id = shots.add(path, rt.clock().now()).toString(QUuid::Id128);
+    ASSERT_TRUE(
+        pumpSocketsUntil([&] { return client.find(id) && client.find(id)->time == meta.taken; }));
+    const QJsonObject listed = QJsonDocument::fromJson(get(withToken("/api/shots")).body)
+                                   .object()
+                                   .value(QStringLiteral("shots"))
+                                   .toArray()[0]
+                                   .toObject();
+    EXPECT_EQ(listed.value(QStringLiteral("timeText")).toString(), QStringLiteral("10:20:30"));
+    EXPECT_TRUE(listed.value(QStringLiteral("time"))
+                    .toString()
+                    .startsWith(QStringLiteral("2024-05-30T10:20:30")));
+}
+
 TEST_F(ClientViewServerTest, OriginalsOnlyWhenAllowedAndAsSaved) {
     const QString id = shoot(3);
     ASSERT_TRUE(pumpSocketsUntil([&] { return client.find(id) != nullptr; }));
