@@ -32,10 +32,7 @@ struct Marks {
 void ShotToScreen(benchmark::State& state) {
     for (auto _ : state) {
         SessionRig rig;
-        camera::VirtualCamera::Options options;
-        options.model = QStringLiteral("z6");
-        options.fullSizePictures = true;
-        if (const auto problem = rig.connect(options)) {
+        if (const auto problem = rig.connectFullSizeZ6()) {
             state.SkipWithError(problem->toStdString().c_str());
             return;
         }

@@ -216,12 +216,15 @@ void ShotsModel::mark(const QUuid& id, const ShotMark& mark) {
     emit dataChanged(index(row), index(row),
                      {RatingRole, PickedRole, Qt::AccessibleDescriptionRole});
     emit shotUpdated(id);
-    writeSidecar(shot->path, mark);
+    // Not a favourite here may still be one from an earlier run: that label stays.
+    writeSidecar(shot->path, {mark, shot->clientFavourite ? std::optional(true) : std::nullopt});
 }
 
 void ShotsModel::setClientNote(const QUuid& id, bool favourite, const QString& comment) {
     Shot* shot = find(id);
     if (!shot || (shot->clientFavourite == favourite && shot->clientComment == comment)) return;
+    // The favourite goes to the sidecar's label for the raw editors; the comment stays here.
+    if (shot->clientFavourite != favourite) writeSidecar(shot->path, {shot->mark, favourite});
     shot->clientFavourite = favourite;
     shot->clientComment = comment;
     const int row = rowOf(id);
@@ -236,24 +239,26 @@ void ShotsModel::markFile(const QString& path, const ShotMark& mark) {
     if (it != shots_.end())
         this->mark(it->id, mark);
     else
-        writeSidecar(path, mark);
+        writeSidecar(path, {mark, std::nullopt});
 }
 
-void ShotsModel::writeSidecar(const QString& path, const ShotMark& mark) {
+void ShotsModel::writeSidecar(const QString& path, const SidecarMarks& marks) {
     // One write per sidecar at a time, on a queue of several threads: keys pressed quickly
     // must leave the last mark on disk, not whichever thread finished last.
     auto [waiting, idle] = marksWriting_.try_emplace(path);
     if (!idle) {
-        waiting->second = mark;
+        waiting->second = marks;
         return;
     }
-    scope_.spawn(writeMarks(path, mark));
+    scope_.spawn(writeMarks(path, marks));
 }
 
-async::Task<void> ShotsModel::writeMarks(QString path, ShotMark mark) {
+async::Task<void> ShotsModel::writeMarks(QString path, SidecarMarks marks) {
     for (;;) {
         // Named first: g++ 12 destroys by-copy captures twice inside a co_await expression.
-        auto work = [path, mark] { return XmpSidecar::write(path, mark); };
+        auto work = [path, marks] {
+            return XmpSidecar::write(path, marks.mark, marks.clientFavourite);
+        };
         const auto failure = co_await async::runOn(decodeQueue_, std::move(work));
         if (failure) emit markFailed(*failure);
         const auto next = marksWriting_.find(path);
@@ -261,7 +266,7 @@ async::Task<void> ShotsModel::writeMarks(QString path, ShotMark mark) {
             if (next != marksWriting_.end()) marksWriting_.erase(next);
             co_return;
         }
-        mark = *std::exchange(next->second, std::nullopt);
+        marks = *std::exchange(next->second, std::nullopt);
     }
 }
 

@@ -119,8 +119,13 @@ private:
     void setSelection(const QUuid& id);
     async::Task<void> decodeThumbnail(QUuid id, QString path);
     async::Task<void> shrinkAged();
-    void writeSidecar(const QString& path, const ShotMark& mark);
-    async::Task<void> writeMarks(QString path, ShotMark mark);
+    // The marks a sidecar is written with; favourite none: the one it holds stays.
+    struct SidecarMarks {
+        ShotMark mark;
+        std::optional<bool> clientFavourite;
+    };
+    void writeSidecar(const QString& path, const SidecarMarks& marks);
+    async::Task<void> writeMarks(QString path, SidecarMarks marks);
     // Works out the analysis of the shot shown when its picture changed.
     void analyseShown();
     async::Task<void> analyse(QUuid id, QImage picture, LiveAids aids);
@@ -139,7 +144,7 @@ private:
     bool held_ = false;
     std::set<QUuid> unseen_;
     // Sidecars being written, with the mark to write next when it changed meanwhile.
-    std::map<QString, std::optional<ShotMark>> marksWriting_;
+    std::map<QString, std::optional<SidecarMarks>> marksWriting_;
     LiveAids aids_;
     FrameAnalysis analysis_;
     // The shot and picture the analysis is (being) worked out for.
@@ -156,4 +161,3 @@ private:
 };
 
 }  // namespace pexil
-

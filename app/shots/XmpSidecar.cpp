@@ -47,7 +47,8 @@ QString pathFor(const QString& picture) {
     return picture + QStringLiteral(".xmp");
 }
 
-std::optional<QString> write(const QString& picture, const ShotMark& mark) {
+std::optional<QString> write(const QString& picture, const ShotMark& mark,
+                             std::optional<bool> clientFavourite) {
     prepareExiv2();
     const QString path = pathFor(picture);
     auto data = load(path);
@@ -56,10 +57,15 @@ std::optional<QString> write(const QString& picture, const ShotMark& mark) {
     try {
         (*data)[ratingKey] = std::to_string(mark.rating);
         const auto label = data->findKey(Exiv2::XmpKey(labelKey));
+        const std::string current = label != data->end() ? label->toString() : std::string();
+        const bool ours =
+            current.empty() || current == pickLabel || current == clientFavouriteLabel;
         if (mark.picked) {
             (*data)[labelKey] = std::string(pickLabel);
-        } else if (label != data->end() && label->toString() == pickLabel) {
-            // Our pick taken back; a label of another program stays.
+        } else if (ours && clientFavourite.value_or(current == clientFavouriteLabel)) {
+            (*data)[labelKey] = std::string(clientFavouriteLabel);
+        } else if (!current.empty() && ours) {
+            // Our label taken back; a label of another program stays.
             data->erase(label);
         }
         if (Exiv2::XmpParser::encode(packet, *data, Exiv2::XmpParser::useCompactFormat) != 0)

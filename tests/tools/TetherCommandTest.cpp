@@ -14,12 +14,17 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <memory>
+#include <vector>
 
 namespace pexil::cli {
 namespace {
@@ -38,6 +43,15 @@ protected:
         Outcome r;
         QString out;
         QTextStream o(&out), e(&r.err);
+        // What the test does while the run goes on, seeing its output so far.
+        QTimer watcher;
+        if (duringRun) {
+            QObject::connect(&watcher, &QTimer::timeout, [&] {
+                o.flush();
+                duringRun(out);
+            });
+            watcher.start(20);
+        }
         r.code = runTether(QStringList{QStringLiteral("--camera"), QStringLiteral("virtual"), QStringLiteral("--card-dir"),
                                        dir.filePath(QStringLiteral("card")), QStringLiteral("--photos"), QStringLiteral("3"),
                                        QStringLiteral("--dest"), dir.filePath(QStringLiteral("pictures"))} +
@@ -50,6 +64,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    std::function<void(const QString& output)> duringRun;
 
 private:
     testing::ScopedEnvironment environment_{
@@ -376,15 +391,100 @@ TEST_F(TetherCommand, AWrongCommandLineIsStatusTwo) {
         EXPECT_EQ(run(wrong).code, 2) << wrong.join(u' ').toStdString();
 }
 
+// Browsers hammering the client view: each request on its own loopback connection, its
+// answer's status line kept.
+class ClientFlood {
+public:
+    void request(const QUrl& view, const QByteArray& path, const QByteArray& extra = {}) {
+        auto socket = std::make_unique<QTcpSocket>();
+        QTcpSocket* raw = socket.get();
+        const std::size_t at = answers_.size();
+        answers_.emplace_back();
+        const QByteArray head = (extra.isEmpty() ? "GET " : "POST ") + path +
+                                "?t=" + view.query().mid(2).toLatin1() + " HTTP/1.1\r\nHost: h\r\n";
+        QObject::connect(raw, &QTcpSocket::connected, [raw, head, extra] {
+            raw->write(extra.isEmpty() ? head + "\r\n"
+                                       : head + "Content-Length: " +
+                                             QByteArray::number(extra.size()) + "\r\n\r\n" + extra);
+        });
+        QObject::connect(raw, &QTcpSocket::readyRead,
+                         [this, raw, at] { answers_[at] += raw->readAll(); });
+        QObject::connect(raw, &QTcpSocket::disconnected, [this] { ++closed_; });
+        raw->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(view.port()));
+        sockets_.push_back(std::move(socket));
+    }
+    bool allAnswered() const { return closed_ == sockets_.size(); }
+    std::size_t sent() const { return sockets_.size(); }
+    const QByteArray& answer(std::size_t at) const { return answers_[at]; }
+
+private:
+    std::vector<std::unique_ptr<QTcpSocket>> sockets_;
+    std::vector<QByteArray> answers_;
+    std::size_t closed_ = 0;
+};
+
 TEST_F(TetherCommand, TheClientViewServesTheRunAndRefusesAllInterfaces) {
+    // While the camera shoots three frames a second apart: 200 page requests at once and a
+    // 10 MiB body, then ten requests every 20 ms until the last frame is saved. Then the list
+    // the view serves, taken from the filmstrip. Real time, bounded by --for: the command runs
+    // on the real clock.
+    ClientFlood flood;
+    QUrl view;
+    std::size_t big = 0, list = 0;
+    QElapsedTimer listAsked;
+    duringRun = [&](const QString& out) {
+        if (view.isEmpty()) {
+            const QRegularExpression said(QStringLiteral("client-view: (http://\\S+)"));
+            const auto match = said.match(out);
+            if (!match.hasMatch()) return;
+            view = QUrl(match.captured(1));
+            big = flood.sent();
+            flood.request(view, "/api/comment/0123456789abcdef", QByteArray(10 << 20, 'x'));
+            for (int i = 0; i < 200; ++i) flood.request(view, "/");
+        } else if (out.count(QStringLiteral("saved: ")) < 3) {
+            if (flood.sent() < 3000)
+                for (int i = 0; i < 10; ++i) flood.request(view, "/");
+        } else if (flood.allAnswered() &&
+                   (list == 0 ||
+                    (flood.answer(list).startsWith("HTTP/1.1 429") && listAsked.elapsed() > 500))) {
+            // Asked again while the flood's rate limit still holds for this address.
+            list = flood.sent();
+            listAsked.start();
+            flood.request(view, "/api/shots");
+        }
+    };
     const Outcome served =
-        run({QStringLiteral("--shoot"), QStringLiteral("1"), QStringLiteral("--client-view"),
-             QStringLiteral("127.0.0.1:0"), QStringLiteral("--for"), QStringLiteral("12")});
+        run({QStringLiteral("--shoot"), QStringLiteral("3"), QStringLiteral("--interval"),
+             QStringLiteral("1"), QStringLiteral("--client-view"), QStringLiteral("127.0.0.1:0"),
+             QStringLiteral("--for"), QStringLiteral("10")});
+    duringRun = nullptr;
     EXPECT_EQ(served.code, 0) << served.err.toStdString();
     const QStringList url = served.lines.filter(QStringLiteral("client-view: http://127.0.0.1:"));
     ASSERT_EQ(url.size(), 1) << served.lines.join(u'\n').toStdString();
     EXPECT_TRUE(url[0].contains(QStringLiteral("/?t=")));
-    EXPECT_EQ(served.lines.filter(QStringLiteral("saved: ")).size(), 1);
+    EXPECT_EQ(served.lines.filter(QStringLiteral("saved: ")).size(), 3);
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("pictures"))).entryList(QDir::Files).size(), 3);
+
+    ASSERT_TRUE(flood.allAnswered()) << flood.sent() << " requests";
+    EXPECT_GT(flood.sent(), 201u) << "the flood went on while the camera shot";
+    const QByteArray bigAnswer = flood.answer(big);
+    EXPECT_TRUE(bigAnswer.startsWith("HTTP/1.1 413") || bigAnswer.startsWith("HTTP/1.1 503") ||
+                bigAnswer.startsWith("HTTP/1.1 429"))
+        << bigAnswer.left(40).toStdString();
+    int pages = 0, refused = 0;
+    for (std::size_t at = big + 1; at < flood.sent(); ++at) {
+        const QByteArray& answer = flood.answer(at);
+        pages += answer.startsWith("HTTP/1.1 200");
+        refused += answer.startsWith("HTTP/1.1 503") || answer.startsWith("HTTP/1.1 429");
+    }
+    EXPECT_GT(pages, 0);
+    EXPECT_EQ(pages + refused, static_cast<int>(flood.sent() - big - 1))
+        << "every request answered within the limits";
+    ASSERT_GT(list, 0u);
+    const QByteArray shots = flood.answer(list);
+    ASSERT_TRUE(shots.startsWith("HTTP/1.1 200")) << shots.left(40).toStdString();
+    for (const char* name : {"DSC_0004.JPG", "DSC_0005.JPG", "DSC_0006.JPG"})
+        EXPECT_TRUE(shots.contains(name)) << name;
 
     const Outcome everywhere = run({QStringLiteral("--client-view"), QStringLiteral("0.0.0.0:0"),
                                     QStringLiteral("--for"), QStringLiteral("0")});

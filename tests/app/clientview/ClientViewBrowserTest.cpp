@@ -2,12 +2,7 @@
 // protocol, opens the page with the token, sees the shots there are and a new one as it
 // arrives, without reloading. Only loopback addresses; the waits are for the browser process
 // and its sockets, bounded in real time.
-#include "app/clientview/ClientShots.h"
-#include "app/clientview/ClientViewServer.h"
-#include "app/shots/ShotsModel.h"
-#include "camera/virtual/PictureFactory.h"
-#include "kit/async/VirtualRuntime.h"
-#include "kit/async/WorkQueue.h"
+#include "tests/app/clientview/ClientViewRig.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,26 +27,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Bounded real-time pumping of the event loop and the model's posted work: for the browser
-// process and the loopback sockets only.
-bool pumpExternalUntil(async::VirtualRuntime& rt, const std::function<bool()>& done,
-                       std::chrono::milliseconds limit) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    for (;;) {
-        rt.runReady();
-        if (done()) return true;
-        if (elapsed.elapsed() > limit.count()) return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-}
-
 // One headless Chromium and one page in it, spoken to over the DevTools protocol.
 class Browser {
 public:
-    explicit Browser(async::VirtualRuntime& rt) : rt_(rt) {}
+    explicit Browser(ClientViewRig& rig) : rig_(rig) {}
     ~Browser() {
         socket_.close();
         process_.kill();
@@ -72,8 +51,7 @@ public:
         QString said;
         const QRegularExpression listening(QStringLiteral("DevTools listening on (ws://\\S+)"));
         QRegularExpressionMatch match;
-        const bool told = pumpExternalUntil(
-            rt_,
+        const bool told = rig_.pumpExternalUntil(
             [&] {
                 said += QString::fromUtf8(process_.readAllStandardError());
                 match = listening.match(said);
@@ -87,8 +65,8 @@ public:
                 answers_[message.value(QStringLiteral("id")).toInt()] = message;
         });
         socket_.open(QUrl(match.captured(1)));
-        if (!pumpExternalUntil(
-                rt_, [&] { return socket_.state() == QAbstractSocket::ConnectedState; }, 10s))
+        if (!rig_.pumpExternalUntil(
+                [&] { return socket_.state() == QAbstractSocket::ConnectedState; }, 10s))
             return false;
         const auto target = call(QStringLiteral("Target.createTarget"),
                                  {{QStringLiteral("url"), QStringLiteral("about:blank")}});
@@ -112,8 +90,7 @@ public:
         if (onPage) message.insert(QStringLiteral("sessionId"), session_);
         socket_.sendTextMessage(
             QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
-        if (!pumpExternalUntil(
-                rt_, [&] { return answers_.count(id) > 0; }, 30s))
+        if (!rig_.pumpExternalUntil([&] { return answers_.count(id) > 0; }, 30s))
             return std::nullopt;
         const QJsonObject answer = answers_[id];
         if (answer.contains(QStringLiteral("error"))) return std::nullopt;
@@ -131,8 +108,7 @@ public:
                       : QJsonValue();
     }
     bool waitFor(const QString& expression, std::chrono::milliseconds limit = 20s) {
-        return pumpExternalUntil(
-            rt_, [&] { return evaluate(expression).toBool(); }, limit);
+        return rig_.pumpExternalUntil([&] { return evaluate(expression).toBool(); }, limit);
     }
     void resize(int width, int height, bool mobile) {
         call(QStringLiteral("Emulation.setDeviceMetricsOverride"),
@@ -154,7 +130,7 @@ public:
     }
 
 private:
-    async::VirtualRuntime& rt_;
+    ClientViewRig& rig_;
     QTemporaryDir profile_;
     QProcess process_;
     QWebSocket socket_;
@@ -163,33 +139,7 @@ private:
     std::map<int, QJsonObject> answers_;
 };
 
-class ClientViewBrowserTest : public ::testing::Test {
-protected:
-    QString shoot(int number) {
-        const QString path =
-            QDir(folder.path())
-                .filePath(QStringLiteral("DSC_%1.JPG").arg(number, 4, 10, QLatin1Char('0')));
-        auto scene = factory.render(2400, 1600, 11, number);
-        EXPECT_TRUE(scene.ok());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        const Bytes& jpeg = scene.value().picture;
-        file.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<qint64>(jpeg.size()));
-        file.close();
-        const QUuid id = shots.add(path, rt.clock().now());
-        rt.runReady();
-        return id.toString(QUuid::Id128);
-    }
-
-    QTemporaryDir folder;
-    camera::PictureFactory factory;
-    async::VirtualRuntime rt;
-    async::InlineExecutor decode;
-    async::InlineExecutor previews;
-    ShotsModel shots{rt, decode};
-    ClientShots client{rt, previews, shots};
-    ClientViewServer server{client};
-};
+class ClientViewBrowserTest : public ::testing::Test, protected ClientViewRig {};
 
 TEST_F(ClientViewBrowserTest, ThePageShowsTheShotsAndANewOneWithoutReloading) {
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
@@ -200,7 +150,7 @@ TEST_F(ClientViewBrowserTest, ThePageShowsTheShotsAndANewOneWithoutReloading) {
     const auto url = server.start(QHostAddress::LocalHost, 0);
     ASSERT_TRUE(url);
 
-    Browser browser(rt);
+    Browser browser(*this);
     ASSERT_TRUE(browser.launch(chromium));
     browser.resize(390, 844, true);
     ASSERT_TRUE(browser.call(QStringLiteral("Page.navigate"),
@@ -217,8 +167,7 @@ TEST_F(ClientViewBrowserTest, ThePageShowsTheShotsAndANewOneWithoutReloading) {
                                        "document.getElementById('large').naturalWidth === 1600")));
     // A mark that a reload would wipe out.
     browser.evaluate(QStringLiteral("window.stillTheSamePage = true"));
-    ASSERT_TRUE(pumpExternalUntil(
-        rt, [&] { return server.watchers().size() == 1; }, 20s));
+    ASSERT_TRUE(pumpExternalUntil([&] { return server.watchers().size() == 1; }, 20s));
     browser.screenshot(QStringLiteral("client-view-phone.png"));
 
     const QString third = shoot(3);
@@ -235,8 +184,7 @@ TEST_F(ClientViewBrowserTest, ThePageShowsTheShotsAndANewOneWithoutReloading) {
     QObject::connect(&client, &ClientShots::noteChanged,
                      [&favourite](const QUuid&, bool on, const QString&) { favourite = on; });
     browser.evaluate(QStringLiteral("document.getElementById('fav').click()"));
-    ASSERT_TRUE(pumpExternalUntil(
-        rt, [&] { return favourite.has_value(); }, 20s));
+    ASSERT_TRUE(pumpExternalUntil([&] { return favourite.has_value(); }, 20s));
     EXPECT_TRUE(*favourite);
     EXPECT_TRUE(client.find(third)->favourite);
 

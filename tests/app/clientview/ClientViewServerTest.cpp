@@ -1,23 +1,13 @@
 // The client view over real loopback sockets: what a browser may ask and what it may not.
 // Socket traffic is waited for in real time, bounded; nothing here waits on a program timer.
-#include "app/clientview/ClientShots.h"
-#include "app/clientview/ClientViewServer.h"
 #include "app/shots/PictureDecoder.h"
-#include "app/shots/ShotsModel.h"
-#include "camera/virtual/PictureFactory.h"
-#include "kit/async/VirtualRuntime.h"
-#include "kit/async/WorkQueue.h"
+#include "tests/app/clientview/ClientViewRig.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QWebSocket>
 
 #include <gtest/gtest.h>
@@ -36,7 +26,7 @@ struct Reply {
     QByteArray body;
 };
 
-class ClientViewServerTest : public ::testing::Test {
+class ClientViewServerTest : public ::testing::Test, protected ClientViewRig {
 protected:
     void SetUp() override {
         const auto url = server.start(QHostAddress::LocalHost, 0);
@@ -49,16 +39,7 @@ protected:
     // real time: the only real-time wait of these tests, for the sockets.
     bool pumpSocketsUntil(const std::function<bool()>& done,
                           std::chrono::milliseconds limit = 10s) {
-        QElapsedTimer elapsed;
-        elapsed.start();
-        for (;;) {
-            rt.runReady();
-            if (done()) return true;
-            if (elapsed.elapsed() > limit.count()) return false;
-            QEventLoop loop;
-            QTimer::singleShot(2, &loop, &QEventLoop::quit);
-            loop.exec();
-        }
+        return pumpExternalUntil(done, limit);
     }
 
     // One request on its own connection; the answer once the server closed it.
@@ -91,23 +72,6 @@ protected:
     }
     QByteArray withToken(const QByteArray& path) const { return path + "?t=" + token; }
 
-    // A picture as the camera saved it, added to the filmstrip; its id in the view once its
-    // preview is made.
-    QString shoot(int number) {
-        const QString path =
-            QDir(folder.path())
-                .filePath(QStringLiteral("DSC_%1.JPG").arg(number, 4, 10, QLatin1Char('0')));
-        auto scene = factory.render(2400, 1600, 7, number);
-        EXPECT_TRUE(scene.ok());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        const Bytes& jpeg = scene.value().picture;
-        file.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<qint64>(jpeg.size()));
-        file.close();
-        const QUuid id = shots.add(path, rt.clock().now());
-        rt.runReady();
-        return id.toString(QUuid::Id128);
-    }
     std::unique_ptr<QWebSocket> watch(const QByteArray& target, std::vector<QJsonObject>& heard) {
         auto socket = std::make_unique<QWebSocket>();
         QObject::connect(socket.get(), &QWebSocket::textMessageReceived,
@@ -119,14 +83,6 @@ protected:
         return socket;
     }
 
-    QTemporaryDir folder;
-    camera::PictureFactory factory;
-    async::VirtualRuntime rt;
-    async::InlineExecutor decode;
-    async::InlineExecutor previews;
-    ShotsModel shots{rt, decode};
-    ClientShots client{rt, previews, shots};
-    ClientViewServer server{client};
     QUrl base;
     QByteArray token;
 };

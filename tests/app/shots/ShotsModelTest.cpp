@@ -210,6 +210,12 @@ TEST_F(ShotsModelTest, aClientsFavouriteAndCommentShowInTheStrip) {
                       .toString()
                       .contains(QStringLiteral("クライアント")),
                   !c.note.isEmpty());
+        // The favourite is the sidecar's purple label for the raw editors.
+        rt.runFor(async::Seconds(1));
+        QFile sidecar(XmpSidecar::pathFor(shots.shot(id)->path));
+        EXPECT_EQ(sidecar.open(QIODevice::ReadOnly) && sidecar.readAll().contains("\"Purple\""),
+                  c.favourite)
+            << c.note.toStdString();
     }
 }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 namespace pexil {
 namespace {
@@ -128,6 +129,43 @@ TEST(XmpSidecar, WhatAnotherProgramWroteStaysAndOnlyOurPickIsTakenBack) {
     packet = contents(sidecar);
     EXPECT_EQ(xmpProperties(packet).count(QStringLiteral("Label")), 0u);
     EXPECT_TRUE(packet.contains("xmp_version"));
+}
+
+TEST(XmpSidecar, AClientsFavouriteIsThePurpleLabelWhereNoOtherLabelIs) {
+    struct Case {
+        const char* name;
+        const char* before;  // "" no sidecar
+        ShotMark mark;
+        std::optional<bool> favourite;
+        const char* after;  // "" no label
+    };
+    const Case cases[] = {
+        {"a favourite on an unmarked shot", "", {0, false}, true, "Purple"},
+        {"a favourite not known here stays", "Purple", {3, false}, std::nullopt, "Purple"},
+        {"a favourite taken back", "Purple", {0, false}, false, ""},
+        {"the photographer's pick wins", "Purple", {2, true}, true, "Green"},
+        {"a pick taken back shows the favourite", "Green", {2, false}, true, "Purple"},
+        {"another program's label stays", "Red", {0, false}, true, "Red"},
+        {"and is not taken back", "Red", {0, false}, false, "Red"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString picture = dir.filePath(QStringLiteral("DSC_0004.NEF"));
+        if (*c.before)
+            put(XmpSidecar::pathFor(picture),
+                QByteArray(R"(<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF )"
+                           R"(xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">)"
+                           R"(<rdf:Description rdf:about="" )"
+                           R"(xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:Label=")") +
+                    c.before + R"("/></rdf:RDF></x:xmpmeta>)");
+        ASSERT_EQ(XmpSidecar::write(picture, c.mark, c.favourite), std::nullopt);
+        const auto properties = xmpProperties(contents(XmpSidecar::pathFor(picture)));
+        const auto label = properties.find(QStringLiteral("Label"));
+        EXPECT_EQ(label == properties.end() ? QString() : label->second,
+                  QString::fromLatin1(c.after));
+        EXPECT_EQ(XmpSidecar::read(picture), c.mark) << "a favourite is not a pick";
+    }
 }
 
 TEST(XmpSidecar, ASidecarThatCannotBeReadIsLeftAlone) {
