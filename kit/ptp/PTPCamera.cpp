@@ -38,15 +38,7 @@ async::Task<void> PTPCamera::watchdog(QString opText) {
 async::Task<CameraResult<Bytes>> PTPCamera::send(PTP::Op op, std::vector<std::uint32_t> params,
                                                  std::optional<Bytes> outData,
                                                  std::optional<double> timeout) {
-    const std::uint16_t opCode = PTP::code(op);
-    const auto refusal = capabilities_ ? capabilities_->refusal(op, params)
-                                       : CameraCapabilities::refusalBeforeDeviceInfo(op, params);
-    if (refusal) {
-        if (const auto line = refusals_.note(opCode, params, *refusal)) writeLog(*line);
-        co_return PTPError::response(refusal->code);
-    }
-
-    const QString opText = QString::asprintf("0x%04X", opCode);
+    const QString opText = QString::asprintf("0x%04X", PTP::code(op));
     ++inFlight_;
     async::Runtime& runtime = runtime_;
     const auto started = runtime.clock().monotonic();

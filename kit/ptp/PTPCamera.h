@@ -30,8 +30,9 @@ template <class T>
 using CameraResult = Result<T, CameraError>;
 
 // The one object through which the program talks PTP to an open camera. Around each
-// command it keeps harmful commands off the wire (capability gating, each refusal logged
-// once), counts the commands in flight and logs commands that take longer than 45 s.
+// command it counts the commands in flight and logs commands that take longer than 45 s.
+// Harmful commands are kept off the wire below it, by the session's capability gate, whose
+// refusals come back as the refusal's response code.
 //
 // Threads: main thread only; the transport may answer on any thread. Several commands may
 // be outstanding at once; send() does not serialize them (the transport does).
@@ -49,7 +50,7 @@ public:
     PTPCamera& operator=(const PTPCamera&) = delete;
 
     // Sends one command and gives its data phase (empty when it has none) or the error:
-    // the gate's refusal, the camera's response code, the transport's error, or
+    // the camera's response code (or the gate's refusal), the transport's error, or
     // timedOut("0x%04X") when `timeout` seconds pass first (the late answer is dropped).
     // Without a timeout it waits as long as the camera takes.
     async::Task<CameraResult<Bytes>> send(PTP::Op op, std::vector<std::uint32_t> params = {},
@@ -137,7 +138,6 @@ private:
     std::optional<DeviceInfo> info_;
     std::optional<CameraCapabilities> capabilities_;
     int inFlight_ = 0;
-    RefusalNotes refusals_;
     async::Lifetime lifetime_;
     async::Scope watchdogs_;
     async::Scope deliveries_;  // requests with a time limit

@@ -89,12 +89,6 @@ TEST_F(PropertyOperations, CheckEventParsesOrPassesTheFailure) {
     EXPECT_EQ(responseCodeOf(run(camera->checkEvent()).error()), 0x2019);
 }
 
-TEST_F(PropertyOperations, OnANikon1CheckEventIsRefusedLocally) {
-    identify({.model = QStringLiteral("V3")});
-    EXPECT_EQ(responseCodeOf(run(camera->checkEvent()).error()), 0x2005);
-    EXPECT_EQ(transport->countOf(PTP::Op::nikonCheckEvent), 0U);
-}
-
 class CaptureOperations : public CameraFixture {};
 
 TEST_F(CaptureOperations, ABusyCameraGetsFiveCapturesAndNoFallback) {

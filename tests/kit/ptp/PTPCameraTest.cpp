@@ -15,72 +15,26 @@ std::optional<std::uint16_t> codeOf(const CameraResult<Bytes>& result) {
     return responseCodeOf(result.error());
 }
 
-class PTPCameraGate : public CameraFixture {};
+// What the camera learns from its DeviceInfo. (Its capability gate is the session's, below
+// it: CameraCapabilitiesTest and SessionEngineTest.)
+class PTPCameraIdentity : public CameraFixture {};
 
-TEST_F(PTPCameraGate, BeforeDeviceInfoVendorCommandsAreRefusedAndLoggedOnce) {
-    for (int i = 0; i < 2; ++i) {
-        const auto result = run(camera->send(PTP::Op::nikonCheckEvent));
-        EXPECT_EQ(codeOf(result), 0x2005);
-    }
-    EXPECT_TRUE(transport->sent().empty());
-    EXPECT_EQ(log,
-              QStringList{QStringLiteral("送らなかった 0x90C7: DeviceInfo を読む前の独自命令")});
-    EXPECT_EQ(camera->inFlight(), 0);
-}
-
-TEST_F(PTPCameraGate, BeforeDeviceInfoOnlyVendorPropertiesAreRefused) {
-    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::getDevicePropDesc, {0xD1B1}))), 0x200A);
-    EXPECT_EQ(log, QStringList{QStringLiteral(
-                       "送らなかった 0x1014(0xD1B1): DeviceInfo を読む前の独自プロパティ")});
-    transport->ok(PTP::Op::getDevicePropDesc);
-    EXPECT_TRUE(run(camera->send(PTP::Op::getDevicePropDesc, {0x5007})).ok());
-    EXPECT_EQ(transport->sent().size(), 1U);
-}
-
-TEST_F(PTPCameraGate, AFailedDeviceInfoKeepsTheStrictGate) {
+TEST_F(PTPCameraIdentity, AFailedDeviceInfoLeavesTheCameraUnknown) {
     transport->answer(PTP::Op::getDeviceInfo, 0x2002);
     EXPECT_FALSE(run(camera->readDeviceInfo()).has_value());
     transport->ok(PTP::Op::getDeviceInfo, Bytes{1, 2, 3});  // does not parse
     EXPECT_FALSE(run(camera->readDeviceInfo()).has_value());
     EXPECT_FALSE(camera->info());
-    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::nikonDeviceReady))), 0x2005);
-    EXPECT_EQ(log.last(), QStringLiteral("送らなかった 0x90C8: DeviceInfo を読む前の独自命令"));
+    EXPECT_FALSE(camera->capabilities());
     EXPECT_EQ(camera->vendor(), 0U);
 }
 
-TEST_F(PTPCameraGate, OtherCamerasHaveNothingRefusedAfterDeviceInfo) {
+TEST_F(PTPCameraIdentity, ANikonIsKnownByItsDeviceInfo) {
     identify({.operations = {0x1001}});
     EXPECT_EQ(camera->vendor(), 10U);
     EXPECT_TRUE(camera->speaksNikon());
-    transport->ok(PTP::Op::nikonGetVendorPropCodes);
-    EXPECT_TRUE(run(camera->send(PTP::Op::nikonGetVendorPropCodes)).ok());
-    EXPECT_TRUE(log.isEmpty());
-}
-
-TEST_F(PTPCameraGate, ANikon1IsGatedStrictly) {
-    identify({.model = QStringLiteral("J5"),
-              .operations = {0x1001, 0x1014, 0x90C7, 0x90C1},
-              .properties = {0x5001, 0x5007}});
-    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::nikonCheckEvent))),
-              0x2005);  // announced, still unsafe
-    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::nikonDeviceReady))), 0x2005);  // not announced
-    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::getDevicePropValue, {0xD100}))), 0x200A);
-    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::getDevicePropValue, {0xD100}))), 0x200A);
-    EXPECT_EQ(codeOf(run(camera->send(PTP::Op::getDevicePropValue, {0xD1B1}))), 0x200A);
-    transport->ok(PTP::Op::getDevicePropValue)
-        .ok(PTP::Op::nikonAfDrive)
-        .ok(PTP::Op::getObjectHandles);
-    EXPECT_TRUE(run(camera->send(PTP::Op::getDevicePropValue, {0xF00F})).ok());
-    EXPECT_TRUE(run(camera->send(PTP::Op::nikonAfDrive)).ok());
-    EXPECT_TRUE(
-        run(camera->send(PTP::Op::getObjectHandles, {0xFFFFFFFF})).ok());  // standard: never gated
-    EXPECT_EQ(log,
-              (QStringList{
-                  QStringLiteral("送らなかった 0x90C7: Nikon 1 で通信が壊れる命令"),
-                  QStringLiteral("送らなかった 0x90C8: カメラが名乗っていない命令"),
-                  QStringLiteral("送らなかった 0x1015(0xD100): カメラが名乗っていないプロパティ"),
-                  QStringLiteral("送らなかった 0x1015(0xD1B1): カメラが名乗っていないプロパティ"),
-              }));
+    EXPECT_FALSE(camera->offers(PTP::Op::nikonCheckEvent));
+    EXPECT_TRUE(camera->offers(PTP::Op::getDeviceInfo));
 }
 
 class PTPCameraSend : public CameraFixture {};
