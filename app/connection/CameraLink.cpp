@@ -337,4 +337,14 @@ void CameraLink::catalogComplete(const DevicePtr& device) {
     scheduleSettle();
 }
 
+async::Task<Result<std::vector<PTPEvent>, CameraError>> CameraLink::pollEvents() {
+    using Polled = Result<std::vector<PTPEvent>, CameraError>;
+    if (!device_)
+        co_return Polled(
+            CameraError(TransportError{QString::fromUtf8("カメラとのセッションが開いていません")}));
+    auto device = device_;
+    auto polled = co_await device->pollEvents();
+    co_return polled;
+}
+
 }  // namespace pexil

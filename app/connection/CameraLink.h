@@ -94,6 +94,9 @@ public:
     std::optional<QString> networkAddress() const;
     // None outside a prepared or preparing session.
     const std::shared_ptr<PTPCamera>& camera() const { return camera_; }
+    // Asks a Nikon for the events it queued; they arrive as cameraEvent like the others (and
+    // new pictures are saved as such), then are given back here in the camera's order.
+    async::Task<Result<std::vector<PTPEvent>, CameraError>> pollEvents();
 
     // Where fresh shots go (read when each save starts); the owner sets it before open().
     QString destination;

@@ -47,8 +47,10 @@ async::Task<bool> ConnectionModel::pollOnce(CameraPtr camera) {
         const bool moved = co_await settings_.readMeter();
         co_return moved;
     }
-    const auto events = co_await camera->checkEvent();
     camera.reset();
+    // The events also came as cameraEvent (handle()), in order with the event channel's; the
+    // property changes among them are followed here, together.
+    const auto events = co_await link_.pollEvents();
     if (!current(weak)) co_return false;
     if (!events) {
         if (responseCodeOf(events.error()) ==
@@ -59,12 +61,9 @@ async::Task<bool> ConnectionModel::pollOnce(CameraPtr camera) {
         co_return false;
     }
     std::set<std::uint16_t> codes;
-    for (const PTPEvent& event : events.value()) {
+    for (const PTPEvent& event : events.value())
         if (event.code == PTP::Event::devicePropChanged)
             codes.insert(static_cast<std::uint16_t>(event.param));
-        // Bodies that queue their events for CheckEvent alone announce new pictures only here.
-        if (event.code == PTP::Event::objectAdded) ++announcements_;
-    }
     const bool changed = co_await settings_.follow(std::move(codes));
     co_return changed;
 }
@@ -79,7 +78,7 @@ void ConnectionModel::handle(const PTPEvent& event) {
             break;
         case PTP::code(PTP::Event::devicePropChanged): {
             const CameraPtr camera = link_.camera();
-            // The poll loop reports these where CheckEvent works.
+            // The poll loop follows these where CheckEvent works, all of a poll together.
             if (camera && announcesByPolling(*camera)) break;
             if (PTP::toMirroredProp(static_cast<std::uint16_t>(event.param)))
                 settings_.propertyChanged(static_cast<std::uint16_t>(event.param));

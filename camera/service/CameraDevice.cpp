@@ -139,24 +139,33 @@ async::Task<Result<PTPAnswer, TransportError>> CameraDevice::transact(PTPRequest
     if (!exchanged) co_return exchanged.error();
     PTPAnswer answer{exchanged.value().response.code, std::move(exchanged.value().response.params),
                      std::move(exchanged.value().data)};
-    if (auto self = weak.lock()) self->noteAnswer(op, engine, answer);
+    if (auto self = weak.lock();
+        self && op == Op::getDeviceInfo && answer.code == PTP::Response::ok)
+        self->learn(*engine, answer.data);
     co_return answer;
 }
 
-void CameraDevice::noteAnswer(Op op, const std::shared_ptr<SessionEngine>& engine,
-                              const PTPAnswer& answer) {
-    if (answer.code != PTP::Response::ok) return;
-    if (op == Op::getDeviceInfo) {
-        learn(*engine, answer.data);
-    } else if (op == Op::nikonCheckEvent && engine_ == engine) {
-        // Nikon bodies may queue ObjectAdded for CheckEvent rather than send it on the event
-        // channel. Whoever polls, the picture must reach the catalogue, before the answer
-        // reaches the poller; one reported on both channels is already known and skipped by
-        // objectAdded().
-        for (const PTPEvent& event : PTPEvent::checkEvent(answer.data))
-            if (event.code == PTP::Event::objectAdded)
-                scope_.spawn(objectAdded(engine, event.param));
-    }
+async::Task<Result<std::vector<PTPEvent>, CameraError>> CameraDevice::pollEvents() {
+    auto engine = engine_;
+    if (!engine) co_return CameraError(noSession());
+    std::weak_ptr<CameraDevice> weak = weak_from_this();
+    std::vector<std::uint32_t> none;
+    auto answer = co_await engine->exchange(PTP::code(Op::nikonCheckEvent), std::move(none));
+    if (!answer) co_return CameraError(answer.error());
+    if (answer.value().response.code != PTP::Response::ok)
+        co_return CameraError(PTPError::response(answer.value().response.code));
+    auto events = PTPEvent::checkEvent(answer.value().data);
+    // Nikon bodies may queue ObjectAdded for CheckEvent rather than send it on the event
+    // channel: into the stream before the poller hears of them, unless the session ended.
+    if (auto self = weak.lock(); self && self->engine_ == engine)
+        for (const PTPEvent& event : events) self->deliver(engine, event);
+    co_return events;
+}
+
+void CameraDevice::deliver(const std::shared_ptr<SessionEngine>& engine, const PTPEvent& event) {
+    tell([&](Listener& l, const DevicePtr& d) { l.ptpEvent(d, event); });
+    if (event.code == PTP::Event::objectAdded && engine && engine_ == engine)
+        scope_.spawn(objectAdded(engine, event.param));
 }
 
 void CameraDevice::learn(SessionEngine& engine, const Bytes& deviceInfo) {
@@ -195,9 +204,7 @@ async::Task<void> CameraDevice::open() {
                     .arg(dropped));
             self->droppedTold_ = dropped;
         }
-        self->tell([&](Listener& l, const DevicePtr& d) { l.ptpEvent(d, *event); });
-        if (event->code == PTP::Event::objectAdded && self->engine_)
-            self->scope_.spawn(self->objectAdded(self->engine_, event->param));
+        self->deliver(self->engine_, *event);
     });
     engine->setRefusalHandler(
         [weak](std::uint16_t code, std::span<const std::uint32_t> params, const Refusal& refusal) {

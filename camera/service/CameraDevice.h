@@ -41,9 +41,9 @@ public:
 //
 // Notifications, in this order for a session: sessionOpened (exactly once per
 // requestOpenSession, with an error when it failed), then itemsAdded batches and one
-// catalogComplete for the initial catalogue, then itemsAdded for each new object (announced
-// on the event channel, or in the answer to a Nikon CheckEvent carried for PTPCamera) and
-// ptpEvent for every event of the event channel, and finally sessionClosed (whoever ended the
+// catalogComplete for the initial catalogue, then itemsAdded for each new object and ptpEvent
+// for every event, in the order the camera told them, whether on the event channel or in the
+// answer to a Nikon CheckEvent (pollEvents()), and finally sessionClosed (whoever ended the
 // session; with the error when the link was lost). Everything arrives on the main thread; every
 // request is answered exactly once.
 //
@@ -94,10 +94,15 @@ public:
     void requestCloseSession(std::function<void(std::optional<TransportError>)> completion);
 
     // One operation of the open session (CommandTransport); fails with a TransportError
-    // without one. The answers to GetDeviceInfo and Nikon CheckEvent are read on the way:
-    // whether the list operation exists, and new pictures, which reach the catalogue before
-    // the answer reaches the caller.
+    // without one. The answer to GetDeviceInfo is read on the way: what the gate lets through
+    // and whether the list operation exists.
     async::Task<Result<PTPAnswer, TransportError>> transact(PTPRequest request) override;
+
+    // Asks a Nikon for the events it queued (CheckEvent) and puts them into the session's
+    // event stream as if they had come on the event channel: ptpEvent for each, new pictures
+    // to the catalogue. The events, in the camera's order, or why there are none: the
+    // camera's (or the gate's) response code, or the transport's error.
+    async::Task<Result<std::vector<PTPEvent>, CameraError>> pollEvents();
 
     // For CameraFile: the open session, or none.
     std::shared_ptr<SessionEngine> engine() const { return engine_; }
@@ -124,9 +129,9 @@ private:
     async::Task<QString> folderPath(std::shared_ptr<SessionEngine> engine, std::uint32_t handle);
     // What DeviceInfo tells: the engine's gate, and whether the list operation exists.
     void learn(SessionEngine& engine, const Bytes& deviceInfo);
-    // Reads the answer of an operation carried for PTPCamera (see transact()).
-    void noteAnswer(PTP::Op op, const std::shared_ptr<SessionEngine>& engine,
-                    const PTPAnswer& answer);
+    // One event into the stream: the listener hears it, and a new picture goes to the
+    // catalogue (one already known is skipped there).
+    void deliver(const std::shared_ptr<SessionEngine>& engine, const PTPEvent& event);
     // The listener, held for the call, and this device as the calls name it.
     template <class Call>
     void tell(Call call) {

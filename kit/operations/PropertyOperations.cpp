@@ -82,10 +82,4 @@ async::Task<std::optional<double>> PTPCamera::lightMeter() {
     co_return static_cast<double>(*raw) / 6.0;
 }
 
-async::Task<CameraResult<std::vector<PTPEvent>>> PTPCamera::checkEvent() {
-    auto data = co_await send(PTP::Op::nikonCheckEvent);
-    if (!data) co_return data.error();
-    co_return PTPEvent::checkEvent(data.value());
-}
-
 }  // namespace pexil

@@ -84,7 +84,6 @@ public:
     async::Task<std::optional<std::int64_t>> integer(PTP::Prop prop, bool isSigned);
     // The Nikon light meter in EV.
     async::Task<std::optional<double>> lightMeter();
-    async::Task<CameraResult<std::vector<PTPEvent>>> checkEvent();
     // True when focus was found, false when the camera says out of focus, none
     // when the AF command itself failed (logged).
     async::Task<std::optional<bool>> autofocus();

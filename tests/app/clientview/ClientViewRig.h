@@ -10,11 +10,11 @@
 #include "camera/virtual/PictureFactory.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/async/WorkQueue.h"
+#include "tests/app/shots/SavedPicture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -45,16 +45,7 @@ struct ClientViewRig {
     // A 2400×1600 JPEG as the camera saved it, added to the filmstrip; its id in the view
     // (made at once: the preview queue runs inline).
     QString shoot(int number) {
-        const QString path =
-            QDir(folder.path())
-                .filePath(QStringLiteral("DSC_%1.JPG").arg(number, 4, 10, QLatin1Char('0')));
-        auto scene = factory.render(2400, 1600, 7, number);
-        EXPECT_TRUE(scene.ok());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        const Bytes& jpeg = scene.value().picture;
-        file.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<qint64>(jpeg.size()));
-        file.close();
+        const QString path = testing::savePicture(factory, QDir(folder.path()), number, 2400, 1600);
         const QUuid id = shots.add(path, rt.clock().now());
         rt.runReady();
         return id.toString(QUuid::Id128);

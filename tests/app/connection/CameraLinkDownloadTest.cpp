@@ -460,9 +460,9 @@ private:
     std::function<void()> dropped_;
 };
 
-// Polls CheckEvent through the link's camera, as the session's loop does.
+// Polls CheckEvent through the link, as the session's loop does.
 void pollCheckEvent(LinkHarness& h) {
-    const auto events = h.rt.run(h.link->camera()->checkEvent());
+    const auto events = h.rt.run(h.link->pollEvents());
     ASSERT_TRUE(events && events->ok());
 }
 

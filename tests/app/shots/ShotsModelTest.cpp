@@ -8,6 +8,7 @@
 #include "camera/virtual/PictureFactory.h"
 #include "kit/async/Executor.h"
 #include "kit/async/VirtualRuntime.h"
+#include "tests/app/shots/SavedPicture.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
@@ -23,18 +24,8 @@ namespace {
 
 class ShotsModelTest : public ::testing::Test {
 protected:
-    // A picture as a camera without an EXIF thumbnail saves it. Made by the virtual camera's
-    // encoder rather than QImage::save, whose image plugin is loaded and unloaded in a way the
-    // leak checker of this toolchain cannot scan.
     QString save(int number) {
-        const QString path = QDir(folder.path()).filePath(QStringLiteral("DSC_%1.JPG").arg(number, 4, 10, QLatin1Char('0')));
-        auto scene = factory.render(1800, 1200, 7, number);
-        EXPECT_TRUE(scene.ok());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        const Bytes& jpeg = scene.value().picture;
-        file.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<qint64>(jpeg.size()));
-        return path;
+        return testing::savePicture(factory, QDir(folder.path()), number, 1800, 1200);
     }
     QUuid add(int number) {
         const QUuid id = shots.add(save(number), rt.clock().now());

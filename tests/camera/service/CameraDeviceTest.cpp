@@ -3,6 +3,7 @@
 #include "camera/service/DeviceBrowser.h"
 #include "kit/async/VirtualRuntime.h"
 #include "kit/ptp/PTPReader.h"
+#include "support/Datasets.h"
 #include "support/FakeTransport.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 namespace pexil::camera {
@@ -26,6 +28,9 @@ struct Card {
     std::map<std::uint32_t, Bytes> contents;
     std::optional<std::uint64_t> cutAfter;  // a pulled cable during GetObject
     std::vector<std::uint32_t> deleted;
+    std::optional<Bytes> deviceInfo;  // none: answered without data, which does not parse
+    // What CheckEvent answers, in turn: the response code and its data.
+    std::deque<std::pair<std::uint16_t, Bytes>> checkEvents;
 
     Card() {
         ObjectInfo dcim;
@@ -94,6 +99,19 @@ struct Card {
             case 0x100B:
                 deleted.push_back(op.params.at(0));
                 return ok;
+            case 0x1001:
+                if (deviceInfo) send(*deviceInfo);
+                return ok;
+            case 0x90C7: {
+                if (checkEvents.empty()) {
+                    send(Bytes{0, 0});
+                    return ok;
+                }
+                auto [code, data] = checkEvents.front();
+                checkEvents.pop_front();
+                if (code == 0x2001) send(data);
+                return Response{code, op.transactionId, {}};
+            }
             default:
                 return ok;
         }
@@ -216,6 +234,49 @@ TEST(CameraDevice, ANewObjectIsReportedOnceWithItsEvent) {
     f.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
     EXPECT_EQ(f.files.size(), 1U);
     EXPECT_EQ(f.files[0]->name(), QStringLiteral("DSC_0077.NEF"));
+}
+
+// CheckEvent's answer as the body gives it: a count, then each event's code and parameter.
+Bytes queuedEvents(const std::vector<PTPEvent>& events) {
+    Bytes out;
+    PTP::appendLE(out, static_cast<std::uint16_t>(events.size()));
+    for (const PTPEvent& e : events) {
+        PTP::appendLE(out, e.code);
+        PTP::appendLE(out, e.param);
+    }
+    return out;
+}
+
+// What a Nikon queued for CheckEvent joins the session's one event stream, in the camera's
+// order, and its new pictures reach the catalogue once; a refusal or failure is given back.
+TEST(CameraDevice, PolledEventsJoinTheEventStreamInTheCamerasOrder) {
+    Fixture f;
+    f.card.deviceInfo = testing::deviceInfo();
+    f.openAndCatalog();
+    f.card.addPicture(77, QStringLiteral("DSC_0077.NEF"), 100);
+    const std::vector<PTPEvent> queued{{0x4002, 77}, {0x4006, 0x5007}, {0x400D, 0}};
+    f.card.checkEvents.emplace_back(std::uint16_t{0x2001}, queuedEvents(queued));
+    f.card.checkEvents.emplace_back(std::uint16_t{0x2019}, Bytes{});
+    const auto polled = f.rt.run(f.device->pollEvents());
+    ASSERT_TRUE(polled && polled->ok());
+    EXPECT_EQ(polled->value(), queued);
+    EXPECT_EQ(f.events, queued) << "the listener heard them before the poller";
+    ASSERT_TRUE(f.rt.waitUntil([&] { return f.files.size() == 1; }));
+    EXPECT_EQ(f.files[0]->name(), QStringLiteral("DSC_0077.NEF"));
+
+    const auto busy = f.rt.run(f.device->pollEvents());
+    ASSERT_TRUE(busy && !busy->ok());
+    EXPECT_EQ(responseCodeOf(busy->error()), 0x2019);
+    EXPECT_EQ(f.events.size(), queued.size());
+}
+
+TEST(CameraDevice, NoCheckEventGoesOutBeforeTheCameraSaidItIsANikon) {
+    Fixture f;  // its DeviceInfo does not parse
+    f.openAndCatalog();
+    const auto polled = f.rt.run(f.device->pollEvents());
+    ASSERT_TRUE(polled && !polled->ok());
+    EXPECT_EQ(responseCodeOf(polled->error()), 0x2005);
+    for (const Operation& op : f.transport->operations()) EXPECT_NE(op.code, 0x90C7);
 }
 
 using DownloadOutcome = std::pair<std::optional<QString>, std::optional<TransportError>>;

@@ -81,14 +81,6 @@ TEST_F(PropertyOperations, DescribeAllLeavesOutWhatFails) {
     EXPECT_EQ(all.at(PTP::Prop::iso).choices, (std::vector<std::int64_t>{100, 400}));
 }
 
-TEST_F(PropertyOperations, CheckEventParsesOrPassesTheFailure) {
-    identify();
-    transport->ok(PTP::Op::nikonCheckEvent, Bytes{0x01, 0x00, 0x02, 0x40, 0x05, 0x00, 0x00, 0x00});
-    transport->answer(PTP::Op::nikonCheckEvent, 0x2019);
-    EXPECT_EQ(run(camera->checkEvent()).value(), (std::vector<PTPEvent>{{0x4002, 5}}));
-    EXPECT_EQ(responseCodeOf(run(camera->checkEvent()).error()), 0x2019);
-}
-
 class CaptureOperations : public CameraFixture {};
 
 TEST_F(CaptureOperations, ABusyCameraGetsFiveCapturesAndNoFallback) {
