@@ -22,6 +22,7 @@ Result<QUrl, QString> ClientView::start(const QHostAddress& address, quint16 por
     server_ = std::make_unique<ClientViewServer>(*published_);
     server_->setAllowDownloads(downloads_);
     server_->setTitle(title_);
+    server_->setLimits(limits_);
     server_->setLog([this](const QString& line) {
         if (log_) log_(line);
     });
@@ -61,6 +62,11 @@ QStringList ClientView::watchers() const {
 void ClientView::setAllowDownloads(bool allow) {
     downloads_ = allow;
     if (server_) server_->setAllowDownloads(allow);
+}
+
+void ClientView::setLimits(const ClientViewServer::Limits& limits) {
+    limits_ = limits;
+    if (server_) server_->setLimits(limits);
 }
 
 void ClientView::setTitle(const QString& title) {

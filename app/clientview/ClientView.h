@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/clientview/ClientViewServer.h"
 #include "kit/async/WorkQueue.h"
 #include "kit/ptp/Result.h"
 
@@ -19,7 +20,6 @@ class Runtime;
 }
 
 class ClientShots;
-class ClientViewServer;
 class ShotsModel;
 
 // The client view as the window and pexilctl turn it on and off. While it is on it shows the
@@ -43,6 +43,7 @@ public:
     // Kept across starts.
     void setAllowDownloads(bool allow);
     void setTitle(const QString& title);
+    void setLimits(const ClientViewServer::Limits& limits);
     void setLog(std::function<void(const QString&)> log) { log_ = std::move(log); }
 
     // The addresses worth offering: this computer's IPv4 addresses on interfaces that are up,
@@ -63,6 +64,7 @@ private:
     std::unique_ptr<ClientViewServer> server_;
     bool downloads_ = false;
     QString title_;
+    ClientViewServer::Limits limits_;
     std::function<void(const QString&)> log_;
 };
 
