@@ -4,15 +4,10 @@
 #include "app/base/Log.h"
 #include "app/base/Preferences.h"
 #include "app/capture/CaptureModel.h"
-#include "app/capture/ExposureBracket.h"
-#include "app/capture/Intervalometer.h"
-#include "app/capture/SeriesCamera.h"
 #include "app/clientview/ClientView.h"
 #include "app/connection/CameraLink.h"
 #include "app/connection/ConnectionModel.h"
-#include "app/liveview/FocusStack.h"
 #include "app/liveview/LiveViewModel.h"
-#include "app/naming/NameTemplate.h"
 #include "app/session/DestinationModel.h"
 #include "app/session/SessionModel.h"
 #include "app/settings/CameraSettingsModel.h"
@@ -23,78 +18,21 @@
 #include "tools/pexilctl/EventLoop.h"
 #include "tools/pexilctl/LineText.h"
 #include "tools/pexilctl/StopSignals.h"
-#include "tools/pexilctl/VirtualCameraOptions.h"
+#include "tools/pexilctl/TetherRequest.h"
+#include "tools/pexilctl/TetherSteps.h"
 #include "tools/pexilctl/Waiter.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QPointF>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include <cstdlib>
 #include <map>
 
 namespace pexil::cli {
 
 namespace {
-
-struct Request {
-    QString address = QStringLiteral("usb");
-    QString dest;
-    QString session;       // a folder under the destination and the names' {session}
-    QString nameTemplate;  // how pictures are named; empty: the camera's names
-    QString backup;        // a second folder every saved picture is copied into
-    bool deleteAfterDownload = false;
-    int shots = 0;
-    double interval = 0;  // --interval: seconds between the --shoot releases; 0: back to back
-    double delay = 0;     // --delay: seconds before the first of them
-    bool autofocus = false;
-    int frames = 0;
-    QString framesDir;
-    bool card = false;
-    double seconds = -1;
-    bool settings = false;
-    QStringList assignments;  // LABEL=TEXT
-    bool syncClock = false;
-    bool releaseControl = false;
-    std::optional<QPointF> afAt;  // fractions of the live picture
-    struct Drive {
-        PTPCamera::FocusDirection direction;
-        int steps;
-        QString text;  // as given, for the result line
-    };
-    std::vector<Drive> drives;
-    int bracketShots = 0;          // --bracket: shots around the metered exposure
-    double bracketStep = 1.0 / 3;  // --step: EV between them
-    int stackShots = 0;  // --focus-stack: shots stepping the focus
-    int stackStep = 0;   // --focus-step: drive steps between them, negative towards near
-    // --client-view: where the client view serves the session's shots; none: off.
-    std::optional<std::pair<QHostAddress, quint16>> clientView;
-    camera::VirtualCamera::Options virtualOptions;
-    std::chrono::milliseconds ioTimeout = camera::defaultIoTimeout;
-    // Ctrl+C and SIGTERM, taken for the whole run; may be null.
-    const StopSignals* stop = nullptr;
-};
-
-// "ADDRESS:PORT" for --client-view: an IPv4 address or a bracketed IPv6 one, port 0 for a
-// free one.
-Result<std::pair<QHostAddress, quint16>, QString> parseClientViewAddress(const QString& text) {
-    const qsizetype colon = text.lastIndexOf(u':');
-    QString host = text.left(colon);
-    if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
-    bool ok = false;
-    const uint port = text.mid(colon + 1).toUInt(&ok);
-    const QHostAddress address(host);
-    if (colon <= 0 || !ok || port > 65535 || address.isNull())
-        return QString::fromUtf8(
-                   "--client-view には「アドレス:ポート」を指定してください（例 "
-                   "192.168.1.20:8080、ポート 0 で空いているもの）: ") +
-               text;
-    return std::pair(address, static_cast<quint16>(port));
-}
 
 QString phaseText(const CameraLink::Phase& phase) {
     using Kind = CameraLink::Phase::Kind;
@@ -121,151 +59,7 @@ std::map<PTP::Prop, QString> settingLines(const SessionModel& model) {
     return out;
 }
 
-// Applies one "LABEL=TEXT" through the model as the inspector would; the model's error text
-// when the camera refuses, or when there is no such setting or choice.
-async::Task<std::optional<QString>> applySetting(SessionModel& model, Waiter& waiter,
-                                                 QString assignment) {
-    const qsizetype eq = assignment.indexOf(u'=');
-    const QString label = assignment.left(eq).trimmed();
-    const QString text = assignment.mid(eq + 1).trimmed();
-    for (const auto& [prop, desc] : model.settings().props()) {
-        if (PTP::label(prop) != label) continue;
-        if (!model.settings().isWritable(prop))
-            co_return label + QString::fromUtf8(" は変更できません");
-        if (!desc.choiceTexts().contains(text))
-            co_return label + QString::fromUtf8(" に「") + text + QString::fromUtf8("」はありません");
-        model.clearLastError();
-        model.settings().setText(prop, text);
-        const PTP::Prop wanted = prop;
-        // Named first: g++ 12 destroys by-copy captures twice inside a co_await expression.
-        std::function<bool()> taken = [&model, wanted, &text] {
-            return model.settings().text(wanted) == text || model.lastError().has_value();
-        };
-        co_await waiter.until(std::move(taken), 30);
-        if (model.lastError()) co_return *model.lastError();
-        co_return std::nullopt;
-    }
-    co_return QString::fromUtf8("そのような設定はありません: ") + label;
-}
-
-// --af-at and --mf-drive, once live view runs: one result line each. False when one failed.
-async::Task<bool> focusFromLiveView(LiveViewModel& liveView, Waiter& waiter, const Request& request,
-                                    std::function<void(const QString&)> line) {
-    bool allWell = true;
-    if (request.afAt) {
-        // The picture's geometry comes with the first frame's header.
-        std::function<bool()> placed = [&liveView] { return liveView.header().has_value(); };
-        co_await waiter.until(std::move(placed), 10);
-        const QPointF at = *request.afAt;
-        const auto failure = co_await liveView.moveAfArea(at);
-        line(QStringLiteral("af-area: %1,%2 ").arg(at.x()).arg(at.y()) +
-             lineSafe(failure.value_or(QStringLiteral("OK"))));
-        allWell = allWell && !failure;
-    }
-    for (const Request::Drive& drive : request.drives) {
-        const auto failure = co_await liveView.driveFocus(drive.direction, drive.steps);
-        line(QStringLiteral("mf: ") + drive.text + QStringLiteral(" ") +
-             lineSafe(failure.value_or(QStringLiteral("OK"))));
-        allWell = allWell && !failure;
-    }
-    co_return allWell;
-}
-
-// Starts a series and waits for it to end, Ctrl+C cancelling it after the shot in progress,
-// then says "PREFIX: SUMMARY". True when it took `wanted` shots. The end is listened for
-// before the start: a series refused at once ends inside start().
-template <class Series>
-async::Task<bool> runSeries(Series& series, std::function<void()> start, Waiter& waiter, int wanted,
-                            QString prefix, std::function<void(const QString&)> line) {
-    std::optional<QString> summary;
-    QObject::connect(&series, &Series::finished, [&summary, &waiter](const QString& text) {
-        summary = text;
-        waiter.poke();
-    });
-    start();
-    std::function<bool()> ended = [&summary] { return summary.has_value(); };
-    const bool done = co_await waiter.until(ended, -1);
-    if (!done && waiter.stopRequested()) {
-        series.cancel();
-        waiter.clearStop();
-        co_await waiter.until(ended, -1);
-    }
-    line(prefix + QStringLiteral(": ") + lineSafe(summary.value_or(QStringLiteral("?"))));
-    co_return series.taken() == wanted;
-}
-
-// --focus-stack: the shots of the stack, then "focus-stack: SUMMARY". Ctrl+C stops it after
-// the shot in progress. False unless every shot asked for was taken.
-async::Task<bool> focusStack(SessionModel& model, Waiter& waiter, const Request& request,
-                             std::function<void(const QString&)> line) {
-    LiveViewModel& liveView = model.liveView();
-    FocusStack stack(
-        liveView, [&model] { return model.capture().shootAndWait(false); },
-        [&liveView] { return liveView.autofocus(); });
-    FocusStack::Plan plan;
-    plan.shots = request.stackShots;
-    plan.step = std::abs(request.stackStep);
-    plan.direction =
-        request.stackStep < 0 ? PTPCamera::FocusDirection::near : PTPCamera::FocusDirection::far;
-    plan.autofocusFirst = request.autofocus;
-    std::function<void()> start = [&stack, plan] { stack.start(plan); };
-    const bool taken = co_await runSeries(stack, std::move(start), waiter, request.stackShots,
-                                          QStringLiteral("focus-stack"), std::move(line));
-    co_return taken;
-}
-
-// --interval: the --shoot releases spaced on the clock, "shot: OK HH:mm:ss" each, then
-// "interval: SUMMARY". Ctrl+C stops it after the shot in progress. False unless every shot
-// asked for was taken.
-async::Task<bool> intervalSeries(SessionModel& model, Waiter& waiter, const Request& request,
-                                 std::function<void(const QString&)> line) {
-    CaptureModel& capture = model.capture();
-    CameraSettingsModel& settings = model.settings();
-    const bool autofocus = request.autofocus;
-    Intervalometer series(
-        model.runtime(), [&capture, autofocus] { return capture.shootAndWait(autofocus); },
-        SeriesCamera::bufferFull(settings, capture));
-    SeriesCamera::followBuffer(settings, capture, &series);
-    QObject::connect(&series, &Intervalometer::shotTaken, [line](int, const QDateTime& at) {
-        line(QStringLiteral("shot: OK ") +
-             at.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")));
-    });
-    bool waitingSaid = false;
-    QObject::connect(&series, &Intervalometer::progressChanged, [&series, &waitingSaid, line] {
-        if (series.waitingForBuffer() && !waitingSaid)
-            line(QStringLiteral("interval: カメラのバッファが空くのを待っています"));
-        waitingSaid = series.waitingForBuffer();
-    });
-    const Intervalometer::Plan plan{request.interval, request.shots, request.delay};
-    std::function<void()> start = [&series, plan] { series.start(plan); };
-    const bool taken = co_await runSeries(series, std::move(start), waiter, request.shots,
-                                          QStringLiteral("interval"), std::move(line));
-    co_return taken;
-}
-
-// --bracket: "shot: OK OFFSET" per shot of the bracket, then "bracket: SUMMARY". Ctrl+C stops
-// it after the shot in progress; the setting it moved is put back either way. False unless
-// every shot was taken.
-async::Task<bool> bracketSeries(SessionModel& model, Waiter& waiter, const Request& request,
-                                std::function<void(const QString&)> line) {
-    CaptureModel& capture = model.capture();
-    CameraSettingsModel& settings = model.settings();
-    const bool autofocus = request.autofocus;
-    ExposureBracket bracket(
-        model.runtime(),
-        SeriesCamera::forBracket(settings, capture, [autofocus] { return autofocus; }));
-    SeriesCamera::followBuffer(settings, capture, &bracket);
-    QObject::connect(&bracket, &ExposureBracket::shotTaken, [line](int, const QString& offset) {
-        line(QStringLiteral("shot: OK ") + offset);
-    });
-    const ExposureBracket::Plan plan{request.bracketShots, request.bracketStep};
-    std::function<void()> start = [&bracket, plan] { bracket.start(plan); };
-    const bool taken = co_await runSeries(bracket, std::move(start), waiter, request.bracketShots,
-                                          QStringLiteral("bracket"), std::move(line));
-    co_return taken;
-}
-
-async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) {
+async::Task<int> tether(async::Runtime& runtime, TetherRequest request, CommandIO io) {
     const auto address = camera::CameraAddress::parse(request.address);
     if (!address) {
         io.err << "pexilctl tether: " << address.error() << "\n";
@@ -588,19 +382,6 @@ async::Task<int> tether(async::Runtime& runtime, Request request, CommandIO io) 
     co_return status;
 }
 
-std::optional<int> intValue(QStringList& args, const QString& name, CommandIO io, int fallback) {
-    const auto text = takeValue(args, name, io);
-    if (!text) return std::nullopt;
-    if (text->isEmpty()) return fallback;
-    bool ok = false;
-    const int value = text->toInt(&ok);
-    if (!ok || value < 0) {
-        io.err << "pexilctl tether: " << name << " の値が正しくありません: " << *text << "\n";
-        return std::nullopt;
-    }
-    return value;
-}
-
 }  // namespace
 
 QString tetherHelp() {
@@ -681,169 +462,9 @@ QString tetherHelp() {
 int runTether(const QStringList& arguments, CommandIO io) {
     QStringList args = arguments;
     if (printedHelp(args, io, tetherHelp())) return exitOK;
-    Request request;
-    // --card is a flag here; the virtual camera's card folder is --card-dir.
-    request.card = args.removeAll(QStringLiteral("--card")) > 0;
-    const qsizetype cardDir = args.indexOf(QStringLiteral("--card-dir"));
-    if (cardDir >= 0) args[cardDir] = QStringLiteral("--card");
-    request.deleteAfterDownload = args.removeAll(QStringLiteral("--delete-after-download")) > 0;
-    request.autofocus = args.removeAll(QStringLiteral("--af")) > 0;
-    request.settings = args.removeAll(QStringLiteral("--settings")) > 0;
-    request.syncClock = args.removeAll(QStringLiteral("--sync-clock")) > 0;
-    request.releaseControl = args.removeAll(QStringLiteral("--release-control")) > 0;
-    for (qsizetype at = args.indexOf(QStringLiteral("--set")); at >= 0; at = args.indexOf(QStringLiteral("--set"))) {
-        if (at + 1 >= args.size() || !args[at + 1].contains(u'=')) {
-            io.err << "pexilctl tether: --set には LABEL=TEXT を渡してください\n";
-            return exitUnreadable;
-        }
-        request.assignments << args[at + 1];
-        args.remove(at, 2);
-    }
-    const auto afAt = takeValue(args, QStringLiteral("--af-at"), io);
-    if (!afAt) return exitUnreadable;
-    if (!afAt->isEmpty()) {
-        const QStringList parts = afAt->split(u',');
-        bool okX = false, okY = false;
-        const double x = parts.value(0).toDouble(&okX);
-        const double y = parts.value(1).toDouble(&okY);
-        if (parts.size() != 2 || !okX || !okY || x < 0 || x > 1 || y < 0 || y > 1) {
-            io.err << "pexilctl tether: --af-at には X,Y（0 から 1 の割合）を渡してください: "
-                   << *afAt << "\n";
-            return exitUnreadable;
-        }
-        request.afAt = QPointF(x, y);
-    }
-    for (qsizetype at = args.indexOf(QStringLiteral("--mf-drive")); at >= 0;
-         at = args.indexOf(QStringLiteral("--mf-drive"))) {
-        const QString text = args.value(at + 1);
-        const QStringList parts = text.split(u':');
-        bool ok = false;
-        const int steps = parts.value(1).toInt(&ok);
-        const bool near = parts.value(0) == QStringLiteral("near");
-        if (parts.size() != 2 || (!near && parts.value(0) != QStringLiteral("far")) || !ok ||
-            steps < 1 || steps > 32767) {
-            io.err << "pexilctl tether: --mf-drive には near:STEPS か "
-                      "far:STEPS（1〜32767）を渡してください: "
-                   << text << "\n";
-            return exitUnreadable;
-        }
-        request.drives.push_back(
-            {near ? PTPCamera::FocusDirection::near : PTPCamera::FocusDirection::far, steps, text});
-        args.remove(at, std::min<qsizetype>(2, args.size() - at));
-    }
-    const auto bracketShots = intValue(args, QStringLiteral("--bracket"), io, 0);
-    const auto bracketStep = takeValue(args, QStringLiteral("--step"), io);
-    if (!bracketShots || !bracketStep) return exitUnreadable;
-    if (*bracketShots > 0 || !bracketStep->isEmpty()) {
-        const QString step = bracketStep->isEmpty() ? QStringLiteral("1/3") : *bracketStep;
-        const std::map<QString, double> steps{{QStringLiteral("1/3"), 1.0 / 3},
-                                              {QStringLiteral("1/2"), 0.5},
-                                              {QStringLiteral("1"), 1.0}};
-        const bool odd = *bracketShots >= 3 && *bracketShots <= ExposureBracket::maxShots &&
-                         *bracketShots % 2 == 1;
-        if (!odd || !steps.contains(step)) {
-            io.err << "pexilctl tether: --bracket には 3、5、7、9 枚、--step には 1/3、1/2、1 "
-                      "を渡してください\n";
-            return exitUnreadable;
-        }
-        request.bracketShots = *bracketShots;
-        request.bracketStep = steps.at(step);
-    }
-    const auto stackShots = intValue(args, QStringLiteral("--focus-stack"), io, 0);
-    const auto stackStep = takeValue(args, QStringLiteral("--focus-step"), io);
-    if (!stackShots || !stackStep) return exitUnreadable;
-    if (*stackShots > 0) {
-        bool ok = false;
-        const int step = stackStep->toInt(&ok);
-        if (*stackShots > FocusStack::maxShots || !ok || step == 0 || std::abs(step) > 32767) {
-            io.err << "pexilctl tether: --focus-stack には 1〜" << FocusStack::maxShots
-                   << " 枚、--focus-step には 0 以外の −32767〜32767 を渡してください\n";
-            return exitUnreadable;
-        }
-        request.stackShots = *stackShots;
-        request.stackStep = step;
-    } else if (!stackStep->isEmpty()) {
-        io.err << "pexilctl tether: --focus-step は --focus-stack と使ってください\n";
-        return exitUnreadable;
-    }
-    const auto address = takeValue(args, QStringLiteral("--camera"), io);
-    const auto dest = takeValue(args, QStringLiteral("--dest"), io);
-    const auto session = takeValue(args, QStringLiteral("--session"), io);
-    const auto nameTemplate = takeValue(args, QStringLiteral("--name"), io);
-    const auto backup = takeValue(args, QStringLiteral("--backup"), io);
-    const auto framesDir = takeValue(args, QStringLiteral("--frames-dir"), io);
-    const auto shots = intValue(args, QStringLiteral("--shoot"), io, 0);
-    const auto interval =
-        takeSeconds(args, QStringLiteral("--interval"), io, QStringLiteral("tether"));
-    const auto delay = takeSeconds(args, QStringLiteral("--delay"), io, QStringLiteral("tether"));
-    const auto frames = intValue(args, QStringLiteral("--liveview"), io, 0);
-    const auto seconds = takeSeconds(args, QStringLiteral("--for"), io, QStringLiteral("tether"));
-    const auto ioTimeout = takeIoTimeout(args, io, QStringLiteral("tether"), camera::defaultIoTimeout);
-    const auto clientView = takeValue(args, QStringLiteral("--client-view"), io);
-    const auto virtualOptions = takeVirtualOptions(args, io);
-    if (!address || !dest || !session || !nameTemplate || !backup || !framesDir || !shots ||
-        !interval || !delay || !frames || !seconds || !ioTimeout || !virtualOptions || !clientView)
-        return exitUnreadable;
-    request.ioTimeout = *ioTimeout;
-    if (!args.isEmpty()) {
-        io.err << "pexilctl tether: 知らない引数です: " << args.join(u' ') << "\n";
-        return exitUnreadable;
-    }
-    if (!address->isEmpty()) request.address = *address;
-    request.dest = *dest;
-    if (const auto problem = Preferences::checkSessionName(*session)) {
-        io.err << "pexilctl tether: " << *problem << "\n";
-        return exitUnreadable;
-    }
-    request.session = *session;
-    if (const auto parsed = NameTemplate::parse(*nameTemplate); !parsed) {
-        io.err << "pexilctl tether: " << parsed.error() << "\n";
-        return exitUnreadable;
-    }
-    request.nameTemplate = *nameTemplate;
-    if (!backup->isEmpty()) {
-        if (const auto problem = BackupModel::checkFolder(*backup)) {
-            io.err << "pexilctl tether: " << *problem << "\n";
-            return exitUnreadable;
-        }
-        request.backup = QDir(*backup).absolutePath();
-    }
-    request.framesDir = *framesDir;
-    request.shots = *shots;
-    if (request.bracketShots > 0 && (request.shots > 0 || *interval >= 0)) {
-        io.err << "pexilctl tether: --bracket は --shoot や --interval とは別に使ってください\n";
-        return exitUnreadable;
-    }
-    if (*interval >= 0 || *delay >= 0) {
-        const Intervalometer::Plan plan{std::max(*interval, 0.0), request.shots,
-                                        std::max(*delay, 0.0)};
-        const auto problem = request.shots < 1 || *interval < 0
-                                 ? std::optional<QString>(QString::fromUtf8(
-                                       "--interval と --delay は --shoot N と使ってください"))
-                                 : Intervalometer::check(plan);
-        if (problem) {
-            io.err << "pexilctl tether: " << *problem << "\n";
-            return exitUnreadable;
-        }
-        request.interval = plan.interval;
-        request.delay = plan.delay;
-    }
-    if (!clientView->isEmpty()) {
-        const auto where = parseClientViewAddress(*clientView);
-        if (!where) {
-            io.err << "pexilctl tether: " << where.error() << "\n";
-            return exitUnreadable;
-        }
-        request.clientView = where.value();
-    }
-    request.frames = *frames;
-    request.virtualOptions = *virtualOptions;
-    request.seconds = *seconds;
-    if (!request.framesDir.isEmpty() && !QDir().mkpath(request.framesDir)) {
-        io.err << "pexilctl tether: フォルダを作れません: " << request.framesDir << "\n";
-        return exitUnreadable;
-    }
-
+    auto parsed = parseTetherRequest(std::move(args), io);
+    if (!parsed) return exitUnreadable;
+    TetherRequest request = std::move(*parsed);
     // SIGINT and SIGTERM stay blocked for the whole run; the waits pick them up between
     // steps, and one that stopped the run is swallowed rather than delivered afterwards.
     StopSignals stopSignals;
