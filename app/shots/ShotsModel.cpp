@@ -247,7 +247,11 @@ void ShotsModel::writeSidecar(const QString& path, const SidecarMarks& marks) {
     // must leave the last mark on disk, not whichever thread finished last.
     auto [waiting, idle] = marksWriting_.try_emplace(path);
     if (!idle) {
-        waiting->second = marks;
+        // A favourite waiting to be written is kept by a later write that does not know it.
+        const auto favourite = marks.clientFavourite || !waiting->second
+                                   ? marks.clientFavourite
+                                   : waiting->second->clientFavourite;
+        waiting->second = SidecarMarks{marks.mark, favourite};
         return;
     }
     scope_.spawn(writeMarks(path, marks));

@@ -223,6 +223,21 @@ TEST_F(ShotsModelTest, theLastOfQuickMarksIsTheOneOnDisk) {
     }
     EXPECT_EQ(XmpSidecar::read(model.shot(id)->path), (ShotMark{2, false}));
     EXPECT_EQ(model.shot(id)->mark, (ShotMark{2, false}));
+
+    // A client's favourite taken back while stars were still being written stays taken back.
+    model.setClientNote(id, true, {});
+    model.mark(id, ShotMark{}.withStars(4));
+    model.setClientNote(id, false, {});
+    model.mark(id, ShotMark{}.withStars(1));
+    for (int turn = 0; turn < 20; ++turn) {
+        while (slow.runOne()) {
+        }
+        rt.runReady();
+    }
+    QFile sidecar(XmpSidecar::pathFor(model.shot(id)->path));
+    ASSERT_TRUE(sidecar.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(sidecar.readAll().contains("Purple"));
+    EXPECT_EQ(XmpSidecar::read(model.shot(id)->path), (ShotMark{1, false}));
 }
 
 TEST_F(ShotsModelTest, theShotShownHasItsHistogramAndClippingMarksWhenChosen) {
