@@ -18,6 +18,7 @@
 #include <QWebSocketServer>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -27,6 +28,8 @@ namespace {
 
 // How long a refused client may go on sending before its connection is cut.
 constexpr std::chrono::milliseconds lingerTime{2000};
+// How many times the connection limit may be open, refusals lingering included.
+constexpr int floodFactor = 4;
 
 using Kind = ClientRequest::Kind;
 using Status = QHttpServerResponder::StatusCode;
@@ -175,6 +178,13 @@ QStringList ClientViewServer::watchers() const {
 }
 
 void ClientViewServer::accept(qintptr descriptor) {
+    // A refusal keeps its connection open for a while (see refuse()); in a flood that would
+    // take every descriptor, and the downloads need them. Far beyond the limit a connection
+    // is closed unanswered.
+    if (open_ >= limits_.connections * floodFactor) {
+        ::close(static_cast<int>(descriptor));
+        return;
+    }
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;

@@ -35,7 +35,8 @@ class ClientShots;
 // path from a request reaches the file system (pictures are named by the ids ClientShots
 // gave), a body over a few kilobytes is refused before it is read, and a connection serves
 // one request and is closed. Limits: connections open at once, live watchers, requests per
-// second from one address, and the time to send a request.
+// second from one address, and the time to send a request. Refused clients are answered why,
+// except in a flood: beyond four times the connection limit, connections are closed unanswered.
 //
 // Read-only but for a favourite and a short comment per shot. Main thread only.
 class ClientViewServer final : public QObject {

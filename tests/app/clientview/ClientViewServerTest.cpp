@@ -12,6 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <vector>
 
@@ -279,9 +285,9 @@ TEST_F(ClientViewServerTest, ManyClientsAtOnceAreAnsweredOrTurnedAwayAndTheViewG
     limits.watchers = 2;
     server.setLimits(limits);
     // 200 connections at once, each asking for the page.
-    std::vector<std::unique_ptr<QTcpSocket>> clients;
     std::vector<QByteArray> answers(200);
     int closed = 0;
+    std::vector<std::unique_ptr<QTcpSocket>> clients;  // gone first: they tell the two above
     for (int i = 0; i < 200; ++i) {
         auto socket = std::make_unique<QTcpSocket>();
         QTcpSocket* raw = socket.get();
@@ -296,13 +302,15 @@ TEST_F(ClientViewServerTest, ManyClientsAtOnceAreAnsweredOrTurnedAwayAndTheViewG
     }
     ASSERT_TRUE(pumpSocketsUntil([&] { return closed == 200; }, 30s))
         << closed << " of 200 answered";
-    int served = 0, busy = 0, tooMany = 0;
+    // Beyond four times the connection limit a connection is closed unanswered.
+    int served = 0, busy = 0, tooMany = 0, cut = 0;
     for (const QByteArray& answer : answers) {
         served += answer.startsWith("HTTP/1.1 200");
         busy += answer.startsWith("HTTP/1.1 503");
         tooMany += answer.startsWith("HTTP/1.1 429");
+        cut += answer.isEmpty();
     }
-    EXPECT_EQ(served + busy + tooMany, 200);
+    EXPECT_EQ(served + busy + tooMany + cut, 200);
     EXPECT_GT(served, 0);
     EXPECT_GT(busy + tooMany, 0) << "the limits turned some away";
 
@@ -321,6 +329,59 @@ TEST_F(ClientViewServerTest, ManyClientsAtOnceAreAnsweredOrTurnedAwayAndTheViewG
     EXPECT_EQ(
         heard[0].value(QStringLiteral("shot")).toObject().value(QStringLiteral("id")).toString(),
         id);
+}
+
+// A refused client is answered why and its connection lingers; in a flood that would take
+// every descriptor, so far beyond the limit connections are closed unanswered. The clients are
+// plain sockets that never close their side, as a flood's would not.
+TEST_F(ClientViewServerTest, AFloodBeyondFourTimesTheLimitIsClosedUnanswered) {
+    ClientViewServer::Limits limits;
+    limits.connections = 1;
+    server.setLimits(limits);
+    struct Client {
+        int fd = -1;
+        QByteArray said;
+        bool ended = false;  // the server closed: end of stream or reset
+        ~Client() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
+    std::vector<Client> clients(10);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(base.port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (Client& c : clients) {
+        c.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(c.fd, 0);
+        // Connected by the kernel at once on loopback (or under way); the server accepts in
+        // the order they came.
+        ::connect(c.fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        pumpSocketsUntil([] { return false; }, std::chrono::milliseconds(20));
+    }
+    const auto look = [&clients] {
+        for (Client& c : clients) {
+            char buffer[512];
+            for (;;) {
+                const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n > 0) c.said.append(buffer, n);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) c.ended = true;
+                if (n <= 0) break;
+            }
+        }
+    };
+    int refused = 0, cut = 0;
+    ASSERT_TRUE(pumpSocketsUntil([&] {
+        look();
+        refused = cut = 0;
+        for (const Client& c : clients) {
+            refused += c.said.startsWith("HTTP/1.1 503");
+            cut += c.ended && c.said.isEmpty();
+        }
+        return refused == 3 && cut == 6;
+    })) << refused
+        << " refused, " << cut << " closed unanswered";
+    EXPECT_FALSE(clients[0].ended) << "the first client is still being waited for";
 }
 
 }  // namespace
