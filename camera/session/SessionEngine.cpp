@@ -55,13 +55,16 @@ std::shared_ptr<SessionEngine> SessionEngine::create(async::Runtime& runtime,
 SessionEngine::SessionEngine(async::Runtime& runtime, std::unique_ptr<Transport> transport)
     : runtime_(runtime),
       transport_(std::move(transport)),
-      io_(std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.camera.io"))),
-      ioTimeout_(transport_->ioTimeout()),
+      atOnce_(transport_->answersAtOnce()),
+      io_(atOnce_ ? nullptr
+                  : std::make_unique<async::WorkQueue>(QStringLiteral("app.pexil.camera.io"))),
+      ioTimeout_(atOnce_ ? std::nullopt : transport_->ioTimeout()),
       timedOut_(timeoutError(ioTimeout_)) {}
 
 SessionEngine::~SessionEngine() {
     alive_->store(false);
     stopping_ = true;
+    if (atOnce_) transport_->watchEvents({});
     transport_->interrupt();
     io_.reset();  // queued transactions fail at once on the interrupted transport
     if (events_.joinable()) events_.join();
@@ -118,6 +121,23 @@ async::Task<Result<Response, TransportError>> SessionEngine::transact(
         co_return outcome;
     }
     auto self = shared_from_this();
+    if (atOnce_) {
+        // Through the main queue, in the order asked, as the I/O thread's answers come.
+        auto atOnce = co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
+            runtime_.main().post([weak = weak_from_this(), alive = alive_, code,
+                                  params = std::move(params), outData = std::move(outData), sink,
+                                  resolver]() mutable {
+                auto engine = weak.lock();
+                if (!engine || !alive->load()) {
+                    resolver.resolve(closedError());
+                    return;
+                }
+                resolver.resolve(engine->run(code, std::move(params), outData, *sink));
+                engine->readWaitingEvents();
+            });
+        });
+        co_return atOnce;
+    }
     auto outcome = co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
         // The I/O queue holds the engine by raw pointer: the destructor drains the queue
         // before anything goes, and a shared one would let the engine die on its own thread.
@@ -149,6 +169,10 @@ async::Task<Result<Done, TransportError>> SessionEngine::open() {
     using Outcome = Result<Done, TransportError>;
     auto self = shared_from_this();
     auto connected = co_await async::waitFor<Outcome>([&](async::Resolver<Outcome> resolver) {
+        if (atOnce_) {
+            resolver.resolve(transport_->connect());
+            return;
+        }
         SessionEngine* engine = self.get();
         auto pending = std::make_shared<async::ExternalWork>(engine->runtime_.externalWork());
         engine->io_->post([engine, resolver, pending] {
@@ -170,27 +194,57 @@ async::Task<Result<Done, TransportError>> SessionEngine::open() {
 }
 
 void SessionEngine::startEvents() {
-    events_ = std::thread([this, weak = weak_from_this(), alive = alive_] {
+    if (atOnce_) {
+        // The notice comes on whatever thread raised the event, maybe with the camera's
+        // lock held: it only posts, and one posted read serves a burst.
+        transport_->watchEvents([weak = weak_from_this(), alive = alive_, posted = readPosted_,
+                                 &main = runtime_.main()] {
+            if (posted->exchange(true)) return;
+            main.post([weak, alive, posted] {
+                posted->store(false);
+                auto self = weak.lock();
+                if (self && alive->load()) self->readWaitingEvents();
+            });
+        });
+        readWaitingEvents();
+        return;
+    }
+    events_ = std::thread([this] {
         while (!stopping_) {
             auto event = transport_->waitEvent(std::chrono::milliseconds(500));
             if (!event) {
                 reportLoss(event.error());
                 return;
             }
-            if (!event.value()) continue;
-            if (eventsWaiting_->load() >= maxEventsWaiting) {
-                dropped_->fetch_add(1);
-                continue;
-            }
-            eventsWaiting_->fetch_add(1);
-            runtime_.main().post([weak, alive, waiting = eventsWaiting_,
-                                  bytes = std::move(*event.value())]() mutable {
-                waiting->fetch_sub(1);
-                auto self = weak.lock();
-                if (!self || !alive->load() || !self->open_) return;
-                if (self->eventHandler_) self->eventHandler_(std::move(bytes));
-            });
+            if (event.value()) queueEvent(std::move(*event.value()));
         }
+    });
+}
+
+void SessionEngine::readWaitingEvents() {
+    while (open_ && !stopping_) {
+        auto event = transport_->waitEvent(std::chrono::milliseconds(0));
+        if (!event) {
+            reportLoss(event.error());
+            return;
+        }
+        if (!event.value()) return;
+        queueEvent(std::move(*event.value()));
+    }
+}
+
+void SessionEngine::queueEvent(Bytes container) {
+    if (eventsWaiting_->load() >= maxEventsWaiting) {
+        dropped_->fetch_add(1);
+        return;
+    }
+    eventsWaiting_->fetch_add(1);
+    runtime_.main().post([weak = weak_from_this(), alive = alive_, waiting = eventsWaiting_,
+                          bytes = std::move(container)]() mutable {
+        waiting->fetch_sub(1);
+        auto self = weak.lock();
+        if (!self || !alive->load() || !self->open_) return;
+        if (self->eventHandler_) self->eventHandler_(std::move(bytes));
     });
 }
 
@@ -204,6 +258,7 @@ async::Task<Done> SessionEngine::close() {
     open_ = false;
     stopping_ = true;
     if (watchdog_) runtime_.clock().cancelTimer(*std::exchange(watchdog_, std::nullopt));
+    if (atOnce_) transport_->watchEvents({});
     transport_->interrupt();
     if (events_.joinable()) events_.join();
     co_return Done{};

@@ -33,6 +33,12 @@ struct Exchange {
 // maxEventsWaiting events wait for the main thread at a time; a body that floods us with
 // more has the rest dropped (droppedEvents() counts them) rather than fill memory.
 //
+// A transport that answers at once (Transport::answersAtOnce(): the in-process camera on
+// time that moves only when told) gets no thread at all: its transactions run on the main
+// executor in the order asked, and its events are read there after every transaction and
+// whenever the transport says one is waiting. Nothing then happens behind the virtual
+// clock's back, and no watchdog is needed.
+//
 // Waits: when the transport has an I/O time-out, a watchdog on the runtime's clock runs
 // while transactions are queued. A transaction that makes no progress (Transport::
 // progress(): not one byte of its own either way; events show a live camera, not a moving
@@ -96,6 +102,10 @@ private:
     Result<Response, TransportError> run(std::uint16_t code, std::vector<std::uint32_t> params,
                                          const std::optional<Bytes>& outData, DataSink& sink);
     void startEvents();
+    // Hands one event to the main thread, unless too many wait there already; any thread.
+    void queueEvent(Bytes container);
+    // Reads what a transport that answers at once has waiting; main thread.
+    void readWaitingEvents();
     void reportLoss(const TransportError& error);
     // The watchdog, on the main thread.
     void armWatchdog();
@@ -105,7 +115,8 @@ private:
 
     async::Runtime& runtime_;
     std::unique_ptr<Transport> transport_;
-    std::unique_ptr<async::WorkQueue> io_;
+    const bool atOnce_;                     // the transport never blocks: no threads
+    std::unique_ptr<async::WorkQueue> io_;  // none when at once
     std::thread events_;
     std::atomic<bool> stopping_ = false;
     std::atomic<bool> lossReported_ = false;
@@ -132,6 +143,8 @@ private:
     std::shared_ptr<std::atomic<int>> eventsWaiting_ = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<std::atomic<std::uint64_t>> dropped_ =
         std::make_shared<std::atomic<std::uint64_t>>(0);
+    // A read of waiting events is posted and has not run yet (at once only).
+    std::shared_ptr<std::atomic<bool>> readPosted_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace pexil::camera

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -108,6 +109,16 @@ public:
     // (PTP/IP: a Probe Request on the event connection); its answer shows in progress().
     // Never blocks; does nothing where the link has no such request. Any thread.
     virtual void probe() {}
+
+    // A transport that never blocks: an in-process camera on time that moves only when
+    // told. transact() answers at once, waitEvent() with a zero timeout looks without
+    // waiting, and whatever could make an event readable (one raised, the link gone)
+    // calls the notice given to watchEvents(), on the thread that did it. The session
+    // engine then runs such a transport on the main executor with no thread of its own,
+    // so that a test's run follows the virtual clock alone.
+    virtual bool answersAtOnce() const { return false; }
+    // Only for a transport that answers at once; empty to stop. Main thread.
+    virtual void watchEvents(std::function<void()> notice) { (void)notice; }
 };
 
 // The camera side of a PTP session: what the virtual camera implements and what a

@@ -22,6 +22,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -163,7 +164,11 @@ struct VirtualBodyState {
     };
     std::deque<Job> jobs;
     bool stopping = false;
-    std::thread body;
+    std::thread body;  // none when options.bodyThread is false
+    // Told whenever an event may have become readable (raised, or the cable pulled); the
+    // in-process link that asked for it, by its address.
+    const void* eventWatcher = nullptr;
+    std::function<void()> eventNotice;
 
     BodyTime now() const { return clock->now(); }
     QDateTime wallNow() const {

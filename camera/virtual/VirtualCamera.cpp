@@ -66,10 +66,13 @@ VirtualCamera::VirtualCamera(std::unique_ptr<VirtualBodyState> state) : state_(s
     // A clock that jumps must wake whatever waits for a time: the body thread, a latency, a
     // throttled transfer.
     body->clock->watch(body, [body] {
-        { std::lock_guard lock(body->mutex); }
+        std::unique_lock lock(body->mutex);
+        // Without a thread of its own, the body does what fell due as time reaches it.
+        if (!body->options.bodyThread) finishDueCaptures(*body, lock);
+        lock.unlock();
         body->changed.notify_all();
     });
-    body->body = std::thread([body] { runBody(*body); });
+    if (body->options.bodyThread) body->body = std::thread([body] { runBody(*body); });
 }
 
 VirtualCamera::~VirtualCamera() {
@@ -107,6 +110,23 @@ Result<std::optional<Bytes>, TransportError> VirtualCamera::waitEvent(
     return waitForEvent(*state_, timeout, &closed);
 }
 
+bool VirtualCamera::answersAtOnce() const {
+    const VirtualBodyState& s = *state_;
+    std::lock_guard lock(s.mutex);
+    return !s.options.bodyThread && !s.clock->runsByItself() && !s.stallAfter;
+}
+
+void VirtualCamera::watchEvents(const void* watcher, std::function<void()> notice) {
+    std::lock_guard lock(state_->mutex);
+    if (notice) {
+        state_->eventWatcher = watcher;
+        state_->eventNotice = std::move(notice);
+    } else if (state_->eventWatcher == watcher) {
+        state_->eventWatcher = nullptr;
+        state_->eventNotice = nullptr;
+    }
+}
+
 void VirtualCamera::wake() {
     // Taking the lock orders the caller's flag before the waiters' next look at it.
     { std::lock_guard lock(state_->mutex); }
@@ -133,6 +153,7 @@ Result<Response, TransportError> VirtualCamera::run(const Operation& operation,
         // On time that moves only when told, a capture that has fallen due is finished before
         // the camera answers anything else: what a host sees at a given moment then never
         // depends on how fast the body thread happened to run.
+        if (!s.options.bodyThread) finishDueCaptures(s, lock);
         if (!s.clock->runsByItself())
             s.changed.wait(lock, [&] { return !s.captureDue() || s.stopping || s.over(closed); });
         const auto refusal = s.refusals.find(operation.code);

@@ -69,7 +69,8 @@ struct VirtualBodyState;
 // dropped first.
 //
 // Threads: handle() from one thread at a time, waitEvent() from another, everything else
-// from any thread; the camera's own work (finishing a capture) runs on its own thread.
+// from any thread; the camera's own work (finishing a capture) runs on its own thread, or,
+// without one (Options::bodyThread), on the thread that moves its clock.
 // Busy periods (Options::timings), latency and bandwidth run on the body's clock
 // (Options::clock): real time unless a test gives it a ManualBodyClock. The camera is
 // deterministic for a given seed: the card, the pictures and the serial number follow from
@@ -115,6 +116,16 @@ public:
         // False: on bodies with CheckEvent, events are only queued for it and nothing goes
         // out on the event channel, as some Nikon DSLRs behave over USB.
         bool eventChannel = true;
+        // False: the camera has no thread of its own. A capture reaches the card when its
+        // clock, which must be a ManualBodyClock, is moved past it (inside advance()), or
+        // at the next operation, whichever comes first. Latency and bandwidth take no time,
+        // since nothing could move the clock while the camera waited, and a live-view frame
+        // asked for before the sensor has it answers busy. For tests on virtual time.
+        bool bodyThread = true;
+        // Without a body thread: told, with the camera's lock held, each time a capture is
+        // to reach the card at `due` on the body's clock, so that whoever moves the clock
+        // (a test's runtime, with a timer) moves it that far even when nothing else waits.
+        std::function<void(BodyClock::TimePoint due)> wakeAt;
         Timings timings;
         // What the timings, latency and bandwidth are measured on; empty: real time.
         std::shared_ptr<BodyClock> clock;
@@ -151,6 +162,14 @@ public:
                                                            const std::atomic<bool>& closed);
     // Wakes every blocked call so that it looks at its `closed` flag.
     void wake();
+    // Whether no call ever blocks: no body thread, a clock that moves only when told, no
+    // stall (Transport::answersAtOnce()).
+    bool answersAtOnce() const;
+    // `notice` is called whenever an event may have become readable (one raised, the cable
+    // pulled), on the thread that did it and with the camera's lock held: it must not call
+    // back into the camera. One watcher at a time; an empty notice ends `watcher`'s watch
+    // (and no other's).
+    void watchEvents(const void* watcher, std::function<void()> notice);
 
     // The body's own controls.
     void pressShutter();                       // a capture from the camera: as InitiateCapture

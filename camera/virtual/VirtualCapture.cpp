@@ -154,12 +154,25 @@ void startCapture(VirtualBodyState& s, std::uint32_t transactionId) {
     ++s.capturesPending;
     s.busyUntil = std::max(s.busyUntil, now + s.options.timings.capture);
     s.jobs.push_back({now + s.options.timings.capture, order});
+    if (!s.options.bodyThread && s.options.wakeAt) s.options.wakeAt(s.jobs.back().due);
     if (s.properties.has(PTP::code(PTP::Prop::nikonMaximumShots)))
         s.raiseChanged(s.properties.force(
             PTP::code(PTP::Prop::nikonMaximumShots),
             std::max<std::int64_t>(
                 0, s.properties.number(PTP::code(PTP::Prop::nikonMaximumShots)) - 1)));
     s.changed.notify_all();
+}
+
+void finishDueCaptures(VirtualBodyState& s, std::unique_lock<std::mutex>& lock) {
+    std::optional<PictureFactory> factory;
+    while (!s.stopping && !s.jobs.empty() && s.jobs.front().due <= s.now()) {
+        const CaptureOrder order = s.jobs.front().order;
+        s.jobs.pop_front();
+        if (!factory) factory.emplace();
+        lock.unlock();
+        finishCapture(s, order, *factory);
+        lock.lock();
+    }
 }
 
 void runBody(VirtualBodyState& s) {

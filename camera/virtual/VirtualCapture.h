@@ -13,4 +13,8 @@ void startCapture(VirtualBodyState& body, std::uint32_t transactionId);
 // The body thread: finishes each capture when it is due, until `stopping`.
 void runBody(VirtualBodyState& body);
 
+// For a body without a thread: finishes every capture that has fallen due, letting `lock`
+// (held on the body's mutex) go while it writes each one.
+void finishDueCaptures(VirtualBodyState& body, std::unique_lock<std::mutex>& lock);
+
 }  // namespace pexil::camera

@@ -36,13 +36,14 @@ void VirtualBodyState::unplug() {
     {
         std::lock_guard lock(mutex);
         unplugged = true;
+        if (eventNotice) eventNotice();
     }
     changed.notify_all();
 }
 
 bool pauseFor(VirtualBodyState& s, std::chrono::duration<double> period,
               const std::atomic<bool>* closed) {
-    if (period.count() <= 0) return !s.over(closed);
+    if (period.count() <= 0 || !s.options.bodyThread) return !s.over(closed);
     std::unique_lock lock(s.mutex);
     const auto due = s.now() + std::chrono::duration_cast<BodyClock::Duration>(period);
     s.clock->waitUntil(lock, s.changed, due, [&] { return s.over(closed); });

@@ -23,6 +23,7 @@ void VirtualBodyState::raise(std::uint16_t code, std::uint32_t param) {
         if (checkEvents.size() > kMaxQueued) checkEvents.pop_front();
     }
     changed.notify_all();
+    if (eventNotice) eventNotice();
 }
 
 void VirtualBodyState::raiseChanged(const std::vector<std::uint16_t>& codes) {

@@ -65,6 +65,9 @@ Reply getLiveViewImage(VirtualBodyState& s, const OperationCall&) {
         const auto interval = std::chrono::duration_cast<BodyClock::Duration>(
             std::chrono::duration<double>(1.0 / fps));
         if (s.lastFrameAt != BodyTime{}) at = std::max(now, s.lastFrameAt + interval);
+        // Without a thread of its own the body cannot hold its answer until the sensor has
+        // the frame: it is busy until then, as a body is while it reads one out.
+        if (at > now && !s.options.bodyThread) return Reply::answer(PTP::Response::deviceBusy);
         s.lastFrameAt = at;
         if (at > now) r.holdUntil = at;
     }

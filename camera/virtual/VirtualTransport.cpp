@@ -47,6 +47,16 @@ VirtualTransport::VirtualTransport(std::shared_ptr<VirtualCamera> camera,
                                    std::chrono::milliseconds ioTimeout)
     : LinkTransport(std::make_unique<VirtualLink>(camera), ioTimeout), camera_(std::move(camera)) {}
 
-VirtualTransport::~VirtualTransport() = default;
+VirtualTransport::~VirtualTransport() {
+    camera_->watchEvents(this, {});
+}
+
+bool VirtualTransport::answersAtOnce() const {
+    return camera_->answersAtOnce();
+}
+
+void VirtualTransport::watchEvents(std::function<void()> notice) {
+    camera_->watchEvents(this, std::move(notice));
+}
 
 }  // namespace pexil::camera

@@ -28,6 +28,9 @@ public:
 
     const std::shared_ptr<VirtualCamera>& camera() const { return camera_; }
 
+    bool answersAtOnce() const override;
+    void watchEvents(std::function<void()> notice) override;
+
 private:
     std::shared_ptr<VirtualCamera> camera_;
 };

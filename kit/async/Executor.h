@@ -19,6 +19,9 @@ class Executor {
 public:
     virtual ~Executor() = default;
     virtual void post(Work work) = 0;
+    // Whether its work runs only when its owner drains it by hand (a test's held queue):
+    // such work is not on its way back, and a virtual runtime does not wait for it.
+    virtual bool drainedByHand() const { return false; }
 };
 
 // Runs work on the thread of a Qt object through its event loop. Work posted after the
@@ -37,6 +40,7 @@ private:
 class ManualExecutor final : public Executor {
 public:
     void post(Work work) override;
+    bool drainedByHand() const override { return true; }
 
     // Runs one queued item; false when the queue was empty.
     bool runOne();

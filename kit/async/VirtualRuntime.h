@@ -39,6 +39,11 @@ public:
     bool waitUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds realLimit = std::chrono::milliseconds(10000));
 
+    // Runs work and moves time, straight to each next timer, until `done()` holds; false
+    // when nothing is left to run or `limit` of virtual time passed first.
+    bool runUntil(const std::function<bool()>& done, Seconds limit = Seconds{3600}) {
+        return drive(done, limit);
+    }
     // Runs `task` to completion, moving time as needed; none if it stalled (nothing left to
     // run and no timer) or `limit` passed first. Rethrows what the task threw.
     template <class T>

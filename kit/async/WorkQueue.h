@@ -50,7 +50,9 @@ auto runOn(Executor& queue, F fn) {
     using R = std::invoke_result_t<F&>;
     using Stored = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
     return waitFor<Stored>([&queue, fn = std::move(fn)](Resolver<Stored> resolver) mutable {
-        auto pending = std::make_shared<ExternalWork>(resolver.runtime().externalWork());
+        auto pending = queue.drainedByHand()
+                           ? nullptr
+                           : std::make_shared<ExternalWork>(resolver.runtime().externalWork());
         queue.post([fn = std::move(fn), resolver, pending]() mutable {
             try {
                 if constexpr (std::is_void_v<R>) {
@@ -62,7 +64,7 @@ auto runOn(Executor& queue, F fn) {
             } catch (...) {
                 resolver.fail(std::current_exception());
             }
-            pending->release();
+            if (pending) pending->release();
         });
     });
 }

@@ -4,14 +4,19 @@
 // the diagnostic log, and the virtual camera reached through the real camera service, in
 // process or over PTP/IP on loopback, plugged and unplugged through a ManualSource.
 //
-// The camera reads the computer's clock from its own threads: it reads the runtime's wall
-// time as of the last syncWall(). Camera answers come from the service's threads.
+// In process, the camera has no thread of its own and its clock is the runtime's: its
+// answers, its captures and its events all happen on the main queue as virtual time moves
+// (waitFor), so nothing happens behind the virtual clock's back. Over PTP/IP it answers from
+// the server's threads in real time, and waitFor is a bounded real-time wait for the sockets.
+// The camera reads the computer's clock as the runtime's wall time of the last syncWall(),
+// which every move of the virtual clock makes.
 //
 // Destruction comes after the harness has let go of what it built on the rig (link, model):
 // the session is closed, the cable pulled and late answers drained while the runtime exists.
 #include "app/base/Log.h"
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/sources/CameraSources.h"
+#include "camera/virtual/BodyClock.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"
@@ -39,16 +44,23 @@ public:
         : via(via),
           log(std::make_unique<Log>(dir.filePath(QStringLiteral("home")))),
           ownSource_(std::make_unique<camera::ManualSource>(rt)),
-          source(ownSource_.get()) {}
+          source(ownSource_.get()) {
+        rt.clock().onMoved = [clock = bodyClock, wall = wallMs, &rt = rt](async::Seconds by) {
+            clock->advance(std::chrono::duration_cast<camera::BodyClock::Duration>(by));
+            wall->store(rt.clock().now().toMSecsSinceEpoch());
+        };
+    }
     ~VirtualCameraRig() {
         if (device && device->hasOpenSession()) {
             bool closed = false;
             device->requestCloseSession([&](std::optional<TransportError>) { closed = true; });
-            rt.waitUntil([&] { return closed; }, std::chrono::seconds(5));
+            waitFor([&] { return closed; }, 5);
         }
         if (camera) camera->unplug();
         device.reset();
-        rt.waitUntil([] { return false; }, std::chrono::milliseconds(150));
+        // Late answers over PTP/IP.
+        if (!onVirtualTime()) rt.waitUntil([] { return false; }, std::chrono::milliseconds(150));
+        rt.runFor(async::Seconds{0});
         if (server) server->stop();
     }
     VirtualCameraRig(const VirtualCameraRig&) = delete;
@@ -60,13 +72,33 @@ public:
     QString cardDir() const { return dir.filePath(QStringLiteral("card")); }
 
     // A camera on the rig's card whose computer clock is the runtime's.
-    camera::VirtualCamera::Options cameraOptions() const {
+    camera::VirtualCamera::Options cameraOptions() {
         camera::VirtualCamera::Options options;
         options.cardDir = cardDir();
         options.wallClock = [wall = wallMs] {
             return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
         };
+        if (onVirtualTime()) {
+            options.clock = bodyClock;
+            options.bodyThread = false;
+            // A timer that does nothing keeps the runtime from seeing nothing left to do.
+            options.wakeAt = [clock = bodyClock, &rt = rt](camera::BodyClock::TimePoint due) {
+                const auto in = std::chrono::duration_cast<async::Seconds>(due - clock->now());
+                rt.clock().startTimer(std::max(in, async::Seconds{0}), [] {});
+            };
+        }
         return options;
+    }
+
+    bool onVirtualTime() const { return via == Via::inProcess && !cameraOnRealTime; }
+    // Set before makeCamera() for a camera that paces its transfers (setBandwidth()): it
+    // needs a thread of its own and real time, and waitFor then waits for it in real time.
+    bool cameraOnRealTime = false;
+    // Runs until `done`: in process on virtual time, straight to each next timer, for at most
+    // `seconds` of it; over PTP/IP, for at most 20 s of real time (the sockets).
+    bool waitFor(const std::function<bool()>& done, double seconds = 600) {
+        if (onVirtualTime()) return rt.runUntil(done, async::Seconds(seconds));
+        return rt.waitUntil(done, std::chrono::seconds(20));
     }
     void makeCamera(const camera::VirtualCamera::Options& options) {
         auto made = camera::VirtualCamera::create(options);
@@ -118,6 +150,8 @@ public:
     QTemporaryDir dir;
     async::VirtualRuntime rt;
     std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
+    std::shared_ptr<camera::ManualBodyClock> bodyClock =
+        std::make_shared<camera::ManualBodyClock>();
     std::unique_ptr<Log> log;
 
 private:

@@ -1,9 +1,8 @@
 #pragma once
 
 // A CardModel on the virtual camera through the real camera service and link, with its own
-// geo store, ledger, preference store and destination, on the virtual clock. Camera answers
-// come from the service's threads: wait for them with waitUntil (time stands still), and
-// let timers run with settle.
+// geo store, ledger, preference store and destination, on the virtual clock. waitUntil and
+// settle run until something holds (VirtualCameraRig::waitFor).
 #include "app/card/CardModel.h"
 #include "app/geo/GeoStore.h"
 #include "camera/service/CameraFileSource.h"
@@ -160,12 +159,11 @@ public:
         }));
     }
 
-    bool waitUntil(const std::function<bool()>& done) {
-        return rt.waitUntil(done, std::chrono::seconds(20));
-    }
+    bool waitUntil(const std::function<bool()>& done) { return waitFor(done); }
     // Lets both clocks run until `done`: a little real time for the camera's answers, then
     // 0.05 s of virtual time, up to `seconds` of virtual time.
     bool settle(const std::function<bool()>& done, double seconds = 60) {
+        if (onVirtualTime()) return waitFor(done, seconds);
         const double until = rt.clock().monotonic().count() + seconds;
         while (rt.clock().monotonic().count() < until) {
             if (rt.waitUntil([&] { return done(); }, std::chrono::milliseconds(5))) return true;

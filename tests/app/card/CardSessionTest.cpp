@@ -56,6 +56,7 @@ TEST(CardSession, SessionModelDrivesTheCardModel) {
 // a slow link is still carrying it.
 TEST(CardSession, ATetheredShotCountsAsImportedWhileItsTransferRuns) {
     SessionHarness h;
+    h.cameraOnRealTime = true;  // the transfer crawls
     CardModel& card = h.model->card();
     h.connectReady(QStringLiteral("d850"), 2);
     ASSERT_TRUE(h.settle([&] { return card.items().size() == 2 && !card.loading(); }));

@@ -1,8 +1,7 @@
 #pragma once
 
 // A CameraLink wired to the virtual camera through the real camera service, on the
-// virtual clock. Camera answers come from the service's threads: wait for them with
-// waitUntil (time stands still), and move time only while the camera is idle.
+// virtual clock: waitUntil runs until something holds (see VirtualCameraRig::waitFor).
 #include "app/connection/CameraLink.h"
 #include "support/VirtualCameraRig.h"
 
@@ -71,12 +70,11 @@ public:
         rt.runFor(async::Seconds(seconds));
         syncWall();
     }
-    bool waitUntil(const std::function<bool()>& done) {
-        return rt.waitUntil(done, std::chrono::seconds(20));
-    }
-    // Gives late camera answers a chance to arrive.
+    bool waitUntil(const std::function<bool()>& done) { return waitFor(done); }
+    // Lets late camera answers arrive, without moving time.
     void drain() {
-        rt.waitUntil([] { return false; }, std::chrono::milliseconds(150));
+        if (!onVirtualTime()) rt.waitUntil([] { return false; }, std::chrono::milliseconds(150));
+        rt.runFor(async::Seconds{0});
     }
 
     bool isReady() const { return link->phase().kind == CameraLink::Phase::Kind::ready; }

@@ -1,9 +1,8 @@
 #pragma once
 
 // A SessionModel on the virtual camera through the real camera service and link, on the
-// virtual clock, with its own preference store, support folder and destination. Camera
-// answers come from the service's threads: wait for them with waitUntil (time stands
-// still), and move time with runFor.
+// virtual clock, with its own preference store, support folder and destination. waitUntil and
+// settle run until something holds (VirtualCameraRig::waitFor); runFor moves time.
 #include "app/capture/CaptureModel.h"
 #include "app/connection/ConnectionModel.h"
 #include "app/liveview/LiveViewModel.h"
@@ -118,6 +117,7 @@ public:
     }
 
     bool waitUntil(const std::function<bool()>& done) {
+        if (onVirtualTime()) return waitFor(done);
         return rt.waitUntil(
             [&] {
                 syncWall();
@@ -129,6 +129,7 @@ public:
     // virtual time, up to `seconds` of virtual time. Live view fetches frames back to back, so
     // camera work may never run out: time moves on after 0.1 s of real time regardless.
     bool settle(const std::function<bool()>& done, double seconds = 30) {
+        if (onVirtualTime()) return waitFor(done, seconds);
         const double until = rt.clock().monotonic().count() + seconds;
         using Steady = std::chrono::steady_clock;
         const auto realLimit = Steady::now() + std::chrono::seconds(20);
