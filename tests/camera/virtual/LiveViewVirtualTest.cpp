@@ -23,12 +23,12 @@ protected:
         VirtualCamera::Options options;
         options.cardDir = dir.filePath(QStringLiteral("card"));
         options.photos = 2;
-        // The camera's busy periods pass in the runtime's virtual time, as its waits do.
+        // The camera's busy periods and its frames' pace pass in the runtime's virtual time,
+        // as its waits do, and it has no thread: nothing follows real time.
         options.clock = testing::bodyClockFollowing(rt);
+        options.bodyThread = false;
         options.timings.liveViewStart = std::chrono::milliseconds(1);
         options.timings.capture = std::chrono::milliseconds(5);
-        // Frames are counted, not timed: each one at once.
-        options.liveViewFps = 0;
         auto made = VirtualCamera::create(options);
         EXPECT_TRUE(made);
         body = made.value();
@@ -45,7 +45,7 @@ protected:
         };
         device->setListener(CameraDevice::listenerFrom(listener));
         device->requestOpenSession();
-        EXPECT_TRUE(rt.waitUntil([this] { return catalogued; }));
+        EXPECT_TRUE(rt.runUntil([this] { return catalogued; }, async::Seconds{60}));
         camera = std::make_unique<PTPCamera>(rt, device, [this](const QString& l) { log << l; });
         EXPECT_TRUE(rt.run(camera->readDeviceInfo()).value().has_value());
         liveView = std::make_unique<NikonLiveView>(*camera, body->serialNumber(), memory,
@@ -67,15 +67,8 @@ protected:
         EXPECT_TRUE(result.has_value()) << "start did not finish";
         return result.value_or(QStringLiteral("did not finish"));
     }
-    // Frames come while the camera answers, and virtual time stands still meanwhile; a
-    // paused loop polls on the clock, so its timer is fired by hand when nothing else runs.
     bool waitForFrames(int n) {
-        for (int round = 0; round < 100; ++round) {
-            if (rt.waitUntil([&] { return frames >= n; }, std::chrono::milliseconds(100)))
-                return true;
-            if (rt.clock().hasTimers()) rt.clock().fireNext();
-        }
-        return false;
+        return rt.runUntil([&] { return frames >= n; }, async::Seconds{60});
     }
     void stop() { EXPECT_TRUE(rt.run(liveView->stop(QStringLiteral("テスト")))); }
     bool remembered() const { return memory->needsSDRAM(liveView->rememberKey()); }
@@ -122,7 +115,7 @@ TEST_F(LiveViewVirtual, CardWithoutFramesSwitchesToSDRAMThenShootsOnTheCard) {
                                         }));
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(*result, std::nullopt);
-    EXPECT_TRUE(rt.waitUntil([this] { return !shots.empty(); }));
+    EXPECT_TRUE(rt.runUntil([this] { return !shots.empty(); }, async::Seconds{60}));
     EXPECT_EQ(liveView->state(), NikonLiveView::State::on);
     EXPECT_FALSE(liveView->suspended());
     EXPECT_TRUE(body->isLiveViewOn());
