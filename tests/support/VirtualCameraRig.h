@@ -16,10 +16,10 @@
 #include "app/base/Log.h"
 #include "camera/ptpip/PtpIpServer.h"
 #include "camera/sources/CameraSources.h"
-#include "camera/virtual/BodyClock.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "camera/virtual/VirtualTransport.h"
 #include "kit/async/VirtualRuntime.h"
+#include "support/VirtualTime.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -45,10 +45,7 @@ public:
           log(std::make_unique<Log>(dir.filePath(QStringLiteral("home")))),
           ownSource_(std::make_unique<camera::ManualSource>(rt)),
           source(ownSource_.get()) {
-        rt.clock().onMoved = [clock = bodyClock, wall = wallMs, &rt = rt](async::Seconds by) {
-            clock->advance(std::chrono::duration_cast<camera::BodyClock::Duration>(by));
-            wall->store(rt.clock().now().toMSecsSinceEpoch());
-        };
+        bodyClock = bodyClockFollowing(rt, [this] { syncWall(); });
     }
     ~VirtualCameraRig() {
         if (device && device->hasOpenSession()) {
@@ -79,13 +76,7 @@ public:
             return QDateTime::fromMSecsSinceEpoch(wall->load(), Qt::UTC).toLocalTime();
         };
         if (onVirtualTime()) {
-            options.clock = bodyClock;
-            options.bodyThread = false;
-            // A timer that does nothing keeps the runtime from seeing nothing left to do.
-            options.wakeAt = [clock = bodyClock, &rt = rt](camera::BodyClock::TimePoint due) {
-                const auto in = std::chrono::duration_cast<async::Seconds>(due - clock->now());
-                rt.clock().startTimer(std::max(in, async::Seconds{0}), [] {});
-            };
+            runOnVirtualTime(options, rt, bodyClock);
         }
         return options;
     }
@@ -150,8 +141,7 @@ public:
     QTemporaryDir dir;
     async::VirtualRuntime rt;
     std::shared_ptr<std::atomic<qint64>> wallMs = std::make_shared<std::atomic<qint64>>(0);
-    std::shared_ptr<camera::ManualBodyClock> bodyClock =
-        std::make_shared<camera::ManualBodyClock>();
+    std::shared_ptr<camera::ManualBodyClock> bodyClock;
     std::unique_ptr<Log> log;
 
 private:

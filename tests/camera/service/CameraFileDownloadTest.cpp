@@ -3,6 +3,7 @@
 #include "camera/sources/CameraSources.h"
 #include "camera/virtual/VirtualCamera.h"
 #include "kit/async/VirtualRuntime.h"
+#include "support/VirtualTime.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,6 +36,7 @@ protected:
         VirtualCamera::Options options;
         options.cardDir = dir.filePath(QStringLiteral("card"));
         options.photos = 2;
+        testing::runOnVirtualTime(options, rt, testing::bodyClockFollowing(rt));
         auto made = VirtualCamera::create(options);
         ASSERT_TRUE(made) << made.error().toStdString();
         camera = made.value();
@@ -42,7 +44,7 @@ protected:
         browser.addSource(std::move(source));
         browser.onDeviceAdded = [this](const auto& d) { device = d; };
         browser.start();
-        ASSERT_TRUE(rt.waitUntil([this] { return device != nullptr; }));
+        ASSERT_TRUE(rt.runUntil([this] { return device != nullptr; }, async::Seconds{600}));
         CameraDevice::Callbacks callbacks;
         callbacks.itemsAdded = [this](const CameraItems& items) {
             files.insert(files.end(), items.files.begin(), items.files.end());
@@ -50,7 +52,7 @@ protected:
         callbacks.catalogComplete = [this] { complete = true; };
         device->setListener(CameraDevice::listenerFrom(callbacks));
         device->requestOpenSession();
-        ASSERT_TRUE(rt.waitUntil([this] { return complete; }, std::chrono::seconds(60)));
+        ASSERT_TRUE(rt.runUntil([this] { return complete; }, async::Seconds{600}));
     }
 
     QTemporaryDir dir;

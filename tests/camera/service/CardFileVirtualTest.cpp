@@ -7,6 +7,7 @@
 #include "kit/async/VirtualRuntime.h"
 #include "kit/cardfile/CardFile.h"
 #include "kit/nef/NEF.h"
+#include "support/VirtualTime.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -41,6 +42,7 @@ protected:
         VirtualCamera::Options options;
         options.cardDir = dir.filePath(QStringLiteral("card"));
         options.photos = 4;  // JPG and NEF alternately
+        testing::runOnVirtualTime(options, rt, testing::bodyClockFollowing(rt));
         auto made = VirtualCamera::create(options);
         ASSERT_TRUE(made) << made.error().toStdString();
         auto source = std::make_unique<VirtualSource>(rt, made.value());
@@ -48,7 +50,7 @@ protected:
         browser.addSource(std::move(source));
         browser.onDeviceAdded = [this](const auto& d) { device = d; };
         browser.start();
-        ASSERT_TRUE(rt.waitUntil([this] { return device != nullptr; }));
+        ASSERT_TRUE(rt.runUntil([this] { return device != nullptr; }, async::Seconds{0}));
         CameraDevice::Callbacks listener;
         listener.itemsAdded = [this](const CameraItems& items) {
             files.insert(files.end(), items.files.begin(), items.files.end());
@@ -56,7 +58,7 @@ protected:
         listener.catalogComplete = [this] { complete = true; };
         device->setListener(CameraDevice::listenerFrom(listener));
         device->requestOpenSession();
-        ASSERT_TRUE(rt.waitUntil([this] { return complete; }, std::chrono::seconds(60)));
+        ASSERT_TRUE(rt.runUntil([this] { return complete; }, async::Seconds{0}));
     }
 
     std::shared_ptr<CameraFile> fileEndingIn(const QString& suffix) const {
@@ -68,13 +70,13 @@ protected:
         return contentOf(dir.filePath(QStringLiteral("card/")) + f.folderPath() + u'/' + f.name());
     }
 
-    // The camera answers from its own threads while the time-outs wait on the virtual
-    // clock: wait for the answers in real time without moving virtual time.
+    // The camera answers on the main queue, and the time-outs wait on the virtual clock: run
+    // until the answer without moving virtual time.
     template <class T>
     std::optional<T> await(async::Task<std::optional<T>> task) {
         Outcome<T> out;
         scope.spawn(capture(std::move(task), out));
-        EXPECT_TRUE(rt.waitUntil([&] { return out.done; }));
+        EXPECT_TRUE(rt.runUntil([&] { return out.done; }, async::Seconds{0}));
         return out.value;
     }
 
@@ -128,7 +130,7 @@ TEST_F(CardFileVirtual, AJpegHasNeitherATiffOrientationNorAnEmbeddedPreview) {
     Outcome<CardFile::Preview> preview;
     scope.spawn(capture(CardFile::orientation(file), turn));
     scope.spawn(capture(CardFile::embeddedPreview(file), preview));
-    ASSERT_TRUE(rt.waitUntil([&] { return turn.done && preview.done; }));
+    ASSERT_TRUE(rt.runUntil([&] { return turn.done && preview.done; }, async::Seconds{0}));
     EXPECT_FALSE(turn.value);
     EXPECT_FALSE(preview.value);
 
@@ -160,7 +162,7 @@ TEST_F(CardFileVirtual, AnUnpluggedCameraGivesNoneWithoutWaitingForTheTimeOut) {
     auto file = std::make_shared<CameraFileSource>(nef);
     Outcome<CardFile::Preview> preview;
     scope.spawn(capture(CardFile::embeddedPreview(file), preview));
-    ASSERT_TRUE(rt.waitUntil([&] { return preview.done; }));
+    ASSERT_TRUE(rt.runUntil([&] { return preview.done; }, async::Seconds{0}));
     EXPECT_FALSE(preview.value);
     EXPECT_EQ(rt.clock().monotonic().count(), 0.0);
 }

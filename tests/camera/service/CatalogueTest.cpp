@@ -8,6 +8,7 @@
 #include "kit/async/VirtualRuntime.h"
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPReader.h"
+#include "support/VirtualTime.h"
 
 #include <QTemporaryDir>
 
@@ -48,6 +49,8 @@ protected:
         options.cardDir = dir.filePath(QStringLiteral("card"));
         options.photos = photos;
         options.objectPropList = propList;
+        if (!clock_) clock_ = testing::bodyClockFollowing(rt);
+        testing::runOnVirtualTime(options, rt, clock_);
         auto made = VirtualCamera::create(options);
         EXPECT_TRUE(made) << made.error().toStdString();
         return made ? made.value() : nullptr;
@@ -73,11 +76,12 @@ protected:
         listener.catalogComplete = [&] { complete = true; };
         d.setListener(CameraDevice::listenerFrom(listener));
         d.requestOpenSession();
-        ASSERT_TRUE(rt.waitUntil([&] { return complete; }, std::chrono::seconds(60)));
+        ASSERT_TRUE(rt.runUntil([&] { return complete; }, async::Seconds{600}));
         bool closed = false;
         d.requestCloseSession([&](std::optional<TransportError>) { closed = true; });
-        ASSERT_TRUE(rt.waitUntil([&] { return closed; }));
+        ASSERT_TRUE(rt.runUntil([&] { return closed; }, async::Seconds{600}));
     }
+    std::shared_ptr<ManualBodyClock> clock_;
     static std::vector<Seen> byHandle(std::vector<Seen> files) {
         std::sort(files.begin(), files.end(),
                   [](const Seen& a, const Seen& b) { return a.handle < b.handle; });

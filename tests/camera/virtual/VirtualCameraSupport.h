@@ -6,6 +6,7 @@
 #include "kit/ptp/PTP.h"
 #include "kit/ptp/PTPCodes.h"
 #include "kit/ptp/PTPEvent.h"
+#include "support/VirtualTime.h"
 
 #include <QDateTime>
 
@@ -105,18 +106,6 @@ inline std::shared_ptr<camera::VirtualCamera> openedCamera(camera::VirtualCamera
 
 inline camera::VirtualCamera::Options quickOptions(camera::VirtualBody body) {
     return quickOptions(camera::virtualBodyName(body));
-}
-
-// A camera clock that keeps step with the runtime's virtual clock: the camera's busy periods,
-// the start of its live view and its captures take virtual time, as the program's waits do,
-// so a loaded machine changes nothing of what a test sees. One per runtime.
-inline std::shared_ptr<camera::ManualBodyClock> bodyClockFollowing(async::VirtualRuntime& rt) {
-    auto clock = std::make_shared<camera::ManualBodyClock>();
-    rt.clock().onMoved = [weak = std::weak_ptr<camera::ManualBodyClock>(clock)](async::Seconds by) {
-        if (auto body = weak.lock())
-            body->advance(std::chrono::duration_cast<camera::BodyClock::Duration>(by));
-    };
-    return clock;
 }
 
 // The clock that quickOptions() gives the camera.
