@@ -532,7 +532,7 @@ TEST(SessionCamera, LiveFramesDecodeOneAtATimeAndNoneAppearsAfterLiveViewEnded) 
     LiveViewModelProbe::setLive(h.model->liveView(), false);
     const QImage shown = h.model->liveView().frame();
     h.heldFrames.runAll();
-    h.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    h.rt.runFor(async::Seconds{0});
     EXPECT_EQ(h.model->liveView().frame().cacheKey(), shown.cacheKey());
 
     // An undecodable frame only frees the decoder.
@@ -540,7 +540,7 @@ TEST(SessionCamera, LiveFramesDecodeOneAtATimeAndNoneAppearsAfterLiveViewEnded) 
     LiveViewModelProbe::frame(h.model->liveView(), Bytes{0xFF, 0xD8, 0x00});
     h.rt.runReady();
     h.heldFrames.runAll();
-    h.rt.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    h.rt.runFor(async::Seconds{0});
     LiveViewModelProbe::frame(h.model->liveView(), frame);
     h.rt.runReady();
     EXPECT_EQ(h.heldFrames.runAll(), 1u);
